@@ -1,0 +1,159 @@
+/*
+ * libmysearchcriteria: parses UPnP ContentDirectory search criteria into a parse tree,
+ * rewrites and inspects the tree, and writes it out as the text of an SQL condition.
+ *
+ * Every function is reentrant: the library keeps no state between calls. A tree belongs to
+ * whoever received it and may be read by several threads at once, but not changed while
+ * another thread uses it. Memory handed to the caller comes from malloc and is released
+ * with free (a tree with freeParseTree).
+ *
+ * The host process must define myatoll (declared at the end of this header); the library
+ * calls it to turn the number part of an object identifier into an integer.
+ */
+#ifndef MYSEARCHCRITERIA_H
+#define MYSEARCHCRITERIA_H
+
+#include <stdint.h>
+
+#if defined(MSC_BUILDING_LIBRARY)
+#define MSC_EXPORT __attribute__((visibility("default")))
+#else
+#define MSC_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/** The four kinds of parse tree node; a node's kind says which payload field is valid. */
+typedef enum NodeKind {
+    NODE_GROUP = 0,    /* a parenthesised sub-expression: inner */
+    NODE_OPERATOR = 1, /* a logical node or a comparison: left, right, opId */
+    NODE_PROPERTY = 2, /* a property named by the criteria: propertyId */
+    NODE_VALUE = 3     /* a value text: text, owned by the node */
+} NodeKind;
+
+/** Property identifiers, in the order of g_PropertyName. */
+enum {
+    PROP_DC_TITLE = 1,
+    PROP_DC_DATE = 2,
+    PROP_DC_CREATOR = 3,
+    PROP_UPNP_CLASS = 4,
+    PROP_UPNP_ACTOR = 5,
+    PROP_UPNP_ARTIST = 6,
+    PROP_UPNP_ALBUM = 7,
+    PROP_UPNP_GENRE = 8,
+    PROP_REFID = 9,
+    PROP_ID = 10,
+    PROP_RES = 11,
+    PROP_UPNP_ORIGINAL_TRACK_NUMBER = 12
+};
+
+/** Operator identifiers: 10 to 19 logical, 20 to 29 binary, 30 and above exists. */
+enum {
+    OP_AND = 10,
+    OP_OR = 11,
+    OP_EQ = 20,
+    OP_NE = 21,
+    OP_LT = 22,
+    OP_LE = 23,
+    OP_GT = 24,
+    OP_GE = 25,
+    OP_CONTAINS = 26,
+    OP_DOES_NOT_CONTAIN = 27,
+    OP_DERIVED_FROM = 28,
+    OP_IS = 29,
+    OP_EXISTS = 30
+};
+
+/** Most levels of nesting the parser accepts: each parenthesised group and each comparison
+ *  of a chain such as `dc:title = "a" = "b"` is one level. Deeper text fails to parse. */
+#define MSC_MAX_NESTING 256
+
+/** One node of a parse tree. Every node is one malloc'd record of this size. */
+typedef struct ParseTreeNode {
+    uint32_t kind; /* a NodeKind */
+    union {
+        struct ParseTreeNode *inner; /* NODE_GROUP: the tree inside the parentheses, or NULL */
+        struct ParseTreeNode *left;  /* NODE_OPERATOR: the left operand */
+        int32_t propertyId;          /* NODE_PROPERTY: a PROP_ identifier */
+        char *text;                  /* NODE_VALUE: NUL-terminated, malloc'd, owned by the node */
+    };
+    struct ParseTreeNode *right; /* NODE_OPERATOR: the right operand, or NULL */
+    int32_t opId;                /* NODE_OPERATOR: an OP_ identifier */
+} ParseTreeNode;
+
+/** A table entry; every table ends with an entry whose id is 0 and whose name is NULL. */
+typedef struct TokenEntry {
+    int32_t id;
+    const char *name;
+} TokenEntry;
+
+/** Criteria keywords of the properties 1 to 12. */
+MSC_EXPORT extern const TokenEntry g_PropertyName[];
+/** "and", "or" and their SQL texts "AND", "OR". */
+MSC_EXPORT extern const TokenEntry g_LogOpName[];
+MSC_EXPORT extern const TokenEntry g_LogOpSQL[];
+/** The ten binary operators ("=" ... "is") and their SQL texts ("=" ... "="). */
+MSC_EXPORT extern const TokenEntry g_BinOpName[];
+MSC_EXPORT extern const TokenEntry g_BinOpSQL[];
+/** "exists" and its SQL text "IS". */
+MSC_EXPORT extern const TokenEntry g_ExistOpName[];
+MSC_EXPORT extern const TokenEntry g_ExistOpSQL[];
+
+/** Parses criteria[first..last] (last inclusive) into *tree; returns 0 on success (a NULL
+ *  tree for blanks only) and 1 on failure, leaving *tree NULL. The caller frees the tree
+ *  with freeParseTree. Writes "can't find key!!" and "id = N" lines to stderr. */
+MSC_EXPORT int Parse_searchExp(ParseTreeNode **tree, const char *criteria, int first, int last);
+
+/** Frees a tree with all its nodes and value texts; a NULL tree does nothing. */
+MSC_EXPORT void freeParseTree(ParseTreeNode *tree);
+
+/** Returns an independent copy of 'tree' that the caller frees with freeParseTree; NULL for
+ *  a NULL tree, a root of unknown kind, or when memory runs out (nothing is leaked). */
+MSC_EXPORT ParseTreeNode *CloneParseTree(const ParseTreeNode *tree);
+
+/** Writes 'tree' as SQL condition text into out[0..outSize-1], always NUL-terminated;
+ *  columnTable maps property ids to column names, tablePrefix (or NULL) goes before each.
+ *  A text that does not fit is cut at the buffer's end. */
+MSC_EXPORT void ConvertSQLCondition(const ParseTreeNode *tree, const TokenEntry *columnTable,
+                                    const char *tablePrefix, char *out, int outSize);
+
+/** Appends printf-formatted text to buf at *len, bounded by size, and adds the formatted
+ *  length (also of a cut text) to *len; returns that length, or vsnprintf's negative error. */
+MSC_EXPORT int MyStrCatf(char *buf, int *len, int size, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+/** Turns every condition on 'propertyId' into "1" = "1" (under and) or "1" = "0" (under or);
+ *  returns 0 when the walk finished, -1 on a node of unknown kind or when memory runs out. */
+MSC_EXPORT int SetAlwayTrueForProperty(ParseTreeNode *tree, int propertyId);
+
+/** Like SetAlwayTrueForProperty for every property whose id 'supportedTable' lacks; a NULL
+ *  or empty table supports nothing. */
+MSC_EXPORT int SetAlwayTrueForNonSupportedProperty(ParseTreeNode *tree,
+                                                   const TokenEntry *supportedTable);
+
+/** In the containers "A0$128$129", "A0$148$149" and "A0$160$161", turns the first @refID
+ *  condition whose value begins with "true" into "1" = "0". Returns 1 when the tree has no
+ *  usable @refID condition (or containerId is NULL), else 0. */
+MSC_EXPORT int CheckContainerIsSupportRefID(const char *containerId, ParseTreeNode *pTree);
+
+/** Returns a malloc'd array of the property ids of every property leaf, in text order, and
+ *  sets *count to its length; NULL when there are none. The caller frees it with free. */
+MSC_EXPORT int *GetPropertyList(const ParseTreeNode *tree, int *count);
+
+/** Returns the value text of the first upnp:class condition, pointing into the tree, or NULL. */
+MSC_EXPORT const char *GetUPnPClass(const ParseTreeNode *tree);
+
+/** Prints the tree to stdout, one line per node, indented "--->" per level from 'depth';
+ *  returns the result of the last output call. */
+MSC_EXPORT int TravelTree(const ParseTreeNode *tree, int depth);
+
+/** Supplied by the host: converts the decimal number of an object identifier. */
+long long myatoll(const char *text);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* MYSEARCHCRITERIA_H */

@@ -1,0 +1,69 @@
+// Declarations shared by the library's sources; never installed.
+#ifndef MSC_INTERNAL_H
+#define MSC_INTERNAL_H
+
+#include <cstddef>
+
+#include "mysearchcriteria.h"
+
+namespace msc {
+
+// Allocates one node of the given kind with every field cleared; nullptr when memory runs out.
+ParseTreeNode *NewNode(NodeKind kind);
+
+// Allocates a value leaf owning a malloc'd copy of text[0..length-1]; nullptr when memory
+// runs out, with nothing left allocated.
+ParseTreeNode *NewValueLeaf(const char *text, size_t length);
+
+// Returns the name of the first entry of 'table' whose id is 'id', or nullptr at the terminator.
+const char *LookupName(const TokenEntry *table, int id);
+
+// The SQL or criteria table that holds an operator id, chosen by its range: above 29 the
+// exists table, 20 to 29 the binary one, 10 to 19 the logical one, nullptr for 9 or less.
+const TokenEntry *OperatorTable(int opId, const TokenEntry *logical, const TokenEntry *binary,
+                                const TokenEntry *exists);
+
+// True when 'node' is a property leaf with the identifier 'propertyId'.
+inline bool IsPropertyLeaf(const ParseTreeNode *node, int propertyId) {
+    return node != nullptr && node->kind == NODE_PROPERTY && node->propertyId == propertyId;
+}
+
+// Folds ASCII letters only. Keywords are ASCII, and a server's locale must not change what a
+// client's criteria means, so the folding ignores the locale (the C and UTF-8 locales agree).
+inline unsigned char FoldAscii(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+// strcasecmp and strncasecmp over ASCII letters, locale-free like FoldAscii.
+bool EqualsIgnoringCase(const char *text, const char *word);
+bool StartsWithIgnoringCase(const char *text, const char *word);
+
+// The internal node lookup: the node holding the first condition on 'propertyId', searched
+// depth first with an operator's own children looked at before anything below them.
+ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId);
+
+// Why a parse stopped; the offset of a failure is the byte where it stopped.
+enum ParseErrorCode {
+    PARSE_OK = 0,
+    PARSE_NO_PROPERTY,       // no property keyword where an expression starts
+    PARSE_UNKNOWN_OPERATOR,  // an operator position holds no known keyword
+    PARSE_MISSING_VALUE,     // nothing after a binary or exists keyword
+    PARSE_UNBALANCED,        // a group without its closing parenthesis
+    PARSE_TRAILING_TEXT,     // text after a group that is no logical keyword
+    PARSE_TOO_DEEP,          // more than MSC_MAX_NESTING levels
+    PARSE_OUT_OF_MEMORY,
+};
+
+struct ParseFailure {
+    ParseErrorCode code;
+    int offset;
+};
+
+// The classic parse behind Parse_searchExp; 'quiet' leaves standard error alone, and *failure
+// (when not null) tells why a failed parse stopped.
+int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last, bool quiet,
+                 ParseFailure *failure);
+
+}  // namespace msc
+
+#endif  // MSC_INTERNAL_H

@@ -1,0 +1,223 @@
+// The parse tree: token tables, node allocation, freeing and copying.
+#include <cstdlib>
+#include <cstring>
+
+#include "Internal.h"
+
+extern "C" {
+
+const TokenEntry g_PropertyName[] = {
+    {PROP_DC_TITLE, "dc:title"},
+    {PROP_DC_DATE, "dc:date"},
+    {PROP_DC_CREATOR, "dc:creator"},
+    {PROP_UPNP_CLASS, "upnp:class"},
+    {PROP_UPNP_ACTOR, "upnp:actor"},
+    {PROP_UPNP_ARTIST, "upnp:artist"},
+    {PROP_UPNP_ALBUM, "upnp:album"},
+    {PROP_UPNP_GENRE, "upnp:genre"},
+    {PROP_REFID, "@refID"},
+    {PROP_ID, "@id"},
+    {PROP_RES, "res"},
+    {PROP_UPNP_ORIGINAL_TRACK_NUMBER, "upnp:originalTrackNumber"},
+    {0, nullptr},
+};
+
+const TokenEntry g_LogOpName[] = {{OP_AND, "and"}, {OP_OR, "or"}, {0, nullptr}};
+const TokenEntry g_LogOpSQL[] = {{OP_AND, "AND"}, {OP_OR, "OR"}, {0, nullptr}};
+
+const TokenEntry g_BinOpName[] = {
+    {OP_EQ, "="},
+    {OP_NE, "!="},
+    {OP_LT, "<"},
+    {OP_LE, "<="},
+    {OP_GT, ">"},
+    {OP_GE, ">="},
+    {OP_CONTAINS, "contains"},
+    {OP_DOES_NOT_CONTAIN, "doesNotContain"},
+    {OP_DERIVED_FROM, "derivedfrom"},
+    {OP_IS, "is"},
+    {0, nullptr},
+};
+
+const TokenEntry g_BinOpSQL[] = {
+    {OP_EQ, "="},
+    {OP_NE, "<>"},
+    {OP_LT, "<"},
+    {OP_LE, "<="},
+    {OP_GT, ">"},
+    {OP_GE, ">="},
+    {OP_CONTAINS, "LIKE"},
+    {OP_DOES_NOT_CONTAIN, "NOT LIKE"},
+    {OP_DERIVED_FROM, "LIKE"},
+    {OP_IS, "="},
+    {0, nullptr},
+};
+
+const TokenEntry g_ExistOpName[] = {{OP_EXISTS, "exists"}, {0, nullptr}};
+const TokenEntry g_ExistOpSQL[] = {{OP_EXISTS, "IS"}, {0, nullptr}};
+
+}  // extern "C"
+
+namespace msc {
+
+ParseTreeNode *NewNode(NodeKind kind) {
+    auto *node = static_cast<ParseTreeNode *>(malloc(sizeof(ParseTreeNode)));
+    if (node != nullptr) *node = ParseTreeNode{static_cast<uint32_t>(kind), {nullptr}, nullptr, 0};
+    return node;
+}
+
+ParseTreeNode *NewValueLeaf(const char *text, size_t length) {
+    auto *copy = static_cast<char *>(malloc(length + 1));
+    if (copy == nullptr) return nullptr;
+    memcpy(copy, text, length);
+    copy[length] = '\0';
+    ParseTreeNode *leaf = NewNode(NODE_VALUE);
+    if (leaf == nullptr) {
+        free(copy);
+        return nullptr;
+    }
+    leaf->text = copy;
+    return leaf;
+}
+
+const char *LookupName(const TokenEntry *table, int id) {
+    if (table == nullptr) return nullptr;
+    for (; table->id != 0; ++table) {
+        if (table->id == id) return table->name;
+    }
+    return nullptr;
+}
+
+const TokenEntry *OperatorTable(int opId, const TokenEntry *logical, const TokenEntry *binary,
+                                const TokenEntry *exists) {
+    if (opId > 29) return exists;
+    if (opId >= 20) return binary;
+    if (opId >= 10) return logical;
+    return nullptr;
+}
+
+bool EqualsIgnoringCase(const char *text, const char *word) {
+    for (;; ++text, ++word) {
+        unsigned char a = FoldAscii(static_cast<unsigned char>(*text));
+        unsigned char b = FoldAscii(static_cast<unsigned char>(*word));
+        if (a != b) return false;
+        if (a == '\0') return true;
+    }
+}
+
+bool StartsWithIgnoringCase(const char *text, const char *word) {
+    for (; *word != '\0'; ++text, ++word) {
+        if (FoldAscii(static_cast<unsigned char>(*text)) !=
+            FoldAscii(static_cast<unsigned char>(*word))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+// Copies 'source' and everything below it into *slot. Recurses into left operands and group
+// contents only and follows right operands in a loop, so an and/or list of any length costs
+// one frame; the parser bounds the nesting that does recurse. Returns false when memory ran
+// out; the partial copy then hangs under the caller's root, which frees it.
+bool CloneInto(const ParseTreeNode *source, ParseTreeNode **slot) {
+    while (source != nullptr) {
+        switch (source->kind) {
+            case NODE_OPERATOR: {
+                ParseTreeNode *copy = NewNode(NODE_OPERATOR);
+                if (copy == nullptr) return false;
+                copy->opId = source->opId;
+                *slot = copy;
+                if (!CloneInto(source->left, &copy->left)) return false;
+                slot = &copy->right;
+                source = source->right;
+                break;
+            }
+            case NODE_GROUP: {
+                ParseTreeNode *copy = NewNode(NODE_GROUP);
+                if (copy == nullptr) return false;
+                *slot = copy;
+                slot = &copy->inner;
+                source = source->inner;
+                break;
+            }
+            case NODE_PROPERTY: {
+                ParseTreeNode *copy = NewNode(NODE_PROPERTY);
+                if (copy == nullptr) return false;
+                copy->propertyId = source->propertyId;
+                *slot = copy;
+                return true;
+            }
+            case NODE_VALUE: {
+                const char *text = source->text != nullptr ? source->text : "";
+                ParseTreeNode *copy = NewValueLeaf(text, strlen(text));
+                if (copy == nullptr) return false;
+                *slot = copy;
+                return true;
+            }
+            default:  // A node of unknown kind has no copy: its parent keeps a null child.
+                return true;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+}  // namespace msc
+
+extern "C" {
+
+// Frees without recursion, so that no tree shape can exhaust the stack: an operator node whose
+// right operand is still to be freed becomes a cell of a stack of pending subtrees, holding the
+// subtree in 'left' and the next cell in 'right', and is freed when popped.
+void freeParseTree(ParseTreeNode *tree) {
+    ParseTreeNode *pending = nullptr;
+    ParseTreeNode *node = tree;
+    for (;;) {
+        if (node == nullptr) {
+            if (pending == nullptr) return;
+            ParseTreeNode *cell = pending;
+            pending = cell->right;
+            node = cell->left;
+            free(cell);
+            continue;
+        }
+        ParseTreeNode *next = nullptr;
+        switch (node->kind) {
+            case NODE_OPERATOR:
+                if (node->right != nullptr) {
+                    next = node->left;
+                    node->left = node->right;
+                    node->right = pending;
+                    pending = node;
+                    node = next;
+                    continue;
+                }
+                next = node->left;
+                break;
+            case NODE_GROUP:
+                next = node->inner;
+                break;
+            case NODE_VALUE:
+                free(node->text);
+                break;
+            default:
+                break;
+        }
+        free(node);
+        node = next;
+    }
+}
+
+ParseTreeNode *CloneParseTree(const ParseTreeNode *tree) {
+    ParseTreeNode *copy = nullptr;
+    if (!msc::CloneInto(tree, &copy)) {
+        // Returning part of a copy could hand the host a node without its text or operand.
+        freeParseTree(copy);
+        return nullptr;
+    }
+    return copy;
+}
+
+}  // extern "C"

@@ -1,0 +1,372 @@
+// The search criteria parser: a single pass over a byte range of the caller's text, one token
+// at a time, building the parse tree as it goes.
+//
+// Depth: an and/or list is parsed by a loop that hangs the rest of the range on the logical
+// node's right operand, so its length costs no stack. Only a group recurses, once per level,
+// and groups plus comparison chains are bounded by MSC_MAX_NESTING levels, which also bounds
+// the recursion of every walker over the tree (they recurse into left operands and groups).
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "Internal.h"
+
+namespace msc {
+namespace {
+
+using Pos = int64_t;  // Wider than the caller's int indexes, so that pos + 2 never overflows.
+
+// Byte classes. Blank: NUL, tab to carriage return, space; they separate tokens. Token end:
+// every byte that is below 33 read as a signed char (0x00-0x20 and 0x80-0xFF); outside quotes it
+// ends an unquoted token, so e.g. the byte 0xC3 after `dc:title = abc` ends the value token and
+// starts an empty one.
+constexpr uint8_t kBlank = 1 << 0;
+constexpr uint8_t kTokenEnd = 1 << 1;
+
+constexpr uint8_t ClassOf(unsigned c) {
+    return static_cast<uint8_t>(((c == 0 || (c >= 0x09 && c <= 0x0D) || c == 0x20) ? kBlank : 0) |
+                                ((c <= 0x20 || c >= 0x80) ? kTokenEnd : 0));
+}
+
+struct ByteClassTable {
+    uint8_t classes[256];
+    constexpr ByteClassTable() : classes() {
+        for (unsigned c = 0; c < 256; ++c) classes[c] = ClassOf(c);
+    }
+};
+constexpr ByteClassTable kByteClass;
+
+inline bool IsBlank(unsigned char c) { return kByteClass.classes[c] & kBlank; }
+inline bool IsTokenEnd(unsigned char c) { return kByteClass.classes[c] & kTokenEnd; }
+
+// The matching closing parenthesis of every opening one from some position to the end of the
+// range, found in one pass the first time a group is met. Searching afresh from each group
+// would rescan a group's contents once per enclosing level; this keeps the parse linear.
+// Parentheses are counted whatever stands around them, inside quotes too: `(dc:title = "a)b")`
+// ends its group inside the quotes.
+class GroupMatcher {
+public:
+    GroupMatcher() = default;
+    GroupMatcher(const GroupMatcher &) = delete;
+    GroupMatcher &operator=(const GroupMatcher &) = delete;
+    ~GroupMatcher() {
+        if (pairs_ != inlinePairs_) free(pairs_);
+    }
+
+    // Sets *match to the closing parenthesis of the opening one at 'open' (-1 when there is none
+    // up to 'last'); false when memory runs out.
+    bool Find(const char *text, Pos open, Pos last, Pos *match) {
+        if (count_ < 0 && !Build(text, open, last)) return false;
+        // Groups are met in text order, so a cursor usually finds the entry at once.
+        while (cursor_ < count_ && pairs_[cursor_].open < open) ++cursor_;
+        while (cursor_ > 0 && pairs_[cursor_ - 1].open >= open) --cursor_;
+        *match = (cursor_ < count_ && pairs_[cursor_].open == open) ? pairs_[cursor_].close : -1;
+        return true;
+    }
+
+private:
+    struct Pair {
+        Pos open;
+        Pos close;  // While unmatched: -2 - the index of the enclosing open pair, or -1.
+    };
+
+    bool Build(const char *text, Pos from, Pos last) {
+        count_ = 0;
+        Pos innermost = -1;
+        for (Pos pos = from; pos <= last; ++pos) {
+            char c = text[pos];
+            if (c == '(') {
+                if (count_ == capacity_ && !Grow()) return false;
+                pairs_[count_] = {pos, -2 - innermost};
+                innermost = count_++;
+            } else if (c == ')' && innermost >= 0) {
+                Pos enclosing = -2 - pairs_[innermost].close;
+                pairs_[innermost].close = pos;
+                innermost = enclosing;
+            }
+        }
+        while (innermost >= 0) {
+            Pos enclosing = -2 - pairs_[innermost].close;
+            pairs_[innermost].close = -1;
+            innermost = enclosing;
+        }
+        return true;
+    }
+
+    bool Grow() {
+        Pos capacity = capacity_ * 2;
+        Pair *grown;
+        if (pairs_ == inlinePairs_) {
+            grown = static_cast<Pair *>(malloc(sizeof(Pair) * static_cast<size_t>(capacity)));
+            if (grown != nullptr) memcpy(grown, inlinePairs_, sizeof inlinePairs_);
+        } else {
+            grown = static_cast<Pair *>(realloc(pairs_, sizeof(Pair) * static_cast<size_t>(capacity)));
+        }
+        if (grown == nullptr) return false;
+        pairs_ = grown;
+        capacity_ = capacity;
+        return true;
+    }
+
+    // Real criteria hold a handful of groups; only long texts need the heap.
+    static constexpr Pos kInlinePairs = 32;
+    Pair inlinePairs_[kInlinePairs];
+    Pair *pairs_ = inlinePairs_;
+    Pos capacity_ = kInlinePairs;
+    Pos count_ = -1;  // -1 until built.
+    Pos cursor_ = 0;
+};
+
+class Parser {
+public:
+    Parser(const char *text, bool quiet) : text_(text), quiet_(quiet) {}
+
+    // Parses text_[pos..last] into *slot; false on failure, with what was built hanging under
+    // the caller's root (the caller frees it).
+    bool ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nesting);
+
+    ParseFailure failure() const { return failure_; }
+
+private:
+    Pos SkipBlanks(Pos pos, Pos last) const {
+        while (pos <= last && IsBlank(static_cast<unsigned char>(text_[pos]))) ++pos;
+        return pos;
+    }
+
+    // Returns the index of the last byte of the token that starts at 'pos' (pos - 1 when the
+    // token is empty). A quote flips the in-quote state, a backslash takes the next byte
+    // unexamined, and the token never reaches past 'last'.
+    Pos ScanToken(Pos pos, Pos last) const {
+        bool inQuote = false;
+        for (;;) {
+            unsigned char c = static_cast<unsigned char>(text_[pos]);
+            if (c == '"') {
+                inQuote = !inQuote;
+                ++pos;
+            } else if (c == '\\') {
+                pos += 2;
+            } else if (!inQuote && IsTokenEnd(c)) {
+                return pos - 1;
+            } else {
+                ++pos;
+            }
+            if (pos > last) return last;
+        }
+    }
+
+    // Finds the entry whose keyword begins the text at 'pos', compared without regard to ASCII
+    // case up to the end of the keyword or a NUL in the text (neither the token's end nor the
+    // range's is consulted: "order" matches "or"). Of the matches the first in table order wins,
+    // unless a later one extends its keyword ("<=" over "<").
+    const TokenEntry *Lookup(const TokenEntry *table, Pos pos) const {
+        const char *at = text_ + pos;
+        const TokenEntry *best = nullptr;
+        size_t bestLength = 0;
+        for (; table->id != 0; ++table) {
+            size_t length = MatchLength(at, table->name);
+            if (length == kNoMatch) continue;
+            if (best == nullptr) {
+                best = table;
+                bestLength = strlen(table->name);
+            } else if (strlen(table->name) > bestLength &&
+                       strncmp(table->name, best->name, bestLength) == 0) {
+                best = table;
+                bestLength = strlen(table->name);
+            }
+        }
+        return best;
+    }
+
+    static constexpr size_t kNoMatch = SIZE_MAX;
+    static size_t MatchLength(const char *at, const char *keyword) {
+        size_t i = 0;
+        for (; keyword[i] != '\0' && at[i] != '\0'; ++i) {
+            if (FoldAscii(static_cast<unsigned char>(at[i])) !=
+                FoldAscii(static_cast<unsigned char>(keyword[i]))) {
+                return kNoMatch;
+            }
+        }
+        return i;
+    }
+
+    bool ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, bool *done,
+                    Pos *rightStart);
+    ParseTreeNode *MakeValueLeaf(Pos first, Pos end, bool identifier);
+
+    bool Fail(ParseErrorCode code, Pos pos) {
+        if (failure_.code == PARSE_OK) failure_ = {code, static_cast<int>(pos)};
+        return false;
+    }
+
+    const char *text_;
+    bool quiet_;
+    GroupMatcher groups_;
+    ParseFailure failure_ = {PARSE_OK, -1};
+};
+
+bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nesting) {
+    // Each turn parses one operand; a logical keyword hangs the rest of the range on its right
+    // operand and the loop goes on there.
+    for (;;) {
+        *slot = nullptr;
+        pos = SkipBlanks(pos, last);
+        if (pos > last) return true;
+
+        if (text_[pos] == '(') {
+            Pos rightStart = 0;
+            bool done = false;
+            if (!ParseGroup(pos, last, slot, nesting, &done, &rightStart)) return false;
+            if (done) return true;
+            slot = &(*slot)->right;
+            pos = rightStart;
+            continue;
+        }
+
+        Pos end = ScanToken(pos, last);
+        const TokenEntry *property = end < pos ? nullptr : Lookup(g_PropertyName, pos);
+        if (property == nullptr) {
+            if (!quiet_) fputs("can't find key!!\n", stderr);
+            return Fail(PARSE_NO_PROPERTY, pos);
+        }
+        ParseTreeNode *current = NewNode(NODE_PROPERTY);
+        if (current == nullptr) return Fail(PARSE_OUT_OF_MEMORY, pos);
+        current->propertyId = property->id;
+        *slot = current;
+
+        // Comparisons in a row: each one takes the tree so far as its left operand.
+        int chain = 0;
+        for (;;) {
+            pos = SkipBlanks(end + 1, last);
+            if (pos > last) return true;
+            end = ScanToken(pos, last);
+            if (end < pos) return Fail(PARSE_UNKNOWN_OPERATOR, pos);
+            if (const TokenEntry *logical = Lookup(g_LogOpName, pos)) {
+                ParseTreeNode *node = NewNode(NODE_OPERATOR);
+                if (node == nullptr) return Fail(PARSE_OUT_OF_MEMORY, pos);
+                node->opId = logical->id;
+                node->left = current;
+                *slot = node;
+                slot = &node->right;
+                pos = end + 1;  // The whole token is consumed: "and(" takes its parenthesis.
+                break;
+            }
+            const TokenEntry *op = Lookup(g_BinOpName, pos);
+            if (op == nullptr) op = Lookup(g_ExistOpName, pos);
+            if (op == nullptr) return Fail(PARSE_UNKNOWN_OPERATOR, pos);
+
+            pos = SkipBlanks(end + 1, last);
+            if (pos > last) return Fail(PARSE_MISSING_VALUE, pos);
+            end = ScanToken(pos, last);
+            if (end < pos) return Fail(PARSE_MISSING_VALUE, pos);
+            if (nesting + ++chain > MSC_MAX_NESTING) return Fail(PARSE_TOO_DEEP, pos);
+
+            bool identifier = op->id != OP_EXISTS &&
+                              (IsPropertyLeaf(current, PROP_REFID) || IsPropertyLeaf(current, PROP_ID));
+            ParseTreeNode *value = MakeValueLeaf(pos, end, identifier);
+            if (value == nullptr) return Fail(PARSE_OUT_OF_MEMORY, pos);
+            ParseTreeNode *comparison = NewNode(NODE_OPERATOR);
+            if (comparison == nullptr) {
+                freeParseTree(value);
+                return Fail(PARSE_OUT_OF_MEMORY, pos);
+            }
+            comparison->opId = op->id;
+            comparison->left = current;
+            comparison->right = value;
+            *slot = comparison;
+            current = comparison;
+        }
+    }
+}
+
+// Parses the group that opens at 'open' into *slot. When a logical keyword follows it, *slot
+// becomes the logical node and *rightStart the first byte of its right operand; otherwise *done
+// is set, the group being the whole of the rest of the range.
+bool Parser::ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, bool *done,
+                        Pos *rightStart) {
+    if (open + 1 > last) return Fail(PARSE_UNBALANCED, open);
+    if (nesting + 1 > MSC_MAX_NESTING) return Fail(PARSE_TOO_DEEP, open);
+    Pos close = -1;
+    if (!groups_.Find(text_, open, last, &close)) return Fail(PARSE_OUT_OF_MEMORY, open);
+    if (close < 0 || close > last) return Fail(PARSE_UNBALANCED, open);
+
+    ParseTreeNode *group = NewNode(NODE_GROUP);
+    if (group == nullptr) return Fail(PARSE_OUT_OF_MEMORY, open);
+    *slot = group;
+    if (!ParseExpression(open + 1, close - 1, &group->inner, nesting + 1)) return false;
+
+    *done = true;
+    if (close == last) return true;
+    Pos pos = SkipBlanks(close + 1, last);
+    if (pos > last) return true;
+    // Only a logical keyword may follow a group, matched in place: `(a)and(b)` is fine.
+    const TokenEntry *logical = Lookup(g_LogOpName, pos);
+    if (logical == nullptr) return Fail(PARSE_TRAILING_TEXT, pos);
+    ParseTreeNode *node = NewNode(NODE_OPERATOR);
+    if (node == nullptr) return Fail(PARSE_OUT_OF_MEMORY, pos);
+    node->opId = logical->id;
+    node->left = group;
+    *slot = node;
+    *done = false;
+    *rightStart = pos + static_cast<Pos>(strlen(logical->name));
+    return true;
+}
+
+// Makes the value leaf of the token text_[first..end]: the bytes between the quotes of a quoted
+// pair, else the whole token. For a comparison on @id or @refID the text becomes the decimal
+// number of the identifier's last "$"-separated part, shifted right by 16 bits.
+ParseTreeNode *Parser::MakeValueLeaf(Pos first, Pos end, bool identifier) {
+    const char *start = text_ + first;
+    size_t length = static_cast<size_t>(end - first + 1);
+    if (length >= 2 && start[0] == '"' && start[length - 1] == '"') {
+        ++start;
+        length -= 2;
+    }
+    if (!identifier) return NewValueLeaf(start, length);
+
+    // The rewritten text is at most "-32768" and its NUL: size the storage for both.
+    constexpr size_t kNumberRoom = 8;
+    auto *text = static_cast<char *>(malloc(length + 1 > kNumberRoom ? length + 1 : kNumberRoom));
+    if (text == nullptr) return nullptr;
+    memcpy(text, start, length);
+    text[length] = '\0';
+    ParseTreeNode *leaf = NewNode(NODE_VALUE);
+    if (leaf == nullptr) {
+        free(text);
+        return nullptr;
+    }
+    leaf->text = text;
+
+    const char *dollar = strrchr(text, '$');
+    const char *number = dollar != nullptr ? dollar + 1 : text;
+    auto low32 = static_cast<int32_t>(static_cast<uint32_t>(myatoll(number)));
+    long long id = static_cast<int64_t>(low32) >> 16;
+    snprintf(text, kNumberRoom, "%lld", id);
+    if (!quiet_) fprintf(stderr, "id = %s\n", text);
+    return leaf;
+}
+
+}  // namespace
+
+int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last, bool quiet,
+                 ParseFailure *failure) {
+    Parser parser(criteria, quiet);
+    ParseTreeNode *root = nullptr;
+    bool ok = parser.ParseExpression(first < 0 ? 0 : first, last, &root, 0);
+    if (failure != nullptr) *failure = parser.failure();
+    if (!ok) {
+        freeParseTree(root);
+        root = nullptr;
+    }
+    if (tree != nullptr) *tree = root;
+    else freeParseTree(root);
+    return ok ? 0 : 1;
+}
+
+}  // namespace msc
+
+extern "C" int Parse_searchExp(ParseTreeNode **tree, const char *criteria, int first, int last) {
+    if (tree != nullptr) *tree = nullptr;
+    if (criteria == nullptr) return 1;
+    return msc::ParseClassic(tree, criteria, first, last, /*quiet=*/false, nullptr);
+}

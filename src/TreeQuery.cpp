@@ -1,0 +1,159 @@
+// Read-only queries on a tree: the condition on a property, the searched class, the list of
+// properties used, and the diagnostic dump.
+//
+// Every walker here recurses into left operands (and the dump into group contents) and follows
+// right operands in a loop, so an and/or list, which the parser hangs on the right, costs one
+// frame however long it is; the parser bounds the nesting that does recurse.
+#include <cstdio>
+#include <cstdlib>
+
+#include "Internal.h"
+
+namespace msc {
+
+ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
+    const ParseTreeNode *node = tree;
+    while (node != nullptr) {
+        if (node->kind == NODE_GROUP) {
+            if (IsPropertyLeaf(node->inner, propertyId)) return const_cast<ParseTreeNode *>(node);
+            node = node->inner;
+        } else if (node->kind == NODE_OPERATOR) {
+            // An operator's own operands are looked at before anything below them.
+            if (IsPropertyLeaf(node->left, propertyId) || IsPropertyLeaf(node->right, propertyId)) {
+                return const_cast<ParseTreeNode *>(node);
+            }
+            if (ParseTreeNode *found = FindConditionNode(node->left, propertyId)) return found;
+            node = node->right;
+        } else {
+            return nullptr;  // A leaf is found through its parent, never itself.
+        }
+    }
+    return nullptr;
+}
+
+namespace {
+
+// Property ids gathered in walk order; the array grows by exactly 10 entries at a time.
+struct PropertyIds {
+    int *array = nullptr;
+    int count = 0;
+    int capacity = 0;
+
+    bool Append(int id) {
+        if (count >= capacity) {
+            capacity += 10;
+            void *grown = realloc(array, sizeof(int) * static_cast<size_t>(capacity));
+            if (grown == nullptr) {
+                free(array);
+                *this = PropertyIds();
+                return false;
+            }
+            array = static_cast<int *>(grown);
+        }
+        array[count++] = id;
+        return true;
+    }
+};
+
+// Returns false when the whole walk must stop: at a node of unknown kind, or when the array
+// could not grow.
+bool CollectPropertyIds(const ParseTreeNode *node, PropertyIds *ids) {
+    while (node != nullptr) {
+        switch (node->kind) {
+            case NODE_GROUP:
+                node = node->inner;
+                break;
+            case NODE_OPERATOR:
+                if (!CollectPropertyIds(node->left, ids)) return false;
+                node = node->right;
+                break;
+            case NODE_PROPERTY:
+                return ids->Append(node->propertyId);
+            case NODE_VALUE:
+                return true;
+            default:
+                return false;
+        }
+    }
+    return true;
+}
+
+// Writes the indentation of a line at 'depth': "--->" per level, in as few calls as possible,
+// since a long and/or list prints each further operand one level deeper.
+void Indent(int depth) {
+    static const char kArrows[] =
+        "--->--->--->--->--->--->--->--->--->--->--->--->--->--->--->--->";
+    constexpr int kArrowsPerCall = (sizeof kArrows - 1) / 4;
+    for (; depth > 0; depth -= kArrowsPerCall) {
+        int arrows = depth < kArrowsPerCall ? depth : kArrowsPerCall;
+        fwrite(kArrows, 4, static_cast<size_t>(arrows), stdout);
+    }
+}
+
+const char *OrNull(const char *name) { return name != nullptr ? name : "(null)"; }
+
+int Dump(const ParseTreeNode *node, int depth) {
+    for (;;) {
+        if (node == nullptr) {
+            Indent(depth);
+            return fputs("NULL\n", stdout);
+        }
+        switch (node->kind) {
+            case NODE_VALUE:
+                Indent(depth);
+                return printf("V:%s\n", OrNull(node->text));
+            case NODE_PROPERTY:
+                Indent(depth);
+                return printf("P:%s\n", OrNull(LookupName(g_PropertyName, node->propertyId)));
+            case NODE_GROUP:
+                Indent(depth);
+                fputs("->()\n", stdout);
+                Dump(node->inner, depth + 1);
+                return fputs("<-()\n", stdout);  // The closing line is never indented.
+            case NODE_OPERATOR: {
+                Dump(node->left, depth + 1);
+                // Ids of 9 or less have no keyword table: their line, indentation included, is
+                // left out, so that the next line still starts where it should.
+                const TokenEntry *table =
+                    OperatorTable(node->opId, g_LogOpName, g_BinOpName, g_ExistOpName);
+                if (table != nullptr) {
+                    Indent(depth);
+                    printf("O:%s\n", OrNull(LookupName(table, node->opId)));
+                }
+                node = node->right;
+                ++depth;
+                break;
+            }
+            default:
+                Indent(depth);
+                return fputs("Something Error\n", stdout);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace msc
+
+extern "C" {
+
+const char *GetUPnPClass(const ParseTreeNode *tree) {
+    const ParseTreeNode *condition = msc::FindConditionNode(tree, PROP_UPNP_CLASS);
+    if (condition == nullptr || condition->kind != NODE_OPERATOR) return nullptr;
+    const ParseTreeNode *value = condition->right;
+    if (value == nullptr || value->kind != NODE_VALUE) return nullptr;
+    return value->text;
+}
+
+// A count that is not 0 on entry is reset: it is also the index of the next store into the
+// fresh array, so trusting it would write outside the array.
+int *GetPropertyList(const ParseTreeNode *tree, int *count) {
+    if (tree == nullptr || count == nullptr) return nullptr;
+    msc::PropertyIds ids;
+    msc::CollectPropertyIds(tree, &ids);
+    *count = ids.count;
+    return ids.array;
+}
+
+int TravelTree(const ParseTreeNode *tree, int depth) { return msc::Dump(tree, depth); }
+
+}  // extern "C"

@@ -1,0 +1,170 @@
+// The parser through Parse_searchExp: whole trees, results and the messages on standard error.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "TreeText.h"
+
+using msc_test::CaptureStderr;
+using msc_test::ParseToString;
+using msc_test::TreePtr;
+
+namespace {
+
+struct ParseCase {
+    const char *criteria;
+    const char *tree;  // TreeToString of the result, or FAIL.
+    const char *stderrText;
+};
+
+const ParseCase kParseCases[] = {
+    {R"(dc:title = "abc")", R"(OP_EQ(PROP_DC_TITLE, "abc"))", ""},
+    {"", "null", ""},
+    {" \t\r\n\v\f ", "null", ""},
+    {"dc:title", "PROP_DC_TITLE", ""},
+    {"dc:title or dc:date", "OP_OR(PROP_DC_TITLE, PROP_DC_DATE)", ""},
+    {"dc:title and", "OP_AND(PROP_DC_TITLE, null)", ""},
+    {"(dc:title)", "GROUP(PROP_DC_TITLE)", ""},
+    {R"(DC:TITLE CONTAINS "abc")", R"(OP_CONTAINS(PROP_DC_TITLE, "abc"))", ""},
+    {R"(dc:title doesNotContain "abc")", R"(OP_DOES_NOT_CONTAIN(PROP_DC_TITLE, "abc"))", ""},
+    {"dc:title exists true", R"(OP_EXISTS(PROP_DC_TITLE, "true"))", ""},
+    {R"(upnp:class derivedfrom "abc" and dc:title contains "def")",
+     R"(OP_AND(OP_DERIVED_FROM(PROP_UPNP_CLASS, "abc"), OP_CONTAINS(PROP_DC_TITLE, "def")))", ""},
+    {R"(dc:title = "abc" or dc:date = "def" and dc:creator = "ghi")",
+     R"(OP_OR(OP_EQ(PROP_DC_TITLE, "abc"), OP_AND(OP_EQ(PROP_DC_DATE, "def"), OP_EQ(PROP_DC_CREATOR, "ghi"))))",
+     ""},
+    {R"(dc:title = "abc" contains "def")", R"(OP_CONTAINS(OP_EQ(PROP_DC_TITLE, "abc"), "def"))", ""},
+    {R"((dc:title = "abc") or (dc:date = "def"))",
+     R"(OP_OR(GROUP(OP_EQ(PROP_DC_TITLE, "abc")), GROUP(OP_EQ(PROP_DC_DATE, "def"))))", ""},
+    {"()", "GROUP(null)", ""},
+    {"( \t )", "GROUP(null)", ""},
+    {R"((dc:title = "abc") or)", R"(OP_OR(GROUP(OP_EQ(PROP_DC_TITLE, "abc")), null))", ""},
+    {R"((dc:title = "abc")and(dc:date = "def"))",
+     R"(OP_AND(GROUP(OP_EQ(PROP_DC_TITLE, "abc")), GROUP(OP_EQ(PROP_DC_DATE, "def"))))", ""},
+    {R"(dc:title = "abc" and(dc:date = "def"))", "FAIL", "can't find key!!\n"},
+    //                       ^ "and(dc:date" is one token; the right operand starts at "="
+    {R"(dc:titleabc = "def")", R"(OP_EQ(PROP_DC_TITLE, "def"))", ""},
+    {R"(dc:title = "abc" order dc:date = "def")",
+     R"(OP_OR(OP_EQ(PROP_DC_TITLE, "abc"), OP_EQ(PROP_DC_DATE, "def")))", ""},
+    {"upnp:a", "PROP_UPNP_ACTOR", ""},
+    {R"(dc:title <= "5")", R"(OP_LE(PROP_DC_TITLE, "5"))", ""},
+    {R"(dc:title >= "5")", R"(OP_GE(PROP_DC_TITLE, "5"))", ""},
+    {R"(dc:title < "5")", R"(OP_LT(PROP_DC_TITLE, "5"))", ""},
+    {R"(dc:title > "5")", R"(OP_GT(PROP_DC_TITLE, "5"))", ""},
+    {R"(dc:title != "5")", R"(OP_NE(PROP_DC_TITLE, "5"))", ""},
+    {R"(dc:title is "5")", R"(OP_IS(PROP_DC_TITLE, "5"))", ""},
+    {R"(upnp:originalTrackNumber = 3)", R"(OP_EQ(PROP_UPNP_ORIGINAL_TRACK_NUMBER, "3"))", ""},
+    // Value texts: quotes stripped only from a quoted pair, nothing decoded.
+    {"dc:title = abc", R"(OP_EQ(PROP_DC_TITLE, "abc"))", ""},
+    {R"(dc:title = "a b")", R"(OP_EQ(PROP_DC_TITLE, "a b"))", ""},
+    {R"(dc:title = "")", R"(OP_EQ(PROP_DC_TITLE, ""))", ""},
+    {R"(dc:title = "a\"b")", R"(OP_EQ(PROP_DC_TITLE, "a\"b"))", ""},
+    {R"(dc:title = "abc)", R"(OP_EQ(PROP_DC_TITLE, ""abc"))", ""},
+    {R"(dc:title = "abc"def)", R"(OP_EQ(PROP_DC_TITLE, ""abc"def"))", ""},
+    {"dc:title = (abc)", R"x(OP_EQ(PROP_DC_TITLE, "(abc)"))x", ""},
+    {R"(dc:title = "a\ b" and dc:date = x\ y)",
+     R"(OP_AND(OP_EQ(PROP_DC_TITLE, "a\ b"), OP_EQ(PROP_DC_DATE, "x\ y")))", ""},
+    // A lone quote as the last byte of a group is kept as the one-byte text.
+    {R"((dc:title = "))", R"(GROUP(OP_EQ(PROP_DC_TITLE, """)))", ""},
+    {R"((dc:title = "a)b"))", "FAIL", ""},
+    //                  ^ the group ends here, and "b" is no logical keyword
+    // Identifier rewrite: the last "$"-part shifted right by 16 bits.
+    {R"(@id = "abc$8454145")", R"(OP_EQ(PROP_ID, "129"))", "id = 129\n"},
+    {R"(@refID = "65536")", R"(OP_EQ(PROP_REFID, "1"))", "id = 1\n"},
+    {R"(@id contains "131072")", R"(OP_CONTAINS(PROP_ID, "2"))", "id = 2\n"},
+    {R"(@refID exists "abc$65536")", R"(OP_EXISTS(PROP_REFID, "abc$65536"))", ""},
+    {R"(@id = "abc$65536" = "abc$65536")", R"(OP_EQ(OP_EQ(PROP_ID, "1"), "abc$65536"))", "id = 1\n"},
+    {R"(@id = "-1")", R"(OP_EQ(PROP_ID, "-1"))", "id = -1\n"},
+    {R"(@id = "2147483647")", R"(OP_EQ(PROP_ID, "32767"))", "id = 32767\n"},
+    {R"(@id = "2147483648")", R"(OP_EQ(PROP_ID, "-32768"))", "id = -32768\n"},
+    {R"(@id = "A0$")", R"(OP_EQ(PROP_ID, "0"))", "id = 0\n"},
+    // Failures that say why on standard error.
+    {"*", "FAIL", "can't find key!!\n"},
+    {R"("dc:title" = "abc")", "FAIL", "can't find key!!\n"},
+    {R"(and dc:title = "abc")", "FAIL", "can't find key!!\n"},
+    {"\x01" "dc:title", "FAIL", "can't find key!!\n"},
+    {")", "FAIL", "can't find key!!\n"},
+    // Failures without a message.
+    {"dc:title =", "FAIL", ""},
+    {"dc:title exists", "FAIL", ""},
+    {R"(dc:title abc "def")", "FAIL", ""},
+    {R"(dc:title = "abc" "def")", "FAIL", ""},
+    {R"((dc:title = "abc")", "FAIL", ""},
+    {"(", "FAIL", ""},
+    {R"((dc:title = "abc") = "def")", "FAIL", ""},
+    {R"((dc:title = "abc") xyz)", "FAIL", ""},
+    {"dc:title = abc\xC3", "FAIL", ""},
+    {"dc:title = \"abc\xC3\"", "OP_EQ(PROP_DC_TITLE, \"abc\xC3\")", ""},
+    {R"((dc:title = "a") and dc:date = "b" or (dc:title)x)", "FAIL", ""},
+};
+
+TEST(SearchCriteriaParser, ParsesWholeTexts) {
+    for (const ParseCase &c : kParseCases) {
+        std::string tree;
+        std::string messages = CaptureStderr([&] { tree = ParseToString(c.criteria); });
+        EXPECT_EQ(tree, c.tree) << c.criteria;
+        EXPECT_EQ(messages, c.stderrText) << c.criteria;
+    }
+}
+
+struct RangeCase {
+    const char *criteria;
+    int first;
+    int last;
+    const char *tree;
+};
+
+const RangeCase kRangeCases[] = {
+    {R"(dc:title = "abc" and dc:date = "def")", 0, 15, R"(OP_EQ(PROP_DC_TITLE, "abc"))"},
+    {R"(dc:title = "abc" and dc:date = "def")", 21, 35, R"(OP_EQ(PROP_DC_DATE, "def"))"},
+    {R"(dc:title = "abc")", 5, 2, "null"},
+    {R"(dc:title = "abc")", 8, 8, "null"},
+    // The keyword lookup reads past the range: "dc:t" at its end still names dc:title.
+    {"dc:title", 0, 3, "PROP_DC_TITLE"},
+    // A token never reaches past the range: the value is cut at its last byte.
+    {R"(dc:title = "abcdef")", 0, 14, R"(OP_EQ(PROP_DC_TITLE, ""abc"))"},
+    {R"((dc:title) and x)", 0, 9, "GROUP(PROP_DC_TITLE)"},
+    {R"((dc:title) and x)", 0, 8, "FAIL"},
+};
+
+TEST(SearchCriteriaParser, ParsesRanges) {
+    for (const RangeCase &c : kRangeCases) {
+        ParseTreeNode *tree = reinterpret_cast<ParseTreeNode *>(&tree);  // Must be reset.
+        int result = Parse_searchExp(&tree, c.criteria, c.first, c.last);
+        TreePtr owned(tree);
+        std::string printed = result == 0 ? msc_test::TreeToString(tree) : "FAIL";
+        if (result != 0) {
+            EXPECT_EQ(tree, nullptr);
+        }
+        EXPECT_EQ(printed, c.tree) << c.criteria << " [" << c.first << ", " << c.last << "]";
+    }
+}
+
+// Groups and comparison chains nest at most MSC_MAX_NESTING levels deep.
+TEST(SearchCriteriaParser, BoundsNesting) {
+    auto nested = [](int levels) {
+        return std::string(static_cast<size_t>(levels), '(') + "dc:title" +
+               std::string(static_cast<size_t>(levels), ')');
+    };
+    auto chain = [](int comparisons) {
+        std::string text = "dc:title";
+        for (int i = 0; i < comparisons; ++i) text += " = a";
+        return text;
+    };
+    int result = -1;
+    std::string messages = CaptureStderr([&] {
+        EXPECT_NE(msc_test::Parse(nested(MSC_MAX_NESTING), &result), nullptr);
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(msc_test::Parse(nested(MSC_MAX_NESTING + 1), &result), nullptr);
+        EXPECT_EQ(result, 1);
+        EXPECT_NE(msc_test::Parse(chain(MSC_MAX_NESTING), &result), nullptr);
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(msc_test::Parse(chain(MSC_MAX_NESTING + 1), &result), nullptr);
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(msc_test::Parse("(" + chain(MSC_MAX_NESTING) + ")", &result), nullptr);
+        EXPECT_EQ(result, 1);
+    });
+    EXPECT_EQ(messages, "");
+}
+
+}  // namespace

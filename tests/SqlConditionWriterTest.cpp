@@ -1,0 +1,164 @@
+// The SQL writer through ConvertSQLCondition and MyStrCatf: whole texts with their exact blanks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "TreeText.h"
+
+using namespace msc_test;
+
+namespace {
+
+const TokenEntry kColumns[] = {{PROP_DC_TITLE, "title"},
+                               {PROP_UPNP_CLASS, "class"},
+                               {PROP_UPNP_ARTIST, "artist"},
+                               {PROP_UPNP_GENRE, "genre"},
+                               {PROP_REFID, "ref_id"},
+                               {0, nullptr}};
+
+struct SqlCase {
+    const char *criteria;
+    const char *prefix;
+    const char *sql;
+};
+
+const SqlCase kSqlCases[] = {
+    {R"(dc:title contains "abc" and upnp:genre = "abc")", nullptr,
+     " title  LIKE  '%abc%'  AND  genre  =  'abc' "},
+    {R"(dc:title contains "abc" and upnp:genre = "abc")", "t.",
+     " t.title  LIKE  '%abc%'  AND  t.genre  =  'abc' "},
+    {R"(dc:title contains "abc" and upnp:genre = "abc")", "", " title  LIKE  '%abc%'  AND  genre  =  'abc' "},
+    {R"(upnp:class derivedfrom "abc" and @refID exists false)", nullptr,
+     " class  LIKE  '%abc%'  AND  ref_id  IS  NOT NULL "},
+    {R"((upnp:genre exists true and dc:title != "x") or upnp:genre exists FALSE)", nullptr,
+     " (  genre  IS  NOT NULL  AND  title  <>  'x'  )  OR  genre  IS  NULL "},
+    {"@refID exists FALSE", "t.", " t.ref_id  IS  NOT NULL "},
+    {"@refID exists true", nullptr, " ref_id  IS  NOT NULL "},
+    {"upnp:artist exists True", nullptr, " artist  IS  NOT NULL "},
+    {"upnp:artist exists false", nullptr, " artist  IS  NULL "},
+    {"upnp:artist exists maybe", nullptr, " artist  IS  'maybe' "},
+    {R"(dc:title = "a" = "b")", nullptr, " title  =  'a'  =  'b' "},
+    {R"(dc:title = "a" and dc:title = "b" or dc:title = "c")", nullptr,
+     " title  =  'a'  AND  title  =  'b'  OR  title  =  'c' "},
+    {R"(upnp:actor = "x")", nullptr, " (null)  =  'x' "},
+    {R"(upnp:actor = "x")", "t.", " t.(null)  =  'x' "},
+    {R"(dc:title = "x" and)", nullptr, " title  =  'x'  AND "},
+    {R"(dc:title contains "abc%d")", nullptr, " title  LIKE  '%abc%d%' "},
+    {R"(dc:title doesNotContain "a_b")", nullptr, " title  NOT LIKE  '%a_b%' "},
+    {R"(dc:title is "a")", nullptr, " title  =  'a' "},
+    {"dc:title", nullptr, " title "},
+    {"()", nullptr, " (  ) "},
+    // Single quotes are doubled, so a value cannot end its literal; nothing else changes.
+    {R"(dc:title = "O'Brien")", nullptr, " title  =  'O''Brien' "},
+    {R"(dc:title contains "'; DROP TABLE t; --")", nullptr, " title  LIKE  '%''; DROP TABLE t; --%' "},
+    {R"(dc:title = "''\")", nullptr, " title  =  '''''\' "},
+};
+
+TEST(SqlConditionWriter, WritesWholeConditions) {
+    for (const SqlCase &c : kSqlCases) {
+        TreePtr tree = Parse(c.criteria);
+        ASSERT_NE(tree, nullptr) << c.criteria;
+        EXPECT_EQ(ToSql(tree.get(), kColumns, c.prefix), c.sql) << c.criteria;
+    }
+}
+
+struct TreeSqlCase {
+    ParseTreeNode *tree;
+    const char *sql;
+    const char *stdoutText;
+};
+
+TEST(SqlConditionWriter, WritesHandBuiltTrees) {
+    const TreeSqlCase cases[] = {
+        {Val("abc"), " 'abc' ", ""},
+        {Val("TRUE"), " 'TRUE' ", ""},
+        {Op(OP_CONTAINS, Prop(PROP_DC_TITLE), Group(Val("abc"))), " title  LIKE  (  'abc'  ) ", ""},
+        {Op(OP_EXISTS, Op(OP_EQ, Prop(PROP_REFID), Val("x")), Val("false")),
+         " ref_id  =  'x'  IS  NULL ", ""},
+        {Op(OP_AND, Op(OP_EQ, Val("1"), Val("1")), Op(OP_DOES_NOT_CONTAIN, Prop(PROP_DC_TITLE), Val("abc"))),
+         " '1'  =  '1'  AND  title  NOT LIKE  '%abc%' ", ""},
+        {Op(0, Prop(PROP_DC_TITLE), Val("x")), " title  'x' ", ""},
+        {Op(12, Prop(PROP_DC_TITLE), Val("x")), " title  (null)  'x' ", ""},
+        {Op(31, Prop(PROP_DC_TITLE), Val("x")), " title  (null)  'x' ", ""},
+        {Op(OP_AND, OfKind(7), Op(OP_EQ, Prop(PROP_DC_TITLE), Val("x"))), " AND  title  =  'x' ",
+         "Something Error\n"},
+        {Group(OfKind(9)), " (  ) ", "Something Error\n"},
+    };
+    for (const TreeSqlCase &c : cases) {
+        TreePtr tree(c.tree);
+        std::string sql;
+        EXPECT_EQ(CaptureStdout([&] { sql = ToSql(tree.get(), kColumns); }), c.stdoutText);
+        EXPECT_EQ(sql, c.sql) << TreeToString(tree.get());
+    }
+}
+
+TEST(SqlConditionWriter, RefIdWithoutColumnWritesNull) {
+    const TokenEntry noRefId[] = {{PROP_DC_TITLE, "title"}, {0, nullptr}};
+    TreePtr tree = Parse("@refID exists false");
+    EXPECT_EQ(ToSql(tree.get(), noRefId), " (null)  IS  NOT NULL ");
+}
+
+TEST(SqlConditionWriter, NullArguments) {
+    ConvertSQLCondition(nullptr, kColumns, nullptr, nullptr, 10);  // Must not crash.
+    char out[4] = {'x', 'x', 'x', 'x'};
+    ConvertSQLCondition(nullptr, kColumns, nullptr, out, sizeof out);
+    EXPECT_EQ(std::string(out), "");
+    out[0] = 'x';
+    ConvertSQLCondition(nullptr, kColumns, nullptr, out, 0);
+    EXPECT_EQ(out[0], 'x');
+}
+
+// For every buffer size the text is a NUL-terminated prefix of the whole condition, and nothing
+// is written past the buffer.
+TEST(SqlConditionWriter, CutsAtEveryBufferSize) {
+    const char *criteria =
+        R"((upnp:genre exists true and dc:title != "O'x") or upnp:genre contains "FALSE")";
+    TreePtr tree = Parse(criteria);
+    std::string whole = ToSql(tree.get(), kColumns, "t.");
+    ASSERT_EQ(whole, " (  t.genre  IS  NOT NULL  AND  t.title  <>  'O''x'  )  OR  t.genre  LIKE  '%FALSE%' ");
+    for (size_t size = 1; size <= whole.size() + 1; ++size) {
+        std::vector<char> out(size + 16, '\x7f');
+        ConvertSQLCondition(tree.get(), kColumns, "t.", out.data(), static_cast<int>(size));
+        EXPECT_EQ(std::string(out.data()), whole.substr(0, size - 1)) << size;
+        for (size_t i = size; i < out.size(); ++i) ASSERT_EQ(out[i], '\x7f') << size;
+    }
+}
+
+TEST(SqlConditionWriter, ExactFit) {
+    TreePtr tree = Parse(R"(dc:title contains "abc" and upnp:genre = "abc")");
+    char out[45];
+    ConvertSQLCondition(tree.get(), kColumns, nullptr, out, 45);
+    EXPECT_EQ(strlen(out), 44u);
+    ConvertSQLCondition(tree.get(), kColumns, nullptr, out, 44);
+    EXPECT_EQ(std::string(out), " title  LIKE  '%abc%'  AND  genre  =  'abc'");
+}
+
+TEST(MyStrCatf, KeepsTheFullLength) {
+    char buf[8];
+    memset(buf, 'x', sizeof buf);
+    int len = 0;
+    EXPECT_EQ(MyStrCatf(buf, &len, 4, " %s ", "abc"), 5);
+    EXPECT_EQ(len, 5);
+    EXPECT_EQ(std::string(buf), " ab");
+    EXPECT_EQ(buf[4], 'x');
+
+    len = 4;
+    memset(buf, 'x', sizeof buf);
+    EXPECT_EQ(MyStrCatf(buf, &len, 4, "%d", 12345), 5);
+    EXPECT_EQ(len, 9);
+    EXPECT_EQ(buf[0], 'x');
+
+    // Past the contract (*len beyond size): still nothing written and no negative bound.
+    EXPECT_EQ(MyStrCatf(buf, &len, 4, "%s", "ab"), 2);
+    EXPECT_EQ(len, 11);
+    EXPECT_EQ(buf[0], 'x');
+
+    len = 2;
+    EXPECT_EQ(MyStrCatf(buf, &len, 8, "%s-%d", "ab", 7), 4);
+    EXPECT_EQ(len, 6);
+    EXPECT_EQ(std::string(buf, 7), std::string("xxab-7\0", 7));
+}
+
+}  // namespace

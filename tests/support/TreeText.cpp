@@ -1,0 +1,181 @@
+#include "TreeText.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace msc_test {
+namespace {
+
+const char *OperatorName(int opId) {
+    switch (opId) {
+        case OP_AND: return "OP_AND";
+        case OP_OR: return "OP_OR";
+        case OP_EQ: return "OP_EQ";
+        case OP_NE: return "OP_NE";
+        case OP_LT: return "OP_LT";
+        case OP_LE: return "OP_LE";
+        case OP_GT: return "OP_GT";
+        case OP_GE: return "OP_GE";
+        case OP_CONTAINS: return "OP_CONTAINS";
+        case OP_DOES_NOT_CONTAIN: return "OP_DOES_NOT_CONTAIN";
+        case OP_DERIVED_FROM: return "OP_DERIVED_FROM";
+        case OP_IS: return "OP_IS";
+        case OP_EXISTS: return "OP_EXISTS";
+        default: return nullptr;
+    }
+}
+
+const char *PropertyName(int propertyId) {
+    static const char *const kNames[] = {
+        nullptr,           "PROP_DC_TITLE",    "PROP_DC_DATE",    "PROP_DC_CREATOR",
+        "PROP_UPNP_CLASS", "PROP_UPNP_ACTOR",  "PROP_UPNP_ARTIST", "PROP_UPNP_ALBUM",
+        "PROP_UPNP_GENRE", "PROP_REFID",       "PROP_ID",         "PROP_RES",
+        "PROP_UPNP_ORIGINAL_TRACK_NUMBER"};
+    return propertyId >= 1 && propertyId <= 12 ? kNames[propertyId] : nullptr;
+}
+
+// Iterative along right operands, like the library, so that long lists print on any stack.
+void Append(const ParseTreeNode *node, std::string *out) {
+    int closers = 0;
+    for (;;) {
+        if (node == nullptr) {
+            *out += "null";
+            break;
+        }
+        if (node->kind == NODE_OPERATOR) {
+            const char *name = OperatorName(node->opId);
+            *out += name != nullptr ? name : "OP" + std::to_string(node->opId);
+            *out += "(";
+            Append(node->left, out);
+            *out += ", ";
+            ++closers;
+            node = node->right;
+            continue;
+        }
+        if (node->kind == NODE_GROUP) {
+            *out += "GROUP(";
+            Append(node->inner, out);
+            *out += ")";
+        } else if (node->kind == NODE_PROPERTY) {
+            const char *name = PropertyName(node->propertyId);
+            *out += name != nullptr ? name : "PROP" + std::to_string(node->propertyId);
+        } else if (node->kind == NODE_VALUE) {
+            *out += "\"";
+            *out += node->text != nullptr ? node->text : "<no text>";
+            *out += "\"";
+        } else {
+            *out += "KIND" + std::to_string(node->kind);
+        }
+        break;
+    }
+    out->append(static_cast<size_t>(closers), ')');
+}
+
+ParseTreeNode *NewRaw(unsigned kind) {
+    auto *node = static_cast<ParseTreeNode *>(malloc(sizeof(ParseTreeNode)));
+    memset(node, 0, sizeof *node);
+    node->kind = kind;
+    return node;
+}
+
+std::string CaptureFd(FILE *stream, const std::function<void()> &body) {
+    fflush(stream);
+    int fd = fileno(stream);
+    int saved = dup(fd);
+    FILE *sink = tmpfile();
+    dup2(fileno(sink), fd);
+    body();
+    fflush(stream);
+    dup2(saved, fd);
+    close(saved);
+    std::string text;
+    rewind(sink);
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, sink)) > 0) text.append(chunk, got);
+    fclose(sink);
+    return text;
+}
+
+void *RunBody(void *arg) {
+    (*static_cast<const std::function<void()> *>(arg))();
+    return nullptr;
+}
+
+}  // namespace
+
+std::string TreeToString(const ParseTreeNode *tree) {
+    std::string out;
+    Append(tree, &out);
+    return out;
+}
+
+TreePtr Parse(const std::string &criteria, int *result) {
+    ParseTreeNode *tree = nullptr;
+    int code = Parse_searchExp(&tree, criteria.c_str(), 0, static_cast<int>(criteria.size()) - 1);
+    if (result != nullptr) *result = code;
+    return TreePtr(tree);
+}
+
+std::string ParseToString(const std::string &criteria) {
+    int result = -1;
+    TreePtr tree = Parse(criteria, &result);
+    if (result != 0) return tree == nullptr ? "FAIL" : "FAIL with a tree";
+    return TreeToString(tree.get());
+}
+
+std::string ToSql(const ParseTreeNode *tree, const TokenEntry *columns, const char *prefix) {
+    std::vector<char> out(1 << 16, 'x');
+    ConvertSQLCondition(tree, columns, prefix, out.data(), static_cast<int>(out.size()));
+    return std::string(out.data());
+}
+
+ParseTreeNode *Op(int opId, ParseTreeNode *left, ParseTreeNode *right) {
+    ParseTreeNode *node = NewRaw(NODE_OPERATOR);
+    node->opId = opId;
+    node->left = left;
+    node->right = right;
+    return node;
+}
+
+ParseTreeNode *Prop(int propertyId) {
+    ParseTreeNode *node = NewRaw(NODE_PROPERTY);
+    node->propertyId = propertyId;
+    return node;
+}
+
+ParseTreeNode *Val(const char *text) {
+    ParseTreeNode *node = NewRaw(NODE_VALUE);
+    node->text = strdup(text);
+    return node;
+}
+
+ParseTreeNode *Group(ParseTreeNode *inner) {
+    ParseTreeNode *node = NewRaw(NODE_GROUP);
+    node->inner = inner;
+    return node;
+}
+
+ParseTreeNode *OfKind(unsigned kind) { return NewRaw(kind); }
+
+bool RunOnSmallStack(size_t stackBytes, const std::function<void()> &body) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, stackBytes);
+    pthread_t thread;
+    bool started =
+        pthread_create(&thread, &attr, RunBody, const_cast<std::function<void()> *>(&body)) == 0;
+    pthread_attr_destroy(&attr);
+    if (started) pthread_join(thread, nullptr);
+    return started;
+}
+
+std::string CaptureStdout(const std::function<void()> &body) { return CaptureFd(stdout, body); }
+std::string CaptureStderr(const std::function<void()> &body) { return CaptureFd(stderr, body); }
+
+}  // namespace msc_test

@@ -1,0 +1,48 @@
+// Test helpers that turn trees into one-line texts and build trees by hand.
+#ifndef MSC_TESTS_TREE_TEXT_H
+#define MSC_TESTS_TREE_TEXT_H
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "mysearchcriteria.h"
+
+namespace msc_test {
+
+struct TreeDeleter {
+    void operator()(ParseTreeNode *tree) const noexcept { freeParseTree(tree); }
+};
+using TreePtr = std::unique_ptr<ParseTreeNode, TreeDeleter>;
+
+// A tree in the notation OP_AND(OP_EQ(PROP_DC_TITLE, "abc"), GROUP(null)): operators and
+// properties by their identifier names, values quoted, an absent tree as null, a node of an
+// unknown kind as KIND<n>, unknown identifiers as OP<n> and PROP<n>.
+std::string TreeToString(const ParseTreeNode *tree);
+
+// Parses the whole text; the result code goes to *result when given.
+TreePtr Parse(const std::string &criteria, int *result = nullptr);
+
+// Whole-text parse, printed: "FAIL" for a failure, "null" for an empty tree.
+std::string ParseToString(const std::string &criteria);
+
+// The SQL text of a tree, written into a buffer large enough for it.
+std::string ToSql(const ParseTreeNode *tree, const TokenEntry *columns, const char *prefix = nullptr);
+
+// Hand-built nodes, each malloc'd as the library does.
+ParseTreeNode *Op(int opId, ParseTreeNode *left, ParseTreeNode *right);
+ParseTreeNode *Prop(int propertyId);
+ParseTreeNode *Val(const char *text);
+ParseTreeNode *Group(ParseTreeNode *inner);
+ParseTreeNode *OfKind(unsigned kind);
+
+// Runs 'body' on a thread whose stack is 'stackBytes'; false if the thread could not start.
+bool RunOnSmallStack(size_t stackBytes, const std::function<void()> &body);
+
+// Captures what 'body' writes to standard output or standard error through the C library.
+std::string CaptureStdout(const std::function<void()> &body);
+std::string CaptureStderr(const std::function<void()> &body);
+
+}  // namespace msc_test
+
+#endif  // MSC_TESTS_TREE_TEXT_H
