@@ -106,6 +106,41 @@ MSC_EXPORT extern const TokenEntry g_ExistOpSQL[];
  *  with freeParseTree. Writes "can't find key!!" and "id = N" lines to stderr. */
 MSC_EXPORT int Parse_searchExp(ParseTreeNode **tree, const char *criteria, int first, int last);
 
+/** Options of Parse_searchExpEx. */
+#define SEARCH_PARSE_STANDARD 0x1u     /* the UPnP ContentDirectory grammar instead of the classic one */
+#define SEARCH_PARSE_KEEP_UNKNOWN 0x2u /* standard grammar: unknown properties become PROP_UNKNOWN */
+
+/** The property id of a property that the vocabulary lacks (SEARCH_PARSE_KEEP_UNKNOWN). */
+#define PROP_UNKNOWN 127
+
+/** Why Parse_searchExpEx failed. */
+typedef enum SearchParseErrorCode {
+    SEARCH_PARSE_OK = 0,
+    SEARCH_PARSE_NO_PROPERTY,           /* no property where one must stand */
+    SEARCH_PARSE_UNKNOWN_PROPERTY,      /* a property name that the vocabulary lacks */
+    SEARCH_PARSE_UNKNOWN_OPERATOR,      /* no known operator or logical keyword where one must stand */
+    SEARCH_PARSE_MISSING_VALUE,         /* an operator without its value */
+    SEARCH_PARSE_UNTERMINATED_QUOTE,    /* a quoted value without its closing quote */
+    SEARCH_PARSE_UNBALANCED_PARENTHESES,/* a group without its closing parenthesis, or a stray one */
+    SEARCH_PARSE_TRAILING_TEXT,         /* text after a complete expression */
+    SEARCH_PARSE_TOO_DEEP,              /* more than MSC_MAX_NESTING levels of nesting */
+    SEARCH_PARSE_OUT_OF_MEMORY,
+    SEARCH_PARSE_INVALID_ARGUMENT       /* a NULL text or an unknown option bit */
+} SearchParseErrorCode;
+
+/** Where and why a parse stopped: 'offset' is the index in the criteria text of the byte at
+ *  which the parse failed (-1 on success). */
+typedef struct SearchParseError {
+    int code; /* a SearchParseErrorCode */
+    int offset;
+} SearchParseError;
+
+/** Parses like Parse_searchExp but writes nothing to stdout or stderr and fills *error (when not
+ *  NULL). With options 0 the trees are exactly those of Parse_searchExp; SEARCH_PARSE_STANDARD
+ *  selects the UPnP grammar. Returns 0 or 1 like Parse_searchExp. */
+MSC_EXPORT int Parse_searchExpEx(ParseTreeNode **tree, const char *criteria, int first, int last,
+                                 unsigned options, SearchParseError *error);
+
 /** Frees a tree with all its nodes and value texts; a NULL tree does nothing. */
 MSC_EXPORT void freeParseTree(ParseTreeNode *tree);
 
@@ -118,6 +153,12 @@ MSC_EXPORT ParseTreeNode *CloneParseTree(const ParseTreeNode *tree);
  *  A text that does not fit is cut at the buffer's end. */
 MSC_EXPORT void ConvertSQLCondition(const ParseTreeNode *tree, const TokenEntry *columnTable,
                                     const char *tablePrefix, char *out, int outSize);
+
+/** Like ConvertSQLCondition, and returns the length of the whole condition text (without its
+ *  NUL), as snprintf does: a result of outSize or more means the text was cut, and a buffer of
+ *  result + 1 bytes holds it whole. With a NULL 'out' or an outSize of 0 it only measures. */
+MSC_EXPORT int ConvertSQLConditionEx(const ParseTreeNode *tree, const TokenEntry *columnTable,
+                                     const char *tablePrefix, char *out, int outSize);
 
 /** Appends printf-formatted text to buf at *len, bounded by size, and adds the formatted
  *  length (also of a cut text) to *len; returns that length, or vsnprintf's negative error. */

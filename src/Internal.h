@@ -42,20 +42,9 @@ bool StartsWithIgnoringCase(const char *text, const char *word);
 // depth first with an operator's own children looked at before anything below them.
 ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId);
 
-// Why a parse stopped; the offset of a failure is the byte where it stopped.
-enum ParseErrorCode {
-    PARSE_OK = 0,
-    PARSE_NO_PROPERTY,       // no property keyword where an expression starts
-    PARSE_UNKNOWN_OPERATOR,  // an operator position holds no known keyword
-    PARSE_MISSING_VALUE,     // nothing after a binary or exists keyword
-    PARSE_UNBALANCED,        // a group without its closing parenthesis
-    PARSE_TRAILING_TEXT,     // text after a group that is no logical keyword
-    PARSE_TOO_DEEP,          // more than MSC_MAX_NESTING levels
-    PARSE_OUT_OF_MEMORY,
-};
-
+// Why a parse stopped; the offset is the byte where it stopped.
 struct ParseFailure {
-    ParseErrorCode code;
+    SearchParseErrorCode code;
     int offset;
 };
 

@@ -194,15 +194,15 @@ private:
                     Pos *rightStart);
     ParseTreeNode *MakeValueLeaf(Pos first, Pos end, bool identifier);
 
-    bool Fail(ParseErrorCode code, Pos pos) {
-        if (failure_.code == PARSE_OK) failure_ = {code, static_cast<int>(pos)};
+    bool Fail(SearchParseErrorCode code, Pos pos) {
+        if (failure_.code == SEARCH_PARSE_OK) failure_ = {code, static_cast<int>(pos)};
         return false;
     }
 
     const char *text_;
     bool quiet_;
     GroupMatcher groups_;
-    ParseFailure failure_ = {PARSE_OK, -1};
+    ParseFailure failure_ = {SEARCH_PARSE_OK, -1};
 };
 
 bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nesting) {
@@ -227,10 +227,10 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
         const TokenEntry *property = end < pos ? nullptr : Lookup(g_PropertyName, pos);
         if (property == nullptr) {
             if (!quiet_) fputs("can't find key!!\n", stderr);
-            return Fail(PARSE_NO_PROPERTY, pos);
+            return Fail(SEARCH_PARSE_NO_PROPERTY, pos);
         }
         ParseTreeNode *current = NewNode(NODE_PROPERTY);
-        if (current == nullptr) return Fail(PARSE_OUT_OF_MEMORY, pos);
+        if (current == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
         current->propertyId = property->id;
         *slot = current;
 
@@ -240,10 +240,10 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
             pos = SkipBlanks(end + 1, last);
             if (pos > last) return true;
             end = ScanToken(pos, last);
-            if (end < pos) return Fail(PARSE_UNKNOWN_OPERATOR, pos);
+            if (end < pos) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
             if (const TokenEntry *logical = Lookup(g_LogOpName, pos)) {
                 ParseTreeNode *node = NewNode(NODE_OPERATOR);
-                if (node == nullptr) return Fail(PARSE_OUT_OF_MEMORY, pos);
+                if (node == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
                 node->opId = logical->id;
                 node->left = current;
                 *slot = node;
@@ -253,22 +253,22 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
             }
             const TokenEntry *op = Lookup(g_BinOpName, pos);
             if (op == nullptr) op = Lookup(g_ExistOpName, pos);
-            if (op == nullptr) return Fail(PARSE_UNKNOWN_OPERATOR, pos);
+            if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
 
             pos = SkipBlanks(end + 1, last);
-            if (pos > last) return Fail(PARSE_MISSING_VALUE, pos);
+            if (pos > last) return Fail(SEARCH_PARSE_MISSING_VALUE, pos);
             end = ScanToken(pos, last);
-            if (end < pos) return Fail(PARSE_MISSING_VALUE, pos);
-            if (nesting + ++chain > MSC_MAX_NESTING) return Fail(PARSE_TOO_DEEP, pos);
+            if (end < pos) return Fail(SEARCH_PARSE_MISSING_VALUE, pos);
+            if (nesting + ++chain > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, pos);
 
             bool identifier = op->id != OP_EXISTS &&
                               (IsPropertyLeaf(current, PROP_REFID) || IsPropertyLeaf(current, PROP_ID));
             ParseTreeNode *value = MakeValueLeaf(pos, end, identifier);
-            if (value == nullptr) return Fail(PARSE_OUT_OF_MEMORY, pos);
+            if (value == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
             ParseTreeNode *comparison = NewNode(NODE_OPERATOR);
             if (comparison == nullptr) {
                 freeParseTree(value);
-                return Fail(PARSE_OUT_OF_MEMORY, pos);
+                return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
             }
             comparison->opId = op->id;
             comparison->left = current;
@@ -284,14 +284,14 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
 // is set, the group being the whole of the rest of the range.
 bool Parser::ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, bool *done,
                         Pos *rightStart) {
-    if (open + 1 > last) return Fail(PARSE_UNBALANCED, open);
-    if (nesting + 1 > MSC_MAX_NESTING) return Fail(PARSE_TOO_DEEP, open);
+    if (open + 1 > last) return Fail(SEARCH_PARSE_UNBALANCED_PARENTHESES, open);
+    if (nesting + 1 > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, open);
     Pos close = -1;
-    if (!groups_.Find(text_, open, last, &close)) return Fail(PARSE_OUT_OF_MEMORY, open);
-    if (close < 0 || close > last) return Fail(PARSE_UNBALANCED, open);
+    if (!groups_.Find(text_, open, last, &close)) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, open);
+    if (close < 0 || close > last) return Fail(SEARCH_PARSE_UNBALANCED_PARENTHESES, open);
 
     ParseTreeNode *group = NewNode(NODE_GROUP);
-    if (group == nullptr) return Fail(PARSE_OUT_OF_MEMORY, open);
+    if (group == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, open);
     *slot = group;
     if (!ParseExpression(open + 1, close - 1, &group->inner, nesting + 1)) return false;
 
@@ -301,9 +301,9 @@ bool Parser::ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, b
     if (pos > last) return true;
     // Only a logical keyword may follow a group, matched in place: `(a)and(b)` is fine.
     const TokenEntry *logical = Lookup(g_LogOpName, pos);
-    if (logical == nullptr) return Fail(PARSE_TRAILING_TEXT, pos);
+    if (logical == nullptr) return Fail(SEARCH_PARSE_TRAILING_TEXT, pos);
     ParseTreeNode *node = NewNode(NODE_OPERATOR);
-    if (node == nullptr) return Fail(PARSE_OUT_OF_MEMORY, pos);
+    if (node == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
     node->opId = logical->id;
     node->left = group;
     *slot = node;
@@ -365,8 +365,25 @@ int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last
 
 }  // namespace msc
 
-extern "C" int Parse_searchExp(ParseTreeNode **tree, const char *criteria, int first, int last) {
+extern "C" {
+
+int Parse_searchExp(ParseTreeNode **tree, const char *criteria, int first, int last) {
     if (tree != nullptr) *tree = nullptr;
     if (criteria == nullptr) return 1;
     return msc::ParseClassic(tree, criteria, first, last, /*quiet=*/false, nullptr);
 }
+
+int Parse_searchExpEx(ParseTreeNode **tree, const char *criteria, int first, int last,
+                      unsigned options, SearchParseError *error) {
+    if (tree != nullptr) *tree = nullptr;
+    msc::ParseFailure failure = {SEARCH_PARSE_INVALID_ARGUMENT, first};
+    int result = 1;
+    // The standard grammar is not built yet: only the classic one is accepted.
+    if (criteria != nullptr && options == 0) {
+        result = msc::ParseClassic(tree, criteria, first, last, /*quiet=*/true, &failure);
+    }
+    if (error != nullptr) *error = {failure.code, result == 0 ? -1 : failure.offset};
+    return result;
+}
+
+}  // extern "C"

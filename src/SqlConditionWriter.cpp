@@ -11,26 +11,30 @@
 namespace msc {
 namespace {
 
-// Appends pieces to out[0..size-1], always leaving the text NUL-terminated inside the buffer.
-// The first piece that does not fit is cut at the buffer's end and ends the text: nothing after
-// it is appended, so a short buffer holds a prefix of the whole condition.
+// Appends pieces to out[0..size-1], always leaving the text NUL-terminated inside the buffer,
+// and counts the length of the whole text. The first piece that does not fit is cut at the
+// buffer's end and ends the written text: nothing after it is appended, so a short buffer holds
+// a prefix of the whole condition. Without a buffer it only counts.
 class SqlBuffer {
 public:
-    SqlBuffer(char *out, int size) : out_(out), room_(static_cast<size_t>(size) - 1) {
-        out_[0] = '\0';
+    SqlBuffer(char *out, int size) {
+        if (out != nullptr && size > 0) {
+            out_ = out;
+            room_ = static_cast<size_t>(size) - 1;
+            out_[0] = '\0';
+        }
     }
 
-    bool full() const { return full_; }
+    size_t total() const { return total_; }
 
     void Put(const char *text, size_t length) {
-        if (full_) return;
-        if (length > room_ - length_) {
-            length = room_ - length_;
-            full_ = true;
+        if (written_ == total_ && out_ != nullptr) {
+            size_t fits = length < room_ - written_ ? length : room_ - written_;
+            memcpy(out_ + written_, text, fits);
+            written_ += fits;
+            out_[written_] = '\0';
         }
-        memcpy(out_ + length_, text, length);
-        length_ += length;
-        out_[length_] = '\0';
+        total_ += length;
     }
     void Put(const char *text) { Put(text, strlen(text)); }
 
@@ -53,10 +57,10 @@ public:
     }
 
 private:
-    char *out_;
-    size_t room_;  // Bytes of text the buffer holds besides the NUL.
-    size_t length_ = 0;
-    bool full_ = false;
+    char *out_ = nullptr;
+    size_t room_ = 0;     // Bytes of text the buffer holds besides the NUL.
+    size_t written_ = 0;  // Bytes in the buffer; below total_ once a piece was cut.
+    size_t total_ = 0;    // Length of the whole text.
 };
 
 enum ValueForm { kPlainValue, kPatternValue, kExistsValue };
@@ -70,7 +74,7 @@ public:
     // contents only, so the stack grows with the nesting of groups and comparison chains, which
     // the parser bounds, and not with the length of an and/or list.
     void Write(const ParseTreeNode *node, ValueForm form) {
-        while (node != nullptr && !buffer_->full()) {
+        while (node != nullptr) {
             switch (node->kind) {
                 case NODE_OPERATOR:
                     if (IsRefIdExistsFalse(node)) {
@@ -161,8 +165,14 @@ extern "C" {
 void ConvertSQLCondition(const ParseTreeNode *tree, const TokenEntry *columnTable,
                          const char *tablePrefix, char *out, int outSize) {
     if (out == nullptr || outSize <= 0) return;
+    ConvertSQLConditionEx(tree, columnTable, tablePrefix, out, outSize);
+}
+
+int ConvertSQLConditionEx(const ParseTreeNode *tree, const TokenEntry *columnTable,
+                          const char *tablePrefix, char *out, int outSize) {
     msc::SqlBuffer buffer(out, outSize);
     msc::ConditionWriter(columnTable, tablePrefix, &buffer).Write(tree, msc::kPlainValue);
+    return buffer.total() > INT_MAX ? INT_MAX : static_cast<int>(buffer.total());
 }
 
 int MyStrCatf(char *buf, int *len, int size, const char *format, ...) {

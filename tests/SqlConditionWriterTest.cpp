@@ -53,7 +53,7 @@ const SqlCase kSqlCases[] = {
     // Single quotes are doubled, so a value cannot end its literal; nothing else changes.
     {R"(dc:title = "O'Brien")", nullptr, " title  =  'O''Brien' "},
     {R"(dc:title contains "'; DROP TABLE t; --")", nullptr, " title  LIKE  '%''; DROP TABLE t; --%' "},
-    {R"(dc:title = "''\")", nullptr, " title  =  '''''\' "},
+    {R"(dc:title = "''\")", nullptr, R"( title  =  '''''\' )"},
 };
 
 TEST(SqlConditionWriter, WritesWholeConditions) {
