@@ -152,6 +152,31 @@ TEST(CxxWrapper, CloneThrowsWhenMemoryRunsOut) {
     }
 }
 
+// Running out of memory anywhere in a parse, the text's copy included, throws; it never comes
+// back as a failed parse or as a partial tree.
+TEST(CxxWrapper, ParseThrowsWhenMemoryRunsOut) {
+    const std::string criteria = R"(upnp:class derivedfrom "object.item" and (dc:title contains "x"))";
+    const std::string whole = TreeToString(msc::parse(criteria).tree.get());
+    for (long failAt = 1;; ++failAt) {
+        OpenAllocationWindow(failAt);
+        bool threw = false;
+        msc::ParseResult result;
+        try {
+            result = msc::parse(criteria);
+        } catch (const std::bad_alloc &) {
+            threw = true;
+        }
+        long made = CloseAllocationWindow();
+        if (made < failAt) {
+            EXPECT_FALSE(threw);
+            EXPECT_EQ(TreeToString(result.tree.get()), whole);
+            EXPECT_GT(failAt, 9);
+            break;
+        }
+        EXPECT_TRUE(threw) << failAt;
+    }
+}
+
 struct WrapperSqlCase {
     std::string criteria;
     const char *prefix;
@@ -318,6 +343,33 @@ TEST(CxxWrapper, DumpOfALongList) {
                 "V:a\n";
     msc::Tree tree = msc::parse(criteria).tree;
     EXPECT_EQ(tree.dump(), expected);
+}
+
+// Running out of memory while the dump is captured throws, and stdout is the real one again.
+TEST(CxxWrapper, DumpThrowsWhenMemoryRunsOutAndRestoresStdout) {
+    msc::Tree tree = ExampleTree();
+    for (long failAt = 1;; ++failAt) {
+        bool threw = false;
+        std::string dumped;
+        long made = 0;
+        std::string printed = CaptureStdout([&] {
+            OpenAllocationWindow(failAt);
+            try {
+                dumped = tree.dump();
+            } catch (const std::bad_alloc &) {
+                threw = true;
+            }
+            made = CloseAllocationWindow();
+            printf("after\n");
+        });
+        EXPECT_EQ(printed, "after\n") << failAt;
+        if (made < failAt) {
+            EXPECT_FALSE(threw);
+            EXPECT_EQ(dumped, kExampleDump);
+            break;
+        }
+        EXPECT_TRUE(threw) << failAt;
+    }
 }
 
 // Dumps on several threads at once each get their own tree's text and nothing of the others.
