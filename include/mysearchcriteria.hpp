@@ -9,8 +9,8 @@
  *   parsed.tree.set_always_true_for_non_supported_property(kSupported);
  *   std::string where = parsed.tree.to_sql(kColumns, "o.");
  *
- * Errors: memory exhaustion throws std::bad_alloc; everything else is reported as the C
- * interface reports it. Thread safety is that of the C interface (a Tree may be read by several
+ * Errors: memory exhaustion throws std::bad_alloc (except in properties(), which see);
+ * everything else is reported as the C interface reports it. Thread safety is that of the C interface (a Tree may be read by several
  * threads at once, changed by one only), except dump(), which see.
  */
 #ifndef MYSEARCHCRITERIA_HPP
@@ -81,7 +81,9 @@ public:
         return text;
     }
 
-    /** The property id of every property leaf, in text order (GetPropertyList). */
+    /** The property id of every property leaf, in text order (GetPropertyList). Empty also
+     *  when GetPropertyList ran out of memory, which it reports as it reports a tree without
+     *  properties; the vector's own allocation throws std::bad_alloc as usual. */
     std::vector<int> properties() const {
         int count = 0;
         std::unique_ptr<int, FreeDeleter> ids(GetPropertyList(root_.get(), &count));
