@@ -309,7 +309,6 @@ TEST(CxxWrapper, ThrowsWhenMemoryRunsOut) {
         [&] { return TreeToString(msc::parse(criteria).tree.get()); },
         [&] { return TreeToString(tree.clone().get()); },
         [&] { return tree.dump(); },
-        [&] { return tree.to_sql(kColumns, std::string(600, 'p').c_str()); },
     };
     for (const auto &call : calls) {
         const std::string whole = call();
