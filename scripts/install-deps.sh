@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build, the tests and the tools need, if any is missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev libbenchmark-dev
+packages=(cmake ninja-build make g++ clang libclang-rt-14-dev pkg-config libgtest-dev libbenchmark-dev
           libsqlite3-dev sqlite3)
 missing=()
 for package in "${packages[@]}"; do

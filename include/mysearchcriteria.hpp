@@ -1,0 +1,181 @@
+/*
+ * libmysearchcriteria for C++ (C++17, header-only): ownership over the C interface of
+ * mysearchcriteria.h, and nothing else. Every call below is one call of the C function named in
+ * its comment, with the same results; the wrapper frees what the C interface hands out and turns
+ * caller-sized buffers into std::string and std::vector.
+ *
+ *   auto parsed = msc::parse(R"(dc:title contains "love" and upnp:class derivedfrom "object.item")");
+ *   if (!parsed) return report(parsed.error.code, parsed.error.offset);
+ *   parsed.tree.set_always_true_for_non_supported_property(kSupported);
+ *   std::string where = parsed.tree.to_sql(kColumns, "o.");
+ *
+ * Errors: memory exhaustion throws std::bad_alloc (except in properties(), which see);
+ * everything else is reported as the C interface reports it. Thread safety is that of the C interface (a Tree may be read by several
+ * threads at once, changed by one only), except dump(), which see.
+ */
+#ifndef MYSEARCHCRITERIA_HPP
+#define MYSEARCHCRITERIA_HPP
+
+#include <cstdio>
+#include <cstdlib>
+#include <climits>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mysearchcriteria.h"
+
+namespace msc {
+
+/** Frees a parse tree with freeParseTree; the deleter of Tree. */
+struct TreeDeleter {
+    void operator()(ParseTreeNode *tree) const noexcept { freeParseTree(tree); }
+};
+
+/** An owning, move-only parse tree. An empty Tree (no root) is what the C interface calls a
+ *  NULL tree, which the parse of a text of blanks gives; every member accepts it. */
+class Tree {
+public:
+    Tree() noexcept = default;
+    /** Takes ownership of 'root', a tree from the C interface or built with malloc'd nodes. */
+    explicit Tree(ParseTreeNode *root) noexcept : root_(root) {}
+
+    Tree(Tree &&) noexcept = default;
+    Tree &operator=(Tree &&) noexcept = default;
+    Tree(const Tree &) = delete;
+    Tree &operator=(const Tree &) = delete;
+
+    /** An independent copy (CloneParseTree). An empty tree, or one whose root is of an unknown
+     *  kind, gives an empty copy; throws std::bad_alloc when memory runs out. */
+    Tree clone() const {
+        ParseTreeNode *copy = CloneParseTree(root_.get());
+        if (copy == nullptr && root_ != nullptr && root_->kind <= NODE_VALUE) throw std::bad_alloc();
+        return Tree(copy);
+    }
+
+    explicit operator bool() const noexcept { return root_ != nullptr; }
+    ParseTreeNode *get() noexcept { return root_.get(); }
+    const ParseTreeNode *get() const noexcept { return root_.get(); }
+    /** Gives up ownership: the caller frees the root with freeParseTree. */
+    ParseTreeNode *release() noexcept { return root_.release(); }
+    void reset(ParseTreeNode *root = nullptr) noexcept { root_.reset(root); }
+
+    /** The whole SQL condition text (ConvertSQLConditionEx), never cut: 'columns' maps property
+     *  ids to column names and ends with {0, NULL}; 'prefix' (or NULL) goes before each column.
+     *  Throws std::length_error for a text longer than INT_MAX - 1 bytes. */
+    std::string to_sql(const TokenEntry *columns, const char *prefix = nullptr) const {
+        // Most conditions fit the first buffer: one walk. A longer one is measured by that walk
+        // and written by a second one into a string of exactly its size.
+        char first[512];
+        int length = ConvertSQLConditionEx(root_.get(), columns, prefix, first, sizeof first);
+        if (length < static_cast<int>(sizeof first)) return std::string(first, first + length);
+        if (length == INT_MAX) throw std::length_error("msc::Tree::to_sql: condition too long");
+        std::string text(static_cast<size_t>(length), '\0');
+        // C++17 lets the NUL that the writer puts after the text land on text[length].
+        ConvertSQLConditionEx(root_.get(), columns, prefix, text.data(), length + 1);
+        return text;
+    }
+
+    /** The property id of every property leaf, in text order (GetPropertyList). Empty also
+     *  when GetPropertyList ran out of memory, which it reports as it reports a tree without
+     *  properties; the vector's own allocation throws std::bad_alloc as usual. */
+    std::vector<int> properties() const {
+        int count = 0;
+        std::unique_ptr<int, FreeDeleter> ids(GetPropertyList(root_.get(), &count));
+        if (ids == nullptr) return {};
+        return std::vector<int>(ids.get(), ids.get() + count);
+    }
+
+    /** The value of the first upnp:class condition (GetUPnPClass). It points into the tree:
+     *  valid until the tree is freed or a rewrite replaces that condition. */
+    std::optional<std::string_view> upnp_class() const noexcept {
+        const char *text = GetUPnPClass(root_.get());
+        if (text == nullptr) return std::nullopt;
+        return std::string_view(text);
+    }
+
+    /** SetAlwayTrueForProperty: 0 when the walk finished, -1 when it stopped. */
+    int set_always_true_for_property(int propertyId) noexcept {
+        return SetAlwayTrueForProperty(root_.get(), propertyId);
+    }
+
+    /** SetAlwayTrueForNonSupportedProperty: 0 when the walk finished, -1 when it stopped. */
+    int set_always_true_for_non_supported_property(const TokenEntry *supported) noexcept {
+        return SetAlwayTrueForNonSupportedProperty(root_.get(), supported);
+    }
+
+    /** CheckContainerIsSupportRefID: 1 when the tree holds no usable @refID condition, else 0.
+     *  An empty tree gives 0 and the C interface's message on standard error, as in C. */
+    int check_container_is_support_refid(const char *containerId) noexcept {
+        return CheckContainerIsSupportRefID(containerId, root_.get());
+    }
+
+#if defined(__GLIBC__)
+    /** The text that TravelTree prints for this tree at 'depth'. TravelTree writes to stdout,
+     *  so for the length of the call stdout is pointed at a memory stream (glibc lets a
+     *  program assign stdout). Dumps are serialised among themselves; C stdio output that
+     *  another thread sends to stdout meanwhile would land in the dump, so hosts that print
+     *  from other threads should not dump while they do. Throws std::bad_alloc when memory runs
+     *  out; stdout is restored in every case. */
+    std::string dump(int depth = 0) const {
+        static std::mutex mutex;
+        std::lock_guard<std::mutex> lock(mutex);
+        char *data = nullptr;
+        size_t size = 0;
+        FILE *memory = open_memstream(&data, &size);
+        if (memory == nullptr) throw std::bad_alloc();
+        // Text still buffered in the real stdout stays in its own FILE and keeps its order.
+        FILE *saved = stdout;
+        stdout = memory;
+        TravelTree(root_.get(), depth);
+        stdout = saved;
+        bool failed = fflush(memory) != 0 || ferror(memory) != 0;
+        fclose(memory);  // Sets data and size for the last time.
+        std::unique_ptr<char, FreeDeleter> owned(data);
+        if (failed || data == nullptr) throw std::bad_alloc();
+        return std::string(data, size);
+    }
+#endif
+
+private:
+    struct FreeDeleter {
+        void operator()(void *p) const noexcept { free(p); }
+    };
+    std::unique_ptr<ParseTreeNode, TreeDeleter> root_;
+};
+
+/** What parse() gives: the tree on success, else an empty tree and why the parse stopped. */
+struct ParseResult {
+    Tree tree;
+    SearchParseError error = {SEARCH_PARSE_OK, -1};
+    bool ok() const noexcept { return error.code == SEARCH_PARSE_OK; }
+    explicit operator bool() const noexcept { return ok(); }
+};
+
+/** Parses the whole of 'criteria' with Parse_searchExpEx and 'options' (0 for the classic
+ *  grammar, SEARCH_PARSE_STANDARD...). Writes nothing to stdout or stderr. The text is copied
+ *  first, since the C parser reads up to a terminating NUL. A text of more than INT_MAX bytes
+ *  fails with SEARCH_PARSE_INVALID_ARGUMENT at offset 0. */
+inline ParseResult parse(std::string_view criteria, unsigned options = 0) {
+    ParseResult result;
+    if (criteria.size() > static_cast<size_t>(INT_MAX)) {
+        result.error = {SEARCH_PARSE_INVALID_ARGUMENT, 0};
+        return result;
+    }
+    const std::string text(criteria);
+    ParseTreeNode *root = nullptr;
+    Parse_searchExpEx(&root, text.c_str(), 0, static_cast<int>(text.size()) - 1, options,
+                      &result.error);
+    result.tree.reset(root);
+    if (result.error.code == SEARCH_PARSE_OUT_OF_MEMORY) throw std::bad_alloc();
+    return result;
+}
+
+}  // namespace msc
+
+#endif  // MYSEARCHCRITERIA_HPP

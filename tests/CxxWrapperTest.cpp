@@ -1,0 +1,365 @@
+// The header-only C++ wrapper, used the way a C++ host uses it: each member must give exactly
+// what its C function gives, own what the C function hands out, and never cut a text.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "AllocationHooks.h"
+#include "TreeText.h"
+#include "mysearchcriteria.hpp"
+
+using namespace msc_test;
+
+namespace {
+
+static_assert(!std::is_copy_constructible_v<msc::Tree> && !std::is_copy_assignable_v<msc::Tree>,
+              "a Tree is copied only through clone()");
+static_assert(std::is_nothrow_move_constructible_v<msc::Tree> &&
+                  std::is_nothrow_move_assignable_v<msc::Tree>,
+              "a Tree moves without allocating");
+
+const TokenEntry kColumns[] = {{PROP_DC_TITLE, "title"},   {PROP_DC_DATE, "date"},
+                               {PROP_UPNP_CLASS, "class"}, {PROP_UPNP_ARTIST, "artist"},
+                               {PROP_REFID, "ref_id"},     {0, nullptr}};
+
+std::string Repeat(const std::string &piece, size_t times) {
+    std::string text;
+    for (size_t i = 0; i < times; ++i) text += piece;
+    return text;
+}
+
+struct WrapperParseCase {
+    std::string criteria;
+    unsigned options;
+    const char *tree;  // TreeToString of the tree, or "FAIL"
+    int code;
+    int offset;
+};
+
+TEST(CxxWrapper, ParseGivesTheTreeOrTheErrorRecord) {
+    const WrapperParseCase cases[] = {
+        {R"(dc:title = "abc")", 0, R"(OP_EQ(PROP_DC_TITLE, "abc"))", SEARCH_PARSE_OK, -1},
+        {R"((upnp:class derivedfrom "object.item" or dc:date < "2001") and dc:title)", 0,
+         R"(OP_AND(GROUP(OP_OR(OP_DERIVED_FROM(PROP_UPNP_CLASS, "object.item"), OP_LT(PROP_DC_DATE, "2001"))), PROP_DC_TITLE))",
+         SEARCH_PARSE_OK, -1},
+        {"", 0, "null", SEARCH_PARSE_OK, -1},
+        {" \t\n", 0, "null", SEARCH_PARSE_OK, -1},
+        // A NUL inside the text is a blank: the whole view is parsed, not up to its first NUL.
+        {std::string("dc:title\0= x", 12), 0, R"(OP_EQ(PROP_DC_TITLE, "x"))", SEARCH_PARSE_OK, -1},
+        {"dc:title =", 0, "FAIL", SEARCH_PARSE_MISSING_VALUE, 10},
+        //          ^ the value would start past the end
+        {"*", 0, "FAIL", SEARCH_PARSE_NO_PROPERTY, 0},
+        {R"(dc:title xyz "a")", 0, "FAIL", SEARCH_PARSE_UNKNOWN_OPERATOR, 9},
+        //           ^ no such operator
+        {R"(dc:title = "a" and (dc:date = "b")", 0, "FAIL", SEARCH_PARSE_UNBALANCED_PARENTHESES, 19},
+        //                     ^ never closed
+        // The options reach the parser: a bit that no option uses is refused.
+        {R"(dc:title = "abc")", 0x80, "FAIL", SEARCH_PARSE_INVALID_ARGUMENT, 0},
+        {Repeat("(", 300) + "dc:title" + Repeat(")", 300), 0, "FAIL", SEARCH_PARSE_TOO_DEEP, 256},
+    };
+    for (const WrapperParseCase &c : cases) {
+        std::string stderrText = CaptureStderr([&] {
+            msc::ParseResult result = msc::parse(c.criteria, c.options);
+            EXPECT_EQ(result.ok(), c.code == SEARCH_PARSE_OK) << c.criteria;
+            EXPECT_EQ(static_cast<bool>(result), result.ok()) << c.criteria;
+            EXPECT_EQ(result.ok() ? TreeToString(result.tree.get()) : std::string("FAIL"), c.tree)
+                << c.criteria;
+            if (!result.ok()) {
+                EXPECT_FALSE(result.tree) << c.criteria;
+            }
+            EXPECT_EQ(result.error.code, c.code) << c.criteria;
+            EXPECT_EQ(result.error.offset, c.offset) << c.criteria;
+        });
+        EXPECT_EQ(stderrText, "") << c.criteria;  // The wrapper parses quietly.
+    }
+}
+
+// A string_view is not NUL-terminated, and the parser matches keywords up to a NUL: without a
+// terminated copy, "upnp:a" cut from "upnp:album" would read on and find upnp:album.
+TEST(CxxWrapper, ParseStopsAtTheEndOfTheView) {
+    const std::string whole = R"(upnp:album = "x")";
+    EXPECT_EQ(TreeToString(msc::parse(std::string_view(whole).substr(0, 6)).tree.get()),
+              "PROP_UPNP_ACTOR");
+    // Bytes that are not the caller's to read follow the view directly.
+    std::array<char, 16> unterminated;
+    memcpy(unterminated.data(), R"(dc:title = "abc")", unterminated.size());
+    msc::ParseResult result = msc::parse(std::string_view(unterminated.data(), unterminated.size()));
+    EXPECT_EQ(TreeToString(result.tree.get()), R"(OP_EQ(PROP_DC_TITLE, "abc"))");
+}
+
+TEST(CxxWrapper, TreeOwnsItsRootAndMoves) {
+    msc::Tree tree = msc::parse(R"(dc:title = "a")").tree;
+    const ParseTreeNode *root = tree.get();
+    ASSERT_NE(root, nullptr);
+
+    msc::Tree moved(std::move(tree));
+    EXPECT_FALSE(tree);
+    EXPECT_EQ(moved.get(), root);
+
+    msc::Tree assigned = msc::parse("dc:date").tree;
+    assigned = std::move(moved);  // Frees the dc:date tree (a leak shows under the sanitizer).
+    EXPECT_EQ(assigned.get(), root);
+
+    ParseTreeNode *released = assigned.release();
+    EXPECT_FALSE(assigned);
+    EXPECT_EQ(TreeToString(released), R"(OP_EQ(PROP_DC_TITLE, "a"))");
+    msc::Tree adopted(released);
+    EXPECT_EQ(adopted.get(), released);
+}
+
+TEST(CxxWrapper, CloneOutlivesOriginal) {
+    const char *criteria = R"((dc:title contains "a" or upnp:artist exists true) and dc:date)";
+    msc::Tree original = msc::parse(criteria).tree;
+    const std::string text = TreeToString(original.get());
+    msc::Tree copy = original.clone();
+    original.reset();  // The copy must share no memory with the original.
+    EXPECT_EQ(TreeToString(copy.get()), text);
+    EXPECT_EQ(TreeToString(copy.get()),
+              R"(OP_AND(GROUP(OP_OR(OP_CONTAINS(PROP_DC_TITLE, "a"), OP_EXISTS(PROP_UPNP_ARTIST, "true"))), PROP_DC_DATE))");
+
+    EXPECT_FALSE(msc::Tree().clone());
+    // A root of an unknown kind has no copy; that is no shortage of memory.
+    EXPECT_FALSE(msc::Tree(OfKind(7)).clone());
+}
+
+
+struct WrapperSqlCase {
+    std::string criteria;
+    const char *prefix;
+    std::string sql;
+};
+
+TEST(CxxWrapper, ToSqlGivesTheWholeText) {
+    // " title  =  '" is 12 bytes and "' " 2: values of 497, 498 and 499 bytes give texts of
+    // 511, 512 and 513 bytes, around the size of the wrapper's first buffer.
+    const std::string v497(497, 'v'), v498(498, 'v'), v499(499, 'v'), v5000(5000, 'w');
+    std::string longList = R"(dc:title = "a")";
+    std::string longListSql = " title  =  'a' ";
+    for (int i = 0; i < 300; ++i) {
+        longList += R"( or dc:date >= "2001")";
+        longListSql += " OR  date  >=  '2001' ";
+    }
+    const WrapperSqlCase cases[] = {
+        {R"(dc:title contains "abc" and upnp:class = "abc")", nullptr,
+         " title  LIKE  '%abc%'  AND  class  =  'abc' "},
+        {R"(dc:title contains "abc" and upnp:class = "abc")", "t.",
+         " t.title  LIKE  '%abc%'  AND  t.class  =  'abc' "},
+        {R"(@refID exists false and dc:title = "O'Brien")", nullptr,
+         " ref_id  IS  NOT NULL  AND  title  =  'O''Brien' "},
+        {"", nullptr, ""},
+        {"dc:title = " + v497, nullptr, " title  =  '" + v497 + "' "},
+        {"dc:title = " + v498, nullptr, " title  =  '" + v498 + "' "},
+        {"dc:title = " + v499, nullptr, " title  =  '" + v499 + "' "},
+        {"dc:title = " + v5000, "t.", " t.title  =  '" + v5000 + "' "},
+        {longList, nullptr, longListSql},
+    };
+    for (const WrapperSqlCase &c : cases) {
+        msc::ParseResult parsed = msc::parse(c.criteria);
+        ASSERT_TRUE(parsed) << c.criteria;
+        std::string sql = parsed.tree.to_sql(kColumns, c.prefix);
+        EXPECT_EQ(sql, c.sql) << c.criteria;
+        EXPECT_EQ(sql.size(), strlen(sql.c_str())) << c.criteria;  // No NUL inside.
+    }
+}
+
+struct WrapperQueryCase {
+    const char *criteria;
+    std::vector<int> properties;
+    const char *upnpClass;  // nullptr when there is none
+};
+
+TEST(CxxWrapper, PropertiesAndClass) {
+    const WrapperQueryCase cases[] = {
+        {"", {}, nullptr},
+        {R"(dc:title = "a" and (upnp:class = "object.item" or dc:title = "c"))",
+         {PROP_DC_TITLE, PROP_UPNP_CLASS, PROP_DC_TITLE}, "object.item"},
+        {R"(upnp:class derivedfrom "object.container" or upnp:class = "object.item")",
+         {PROP_UPNP_CLASS, PROP_UPNP_CLASS}, "object.container"},
+        {"(upnp:class) and dc:date", {PROP_UPNP_CLASS, PROP_DC_DATE}, nullptr},
+        {R"(upnp:class = "")", {PROP_UPNP_CLASS}, ""},
+        {"dc:title or dc:date or dc:creator or upnp:class or upnp:actor or upnp:artist or "
+         "upnp:album or upnp:genre or @refID or @id or res",
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+         nullptr},
+    };
+    for (const WrapperQueryCase &c : cases) {
+        msc::Tree tree = msc::parse(c.criteria).tree;
+        EXPECT_EQ(tree.properties(), c.properties) << c.criteria;
+        std::optional<std::string_view> upnpClass = tree.upnp_class();
+        ASSERT_EQ(upnpClass.has_value(), c.upnpClass != nullptr) << c.criteria;
+        if (!upnpClass) continue;
+        EXPECT_EQ(*upnpClass, c.upnpClass) << c.criteria;
+        // The view is the tree's own text, as GetUPnPClass gives it, not a copy.
+        EXPECT_EQ(upnpClass->data(), GetUPnPClass(tree.get())) << c.criteria;
+    }
+}
+
+TEST(CxxWrapper, RewritesChangeTheTreeInPlace) {
+    const TokenEntry supported[] = {{PROP_DC_TITLE, nullptr}, {0, nullptr}};
+    {
+        msc::Tree tree = msc::parse(R"(dc:date = "b" or dc:title = "a")").tree;
+        const ParseTreeNode *root = tree.get();
+        EXPECT_EQ(tree.set_always_true_for_property(PROP_DC_TITLE), 0);
+        EXPECT_EQ(tree.get(), root);
+        EXPECT_EQ(TreeToString(tree.get()), R"(OP_OR(OP_EQ(PROP_DC_DATE, "b"), OP_EQ("1", "0")))");
+        EXPECT_EQ(tree.to_sql(kColumns), " date  =  'b'  OR  '1'  =  '0' ");
+    }
+    {
+        msc::Tree tree = msc::parse(R"(dc:title = "a" and upnp:genre = "b")").tree;
+        EXPECT_EQ(tree.set_always_true_for_non_supported_property(supported), 0);
+        EXPECT_EQ(TreeToString(tree.get()), R"(OP_AND(OP_EQ(PROP_DC_TITLE, "a"), OP_EQ("1", "1")))");
+    }
+    {
+        msc::Tree tree(Op(OP_AND, OfKind(7), Op(OP_EQ, Prop(PROP_DC_TITLE), Val("a"))));
+        EXPECT_EQ(tree.set_always_true_for_property(PROP_DC_TITLE), -1);
+        EXPECT_EQ(tree.set_always_true_for_non_supported_property(nullptr), -1);
+    }
+    {
+        msc::Tree tree = msc::parse(R"(upnp:class derivedfrom "object.item" and @refID exists true)").tree;
+        EXPECT_EQ(tree.check_container_is_support_refid("A0$128$129"), 0);
+        EXPECT_EQ(TreeToString(tree.get()),
+                  R"(OP_AND(OP_DERIVED_FROM(PROP_UPNP_CLASS, "object.item"), OP_EQ("1", "0")))");
+        EXPECT_EQ(tree.check_container_is_support_refid("A0$128$129"), 1);  // Nothing left to do.
+    }
+    {
+        msc::Tree tree = msc::parse("@refID exists true").tree;
+        EXPECT_EQ(tree.check_container_is_support_refid("A0$1$2"), 0);
+        EXPECT_EQ(TreeToString(tree.get()), R"(OP_EXISTS(PROP_REFID, "true"))");
+    }
+}
+
+// The example tree whose dump is known line by line.
+msc::Tree ExampleTree() {
+    return msc::Tree(Group(Op(OP_AND, Op(OP_EQ, Prop(PROP_UPNP_CLASS), Val("x")),
+                              Op(OP_EXISTS, Prop(PROP_REFID), Val("true")))));
+}
+const char *const kExampleDump =
+    "->()\n"
+    "--->--->--->P:upnp:class\n"
+    "--->--->O:=\n"
+    "--->--->--->V:x\n"
+    "--->O:and\n"
+    "--->--->--->P:@refID\n"
+    "--->--->O:exists\n"
+    "--->--->--->V:true\n"
+    "<-()\n";
+
+struct DumpCase {
+    msc::Tree tree;
+    int depth;
+    const char *text;
+};
+
+TEST(CxxWrapper, DumpGivesWhatTravelTreePrints) {
+    DumpCase cases[] = {
+        {ExampleTree(), 0, kExampleDump},
+        {msc::Tree(), 0, "NULL\n"},
+        {msc::Tree(), 2, "--->--->NULL\n"},
+        {msc::Tree(Op(OP_EQ, Prop(PROP_DC_TITLE), nullptr)), 0, "--->P:dc:title\nO:=\n--->NULL\n"},
+        {msc::Tree(Op(OP_OR, OfKind(7), Prop(15))), 0, "--->Something Error\nO:or\n--->P:(null)\n"},
+    };
+    for (const DumpCase &c : cases) {
+        std::string dumped;
+        // Nothing reaches the real stdout, and what was pending there stays out of the dump.
+        std::string printed = CaptureStdout([&] {
+            printf("before ");
+            dumped = c.tree.dump(c.depth);
+            printf("after\n");
+        });
+        EXPECT_EQ(dumped, c.text);
+        EXPECT_EQ(printed, "before after\n");
+        EXPECT_EQ(CaptureStdout([&] { TravelTree(c.tree.get(), c.depth); }), dumped);
+    }
+}
+
+// A dump of hundreds of kilobytes grows the memory stream many times over.
+TEST(CxxWrapper, DumpOfALongList) {
+    const int terms = 200;
+    auto indent = [](int depth) { return Repeat("--->", static_cast<size_t>(depth)); };
+    std::string criteria = R"(dc:title = "a")";
+    std::string expected;
+    // The i-th or stands at depth i, its comparison one level below; the last comparison
+    // hangs on the right of the last or.
+    for (int i = 0; i < terms - 1; ++i) {
+        criteria += R"( or dc:title = "a")";
+        expected += indent(i + 2) + "P:dc:title\n" + indent(i + 1) + "O:=\n" + indent(i + 2) +
+                    "V:a\n" + indent(i) + "O:or\n";
+    }
+    expected += indent(terms) + "P:dc:title\n" + indent(terms - 1) + "O:=\n" + indent(terms) +
+                "V:a\n";
+    msc::Tree tree = msc::parse(criteria).tree;
+    EXPECT_EQ(tree.dump(), expected);
+}
+
+// Every allocation of each call fails in turn: the call throws std::bad_alloc (never a failed
+// parse, an empty copy or a partial text) and leaves stdout as it was, until a run needs no
+// failure and gives the whole result.
+TEST(CxxWrapper, ThrowsWhenMemoryRunsOut) {
+    const std::string criteria = R"(upnp:class derivedfrom "object.item" and (dc:title contains "x"))";
+    msc::Tree tree = msc::parse(criteria).tree;
+    const std::function<std::string()> calls[] = {
+        [&] { return TreeToString(msc::parse(criteria).tree.get()); },
+        [&] { return TreeToString(tree.clone().get()); },
+        [&] { return tree.dump(); },
+    };
+    for (const auto &call : calls) {
+        const std::string whole = call();
+        for (long failAt = 1;; ++failAt) {
+            bool threw = false;
+            std::string result;
+            long made = 0;
+            std::string printed = CaptureStdout([&] {
+                OpenAllocationWindow(failAt);
+                try {
+                    result = call();
+                } catch (const std::bad_alloc &) {
+                    threw = true;
+                }
+                made = CloseAllocationWindow();
+                printf("after\n");
+            });
+            EXPECT_EQ(printed, "after\n") << whole << " " << failAt;
+            if (made < failAt) {
+                EXPECT_FALSE(threw) << whole;
+                EXPECT_EQ(result, whole);
+                EXPECT_GT(failAt, 1) << whole;
+                break;
+            }
+            EXPECT_TRUE(threw) << whole << " " << failAt;
+        }
+    }
+}
+
+// Dumps on several threads at once each get their own tree's text and nothing of the others.
+TEST(CxxWrapper, DumpsOnSeveralThreads) {
+    const char *const criteria[] = {R"(dc:title = "a")", R"(upnp:class derivedfrom "b" or dc:date)",
+                                    "(dc:creator exists true)", R"(@refID exists false and res)"};
+    std::vector<std::string> expected;
+    for (const char *c : criteria) {
+        msc::Tree tree = msc::parse(c).tree;
+        expected.push_back(CaptureStdout([&] { TravelTree(tree.get(), 0); }));
+    }
+    std::vector<int> mismatches(std::size(criteria), 0);
+    std::vector<std::thread> threads;
+    std::atomic<int> ready{0};
+    for (size_t t = 0; t < std::size(criteria); ++t) {
+        threads.emplace_back([&, t] {
+            msc::Tree tree = msc::parse(criteria[t]).tree;
+            ++ready;
+            while (ready.load() < static_cast<int>(std::size(criteria))) std::this_thread::yield();
+            for (int i = 0; i < 20000; ++i) mismatches[t] += tree.dump() != expected[t];
+        });
+    }
+    for (std::thread &thread : threads) thread.join();
+    EXPECT_EQ(mismatches, std::vector<int>(std::size(criteria), 0));
+}
+
+}  // namespace
