@@ -56,6 +56,9 @@ TEST(TreeQuery, GetUPnPClassReturnsTheTreesOwnText) {
          nullptr},
         {Op(OP_AND, Prop(PROP_UPNP_CLASS), Op(OP_EQ, Prop(PROP_UPNP_CLASS), Val("b"))), nullptr},
         {Op(OP_EQ, Prop(PROP_UPNP_CLASS), nullptr), nullptr},
+        // An operator's own operands come first: the bare leaf on the right ends the search before
+        // the condition inside the left operand is reached.
+        {Parsed(R"((upnp:class = "in group") or upnp:class)"), nullptr},
         // A node of unknown kind is passed over.
         {Op(OP_AND, OfKind(7), Op(OP_EQ, Prop(PROP_UPNP_CLASS), afterUnknown)), afterUnknown},
         // A rewritten condition is no longer found; a later one is.

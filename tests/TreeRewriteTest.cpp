@@ -131,6 +131,10 @@ TEST(TreeRewrite, AlwaysTrueRewritesWholeTrees) {
         // Only the comparison on the property is rewritten in a chain.
         {Parsed(R"(dc:title = "a" = "b")"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ(OP_EQ("1", "1"), "b"))",
          " '1'  =  '1'  =  'b' "},
+        // A comparison hands on the polarity it received: under or the inner comparison is false.
+        {Parsed(R"(dc:date = "x" or dc:title = "a" = "b")"), PROP_DC_TITLE, nullptr, 0,
+         R"(OP_OR(OP_EQ(PROP_DC_DATE, "x"), OP_EQ(OP_EQ("1", "0"), "b")))",
+         " date  =  'x'  OR  '1'  =  '0'  =  'b' "},
         // Missing operands are passed over.
         {Parsed(R"(() and dc:title = "a")"), PROP_DC_TITLE, nullptr, 0,
          R"(OP_AND(GROUP(null), OP_EQ("1", "1")))", " (  )  AND  '1'  =  '1' "},
@@ -319,6 +323,8 @@ TEST(TreeRewrite, ContainerRewritesTrueRefIdCondition) {
         {R"(@refID or @refID exists true)", "A0$128$129", 1,
          R"(OP_OR(PROP_REFID, OP_EXISTS(PROP_REFID, "true")))", " ref_id  OR  ref_id  IS  NOT NULL "},
         {"()", "A0$128$129", 1, "GROUP(null)", " (  ) "},
+        {"(@refID exists true) or @refID", "A0$128$129", 1,
+         R"(OP_OR(GROUP(OP_EXISTS(PROP_REFID, "true")), PROP_REFID))", " (  ref_id  IS  NOT NULL  )  OR  ref_id "},
     };
     for (const ContainerCase &c : cases) {
         TreePtr tree(Parsed(c.criteria));
