@@ -141,8 +141,8 @@ struct LengthCase {
     int length;
 };
 
-// The measuring entry point returns the whole length whatever the buffer: the byte counts of the
-// worked conditions, also when the text was cut or not written at all.
+// The measuring entry point returns the whole length whatever the buffer: the byte counts of typical
+// conditions, also when the text was cut or not written at all.
 TEST(SqlConditionWriter, MeasuresWholeLength) {
     const LengthCase cases[] = {
         {R"(dc:title contains "abc" and upnp:genre = "abc")", nullptr, 44},

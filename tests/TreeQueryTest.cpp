@@ -210,7 +210,7 @@ struct DumpCase {
 
 TEST(TreeQuery, TravelTreePrintsWholeDumps) {
     const DumpCase cases[] = {
-        // The worked example.
+        // A group around an and of a comparison and an exists condition.
         {Group(Op(OP_AND, Op(OP_EQ, Prop(PROP_UPNP_CLASS), Val("x")), Op(OP_EXISTS, Prop(PROP_REFID), Val("true")))),
          0,
          "->()\n"
