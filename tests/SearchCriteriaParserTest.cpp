@@ -1,6 +1,7 @@
 // The parser through Parse_searchExp: whole trees, results and the messages on standard error.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "TreeText.h"
@@ -105,6 +106,79 @@ TEST(SearchCriteriaParser, ParsesWholeTexts) {
         EXPECT_EQ(tree, c.tree) << c.criteria;
         EXPECT_EQ(messages, c.stderrText) << c.criteria;
     }
+}
+
+// The quiet entry point gives the same trees and results, and writes nothing.
+TEST(SearchCriteriaParser, QuietParseGivesTheSameTrees) {
+    for (const ParseCase &c : kParseCases) {
+        std::string tree;
+        SearchParseError error = {-1, -2};
+        std::string messages = CaptureStderr([&] {
+            ParseTreeNode *root = reinterpret_cast<ParseTreeNode *>(&error);  // Must be reset.
+            int result = Parse_searchExpEx(&root, c.criteria, 0, static_cast<int>(strlen(c.criteria)) - 1, 0, &error);
+            TreePtr owned(root);
+            tree = result == 0 ? msc_test::TreeToString(root) : root == nullptr ? "FAIL" : "FAIL with a tree";
+        });
+        EXPECT_EQ(tree, c.tree) << c.criteria;
+        EXPECT_EQ(messages, "") << c.criteria;
+        EXPECT_EQ(error.code == SEARCH_PARSE_OK, tree != "FAIL") << c.criteria;
+        if (error.code == SEARCH_PARSE_OK) {
+            EXPECT_EQ(error.offset, -1) << c.criteria;
+        }
+    }
+}
+
+struct ErrorCase {
+    const char *criteria;
+    unsigned options;
+    int code;
+    int offset;
+};
+
+TEST(SearchCriteriaParser, QuietParseSaysWhereAndWhy) {
+    const std::string tooDeep = std::string(MSC_MAX_NESTING + 1, '(') + std::string(MSC_MAX_NESTING + 1, ')');
+    const ErrorCase cases[] = {
+        {R"(dc:title = "a")", 0, SEARCH_PARSE_OK, -1},
+        {"   *", 0, SEARCH_PARSE_NO_PROPERTY, 3},
+        //   ^
+        {"dc:title abc", 0, SEARCH_PARSE_UNKNOWN_OPERATOR, 9},
+        //         ^
+        {"dc:title = abc\xC3", 0, SEARCH_PARSE_UNKNOWN_OPERATOR, 14},
+        //               ^ an empty token
+        {"dc:title =  ", 0, SEARCH_PARSE_MISSING_VALUE, 12},
+        //              ^ the end of the range
+        {"x or (dc:title", 0, SEARCH_PARSE_NO_PROPERTY, 0},
+        {"dc:title or (dc:title", 0, SEARCH_PARSE_UNBALANCED_PARENTHESES, 12},
+        //            ^
+        {"(dc:title) x", 0, SEARCH_PARSE_TRAILING_TEXT, 11},
+        //           ^
+        {tooDeep.c_str(), 0, SEARCH_PARSE_TOO_DEEP, MSC_MAX_NESTING},
+        {R"(dc:title = "a")", 4, SEARCH_PARSE_INVALID_ARGUMENT, 0},
+        {nullptr, 0, SEARCH_PARSE_INVALID_ARGUMENT, 0},
+    };
+    for (const ErrorCase &c : cases) {
+        ParseTreeNode *tree = nullptr;
+        SearchParseError error = {-1, -2};
+        const int last = c.criteria != nullptr ? static_cast<int>(strlen(c.criteria)) - 1 : -1;
+        int result = Parse_searchExpEx(&tree, c.criteria, 0, last, c.options, &error);
+        TreePtr owned(tree);
+        const char *name = c.criteria != nullptr ? c.criteria : "(null)";
+        EXPECT_EQ(result, c.code == SEARCH_PARSE_OK ? 0 : 1) << name;
+        EXPECT_EQ(error.code, c.code) << name;
+        EXPECT_EQ(error.offset, c.offset) << name;
+        EXPECT_EQ(tree == nullptr, c.code != SEARCH_PARSE_OK) << name;
+    }
+}
+
+// Arguments outside the contract are refused or ignored, never followed.
+TEST(SearchCriteriaParser, NullArguments) {
+    ParseTreeNode *tree = reinterpret_cast<ParseTreeNode *>(&tree);
+    EXPECT_EQ(Parse_searchExp(&tree, nullptr, 0, 10), 1);
+    EXPECT_EQ(tree, nullptr);
+    // Without a place for the tree the parse still runs, and what it built is released.
+    EXPECT_EQ(Parse_searchExp(nullptr, R"(dc:title = "a")", 0, 13), 0);
+    EXPECT_EQ(CaptureStderr([] { EXPECT_EQ(Parse_searchExp(nullptr, "*", 0, 0), 1); }), "can't find key!!\n");
+    EXPECT_EQ(Parse_searchExpEx(nullptr, R"(dc:title = "a")", 0, 13, 0, nullptr), 0);
 }
 
 struct RangeCase {

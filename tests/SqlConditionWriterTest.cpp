@@ -135,6 +135,41 @@ TEST(SqlConditionWriter, ExactFit) {
     EXPECT_EQ(std::string(out), " title  LIKE  '%abc%'  AND  genre  =  'abc'");
 }
 
+struct LengthCase {
+    const char *criteria;
+    const char *prefix;
+    int length;
+};
+
+// The measuring entry point returns the whole length whatever the buffer: the byte counts of typical
+// conditions, also when the text was cut or not written at all.
+TEST(SqlConditionWriter, MeasuresWholeLength) {
+    const LengthCase cases[] = {
+        {R"(dc:title contains "abc" and upnp:genre = "abc")", nullptr, 44},
+        {R"(dc:title contains "abc" and upnp:genre = "abc")", "t.", 48},
+        {R"(upnp:class derivedfrom "abc" and @refID exists false)", nullptr, 49},
+        {R"((upnp:genre exists true and dc:title != "x") or upnp:genre exists FALSE)", nullptr, 69},
+        {R"(dc:title = "O'Brien")", nullptr, 22},
+        {"", nullptr, 0},
+    };
+    for (const LengthCase &c : cases) {
+        TreePtr tree = Parse(c.criteria);
+        const std::string whole = ToSql(tree.get(), kColumns, c.prefix);
+        EXPECT_EQ(static_cast<int>(whole.size()), c.length) << whole;
+        char out[16];
+        for (int size : {0, 1, 8, 16}) {
+            memset(out, 'x', sizeof out);
+            EXPECT_EQ(ConvertSQLConditionEx(tree.get(), kColumns, c.prefix, out, size), c.length) << size;
+            if (size > 0) {
+                EXPECT_EQ(std::string(out), whole.substr(0, static_cast<size_t>(size - 1))) << size;
+            } else {
+                EXPECT_EQ(out[0], 'x');
+            }
+        }
+        EXPECT_EQ(ConvertSQLConditionEx(tree.get(), kColumns, c.prefix, nullptr, 100), c.length);
+    }
+}
+
 TEST(MyStrCatf, KeepsTheFullLength) {
     char buf[8];
     memset(buf, 'x', sizeof buf);
@@ -158,6 +193,10 @@ TEST(MyStrCatf, KeepsTheFullLength) {
     len = 2;
     EXPECT_EQ(MyStrCatf(buf, &len, 8, "%s-%d", "ab", 7), 4);
     EXPECT_EQ(len, 6);
+    EXPECT_EQ(std::string(buf, 7), std::string("xxab-7\0", 7));
+
+    // Without a running length there is nowhere to count: refused.
+    EXPECT_EQ(MyStrCatf(buf, nullptr, 8, "%s", "ab"), -1);
     EXPECT_EQ(std::string(buf, 7), std::string("xxab-7\0", 7));
 }
 

@@ -11,9 +11,11 @@ extern "C" {
 void *__interceptor_malloc(size_t) __attribute__((weak));
 void *__interceptor_calloc(size_t, size_t) __attribute__((weak));
 void *__interceptor_realloc(void *, size_t) __attribute__((weak));
+void __interceptor_free(void *) __attribute__((weak));
 void *__libc_malloc(size_t);
 void *__libc_calloc(size_t, size_t);
 void *__libc_realloc(void *, size_t);
+void __libc_free(void *);
 }
 
 namespace {
@@ -24,6 +26,7 @@ std::atomic<bool> windowOpen;
 pthread_t windowThread;
 long failAt;
 long calls;
+long frees;
 
 // True when this call must fail.
 bool CountCall() {
@@ -31,6 +34,12 @@ bool CountCall() {
     if (!pthread_equal(pthread_self(), windowThread)) return false;
     ++calls;
     return calls == failAt;
+}
+
+// Counts the release of a block on the window's thread; freeing null releases nothing.
+void CountFree(void *block) {
+    if (block == nullptr || !windowOpen.load(std::memory_order_relaxed)) return;
+    if (pthread_equal(pthread_self(), windowThread)) ++frees;
 }
 
 }  // namespace
@@ -54,12 +63,22 @@ void *realloc(void *block, size_t size) {
                                             : __libc_realloc(block, size);
 }
 
+void free(void *block) {
+    CountFree(block);
+    if (__interceptor_free != nullptr) {
+        __interceptor_free(block);
+    } else {
+        __libc_free(block);
+    }
+}
+
 }  // extern "C"
 
 namespace msc_test {
 
 void OpenAllocationWindow(long failAtCall) {
     calls = 0;
+    frees = 0;
     failAt = failAtCall;
     windowThread = pthread_self();
     windowOpen = true;
@@ -71,5 +90,7 @@ long CloseAllocationWindow() {
 }
 
 long AllocationsInWindow() { return calls; }
+
+long FreesInWindow() { return frees; }
 
 }  // namespace msc_test

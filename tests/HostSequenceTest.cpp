@@ -1,0 +1,236 @@
+// The host's typical sequence on realistic client criteria, end to end through the C ABI: parse,
+// read the class and the property list, drop unsupported properties, apply the container rule,
+// write the SQL condition and free the tree.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TreeText.h"
+
+using namespace msc_test;
+
+namespace {
+
+// A media server's view: the columns it has and the properties it can evaluate (no actor, no
+// res).
+const TokenEntry kColumns[] = {{PROP_DC_TITLE, "title"},      {PROP_DC_DATE, "date"},
+                               {PROP_DC_CREATOR, "creator"},  {PROP_UPNP_CLASS, "class"},
+                               {PROP_UPNP_ARTIST, "artist"},  {PROP_UPNP_ALBUM, "album"},
+                               {PROP_UPNP_GENRE, "genre"},    {PROP_REFID, "ref_id"},
+                               {PROP_ID, "object_id"},        {PROP_UPNP_ORIGINAL_TRACK_NUMBER, "track_no"},
+                               {0, nullptr}};
+const TokenEntry kSupported[] = {{PROP_DC_TITLE, "title"},     {PROP_DC_DATE, "date"},
+                                 {PROP_DC_CREATOR, "creator"}, {PROP_UPNP_CLASS, "class"},
+                                 {PROP_UPNP_ARTIST, "artist"}, {PROP_UPNP_ALBUM, "album"},
+                                 {PROP_UPNP_GENRE, "genre"},   {PROP_REFID, "ref_id"},
+                                 {PROP_ID, "object_id"},       {PROP_UPNP_ORIGINAL_TRACK_NUMBER, "track_no"},
+                                 {0, nullptr}};
+
+const char *const kMusicContainer = "A0$1$2";
+const char *const kRefContainer = "A0$128$129";
+
+struct Outcome {
+    int parse;
+    const char *upnpClass;  // null when there is none
+    std::vector<int> properties;
+    int rewrite;    // SetAlwayTrueForNonSupportedProperty
+    int container;  // CheckContainerIsSupportRefID
+    const char *sql;
+    const char *messages;  // standard error of the whole sequence
+};
+
+std::string Render(const Outcome &o) {
+    std::ostringstream out;
+    out << "parse " << o.parse << "\nclass " << (o.upnpClass != nullptr ? o.upnpClass : "(none)")
+        << "\nproperties";
+    for (int id : o.properties) out << ' ' << id;
+    out << "\nrewrite " << o.rewrite << "\ncontainer " << o.container << "\nsql [" << o.sql
+        << "]\nstderr [" << o.messages << "]\n";
+    return out.str();
+}
+
+// Runs the sequence the way a media server does and records what each step gave.
+std::string RunHostSequence(const std::string &criteria, const char *containerId) {
+    std::string upnpClass, sql;
+    bool hasClass = false;
+    Outcome o = {};
+    std::vector<int> properties;
+    char out[1024];
+    std::string messages = CaptureStderr([&] {
+        ParseTreeNode *tree = nullptr;
+        o.parse = Parse_searchExp(&tree, criteria.c_str(), 0, static_cast<int>(criteria.size()) - 1);
+        if (o.parse != 0) return;
+        if (const char *text = GetUPnPClass(tree)) {
+            hasClass = true;
+            upnpClass = text;  // Copied: the rewrites below may release the text.
+        }
+        int count = 0;
+        int *ids = GetPropertyList(tree, &count);
+        if (ids != nullptr) properties.assign(ids, ids + count);
+        free(ids);
+        o.rewrite = SetAlwayTrueForNonSupportedProperty(tree, kSupported);
+        o.container = CheckContainerIsSupportRefID(containerId, tree);
+        memset(out, 'x', sizeof out);
+        ConvertSQLCondition(tree, kColumns, "o.", out, static_cast<int>(sizeof out));
+        sql = out;
+        freeParseTree(tree);
+    });
+    o.upnpClass = hasClass ? upnpClass.c_str() : nullptr;
+    o.properties = properties;
+    o.sql = sql.c_str();
+    o.messages = messages.c_str();
+    return Render(o);
+}
+
+struct CorpusCase {
+    const char *id;
+    const char *containerId;
+    Outcome expected;
+};
+
+const char *const kAudio = "object.item.audioItem";
+const char *const kAlbum = "object.container.album.musicAlbum";
+
+const CorpusCase kCorpusCases[] = {
+    {"s01", kMusicContainer,
+     {0, kAudio, {4, 9}, 0, 0, " o.class  LIKE  '%object.item.audioItem%'  AND  o.ref_id  IS  NOT NULL ", ""}},
+    {"s02", kMusicContainer,
+     {0, "object.item.videoItem", {4, 9}, 0, 0,
+      " o.class  LIKE  '%object.item.videoItem%'  AND  o.ref_id  IS  NOT NULL ", ""}},
+    {"s03", kRefContainer,
+     {0, "object.item.imageItem", {4, 9}, 0, 0,
+      " o.class  LIKE  '%object.item.imageItem%'  AND  o.ref_id  IS  NOT NULL ", ""}},
+    {"s04", kMusicContainer,
+     {0, kAlbum, {4, 9}, 0, 0, " o.class  =  'object.container.album.musicAlbum'  AND  o.ref_id  IS  NOT NULL ", ""}},
+    {"s05", kMusicContainer,
+     {0, "object.container.person.musicArtist", {4, 9}, 0, 0,
+      " o.class  =  'object.container.person.musicArtist'  AND  o.ref_id  IS  NOT NULL ", ""}},
+    {"s06", kMusicContainer,
+     {0, "object.container.genre.musicGenre", {4, 9}, 0, 0,
+      " o.class  =  'object.container.genre.musicGenre'  AND  o.ref_id  IS  NOT NULL ", ""}},
+    {"s07", kMusicContainer,
+     {0, "object.container.playlistContainer", {4, 9}, 0, 0,
+      " o.class  LIKE  '%object.container.playlistContainer%'  AND  o.ref_id  IS  NOT NULL ", ""}},
+    {"s08", kMusicContainer, {0, kAudio, {4}, 0, 1, " (  o.class  LIKE  '%object.item.audioItem%'  ) ", ""}},
+    {"s09", kMusicContainer,
+     {0, "object.item.videoItem", {4}, 0, 1, " (  o.class  LIKE  '%object.item.videoItem%'  ) ", ""}},
+    {"s10", kMusicContainer,
+     {0, kAlbum, {4}, 0, 1, " (  o.class  =  'object.container.album.musicAlbum'  ) ", ""}},
+    {"s11", kMusicContainer,
+     {0, kAudio, {4, 1}, 0, 1, " o.class  LIKE  '%object.item.audioItem%'  AND  o.title  LIKE  '%love%' ", ""}},
+    {"s12", kMusicContainer,
+     {0, kAudio, {4, 1, 6, 7}, 0, 1,
+      " (  o.class  LIKE  '%object.item.audioItem%'  AND  (  o.title  LIKE  '%love%'  OR  o.artist  LIKE  "
+      "'%love%'  OR  o.album  LIKE  '%love%'  )  ) ",
+      ""}},
+    {"s13", kMusicContainer, {0, nullptr, {1}, 0, 1, " o.title  LIKE  '%Christmas%' ", ""}},
+    {"s14", kMusicContainer,
+     {0, kAlbum, {4, 2, 2}, 0, 1,
+      " o.class  =  'object.container.album.musicAlbum'  AND  o.date  >=  '2001-10-01'  AND  o.date  <=  "
+      "'2001-10-31' ",
+      ""}},
+    {"s15", kMusicContainer, {0, nullptr, {3}, 0, 1, " o.creator  =  'Sting' ", ""}},
+    // The server has no actor column: that condition drops out of its or.
+    {"s16", kMusicContainer, {0, nullptr, {6, 5}, 0, 1, " o.artist  LIKE  '%Sting%'  OR  '1'  =  '0' ", ""}},
+    {"s17", kMusicContainer,
+     {0, kAlbum, {4, 8, 8}, 0, 1,
+      " (  o.class  =  'object.container.album.musicAlbum'  AND  o.genre  =  'Rock'  )  OR  o.genre  =  'Pop' ",
+      ""}},
+    // In one of the reference containers a search for references finds nothing.
+    {"s18", kRefContainer, {0, nullptr, {9}, 0, 0, " '1'  =  '0' ", ""}},
+    // "res@duration" names res, which the server cannot evaluate: that condition drops out of its and.
+    {"s19", kMusicContainer,
+     {0, "object.item.videoItem", {4, 11}, 0, 1, " o.class  LIKE  '%object.item.videoItem%'  AND  '1'  =  '1' ",
+      ""}},
+    {"s20", kMusicContainer, {1, nullptr, {}, 0, 0, "", "can't find key!!\n"}},
+    {"s21", kMusicContainer,
+     {0, kAudio, {8, 4}, 0, 1, " o.genre  =  'Jazz'  AND  o.class  LIKE  '%object.item.audioItem%' ", ""}},
+    {"s22", kMusicContainer,
+     {0, nullptr, {1, 6}, 0, 1, " o.title  =  'Let It Be'  AND  o.artist  =  'The Beatles' ", ""}},
+    {"s23", kMusicContainer,
+     {0, kAudio, {4, 12}, 0, 1, " o.class  LIKE  '%object.item.audioItem%'  AND  o.track_no  >  '3' ", ""}},
+    // The identifier's last part, 65540, names object 1 of its container.
+    {"s24", kMusicContainer, {0, nullptr, {10}, 0, 1, " o.object_id  =  '1' ", "id = 1\n"}},
+    {"s25", kMusicContainer,
+     {0, kAudio, {4, 7}, 0, 1, " o.class  LIKE  '%object.item.audioItem%'  AND  o.album  =  'Abbey Road' ", ""}},
+};
+
+// id -> criteria, from the tab-separated corpus file (id, source, criteria).
+std::map<std::string, std::string> ReadCorpus() {
+    std::map<std::string, std::string> corpus;
+    std::ifstream file(MSC_TEST_CORPUS_DIR "/client-criteria.tsv");
+    std::string line;
+    std::getline(file, line);  // the header
+    while (std::getline(file, line)) {
+        size_t firstTab = line.find('\t');
+        size_t secondTab = line.find('\t', firstTab + 1);
+        if (firstTab == std::string::npos || secondTab == std::string::npos) continue;
+        corpus[line.substr(0, firstTab)] = line.substr(secondTab + 1);
+    }
+    return corpus;
+}
+
+TEST(HostSequence, ClientCorpus) {
+    std::map<std::string, std::string> corpus = ReadCorpus();
+    ASSERT_EQ(corpus.size(), sizeof kCorpusCases / sizeof kCorpusCases[0]) << "corpus and cases differ";
+    for (const CorpusCase &c : kCorpusCases) {
+        auto found = corpus.find(c.id);
+        ASSERT_NE(found, corpus.end()) << c.id;
+        std::string actual;
+        std::string printed = CaptureStdout([&] { actual = RunHostSequence(found->second, c.containerId); });
+        EXPECT_EQ(actual, Render(c.expected)) << c.id << ": " << found->second;
+        EXPECT_EQ(printed, "") << c.id;
+    }
+}
+
+struct OwnCase {
+    const char *criteria;
+    const char *containerId;
+    Outcome expected;
+};
+
+TEST(HostSequence, MoreClientCriteria) {
+    const OwnCase cases[] = {
+        {R"(dc:title = "O'Brien")", kMusicContainer, {0, nullptr, {1}, 0, 1, " o.title  =  'O''Brien' ", ""}},
+        {R"(dc:title = "x'; DROP TABLE objects; --")", kMusicContainer,
+         {0, nullptr, {1}, 0, 1, " o.title  =  'x''; DROP TABLE objects; --' ", ""}},
+        {R"(dc:title contains "100%" and upnp:class derivedfrom "object.item")", kMusicContainer,
+         {0, "object.item", {1, 4}, 0, 1, " o.title  LIKE  '%100%%'  AND  o.class  LIKE  '%object.item%' ", ""}},
+        {R"(upnp:class derivedfrom "object.item.audioItem" and @refID exists true)", "A0$148$149",
+         {0, kAudio, {4, 9}, 0, 0, " o.class  LIKE  '%object.item.audioItem%'  AND  '1'  =  '0' ", ""}},
+        {R"(upnp:class derivedfrom "object.item.audioItem" and @refID exists true)", kMusicContainer,
+         {0, kAudio, {4, 9}, 0, 0, " o.class  LIKE  '%object.item.audioItem%'  AND  o.ref_id  IS  NOT NULL ", ""}},
+        {R"(@refID = "A0$1$131072")", kRefContainer, {0, nullptr, {9}, 0, 0, " o.ref_id  =  '2' ", "id = 2\n"}},
+        // Only unsupported conditions: the whole search matches everything.
+        {R"(upnp:actor = "x")", kMusicContainer, {0, nullptr, {5}, 0, 1, " '1'  =  '1' ", ""}},
+        // The class condition was rewritten away, but the host read the class before.
+        {R"(upnp:class = "object.item.videoItem" and res)", kMusicContainer,
+         {0, "object.item.videoItem", {4, 11}, 0, 1, " '1'  =  '1' ", ""}},
+        {R"(UPNP:CLASS DERIVEDFROM "object.item.audioItem" AND (UPNP:ALBUM = "x" OR upnp:actor = "y"))",
+         kMusicContainer,
+         {0, kAudio, {4, 7, 5}, 0, 1,
+          " o.class  LIKE  '%object.item.audioItem%'  AND  (  o.album  =  'x'  OR  '1'  =  '0'  ) ", ""}},
+        // No criteria: no tree, so the container check reports the missing tree.
+        {"  ", kMusicContainer,
+         {0, nullptr, {}, 0, 0, "",
+          "[SearchCriteriaParser.cpp][CheckContainerIsSupportRefID:1095]pTree is NULL\n"}},
+        {R"(dc:title = "unterminated)", kMusicContainer,
+         {0, nullptr, {1}, 0, 1, R"( o.title  =  '"unterminated' )", ""}},
+        {R"(dc:title = "a" and)", kMusicContainer, {0, nullptr, {1}, 0, 1, " o.title  =  'a'  AND ", ""}},
+        {R"(dc:title = "a" "b")", kMusicContainer, {1, nullptr, {}, 0, 0, "", ""}},
+    };
+    for (const OwnCase &c : cases) {
+        std::string actual;
+        std::string printed = CaptureStdout([&] { actual = RunHostSequence(c.criteria, c.containerId); });
+        EXPECT_EQ(actual, Render(c.expected)) << c.criteria;
+        EXPECT_EQ(printed, "") << c.criteria;
+    }
+}
+
+}  // namespace
