@@ -124,7 +124,7 @@ struct ErrorCase {
 
 const ErrorCase kErrorCases[] = {
     {R"(upnp:author = "x")", kStd, SEARCH_PARSE_UNKNOWN_PROPERTY, 0},
-    // ^ not in the vocabulary
+    //  ^ not in the vocabulary
     {R"(dc:title = "a" or dc:publisher = "b")", kStd, SEARCH_PARSE_UNKNOWN_PROPERTY, 18},
     //                    ^
     {R"(dc:titleabc = "a")", kStd, SEARCH_PARSE_UNKNOWN_PROPERTY, 0},
@@ -137,19 +137,19 @@ const ErrorCase kErrorCases[] = {
     {"()", kStd, SEARCH_PARSE_NO_PROPERTY, 1},
     {"dc:title", kStd, SEARCH_PARSE_UNKNOWN_OPERATOR, 8},
     {R"(dc:title like "a")", kStd, SEARCH_PARSE_UNKNOWN_OPERATOR, 9},
-    //          ^
+    //           ^
     {R"(dc:title == "a")", kStd, SEARCH_PARSE_UNKNOWN_OPERATOR, 9},
     {R"(dc:title <> "a")", kStd, SEARCH_PARSE_UNKNOWN_OPERATOR, 9},
     {R"(dc:title containsx "a")", kStd, SEARCH_PARSE_UNKNOWN_OPERATOR, 9},
     {R"(dc:title and dc:date = "a")", kStd, SEARCH_PARSE_UNKNOWN_OPERATOR, 9},
     {"dc:title =", kStd, SEARCH_PARSE_MISSING_VALUE, 10},
     {R"(dc:title = and dc:date = "a")", kStd, SEARCH_PARSE_MISSING_VALUE, 11},
-    //           ^ a keyword, not a value
+    //             ^ a keyword, not a value
     {R"(dc:title = ("a"))", kStd, SEARCH_PARSE_MISSING_VALUE, 11},
     {"dc:title exists maybe", kStd, SEARCH_PARSE_MISSING_VALUE, 16},
     //                ^ exists takes true or false
     {R"(dc:title = "abc)", kStd, SEARCH_PARSE_UNTERMINATED_QUOTE, 11},
-    //           ^ never closed
+    //             ^ never closed
     {R"(dc:title = "abc\")", kStd, SEARCH_PARSE_UNTERMINATED_QUOTE, 11},
     {R"((dc:title = "a")", kStd, SEARCH_PARSE_UNBALANCED_PARENTHESES, 0},
     {R"x(((dc:title = "a") and (dc:date = "b"))x", kStd, SEARCH_PARSE_UNBALANCED_PARENTHESES, 0},
@@ -157,7 +157,7 @@ const ErrorCase kErrorCases[] = {
     {R"(dc:title = "a"))", kStd, SEARCH_PARSE_UNBALANCED_PARENTHESES, 14},
     {R"() or dc:title = "a")", kStd, SEARCH_PARSE_UNBALANCED_PARENTHESES, 0},
     {R"(dc:title = "a" dc:date = "b")", kStd, SEARCH_PARSE_TRAILING_TEXT, 15},
-    //                ^ no and/or
+    //                 ^ no and/or
     {R"(dc:title = "a"and2 dc:date = "b")", kStd, SEARCH_PARSE_TRAILING_TEXT, 14},
     {R"((dc:title = "a" "b"))", kStd, SEARCH_PARSE_TRAILING_TEXT, 16},
     {R"(dc:title = "a"b)", kStd, SEARCH_PARSE_TRAILING_TEXT, 14},
@@ -196,6 +196,8 @@ TEST(StandardGrammar, NullArgumentsAndRanges) {
         {R"(dc:title = "abc" and dc:date = "def")", 0, 15, R"(OP_EQ(PROP_DC_TITLE, "abc"))"},
         {R"(dc:title = "abc" and dc:date = "def")", 21, 35, R"(OP_EQ(PROP_DC_DATE, "def"))"},
         {R"(dc:title = "abc" and dc:date = "def")", 0, 14, "FAIL 5@11"},
+        {R"(xx (dc:title = "abc")", 3, 19, "FAIL 6@3"},
+        //     ^ offsets count from the start of the text, not of the range
         {R"(dc:title = "abc")", 5, 2, "null"},
         {"dc:title", 0, 3, "FAIL 2@0"},
         {kWithNul, 0, static_cast<int>(sizeof kWithNul) - 2, R"(OP_EQ(PROP_DC_TITLE, "a"))"},
@@ -526,8 +528,7 @@ TEST(StandardGrammar, BoundsNestingAndEveryWalkerCopes) {
     int result = -1;
     EXPECT_EQ(ParseEx(nested(MSC_MAX_NESTING + 1), kStd, &error, &result), nullptr);
     EXPECT_EQ(error.code, SEARCH_PARSE_TOO_DEEP);
-    EXPECT_EQ(error.offset, MSC_MAX_NESTING);
-    //        ^ the first parenthesis past the bound
+    EXPECT_EQ(error.offset, MSC_MAX_NESTING);  // The first parenthesis past the bound.
 
     std::string deep = nested(MSC_MAX_NESTING);
     std::string longList = R"(dc:title = "t")";
