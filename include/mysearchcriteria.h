@@ -119,7 +119,7 @@ typedef enum SearchParseErrorCode {
     SEARCH_PARSE_NO_PROPERTY,           /* no property where one must stand */
     SEARCH_PARSE_UNKNOWN_PROPERTY,      /* a property name that the vocabulary lacks */
     SEARCH_PARSE_UNKNOWN_OPERATOR,      /* no known operator or logical keyword where one must stand */
-    SEARCH_PARSE_MISSING_VALUE,         /* an operator without its value */
+    SEARCH_PARSE_MISSING_VALUE,         /* an operator without its value (exists: without true or false) */
     SEARCH_PARSE_UNTERMINATED_QUOTE,    /* a quoted value without its closing quote */
     SEARCH_PARSE_UNBALANCED_PARENTHESES,/* a group without its closing parenthesis, or a stray one */
     SEARCH_PARSE_TRAILING_TEXT,         /* text after a complete expression */
@@ -129,7 +129,8 @@ typedef enum SearchParseErrorCode {
 } SearchParseErrorCode;
 
 /** Where and why a parse stopped: 'offset' is the index in the criteria text of the byte at
- *  which the parse failed (-1 on success). */
+ *  which the parse failed (-1 on success); the byte after the range when the text ended too
+ *  early, and the opening quote or parenthesis of one that is never closed. */
 typedef struct SearchParseError {
     int code; /* a SearchParseErrorCode */
     int offset;
@@ -137,7 +138,9 @@ typedef struct SearchParseError {
 
 /** Parses like Parse_searchExp but writes nothing to stdout or stderr and fills *error (when not
  *  NULL). With options 0 the trees are exactly those of Parse_searchExp; SEARCH_PARSE_STANDARD
- *  selects the UPnP grammar. Returns 0 or 1 like Parse_searchExp. */
+ *  selects the UPnP grammar (docs/STANDARD_GRAMMAR.md). Unknown option bits, and
+ *  SEARCH_PARSE_KEEP_UNKNOWN without SEARCH_PARSE_STANDARD, fail with
+ *  SEARCH_PARSE_INVALID_ARGUMENT. Returns 0 or 1 like Parse_searchExp. */
 MSC_EXPORT int Parse_searchExpEx(ParseTreeNode **tree, const char *criteria, int first, int last,
                                  unsigned options, SearchParseError *error);
 

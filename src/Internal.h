@@ -53,6 +53,11 @@ struct ParseFailure {
 int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last, bool quiet,
                  ParseFailure *failure);
 
+// The UPnP ContentDirectory grammar behind Parse_searchExpEx(SEARCH_PARSE_STANDARD); always
+// quiet. 'options' may add SEARCH_PARSE_KEEP_UNKNOWN.
+int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
+                  ParseFailure *failure);
+
 }  // namespace msc
 
 #endif  // MSC_INTERNAL_H

@@ -378,9 +378,14 @@ int Parse_searchExpEx(ParseTreeNode **tree, const char *criteria, int first, int
     if (tree != nullptr) *tree = nullptr;
     msc::ParseFailure failure = {SEARCH_PARSE_INVALID_ARGUMENT, first};
     int result = 1;
-    // The standard grammar is not built yet: only the classic one is accepted.
+    // Unknown option bits are refused rather than ignored, so that a host built against a later
+    // header learns that this library lacks what it asked for; KEEP_UNKNOWN needs STANDARD.
+    bool standard = options == SEARCH_PARSE_STANDARD ||
+                    options == (SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN);
     if (criteria != nullptr && options == 0) {
         result = msc::ParseClassic(tree, criteria, first, last, /*quiet=*/true, &failure);
+    } else if (criteria != nullptr && standard) {
+        result = msc::ParseStandard(tree, criteria, first, last, options, &failure);
     }
     if (error != nullptr) *error = {failure.code, result == 0 ? -1 : failure.offset};
     return result;

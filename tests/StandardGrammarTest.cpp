@@ -1,0 +1,587 @@
+// Parse_searchExpEx: the standard grammar's trees, SQL and error records, options 0 against
+// Parse_searchExp, and realistic client criteria run through the whole host sequence into SQLite.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "AllocationHooks.h"
+#include "TreeText.h"
+
+using namespace msc_test;
+
+namespace {
+
+constexpr unsigned kStd = SEARCH_PARSE_STANDARD;
+constexpr unsigned kKeep = SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN;
+
+// Parses the whole text; *error receives the record (offset -1 on success).
+TreePtr ParseEx(const std::string &criteria, unsigned options, SearchParseError *error, int *result) {
+    ParseTreeNode *tree = reinterpret_cast<ParseTreeNode *>(&tree);  // Must be reset.
+    *result = Parse_searchExpEx(&tree, criteria.c_str(), 0, static_cast<int>(criteria.size()) - 1,
+                                options, error);
+    return TreePtr(tree);
+}
+
+// "FAIL <code>@<offset>" for a failure (checking that no tree came back), else the tree.
+std::string ParseExToString(const std::string &criteria, unsigned options) {
+    SearchParseError error = {-7, -7};
+    int result = -1;
+    TreePtr tree = ParseEx(criteria, options, &error, &result);
+    if (result != 0) {
+        if (result != 1 || tree != nullptr) return "BROKEN FAILURE";
+        return "FAIL " + std::to_string(error.code) + "@" + std::to_string(error.offset);
+    }
+    if (error.code != SEARCH_PARSE_OK || error.offset != -1) return "BROKEN SUCCESS RECORD";
+    return TreeToString(tree.get());
+}
+
+struct TreeCase {
+    const char *criteria;
+    unsigned options;
+    const char *tree;
+};
+
+const TreeCase kTreeCases[] = {
+    // and binds tighter than or; both lists lean right, an and-list before an or on its left.
+    {R"(dc:title = "a" and dc:date = "b" and dc:creator = "c")", kStd,
+     R"(OP_AND(OP_EQ(PROP_DC_TITLE, "a"), OP_AND(OP_EQ(PROP_DC_DATE, "b"), OP_EQ(PROP_DC_CREATOR, "c"))))"},
+    {R"(dc:title = "a" or dc:date = "b" and dc:creator = "c")", kStd,
+     R"(OP_OR(OP_EQ(PROP_DC_TITLE, "a"), OP_AND(OP_EQ(PROP_DC_DATE, "b"), OP_EQ(PROP_DC_CREATOR, "c"))))"},
+    {R"(dc:title = "a" and dc:date = "b" or dc:creator = "c")", kStd,
+     R"(OP_OR(OP_AND(OP_EQ(PROP_DC_TITLE, "a"), OP_EQ(PROP_DC_DATE, "b")), OP_EQ(PROP_DC_CREATOR, "c")))"},
+    {R"(dc:title = "a" and dc:date = "b" or dc:creator = "c" and upnp:genre = "d" or upnp:album = "e")", kStd,
+     R"(OP_OR(OP_AND(OP_EQ(PROP_DC_TITLE, "a"), OP_EQ(PROP_DC_DATE, "b")), OP_OR(OP_AND(OP_EQ(PROP_DC_CREATOR, "c"), OP_EQ(PROP_UPNP_GENRE, "d")), OP_EQ(PROP_UPNP_ALBUM, "e"))))"},
+    {R"((dc:title = "a" or dc:date = "b") and dc:creator = "c")", kStd,
+     R"(OP_AND(GROUP(OP_OR(OP_EQ(PROP_DC_TITLE, "a"), OP_EQ(PROP_DC_DATE, "b"))), OP_EQ(PROP_DC_CREATOR, "c")))"},
+    {R"(( ( dc:title = "a" ) ))", kStd, R"(GROUP(GROUP(OP_EQ(PROP_DC_TITLE, "a"))))"},
+    {"(dc:title = \"a\")and(dc:date = \"b\")OR(upnp:genre = \"c\")", kStd,
+     R"(OP_OR(OP_AND(GROUP(OP_EQ(PROP_DC_TITLE, "a")), GROUP(OP_EQ(PROP_DC_DATE, "b"))), GROUP(OP_EQ(PROP_UPNP_GENRE, "c"))))"},
+    // Relational operators need no blanks; word keywords are whole tokens in any case.
+    {R"(dc:title="Hospital Roll Call")", kStd, R"(OP_EQ(PROP_DC_TITLE, "Hospital Roll Call"))"},
+    {R"(dc:date>="2001"and dc:date<"2002")", kStd,
+     R"(OP_AND(OP_GE(PROP_DC_DATE, "2001"), OP_LT(PROP_DC_DATE, "2002")))"},
+    {R"(dc:title!="a" or dc:title<="b" or dc:title>"c")", kStd,
+     R"(OP_OR(OP_NE(PROP_DC_TITLE, "a"), OP_OR(OP_LE(PROP_DC_TITLE, "b"), OP_GT(PROP_DC_TITLE, "c"))))"},
+    {R"(upnp:class derivedFrom "object.item" AnD DC:Title DOESNOTCONTAIN "x" oR upnp:genre IS "y")", kStd,
+     R"(OP_OR(OP_AND(OP_DERIVED_FROM(PROP_UPNP_CLASS, "object.item"), OP_DOES_NOT_CONTAIN(PROP_DC_TITLE, "x")), OP_IS(PROP_UPNP_GENRE, "y")))"},
+    {"dc:title\tcontains\n\"a\"\r\nand\v\fupnp:genre = \"b\"", kStd,
+     R"(OP_AND(OP_CONTAINS(PROP_DC_TITLE, "a"), OP_EQ(PROP_UPNP_GENRE, "b")))"},
+    // Values: \" and \\ decoded, any other backslash kept, bytes inside quotes copied.
+    {R"(dc:title = "say \"hi\" \\ \n")", kStd, R"(OP_EQ(PROP_DC_TITLE, "say "hi" \ \n"))"},
+    {R"(dc:title = "" and dc:date = "a)b(c")", kStd,
+     R"(OP_AND(OP_EQ(PROP_DC_TITLE, ""), OP_EQ(PROP_DC_DATE, "a)b(c")))"},
+    {"dc:title = \"caf\xC3\xA9 \x01\"", kStd, "OP_EQ(PROP_DC_TITLE, \"caf\xC3\xA9 \x01\")"},
+    // Tolerated: an unquoted one-word value, a quoted or upper-case boolean.
+    {"upnp:class = object.item.audioItem and dc:date >= 2001-10-01", kStd,
+     R"(OP_AND(OP_EQ(PROP_UPNP_CLASS, "object.item.audioItem"), OP_GE(PROP_DC_DATE, "2001-10-01")))"},
+    {"(upnp:class=object.item)", kStd, R"(GROUP(OP_EQ(PROP_UPNP_CLASS, "object.item")))"},
+    {R"(@refID exists FALSE and res exists "True")", kStd,
+     R"(OP_AND(OP_EXISTS(PROP_REFID, "false"), OP_EXISTS(PROP_RES, "true")))"},
+    // "*" alone is the always-true comparison; blanks only give no tree.
+    {" * ", kStd, R"(OP_EQ("1", "1"))"},
+    {" \t\r\n ", kStd, "null"},
+    // The identifier rewrite, silently; never for exists.
+    {R"(@id = "abc$8454145" and @refID != "65536" and @id exists true)", kStd,
+     R"(OP_AND(OP_EQ(PROP_ID, "129"), OP_AND(OP_NE(PROP_REFID, "1"), OP_EXISTS(PROP_ID, "true"))))"},
+    {R"(@ID = "A0$-65537")", kStd, R"(OP_EQ(PROP_ID, "-2"))"},
+    // Property names are whole tokens: longer names are other properties.
+    {R"(upnp:albumArtist = "x" or upnp:album = "y" or res@size > "9")", kKeep,
+     R"(OP_OR(OP_EQ(PROP127, "x"), OP_OR(OP_EQ(PROP_UPNP_ALBUM, "y"), OP_GT(PROP127, "9"))))"},
+    {R"(@id = "65536" and res@duration exists true)", kKeep,
+     R"(OP_AND(OP_EQ(PROP_ID, "1"), OP_EXISTS(PROP127, "true")))"},
+};
+
+TEST(StandardGrammar, ParsesWholeTrees) {
+    std::vector<std::string> trees;
+    std::string errors;
+    std::string output = CaptureStdout([&] {
+        errors = CaptureStderr([&] {
+            for (const TreeCase &c : kTreeCases) trees.push_back(ParseExToString(c.criteria, c.options));
+        });
+    });
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(errors, "");
+    ASSERT_EQ(trees.size(), std::size(kTreeCases));
+    for (size_t i = 0; i < trees.size(); ++i) {
+        EXPECT_EQ(trees[i], kTreeCases[i].tree) << kTreeCases[i].criteria;
+    }
+}
+
+struct ErrorCase {
+    const char *criteria;
+    unsigned options;
+    SearchParseErrorCode code;
+    int offset;
+};
+
+const ErrorCase kErrorCases[] = {
+    {R"(upnp:author = "x")", kStd, SEARCH_PARSE_UNKNOWN_PROPERTY, 0},
+    //  ^ not in the vocabulary
+    {R"(dc:title = "a" or dc:publisher = "b")", kStd, SEARCH_PARSE_UNKNOWN_PROPERTY, 18},
+    //                    ^
+    {R"(dc:titleabc = "a")", kStd, SEARCH_PARSE_UNKNOWN_PROPERTY, 0},
+    {R"("dc:title" = "a")", kKeep, SEARCH_PARSE_NO_PROPERTY, 0},
+    {R"(and dc:title = "a")", kStd, SEARCH_PARSE_NO_PROPERTY, 0},
+    {R"(dc:title = "a" and)", kStd, SEARCH_PARSE_NO_PROPERTY, 18},
+    //                    ^ the end
+    {R"(dc:title = "a" and * )", kStd, SEARCH_PARSE_NO_PROPERTY, 19},
+    //                     ^
+    {"()", kStd, SEARCH_PARSE_NO_PROPERTY, 1},
+    {"dc:title", kStd, SEARCH_PARSE_UNKNOWN_OPERATOR, 8},
+    {R"(dc:title like "a")", kStd, SEARCH_PARSE_UNKNOWN_OPERATOR, 9},
+    //           ^
+    {R"(dc:title == "a")", kStd, SEARCH_PARSE_UNKNOWN_OPERATOR, 9},
+    {R"(dc:title <> "a")", kStd, SEARCH_PARSE_UNKNOWN_OPERATOR, 9},
+    {R"(dc:title containsx "a")", kStd, SEARCH_PARSE_UNKNOWN_OPERATOR, 9},
+    {R"(dc:title and dc:date = "a")", kStd, SEARCH_PARSE_UNKNOWN_OPERATOR, 9},
+    {"dc:title =", kStd, SEARCH_PARSE_MISSING_VALUE, 10},
+    {R"(dc:title = and dc:date = "a")", kStd, SEARCH_PARSE_MISSING_VALUE, 11},
+    //             ^ a keyword, not a value
+    {R"(dc:title = ("a"))", kStd, SEARCH_PARSE_MISSING_VALUE, 11},
+    {"dc:title exists maybe", kStd, SEARCH_PARSE_MISSING_VALUE, 16},
+    //                ^ exists takes true or false
+    {R"(dc:title = "abc)", kStd, SEARCH_PARSE_UNTERMINATED_QUOTE, 11},
+    //             ^ never closed
+    {R"(dc:title = "abc\")", kStd, SEARCH_PARSE_UNTERMINATED_QUOTE, 11},
+    {R"((dc:title = "a")", kStd, SEARCH_PARSE_UNBALANCED_PARENTHESES, 0},
+    {R"x(((dc:title = "a") and (dc:date = "b"))x", kStd, SEARCH_PARSE_UNBALANCED_PARENTHESES, 0},
+    //   ^ the outer group is never closed
+    {R"(dc:title = "a"))", kStd, SEARCH_PARSE_UNBALANCED_PARENTHESES, 14},
+    {R"() or dc:title = "a")", kStd, SEARCH_PARSE_UNBALANCED_PARENTHESES, 0},
+    {R"(dc:title = "a" dc:date = "b")", kStd, SEARCH_PARSE_TRAILING_TEXT, 15},
+    //                 ^ no and/or
+    {R"(dc:title = "a"and2 dc:date = "b")", kStd, SEARCH_PARSE_TRAILING_TEXT, 14},
+    {R"((dc:title = "a" "b"))", kStd, SEARCH_PARSE_TRAILING_TEXT, 16},
+    {R"(dc:title = "a"b)", kStd, SEARCH_PARSE_TRAILING_TEXT, 14},
+    {"* and dc:title = \"a\"", kStd, SEARCH_PARSE_TRAILING_TEXT, 2},
+    {"dc:title = abc\x01", kStd, SEARCH_PARSE_TRAILING_TEXT, 14},
+    {R"(dc:title = "a")", 0x4, SEARCH_PARSE_INVALID_ARGUMENT, 0},
+    {R"(dc:title = "a")", SEARCH_PARSE_KEEP_UNKNOWN, SEARCH_PARSE_INVALID_ARGUMENT, 0},
+};
+
+TEST(StandardGrammar, ReportsWhereAndWhy) {
+    for (const ErrorCase &c : kErrorCases) {
+        std::string expected = "FAIL " + std::to_string(c.code) + "@" + std::to_string(c.offset);
+        EXPECT_EQ(ParseExToString(c.criteria, c.options), expected) << c.criteria;
+    }
+}
+
+TEST(StandardGrammar, NullArgumentsAndRanges) {
+    SearchParseError error = {0, 0};
+    ParseTreeNode *tree = reinterpret_cast<ParseTreeNode *>(&error);
+    EXPECT_EQ(Parse_searchExpEx(&tree, nullptr, 0, 3, kStd, &error), 1);
+    EXPECT_EQ(tree, nullptr);
+    EXPECT_EQ(error.code, SEARCH_PARSE_INVALID_ARGUMENT);
+    EXPECT_EQ(Parse_searchExpEx(nullptr, "dc:title = \"a\"", 0, 13, kStd, nullptr), 0);
+    EXPECT_EQ(Parse_searchExpEx(nullptr, "dc:title =", 0, 9, kStd, nullptr), 1);
+
+    struct RangeCase {
+        const char *criteria;
+        int first;
+        int last;
+        const char *tree;
+    };
+    // The text ends at its NUL, also where the range reaches further (a host passing a length
+    // one too large, or a buffer holding more than the criteria).
+    static const char kWithNul[] = "dc:title = \"a\"\0or dc:date";
+    const RangeCase cases[] = {
+        {R"(dc:title = "abc" and dc:date = "def")", 0, 15, R"(OP_EQ(PROP_DC_TITLE, "abc"))"},
+        {R"(dc:title = "abc" and dc:date = "def")", 21, 35, R"(OP_EQ(PROP_DC_DATE, "def"))"},
+        {R"(dc:title = "abc" and dc:date = "def")", 0, 14, "FAIL 5@11"},
+        {R"(xx (dc:title = "abc")", 3, 19, "FAIL 6@3"},
+        //     ^ offsets count from the start of the text, not of the range
+        {R"(dc:title = "abc")", 5, 2, "null"},
+        {"dc:title", 0, 3, "FAIL 2@0"},
+        {kWithNul, 0, static_cast<int>(sizeof kWithNul) - 2, R"(OP_EQ(PROP_DC_TITLE, "a"))"},
+        {"dc:title = \"a\"", -5, 14, R"(OP_EQ(PROP_DC_TITLE, "a"))"},
+    };
+    for (const RangeCase &c : cases) {
+        int result = Parse_searchExpEx(&tree, c.criteria, c.first, c.last, kStd, &error);
+        TreePtr owned(tree);
+        std::string printed = result == 0 ? TreeToString(tree)
+                                          : "FAIL " + std::to_string(error.code) + "@" +
+                                                std::to_string(error.offset);
+        EXPECT_EQ(printed, c.tree) << c.criteria << " [" << c.first << ", " << c.last << "]";
+    }
+}
+
+const TokenEntry kColumns[] = {
+    {PROP_DC_TITLE, "title"},   {PROP_DC_DATE, "date"},          {PROP_DC_CREATOR, "creator"},
+    {PROP_UPNP_CLASS, "class"}, {PROP_UPNP_ACTOR, "actor"},      {PROP_UPNP_ARTIST, "artist"},
+    {PROP_UPNP_ALBUM, "album"}, {PROP_UPNP_GENRE, "genre"},      {PROP_REFID, "ref_id"},
+    {PROP_ID, "id"},            {PROP_RES, "res"},               {PROP_UPNP_ORIGINAL_TRACK_NUMBER, "track"},
+    {0, nullptr}};
+
+// Unknown properties taken out of play by the host's rewrite, then the whole SQL text.
+struct SqlCase {
+    const char *criteria;
+    const char *sql;
+};
+
+const SqlCase kSqlCases[] = {
+    {R"(upnp:author = "x" and dc:title = "y")", " '1'  =  '1'  AND  title  =  'y' "},
+    {R"(dc:title = "y" or upnp:author = "x" and dc:date = "z")",
+     " title  =  'y'  OR  '1'  =  '1'  AND  date  =  'z' "},
+    {R"(dc:title = "y" or upnp:author = "x" or dc:date = "z")",
+     " title  =  'y'  OR  '1'  =  '0'  OR  date  =  'z' "},
+    {R"((res@size > "1" or dc:title contains "O'B") and @refID exists false)",
+     " (  '1'  =  '0'  OR  title  LIKE  '%O''B%'  )  AND  ref_id  IS  NOT NULL "},
+    {"*", " '1'  =  '1' "},
+};
+
+TEST(StandardGrammar, WritesWholeSqlAfterRewrite) {
+    for (const SqlCase &c : kSqlCases) {
+        SearchParseError error;
+        int result = -1;
+        TreePtr tree = ParseEx(c.criteria, kKeep, &error, &result);
+        ASSERT_EQ(result, 0) << c.criteria;
+        EXPECT_EQ(SetAlwayTrueForNonSupportedProperty(tree.get(), kColumns), 0);
+        EXPECT_EQ(ToSql(tree.get(), kColumns), c.sql) << c.criteria;
+    }
+}
+
+// A dump of a standard tree: the unknown property has no name.
+TEST(StandardGrammar, DumpsUnknownProperty) {
+    SearchParseError error;
+    int result = -1;
+    TreePtr tree = ParseEx(R"(dc:title = "a" or upnp:author = "b")", kKeep, &error, &result);
+    ASSERT_EQ(result, 0);
+    EXPECT_EQ(CaptureStdout([&] { TravelTree(tree.get(), 0); }),
+              "--->--->P:dc:title\n--->O:=\n--->--->V:a\nO:or\n--->--->P:(null)\n--->O:=\n--->--->V:b\n");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The corpus: every text under tests/corpus, one per file or one per line of a .tsv.
+
+std::vector<std::string> ReadCriteriaFile(const std::filesystem::path &path) {
+    if (!std::filesystem::is_regular_file(path)) return {};
+    std::ifstream in(path, std::ios::binary);
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (path.extension() != ".tsv") return {all};
+    std::vector<std::string> texts;
+    std::istringstream lines(all);
+    std::string line;
+    std::getline(lines, line);  // The column names.
+    while (std::getline(lines, line)) {
+        size_t tab = line.find('\t', line.find('\t') + 1);
+        if (tab != std::string::npos) texts.push_back(line.substr(tab + 1));
+    }
+    return texts;
+}
+
+std::vector<std::string> ClientCriteria() {
+    std::vector<std::string> texts;
+    for (const char *name : {"client-criteria.tsv", "client-criteria-more.tsv"}) {
+        for (std::string &text : ReadCriteriaFile(std::string(MSC_TEST_CORPUS_DIR) + "/" + name)) {
+            texts.push_back(std::move(text));
+        }
+    }
+    return texts;
+}
+
+// With options 0 the extended entry point is the classic parser, only quiet: same result and
+// same tree for every text of the corpus and every prefix of it.
+TEST(StandardGrammar, OptionsZeroIsTheClassicParser) {
+    std::vector<std::string> corpus;
+    for (const auto &entry : std::filesystem::directory_iterator(MSC_TEST_CORPUS_DIR)) {
+        for (std::string &text : ReadCriteriaFile(entry.path())) corpus.push_back(std::move(text));
+    }
+    for (const TreeCase &c : kTreeCases) corpus.push_back(c.criteria);
+    for (const ErrorCase &c : kErrorCases) corpus.push_back(c.criteria);
+    ASSERT_GT(corpus.size(), 80u);
+
+    // Every prefix of every text: first all classic parses (their messages discarded), then all
+    // quiet ones, which must write nothing.
+    struct Outcome {
+        int result;
+        std::string tree;
+        SearchParseError error;
+    };
+    std::vector<Outcome> classic, quiet;
+    auto parseAll = [&](bool extended, std::vector<Outcome> *outcomes) {
+        for (const std::string &text : corpus) {
+            for (int last = -1; last < static_cast<int>(text.size()); ++last) {
+                ParseTreeNode *tree = nullptr;
+                SearchParseError error = {-7, -7};
+                int result = extended ? Parse_searchExpEx(&tree, text.c_str(), 0, last, 0, &error)
+                                      : Parse_searchExp(&tree, text.c_str(), 0, last);
+                outcomes->push_back({result, TreeToString(tree), error});
+                freeParseTree(tree);
+            }
+        }
+    };
+    CaptureStderr([&] { parseAll(false, &classic); });
+    EXPECT_EQ(CaptureStderr([&] { parseAll(true, &quiet); }), "");
+
+    ASSERT_EQ(quiet.size(), classic.size());
+    EXPECT_GT(quiet.size(), 3000u);
+    size_t index = 0;
+    for (const std::string &text : corpus) {
+        for (int last = -1; last < static_cast<int>(text.size()); ++last, ++index) {
+            const Outcome &c = classic[index];
+            const Outcome &q = quiet[index];
+            ASSERT_EQ(q.result, c.result) << text << " [0, " << last << "]";
+            ASSERT_EQ(q.tree, c.tree) << text << " [0, " << last << "]";
+            if (q.result == 0) {
+                ASSERT_EQ(q.error.code, SEARCH_PARSE_OK) << text;
+                ASSERT_EQ(q.error.offset, -1) << text;
+            } else {
+                ASSERT_NE(q.error.code, SEARCH_PARSE_OK) << text;
+                ASSERT_GE(q.error.offset, 0) << text;
+                ASSERT_LE(q.error.offset, last + 1) << text;
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Client criteria keep every condition. The oracle reads the text with regular expressions,
+// independently of the parser, into the sequence of parentheses, logical keywords and
+// conditions; an in-order walk of the tree must give back the same sequence.
+
+std::string Lower(std::string text) {
+    for (char &c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+int IdOf(const TokenEntry *table, const std::string &name) {
+    for (; table->id != 0; ++table) {
+        if (Lower(table->name) == Lower(name)) return table->id;
+    }
+    return 0;
+}
+
+std::string Condition(int propertyId, int opId, const std::string &value) {
+    return "[" + std::to_string(propertyId) + " " + std::to_string(opId) + " " + value + "]";
+}
+
+std::vector<std::string> OracleTokens(const std::string &text) {
+    static const std::regex kToken(
+        R"re(\s*(?:([()*])|(and|or)(?![\w@:.-])|([A-Za-z_@][\w@:.-]*)\s*(!=|<=|>=|=|<|>|[A-Za-z]+)\s*("(?:[^"\\]|\\.)*"|[^\s()"]+)))re",
+        std::regex::icase);
+    std::vector<std::string> tokens;
+    auto at = text.cbegin();
+    std::smatch m;
+    while (at != text.cend() &&
+           std::regex_search(at, text.cend(), m, kToken, std::regex_constants::match_continuous)) {
+        at = m[0].second;
+        if (m[1].matched) tokens.push_back(m[1].str());
+        if (m[2].matched) tokens.push_back(Lower(m[2].str()));
+        if (!m[3].matched) continue;
+        int propertyId = IdOf(g_PropertyName, m[3].str());
+        int opId = IdOf(g_BinOpName, m[4].str());
+        if (opId == 0) opId = IdOf(g_ExistOpName, m[4].str());
+        std::string value = m[5].str();
+        if (value[0] == '"') {
+            value = std::regex_replace(value.substr(1, value.size() - 2), std::regex(R"(\\(["\\]))"), "$1");
+        }
+        if (opId == OP_EXISTS) value = Lower(value);
+        if ((propertyId == PROP_ID || propertyId == PROP_REFID) && opId != OP_EXISTS) {
+            long long number = strtoll(value.c_str() + value.rfind('$') + 1, nullptr, 10);
+            value = std::to_string(static_cast<int64_t>(static_cast<int32_t>(number)) >> 16);
+        }
+        tokens.push_back(Condition(propertyId != 0 ? propertyId : PROP_UNKNOWN, opId, value));
+    }
+    while (at != text.cend() && isspace(static_cast<unsigned char>(*at))) ++at;
+    if (at != text.cend()) tokens.push_back("UNREAD: " + std::string(at, text.cend()));
+    return tokens;
+}
+
+void TreeTokens(const ParseTreeNode *node, std::vector<std::string> *tokens) {
+    if (node == nullptr) {
+        tokens->push_back("NULL");
+    } else if (node->kind == NODE_GROUP) {
+        tokens->push_back("(");
+        TreeTokens(node->inner, tokens);
+        tokens->push_back(")");
+    } else if (node->kind == NODE_OPERATOR && (node->opId == OP_AND || node->opId == OP_OR)) {
+        TreeTokens(node->left, tokens);
+        tokens->push_back(node->opId == OP_AND ? "and" : "or");
+        TreeTokens(node->right, tokens);
+    } else if (node->kind == NODE_OPERATOR && node->left != nullptr && node->right != nullptr &&
+               node->left->kind == NODE_PROPERTY && node->right->kind == NODE_VALUE) {
+        tokens->push_back(Condition(node->left->propertyId, node->opId, node->right->text));
+    } else if (TreeToString(node) == R"(OP_EQ("1", "1"))") {
+        tokens->push_back("*");
+    } else {
+        tokens->push_back("UNEXPECTED " + TreeToString(node));
+    }
+}
+
+// SQLite must accept the SQL of every client criteria in a query over the host's columns.
+class SqlDatabase {
+public:
+    SqlDatabase() {
+        sqlite3_open(":memory:", &db_);
+        Exec("CREATE TABLE objects (title, date, creator, class, actor, artist, album, genre, "
+             "ref_id, id, res, track)");
+    }
+    ~SqlDatabase() { sqlite3_close(db_); }
+    std::string Exec(const std::string &sql) {
+        char *message = nullptr;
+        int code = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message);
+        std::string text = code == SQLITE_OK ? "" : message != nullptr ? message : "error";
+        sqlite3_free(message);
+        return text;
+    }
+    // Prepares and runs SELECT over the condition; "" when SQLite takes it, else its message.
+    std::string Run(const std::string &condition, std::vector<int> *rows = nullptr) {
+        std::string sql = "SELECT rowid FROM objects WHERE " + condition;
+        sqlite3_stmt *statement = nullptr;
+        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+            return sqlite3_errmsg(db_);
+        }
+        int code;
+        while ((code = sqlite3_step(statement)) == SQLITE_ROW) {
+            if (rows != nullptr) rows->push_back(sqlite3_column_int(statement, 0));
+        }
+        sqlite3_finalize(statement);
+        return code == SQLITE_DONE ? "" : sqlite3_errmsg(db_);
+    }
+
+private:
+    sqlite3 *db_ = nullptr;
+};
+
+TEST(StandardGrammar, ClientCriteriaKeepEveryConditionAndRunInSqlite) {
+    std::vector<std::string> criteria = ClientCriteria();
+    ASSERT_GT(criteria.size(), 40u);
+    SqlDatabase db;
+    for (const std::string &text : criteria) {
+        SearchParseError error;
+        int result = -1;
+        TreePtr tree = ParseEx(text, kKeep, &error, &result);
+        ASSERT_EQ(result, 0) << text << " stopped at " << error.offset << " with " << error.code;
+        std::vector<std::string> fromTree;
+        TreeTokens(tree.get(), &fromTree);
+        EXPECT_EQ(fromTree, OracleTokens(text)) << text;
+
+        ASSERT_EQ(SetAlwayTrueForNonSupportedProperty(tree.get(), kColumns), 0);
+        std::string sql = ToSql(tree.get(), kColumns);
+        EXPECT_EQ(db.Run(sql), "") << text << "\n" << sql;
+        EXPECT_EQ(db.Run(ToSql(tree.get(), kColumns, "objects.")), "") << text;
+    }
+}
+
+// Written flat, AND binding tighter than OR in SQL as in the grammar, the SQL selects exactly
+// the rows for which the criteria holds. Every and/or pattern of four conditions runs over the
+// sixteen rows that make each condition true or false; the expected rows come from the
+// criteria read as or-ed runs of and-ed conditions.
+TEST(StandardGrammar, FlatSqlKeepsPrecedence) {
+    SqlDatabase db;
+    const char *const kConditions[] = {R"(dc:title = "a")", R"(dc:date = "a")",
+                                       R"(dc:creator = "a")", R"(upnp:genre = "a")"};
+    for (int row = 0; row < 16; ++row) {
+        std::string values;
+        for (int bit = 0; bit < 4; ++bit) values += (row >> bit & 1) ? ", 'a'" : ", 'b'";
+        ASSERT_EQ(db.Exec("INSERT INTO objects (rowid, title, date, creator, genre) VALUES (" +
+                          std::to_string(row) + values + ")"),
+                  "");
+    }
+    for (int pattern = 0; pattern < 8; ++pattern) {
+        std::string text = kConditions[0];
+        for (int i = 1; i < 4; ++i) text += std::string((pattern >> (i - 1) & 1) ? " or " : " and ") + kConditions[i];
+        std::vector<int> expected;
+        for (int row = 0; row < 16; ++row) {
+            bool any = false, run = (row & 1) != 0;
+            for (int i = 1; i < 4; ++i) {
+                bool holds = (row >> i & 1) != 0;
+                if (pattern >> (i - 1) & 1) {
+                    any = any || run;
+                    run = holds;
+                } else {
+                    run = run && holds;
+                }
+            }
+            if (any || run) expected.push_back(row);
+        }
+        SearchParseError error;
+        int result = -1;
+        TreePtr tree = ParseEx(text, kStd, &error, &result);
+        ASSERT_EQ(result, 0) << text;
+        std::vector<int> selected;
+        EXPECT_EQ(db.Run(ToSql(tree.get(), kColumns), &selected), "");
+        EXPECT_EQ(selected, expected) << text;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Depth and memory.
+
+TEST(StandardGrammar, BoundsNestingAndEveryWalkerCopes) {
+    // Each level holds a group that is the first operand of an and-list that is the left operand
+    // of an or: the deepest shape per level that the grammar builds.
+    auto nested = [](int levels) {
+        std::string text = R"(upnp:class = "c")";
+        for (int i = 0; i < levels; ++i) text = "(" + text + R"( and dc:title = "t" or @refID exists true))";
+        return text;
+    };
+    SearchParseError error;
+    int result = -1;
+    EXPECT_EQ(ParseEx(nested(MSC_MAX_NESTING + 1), kStd, &error, &result), nullptr);
+    EXPECT_EQ(error.code, SEARCH_PARSE_TOO_DEEP);
+    EXPECT_EQ(error.offset, MSC_MAX_NESTING);  // The first parenthesis past the bound.
+
+    std::string deep = nested(MSC_MAX_NESTING);
+    std::string longList = R"(dc:title = "t")";
+    for (int i = 0; i < 20000; ++i) longList += i % 3 ? R"( and upnp:genre = "g")" : R"( or upnp:genre = "h")";
+    for (const std::string *text : {&deep, &longList}) {
+        bool ran = RunOnSmallStack(1 << 20, [&] {
+            TreePtr tree = ParseEx(*text, kStd, &error, &result);
+            ASSERT_EQ(result, 0);
+            TreePtr copy(CloneParseTree(tree.get()));
+            EXPECT_EQ(TreeToString(copy.get()), TreeToString(tree.get()));
+            int count = 0;
+            free(GetPropertyList(copy.get(), &count));
+            EXPECT_GT(count, 2);
+            if (text == &deep) {
+                EXPECT_STREQ(GetUPnPClass(copy.get()), "c");
+            }
+            // The deep text holds a true @refID condition, the long list none.
+            EXPECT_EQ(CheckContainerIsSupportRefID("A0$128$129", copy.get()), text == &deep ? 0 : 1);
+            // The dump indents each further operand of a list one level deeper, so its output
+            // grows with the square of a list's length: only the deep text is dumped.
+            if (text == &deep) {
+                EXPECT_GT(CaptureStdout([&] { TravelTree(copy.get(), 0); }).size(), text->size());
+            }
+            EXPECT_EQ(SetAlwayTrueForProperty(copy.get(), PROP_UPNP_GENRE), 0);
+            EXPECT_EQ(ConvertSQLConditionEx(copy.get(), kColumns, nullptr, nullptr, 0) > 0, true);
+        });
+        EXPECT_TRUE(ran);
+    }
+}
+
+// One allocation per node and per value text; failing each in turn gives a clean failure.
+TEST(StandardGrammar, FailsCleanlyWhenMemoryRunsOut) {
+    const char *text = R"((upnp:class = "c" or @id = "65536") and upnp:author exists true)";
+    const int last = static_cast<int>(strlen(text)) - 1;
+    ParseTreeNode *tree = nullptr;
+    OpenAllocationWindow();
+    EXPECT_EQ(Parse_searchExpEx(&tree, text, 0, last, kKeep, nullptr), 0);
+    long allocations = CloseAllocationWindow();
+    EXPECT_EQ(TreeToString(tree),
+              R"(OP_AND(GROUP(OP_OR(OP_EQ(PROP_UPNP_CLASS, "c"), OP_EQ(PROP_ID, "1"))), OP_EXISTS(PROP127, "true")))");
+    freeParseTree(tree);
+    EXPECT_EQ(allocations, 12 /*nodes*/ + 3 /*texts*/);
+
+    for (long n = 1; n <= allocations; ++n) {
+        SearchParseError error = {0, 0};
+        tree = reinterpret_cast<ParseTreeNode *>(&n);
+        OpenAllocationWindow(n);
+        int result = Parse_searchExpEx(&tree, text, 0, last, kKeep, &error);
+        CloseAllocationWindow();
+        EXPECT_EQ(result, 1) << n;
+        EXPECT_EQ(tree, nullptr) << n;
+        EXPECT_EQ(error.code, SEARCH_PARSE_OUT_OF_MEMORY) << n;
+    }
+}
+
+}  // namespace
