@@ -332,12 +332,19 @@ std::string BuildSelect(const SelectSpec &spec, const std::string &condition) {
     std::string qualifier = spec.alias.empty() ? "" : spec.alias + ".";
     std::string sql = "SELECT " + spec.show + " FROM " + spec.table;
     if (!spec.alias.empty()) sql += " AS " + spec.alias;
-    bool scoped = spec.container != "0" && !spec.idColumn.empty();
+    bool scoped = !spec.idColumn.empty() && !spec.parentColumn.empty();
     if (!condition.empty() || scoped) sql += " WHERE";
     if (!condition.empty()) sql += " (" + condition + ")";
     if (!condition.empty() && scoped) sql += " AND";
-    // Only the container's descendants, whose ids continue its id with "$".
-    if (scoped) sql += " substr(" + qualifier + spec.idColumn + ", 1, ?2) = ?1";
+    if (scoped) {
+        // A search covers the container's descendants, found through the parent links. UNION,
+        // not UNION ALL, so that a file whose links form a cycle still ends the recursion.
+        const std::string &id = spec.idColumn;
+        const std::string &parent = spec.parentColumn;
+        sql += " " + qualifier + id + " IN (WITH RECURSIVE inside(id) AS (SELECT " + id + " FROM " +
+               spec.table + " WHERE " + parent + " = ?1 UNION SELECT child." + id + " FROM " +
+               spec.table + " AS child JOIN inside ON child." + parent + " = inside.id) SELECT id FROM inside)";
+    }
     if (!spec.order.empty()) sql += " ORDER BY " + qualifier + spec.order;
     return sql;
 }
@@ -438,9 +445,8 @@ bool MediaDatabase::Select(const SelectSpec &spec, const std::string &condition,
         return false;
     }
     if (sqlite3_bind_parameter_count(statement) > 0) {
-        std::string prefix = spec.container + "$";
-        sqlite3_bind_text(statement, 1, prefix.c_str(), static_cast<int>(prefix.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_int(statement, 2, static_cast<int>(prefix.size()));
+        sqlite3_bind_text(statement, 1, spec.container.c_str(), static_cast<int>(spec.container.size()),
+                          SQLITE_TRANSIENT);
     }
     *result = ResultTable();
     int columnCount = sqlite3_column_count(statement);

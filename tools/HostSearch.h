@@ -104,13 +104,14 @@ struct ResultTable {
 struct SelectSpec {
     std::string show = "object_id, class, title, creator, date";
     std::string table = "objects";
-    std::string alias;                   // Table alias, when the condition uses a prefix.
-    std::string idColumn = "object_id";  // Keeps the rows inside the container; empty: no check.
-    std::string container = "0";         // "0", the root, holds everything.
-    std::string order = "rowid";         // ORDER BY text; empty for none.
+    std::string alias;                    // Table alias, when the condition uses a prefix.
+    std::string idColumn = "object_id";   // With parentColumn, keeps the rows inside the
+    std::string parentColumn = "parent_id";  // container; either empty: no such check.
+    std::string container = "0";          // The container searched in; "0" is the root.
+    std::string order = "rowid";          // ORDER BY text; empty for none.
 };
 
-// The SELECT statement of a search; ?1 and ?2 are the container's prefix and its length.
+// The SELECT statement of a search; ?1 is the container, whose descendants it selects.
 std::string BuildSelect(const SelectSpec &spec, const std::string &condition);
 
 class MediaDatabase {

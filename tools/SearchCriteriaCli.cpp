@@ -52,9 +52,12 @@ const char kUsage[] =
     "  --table NAME       the table searched (default: objects)\n"
     "  --show COLUMNS     the columns printed for each row (default: object_id, class, title,\n"
     "                     creator, date; with --db: *)\n"
-    "  --id-column NAME   the column of object ids that keeps rows inside --container\n"
-    "                     (default: object_id; an empty NAME disables the check)\n"
+    "  --id-column NAME   the column of object ids (default: object_id)\n"
+    "  --parent-column NAME  the column of parent ids (default: parent_id); with --id-column it\n"
+    "                     keeps the rows inside --container; an empty NAME searches the table\n"
     "  --order TEXT       ORDER BY of the search (default: rowid; with --db: none)\n"
+    "                     (with --db the search covers the whole table unless --container,\n"
+    "                     --id-column or --parent-column is given)\n"
     "  -h, --help         print this help\n"
     "\n"
     "Properties: dc:title dc:date dc:creator upnp:class upnp:actor upnp:artist upnp:album\n"
@@ -77,6 +80,7 @@ struct Settings {
     std::string dbPath;
     bool showGiven = false;
     bool orderGiven = false;
+    bool scopeGiven = false;  // --container, --id-column or --parent-column.
     bool haveCriteria = false;
     std::string criteria;
 };
@@ -300,15 +304,19 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
             settings->host.container = value;
             settings->select.container = value;
+            settings->scopeGiven = true;
         } else if (arg == "--db") {
             if (!TakeValue(argc, argv, &i, &settings->dbPath)) return 1;
-        } else if (arg == "--table" || arg == "--id-column") {
+        } else if (arg == "--table" || arg == "--id-column" || arg == "--parent-column") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
             if ((arg == "--table" || !value.empty()) && !IsPlainName(value)) {
                 Fail("not a plain name for " + arg + ": \"" + value + "\"");
                 return 1;
             }
-            (arg == "--table" ? settings->select.table : settings->select.idColumn) = value;
+            settings->scopeGiven = settings->scopeGiven || arg != "--table";
+            (arg == "--table"       ? settings->select.table
+             : arg == "--id-column" ? settings->select.idColumn
+                                    : settings->select.parentColumn) = value;
         } else if (arg == "--show" || arg == "--order") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
             // Names, commas, blanks and * only: these go into the statement as they stand.
@@ -334,6 +342,8 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
     if (!settings->dbPath.empty()) {
         if (!settings->showGiven) settings->select.show = "*";
         if (!settings->orderGiven) settings->select.order.clear();
+        // Another schema may have no parent links: search the whole table unless asked.
+        if (!settings->scopeGiven) settings->select.parentColumn.clear();
     }
     const std::string &prefix = settings->host.prefix;
     if (settings->job == Job::kSearch && !prefix.empty()) {
