@@ -172,6 +172,8 @@ void PrintTable(const ResultTable &table) {
             line += shown[r][i];
             if (!lastColumn) line += std::string(static_cast<size_t>(columnWidth[i] - widths[r][i] + 2), ' ');
         }
+        // An empty last cell leaves no padding behind.
+        line.erase(line.find_last_not_of(' ') + 1);
         puts(line.c_str());
         if (r == 0) {
             std::string rule;
