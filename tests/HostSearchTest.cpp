@@ -189,6 +189,9 @@ TEST(HostSelect, BuildsTheStatement) {
               "(WITH RECURSIVE inside(id) AS (SELECT object_id FROM objects WHERE parent_id = ?1 UNION SELECT "
               "child.object_id FROM objects AS child JOIN inside ON child.parent_id = inside.id) SELECT id FROM "
               "inside) ORDER BY rowid");
+    spec.container = "0";
+    EXPECT_EQ(BuildSelect(spec, ""),
+              "SELECT object_id, class, title, creator, date FROM objects WHERE object_id <> ?1 ORDER BY rowid");
     spec.alias = "o";
     spec.parentColumn.clear();
     spec.order.clear();

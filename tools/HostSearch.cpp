@@ -336,7 +336,10 @@ std::string BuildSelect(const SelectSpec &spec, const std::string &condition) {
     if (!condition.empty() || scoped) sql += " WHERE";
     if (!condition.empty()) sql += " (" + condition + ")";
     if (!condition.empty() && scoped) sql += " AND";
-    if (scoped) {
+    if (scoped && spec.container == "0") {
+        // The root holds every other object: no need to walk the links.
+        sql += " " + qualifier + spec.idColumn + " <> ?1";
+    } else if (scoped) {
         // A search covers the container's descendants, found through the parent links. UNION,
         // not UNION ALL, so that a file whose links form a cycle still ends the recursion.
         const std::string &id = spec.idColumn;
