@@ -103,6 +103,14 @@ const GoldenCase kGoldenCases[] = {
      "  dc:title = \"\xC3\xA9\" \\x01\n"
      "                 ^\n",
      1},
+    // A long criteria is shown as a window around the byte.
+    {{"sql", std::string(70, ' ') + "dc:title xx \"a\"" + std::string(100, ' ')},
+     "",
+     "",
+     "mysearchcriteria: cannot parse the criteria: expected an operator or a logical keyword at byte 79\n"
+     "  ..." + std::string(51, ' ') + "dc:title xx \"a\"" + std::string(54, ' ') + "...\n"
+     "  " + std::string(63, ' ') + "^\n",
+     1},
     {{"sql", "\"dc:title\" = \"a\""},
      "",
      "",

@@ -1,6 +1,7 @@
 // mysearchcriteria: the command-line host of libmysearchcriteria. It links the shared library and
 // runs the same calls a media server makes: parse a UPnP search criteria, rewrite what the
 // database cannot answer, write the SQL condition, and run it on an SQLite media library.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -139,13 +140,30 @@ std::string Printable(const std::string &text, int *columns, size_t stopAt = std
     return shown;
 }
 
+// Shows the criteria with a caret under the byte where the parse stopped. A long criteria is
+// shown as a window of about kWindow bytes around that byte, so a client's megabyte of
+// parentheses does not flood the log.
 void PrintParseFailure(const std::string &criteria, const SearchParseError &error) {
+    const size_t kWindow = 120;
     Fail("cannot parse the criteria: " + DescribeParseError(error));
-    fprintf(stderr, "  %s\n", Printable(criteria, nullptr).c_str());
-    if (error.offset >= 0 && static_cast<size_t>(error.offset) <= criteria.size()) {
+    bool known = error.offset >= 0 && static_cast<size_t>(error.offset) <= criteria.size();
+    size_t offset = known ? static_cast<size_t>(error.offset) : 0;
+    size_t begin = 0;
+    size_t end = criteria.size();
+    if (criteria.size() > kWindow) {
+        begin = offset > kWindow / 2 ? offset - kWindow / 2 : 0;
+        // Start and end on character boundaries, not inside a UTF-8 sequence.
+        while (begin > 0 && (static_cast<unsigned char>(criteria[begin]) & 0xC0) == 0x80) --begin;
+        end = std::min(criteria.size(), begin + kWindow);
+        while (end < criteria.size() && (static_cast<unsigned char>(criteria[end]) & 0xC0) == 0x80) ++end;
+    }
+    std::string before = begin > 0 ? "..." : "";
+    std::string shown = Printable(criteria.substr(begin, end - begin), nullptr);
+    fprintf(stderr, "  %s%s%s\n", before.c_str(), shown.c_str(), end < criteria.size() ? "..." : "");
+    if (known) {
         int column = 0;
-        Printable(criteria, &column, static_cast<size_t>(error.offset));
-        fprintf(stderr, "  %s^\n", std::string(static_cast<size_t>(column), ' ').c_str());
+        Printable(criteria.substr(begin, offset - begin), &column);
+        fprintf(stderr, "  %s^\n", std::string(before.size() + static_cast<size_t>(column), ' ').c_str());
     }
 }
 
