@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DMSC_BUILD_TOOLS=ON >/dev/null
-cmake --build build -j2 --target mysearchcriteria_cli
+cmake --build build -j2
 criteria=${1:-'upnp:class derivedfrom "object.item.audioItem" and @refID exists false and dc:title contains "love"'}
 echo "\$ build/tools/mysearchcriteria search --show 'title, artist, album, date' '$criteria'"
 build/tools/mysearchcriteria search --show 'title, artist, album, date' "$criteria"
