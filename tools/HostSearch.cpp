@@ -240,18 +240,22 @@ std::string FindUnusablePart(const ParseTreeNode *tree, const TokenTable &column
     return "";
 }
 
-std::string Convert(const ParseTreeNode *tree, const HostOptions &options) {
+// False when the condition does not fit an int-sized buffer: the library then reports INT_MAX
+// and a cut text, which must not reach the database.
+bool Convert(const ParseTreeNode *tree, const HostOptions &options, std::string *condition) {
     const TokenEntry *columns = options.columns.Entries();
     const char *prefix = options.prefix.empty() ? nullptr : options.prefix.c_str();
     // Most conditions fit the first buffer; a longer one is measured and written again.
     std::string text(512, '\0');
     int length = ConvertSQLConditionEx(tree, columns, prefix, &text[0], static_cast<int>(text.size()));
+    if (length < 0 || length == INT_MAX) return false;
     if (length >= static_cast<int>(text.size())) {
         text.assign(static_cast<size_t>(length) + 1, '\0');
-        length = ConvertSQLConditionEx(tree, columns, prefix, &text[0], static_cast<int>(text.size()));
+        if (ConvertSQLConditionEx(tree, columns, prefix, &text[0], length + 1) != length) return false;
     }
-    text.resize(static_cast<size_t>(std::max(length, 0)));
-    return text;
+    text.resize(static_cast<size_t>(length));
+    *condition = std::move(text);
+    return true;
 }
 
 }  // namespace
@@ -323,7 +327,11 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
         search.status = HostSearch::kUnusable;
         return search;
     }
-    search.condition = Convert(tree, options);
+    if (!Convert(tree, options, &search.condition)) {
+        search.status = HostSearch::kUnusable;
+        search.problem = "the condition is too long";
+        return search;
+    }
     search.status = HostSearch::kCondition;
     return search;
 }
