@@ -14,7 +14,7 @@
 -- "<column> IS NOT NULL", so this column selects exactly the objects with media of their own, and
 -- "@refID = <id>" finds the object with that numeric id.
 --
--- Text columns compare without regard to ASCII letter case, as UPnP string comparisons do.
+-- Text columns compare without regard to ASCII letter case, as clients expect of a search.
 PRAGMA foreign_keys = ON;
 BEGIN;
 
