@@ -1,0 +1,295 @@
+// Golden-output tests of the mysearchcriteria tool: the installed kind of binary, run from another
+// directory, its whole standard output, standard error and exit status compared.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct CliRun {
+    std::string out;
+    std::string err;
+    int status;
+};
+
+std::string ReadFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string ShellQuote(const std::string &arg) {
+    std::string quoted = "'";
+    for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/msc-cli-XXXXXX";
+        path_ = mkdtemp(pattern) ? pattern : "/tmp";
+    }
+    ~TempDir() { std::system(("rm -rf " + ShellQuote(path_)).c_str()); }
+    const std::string &Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Runs the tool from / with 'input' on standard input; the time a search took reads "T".
+CliRun RunCli(const std::vector<std::string> &args, const std::string &input = "") {
+    TempDir dir;
+    std::ofstream(dir.Path() + "/in", std::ios::binary) << input;
+    std::string command = "cd / && " + ShellQuote(MSC_CLI_PATH);
+    for (const std::string &arg : args) command += " " + ShellQuote(arg);
+    command += " <" + ShellQuote(dir.Path() + "/in") + " >" + ShellQuote(dir.Path() + "/out") + " 2>" +
+               ShellQuote(dir.Path() + "/err");
+    int status = std::system(command.c_str());
+    CliRun run{ReadFile(dir.Path() + "/out"), ReadFile(dir.Path() + "/err"),
+            WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    run.out = std::regex_replace(run.out, std::regex(R"( in [0-9]+\.[0-9]{3} ms\n)"), " in T ms\n");
+    return run;
+}
+
+struct GoldenCase {
+    std::vector<std::string> args;
+    std::string input;
+    std::string out;
+    std::string err;
+    int status;
+};
+
+const GoldenCase kGoldenCases[] = {
+    {{"sql", R"(upnp:class derivedfrom "object.item.audioItem" and @refID exists false)"},
+     "",
+     " class  LIKE  '%object.item.audioItem%'  AND  own_id  IS  NOT NULL \n",
+     "",
+     0},
+    {{"sql", "--prefix", "o.", "--columns", "dc:title=name, @refID=own", R"(dc:title = "a" and @refID exists false)"},
+     "",
+     " o.name  =  'a'  AND  o.own  IS  NOT NULL \n",
+     "",
+     0},
+    {{"sql", "--supported", "upnp:class", R"(upnp:class = "x" or dc:title = "it's")"},
+     "",
+     " class  =  'x'  OR  '1'  =  '0' \n",
+     "",
+     0},
+    // One line per criteria from standard input; "*" gives the empty condition; a failure is
+    // reported with a caret under the byte where the parse stopped, and the rest goes on.
+    {{"sql"},
+     "dc:title = \"O'Brien\"\r\n*\n\ndc:title xx \"a\"\n@id = \"A0$128$129$66912385\"\n",
+     " title  =  'O''Brien' \n\n num_id  =  '1021' \n",
+     "mysearchcriteria: cannot parse the criteria: expected an operator or a logical keyword at byte 9\n"
+     "  dc:title xx \"a\"\n"
+     "           ^\n"
+     "id = 1021\n",
+     1},
+    // Control bytes are shown escaped, and the caret stays under the byte.
+    {{"sql", "dc:title = \"\xC3\xA9\" \x01"},
+     "",
+     "",
+     "mysearchcriteria: cannot parse the criteria: expected an operator or a logical keyword at byte 16\n"
+     "  dc:title = \"\xC3\xA9\" \\x01\n"
+     "                 ^\n",
+     1},
+    // A long criteria is shown as a window around the byte.
+    {{"sql", std::string(70, ' ') + "dc:title xx \"a\"" + std::string(100, ' ')},
+     "",
+     "",
+     "mysearchcriteria: cannot parse the criteria: expected an operator or a logical keyword at byte 79\n"
+     "  ..." + std::string(51, ' ') + "dc:title xx \"a\"" + std::string(54, ' ') + "...\n"
+     "  " + std::string(63, ' ') + "^\n",
+     1},
+    {{"sql", "\"dc:title\" = \"a\""},
+     "",
+     "",
+     "can't find key!!\n"
+     "mysearchcriteria: cannot parse the criteria: expected a property at byte 0\n"
+     "  \"dc:title\" = \"a\"\n"
+     "  ^\n",
+     1},
+    {{"sql", R"(dc:title = "x" and)"},
+     "",
+     "",
+     "mysearchcriteria: cannot search with the criteria: \"and\" without its right operand\n",
+     1},
+    {{"tree", "--container", "A0$128$129", R"(upnp:class = "x" and @refID exists true)"},
+     "",
+     "parsed:\n"
+     "--->--->P:upnp:class\n"
+     "--->O:=\n"
+     "--->--->V:x\n"
+     "O:and\n"
+     "--->--->P:@refID\n"
+     "--->O:exists\n"
+     "--->--->V:true\n"
+     "rewritten:\n"
+     "--->--->P:upnp:class\n"
+     "--->O:=\n"
+     "--->--->V:x\n"
+     "O:and\n"
+     "--->--->V:1\n"
+     "--->O:=\n"
+     "--->--->V:0\n",
+     "",
+     0},
+    {{"tree", " * "}, "", "everything: * is not parsed\n", "", 0},
+    {{"search", R"(dc:title = "Let It Be" and upnp:class = "object.item.audioItem.musicTrack" and @refID exists false)"},
+     "",
+     "criteria:    dc:title = \"Let It Be\" and upnp:class = \"object.item.audioItem.musicTrack\" and @refID exists false\n"
+     "class:       object.item.audioItem.musicTrack\n"
+     "properties:  dc:title, upnp:class, @refID\n"
+     "condition:   title  =  'Let It Be'  AND  class  =  'object.item.audioItem.musicTrack'  AND  own_id  IS  NOT NULL \n"
+     "object_id            class                             title      creator      date\n"
+     "-------------------  --------------------------------  ---------  -----------  ----------\n"
+     "A0$128$129$68550785  object.item.audioItem.musicTrack  Let It Be  The Beatles  1970-05-08\n"
+     "1 row in T ms\n",
+     "",
+     0},
+    {{"search", "--container", "A0$128$133$26280069", "--show", "title, artist", R"(dc:title contains "love")"},
+     "",
+     "criteria:    dc:title contains \"love\"\n"
+     "class:       (none)\n"
+     "properties:  dc:title\n"
+     "condition:   title  LIKE  '%love%' \n"
+     "title           artist\n"
+     "--------------  --------------\n"
+     "100% Pure Love  Crystal Waters\n"
+     "First Love      宇多田ヒカル\n"
+     "2 rows in T ms\n",
+     "",
+     0},
+    {{"search", "--prefix", "o.", "--show", "artist, title, date",
+      R"(upnp:artist = "宇多田ヒカル" and upnp:class = "object.container.album.musicAlbum")"},
+     "",
+     "criteria:    upnp:artist = \"宇多田ヒカル\" and upnp:class = \"object.container.album.musicAlbum\"\n"
+     "class:       object.container.album.musicAlbum\n"
+     "properties:  upnp:artist, upnp:class\n"
+     "condition:   o.artist  =  '宇多田ヒカル'  AND  o.class  =  'object.container.album.musicAlbum' \n"
+     "artist        title       date\n"
+     "------------  ----------  ----------\n"
+     "宇多田ヒカル  First Love  1999-03-10\n"
+     "1 row in T ms\n",
+     "",
+     0},
+    {{"search", "--show", "title", "--container", "A0$148$149",
+      R"(upnp:class derivedfrom "object.item.videoItem" and res@duration < "0:30:00" and upnp:genre = "Drama")"},
+     "",
+     "criteria:    upnp:class derivedfrom \"object.item.videoItem\" and res@duration < \"0:30:00\" and upnp:genre = \"Drama\"\n"
+     "class:       object.item.videoItem\n"
+     "properties:  upnp:class, res, upnp:genre\n"
+     "always true: res\n"
+     "condition:   class  LIKE  '%object.item.videoItem%'  AND  '1'  =  '1'  AND  genre  =  'Drama' \n"
+     "title\n"
+     "---------------------\n"
+     "Quadrophenia\n"
+     "It's a Wonderful Life\n"
+     "2 rows in T ms\n",
+     "",
+     0},
+    {{"search", "--show", "title", "--container", "A0$160$161", "@refID exists true"},
+     "",
+     "criteria:    @refID exists true\n"
+     "class:       (none)\n"
+     "properties:  @refID\n"
+     "refID:       false in container A0$160$161\n"
+     "condition:   '1'  =  '0' \n"
+     "title\n"
+     "-----\n"
+     "0 rows in T ms\n",
+     "",
+     0},
+    {{"search", "--prefix", "o"}, "", "", "mysearchcriteria: search needs a prefix of the form NAME.\n", 1},
+    {{"bogus"}, "", "", "mysearchcriteria: unknown job \"bogus\"; try --help\n", 1},
+    {{"sql", "--columns", "foo=bar", "x"},
+     "",
+     "",
+     "mysearchcriteria: --columns: not a property=column pair with a known property: \"foo=bar\"\n",
+     1},
+    {{"sql", "--prefix"}, "", "", "mysearchcriteria: option --prefix needs a value\n", 1},
+    {{"search", "--show", "title; DROP TABLE objects"},
+     "",
+     "",
+     "mysearchcriteria: not a plain list of columns for --show: \"title; DROP TABLE objects\"\n",
+     1},
+    {{"sql", "a", "b"}, "", "", "mysearchcriteria: more than one criteria; quote the criteria as one argument\n", 1},
+};
+
+TEST(SearchCriteriaCli, PrintsWholeOutputs) {
+    for (const GoldenCase &c : kGoldenCases) {
+        CliRun run = RunCli(c.args, c.input);
+        std::string label = c.args.empty() ? "" : c.args.front() + " " + c.args.back();
+        EXPECT_EQ(run.out, c.out) << label;
+        EXPECT_EQ(run.err, c.err) << label;
+        EXPECT_EQ(run.status, c.status) << label;
+    }
+}
+
+TEST(SearchCriteriaCli, HelpDocumentsEveryOptionAndJob) {
+    CliRun run = RunCli({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out.rfind("Usage: mysearchcriteria JOB [options] [CRITERIA]\n", 0), 0u);
+    for (const char *word : {"  sql ", "  tree ", "  search ", "  sample ", "--prefix", "--columns", "--supported",
+                             "--container", "--standard", "--db", "--table", "--show", "--id-column",
+                             "--parent-column", "--order", "--help"}) {
+        EXPECT_NE(run.out.find(word), std::string::npos) << word;
+    }
+    EXPECT_EQ(RunCli({"search", "-h"}).out, run.out);
+    CliRun none = RunCli({});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, run.out);
+}
+
+TEST(SearchCriteriaCli, PrintsTheEmbeddedSampleLibrary) {
+    CliRun run = RunCli({"sample"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, ReadFile(MSC_SAMPLE_SQL_PATH));
+}
+
+// Another schema: --db with its own table and column names.
+TEST(SearchCriteriaCli, SearchesAnExistingDatabaseFile) {
+    TempDir dir;
+    std::string path = dir.Path() + "/media.db";
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE media (name TEXT, kind TEXT, ref TEXT);"
+                           "INSERT INTO media VALUES ('Abc', 'object.item.audioItem.musicTrack', NULL),"
+                           " ('Xyz', 'object.item.audioItem.musicTrack', NULL),"
+                           " ('bob''s song', 'object.item.audioItem.musicTrack', 'r1'),"
+                           " ('Bravo', 'object.item.videoItem', NULL);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    CliRun run = RunCli({"search", "--db", path, "--table", "media", "--columns", "dc:title=name,upnp:class=kind",
+                      R"(upnp:class derivedfrom "object.item.audioItem" and dc:title contains "B")"});
+    EXPECT_EQ(run.out,
+              "criteria:    upnp:class derivedfrom \"object.item.audioItem\" and dc:title contains \"B\"\n"
+              "class:       object.item.audioItem\n"
+              "properties:  upnp:class, dc:title\n"
+              "condition:   kind  LIKE  '%object.item.audioItem%'  AND  name  LIKE  '%B%' \n"
+              "name        kind                              ref\n"
+              "----------  --------------------------------  ---\n"
+              "Abc         object.item.audioItem.musicTrack\n"
+              "bob's song  object.item.audioItem.musicTrack  r1\n"
+              "2 rows in T ms\n");
+    EXPECT_EQ(run.status, 0);
+    // The file is opened read only, and a missing one is an error, not a new database.
+    CliRun missing = RunCli({"search", "--db", dir.Path() + "/none.db", "*"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "mysearchcriteria: cannot open the database: unable to open database file\n");
+}
+
+}  // namespace

@@ -1,0 +1,484 @@
+// The host side of a search: from criteria text through the library's calls to rows of the
+// media database.
+#include "HostSearch.h"
+
+#include <sqlite3.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+extern const char *const kSampleLibrarySql;
+
+namespace msc_host {
+
+void TokenTable::Set(int id, const std::string &name) {
+    for (auto &entry : names_) {
+        if (entry.first == id) {
+            entry.second = name;
+            return;
+        }
+    }
+    names_.emplace_back(id, name);
+}
+
+const std::string *TokenTable::Find(int id) const {
+    for (const auto &entry : names_) {
+        if (entry.first == id) return &entry.second;
+    }
+    return nullptr;
+}
+
+std::vector<int> TokenTable::Ids() const {
+    std::vector<int> ids;
+    for (const auto &entry : names_) ids.push_back(entry.first);
+    return ids;
+}
+
+// Rebuilt on every call: the entries point into the strings, which move when the table is copied.
+const TokenEntry *TokenTable::Entries() const {
+    entries_.clear();
+    for (const auto &entry : names_) entries_.push_back({entry.first, entry.second.c_str()});
+    entries_.push_back({0, nullptr});
+    return entries_.data();
+}
+
+int PropertyId(const std::string &name) {
+    for (const TokenEntry *entry = g_PropertyName; entry->id != 0; ++entry) {
+        if (strcasecmp(entry->name, name.c_str()) == 0) return entry->id;
+    }
+    return 0;
+}
+
+std::string PropertyName(int propertyId) {
+    for (const TokenEntry *entry = g_PropertyName; entry->id != 0; ++entry) {
+        if (entry->id == propertyId) return entry->name;
+    }
+    return "(null)";
+}
+
+TokenTable SampleColumns() {
+    TokenTable columns;
+    columns.Set(PROP_DC_TITLE, "title");
+    columns.Set(PROP_DC_DATE, "date");
+    columns.Set(PROP_DC_CREATOR, "creator");
+    columns.Set(PROP_UPNP_CLASS, "class");
+    columns.Set(PROP_UPNP_ACTOR, "actor");
+    columns.Set(PROP_UPNP_ARTIST, "artist");
+    columns.Set(PROP_UPNP_ALBUM, "album");
+    columns.Set(PROP_UPNP_GENRE, "genre");
+    // Non-null exactly for objects that are no references: "@refID exists false" is written as
+    // IS NOT NULL and must keep the items themselves, not the references to them.
+    columns.Set(PROP_REFID, "own_id");
+    columns.Set(PROP_ID, "num_id");
+    columns.Set(PROP_UPNP_ORIGINAL_TRACK_NUMBER, "track");
+    return columns;
+}
+
+TokenTable CompleteSampleColumns() {
+    TokenTable columns = SampleColumns();
+    columns.Set(PROP_RES, "res");
+    return columns;
+}
+
+namespace {
+
+std::string Trim(const std::string &text) {
+    const char *blanks = " \t\r\n\v\f";
+    size_t begin = text.find_first_not_of(blanks);
+    if (begin == std::string::npos) return "";
+    size_t end = text.find_last_not_of(blanks);
+    return text.substr(begin, end - begin + 1);
+}
+
+std::vector<std::string> SplitList(const std::string &text) {
+    std::vector<std::string> items;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = text.find(',', start);
+        items.push_back(Trim(text.substr(start, comma == std::string::npos ? std::string::npos
+                                                                           : comma - start)));
+        if (comma == std::string::npos) return items;
+        start = comma + 1;
+    }
+}
+
+}  // namespace
+
+bool IsPlainName(const std::string &text) {
+    if (text.empty()) return false;
+    for (unsigned char c : text) {
+        bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        bool digit = c >= '0' && c <= '9';
+        if (!letter && !digit && c != '_' && c != '.') return false;
+    }
+    return true;
+}
+
+bool ParseColumnMap(const std::string &text, TokenTable *columns, std::string *error) {
+    TokenTable parsed;
+    for (const std::string &item : SplitList(text)) {
+        size_t equals = item.find('=');
+        std::string property = Trim(item.substr(0, equals));
+        int id = PropertyId(property);
+        if (equals == std::string::npos || id == 0) {
+            *error = "not a property=column pair with a known property: \"" + item + "\"";
+            return false;
+        }
+        std::string column = Trim(item.substr(equals + 1));
+        // Column names go into the SQL text as they stand, so only plain names are taken.
+        if (!IsPlainName(column)) {
+            *error = "not a plain column name: \"" + column + "\"";
+            return false;
+        }
+        parsed.Set(id, column);
+    }
+    *columns = parsed;
+    return true;
+}
+
+bool ParsePropertyList(const std::string &text, std::vector<int> *ids, std::string *error) {
+    ids->clear();
+    if (Trim(text) == "none") return true;
+    for (const std::string &item : SplitList(text)) {
+        int id = PropertyId(item);
+        if (id == 0) {
+            *error = "unknown property: \"" + item + "\"";
+            return false;
+        }
+        ids->push_back(id);
+    }
+    return true;
+}
+
+bool IsEverything(const std::string &criteria) { return Trim(criteria) == "*"; }
+
+std::string DescribeParseError(const SearchParseError &error) {
+    static const char *const kMessages[] = {
+        "rejected",                                     // SEARCH_PARSE_OK: no code given
+        "expected a property",                          // SEARCH_PARSE_NO_PROPERTY
+        "unknown property",                             // SEARCH_PARSE_UNKNOWN_PROPERTY
+        "expected an operator or a logical keyword",    // SEARCH_PARSE_UNKNOWN_OPERATOR
+        "missing value after the operator",             // SEARCH_PARSE_MISSING_VALUE
+        "quoted value without its closing quote",       // SEARCH_PARSE_UNTERMINATED_QUOTE
+        "unbalanced parentheses",                       // SEARCH_PARSE_UNBALANCED_PARENTHESES
+        "unexpected text after the expression",         // SEARCH_PARSE_TRAILING_TEXT
+        "nested too deeply",                            // SEARCH_PARSE_TOO_DEEP
+        "out of memory",                                // SEARCH_PARSE_OUT_OF_MEMORY
+        "invalid argument or option",                   // SEARCH_PARSE_INVALID_ARGUMENT
+    };
+    const int count = static_cast<int>(sizeof kMessages / sizeof kMessages[0]);
+    std::string text = error.code >= 0 && error.code < count
+                           ? kMessages[error.code]
+                           : "error code " + std::to_string(error.code);
+    if (error.offset >= 0) text += " at byte " + std::to_string(error.offset);
+    return text;
+}
+
+namespace {
+
+std::vector<int> ListProperties(const ParseTreeNode *tree) {
+    int count = 0;
+    int *ids = GetPropertyList(tree, &count);
+    std::vector<int> list;
+    if (ids != nullptr) list.assign(ids, ids + count);
+    free(ids);
+    return list;
+}
+
+// Says why a tree cannot become a useful SQL condition, or returns "". The parser accepts a
+// logical keyword at the end of the text ("dc:title = \"a\" and"), empty parentheses and a
+// property without operator and value; the first two would give SQL that the database rejects,
+// the last compares the column's text as a truth value. Walks with its own stack, since the
+// depth of a tree follows the client's text.
+std::string FindUnusablePart(const ParseTreeNode *tree, const TokenTable &columns) {
+    struct Item {
+        const ParseTreeNode *node;
+        bool comparisonOperand;  // The left operand of a comparison: a property belongs there.
+    };
+    std::vector<Item> stack = {{tree, false}};
+    while (!stack.empty()) {
+        Item item = stack.back();
+        stack.pop_back();
+        const ParseTreeNode *node = item.node;
+        switch (node->kind) {
+            case NODE_GROUP:
+                if (node->inner == nullptr) return "empty parentheses";
+                stack.push_back({node->inner, false});
+                break;
+            case NODE_OPERATOR: {
+                bool logical = node->opId == OP_AND || node->opId == OP_OR;
+                if (node->left == nullptr || node->right == nullptr) {
+                    const TokenEntry *names = logical ? g_LogOpName : g_BinOpName;
+                    std::string name = "an operator";
+                    for (const TokenEntry *e = names; e->id != 0; ++e) {
+                        if (e->id == node->opId) name = std::string("\"") + e->name + "\"";
+                    }
+                    return name + (node->right == nullptr ? " without its right operand"
+                                                          : " without its left operand");
+                }
+                stack.push_back({node->right, false});
+                stack.push_back({node->left, !logical});
+                break;
+            }
+            case NODE_PROPERTY:
+                if (!item.comparisonOperand) {
+                    return PropertyName(node->propertyId) + " without an operator and a value";
+                }
+                if (columns.Find(node->propertyId) == nullptr) {
+                    return "no column for " + PropertyName(node->propertyId);
+                }
+                break;
+            case NODE_VALUE:
+                break;
+            default:
+                return "a node of unknown kind";
+        }
+    }
+    return "";
+}
+
+// False when the condition does not fit an int-sized buffer: the library then reports INT_MAX
+// and a cut text, which must not reach the database.
+bool Convert(const ParseTreeNode *tree, const HostOptions &options, std::string *condition) {
+    const TokenEntry *columns = options.columns.Entries();
+    const char *prefix = options.prefix.empty() ? nullptr : options.prefix.c_str();
+    // Most conditions fit the first buffer; a longer one is measured and written again.
+    std::string text(512, '\0');
+    int length = ConvertSQLConditionEx(tree, columns, prefix, &text[0], static_cast<int>(text.size()));
+    if (length < 0 || length == INT_MAX) return false;
+    if (length >= static_cast<int>(text.size())) {
+        text.assign(static_cast<size_t>(length) + 1, '\0');
+        if (ConvertSQLConditionEx(tree, columns, prefix, &text[0], length + 1) != length) return false;
+    }
+    text.resize(static_cast<size_t>(length));
+    *condition = std::move(text);
+    return true;
+}
+
+}  // namespace
+
+HostSearch RunHostSequence(const std::string &criteria, const HostOptions &options) {
+    HostSearch search;
+    if (IsEverything(criteria)) return search;  // "*" never reaches the parser.
+    if (criteria.size() >= static_cast<size_t>(INT_MAX)) {
+        search.status = HostSearch::kUnusable;
+        search.problem = "criteria too long";
+        return search;
+    }
+
+    ParseTreeNode *tree = nullptr;
+    const int last = static_cast<int>(criteria.size()) - 1;
+    int result;
+    if (options.standard) {
+        result = Parse_searchExpEx(&tree, criteria.c_str(), 0, last,
+                                   SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN, &search.error);
+    } else {
+        result = Parse_searchExp(&tree, criteria.c_str(), 0, last);
+        if (result != 0) {
+            // The classic entry says only that it failed; the quiet one says where and why.
+            ParseTreeNode *again = nullptr;
+            Parse_searchExpEx(&again, criteria.c_str(), 0, last, 0, &search.error);
+            freeParseTree(again);
+        }
+    }
+    if (result != 0) {
+        search.status = HostSearch::kParseFailed;
+        return search;
+    }
+    TreePtr owned(tree);
+    if (tree == nullptr) return search;  // Blanks only: no condition.
+
+    search.parsed.reset(CloneParseTree(tree));
+    if (const char *upnpClass = GetUPnPClass(tree)) {
+        search.hasClass = true;
+        search.upnpClass = upnpClass;
+    }
+    search.properties = ListProperties(tree);
+
+    TokenTable supported;
+    for (int id : options.supportedGiven ? options.supported : options.columns.Ids()) {
+        supported.Set(id, PropertyName(id));
+    }
+    for (int id : search.properties) {
+        if (supported.Find(id) == nullptr &&
+            std::find(search.alwaysTrue.begin(), search.alwaysTrue.end(), id) == search.alwaysTrue.end()) {
+            search.alwaysTrue.push_back(id);
+        }
+    }
+    if (SetAlwayTrueForNonSupportedProperty(tree, supported.Entries()) != 0) {
+        search.status = HostSearch::kUnusable;
+        search.problem = "the rewrite of unsupported properties failed";
+        return search;
+    }
+    auto refIdCount = [](const ParseTreeNode *t) {
+        std::vector<int> ids = ListProperties(t);
+        return std::count(ids.begin(), ids.end(), static_cast<int>(PROP_REFID));
+    };
+    long refIdsBefore = refIdCount(tree);
+    CheckContainerIsSupportRefID(options.container.c_str(), tree);
+    search.refIdMadeFalse = refIdCount(tree) < refIdsBefore;
+
+    search.rewritten = std::move(owned);
+    search.problem = FindUnusablePart(tree, options.columns);
+    if (!search.problem.empty()) {
+        search.status = HostSearch::kUnusable;
+        return search;
+    }
+    if (!Convert(tree, options, &search.condition)) {
+        search.status = HostSearch::kUnusable;
+        search.problem = "the condition is too long";
+        return search;
+    }
+    search.status = HostSearch::kCondition;
+    return search;
+}
+
+std::string BuildSelect(const SelectSpec &spec, const std::string &condition) {
+    std::string qualifier = spec.alias.empty() ? "" : spec.alias + ".";
+    std::string sql = "SELECT " + spec.show + " FROM " + spec.table;
+    if (!spec.alias.empty()) sql += " AS " + spec.alias;
+    bool scoped = !spec.idColumn.empty() && !spec.parentColumn.empty();
+    if (!condition.empty() || scoped) sql += " WHERE";
+    if (!condition.empty()) sql += " (" + condition + ")";
+    if (!condition.empty() && scoped) sql += " AND";
+    if (scoped && spec.container == "0") {
+        // The root holds every other object: no need to walk the links.
+        sql += " " + qualifier + spec.idColumn + " <> ?1";
+    } else if (scoped) {
+        // A search covers the container's descendants, found through the parent links. UNION,
+        // not UNION ALL, so that a file whose links form a cycle still ends the recursion.
+        const std::string &id = spec.idColumn;
+        const std::string &parent = spec.parentColumn;
+        sql += " " + qualifier + id + " IN (WITH RECURSIVE inside(id) AS (SELECT " + id + " FROM " +
+               spec.table + " WHERE " + parent + " = ?1 UNION SELECT child." + id + " FROM " +
+               spec.table + " AS child JOIN inside ON child." + parent + " = inside.id) SELECT id FROM inside)";
+    }
+    if (!spec.order.empty()) sql += " ORDER BY " + qualifier + spec.order;
+    return sql;
+}
+
+namespace {
+
+inline unsigned char FoldAscii(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+bool ContainsFolded(const unsigned char *text, size_t textLength, const unsigned char *needle,
+                    size_t needleLength) {
+    if (needleLength > textLength) return false;
+    for (size_t start = 0; start + needleLength <= textLength; ++start) {
+        size_t i = 0;
+        while (i < needleLength && FoldAscii(text[start + i]) == FoldAscii(needle[i])) ++i;
+        if (i == needleLength) return true;
+    }
+    return false;
+}
+
+// like(pattern, text) for the conditions the library writes. Contains, doesNotContain and
+// derivedfrom come out as LIKE '%value%', and a percent sign or an underscore inside the value
+// would act as a wildcard: "100%" would also find "100 Years", "Track_07" also "Track 07". Here
+// the outer percent signs mean "anywhere" and the value between them is matched as it stands,
+// ASCII letters without regard to case like SQLite's own LIKE. A pattern without the outer signs
+// is compared whole.
+void LiteralLike(sqlite3_context *context, int, sqlite3_value **args) {
+    const auto *pattern = sqlite3_value_text(args[0]);
+    const auto *text = sqlite3_value_text(args[1]);
+    if (pattern == nullptr || text == nullptr) {
+        sqlite3_result_null(context);
+        return;
+    }
+    size_t patternLength = static_cast<size_t>(sqlite3_value_bytes(args[0]));
+    size_t textLength = static_cast<size_t>(sqlite3_value_bytes(args[1]));
+    bool anywhere = patternLength >= 2 && pattern[0] == '%' && pattern[patternLength - 1] == '%';
+    bool match;
+    if (anywhere) {
+        match = ContainsFolded(text, textLength, pattern + 1, patternLength - 2);
+    } else {
+        match = patternLength == textLength && ContainsFolded(text, textLength, pattern, patternLength);
+    }
+    sqlite3_result_int(context, match ? 1 : 0);
+}
+
+}  // namespace
+
+std::unique_ptr<MediaDatabase> MediaDatabase::Open(const char *path, int flags, std::string *error) {
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(path, &db, flags, nullptr) != SQLITE_OK) {
+        *error = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        return nullptr;
+    }
+    std::unique_ptr<MediaDatabase> database(new MediaDatabase(db));
+    if (sqlite3_create_function(db, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                LiteralLike, nullptr, nullptr) != SQLITE_OK) {
+        *error = sqlite3_errmsg(db);
+        return nullptr;
+    }
+    return database;
+}
+
+std::unique_ptr<MediaDatabase> MediaDatabase::OpenSample(std::string *error) {
+    auto database = Open(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
+    if (database == nullptr) return nullptr;
+    char *message = nullptr;
+    if (sqlite3_exec(database->db_, kSampleLibrarySql, nullptr, nullptr, &message) != SQLITE_OK) {
+        *error = std::string("loading the sample library: ") + (message ? message : "failed");
+        sqlite3_free(message);
+        return nullptr;
+    }
+    return database;
+}
+
+std::unique_ptr<MediaDatabase> MediaDatabase::OpenFile(const std::string &path, std::string *error) {
+    return Open(path.c_str(), SQLITE_OPEN_READONLY, error);
+}
+
+MediaDatabase::~MediaDatabase() { sqlite3_close(db_); }
+
+bool MediaDatabase::Select(const SelectSpec &spec, const std::string &condition,
+                           ResultTable *result, std::string *error) {
+    std::string sql = BuildSelect(spec, condition);
+    sqlite3_stmt *statement = nullptr;
+    const char *tail = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()) + 1, &statement, &tail) !=
+        SQLITE_OK) {
+        *error = sqlite3_errmsg(db_);
+        return false;
+    }
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> owned(statement, sqlite3_finalize);
+    // A condition that closed the statement and began another would be an injection.
+    while (tail != nullptr && (*tail == ' ' || *tail == '\n' || *tail == '\t')) ++tail;
+    if (tail != nullptr && *tail != '\0') {
+        *error = "the condition holds more than one statement";
+        return false;
+    }
+    if (sqlite3_bind_parameter_count(statement) > 0) {
+        sqlite3_bind_text(statement, 1, spec.container.c_str(), static_cast<int>(spec.container.size()),
+                          SQLITE_TRANSIENT);
+    }
+    *result = ResultTable();
+    int columnCount = sqlite3_column_count(statement);
+    for (int i = 0; i < columnCount; ++i) result->columns.emplace_back(sqlite3_column_name(statement, i));
+    int step;
+    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+        std::vector<std::string> row;
+        for (int i = 0; i < columnCount; ++i) {
+            const auto *value = reinterpret_cast<const char *>(sqlite3_column_text(statement, i));
+            row.emplace_back(value != nullptr ? std::string(value, static_cast<size_t>(sqlite3_column_bytes(statement, i)))
+                                              : std::string());
+        }
+        result->rows.push_back(std::move(row));
+    }
+    if (step != SQLITE_DONE) {
+        *error = sqlite3_errmsg(db_);
+        return false;
+    }
+    return true;
+}
+
+const char *SampleLibrarySql() { return kSampleLibrarySql; }
+
+}  // namespace msc_host

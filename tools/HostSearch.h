@@ -1,0 +1,145 @@
+// The media server's side of a search, as the command-line host runs it: the column table, the
+// sequence of library calls from criteria text to SQL condition, and the SQLite database that the
+// condition is run on. Kept apart from main() so that the tests run the very same host.
+#ifndef MSC_TOOLS_HOST_SEARCH_H
+#define MSC_TOOLS_HOST_SEARCH_H
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "mysearchcriteria.h"
+
+struct sqlite3;
+
+namespace msc_host {
+
+struct TreeDeleter {
+    void operator()(ParseTreeNode *tree) const noexcept { freeParseTree(tree); }
+};
+using TreePtr = std::unique_ptr<ParseTreeNode, TreeDeleter>;
+
+// A table of TokenEntry that owns its texts, in the form the library reads: searched from the
+// first entry, ended by the entry whose id is 0.
+class TokenTable {
+public:
+    void Set(int id, const std::string &name);  // Replaces the entry of 'id', if there is one.
+    const std::string *Find(int id) const;      // nullptr when 'id' has no entry.
+    std::vector<int> Ids() const;
+    // Valid until the table changes or is destroyed.
+    const TokenEntry *Entries() const;
+
+private:
+    std::vector<std::pair<int, std::string>> names_;
+    mutable std::vector<TokenEntry> entries_;
+};
+
+// The property id of a criteria keyword such as "dc:title" (letter case ignored), or 0.
+int PropertyId(const std::string &name);
+// The criteria keyword of a property id, or "(null)" for an id the vocabulary lacks.
+std::string PropertyName(int propertyId);
+
+// The columns of the sample library for every property the host can evaluate. res is left out:
+// the parser reads res@duration, res@size and res@protocolInfo all as res, so no single column
+// can answer a condition on it, and the search treats such a condition as true.
+TokenTable SampleColumns();
+// The same with res mapped to the resource URL column: every property has a column.
+TokenTable CompleteSampleColumns();
+
+// "dc:title=title,upnp:class=class": the whole column table. False with a message in *error
+// for an unknown property or a column name that is not a plain SQL name.
+bool ParseColumnMap(const std::string &text, TokenTable *columns, std::string *error);
+// "dc:title,upnp:class" or "none": the properties the database can evaluate.
+bool ParsePropertyList(const std::string &text, std::vector<int> *ids, std::string *error);
+
+// A plain SQL name, optionally qualified: letters, digits, underscores, dots; not empty.
+bool IsPlainName(const std::string &text);
+
+struct HostOptions {
+    TokenTable columns = SampleColumns();
+    bool supportedGiven = false;  // Otherwise every property that has a column is supported.
+    std::vector<int> supported;
+    std::string container = "0";  // The container searched in: the root by default.
+    std::string prefix;           // Written before every column name; empty for none.
+    bool standard = false;        // The UPnP grammar instead of the classic one.
+};
+
+// What the host sequence made of one criteria text.
+struct HostSearch {
+    enum Status {
+        kEverything,   // "*", or a text of blanks only: no condition at all.
+        kCondition,    // 'condition' holds the SQL condition.
+        kParseFailed,  // 'error' says where and why.
+        kUnusable      // Parsed, but no usable condition: 'problem' says why.
+    };
+    Status status = kEverything;
+    SearchParseError error = {SEARCH_PARSE_OK, -1};
+    std::string problem;
+    TreePtr parsed;                 // The tree as the parser made it.
+    TreePtr rewritten;              // The tree after the rewrites.
+    bool hasClass = false;          // GetUPnPClass found a class value.
+    std::string upnpClass;
+    std::vector<int> properties;    // GetPropertyList of the parsed tree.
+    std::vector<int> alwaysTrue;    // Properties whose conditions became constants.
+    bool refIdMadeFalse = false;    // The reference-container rewrite changed the tree.
+    std::string condition;          // The SQL condition, with its exact blanks.
+};
+
+// Parse, read the class and the property list, rewrite, convert: the whole sequence of a host.
+HostSearch RunHostSequence(const std::string &criteria, const HostOptions &options);
+
+// The criteria "*" (blanks around it allowed), which UPnP defines as "everything".
+bool IsEverything(const std::string &criteria);
+
+// A one-line text for a parse failure: "unknown operator at byte 9".
+std::string DescribeParseError(const SearchParseError &error);
+
+struct ResultTable {
+    std::vector<std::string> columns;
+    std::vector<std::vector<std::string>> rows;  // NULL reads as the empty text.
+};
+
+// What a search selects, besides the condition.
+struct SelectSpec {
+    std::string show = "object_id, class, title, creator, date";
+    std::string table = "objects";
+    std::string alias;                    // Table alias, when the condition uses a prefix.
+    std::string idColumn = "object_id";   // With parentColumn, keeps the rows inside the
+    std::string parentColumn = "parent_id";  // container; either empty: no such check.
+    std::string container = "0";          // The container searched in; "0" is the root.
+    std::string order = "rowid";          // ORDER BY text; empty for none.
+};
+
+// The SELECT statement of a search; ?1 is the container, whose descendants it selects.
+std::string BuildSelect(const SelectSpec &spec, const std::string &condition);
+
+class MediaDatabase {
+public:
+    ~MediaDatabase();
+    MediaDatabase(const MediaDatabase &) = delete;
+    MediaDatabase &operator=(const MediaDatabase &) = delete;
+
+    // The embedded sample library, loaded into a private in-memory database.
+    static std::unique_ptr<MediaDatabase> OpenSample(std::string *error);
+    // An existing SQLite file, read only.
+    static std::unique_ptr<MediaDatabase> OpenFile(const std::string &path, std::string *error);
+
+    sqlite3 *Handle() const { return db_; }
+
+    // Runs the search; false with SQLite's message in *error.
+    bool Select(const SelectSpec &spec, const std::string &condition, ResultTable *result,
+                std::string *error);
+
+private:
+    explicit MediaDatabase(sqlite3 *db) : db_(db) {}
+    static std::unique_ptr<MediaDatabase> Open(const char *path, int flags, std::string *error);
+    sqlite3 *db_;
+};
+
+// The embedded SQL script of the sample library.
+const char *SampleLibrarySql();
+
+}  // namespace msc_host
+
+#endif  // MSC_TOOLS_HOST_SEARCH_H

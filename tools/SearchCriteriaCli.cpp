@@ -1,0 +1,420 @@
+// mysearchcriteria: the command-line host of libmysearchcriteria. It links the shared library and
+// runs the same calls a media server makes: parse a UPnP search criteria, rewrite what the
+// database cannot answer, write the SQL condition, and run it on an SQLite media library.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "HostSearch.h"
+#include "mysearchcriteria.h"
+
+// The library leaves the conversion of identifier numbers to its host; like a media server, the
+// tool exports a plain decimal conversion. Out-of-range numbers saturate; the library reads the
+// low 32 bits.
+extern "C" __attribute__((visibility("default"))) long long myatoll(const char *text) {
+    return strtoll(text, nullptr, 10);
+}
+
+namespace {
+
+using namespace msc_host;
+
+const char kUsage[] =
+    "Usage: mysearchcriteria JOB [options] [CRITERIA]\n"
+    "\n"
+    "Turns a UPnP ContentDirectory search criteria into an SQL condition with libmysearchcriteria\n"
+    "and runs it on a media library. Without CRITERIA, reads one criteria per line from standard\n"
+    "input. The criteria * means everything and is never parsed.\n"
+    "\n"
+    "Jobs:\n"
+    "  sql      print the SQL condition, one line per criteria (an empty line for everything)\n"
+    "  tree     print the parse tree before and after the rewrites\n"
+    "  search   run the whole host sequence (parse, class, property list, rewrites, SQL) and\n"
+    "           print the rows it selects, their count and the time taken\n"
+    "  sample   print the SQL script of the embedded sample library\n"
+    "\n"
+    "Options:\n"
+    "  --prefix TEXT      text written before every column name, such as o. (search: the\n"
+    "                     table gets the alias before the dot)\n"
+    "  --columns MAP      the column table: property=column pairs separated by commas, such as\n"
+    "                     dc:title=title,upnp:class=class (default: the sample library's)\n"
+    "  --supported LIST   the properties the database can evaluate, separated by commas, or\n"
+    "                     none; conditions on the others become always true (default: every\n"
+    "                     property that has a column)\n"
+    "  --container ID     the container searched in, for the reference-container rewrite and\n"
+    "                     to keep the rows inside it (default: 0, the root)\n"
+    "  --standard         parse with the UPnP grammar, keeping unknown properties\n"
+    "  --db FILE          search an existing SQLite file, read only, instead of the sample\n"
+    "  --table NAME       the table searched (default: objects)\n"
+    "  --show COLUMNS     the columns printed for each row (default: object_id, class, title,\n"
+    "                     creator, date; with --db: *)\n"
+    "  --id-column NAME   the column of object ids (default: object_id)\n"
+    "  --parent-column NAME  the column of parent ids (default: parent_id); with --id-column it\n"
+    "                     keeps the rows inside --container; an empty NAME searches the table\n"
+    "  --order TEXT       ORDER BY of the search (default: rowid; with --db: none)\n"
+    "                     (with --db the search covers the whole table unless --container,\n"
+    "                     --id-column or --parent-column is given)\n"
+    "  -h, --help         print this help\n"
+    "\n"
+    "Properties: dc:title dc:date dc:creator upnp:class upnp:actor upnp:artist upnp:album\n"
+    "upnp:genre @refID @id res upnp:originalTrackNumber.\n"
+    "\n"
+    "Examples:\n"
+    "  mysearchcriteria search 'upnp:class derivedfrom \"object.item.audioItem\" and dc:title contains \"love\"'\n"
+    "  mysearchcriteria sql --prefix o. 'upnp:genre = \"Jazz\" and @refID exists false'\n"
+    "  mysearchcriteria tree --container 'A0$128$129' '@refID exists true'\n"
+    "  mysearchcriteria sample | sqlite3 library.db\n"
+    "\n"
+    "Exit status: 0 when every criteria was handled, 1 otherwise.\n";
+
+enum class Job { kSql, kTree, kSearch, kSample };
+
+struct Settings {
+    Job job = Job::kSql;
+    HostOptions host;
+    SelectSpec select;
+    std::string dbPath;
+    bool showGiven = false;
+    bool orderGiven = false;
+    bool scopeGiven = false;  // --container, --id-column or --parent-column.
+    bool haveCriteria = false;
+    std::string criteria;
+};
+
+void Fail(const std::string &message) { fprintf(stderr, "mysearchcriteria: %s\n", message.c_str()); }
+
+// --- Display of untrusted text -------------------------------------------------------------------
+
+// Length of the UTF-8 sequence at text[i], or 0 when it is not a valid one.
+size_t Utf8Length(const std::string &text, size_t i, unsigned *codePoint) {
+    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    unsigned char c = byte(i);
+    size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return 0;
+    unsigned value = length == 1 ? c : c & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (byte(i + k) & 0x3F);
+    }
+    static const unsigned kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < kSmallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    *codePoint = value;
+    return length;
+}
+
+// Terminal columns of a code point: East Asian wide characters take two.
+int ColumnsOf(unsigned cp) {
+    bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+                (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+                (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+                (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x20000 && cp <= 0x3FFFD);
+    return wide ? 2 : 1;
+}
+
+// Text as it may go to a terminal: control bytes and bytes of no valid UTF-8 sequence become
+// \xNN. *columns receives the width on screen. 'stopAt' ends the walk early (for a caret).
+std::string Printable(const std::string &text, int *columns, size_t stopAt = std::string::npos) {
+    std::string shown;
+    int width = 0;
+    for (size_t i = 0; i < text.size() && i < stopAt;) {
+        unsigned cp = 0;
+        size_t length = Utf8Length(text, i, &cp);
+        if (length == 0 || cp < 0x20 || cp == 0x7F) {
+            char escaped[5];
+            snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(text[i]));
+            shown += escaped;
+            width += 4;
+            i += 1;
+        } else {
+            shown.append(text, i, length);
+            width += ColumnsOf(cp);
+            i += length;
+        }
+    }
+    if (columns != nullptr) *columns = width;
+    return shown;
+}
+
+// Shows the criteria with a caret under the byte where the parse stopped. A long criteria is
+// shown as a window of about kWindow bytes around that byte, so a client's megabyte of
+// parentheses does not flood the log.
+void PrintParseFailure(const std::string &criteria, const SearchParseError &error) {
+    const size_t kWindow = 120;
+    Fail("cannot parse the criteria: " + DescribeParseError(error));
+    bool known = error.offset >= 0 && static_cast<size_t>(error.offset) <= criteria.size();
+    size_t offset = known ? static_cast<size_t>(error.offset) : 0;
+    size_t begin = 0;
+    size_t end = criteria.size();
+    if (criteria.size() > kWindow) {
+        begin = offset > kWindow / 2 ? offset - kWindow / 2 : 0;
+        // Start and end on character boundaries, not inside a UTF-8 sequence.
+        while (begin > 0 && (static_cast<unsigned char>(criteria[begin]) & 0xC0) == 0x80) --begin;
+        end = std::min(criteria.size(), begin + kWindow);
+        while (end < criteria.size() && (static_cast<unsigned char>(criteria[end]) & 0xC0) == 0x80) ++end;
+    }
+    std::string before = begin > 0 ? "..." : "";
+    std::string shown = Printable(criteria.substr(begin, end - begin), nullptr);
+    fprintf(stderr, "  %s%s%s\n", before.c_str(), shown.c_str(), end < criteria.size() ? "..." : "");
+    if (known) {
+        int column = 0;
+        Printable(criteria.substr(begin, offset - begin), &column);
+        fprintf(stderr, "  %s^\n", std::string(before.size() + static_cast<size_t>(column), ' ').c_str());
+    }
+}
+
+void PrintTable(const ResultTable &table) {
+    std::vector<std::vector<std::string>> shown;
+    std::vector<std::vector<int>> widths;
+    std::vector<int> columnWidth(table.columns.size(), 0);
+    auto add = [&](const std::vector<std::string> &row) {
+        shown.emplace_back();
+        widths.emplace_back();
+        for (size_t i = 0; i < row.size(); ++i) {
+            int width = 0;
+            shown.back().push_back(Printable(row[i], &width));
+            widths.back().push_back(width);
+            if (width > columnWidth[i]) columnWidth[i] = width;
+        }
+    };
+    add(table.columns);
+    for (const auto &row : table.rows) add(row);
+    for (size_t r = 0; r < shown.size(); ++r) {
+        std::string line;
+        for (size_t i = 0; i < shown[r].size(); ++i) {
+            bool lastColumn = i + 1 == shown[r].size();
+            line += shown[r][i];
+            if (!lastColumn) line += std::string(static_cast<size_t>(columnWidth[i] - widths[r][i] + 2), ' ');
+        }
+        // An empty last cell leaves no padding behind.
+        line.erase(line.find_last_not_of(' ') + 1);
+        puts(line.c_str());
+        if (r == 0) {
+            std::string rule;
+            for (size_t i = 0; i < columnWidth.size(); ++i) {
+                if (i > 0) rule += "  ";
+                rule += std::string(static_cast<size_t>(columnWidth[i]), '-');
+            }
+            puts(rule.c_str());
+        }
+    }
+}
+
+std::string PropertyNames(const std::vector<int> &ids) {
+    std::string text;
+    for (int id : ids) text += (text.empty() ? "" : ", ") + PropertyName(id);
+    return text.empty() ? "(none)" : text;
+}
+
+// --- Jobs ----------------------------------------------------------------------------------------
+
+bool RunOne(const Settings &settings, MediaDatabase *database, const std::string &criteria) {
+    auto start = std::chrono::steady_clock::now();
+    HostSearch search = RunHostSequence(criteria, settings.host);
+    if (search.status == HostSearch::kParseFailed) {
+        PrintParseFailure(criteria, search.error);
+        return false;
+    }
+
+    if (settings.job == Job::kTree) {
+        if (search.status == HostSearch::kEverything) {
+            puts(IsEverything(criteria) ? "everything: * is not parsed" : "everything: no tree");
+            return true;
+        }
+        puts("parsed:");
+        TravelTree(search.parsed.get(), 0);
+        puts("rewritten:");
+        TravelTree(search.rewritten.get(), 0);
+        fflush(stdout);
+    }
+    if (search.status == HostSearch::kUnusable) {
+        Fail("cannot search with the criteria: " + search.problem);
+        return false;
+    }
+    if (settings.job == Job::kSql) {
+        puts(search.condition.c_str());
+        return true;
+    }
+    if (settings.job == Job::kTree) return true;
+
+    ResultTable rows;
+    std::string error;
+    if (!database->Select(settings.select, search.condition, &rows, &error)) {
+        Fail("the database rejected the search: " + error);
+        return false;
+    }
+    double milliseconds =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+
+    printf("criteria:    %s\n", Printable(criteria, nullptr).c_str());
+    if (search.status == HostSearch::kEverything) {
+        puts("condition:   (none: everything)");
+    } else {
+        printf("class:       %s\n", search.hasClass ? Printable(search.upnpClass, nullptr).c_str() : "(none)");
+        printf("properties:  %s\n", PropertyNames(search.properties).c_str());
+        if (!search.alwaysTrue.empty()) printf("always true: %s\n", PropertyNames(search.alwaysTrue).c_str());
+        if (search.refIdMadeFalse) {
+            printf("refID:       false in container %s\n", Printable(settings.host.container, nullptr).c_str());
+        }
+        printf("condition:  %s\n", Printable(search.condition, nullptr).c_str());
+    }
+    PrintTable(rows);
+    printf("%zu row%s in %.3f ms\n", rows.rows.size(), rows.rows.size() == 1 ? "" : "s", milliseconds);
+    return true;
+}
+
+// Reads the value of the option at argv[*i]; false when it is missing.
+bool TakeValue(int argc, char **argv, int *i, std::string *value) {
+    if (*i + 1 >= argc) {
+        Fail(std::string("option ") + argv[*i] + " needs a value");
+        return false;
+    }
+    *value = argv[++*i];
+    return true;
+}
+
+// 0: go on; 1: failed; 2: help printed.
+int ParseArguments(int argc, char **argv, Settings *settings) {
+    if (argc < 2) {
+        fputs(kUsage, stderr);
+        return 1;
+    }
+    std::string job = argv[1];
+    if (job == "-h" || job == "--help") return 2;
+    if (job == "sql") settings->job = Job::kSql;
+    else if (job == "tree") settings->job = Job::kTree;
+    else if (job == "search") settings->job = Job::kSearch;
+    else if (job == "sample") settings->job = Job::kSample;
+    else {
+        Fail("unknown job \"" + job + "\"; try --help");
+        return 1;
+    }
+    std::string error;
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        if (arg == "-h" || arg == "--help") return 2;
+        if (arg == "--standard") {
+            settings->host.standard = true;
+        } else if (arg == "--prefix") {
+            if (!TakeValue(argc, argv, &i, &value)) return 1;
+            if (!value.empty() && !IsPlainName(value)) {
+                Fail("not a plain prefix: \"" + value + "\"");
+                return 1;
+            }
+            settings->host.prefix = value;
+        } else if (arg == "--columns") {
+            if (!TakeValue(argc, argv, &i, &value)) return 1;
+            if (!ParseColumnMap(value, &settings->host.columns, &error)) {
+                Fail("--columns: " + error);
+                return 1;
+            }
+        } else if (arg == "--supported") {
+            if (!TakeValue(argc, argv, &i, &value)) return 1;
+            if (!ParsePropertyList(value, &settings->host.supported, &error)) {
+                Fail("--supported: " + error);
+                return 1;
+            }
+            settings->host.supportedGiven = true;
+        } else if (arg == "--container") {
+            if (!TakeValue(argc, argv, &i, &value)) return 1;
+            settings->host.container = value;
+            settings->select.container = value;
+            settings->scopeGiven = true;
+        } else if (arg == "--db") {
+            if (!TakeValue(argc, argv, &i, &settings->dbPath)) return 1;
+        } else if (arg == "--table" || arg == "--id-column" || arg == "--parent-column") {
+            if (!TakeValue(argc, argv, &i, &value)) return 1;
+            if ((arg == "--table" || !value.empty()) && !IsPlainName(value)) {
+                Fail("not a plain name for " + arg + ": \"" + value + "\"");
+                return 1;
+            }
+            settings->scopeGiven = settings->scopeGiven || arg != "--table";
+            (arg == "--table"       ? settings->select.table
+             : arg == "--id-column" ? settings->select.idColumn
+                                    : settings->select.parentColumn) = value;
+        } else if (arg == "--show" || arg == "--order") {
+            if (!TakeValue(argc, argv, &i, &value)) return 1;
+            // Names, commas, blanks and * only: these go into the statement as they stand.
+            for (unsigned char c : value) {
+                if (!IsPlainName(std::string(1, static_cast<char>(c))) && c != ',' && c != ' ' && c != '*') {
+                    Fail("not a plain list of columns for " + arg + ": \"" + value + "\"");
+                    return 1;
+                }
+            }
+            (arg == "--show" ? settings->select.show : settings->select.order) = value;
+            (arg == "--show" ? settings->showGiven : settings->orderGiven) = true;
+        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+            Fail("unknown option \"" + arg + "\"; try --help");
+            return 1;
+        } else if (settings->haveCriteria) {
+            Fail("more than one criteria; quote the criteria as one argument");
+            return 1;
+        } else {
+            settings->criteria = arg;
+            settings->haveCriteria = true;
+        }
+    }
+    if (!settings->dbPath.empty()) {
+        if (!settings->showGiven) settings->select.show = "*";
+        if (!settings->orderGiven) settings->select.order.clear();
+        // Another schema may have no parent links: search the whole table unless asked.
+        if (!settings->scopeGiven) settings->select.parentColumn.clear();
+    }
+    const std::string &prefix = settings->host.prefix;
+    if (settings->job == Job::kSearch && !prefix.empty()) {
+        // The prefix names the table: "o." searches "objects AS o".
+        if (prefix.back() != '.' || prefix.size() < 2 || prefix.find('.') != prefix.size() - 1) {
+            Fail("search needs a prefix of the form NAME.");
+            return 1;
+        }
+        settings->select.alias = prefix.substr(0, prefix.size() - 1);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Settings settings;
+    int parsed = ParseArguments(argc, argv, &settings);
+    if (parsed == 2) {
+        fputs(kUsage, stdout);
+        return 0;
+    }
+    if (parsed != 0) return 1;
+    if (settings.job == Job::kSample) {
+        fputs(SampleLibrarySql(), stdout);
+        return 0;
+    }
+
+    std::unique_ptr<MediaDatabase> database;
+    if (settings.job == Job::kSearch) {
+        std::string error;
+        database = settings.dbPath.empty() ? MediaDatabase::OpenSample(&error)
+                                           : MediaDatabase::OpenFile(settings.dbPath, &error);
+        if (database == nullptr) {
+            Fail("cannot open the database: " + error);
+            return 1;
+        }
+    }
+
+    if (settings.haveCriteria) return RunOne(settings, database.get(), settings.criteria) ? 0 : 1;
+    bool allHandled = true;
+    bool first = true;
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        if (settings.job == Job::kSearch && !first) puts("");
+        first = false;
+        fflush(stdout);
+        if (!RunOne(settings, database.get(), line)) allHandled = false;
+        fflush(stdout);
+    }
+    return allHandled ? 0 : 1;
+}
