@@ -38,6 +38,15 @@ inline unsigned char FoldAscii(unsigned char c) {
 bool EqualsIgnoringCase(const char *text, const char *word);
 bool StartsWithIgnoringCase(const char *text, const char *word);
 
+// The vocabulary tables that the parser looks keywords up in.
+enum class Vocabulary { kProperty = 0, kLogical = 1, kBinary = 2, kExists = 3 };
+
+// Returns the entry of g_PropertyName, g_LogOpName, g_BinOpName or g_ExistOpName whose keyword
+// begins the text at 'at', ASCII letters folded, compared up to the end of the keyword or a NUL
+// in the text; of several the first in table order, unless a later one extends its keyword
+// ("<=" over "<"). nullptr when none matches.
+const TokenEntry *MatchKeyword(Vocabulary vocabulary, const char *at);
+
 // The internal node lookup: the node holding the first condition on 'propertyId', searched
 // depth first with an operator's own children looked at before anything below them.
 ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId);

@@ -155,39 +155,10 @@ private:
         }
     }
 
-    // Finds the entry whose keyword begins the text at 'pos', compared without regard to ASCII
-    // case up to the end of the keyword or a NUL in the text (neither the token's end nor the
-    // range's is consulted: "order" matches "or"). Of the matches the first in table order wins,
-    // unless a later one extends its keyword ("<=" over "<").
-    const TokenEntry *Lookup(const TokenEntry *table, Pos pos) const {
-        const char *at = text_ + pos;
-        const TokenEntry *best = nullptr;
-        size_t bestLength = 0;
-        for (; table->id != 0; ++table) {
-            size_t length = MatchLength(at, table->name);
-            if (length == kNoMatch) continue;
-            if (best == nullptr) {
-                best = table;
-                bestLength = strlen(table->name);
-            } else if (strlen(table->name) > bestLength &&
-                       strncmp(table->name, best->name, bestLength) == 0) {
-                best = table;
-                bestLength = strlen(table->name);
-            }
-        }
-        return best;
-    }
-
-    static constexpr size_t kNoMatch = SIZE_MAX;
-    static size_t MatchLength(const char *at, const char *keyword) {
-        size_t i = 0;
-        for (; keyword[i] != '\0' && at[i] != '\0'; ++i) {
-            if (FoldAscii(static_cast<unsigned char>(at[i])) !=
-                FoldAscii(static_cast<unsigned char>(keyword[i]))) {
-                return kNoMatch;
-            }
-        }
-        return i;
+    // Finds the entry whose keyword begins the text at 'pos' (neither the token's end nor the
+    // range's is consulted: "order" matches "or").
+    const TokenEntry *Lookup(Vocabulary vocabulary, Pos pos) const {
+        return MatchKeyword(vocabulary, text_ + pos);
     }
 
     bool ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, bool *done,
@@ -224,7 +195,7 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
         }
 
         Pos end = ScanToken(pos, last);
-        const TokenEntry *property = end < pos ? nullptr : Lookup(g_PropertyName, pos);
+        const TokenEntry *property = end < pos ? nullptr : Lookup(Vocabulary::kProperty, pos);
         if (property == nullptr) {
             if (!quiet_) fputs("can't find key!!\n", stderr);
             return Fail(SEARCH_PARSE_NO_PROPERTY, pos);
@@ -241,7 +212,7 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
             if (pos > last) return true;
             end = ScanToken(pos, last);
             if (end < pos) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
-            if (const TokenEntry *logical = Lookup(g_LogOpName, pos)) {
+            if (const TokenEntry *logical = Lookup(Vocabulary::kLogical, pos)) {
                 ParseTreeNode *node = NewNode(NODE_OPERATOR);
                 if (node == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
                 node->opId = logical->id;
@@ -251,8 +222,8 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
                 pos = end + 1;  // The whole token is consumed: "and(" takes its parenthesis.
                 break;
             }
-            const TokenEntry *op = Lookup(g_BinOpName, pos);
-            if (op == nullptr) op = Lookup(g_ExistOpName, pos);
+            const TokenEntry *op = Lookup(Vocabulary::kBinary, pos);
+            if (op == nullptr) op = Lookup(Vocabulary::kExists, pos);
             if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
 
             pos = SkipBlanks(end + 1, last);
@@ -300,7 +271,7 @@ bool Parser::ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, b
     Pos pos = SkipBlanks(close + 1, last);
     if (pos > last) return true;
     // Only a logical keyword may follow a group, matched in place: `(a)and(b)` is fine.
-    const TokenEntry *logical = Lookup(g_LogOpName, pos);
+    const TokenEntry *logical = Lookup(Vocabulary::kLogical, pos);
     if (logical == nullptr) return Fail(SEARCH_PARSE_TRAILING_TEXT, pos);
     ParseTreeNode *node = NewNode(NODE_OPERATOR);
     if (node == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
