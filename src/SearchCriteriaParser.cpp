@@ -10,6 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "Internal.h"
 
 namespace msc {
@@ -23,10 +27,17 @@ using Pos = int64_t;  // Wider than the caller's int indexes, so that pos + 2 ne
 // starts an empty one.
 constexpr uint8_t kBlank = 1 << 0;
 constexpr uint8_t kTokenEnd = 1 << 1;
+constexpr uint8_t kQuote = 1 << 2;       // 0x22
+constexpr uint8_t kBackslash = 1 << 3;   // 0x5C
+constexpr uint8_t kParenthesis = 1 << 4; // 0x28 and 0x29
+constexpr uint8_t kStopsOutsideQuotes = kTokenEnd | kQuote | kBackslash;
+constexpr uint8_t kStopsInsideQuotes = kQuote | kBackslash;
 
 constexpr uint8_t ClassOf(unsigned c) {
     return static_cast<uint8_t>(((c == 0 || (c >= 0x09 && c <= 0x0D) || c == 0x20) ? kBlank : 0) |
-                                ((c <= 0x20 || c >= 0x80) ? kTokenEnd : 0));
+                                ((c <= 0x20 || c >= 0x80) ? kTokenEnd : 0) |
+                                (c == '"' ? kQuote : 0) | (c == '\\' ? kBackslash : 0) |
+                                ((c == '(' || c == ')') ? kParenthesis : 0));
 }
 
 struct ByteClassTable {
@@ -75,7 +86,8 @@ private:
         count_ = 0;
         Pos innermost = -1;
         for (Pos pos = from; pos <= last; ++pos) {
-            char c = text[pos];
+            unsigned char c = static_cast<unsigned char>(text[pos]);
+            if (!(kByteClass.classes[c] & kParenthesis)) continue;  // Most bytes: one test.
             if (c == '(') {
                 if (count_ == capacity_ && !Grow()) return false;
                 pairs_[count_] = {pos, -2 - innermost};
@@ -136,23 +148,50 @@ private:
 
     // Returns the index of the last byte of the token that starts at 'pos' (pos - 1 when the
     // token is empty). A quote flips the in-quote state, a backslash takes the next byte
-    // unexamined, and the token never reaches past 'last'.
+    // unexamined, and the token never reaches past 'last'. Ordinary bytes are skipped by a
+    // one-test loop over the byte classes; only a quote, a backslash or (outside quotes) a token
+    // end stops it.
     Pos ScanToken(Pos pos, Pos last) const {
-        bool inQuote = false;
+        uint8_t stops = kStopsOutsideQuotes;
         for (;;) {
+            pos = SkipOrdinary(pos, last, stops == kStopsInsideQuotes);
+            while (!(kByteClass.classes[static_cast<unsigned char>(text_[pos])] & stops)) {
+                if (++pos > last) return last;
+            }
             unsigned char c = static_cast<unsigned char>(text_[pos]);
             if (c == '"') {
-                inQuote = !inQuote;
+                stops ^= kStopsOutsideQuotes ^ kStopsInsideQuotes;
                 ++pos;
             } else if (c == '\\') {
                 pos += 2;
-            } else if (!inQuote && IsTokenEnd(c)) {
-                return pos - 1;
             } else {
-                ++pos;
+                return pos - 1;  // A token end outside quotes.
             }
             if (pos > last) return last;
         }
+    }
+
+    // Moves over ordinary bytes sixteen at a time while sixteen bytes of the range remain (it never
+    // reads past 'last'); the byte loop of ScanToken does the rest. Values such as
+    // "object.item.audioItem.musicTrack" are most of the bytes of a criteria.
+    Pos SkipOrdinary(Pos pos, Pos last, bool inQuote) const {
+#if defined(__SSE2__)
+        const __m128i quote = _mm_set1_epi8('"');
+        const __m128i backslash = _mm_set1_epi8('\\');
+        const __m128i tokenEndBelow = _mm_set1_epi8(33);  // Signed: 0x00-0x20 and 0x80-0xFF.
+        while (last - pos >= 15) {
+            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text_ + pos));
+            __m128i stop = _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash));
+            if (!inQuote) stop = _mm_or_si128(stop, _mm_cmplt_epi8(bytes, tokenEndBelow));
+            int mask = _mm_movemask_epi8(stop);
+            if (mask != 0) return pos + __builtin_ctz(static_cast<unsigned>(mask));
+            pos += 16;
+        }
+#else
+        (void)last;
+        (void)inQuote;
+#endif
+        return pos;
     }
 
     // Finds the entry whose keyword begins the text at 'pos' (neither the token's end nor the
