@@ -56,9 +56,11 @@ TEST(TokenScan, SpecialBytesAtEveryPositionOfLongValues) {
     for (size_t length = 1; length <= 48; ++length) {
         for (size_t i = 0; i < length; ++i) {
             for (char first : kSpecials) {
-                // One special byte, then a second one further on, each alone and with a quote
-                // pair around the whole value.
-                for (size_t j = i; j < length; j += 7) {
+                // One special byte, then a second one right after it or further on (a backslash
+                // takes the byte after it), each alone and with a quote pair around the value.
+                for (size_t distance : {0, 1, 2, 3, 5, 9, 16, 17}) {
+                    size_t j = i + distance;
+                    if (j >= length) break;
                     for (char second : {'"', '\x01', '\\'}) {
                         std::string value(length, 'a');
                         value[i] = first;
