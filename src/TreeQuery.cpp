@@ -4,6 +4,7 @@
 // Every walker here recurses into left operands (and the dump into group contents) and follows
 // right operands in a loop, so an and/or list, which the parser hangs on the right, costs one
 // frame however long it is; the parser bounds the nesting that does recurse.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -33,42 +34,30 @@ ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
 
 namespace {
 
-// Property ids gathered in walk order; the array grows by exactly 10 entries at a time.
+// Property ids in walk order. The leaves are counted first and the array is allocated once, with
+// room for a whole number of blocks of 10 entries, the room that growing it 10 entries at a time
+// would end with: one allocation, and no copying on the way, however long the list.
 struct PropertyIds {
     int *array = nullptr;
     int count = 0;
-    int capacity = 0;
-
-    bool Append(int id) {
-        if (count >= capacity) {
-            capacity += 10;
-            void *grown = realloc(array, sizeof(int) * static_cast<size_t>(capacity));
-            if (grown == nullptr) {
-                free(array);
-                *this = PropertyIds();
-                return false;
-            }
-            array = static_cast<int *>(grown);
-        }
-        array[count++] = id;
-        return true;
-    }
 };
 
-// Returns false when the whole walk must stop: at a node of unknown kind, or when the array
-// could not grow.
-bool CollectPropertyIds(const ParseTreeNode *node, PropertyIds *ids) {
+// Walks 'node' in text order and hands each property id to 'visit'. Returns false when the walk
+// stopped at a node of unknown kind, which ends the list there.
+template <typename Visit>
+bool VisitPropertyIds(const ParseTreeNode *node, const Visit &visit) {
     while (node != nullptr) {
         switch (node->kind) {
             case NODE_GROUP:
                 node = node->inner;
                 break;
             case NODE_OPERATOR:
-                if (!CollectPropertyIds(node->left, ids)) return false;
+                if (!VisitPropertyIds(node->left, visit)) return false;
                 node = node->right;
                 break;
             case NODE_PROPERTY:
-                return ids->Append(node->propertyId);
+                visit(node->propertyId);
+                return true;
             case NODE_VALUE:
                 return true;
             default:
@@ -76,6 +65,18 @@ bool CollectPropertyIds(const ParseTreeNode *node, PropertyIds *ids) {
         }
     }
     return true;
+}
+
+PropertyIds CollectPropertyIds(const ParseTreeNode *tree) {
+    PropertyIds ids;
+    size_t leaves = 0;
+    VisitPropertyIds(tree, [&leaves](int) { ++leaves; });
+    if (leaves == 0 || leaves > static_cast<size_t>(INT_MAX) - 10) return ids;
+    size_t capacity = (leaves + 9) / 10 * 10;
+    ids.array = static_cast<int *>(malloc(sizeof(int) * capacity));
+    if (ids.array == nullptr) return ids;
+    VisitPropertyIds(tree, [&ids](int id) { ids.array[ids.count++] = id; });
+    return ids;
 }
 
 // Writes the indentation of a line at 'depth': "--->" per level, in as few calls as possible,
@@ -148,8 +149,7 @@ const char *GetUPnPClass(const ParseTreeNode *tree) {
 // fresh array, so trusting it would write outside the array.
 int *GetPropertyList(const ParseTreeNode *tree, int *count) {
     if (tree == nullptr || count == nullptr) return nullptr;
-    msc::PropertyIds ids;
-    msc::CollectPropertyIds(tree, &ids);
+    msc::PropertyIds ids = msc::CollectPropertyIds(tree);
     *count = ids.count;
     return ids.array;
 }
