@@ -47,6 +47,10 @@ enum class Vocabulary { kProperty = 0, kLogical = 1, kBinary = 2, kExists = 3 };
 // ("<=" over "<"). nullptr when none matches.
 const TokenEntry *MatchKeyword(Vocabulary vocabulary, const char *at);
 
+// The keyword at an operator position: a logical one if any matches, else a binary one, else an
+// exists one, each chosen as MatchKeyword chooses; *which tells the table. nullptr when none.
+const TokenEntry *MatchOperator(const char *at, Vocabulary *which);
+
 // The internal node lookup: the node holding the first condition on 'propertyId', searched
 // depth first with an operator's own children looked at before anything below them.
 ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId);

@@ -21,27 +21,32 @@ constexpr int kMaxEntries = 16;         // Bits in a mask.
 constexpr int kMaxKeywordLength = 24;   // "upnp:originalTrackNumber".
 constexpr int kMaxByteKinds = 48;       // Distinct folded bytes of one table's keywords, plus one.
 
+// One index over the entries of up to three tables, each table a group of bits: the operator
+// position looks up the logical, binary and exists keywords in one pass over the text.
 class KeywordIndex {
 public:
-    // False when the table does not fit the index (too many entries, too long a keyword, too
-    // many distinct bytes): Match then walks the table instead.
-    bool Build(const TokenEntry *table) {
-        table_ = table;
-        count_ = 0;
-        while (table[count_].id != 0) {
-            if (count_ == kMaxEntries) return false;
-            size_t length = strlen(table[count_].name);
-            if (length > kMaxKeywordLength) return false;
-            lengths_[count_] = static_cast<uint8_t>(length);
-            if (static_cast<int>(length) > maxLength_) maxLength_ = static_cast<int>(length);
-            ++count_;
+    // False when the tables do not fit the index (too many entries, too long a keyword, too
+    // many distinct bytes): the lookup then walks the tables instead.
+    bool Build(const TokenEntry *const *tables, int tableCount) {
+        for (int t = 0; t < tableCount; ++t) {
+            groups_[t] = 0;
+            for (const TokenEntry *entry = tables[t]; entry->id != 0; ++entry) {
+                if (count_ == kMaxEntries) return false;
+                size_t length = strlen(entry->name);
+                if (length > kMaxKeywordLength) return false;
+                entries_[count_] = entry;
+                lengths_[count_] = static_cast<uint8_t>(length);
+                if (static_cast<int>(length) > maxLength_) maxLength_ = static_cast<int>(length);
+                groups_[t] = static_cast<uint16_t>(groups_[t] | (1u << count_));
+                ++count_;
+            }
         }
         // Kind 0 stands for every byte that no keyword holds; each folded byte that one does gets a
         // kind of its own, shared by its upper-case form.
         int kinds = 1;
         for (int e = 0; e < count_; ++e) {
             for (int i = 0; i < lengths_[e]; ++i) {
-                unsigned char c = FoldAscii(static_cast<unsigned char>(table[e].name[i]));
+                unsigned char c = FoldAscii(static_cast<unsigned char>(entries_[e]->name[i]));
                 if (kindOf_[c] != 0) continue;
                 if (kinds == kMaxByteKinds) return false;
                 kindOf_[c] = static_cast<uint8_t>(kinds);
@@ -59,21 +64,32 @@ public:
             for (int k = 0; k < kinds; ++k) accept_[i][k] = ended;
             for (int e = 0; e < count_; ++e) {
                 if (lengths_[e] <= i) continue;
-                unsigned char c = FoldAscii(static_cast<unsigned char>(table[e].name[i]));
+                unsigned char c = FoldAscii(static_cast<unsigned char>(entries_[e]->name[i]));
                 accept_[i][kindOf_[c]] = static_cast<uint16_t>(accept_[i][kindOf_[c]] | (1u << e));
             }
         }
         return true;
     }
 
-    const TokenEntry *Match(const char *at) const {
+    // The entries whose keyword the text at 'at' begins, or which the text up to its NUL begins.
+    uint32_t Candidates(const char *at) const {
+        // Locals and a row pointer keep the loop at about eight instructions a byte.
         uint32_t candidates = AllEntries();
-        for (int i = 0; i < maxLength_; ++i) {
-            unsigned char c = static_cast<unsigned char>(at[i]);
+        const uint16_t *row = accept_[0];
+        const uint16_t *longer = longer_ + 1;
+        const uint8_t *kindOf = kindOf_;
+        for (const char *end = at + maxLength_; at != end; ++at, row += kMaxByteKinds, ++longer) {
+            unsigned char c = static_cast<unsigned char>(*at);
             if (c == '\0') break;  // The text ended: every keyword it began still matches.
-            candidates &= accept_[i][kindOf_[c]];
-            if ((candidates & longer_[i + 1]) == 0) break;  // Nothing left to compare.
+            candidates &= row[kindOf[c]];
+            if ((candidates & *longer) == 0) break;  // Nothing left to compare.
         }
+        return candidates;
+    }
+
+    // The entry of table 'group' that the lookup takes from 'candidates', or nullptr.
+    const TokenEntry *Select(uint32_t candidates, int group) const {
+        candidates &= groups_[group];
         if (candidates == 0) return nullptr;
         int best = __builtin_ctz(candidates);
         candidates &= candidates - 1;
@@ -83,20 +99,21 @@ public:
             int next = __builtin_ctz(candidates);
             candidates &= candidates - 1;
             if (lengths_[next] > lengths_[best] &&
-                strncmp(table_[next].name, table_[best].name, lengths_[best]) == 0) {
+                strncmp(entries_[next]->name, entries_[best]->name, lengths_[best]) == 0) {
                 best = next;
             }
         }
-        return &table_[best];
+        return entries_[best];
     }
 
 private:
     uint32_t AllEntries() const { return (1u << count_) - 1; }
 
-    const TokenEntry *table_ = nullptr;
     int count_ = 0;
     int maxLength_ = 0;
+    const TokenEntry *entries_[kMaxEntries] = {};
     uint8_t lengths_[kMaxEntries] = {};
+    uint16_t groups_[3] = {};
     uint8_t kindOf_[256] = {};
     uint16_t accept_[kMaxKeywordLength][kMaxByteKinds] = {};
     uint16_t longer_[kMaxKeywordLength + 1] = {};
@@ -126,22 +143,52 @@ const TokenEntry *WalkTable(const TokenEntry *table, const char *at) {
 }
 
 struct Vocabularies {
-    KeywordIndex indexes[4];
-    bool built[4];
     const TokenEntry *tables[4] = {g_PropertyName, g_LogOpName, g_BinOpName, g_ExistOpName};
+    KeywordIndex indexes[4];  // One per table.
+    KeywordIndex operators;   // Logical, binary and exists together, in this order.
+    bool built[4];
+    bool operatorsBuilt;
     Vocabularies() {
-        for (int v = 0; v < 4; ++v) built[v] = indexes[v].Build(tables[v]);
+        for (int v = 0; v < 4; ++v) built[v] = indexes[v].Build(&tables[v], 1);
+        operatorsBuilt = operators.Build(&tables[1], 3);
     }
 };
+
+// Built when the library loads, before any call can reach it (the tables it reads are constant
+// data, initialised before any constructor runs), so a lookup pays no first-use check.
+const Vocabularies kVocabularies;
+
+inline const Vocabularies &GetVocabularies() { return kVocabularies; }
 
 }  // namespace
 
 const TokenEntry *MatchKeyword(Vocabulary vocabulary, const char *at) {
-    // Built once, on the first lookup of the process; the initialisation is thread-safe.
-    static const Vocabularies vocabularies;
+    const Vocabularies &vocabularies = GetVocabularies();
     int v = static_cast<int>(vocabulary);
-    if (vocabularies.built[v]) return vocabularies.indexes[v].Match(at);
+    if (vocabularies.built[v]) return vocabularies.indexes[v].Select(vocabularies.indexes[v].Candidates(at), 0);
     return WalkTable(vocabularies.tables[v], at);
+}
+
+const TokenEntry *MatchOperator(const char *at, Vocabulary *which) {
+    const Vocabularies &vocabularies = GetVocabularies();
+    const Vocabulary kOrder[] = {Vocabulary::kLogical, Vocabulary::kBinary, Vocabulary::kExists};
+    if (vocabularies.operatorsBuilt) {
+        uint32_t candidates = vocabularies.operators.Candidates(at);
+        for (int group = 0; group < 3; ++group) {
+            if (const TokenEntry *entry = vocabularies.operators.Select(candidates, group)) {
+                *which = kOrder[group];
+                return entry;
+            }
+        }
+        return nullptr;
+    }
+    for (Vocabulary vocabulary : kOrder) {
+        if (const TokenEntry *entry = MatchKeyword(vocabulary, at)) {
+            *which = vocabulary;
+            return entry;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace msc

@@ -251,19 +251,19 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
             if (pos > last) return true;
             end = ScanToken(pos, last);
             if (end < pos) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
-            if (const TokenEntry *logical = Lookup(Vocabulary::kLogical, pos)) {
+            Vocabulary vocabulary = Vocabulary::kLogical;
+            const TokenEntry *op = MatchOperator(text_ + pos, &vocabulary);
+            if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
+            if (vocabulary == Vocabulary::kLogical) {
                 ParseTreeNode *node = NewNode(NODE_OPERATOR);
                 if (node == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
-                node->opId = logical->id;
+                node->opId = op->id;
                 node->left = current;
                 *slot = node;
                 slot = &node->right;
                 pos = end + 1;  // The whole token is consumed: "and(" takes its parenthesis.
                 break;
             }
-            const TokenEntry *op = Lookup(Vocabulary::kBinary, pos);
-            if (op == nullptr) op = Lookup(Vocabulary::kExists, pos);
-            if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
 
             pos = SkipBlanks(end + 1, last);
             if (pos > last) return Fail(SEARCH_PARSE_MISSING_VALUE, pos);
