@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "Internal.h"
 
@@ -68,14 +69,26 @@ bool VisitPropertyIds(const ParseTreeNode *node, const Visit &visit) {
 }
 
 PropertyIds CollectPropertyIds(const ParseTreeNode *tree) {
-    PropertyIds ids;
+    // Most trees name a handful of properties: they are gathered on the stack in the one walk
+    // that counts them, and only a longer list is walked a second time to fill the array.
+    constexpr size_t kOnStack = 32;
+    int gathered[kOnStack];
     size_t leaves = 0;
-    VisitPropertyIds(tree, [&leaves](int) { ++leaves; });
+    VisitPropertyIds(tree, [&](int id) {
+        if (leaves < kOnStack) gathered[leaves] = id;
+        ++leaves;
+    });
+    PropertyIds ids;
     if (leaves == 0 || leaves > static_cast<size_t>(INT_MAX) - 10) return ids;
     size_t capacity = (leaves + 9) / 10 * 10;
     ids.array = static_cast<int *>(malloc(sizeof(int) * capacity));
     if (ids.array == nullptr) return ids;
-    VisitPropertyIds(tree, [&ids](int id) { ids.array[ids.count++] = id; });
+    if (leaves <= kOnStack) {
+        memcpy(ids.array, gathered, sizeof(int) * leaves);
+        ids.count = static_cast<int>(leaves);
+    } else {
+        VisitPropertyIds(tree, [&ids](int id) { ids.array[ids.count++] = id; });
+    }
     return ids;
 }
 
@@ -93,6 +106,21 @@ void Indent(int depth) {
 
 const char *OrNull(const char *name) { return name != nullptr ? name : "(null)"; }
 
+// Writes the line tag + text + newline ("V:abc\n") with one output call, as printf("V:%s\n")
+// would, and returns what printf would: the bytes written, or a negative value on an error.
+// Composing the line and writing it with fwrite skips printf's parsing of the format, which
+// was most of the cost of a dump.
+int PutLine(const char (&tag)[3], const char *text) {
+    char line[256];
+    size_t length = strlen(text);
+    if (length > sizeof line - 3) return printf("%s%s\n", tag, text);
+    memcpy(line, tag, 2);
+    memcpy(line + 2, text, length);
+    line[length + 2] = '\n';
+    size_t total = length + 3;
+    return fwrite(line, 1, total, stdout) == total ? static_cast<int>(total) : -1;
+}
+
 int Dump(const ParseTreeNode *node, int depth) {
     for (;;) {
         if (node == nullptr) {
@@ -102,10 +130,10 @@ int Dump(const ParseTreeNode *node, int depth) {
         switch (node->kind) {
             case NODE_VALUE:
                 Indent(depth);
-                return printf("V:%s\n", OrNull(node->text));
+                return PutLine("V:", OrNull(node->text));
             case NODE_PROPERTY:
                 Indent(depth);
-                return printf("P:%s\n", OrNull(LookupName(g_PropertyName, node->propertyId)));
+                return PutLine("P:", OrNull(LookupName(g_PropertyName, node->propertyId)));
             case NODE_GROUP:
                 Indent(depth);
                 fputs("->()\n", stdout);
@@ -119,7 +147,7 @@ int Dump(const ParseTreeNode *node, int depth) {
                     OperatorTable(node->opId, g_LogOpName, g_BinOpName, g_ExistOpName);
                 if (table != nullptr) {
                     Indent(depth);
-                    printf("O:%s\n", OrNull(LookupName(table, node->opId)));
+                    PutLine("O:", OrNull(LookupName(table, node->opId)));
                 }
                 node = node->right;
                 ++depth;
