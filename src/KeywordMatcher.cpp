@@ -23,6 +23,39 @@ constexpr int kMaxByteKinds = 48;       // Distinct folded bytes of one table's 
 
 // One index over the entries of up to three tables, each table a group of bits: the operator
 // position looks up the logical, binary and exists keywords in one pass over the text.
+// ASCII upper-case letters of eight bytes folded to lower case at once: a byte gets 0x20 when its
+// low seven bits lie in 'A'..'Z' and its high bit is clear, which is what FoldAscii does per byte.
+inline uint64_t FoldEight(uint64_t bytes) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHigh = 0x8080808080808080ull;
+    uint64_t low = bytes & ~kHigh;
+    uint64_t atLeastA = low + (0x80 - 'A') * kOnes;     // High bit set where low >= 'A'.
+    uint64_t aboveZ = low + (0x80 - 'Z' - 1) * kOnes;   // High bit set where low > 'Z'.
+    uint64_t upper = atLeastA & ~aboveZ & ~bytes & kHigh;
+    return bytes | (upper >> 2);
+}
+
+// True when text[0..n-1], folded, equals the folded keyword[0..n-1]. Reads nothing outside
+// either range: eight-byte loads overlap instead of running past the end.
+inline bool EqualsFolded(const char *text, const char *keyword, size_t n) {
+    if (n >= 8) {
+        for (size_t i = 0;; i += 8) {
+            if (i + 8 > n) i = n - 8;  // The last block overlaps the one before.
+            uint64_t a, b;
+            memcpy(&a, text + i, 8);
+            memcpy(&b, keyword + i, 8);
+            if (FoldEight(a) != b) return false;
+            if (i + 8 == n) return true;
+        }
+    }
+    for (size_t i = 0; i < n; ++i) {
+        if (FoldAscii(static_cast<unsigned char>(text[i])) != static_cast<unsigned char>(keyword[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 class KeywordIndex {
 public:
     // False when the tables do not fit the index (too many entries, too long a keyword, too
@@ -38,6 +71,10 @@ public:
                 lengths_[count_] = static_cast<uint8_t>(length);
                 if (static_cast<int>(length) > maxLength_) maxLength_ = static_cast<int>(length);
                 groups_[t] = static_cast<uint16_t>(groups_[t] | (1u << count_));
+                groupOf_[count_] = static_cast<uint8_t>(t);
+                for (size_t i = 0; i < length; ++i) {
+                    folded_[count_][i] = static_cast<char>(FoldAscii(static_cast<unsigned char>(entry->name[i])));
+                }
                 ++count_;
             }
         }
@@ -68,7 +105,44 @@ public:
                 accept_[i][kindOf_[c]] = static_cast<uint16_t>(accept_[i][kindOf_[c]] | (1u << e));
             }
         }
+        // The whole-token shortcut: entries by length and last byte. An entry is left out when a
+        // keyword of an earlier table begins it, since that one would win ("or" over a binary
+        // "order"), and the empty keyword is never a whole token.
+        for (int e = 0; e < count_; ++e) {
+            bool shadowed = lengths_[e] == 0;
+            for (int f = 0; f < count_; ++f) {
+                if (groupOf_[f] < groupOf_[e] && lengths_[f] <= lengths_[e] &&
+                    memcmp(folded_[f], folded_[e], lengths_[f]) == 0) {
+                    shadowed = true;
+                }
+            }
+            if (shadowed) continue;
+            unsigned char last = static_cast<unsigned char>(folded_[e][lengths_[e] - 1]);
+            uint16_t &slot = wholeTokens_[lengths_[e]][kindOf_[last]];
+            slot = static_cast<uint16_t>(slot | (1u << e));
+        }
         return true;
+    }
+
+    // The entry whose keyword is the whole token at[0..length-1], when the byte after the token
+    // is neither NUL nor a byte of any keyword: then no longer keyword can match, every match is
+    // a prefix of the token, and the rule of Select (the first, unless a later one extends it)
+    // ends at the whole token. *group receives its table. nullptr means: ask Candidates.
+    // Most tokens are exactly a keyword followed by a blank; this compares each byte once
+    // against one keyword instead of against all of them.
+    const TokenEntry *WholeToken(const char *at, size_t length, int *group) const {
+        if (length == 0 || length > static_cast<size_t>(maxLength_)) return nullptr;
+        unsigned char after = static_cast<unsigned char>(at[length]);
+        if (after == '\0' || kindOf_[after] != 0) return nullptr;
+        uint32_t entries = wholeTokens_[length][kindOf_[static_cast<unsigned char>(at[length - 1])]];
+        for (; entries != 0; entries &= entries - 1) {
+            int e = __builtin_ctz(entries);
+            if (EqualsFolded(at, folded_[e], length)) {
+                *group = groupOf_[e];
+                return entries_[e];
+            }
+        }
+        return nullptr;
     }
 
     // The entries whose keyword the text at 'at' begins, or which the text up to its NUL begins.
@@ -114,6 +188,9 @@ private:
     const TokenEntry *entries_[kMaxEntries] = {};
     uint8_t lengths_[kMaxEntries] = {};
     uint16_t groups_[3] = {};
+    uint8_t groupOf_[kMaxEntries] = {};
+    char folded_[kMaxEntries][kMaxKeywordLength] = {};
+    uint16_t wholeTokens_[kMaxKeywordLength + 1][kMaxByteKinds] = {};
     uint8_t kindOf_[256] = {};
     uint16_t accept_[kMaxKeywordLength][kMaxByteKinds] = {};
     uint16_t longer_[kMaxKeywordLength + 1] = {};
@@ -162,28 +239,36 @@ inline const Vocabularies &GetVocabularies() { return kVocabularies; }
 
 }  // namespace
 
-const TokenEntry *MatchKeyword(Vocabulary vocabulary, const char *at) {
+const TokenEntry *MatchKeyword(Vocabulary vocabulary, const char *at, size_t tokenLength) {
     const Vocabularies &vocabularies = GetVocabularies();
     int v = static_cast<int>(vocabulary);
-    if (vocabularies.built[v]) return vocabularies.indexes[v].Select(vocabularies.indexes[v].Candidates(at), 0);
-    return WalkTable(vocabularies.tables[v], at);
+    if (!vocabularies.built[v]) return WalkTable(vocabularies.tables[v], at);
+    const KeywordIndex &index = vocabularies.indexes[v];
+    int group = 0;
+    if (const TokenEntry *entry = index.WholeToken(at, tokenLength, &group)) return entry;
+    return index.Select(index.Candidates(at), 0);
 }
 
-const TokenEntry *MatchOperator(const char *at, Vocabulary *which) {
+const TokenEntry *MatchOperator(const char *at, size_t tokenLength, Vocabulary *which) {
     const Vocabularies &vocabularies = GetVocabularies();
     const Vocabulary kOrder[] = {Vocabulary::kLogical, Vocabulary::kBinary, Vocabulary::kExists};
     if (vocabularies.operatorsBuilt) {
+        int group = 0;
+        if (const TokenEntry *entry = vocabularies.operators.WholeToken(at, tokenLength, &group)) {
+            *which = kOrder[group];
+            return entry;
+        }
         uint32_t candidates = vocabularies.operators.Candidates(at);
-        for (int group = 0; group < 3; ++group) {
-            if (const TokenEntry *entry = vocabularies.operators.Select(candidates, group)) {
-                *which = kOrder[group];
+        for (int g = 0; g < 3; ++g) {
+            if (const TokenEntry *entry = vocabularies.operators.Select(candidates, g)) {
+                *which = kOrder[g];
                 return entry;
             }
         }
         return nullptr;
     }
     for (Vocabulary vocabulary : kOrder) {
-        if (const TokenEntry *entry = MatchKeyword(vocabulary, at)) {
+        if (const TokenEntry *entry = MatchKeyword(vocabulary, at, tokenLength)) {
             *which = vocabulary;
             return entry;
         }

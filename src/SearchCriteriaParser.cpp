@@ -234,7 +234,9 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
         }
 
         Pos end = ScanToken(pos, last);
-        const TokenEntry *property = end < pos ? nullptr : Lookup(Vocabulary::kProperty, pos);
+        const TokenEntry *property =
+            end < pos ? nullptr
+                      : MatchKeyword(Vocabulary::kProperty, text_ + pos, static_cast<size_t>(end - pos + 1));
         if (property == nullptr) {
             if (!quiet_) fputs("can't find key!!\n", stderr);
             return Fail(SEARCH_PARSE_NO_PROPERTY, pos);
@@ -252,7 +254,7 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
             end = ScanToken(pos, last);
             if (end < pos) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
             Vocabulary vocabulary = Vocabulary::kLogical;
-            const TokenEntry *op = MatchOperator(text_ + pos, &vocabulary);
+            const TokenEntry *op = MatchOperator(text_ + pos, static_cast<size_t>(end - pos + 1), &vocabulary);
             if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
             if (vocabulary == Vocabulary::kLogical) {
                 ParseTreeNode *node = NewNode(NODE_OPERATOR);

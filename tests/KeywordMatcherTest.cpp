@@ -53,7 +53,7 @@ std::vector<std::string> Variants(const TokenEntry *table) {
         texts.push_back(keyword + "xyz");
         texts.push_back(keyword + "=");
         for (size_t i = 0; i < keyword.size(); ++i) {
-            for (char replacement : {'x', 'Z', '7', ':'}) {
+            for (char replacement : {'x', 'Z', '7', ':', '\xC1', '\\'}) {
                 std::string changed = keyword;
                 changed[i] = replacement;
                 texts.push_back(changed);
@@ -90,6 +90,9 @@ TEST(KeywordMatcher, OperatorTokensMatchTheTableWalk) {
     for (const std::string &text : Variants(g_ExistOpName)) texts.push_back(text);
     int checked = 0;
     for (const std::string &op : texts) {
+        // A backslash or a byte from 0x80 up changes where the token ends, which this test does
+        // not model; the property test covers them.
+        if (op.find_first_of("\\\xC1") != std::string::npos) continue;
         for (bool atEnd : {false, true}) {
             std::string criteria = "dc:title " + op + (atEnd ? "" : " dc:date");
             // The lookup reads on past the token, up to the text's NUL.
