@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "mysearchcriteria.h"
 
 namespace {
@@ -391,6 +393,10 @@ void RegisterScaling() {
 // or byte) over its repetitions: on a shared machine the fastest run is the least disturbed one.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    // Colours only on a terminal, so that saved results stay plain text.
+    RatioReporter()
+        : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run> &runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run &run : runs) {
@@ -451,7 +457,7 @@ public:
             auto bytes = inputBytes_.find(name);
             if (bytes == inputBytes_.end()) continue;
             std::string series = name.substr(0, name.rfind('/'));
-            csv << series << ',' << bytes->second << ',' << entry.second << '\n';
+            csv << series << ',' << static_cast<long long>(bytes->second) << ',' << entry.second << '\n';
         }
     }
 
