@@ -149,7 +149,6 @@ void ParseFreePass() {
         const char *text = sample.text.c_str();
         ParseTreeNode *tree = nullptr;
         Parse_searchExp(&tree, text, 0, static_cast<int>(strlen(text)) - 1);
-        benchmark::DoNotOptimize(tree);
         freeParseTree(tree);
     }
 }
@@ -174,7 +173,6 @@ void MemcpyOutputPass() {
 void ClonePass() {
     for (const Sample &sample : corpus) {
         ParseTreeNode *copy = CloneParseTree(sample.tree);
-        benchmark::DoNotOptimize(copy);
         freeParseTree(copy);
     }
 }
@@ -192,7 +190,6 @@ void HostSequencePass() {
         benchmark::DoNotOptimize(GetUPnPClass(tree));
         int count = 0;
         int *properties = GetPropertyList(tree, &count);
-        benchmark::DoNotOptimize(properties);
         free(properties);
         SetAlwayTrueForNonSupportedProperty(tree, kSupported);
         if (tree != nullptr) CheckContainerIsSupportRefID(kContainer, tree);
