@@ -49,7 +49,6 @@ struct ByteClassTable {
 constexpr ByteClassTable kByteClass;
 
 inline bool IsBlank(unsigned char c) { return kByteClass.classes[c] & kBlank; }
-inline bool IsTokenEnd(unsigned char c) { return kByteClass.classes[c] & kTokenEnd; }
 
 // The matching closing parenthesis of every opening one from some position to the end of the
 // range, found in one pass the first time a group is met. Searching afresh from each group

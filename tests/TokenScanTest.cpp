@@ -58,7 +58,7 @@ TEST(TokenScan, SpecialBytesAtEveryPositionOfLongValues) {
             for (char first : kSpecials) {
                 // One special byte, then a second one right after it or further on (a backslash
                 // takes the byte after it), each alone and with a quote pair around the value.
-                for (size_t distance : {0, 1, 2, 3, 5, 9, 16, 17}) {
+                for (size_t distance : {0u, 1u, 2u, 3u, 5u, 9u, 16u, 17u}) {
                     size_t j = i + distance;
                     if (j >= length) break;
                     for (char second : {'"', '\x01', '\\'}) {
