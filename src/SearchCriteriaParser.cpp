@@ -170,15 +170,16 @@ private:
         }
     }
 
-    // Moves over ordinary bytes sixteen at a time while sixteen bytes of the range remain (it never
-    // reads past 'last'); the byte loop of ScanToken does the rest. Values such as
+    // Moves over ordinary bytes sixteen at a time while more than sixteen bytes of the range
+    // remain, so that it never reads past 'last' and stops on a byte of the range; the byte loop
+    // of ScanToken does the rest. Values such as
     // "object.item.audioItem.musicTrack" are most of the bytes of a criteria.
     Pos SkipOrdinary(Pos pos, Pos last, bool inQuote) const {
 #if defined(__SSE2__)
         const __m128i quote = _mm_set1_epi8('"');
         const __m128i backslash = _mm_set1_epi8('\\');
         const __m128i tokenEndBelow = _mm_set1_epi8(33);  // Signed: 0x00-0x20 and 0x80-0xFF.
-        while (last - pos >= 15) {
+        while (last - pos >= 16) {
             __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text_ + pos));
             __m128i stop = _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash));
             if (!inQuote) stop = _mm_or_si128(stop, _mm_cmplt_epi8(bytes, tokenEndBelow));
