@@ -55,7 +55,11 @@ public:
         }
     }
 
-    size_t total() const { return total_; }
+    // out_ may point at scratch_ inside this object: no copies.
+    SqlBuffer(const SqlBuffer &) = delete;
+    SqlBuffer &operator=(const SqlBuffer &) = delete;
+
+    size_t total() const { return written_ + lost_; }
 
     void Finish() { out_[written_] = '\0'; }
 
@@ -66,7 +70,6 @@ public:
         } else {
             Cut(text, length);
         }
-        total_ += length;
     }
 
     // A piece of known length: the copy compiles to a few moves.
@@ -97,14 +100,15 @@ private:
         if (fits > length) fits = length;
         memcpy(out_ + written_, text, fits);
         written_ += fits;
+        lost_ += length - fits;
         room_ = written_;
     }
 
     char scratch_[1] = {};  // Stands in for a missing buffer, so that Put needs no null test.
     char *out_ = scratch_;
     size_t room_ = 0;     // Bytes of text the buffer holds besides the NUL.
-    size_t written_ = 0;  // Bytes in the buffer; below total_ once a piece was cut.
-    size_t total_ = 0;    // Length of the whole text.
+    size_t written_ = 0;  // Bytes in the buffer.
+    size_t lost_ = 0;     // Bytes of the whole text that did not fit.
 };
 
 // A name missing from its table prints as the C library prints a null text.
@@ -156,12 +160,18 @@ enum ValueForm { kPlainValue, kPatternValue, kExistsValue };
 
 class ConditionWriter {
 public:
-    ConditionWriter(const TokenEntry *columns, const char *prefix, SqlBuffer *buffer)
+    ConditionWriter(const TokenEntry *columns, const char *prefix, char *out, int outSize)
         : columns_(columns != nullptr ? columns : kNoColumns),
           prefix_(prefix != nullptr ? prefix : ""),
           prefixLength_(*prefix_ != '\0' ? strlen(prefix_) : 0),
-          buffer_(buffer),
+          buffer_(out, outSize),
           operators_(Operators()) {}
+
+    // Ends the text with its NUL and returns the length of the whole text.
+    size_t Finish() {
+        buffer_.Finish();
+        return buffer_.total();
+    }
 
     // Writes 'node'. Follows right operands in a loop and recurses into left operands and group
     // contents only, so the stack grows with the nesting of groups and comparison chains, which
@@ -175,7 +185,7 @@ public:
                         // ref id column is set: IS NOT NULL rather than the general IS NULL.
                         WriteColumn(PROP_REFID);
                         WriteOperator(node->opId);
-                        buffer_->PutLiteral(" NOT NULL ");
+                        buffer_.PutLiteral(" NOT NULL ");
                         return;
                     }
                     Write(node->left, kPlainValue);
@@ -184,9 +194,9 @@ public:
                     node = node->right;
                     break;
                 case NODE_GROUP:
-                    buffer_->PutLiteral(" ( ");
+                    buffer_.PutLiteral(" ( ");
                     Write(node->inner, kPlainValue);
-                    buffer_->PutLiteral(" ) ");
+                    buffer_.PutLiteral(" ) ");
                     return;
                 case NODE_PROPERTY:
                     WriteColumn(node->propertyId);
@@ -224,10 +234,10 @@ private:
                 break;
             }
         }
-        buffer_->PutLiteral(" ");
-        buffer_->Put(prefix_, prefixLength_);
-        buffer_->Put(name, strlen(name));
-        buffer_->PutLiteral(" ");
+        buffer_.PutLiteral(" ");
+        buffer_.Put(prefix_, prefixLength_);
+        buffer_.Put(name, strlen(name));
+        buffer_.PutLiteral(" ");
     }
 
     static const OperatorPieces &Operators() {
@@ -238,7 +248,7 @@ private:
     void WriteOperator(int opId) {
         OperatorPieces::Piece piece = operators_.Get(opId);
         if (piece.text != nullptr) {
-            buffer_->Put(piece.text, piece.length);
+            buffer_.Put(piece.text, piece.length);
             return;
         }
         // Ids above OP_EXISTS: no table holds them; ids of 9 or less write nothing.
@@ -246,31 +256,31 @@ private:
         if (table == nullptr) return;
         const char *name = LookupName(table, opId);
         if (name == nullptr) name = kNullName;
-        buffer_->PutLiteral(" ");
-        buffer_->Put(name, strlen(name));
-        buffer_->PutLiteral(" ");
+        buffer_.PutLiteral(" ");
+        buffer_.Put(name, strlen(name));
+        buffer_.PutLiteral(" ");
     }
 
     void WriteValue(const char *text, ValueForm form) {
         if (form == kExistsValue && EqualsIgnoringCase(text, "TRUE")) {
-            buffer_->PutLiteral(" NOT NULL ");
+            buffer_.PutLiteral(" NOT NULL ");
         } else if (form == kExistsValue && EqualsIgnoringCase(text, "FALSE")) {
-            buffer_->PutLiteral(" NULL ");
+            buffer_.PutLiteral(" NULL ");
         } else if (form == kPatternValue) {
-            buffer_->PutLiteral(" '%");
-            buffer_->PutQuoted(text);
-            buffer_->PutLiteral("%' ");
+            buffer_.PutLiteral(" '%");
+            buffer_.PutQuoted(text);
+            buffer_.PutLiteral("%' ");
         } else {
-            buffer_->PutLiteral(" '");
-            buffer_->PutQuoted(text);
-            buffer_->PutLiteral("' ");
+            buffer_.PutLiteral(" '");
+            buffer_.PutQuoted(text);
+            buffer_.PutLiteral("' ");
         }
     }
 
     const TokenEntry *columns_;
     const char *prefix_;
     size_t prefixLength_;
-    SqlBuffer *buffer_;
+    SqlBuffer buffer_;  // Held here rather than behind a pointer: one load less per piece.
     const OperatorPieces &operators_;
 };
 
@@ -287,10 +297,10 @@ void ConvertSQLCondition(const ParseTreeNode *tree, const TokenEntry *columnTabl
 
 int ConvertSQLConditionEx(const ParseTreeNode *tree, const TokenEntry *columnTable,
                           const char *tablePrefix, char *out, int outSize) {
-    msc::SqlBuffer buffer(out, outSize);
-    msc::ConditionWriter(columnTable, tablePrefix, &buffer).Write(tree, msc::kPlainValue);
-    buffer.Finish();
-    return buffer.total() > INT_MAX ? INT_MAX : static_cast<int>(buffer.total());
+    msc::ConditionWriter writer(columnTable, tablePrefix, out, outSize);
+    writer.Write(tree, msc::kPlainValue);
+    size_t total = writer.Finish();
+    return total > INT_MAX ? INT_MAX : static_cast<int>(total);
 }
 
 int MyStrCatf(char *buf, int *len, int size, const char *format, ...) {
