@@ -3,13 +3,20 @@
 #define MSC_INTERNAL_H
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 
 #include "mysearchcriteria.h"
 
 namespace msc {
 
 // Allocates one node of the given kind with every field cleared; nullptr when memory runs out.
-ParseTreeNode *NewNode(NodeKind kind);
+// Inline: the parser makes one per node, and the call cost more than the stores.
+inline ParseTreeNode *NewNode(NodeKind kind) {
+    auto *node = static_cast<ParseTreeNode *>(malloc(sizeof(ParseTreeNode)));
+    if (node != nullptr) *node = ParseTreeNode{static_cast<uint32_t>(kind), {nullptr}, nullptr, 0};
+    return node;
+}
 
 // Allocates a value leaf owning a malloc'd copy of text[0..length-1]; nullptr when memory
 // runs out, with nothing left allocated.
