@@ -95,4 +95,28 @@ TEST(TokenScan, StopsAtTheRangeEnd) {
     }
 }
 
+// Parentheses are found sixteen bytes at a time as well: values of every length put them at
+// every offset of a block, in groups side by side, nested, and inside quotes (where they still
+// count, so the group ends early and the parse fails).
+TEST(TokenScan, ParenthesesAtEveryBlockOffset) {
+    for (size_t k = 0; k <= 40; ++k) {
+        const std::string a(k, 'a'), b(k % 17, 'b');
+        const struct {
+            std::string criteria;
+            std::string tree;
+        } kCases[] = {
+            {"(dc:title = \"" + a + "\") or (dc:date = \"" + b + "\")",
+             "OP_OR(GROUP(OP_EQ(PROP_DC_TITLE, \"" + a + "\")), GROUP(OP_EQ(PROP_DC_DATE, \"" + b + "\")))"},
+            {"((dc:title = " + (k == 0 ? std::string("x") : a) + ") and (dc:date = \"" + b + "\"))",
+             "GROUP(OP_AND(GROUP(OP_EQ(PROP_DC_TITLE, \"" + (k == 0 ? std::string("x") : a) +
+                 "\")), GROUP(OP_EQ(PROP_DC_DATE, \"" + b + "\"))))"},
+            {"(dc:title = \"" + a + ")" + b + "\")", "FAIL"},
+            {"(dc:title = \"" + a + "(" + b + "\")", "FAIL"},
+        };
+        for (const auto &c : kCases) {
+            EXPECT_EQ(ParseToString(c.criteria), c.tree) << c.criteria;
+        }
+    }
+}
+
 }  // namespace
