@@ -60,12 +60,6 @@ const TokenEntry g_ExistOpSQL[] = {{OP_EXISTS, "IS"}, {0, nullptr}};
 
 namespace msc {
 
-ParseTreeNode *NewNode(NodeKind kind) {
-    auto *node = static_cast<ParseTreeNode *>(malloc(sizeof(ParseTreeNode)));
-    if (node != nullptr) *node = ParseTreeNode{static_cast<uint32_t>(kind), {nullptr}, nullptr, 0};
-    return node;
-}
-
 ParseTreeNode *NewValueLeaf(const char *text, size_t length) {
     auto *copy = static_cast<char *>(malloc(length + 1));
     if (copy == nullptr) return nullptr;

@@ -10,6 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "Internal.h"
 
 namespace msc {
@@ -23,10 +27,17 @@ using Pos = int64_t;  // Wider than the caller's int indexes, so that pos + 2 ne
 // starts an empty one.
 constexpr uint8_t kBlank = 1 << 0;
 constexpr uint8_t kTokenEnd = 1 << 1;
+constexpr uint8_t kQuote = 1 << 2;       // 0x22
+constexpr uint8_t kBackslash = 1 << 3;   // 0x5C
+constexpr uint8_t kParenthesis = 1 << 4; // 0x28 and 0x29
+constexpr uint8_t kStopsOutsideQuotes = kTokenEnd | kQuote | kBackslash;
+constexpr uint8_t kStopsInsideQuotes = kQuote | kBackslash;
 
 constexpr uint8_t ClassOf(unsigned c) {
     return static_cast<uint8_t>(((c == 0 || (c >= 0x09 && c <= 0x0D) || c == 0x20) ? kBlank : 0) |
-                                ((c <= 0x20 || c >= 0x80) ? kTokenEnd : 0));
+                                ((c <= 0x20 || c >= 0x80) ? kTokenEnd : 0) |
+                                (c == '"' ? kQuote : 0) | (c == '\\' ? kBackslash : 0) |
+                                ((c == '(' || c == ')') ? kParenthesis : 0));
 }
 
 struct ByteClassTable {
@@ -38,7 +49,6 @@ struct ByteClassTable {
 constexpr ByteClassTable kByteClass;
 
 inline bool IsBlank(unsigned char c) { return kByteClass.classes[c] & kBlank; }
-inline bool IsTokenEnd(unsigned char c) { return kByteClass.classes[c] & kTokenEnd; }
 
 // The matching closing parenthesis of every opening one from some position to the end of the
 // range, found in one pass the first time a group is met. Searching afresh from each group
@@ -75,7 +85,9 @@ private:
         count_ = 0;
         Pos innermost = -1;
         for (Pos pos = from; pos <= last; ++pos) {
-            char c = text[pos];
+            pos = NextParenthesis(text, pos, last);
+            if (pos > last) break;
+            unsigned char c = static_cast<unsigned char>(text[pos]);
             if (c == '(') {
                 if (count_ == capacity_ && !Grow()) return false;
                 pairs_[count_] = {pos, -2 - innermost};
@@ -92,6 +104,26 @@ private:
             innermost = enclosing;
         }
         return true;
+    }
+
+    // The first parenthesis at or after 'pos', or last + 1: sixteen bytes at a time with SSE2
+    // while more than sixteen bytes of the range remain, then one class test a byte.
+    static Pos NextParenthesis(const char *text, Pos pos, Pos last) {
+#if defined(__SSE2__)
+        const __m128i open = _mm_set1_epi8('(');
+        const __m128i close = _mm_set1_epi8(')');
+        while (last - pos >= 16) {
+            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + pos));
+            int mask = _mm_movemask_epi8(
+                _mm_or_si128(_mm_cmpeq_epi8(bytes, open), _mm_cmpeq_epi8(bytes, close)));
+            if (mask != 0) return pos + __builtin_ctz(static_cast<unsigned>(mask));
+            pos += 16;
+        }
+#endif
+        while (pos <= last && !(kByteClass.classes[static_cast<unsigned char>(text[pos])] & kParenthesis)) {
+            ++pos;
+        }
+        return pos;
     }
 
     bool Grow() {
@@ -136,58 +168,57 @@ private:
 
     // Returns the index of the last byte of the token that starts at 'pos' (pos - 1 when the
     // token is empty). A quote flips the in-quote state, a backslash takes the next byte
-    // unexamined, and the token never reaches past 'last'.
+    // unexamined, and the token never reaches past 'last'. Ordinary bytes are skipped by a
+    // one-test loop over the byte classes; only a quote, a backslash or (outside quotes) a token
+    // end stops it.
     Pos ScanToken(Pos pos, Pos last) const {
-        bool inQuote = false;
+        uint8_t stops = kStopsOutsideQuotes;
         for (;;) {
+            pos = SkipOrdinary(pos, last, stops == kStopsInsideQuotes);
+            while (!(kByteClass.classes[static_cast<unsigned char>(text_[pos])] & stops)) {
+                if (++pos > last) return last;
+            }
             unsigned char c = static_cast<unsigned char>(text_[pos]);
             if (c == '"') {
-                inQuote = !inQuote;
+                stops ^= kStopsOutsideQuotes ^ kStopsInsideQuotes;
                 ++pos;
             } else if (c == '\\') {
                 pos += 2;
-            } else if (!inQuote && IsTokenEnd(c)) {
-                return pos - 1;
             } else {
-                ++pos;
+                return pos - 1;  // A token end outside quotes.
             }
             if (pos > last) return last;
         }
     }
 
-    // Finds the entry whose keyword begins the text at 'pos', compared without regard to ASCII
-    // case up to the end of the keyword or a NUL in the text (neither the token's end nor the
-    // range's is consulted: "order" matches "or"). Of the matches the first in table order wins,
-    // unless a later one extends its keyword ("<=" over "<").
-    const TokenEntry *Lookup(const TokenEntry *table, Pos pos) const {
-        const char *at = text_ + pos;
-        const TokenEntry *best = nullptr;
-        size_t bestLength = 0;
-        for (; table->id != 0; ++table) {
-            size_t length = MatchLength(at, table->name);
-            if (length == kNoMatch) continue;
-            if (best == nullptr) {
-                best = table;
-                bestLength = strlen(table->name);
-            } else if (strlen(table->name) > bestLength &&
-                       strncmp(table->name, best->name, bestLength) == 0) {
-                best = table;
-                bestLength = strlen(table->name);
-            }
+    // Moves over ordinary bytes sixteen at a time while more than sixteen bytes of the range
+    // remain, so that it never reads past 'last' and stops on a byte of the range; the byte loop
+    // of ScanToken does the rest. Values such as
+    // "object.item.audioItem.musicTrack" are most of the bytes of a criteria.
+    Pos SkipOrdinary(Pos pos, Pos last, bool inQuote) const {
+#if defined(__SSE2__)
+        const __m128i quote = _mm_set1_epi8('"');
+        const __m128i backslash = _mm_set1_epi8('\\');
+        const __m128i tokenEndBelow = _mm_set1_epi8(33);  // Signed: 0x00-0x20 and 0x80-0xFF.
+        while (last - pos >= 16) {
+            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text_ + pos));
+            __m128i stop = _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash));
+            if (!inQuote) stop = _mm_or_si128(stop, _mm_cmplt_epi8(bytes, tokenEndBelow));
+            int mask = _mm_movemask_epi8(stop);
+            if (mask != 0) return pos + __builtin_ctz(static_cast<unsigned>(mask));
+            pos += 16;
         }
-        return best;
+#else
+        (void)last;
+        (void)inQuote;
+#endif
+        return pos;
     }
 
-    static constexpr size_t kNoMatch = SIZE_MAX;
-    static size_t MatchLength(const char *at, const char *keyword) {
-        size_t i = 0;
-        for (; keyword[i] != '\0' && at[i] != '\0'; ++i) {
-            if (FoldAscii(static_cast<unsigned char>(at[i])) !=
-                FoldAscii(static_cast<unsigned char>(keyword[i]))) {
-                return kNoMatch;
-            }
-        }
-        return i;
+    // Finds the entry whose keyword begins the text at 'pos' (neither the token's end nor the
+    // range's is consulted: "order" matches "or").
+    const TokenEntry *Lookup(Vocabulary vocabulary, Pos pos) const {
+        return MatchKeyword(vocabulary, text_ + pos);
     }
 
     bool ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, bool *done,
@@ -224,7 +255,9 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
         }
 
         Pos end = ScanToken(pos, last);
-        const TokenEntry *property = end < pos ? nullptr : Lookup(g_PropertyName, pos);
+        const TokenEntry *property =
+            end < pos ? nullptr
+                      : MatchKeyword(Vocabulary::kProperty, text_ + pos, static_cast<size_t>(end - pos + 1));
         if (property == nullptr) {
             if (!quiet_) fputs("can't find key!!\n", stderr);
             return Fail(SEARCH_PARSE_NO_PROPERTY, pos);
@@ -241,19 +274,19 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
             if (pos > last) return true;
             end = ScanToken(pos, last);
             if (end < pos) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
-            if (const TokenEntry *logical = Lookup(g_LogOpName, pos)) {
+            Vocabulary vocabulary = Vocabulary::kLogical;
+            const TokenEntry *op = MatchOperator(text_ + pos, static_cast<size_t>(end - pos + 1), &vocabulary);
+            if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
+            if (vocabulary == Vocabulary::kLogical) {
                 ParseTreeNode *node = NewNode(NODE_OPERATOR);
                 if (node == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
-                node->opId = logical->id;
+                node->opId = op->id;
                 node->left = current;
                 *slot = node;
                 slot = &node->right;
                 pos = end + 1;  // The whole token is consumed: "and(" takes its parenthesis.
                 break;
             }
-            const TokenEntry *op = Lookup(g_BinOpName, pos);
-            if (op == nullptr) op = Lookup(g_ExistOpName, pos);
-            if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
 
             pos = SkipBlanks(end + 1, last);
             if (pos > last) return Fail(SEARCH_PARSE_MISSING_VALUE, pos);
@@ -300,7 +333,7 @@ bool Parser::ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, b
     Pos pos = SkipBlanks(close + 1, last);
     if (pos > last) return true;
     // Only a logical keyword may follow a group, matched in place: `(a)and(b)` is fine.
-    const TokenEntry *logical = Lookup(g_LogOpName, pos);
+    const TokenEntry *logical = Lookup(Vocabulary::kLogical, pos);
     if (logical == nullptr) return Fail(SEARCH_PARSE_TRAILING_TEXT, pos);
     ParseTreeNode *node = NewNode(NODE_OPERATOR);
     if (node == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);

@@ -2,6 +2,7 @@
 // buffer at a running length. Every piece carries a blank on each side, so " title  =  'abc' "
 // has two blanks between pieces and one at each end.
 #include <climits>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -11,64 +12,166 @@
 namespace msc {
 namespace {
 
-// Appends pieces to out[0..size-1], always leaving the text NUL-terminated inside the buffer,
-// and counts the length of the whole text. The first piece that does not fit is cut at the
-// buffer's end and ends the written text: nothing after it is appended, so a short buffer holds
-// a prefix of the whole condition. Without a buffer it only counts.
+// Copies n bytes; pieces of up to 16 bytes, nearly all of them, with two possibly overlapping
+// loads and stores that read and write nothing outside the n bytes, instead of a call to memcpy.
+inline void CopyPiece(char *to, const char *from, size_t n) {
+    if (n >= 8) {
+        if (n > 16) {
+            memcpy(to, from, n);
+            return;
+        }
+        uint64_t head, tail;
+        memcpy(&head, from, 8);
+        memcpy(&tail, from + n - 8, 8);
+        memcpy(to, &head, 8);
+        memcpy(to + n - 8, &tail, 8);
+    } else if (n >= 4) {
+        uint32_t head, tail;
+        memcpy(&head, from, 4);
+        memcpy(&tail, from + n - 4, 4);
+        memcpy(to, &head, 4);
+        memcpy(to + n - 4, &tail, 4);
+    } else if (n > 0) {
+        // One to three bytes: the first, the middle (or first again) and the last.
+        to[0] = from[0];
+        to[n / 2] = from[n / 2];
+        to[n - 1] = from[n - 1];
+    }
+}
+
+// Appends pieces to out[0..size-1] and counts the length of the whole text. The first piece that
+// does not fit is cut at the buffer's end and ends the written text: nothing after it is
+// appended, so a short buffer holds a prefix of the whole condition. Without a buffer it only
+// counts. The terminating NUL is written once, by Finish.
+//
+// Put is the hot path of the writer: one comparison and a copy. A cut sets the room to what was
+// written, so that every later piece takes the slow path, which only counts.
 class SqlBuffer {
 public:
     SqlBuffer(char *out, int size) {
         if (out != nullptr && size > 0) {
             out_ = out;
             room_ = static_cast<size_t>(size) - 1;
-            out_[0] = '\0';
         }
     }
 
-    size_t total() const { return total_; }
+    // out_ may point at scratch_ inside this object: no copies.
+    SqlBuffer(const SqlBuffer &) = delete;
+    SqlBuffer &operator=(const SqlBuffer &) = delete;
+
+    size_t total() const { return written_ + lost_; }
+
+    void Finish() { out_[written_] = '\0'; }
 
     void Put(const char *text, size_t length) {
-        if (written_ == total_ && out_ != nullptr) {
-            size_t fits = length < room_ - written_ ? length : room_ - written_;
-            memcpy(out_ + written_, text, fits);
-            written_ += fits;
-            out_[written_] = '\0';
+        if (length <= room_ - written_) {
+            CopyPiece(out_ + written_, text, length);
+            written_ += length;
+        } else {
+            Cut(text, length);
         }
-        total_ += length;
     }
-    void Put(const char *text) { Put(text, strlen(text)); }
 
-    // A name missing from its table prints as the C library prints a null text.
-    void PutName(const char *name) { Put(name != nullptr ? name : "(null)"); }
+    // A piece of known length: the copy compiles to a few moves.
+    template <size_t N>
+    void PutLiteral(const char (&text)[N]) {
+        Put(text, N - 1);
+    }
 
-    // Copies a value text between single quotes, doubling each quote inside it as standard SQL
-    // does ("O'Brien" is written 'O''Brien'), so that no value can end the literal early.
+    // Copies a value text, doubling each single quote inside it as standard SQL does ("O'Brien"
+    // is written O''Brien), so that no value can end the literal early.
     void PutQuoted(const char *text) {
-        for (;;) {
-            const char *quote = strchr(text, '\'');
-            if (quote == nullptr) {
-                Put(text);
-                return;
-            }
-            Put(text, static_cast<size_t>(quote - text));
-            Put("''", 2);
-            text = quote + 1;
+        size_t length = strlen(text);
+        const void *quote = memchr(text, '\'', length);
+        while (quote != nullptr) {
+            size_t before = static_cast<size_t>(static_cast<const char *>(quote) - text);
+            Put(text, before);
+            PutLiteral("''");
+            text += before + 1;
+            length -= before + 1;
+            quote = memchr(text, '\'', length);
         }
+        Put(text, length);
     }
 
 private:
-    char *out_ = nullptr;
+    void Cut(const char *text, size_t length) {
+        size_t fits = room_ - written_;
+        if (fits > length) fits = length;
+        memcpy(out_ + written_, text, fits);
+        written_ += fits;
+        lost_ += length - fits;
+        room_ = written_;
+    }
+
+    char scratch_[1] = {};  // Stands in for a missing buffer, so that Put needs no null test.
+    char *out_ = scratch_;
     size_t room_ = 0;     // Bytes of text the buffer holds besides the NUL.
-    size_t written_ = 0;  // Bytes in the buffer; below total_ once a piece was cut.
-    size_t total_ = 0;    // Length of the whole text.
+    size_t written_ = 0;  // Bytes in the buffer.
+    size_t lost_ = 0;     // Bytes of the whole text that did not fit.
 };
+
+// A name missing from its table prints as the C library prints a null text.
+const char kNullName[] = "(null)";
+
+// The operator pieces " AND ", " = ", " LIKE ", ..., composed once from the SQL tables for every
+// id the tables can hold (up to OP_EXISTS), so that writing one is a copy of known length rather
+// than a range test, a table walk, a strlen and three appends.
+class OperatorPieces {
+public:
+    OperatorPieces() {
+        size_t used = 0;
+        for (int opId = 0; opId <= kLastId; ++opId) {
+            const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL);
+            pieces_[opId] = {nullptr, 0};
+            if (table == nullptr) continue;  // Ids of 9 or less write nothing.
+            const char *name = LookupName(table, opId);
+            if (name == nullptr) name = kNullName;
+            size_t length = strlen(name) + 2;
+            if (used + length > sizeof storage_) continue;  // Left to the slow path.
+            char *piece = storage_ + used;
+            piece[0] = ' ';
+            memcpy(piece + 1, name, length - 2);
+            piece[length - 1] = ' ';
+            pieces_[opId] = {piece, length};
+            used += length;
+        }
+    }
+
+    // The piece of 'opId', or {nullptr, 0} when the id is not composed here.
+    struct Piece {
+        const char *text;
+        size_t length;
+    };
+    Piece Get(int opId) const {
+        return opId >= 0 && opId <= kLastId ? pieces_[opId] : Piece{nullptr, 0};
+    }
+
+private:
+    static constexpr int kLastId = OP_EXISTS;
+    char storage_[512];
+    Piece pieces_[kLastId + 1];
+};
+
+// A missing column table names no column, like an empty one.
+const TokenEntry kNoColumns[] = {{0, nullptr}};
 
 enum ValueForm { kPlainValue, kPatternValue, kExistsValue };
 
 class ConditionWriter {
 public:
-    ConditionWriter(const TokenEntry *columns, const char *prefix, SqlBuffer *buffer)
-        : columns_(columns), prefix_(prefix != nullptr ? prefix : ""), buffer_(buffer) {}
+    ConditionWriter(const TokenEntry *columns, const char *prefix, char *out, int outSize)
+        : columns_(columns != nullptr ? columns : kNoColumns),
+          prefix_(prefix != nullptr ? prefix : ""),
+          prefixLength_(*prefix_ != '\0' ? strlen(prefix_) : 0),
+          buffer_(out, outSize),
+          operators_(Operators()) {}
+
+    // Ends the text with its NUL and returns the length of the whole text.
+    size_t Finish() {
+        buffer_.Finish();
+        return buffer_.total();
+    }
 
     // Writes 'node'. Follows right operands in a loop and recurses into left operands and group
     // contents only, so the stack grows with the nesting of groups and comparison chains, which
@@ -82,7 +185,7 @@ public:
                         // ref id column is set: IS NOT NULL rather than the general IS NULL.
                         WriteColumn(PROP_REFID);
                         WriteOperator(node->opId);
-                        buffer_->Put(" NOT NULL ");
+                        buffer_.PutLiteral(" NOT NULL ");
                         return;
                     }
                     Write(node->left, kPlainValue);
@@ -91,9 +194,9 @@ public:
                     node = node->right;
                     break;
                 case NODE_GROUP:
-                    buffer_->Put(" ( ");
+                    buffer_.PutLiteral(" ( ");
                     Write(node->inner, kPlainValue);
-                    buffer_->Put(" ) ");
+                    buffer_.PutLiteral(" ) ");
                     return;
                 case NODE_PROPERTY:
                     WriteColumn(node->propertyId);
@@ -124,37 +227,61 @@ private:
     }
 
     void WriteColumn(int propertyId) {
-        buffer_->Put(" ");
-        buffer_->Put(prefix_);
-        buffer_->PutName(LookupName(columns_, propertyId));
-        buffer_->Put(" ");
+        const char *name = kNullName;
+        for (const TokenEntry *entry = columns_; entry->id != 0; ++entry) {
+            if (entry->id == propertyId) {
+                name = entry->name != nullptr ? entry->name : kNullName;
+                break;
+            }
+        }
+        buffer_.PutLiteral(" ");
+        buffer_.Put(prefix_, prefixLength_);
+        buffer_.Put(name, strlen(name));
+        buffer_.PutLiteral(" ");
     }
 
-    // Operator ids of 9 or less have no SQL text and write nothing.
+    static const OperatorPieces &Operators() {
+        static const OperatorPieces pieces;  // Composed on first use; thread-safe.
+        return pieces;
+    }
+
     void WriteOperator(int opId) {
+        OperatorPieces::Piece piece = operators_.Get(opId);
+        if (piece.text != nullptr) {
+            buffer_.Put(piece.text, piece.length);
+            return;
+        }
+        // Ids above OP_EXISTS: no table holds them; ids of 9 or less write nothing.
         const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL);
         if (table == nullptr) return;
-        buffer_->Put(" ");
-        buffer_->PutName(LookupName(table, opId));
-        buffer_->Put(" ");
+        const char *name = LookupName(table, opId);
+        if (name == nullptr) name = kNullName;
+        buffer_.PutLiteral(" ");
+        buffer_.Put(name, strlen(name));
+        buffer_.PutLiteral(" ");
     }
 
     void WriteValue(const char *text, ValueForm form) {
         if (form == kExistsValue && EqualsIgnoringCase(text, "TRUE")) {
-            buffer_->Put(" NOT NULL ");
+            buffer_.PutLiteral(" NOT NULL ");
         } else if (form == kExistsValue && EqualsIgnoringCase(text, "FALSE")) {
-            buffer_->Put(" NULL ");
+            buffer_.PutLiteral(" NULL ");
+        } else if (form == kPatternValue) {
+            buffer_.PutLiteral(" '%");
+            buffer_.PutQuoted(text);
+            buffer_.PutLiteral("%' ");
         } else {
-            bool pattern = form == kPatternValue;
-            buffer_->Put(pattern ? " '%" : " '");
-            buffer_->PutQuoted(text);
-            buffer_->Put(pattern ? "%' " : "' ");
+            buffer_.PutLiteral(" '");
+            buffer_.PutQuoted(text);
+            buffer_.PutLiteral("' ");
         }
     }
 
     const TokenEntry *columns_;
     const char *prefix_;
-    SqlBuffer *buffer_;
+    size_t prefixLength_;
+    SqlBuffer buffer_;  // Held here rather than behind a pointer: one load less per piece.
+    const OperatorPieces &operators_;
 };
 
 }  // namespace
@@ -170,9 +297,10 @@ void ConvertSQLCondition(const ParseTreeNode *tree, const TokenEntry *columnTabl
 
 int ConvertSQLConditionEx(const ParseTreeNode *tree, const TokenEntry *columnTable,
                           const char *tablePrefix, char *out, int outSize) {
-    msc::SqlBuffer buffer(out, outSize);
-    msc::ConditionWriter(columnTable, tablePrefix, &buffer).Write(tree, msc::kPlainValue);
-    return buffer.total() > INT_MAX ? INT_MAX : static_cast<int>(buffer.total());
+    msc::ConditionWriter writer(columnTable, tablePrefix, out, outSize);
+    writer.Write(tree, msc::kPlainValue);
+    size_t total = writer.Finish();
+    return total > INT_MAX ? INT_MAX : static_cast<int>(total);
 }
 
 int MyStrCatf(char *buf, int *len, int size, const char *format, ...) {

@@ -4,8 +4,10 @@
 // Every walker here recurses into left operands (and the dump into group contents) and follows
 // right operands in a loop, so an and/or list, which the parser hangs on the right, costs one
 // frame however long it is; the parser bounds the nesting that does recurse.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "Internal.h"
 
@@ -33,7 +35,9 @@ ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
 
 namespace {
 
-// Property ids gathered in walk order; the array grows by exactly 10 entries at a time.
+// Property ids gathered in walk order. The array grows by exactly 10 entries at a time, as
+// hosts that size their own copies by it expect; realloc extends large blocks in place or by
+// remapping, so long lists do not copy quadratically.
 struct PropertyIds {
     int *array = nullptr;
     int count = 0;
@@ -41,17 +45,20 @@ struct PropertyIds {
 
     bool Append(int id) {
         if (count >= capacity) {
+            if (capacity > INT_MAX - 10) return Fail();
             capacity += 10;
             void *grown = realloc(array, sizeof(int) * static_cast<size_t>(capacity));
-            if (grown == nullptr) {
-                free(array);
-                *this = PropertyIds();
-                return false;
-            }
+            if (grown == nullptr) return Fail();
             array = static_cast<int *>(grown);
         }
         array[count++] = id;
         return true;
+    }
+
+    bool Fail() {
+        free(array);
+        *this = PropertyIds();
+        return false;
     }
 };
 
@@ -92,6 +99,21 @@ void Indent(int depth) {
 
 const char *OrNull(const char *name) { return name != nullptr ? name : "(null)"; }
 
+// Writes the line tag + text + newline ("V:abc\n") with one output call, as printf("V:%s\n")
+// would, and returns what printf would: the bytes written, or a negative value on an error.
+// Composing the line and writing it with fwrite skips printf's parsing of the format, which
+// was most of the cost of a dump.
+int PutLine(const char (&tag)[3], const char *text) {
+    char line[256];
+    size_t length = strlen(text);
+    if (length > sizeof line - 3) return printf("%s%s\n", tag, text);
+    memcpy(line, tag, 2);
+    memcpy(line + 2, text, length);
+    line[length + 2] = '\n';
+    size_t total = length + 3;
+    return fwrite(line, 1, total, stdout) == total ? static_cast<int>(total) : -1;
+}
+
 int Dump(const ParseTreeNode *node, int depth) {
     for (;;) {
         if (node == nullptr) {
@@ -101,10 +123,10 @@ int Dump(const ParseTreeNode *node, int depth) {
         switch (node->kind) {
             case NODE_VALUE:
                 Indent(depth);
-                return printf("V:%s\n", OrNull(node->text));
+                return PutLine("V:", OrNull(node->text));
             case NODE_PROPERTY:
                 Indent(depth);
-                return printf("P:%s\n", OrNull(LookupName(g_PropertyName, node->propertyId)));
+                return PutLine("P:", OrNull(LookupName(g_PropertyName, node->propertyId)));
             case NODE_GROUP:
                 Indent(depth);
                 fputs("->()\n", stdout);
@@ -118,7 +140,7 @@ int Dump(const ParseTreeNode *node, int depth) {
                     OperatorTable(node->opId, g_LogOpName, g_BinOpName, g_ExistOpName);
                 if (table != nullptr) {
                     Indent(depth);
-                    printf("O:%s\n", OrNull(LookupName(table, node->opId)));
+                    PutLine("O:", OrNull(LookupName(table, node->opId)));
                 }
                 node = node->right;
                 ++depth;

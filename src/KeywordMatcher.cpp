@@ -1,0 +1,279 @@
+// Keyword lookup in the four vocabulary tables, bit-parallel over the table's entries.
+//
+// An entry matches the text at a position when the text agrees with the entry's keyword, ASCII
+// letters folded, up to the end of the keyword or a NUL in the text, whichever comes first: so
+// "order" matches "or" and a text ending in "upnp:a" matches "upnp:actor". Walking the table and
+// comparing each keyword in turn costs about five instructions per byte per entry, and eight
+// property keywords share the prefix "upnp:". Instead each table gets, per keyword position i and
+// per byte, the set of entries that the byte keeps alive there (a 16-bit mask, one bit an entry);
+// the text is read once, each byte ANDs one mask into the candidates, and the walk stops as soon
+// as no candidate has a keyword longer than i. The masks are built from the exported tables on
+// first use, so the tables stay the only statement of the vocabulary.
+#include <cstdint>
+#include <cstring>
+
+#include "Internal.h"
+
+namespace msc {
+namespace {
+
+constexpr int kMaxEntries = 16;         // Bits in a mask.
+constexpr int kMaxKeywordLength = 24;   // "upnp:originalTrackNumber".
+constexpr int kMaxByteKinds = 48;       // Distinct folded bytes of one table's keywords, plus one.
+
+// One index over the entries of up to three tables, each table a group of bits: the operator
+// position looks up the logical, binary and exists keywords in one pass over the text.
+// ASCII upper-case letters of eight bytes folded to lower case at once: a byte gets 0x20 when its
+// low seven bits lie in 'A'..'Z' and its high bit is clear, which is what FoldAscii does per byte.
+inline uint64_t FoldEight(uint64_t bytes) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHigh = 0x8080808080808080ull;
+    uint64_t low = bytes & ~kHigh;
+    uint64_t atLeastA = low + (0x80 - 'A') * kOnes;     // High bit set where low >= 'A'.
+    uint64_t aboveZ = low + (0x80 - 'Z' - 1) * kOnes;   // High bit set where low > 'Z'.
+    uint64_t upper = atLeastA & ~aboveZ & ~bytes & kHigh;
+    return bytes | (upper >> 2);
+}
+
+// True when text[0..n-1], folded, equals the folded keyword[0..n-1]. Reads nothing outside
+// either range: eight-byte loads overlap instead of running past the end.
+inline bool EqualsFolded(const char *text, const char *keyword, size_t n) {
+    if (n >= 8) {
+        for (size_t i = 0;; i += 8) {
+            if (i + 8 > n) i = n - 8;  // The last block overlaps the one before.
+            uint64_t a, b;
+            memcpy(&a, text + i, 8);
+            memcpy(&b, keyword + i, 8);
+            if (FoldEight(a) != b) return false;
+            if (i + 8 == n) return true;
+        }
+    }
+    for (size_t i = 0; i < n; ++i) {
+        if (FoldAscii(static_cast<unsigned char>(text[i])) != static_cast<unsigned char>(keyword[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+class KeywordIndex {
+public:
+    // False when the tables do not fit the index (too many entries, too long a keyword, too
+    // many distinct bytes): the lookup then walks the tables instead.
+    bool Build(const TokenEntry *const *tables, int tableCount) {
+        for (int t = 0; t < tableCount; ++t) {
+            groups_[t] = 0;
+            for (const TokenEntry *entry = tables[t]; entry->id != 0; ++entry) {
+                if (count_ == kMaxEntries) return false;
+                size_t length = strlen(entry->name);
+                if (length > kMaxKeywordLength) return false;
+                entries_[count_] = entry;
+                lengths_[count_] = static_cast<uint8_t>(length);
+                if (static_cast<int>(length) > maxLength_) maxLength_ = static_cast<int>(length);
+                groups_[t] = static_cast<uint16_t>(groups_[t] | (1u << count_));
+                groupOf_[count_] = static_cast<uint8_t>(t);
+                for (size_t i = 0; i < length; ++i) {
+                    folded_[count_][i] = static_cast<char>(FoldAscii(static_cast<unsigned char>(entry->name[i])));
+                }
+                ++count_;
+            }
+        }
+        // Kind 0 stands for every byte that no keyword holds; each folded byte that one does gets a
+        // kind of its own, shared by its upper-case form.
+        int kinds = 1;
+        for (int e = 0; e < count_; ++e) {
+            for (int i = 0; i < lengths_[e]; ++i) {
+                unsigned char c = FoldAscii(static_cast<unsigned char>(entries_[e]->name[i]));
+                if (kindOf_[c] != 0) continue;
+                if (kinds == kMaxByteKinds) return false;
+                kindOf_[c] = static_cast<uint8_t>(kinds);
+                if (c >= 'a' && c <= 'z') kindOf_[c - 'a' + 'A'] = static_cast<uint8_t>(kinds);
+                ++kinds;
+            }
+        }
+        for (int i = 0; i <= maxLength_; ++i) {
+            uint16_t ended = 0;  // Entries whose keyword is no longer than i: any byte keeps them.
+            for (int e = 0; e < count_; ++e) {
+                if (lengths_[e] <= i) ended = static_cast<uint16_t>(ended | (1u << e));
+            }
+            longer_[i] = static_cast<uint16_t>(AllEntries() & ~ended);
+            if (i == maxLength_) break;
+            for (int k = 0; k < kinds; ++k) accept_[i][k] = ended;
+            for (int e = 0; e < count_; ++e) {
+                if (lengths_[e] <= i) continue;
+                unsigned char c = FoldAscii(static_cast<unsigned char>(entries_[e]->name[i]));
+                accept_[i][kindOf_[c]] = static_cast<uint16_t>(accept_[i][kindOf_[c]] | (1u << e));
+            }
+        }
+        // The whole-token shortcut: entries by length and last byte. An entry is left out when a
+        // keyword of an earlier table begins it, since that one would win ("or" over a binary
+        // "order"), and the empty keyword is never a whole token.
+        for (int e = 0; e < count_; ++e) {
+            bool shadowed = lengths_[e] == 0;
+            for (int f = 0; f < count_; ++f) {
+                if (groupOf_[f] < groupOf_[e] && lengths_[f] <= lengths_[e] &&
+                    memcmp(folded_[f], folded_[e], lengths_[f]) == 0) {
+                    shadowed = true;
+                }
+            }
+            if (shadowed) continue;
+            unsigned char last = static_cast<unsigned char>(folded_[e][lengths_[e] - 1]);
+            uint16_t &slot = wholeTokens_[lengths_[e]][kindOf_[last]];
+            slot = static_cast<uint16_t>(slot | (1u << e));
+        }
+        return true;
+    }
+
+    // The entry whose keyword is the whole token at[0..length-1], when the byte after the token
+    // is neither NUL nor a byte of any keyword: then no longer keyword can match, every match is
+    // a prefix of the token, and the rule of Select (the first, unless a later one extends it)
+    // ends at the whole token. *group receives its table. nullptr means: ask Candidates.
+    // Most tokens are exactly a keyword followed by a blank; this compares each byte once
+    // against one keyword instead of against all of them.
+    const TokenEntry *WholeToken(const char *at, size_t length, int *group) const {
+        if (length == 0 || length > static_cast<size_t>(maxLength_)) return nullptr;
+        unsigned char after = static_cast<unsigned char>(at[length]);
+        if (after == '\0' || kindOf_[after] != 0) return nullptr;
+        uint32_t entries = wholeTokens_[length][kindOf_[static_cast<unsigned char>(at[length - 1])]];
+        for (; entries != 0; entries &= entries - 1) {
+            int e = __builtin_ctz(entries);
+            if (EqualsFolded(at, folded_[e], length)) {
+                *group = groupOf_[e];
+                return entries_[e];
+            }
+        }
+        return nullptr;
+    }
+
+    // The entries whose keyword the text at 'at' begins, or which the text up to its NUL begins.
+    uint32_t Candidates(const char *at) const {
+        // Locals and a row pointer keep the loop at about eight instructions a byte.
+        uint32_t candidates = AllEntries();
+        const uint16_t *row = accept_[0];
+        const uint16_t *longer = longer_ + 1;
+        const uint8_t *kindOf = kindOf_;
+        for (const char *end = at + maxLength_; at != end; ++at, row += kMaxByteKinds, ++longer) {
+            unsigned char c = static_cast<unsigned char>(*at);
+            if (c == '\0') break;  // The text ended: every keyword it began still matches.
+            candidates &= row[kindOf[c]];
+            if ((candidates & *longer) == 0) break;  // Nothing left to compare.
+        }
+        return candidates;
+    }
+
+    // The entry of table 'group' that the lookup takes from 'candidates', or nullptr.
+    const TokenEntry *Select(uint32_t candidates, int group) const {
+        candidates &= groups_[group];
+        if (candidates == 0) return nullptr;
+        int best = __builtin_ctz(candidates);
+        candidates &= candidates - 1;
+        // Of several matches the first wins, unless a later one extends its keyword ("<=" over
+        // "<"); only the operator tables have such pairs.
+        while (candidates != 0) {
+            int next = __builtin_ctz(candidates);
+            candidates &= candidates - 1;
+            if (lengths_[next] > lengths_[best] &&
+                strncmp(entries_[next]->name, entries_[best]->name, lengths_[best]) == 0) {
+                best = next;
+            }
+        }
+        return entries_[best];
+    }
+
+private:
+    uint32_t AllEntries() const { return (1u << count_) - 1; }
+
+    int count_ = 0;
+    int maxLength_ = 0;
+    const TokenEntry *entries_[kMaxEntries] = {};
+    uint8_t lengths_[kMaxEntries] = {};
+    uint16_t groups_[3] = {};
+    uint8_t groupOf_[kMaxEntries] = {};
+    char folded_[kMaxEntries][kMaxKeywordLength] = {};
+    uint16_t wholeTokens_[kMaxKeywordLength + 1][kMaxByteKinds] = {};
+    uint8_t kindOf_[256] = {};
+    uint16_t accept_[kMaxKeywordLength][kMaxByteKinds] = {};
+    uint16_t longer_[kMaxKeywordLength + 1] = {};
+};
+
+// The same rule by walking the table, for a table that the index cannot hold.
+const TokenEntry *WalkTable(const TokenEntry *table, const char *at) {
+    const TokenEntry *best = nullptr;
+    size_t bestLength = 0;
+    for (; table->id != 0; ++table) {
+        size_t i = 0;
+        for (; table->name[i] != '\0' && at[i] != '\0'; ++i) {
+            if (FoldAscii(static_cast<unsigned char>(at[i])) !=
+                FoldAscii(static_cast<unsigned char>(table->name[i]))) {
+                break;
+            }
+        }
+        if (table->name[i] != '\0' && at[i] != '\0') continue;
+        size_t length = strlen(table->name);
+        if (best == nullptr ||
+            (length > bestLength && strncmp(table->name, best->name, bestLength) == 0)) {
+            best = table;
+            bestLength = length;
+        }
+    }
+    return best;
+}
+
+struct Vocabularies {
+    const TokenEntry *tables[4] = {g_PropertyName, g_LogOpName, g_BinOpName, g_ExistOpName};
+    KeywordIndex indexes[4];  // One per table.
+    KeywordIndex operators;   // Logical, binary and exists together, in this order.
+    bool built[4];
+    bool operatorsBuilt;
+    Vocabularies() {
+        for (int v = 0; v < 4; ++v) built[v] = indexes[v].Build(&tables[v], 1);
+        operatorsBuilt = operators.Build(&tables[1], 3);
+    }
+};
+
+// Built when the library loads, before any call can reach it (the tables it reads are constant
+// data, initialised before any constructor runs), so a lookup pays no first-use check.
+const Vocabularies kVocabularies;
+
+inline const Vocabularies &GetVocabularies() { return kVocabularies; }
+
+}  // namespace
+
+const TokenEntry *MatchKeyword(Vocabulary vocabulary, const char *at, size_t tokenLength) {
+    const Vocabularies &vocabularies = GetVocabularies();
+    int v = static_cast<int>(vocabulary);
+    if (!vocabularies.built[v]) return WalkTable(vocabularies.tables[v], at);
+    const KeywordIndex &index = vocabularies.indexes[v];
+    int group = 0;
+    if (const TokenEntry *entry = index.WholeToken(at, tokenLength, &group)) return entry;
+    return index.Select(index.Candidates(at), 0);
+}
+
+const TokenEntry *MatchOperator(const char *at, size_t tokenLength, Vocabulary *which) {
+    const Vocabularies &vocabularies = GetVocabularies();
+    const Vocabulary kOrder[] = {Vocabulary::kLogical, Vocabulary::kBinary, Vocabulary::kExists};
+    if (vocabularies.operatorsBuilt) {
+        int group = 0;
+        if (const TokenEntry *entry = vocabularies.operators.WholeToken(at, tokenLength, &group)) {
+            *which = kOrder[group];
+            return entry;
+        }
+        uint32_t candidates = vocabularies.operators.Candidates(at);
+        for (int g = 0; g < 3; ++g) {
+            if (const TokenEntry *entry = vocabularies.operators.Select(candidates, g)) {
+                *which = kOrder[g];
+                return entry;
+            }
+        }
+        return nullptr;
+    }
+    for (Vocabulary vocabulary : kOrder) {
+        if (const TokenEntry *entry = MatchKeyword(vocabulary, at, tokenLength)) {
+            *which = vocabulary;
+            return entry;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace msc
