@@ -77,11 +77,11 @@ Outcome RunHostSequence(const std::string &text, int takenOut, bool dump) {
             outcome.sqlOfCopy = Sql(copy);
             freeParseTree(copy);
             if (dump) outcome.dump = CaptureStdout([&] { TravelTree(tree, 0); });
-            outcome.tree = "kept for printing";
         });
     });
     EXPECT_TRUE(started);
     TreePtr owned(tree);
+    if (outcome.result != 0) outcome.tree = tree == nullptr ? "null" : "a tree after a failure";
     if (outcome.result == 0) {
         outcome.tree = TreeToString(tree);
         RunOnSmallStack(kStackBytes, [&] {
@@ -279,7 +279,10 @@ TEST(HostileInput, WholeSequenceOnSmallStack) {
         const Outcome &want = c.expected;
         ASSERT_EQ(got.result, want.result);
         EXPECT_EQ(got.messages, want.messages);
-        if (want.result != 0) continue;
+        if (want.result != 0) {
+            EXPECT_EQ(got.tree, "null");
+            continue;
+        }
         EXPECT_TRUE(got.tree == want.tree) << got.tree.substr(0, 200);
         EXPECT_EQ(got.upnpClass, want.upnpClass);
         EXPECT_TRUE(got.properties == want.properties) << got.properties.size();
