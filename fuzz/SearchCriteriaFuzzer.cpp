@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -68,19 +69,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     constexpr size_t kConfig = 7;
     if (size < kConfig || size > kConfig + 4096) return 0;  // Longer texts only repeat shorter ones.
     const uint8_t *config = data;
-    std::string text(reinterpret_cast<const char *>(data + kConfig), size - kConfig);
-    const int length = static_cast<int>(text.size());
+    // An exact copy with its NUL, so that the sanitizer sees any read past the terminator.
+    const size_t length = size - kConfig;
+    std::unique_ptr<char[]> text(new char[length + 1]);
+    memcpy(text.get(), data + kConfig, length);
+    text[length] = '\0';
     const int first = config[0] & 0x0F;
-    const int last = length - 1 - (config[0] >> 4);
-    if (first > length || last < -1) return 0;
+    const int last = static_cast<int>(length) - 1 - (config[0] >> 4);
+    if (first > static_cast<int>(length) || last < -1) return 0;
     const char *prefix = kPrefixes[config[1] & 3];
     const char *container = kContainers[(config[1] >> 2) & 7];
     const int takenOut = config[2] & 0x0F;
-    const unsigned supportedMask = config[3] | (config[4] << 8u);
+    const unsigned supportedMask = static_cast<unsigned>(config[3] | (config[4] << 8));
     const int shortSize = config[5] | (config[6] << 8);
 
     ParseTreeNode *tree = reinterpret_cast<ParseTreeNode *>(&text);  // Must be overwritten.
-    int result = Parse_searchExp(&tree, text.c_str(), first, last);
+    int result = Parse_searchExp(&tree, text.get(), first, last);
     MSC_FUZZ_CHECK(result == 0 || result == 1, std::to_string(result));
     if (result != 0) {
         MSC_FUZZ_CHECK(tree == nullptr, "a failed parse left a tree");
