@@ -1,6 +1,7 @@
 // Runs the host's whole sequence on untrusted criteria: parse a byte range, then, on success,
 // class, property list, copy, both always-true rewrites, the container rewrite, SQL conversion
-// into a full and a short buffer, dump, free. Checks what each step promises on the way.
+// into a full and a short buffer, dump, free, all on a small stack. Checks what each step
+// promises on the way.
 //
 // Input: 7 configuration bytes, then the criteria text.
 //   [0] low nibble: bytes left out at the start of the range; high nibble: at its end
@@ -8,6 +9,8 @@
 //   [2] property that SetAlwayTrueForProperty takes out (0-15; 0, 13-15 name none)
 //   [3-4] bit i-1 set: property i is in the host's supported table
 //   [5-6] size of the short SQL buffer
+#include <pthread.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -65,9 +68,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+namespace {
+
+void RunHostSequence(const uint8_t *data, size_t size) {
     constexpr size_t kConfig = 7;
-    if (size < kConfig || size > kConfig + 4096) return 0;  // Longer texts only repeat shorter ones.
     const uint8_t *config = data;
     // An exact copy with its NUL, so that the sanitizer sees any read past the terminator.
     const size_t length = size - kConfig;
@@ -76,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     text[length] = '\0';
     const int first = config[0] & 0x0F;
     const int last = static_cast<int>(length) - 1 - (config[0] >> 4);
-    if (first > static_cast<int>(length) || last < -1) return 0;
+    if (first > static_cast<int>(length) || last < -1) return;
     const char *prefix = kPrefixes[config[1] & 3];
     const char *container = kContainers[(config[1] >> 2) & 7];
     const int takenOut = config[2] & 0x0F;
@@ -88,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     MSC_FUZZ_CHECK(result == 0 || result == 1, std::to_string(result));
     if (result != 0) {
         MSC_FUZZ_CHECK(tree == nullptr, "a failed parse left a tree");
-        return 0;
+        return;
     }
     MSC_FUZZ_CHECK(AllValuesHaveText(tree), "value leaf without text");
 
@@ -143,5 +147,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     freeParseTree(rewrittenCopy);
     freeParseTree(copy);
     freeParseTree(tree);
+}
+
+struct Input {
+    const uint8_t *data;
+    size_t size;
+};
+
+void *RunOnThread(void *input) {
+    RunHostSequence(static_cast<Input *>(input)->data, static_cast<Input *>(input)->size);
+    return nullptr;
+}
+
+}  // namespace
+
+// The sequence runs on a thread with a 256 KiB stack, as small as a server's worker thread may
+// have, so that a shape that recursed too deeply would show as a stack overflow.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < 7 || size > 7 + 4096) return 0;  // Longer texts only repeat shorter ones.
+    Input input = {data, size};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 256 * 1024);
+    pthread_t thread;
+    if (pthread_create(&thread, &attr, RunOnThread, &input) != 0) abort();
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
     return 0;
 }
