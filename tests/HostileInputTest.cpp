@@ -48,6 +48,7 @@ std::string Sql(const ParseTreeNode *tree) {
 
 struct Outcome {
     int result = -1;
+    int why = SEARCH_PARSE_OK;  // The code Parse_searchExpEx gives.
     std::string messages;
     std::string tree;
     std::string upnpClass;
@@ -64,7 +65,13 @@ Outcome RunHostSequence(const std::string &text, int takenOut, bool dump) {
     bool started = false;
     outcome.messages = CaptureStderr([&] {
         started = RunOnSmallStack(kStackBytes, [&] {
-            outcome.result = Parse_searchExp(&tree, text.c_str(), 0, static_cast<int>(text.size()) - 1);
+            const int last = static_cast<int>(text.size()) - 1;
+            outcome.result = Parse_searchExp(&tree, text.c_str(), 0, last);
+            ParseTreeNode *quiet = nullptr;
+            SearchParseError error = {-1, -1};
+            Parse_searchExpEx(&quiet, text.c_str(), 0, last, 0, &error);
+            outcome.why = error.code;
+            freeParseTree(quiet);
             if (outcome.result != 0) return;
             const char *cls = GetUPnPClass(tree);
             outcome.upnpClass = cls != nullptr ? cls : "(none)";
@@ -100,10 +107,11 @@ struct HostileCase {
     bool dump;
 };
 
-HostileCase Failing(const char *name, std::string text, const char *messages) {
+HostileCase Failing(const char *name, std::string text, const char *messages, int why) {
     HostileCase c{name, std::move(text), 0, {}, false};
     c.expected.result = 1;
     c.expected.messages = messages;
+    c.expected.why = why;
     return c;
 }
 
@@ -217,20 +225,23 @@ std::vector<HostileCase> HostileCases() {
     cases.push_back(Failing("one group too deep",
                             std::string(MSC_MAX_NESTING + 1, '(') + "dc:title" +
                                 std::string(MSC_MAX_NESTING + 1, ')'),
-                            ""));
+                            "", SEARCH_PARSE_TOO_DEEP));
     cases.push_back(Failing("2 MiB of parentheses",
                             std::string(kTextBytes / 2, '(') + "dc:title" + std::string(kTextBytes / 2, ')'),
-                            ""));
-    cases.push_back(Failing("2 MiB of opening parentheses", std::string(kTextBytes, '('), ""));
+                            "", SEARCH_PARSE_TOO_DEEP));
+    cases.push_back(Failing("2 MiB of opening parentheses", std::string(kTextBytes, '('), "",
+                            SEARCH_PARSE_UNBALANCED_PARENTHESES));
     cases.push_back(Chain("longest comparison chain", MSC_MAX_NESTING));
     cases.push_back(Failing("one comparison too many",
-                            "dc:title" + Repeat(" = \"a\"", MSC_MAX_NESTING + 1), ""));
-    cases.push_back(Failing("2 MiB comparison chain", "dc:title" + Repeat(" = \"a\"", kTextBytes / 6), ""));
+                            "dc:title" + Repeat(" = \"a\"", MSC_MAX_NESTING + 1), "",
+                            SEARCH_PARSE_TOO_DEEP));
+    cases.push_back(Failing("2 MiB comparison chain", "dc:title" + Repeat(" = \"a\"", kTextBytes / 6), "",
+                            SEARCH_PARSE_TOO_DEEP));
     cases.push_back(Failing("groups and a chain together too deep",
                             std::string(MSC_MAX_NESTING / 2, '(') + "dc:title" +
                                 Repeat(" = \"a\"", MSC_MAX_NESTING / 2 + 1) +
                                 std::string(MSC_MAX_NESTING / 2, ')'),
-                            ""));
+                            "", SEARCH_PARSE_TOO_DEEP));
 
     std::string longValue(kTextBytes, 'v');
     cases.push_back(Comparison("2 MiB value", "contains", "\"" + longValue + "\"", longValue,
@@ -261,14 +272,16 @@ std::vector<HostileCase> HostileCases() {
     while (allBytes.size() < kTextBytes) {
         for (int b = 0; b < 256; ++b) allBytes += static_cast<char>(b);
     }
-    cases.push_back(Failing("every byte value, 2 MiB", allBytes, "can't find key!!\n"));
-    //                       0x00 is a blank, 0x01 an empty property token ^
-    cases.push_back(Failing("2 MiB of backslashes", std::string(kTextBytes, '\\'), "can't find key!!\n"));
+    // 0x00 is a blank, and 0x01 makes an empty property token.
+    cases.push_back(Failing("every byte value, 2 MiB", allBytes, "can't find key!!\n",
+                            SEARCH_PARSE_NO_PROPERTY));
+    cases.push_back(Failing("2 MiB of backslashes", std::string(kTextBytes, '\\'), "can't find key!!\n",
+                            SEARCH_PARSE_NO_PROPERTY));
     cases.push_back(Failing("unterminated quote as the property", "\"" + std::string(kTextBytes, 'q'),
-                            "can't find key!!\n"));
+                            "can't find key!!\n", SEARCH_PARSE_NO_PROPERTY));
     cases.push_back(Failing("2 MiB list ending in an empty token",
                             Repeat(R"(dc:title = "a" and )", kTextBytes / 19) + "dc:title = \x01",
-                            ""));
+                            "", SEARCH_PARSE_MISSING_VALUE));
     return cases;
 }
 
@@ -279,6 +292,7 @@ TEST(HostileInput, WholeSequenceOnSmallStack) {
         const Outcome &want = c.expected;
         ASSERT_EQ(got.result, want.result);
         EXPECT_EQ(got.messages, want.messages);
+        EXPECT_EQ(got.why, want.why);
         if (want.result != 0) {
             EXPECT_EQ(got.tree, "null");
             continue;
