@@ -1,9 +1,11 @@
 // Feeds every walker trees that the parser never makes but a host or a rewrite can: value leaves
 // as left operands, property leaves on the right, missing operands, empty groups, nodes of an
 // unknown kind, operator ids outside the tables. Nothing may crash, leak or write past a buffer,
-// and a copy must convert exactly like its original.
+// and a copy must convert exactly like its original. MyStrCatf is called on its own as well.
 //
-// Input: a program for a small stack machine, one byte per instruction (the low 3 bits choose
+// Input: 5 configuration bytes ([0] table prefix, [1] short buffer size, [2] dump depth and
+// MyStrCatf's starting length, [3] property taken out and MyStrCatf's text, [4] a supported
+// property), then a program for a small stack machine, one byte per instruction (the low 3 bits choose
 // the instruction, the rest its argument):
 //   0 push a property leaf (id = argument - 2)   1 push a value leaf of the next argument bytes
 //   2 push null                                  3 pop right and left, push an operator
@@ -99,6 +101,24 @@ void WalkEverything(ParseTreeNode *tree, const std::vector<uint8_t> &config) {
     freeParseTree(copy);
 }
 
+// The bounded append on its own, also outside its contract (a length before or past the end):
+// it may write only between *len and the end of the buffer, and must count the whole text.
+void AppendWithinBounds(const std::vector<uint8_t> &config, const char *text) {
+    constexpr size_t kRoom = 256 + 32;
+    char buffer[kRoom];
+    memset(buffer, 0x5A, sizeof buffer);
+    const int size = config[1];
+    const int start = static_cast<int8_t>(config[2]);
+    int len = start;
+    int written = MyStrCatf(buffer, &len, size, " '%s' ", text);
+    MSC_FUZZ_CHECK(written == static_cast<int>(strlen(text)) + 4, std::to_string(written));
+    if (start >= 0 && start <= size) MSC_FUZZ_CHECK(len == start + written, std::to_string(len));
+    for (int i = 0; i < static_cast<int>(kRoom); ++i) {
+        bool writable = start >= 0 && i >= start && i < size;
+        if (!writable) MSC_FUZZ_CHECK(buffer[i] == 0x5A, "MyStrCatf wrote outside its room");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -163,6 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 break;
         }
     }
+    AppendWithinBounds(config, kTexts[config[3] & 7]);
     if (stack.empty()) stack.push_back(nullptr);
     for (ParseTreeNode *tree : stack) {
         WalkEverything(tree, config);
