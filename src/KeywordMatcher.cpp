@@ -36,24 +36,40 @@ inline uint64_t FoldEight(uint64_t bytes) {
 }
 
 // True when text[0..n-1], folded, equals the folded keyword[0..n-1]. Reads nothing outside
-// either range: eight-byte loads overlap instead of running past the end.
-inline bool EqualsFolded(const char *text, const char *keyword, size_t n) {
+// either range: loads of eight, four or two bytes that overlap in the middle (or one byte) cover
+// the n bytes, so that a keyword of any length costs a few instructions.
+inline uint64_t Load8(const char *p) {
+    uint64_t word;
+    memcpy(&word, p, 8);
+    return word;
+}
+
+__attribute__((always_inline)) inline bool EqualsFolded(const char *text, const char *keyword, size_t n) {
     if (n >= 8) {
-        for (size_t i = 0;; i += 8) {
-            if (i + 8 > n) i = n - 8;  // The last block overlaps the one before.
-            uint64_t a, b;
-            memcpy(&a, text + i, 8);
-            memcpy(&b, keyword + i, 8);
-            if (FoldEight(a) != b) return false;
-            if (i + 8 == n) return true;
-        }
+        // Up to 24 bytes, the longest keyword the index holds: the first eight, the last eight
+        // and, beyond 16, the eight after the first.
+        uint64_t differ = (FoldEight(Load8(text)) ^ Load8(keyword)) |
+                          (FoldEight(Load8(text + n - 8)) ^ Load8(keyword + n - 8));
+        if (n > 16) differ |= FoldEight(Load8(text + 8)) ^ Load8(keyword + 8);
+        return differ == 0;
     }
-    for (size_t i = 0; i < n; ++i) {
-        if (FoldAscii(static_cast<unsigned char>(text[i])) != static_cast<unsigned char>(keyword[i])) {
-            return false;
-        }
+    if (n >= 4) {
+        uint32_t a0, a1, b0, b1;
+        memcpy(&a0, text, 4);
+        memcpy(&a1, text + n - 4, 4);
+        memcpy(&b0, keyword, 4);
+        memcpy(&b1, keyword + n - 4, 4);
+        return FoldEight(a0 | uint64_t{a1} << 32) == (b0 | uint64_t{b1} << 32);
     }
-    return true;
+    if (n >= 2) {
+        uint16_t a0, a1, b0, b1;
+        memcpy(&a0, text, 2);
+        memcpy(&a1, text + n - 2, 2);
+        memcpy(&b0, keyword, 2);
+        memcpy(&b1, keyword + n - 2, 2);
+        return FoldEight(a0 | uint64_t{a1} << 16) == (b0 | uint64_t{b1} << 16);
+    }
+    return n == 0 || FoldAscii(static_cast<unsigned char>(text[0])) == static_cast<unsigned char>(keyword[0]);
 }
 
 class KeywordIndex {
@@ -130,8 +146,9 @@ public:
     // ends at the whole token. *group receives its table. nullptr means: ask Candidates.
     // Most tokens are exactly a keyword followed by a blank; this compares each byte once
     // against one keyword instead of against all of them.
-    const TokenEntry *WholeToken(const char *at, size_t length, int *group) const {
-        if (length == 0 || length > static_cast<size_t>(maxLength_)) return nullptr;
+    __attribute__((always_inline)) const TokenEntry *WholeToken(const char *at, size_t length,
+                                                                 int *group) const {
+        if (length - 1 >= static_cast<size_t>(maxLength_)) return nullptr;  // 0 wraps around.
         unsigned char after = static_cast<unsigned char>(at[length]);
         if (after == '\0' || kindOf_[after] != 0) return nullptr;
         uint32_t entries = wholeTokens_[length][kindOf_[static_cast<unsigned char>(at[length - 1])]];
@@ -239,41 +256,66 @@ inline const Vocabularies &GetVocabularies() { return kVocabularies; }
 
 }  // namespace
 
-const TokenEntry *MatchKeyword(Vocabulary vocabulary, const char *at, size_t tokenLength) {
+namespace {
+
+// The lookups of a token that is not exactly a keyword followed by a blank, kept out of line so
+// that the usual case pays for no registers that only these need.
+__attribute__((noinline)) const TokenEntry *MatchKeywordSlowly(Vocabulary vocabulary, const char *at) {
     const Vocabularies &vocabularies = GetVocabularies();
     int v = static_cast<int>(vocabulary);
     if (!vocabularies.built[v]) return WalkTable(vocabularies.tables[v], at);
     const KeywordIndex &index = vocabularies.indexes[v];
-    int group = 0;
-    if (const TokenEntry *entry = index.WholeToken(at, tokenLength, &group)) return entry;
     return index.Select(index.Candidates(at), 0);
 }
 
-const TokenEntry *MatchOperator(const char *at, size_t tokenLength, Vocabulary *which) {
+constexpr Vocabulary kOperatorOrder[] = {Vocabulary::kLogical, Vocabulary::kBinary, Vocabulary::kExists};
+
+__attribute__((noinline)) const TokenEntry *MatchOperatorSlowly(const char *at, size_t tokenLength,
+                                                                Vocabulary *which) {
     const Vocabularies &vocabularies = GetVocabularies();
-    const Vocabulary kOrder[] = {Vocabulary::kLogical, Vocabulary::kBinary, Vocabulary::kExists};
     if (vocabularies.operatorsBuilt) {
-        int group = 0;
-        if (const TokenEntry *entry = vocabularies.operators.WholeToken(at, tokenLength, &group)) {
-            *which = kOrder[group];
-            return entry;
-        }
         uint32_t candidates = vocabularies.operators.Candidates(at);
         for (int g = 0; g < 3; ++g) {
             if (const TokenEntry *entry = vocabularies.operators.Select(candidates, g)) {
-                *which = kOrder[g];
+                *which = kOperatorOrder[g];
                 return entry;
             }
         }
         return nullptr;
     }
-    for (Vocabulary vocabulary : kOrder) {
+    for (Vocabulary vocabulary : kOperatorOrder) {
         if (const TokenEntry *entry = MatchKeyword(vocabulary, at, tokenLength)) {
             *which = vocabulary;
             return entry;
         }
     }
     return nullptr;
+}
+
+}  // namespace
+
+const TokenEntry *MatchKeyword(Vocabulary vocabulary, const char *at, size_t tokenLength) {
+    const Vocabularies &vocabularies = GetVocabularies();
+    int v = static_cast<int>(vocabulary);
+    int group = 0;
+    if (vocabularies.built[v]) {
+        if (const TokenEntry *entry = vocabularies.indexes[v].WholeToken(at, tokenLength, &group)) {
+            return entry;
+        }
+    }
+    return MatchKeywordSlowly(vocabulary, at);
+}
+
+const TokenEntry *MatchOperator(const char *at, size_t tokenLength, Vocabulary *which) {
+    const Vocabularies &vocabularies = GetVocabularies();
+    int group = 0;
+    if (vocabularies.operatorsBuilt) {
+        if (const TokenEntry *entry = vocabularies.operators.WholeToken(at, tokenLength, &group)) {
+            *which = kOperatorOrder[group];
+            return entry;
+        }
+    }
+    return MatchOperatorSlowly(at, tokenLength, which);
 }
 
 }  // namespace msc
