@@ -148,17 +148,6 @@ const TokenEntry kNoColumns[] = {{0, nullptr}};
 
 enum ValueForm { kPlainValue, kPatternValue, kExistsValue };
 
-// Where the text goes: the next byte at 'at', the NUL at 'limit' at the latest. Held in locals
-// of the walk rather than in the writer, and the pieces' writers inlined into it, so that the
-// compiler keeps them in registers: a pointer in memory would have to be reloaded after every
-// byte stored through a char pointer.
-struct Cursor {
-    char *at;
-    char *limit;
-
-    size_t Room() const { return static_cast<size_t>(limit - at); }
-};
-
 // Writes the condition text into out[0..size-1] and counts the length of the whole text. The
 // first piece that does not fit is cut at the buffer's end and ends the written text: nothing
 // after it is appended, so a short buffer holds a prefix of the whole condition. Without a
@@ -169,6 +158,10 @@ struct Cursor {
 // later piece takes the slow path, which only counts. Pieces written together (a column with
 // its blanks, a value with its quotes) test the room once for all of them and fall back to
 // piece by piece when they do not all fit, so that a cut falls where it would fall anyway.
+//
+// Within a walk the cursor is a local that the pieces' writers, all inlined, move in a register:
+// a member would be reloaded after every byte stored through a char pointer. It goes back to the
+// member only around a recursive call, with stores and loads of the same width.
 class ConditionWriter {
 public:
     ConditionWriter(const TokenEntry *columns, const char *prefix, char *out, int outSize)
@@ -176,10 +169,8 @@ public:
           prefix_(prefix != nullptr ? prefix : ""),
           prefixLength_(*prefix_ != '\0' ? strlen(prefix_) : 0) {
         if (out != nullptr && outSize > 0) {
-            start_ = out;
-            cursor_ = {out, out + (outSize - 1)};
-        } else {
-            cursor_ = {scratch_, scratch_};
+            start_ = at_ = out;
+            limit_ = out + (outSize - 1);
         }
     }
 
@@ -189,8 +180,8 @@ public:
 
     // Ends the text with its NUL and returns the length of the whole text.
     size_t Finish() {
-        *cursor_.at = '\0';
-        return static_cast<size_t>(cursor_.at - start_) + lost_;
+        *at_ = '\0';
+        return static_cast<size_t>(at_ - start_) + lost_;
     }
 
     // Writes 'node'. Follows right operands in a loop and recurses into left operands and group
@@ -198,7 +189,7 @@ public:
     // the parser bounds, and not with the length of an and/or list. A comparison's property
     // leaf is written in place, without a call.
     void Write(const ParseTreeNode *node, ValueForm form) {
-        Cursor c = cursor_;
+        char *at = at_;
         while (node != nullptr) {
             switch (node->kind) {
                 case NODE_OPERATOR: {
@@ -207,38 +198,38 @@ public:
                     if (opId == OP_EXISTS && IsRefIdExistsFalse(node)) {
                         // "@refID exists false" selects the objects that are no references, whose
                         // ref id column is set: IS NOT NULL rather than the general IS NULL.
-                        WriteColumn(c, PROP_REFID);
-                        WriteOperator(c, opId);
-                        PutLiteral(c, " NOT NULL ");
+                        WriteColumn(at, PROP_REFID);
+                        WriteOperator(at, opId);
+                        PutLiteral(at, " NOT NULL ");
                         node = nullptr;
                         break;
                     }
                     if (left != nullptr && left->kind == NODE_PROPERTY) {
-                        WriteColumn(c, left->propertyId);
+                        WriteColumn(at, left->propertyId);
                     } else {
-                        cursor_ = c;
+                        at_ = at;
                         Write(left, kPlainValue);
-                        c = cursor_;
+                        at = at_;
                     }
-                    WriteOperator(c, opId);
+                    WriteOperator(at, opId);
                     form = FormOfRightOperand(opId);
                     node = node->right;
                     break;
                 }
                 case NODE_GROUP:
-                    PutLiteral(c, " ( ");
-                    cursor_ = c;
+                    PutLiteral(at, " ( ");
+                    at_ = at;
                     Write(node->inner, kPlainValue);
-                    c = cursor_;
-                    PutLiteral(c, " ) ");
+                    at = at_;
+                    PutLiteral(at, " ) ");
                     node = nullptr;
                     break;
                 case NODE_PROPERTY:
-                    WriteColumn(c, node->propertyId);
+                    WriteColumn(at, node->propertyId);
                     node = nullptr;
                     break;
                 case NODE_VALUE:
-                    WriteValue(c, node->text, form);
+                    WriteValue(at, node->text, form);
                     node = nullptr;
                     break;
                 default:
@@ -247,7 +238,7 @@ public:
                     break;
             }
         }
-        cursor_ = c;
+        at_ = at;
     }
 
 private:
@@ -265,44 +256,47 @@ private:
         return kPlainValue;
     }
 
-    __attribute__((always_inline)) void Put(Cursor &c, const char *text, size_t length) {
-        if (length <= c.Room()) {
-            CopyPiece(c.at, text, length);
-            c.at += length;
+    size_t Room(const char *at) const { return static_cast<size_t>(limit_ - at); }
+
+    __attribute__((always_inline)) void Put(char *&at, const char *text, size_t length) {
+        if (length <= Room(at)) {
+            CopyPiece(at, text, length);
+            at += length;
         } else {
-            c = Cut(c, text, length);
+            at = Cut(at, text, length);
         }
     }
 
     // A piece of known length: the copy compiles to a few moves.
     template <size_t N>
-    void PutLiteral(Cursor &c, const char (&text)[N]) {
-        Put(c, text, N - 1);
+    void PutLiteral(char *&at, const char (&text)[N]) {
+        Put(at, text, N - 1);
     }
 
     // The slow path of Put: copies what fits and counts the rest.
-    __attribute__((noinline)) Cursor Cut(Cursor c, const char *text, size_t length) {
-        size_t fits = c.Room();
+    __attribute__((noinline)) char *Cut(char *at, const char *text, size_t length) {
+        size_t fits = Room(at);
         if (fits > length) fits = length;
-        memcpy(c.at, text, fits);
+        memcpy(at, text, fits);
         lost_ += length - fits;
-        return {c.at + fits, c.at + fits};
+        limit_ = at + fits;
+        return limit_;
     }
 
     // Copies a value text of 'length' bytes, doubling each single quote inside it as standard
     // SQL does ("O'Brien" is written O''Brien), so that no value can end the literal early.
-    __attribute__((noinline)) Cursor PutQuoted(Cursor c, const char *text, size_t length) {
+    __attribute__((noinline)) char *PutQuoted(char *at, const char *text, size_t length) {
         const void *quote = memchr(text, '\'', length);
         while (quote != nullptr) {
             size_t before = static_cast<size_t>(static_cast<const char *>(quote) - text);
-            Put(c, text, before);
-            PutLiteral(c, "''");
+            Put(at, text, before);
+            PutLiteral(at, "''");
             text += before + 1;
             length -= before + 1;
             quote = memchr(text, '\'', length);
         }
-        Put(c, text, length);
-        return c;
+        Put(at, text, length);
+        return at;
     }
 
     struct Column {
@@ -337,29 +331,28 @@ private:
     }
 
     // " " prefix name " ".
-    __attribute__((always_inline)) void WriteColumn(Cursor &c, int propertyId) {
+    __attribute__((always_inline)) void WriteColumn(char *&at, int propertyId) {
         Column column = ColumnOf(propertyId);
         size_t prefixLength = prefixLength_;
         size_t length = column.length + prefixLength + 2;
-        if (length <= c.Room()) {
-            char *at = c.at;
+        if (length <= Room(at)) {
             at[0] = ' ';
             if (prefixLength != 0) CopyPiece(at + 1, prefix_, prefixLength);
             CopyPiece(at + 1 + prefixLength, column.name, column.length);
             at[length - 1] = ' ';
-            c.at += length;
+            at += length;
             return;
         }
-        PutLiteral(c, " ");
-        Put(c, prefix_, prefixLength);
-        Put(c, column.name, column.length);
-        PutLiteral(c, " ");
+        PutLiteral(at, " ");
+        Put(at, prefix_, prefixLength);
+        Put(at, column.name, column.length);
+        PutLiteral(at, " ");
     }
 
-    __attribute__((always_inline)) void WriteOperator(Cursor &c, int opId) {
+    __attribute__((always_inline)) void WriteOperator(char *&at, int opId) {
         OperatorPieces::Piece piece = kOperatorPieces.Get(opId);
         if (piece.text != nullptr) {
-            Put(c, piece.text, piece.length);
+            Put(at, piece.text, piece.length);
             return;
         }
         // Ids above OP_EXISTS: no table holds them; ids of 9 or less write nothing.
@@ -367,42 +360,41 @@ private:
         if (table == nullptr) return;
         const char *name = LookupName(table, opId);
         if (name == nullptr) name = kNullName;
-        PutLiteral(c, " ");
-        Put(c, name, strlen(name));
-        PutLiteral(c, " ");
+        PutLiteral(at, " ");
+        Put(at, name, strlen(name));
+        PutLiteral(at, " ");
     }
 
     // " 'text' " or " '%text%' ": a text of up to 32 bytes without a single quote, nearly every
     // value, is tested and copied with the same loads, the framing around it stored directly.
     template <size_t N>
-    __attribute__((always_inline)) void WriteLiteral(Cursor &c, const char *text, const char (&open)[N], const char (&close)[N]) {
+    __attribute__((always_inline)) void WriteLiteral(char *&at, const char *text, const char (&open)[N],
+                                                     const char (&close)[N]) {
         constexpr size_t kFraming = N - 1;
         size_t length = strlen(text);
-        if (length <= kQuoteFreeCopy && length + 2 * kFraming <= c.Room()) {
-            char *at = c.at;
-            if (CopyIfNoQuote(at + kFraming, text, length)) {
-                memcpy(at, open, kFraming);
-                memcpy(at + kFraming + length, close, kFraming);
-                c.at += length + 2 * kFraming;
-                return;
-            }
+        if (length <= kQuoteFreeCopy && length + 2 * kFraming <= Room(at) &&
+            CopyIfNoQuote(at + kFraming, text, length)) {
+            memcpy(at, open, kFraming);
+            memcpy(at + kFraming + length, close, kFraming);
+            at += length + 2 * kFraming;
+            return;
         }
-        PutLiteral(c, open);
-        c = PutQuoted(c, text, length);
-        PutLiteral(c, close);
+        PutLiteral(at, open);
+        at = PutQuoted(at, text, length);
+        PutLiteral(at, close);
     }
 
-    __attribute__((always_inline)) void WriteValue(Cursor &c, const char *text, ValueForm form) {
+    __attribute__((always_inline)) void WriteValue(char *&at, const char *text, ValueForm form) {
         if (form == kPatternValue) {
-            WriteLiteral(c, text, " '%", "%' ");
+            WriteLiteral(at, text, " '%", "%' ");
         } else if (form == kPlainValue) {
-            WriteLiteral(c, text, " '", "' ");
+            WriteLiteral(at, text, " '", "' ");
         } else if (EqualsIgnoringCase(text, "TRUE")) {
-            PutLiteral(c, " NOT NULL ");
+            PutLiteral(at, " NOT NULL ");
         } else if (EqualsIgnoringCase(text, "FALSE")) {
-            PutLiteral(c, " NULL ");
+            PutLiteral(at, " NULL ");
         } else {
-            WriteLiteral(c, text, " '", "' ");
+            WriteLiteral(at, text, " '", "' ");
         }
     }
 
@@ -411,10 +403,11 @@ private:
     const TokenEntry *columns_;
     const char *prefix_;
     size_t prefixLength_;
-    Cursor cursor_;              // Between walks: where the text stands.
-    char *start_ = scratch_;
-    size_t lost_ = 0;            // Bytes of the whole text that did not fit.
     char scratch_[1] = {};       // Stands in for a missing buffer, so that Put needs no null test.
+    char *start_ = scratch_;
+    char *at_ = scratch_;        // Where the next byte goes, between walks; a local within one.
+    char *limit_ = scratch_;     // Where the NUL goes when the buffer is full.
+    size_t lost_ = 0;            // Bytes of the whole text that did not fit.
     uint32_t cached_ = 0;        // Bit i set: cache_[i] holds the column of property id i.
     Column cache_[kCachedIds];   // Filled as ids are met; read only where cached_ says so.
 };
