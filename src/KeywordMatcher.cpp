@@ -21,57 +21,45 @@ constexpr int kMaxEntries = 16;         // Bits in a mask.
 constexpr int kMaxKeywordLength = 24;   // "upnp:originalTrackNumber".
 constexpr int kMaxByteKinds = 48;       // Distinct folded bytes of one table's keywords, plus one.
 
-// One index over the entries of up to three tables, each table a group of bits: the operator
-// position looks up the logical, binary and exists keywords in one pass over the text.
-// ASCII upper-case letters of eight bytes folded to lower case at once: a byte gets 0x20 when its
-// low seven bits lie in 'A'..'Z' and its high bit is clear, which is what FoldAscii does per byte.
-inline uint64_t FoldEight(uint64_t bytes) {
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
-    constexpr uint64_t kHigh = 0x8080808080808080ull;
-    uint64_t low = bytes & ~kHigh;
-    uint64_t atLeastA = low + (0x80 - 'A') * kOnes;     // High bit set where low >= 'A'.
-    uint64_t aboveZ = low + (0x80 - 'Z' - 1) * kOnes;   // High bit set where low > 'Z'.
-    uint64_t upper = atLeastA & ~aboveZ & ~bytes & kHigh;
-    return bytes | (upper >> 2);
-}
-
-// True when text[0..n-1], folded, equals the folded keyword[0..n-1]. Reads nothing outside
-// either range: loads of eight, four or two bytes that overlap in the middle (or one byte) cover
-// the n bytes, so that a keyword of any length costs a few instructions.
-inline uint64_t Load8(const char *p) {
-    uint64_t word;
-    memcpy(&word, p, 8);
+// True when text[0..n-1] equals the folded keyword[0..n-1] with ASCII letters folded, where
+// caseBits[i] is 0x20 at the keyword's letters and 0 elsewhere: a text byte t matches a keyword
+// letter k exactly when (t | 0x20) == k, that is t is k or its upper-case form, and any other
+// keyword byte only itself, so one OR and one comparison per word decide what FoldAscii would.
+// Reads nothing outside the ranges: loads of eight, four or two bytes that overlap in the middle
+// (or one byte) cover the n bytes.
+template <typename Word>
+inline Word LoadWord(const char *p) {
+    Word word;
+    memcpy(&word, p, sizeof word);
     return word;
 }
 
-__attribute__((always_inline)) inline bool EqualsFolded(const char *text, const char *keyword, size_t n) {
+template <typename Word>
+inline Word Differ(const char *text, const char *keyword, const char *caseBits, size_t at) {
+    return (LoadWord<Word>(text + at) | LoadWord<Word>(caseBits + at)) ^ LoadWord<Word>(keyword + at);
+}
+
+__attribute__((always_inline)) inline bool EqualsIgnoringLetterCase(const char *text, const char *keyword,
+                                                                    const char *caseBits, size_t n) {
     if (n >= 8) {
         // Up to 24 bytes, the longest keyword the index holds: the first eight, the last eight
         // and, beyond 16, the eight after the first.
-        uint64_t differ = (FoldEight(Load8(text)) ^ Load8(keyword)) |
-                          (FoldEight(Load8(text + n - 8)) ^ Load8(keyword + n - 8));
-        if (n > 16) differ |= FoldEight(Load8(text + 8)) ^ Load8(keyword + 8);
+        uint64_t differ = Differ<uint64_t>(text, keyword, caseBits, 0) |
+                          Differ<uint64_t>(text, keyword, caseBits, n - 8);
+        if (n > 16) differ |= Differ<uint64_t>(text, keyword, caseBits, 8);
         return differ == 0;
     }
     if (n >= 4) {
-        uint32_t a0, a1, b0, b1;
-        memcpy(&a0, text, 4);
-        memcpy(&a1, text + n - 4, 4);
-        memcpy(&b0, keyword, 4);
-        memcpy(&b1, keyword + n - 4, 4);
-        return FoldEight(a0 | uint64_t{a1} << 32) == (b0 | uint64_t{b1} << 32);
+        return (Differ<uint32_t>(text, keyword, caseBits, 0) | Differ<uint32_t>(text, keyword, caseBits, n - 4)) == 0;
     }
     if (n >= 2) {
-        uint16_t a0, a1, b0, b1;
-        memcpy(&a0, text, 2);
-        memcpy(&a1, text + n - 2, 2);
-        memcpy(&b0, keyword, 2);
-        memcpy(&b1, keyword + n - 2, 2);
-        return FoldEight(a0 | uint64_t{a1} << 16) == (b0 | uint64_t{b1} << 16);
+        return (Differ<uint16_t>(text, keyword, caseBits, 0) | Differ<uint16_t>(text, keyword, caseBits, n - 2)) == 0;
     }
-    return n == 0 || FoldAscii(static_cast<unsigned char>(text[0])) == static_cast<unsigned char>(keyword[0]);
+    return n == 0 || Differ<uint8_t>(text, keyword, caseBits, 0) == 0;
 }
 
+// One index over the entries of up to three tables, each table a group of bits: the operator
+// position looks up the logical, binary and exists keywords in one pass over the text.
 class KeywordIndex {
 public:
     // False when the tables do not fit the index (too many entries, too long a keyword, too
@@ -89,7 +77,9 @@ public:
                 groups_[t] = static_cast<uint16_t>(groups_[t] | (1u << count_));
                 groupOf_[count_] = static_cast<uint8_t>(t);
                 for (size_t i = 0; i < length; ++i) {
-                    folded_[count_][i] = static_cast<char>(FoldAscii(static_cast<unsigned char>(entry->name[i])));
+                    unsigned char folded = FoldAscii(static_cast<unsigned char>(entry->name[i]));
+                    folded_[count_][i] = static_cast<char>(folded);
+                    caseBits_[count_][i] = static_cast<char>(folded >= 'a' && folded <= 'z' ? 0x20 : 0);
                 }
                 ++count_;
             }
@@ -154,7 +144,7 @@ public:
         uint32_t entries = wholeTokens_[length][kindOf_[static_cast<unsigned char>(at[length - 1])]];
         for (; entries != 0; entries &= entries - 1) {
             int e = __builtin_ctz(entries);
-            if (EqualsFolded(at, folded_[e], length)) {
+            if (EqualsIgnoringLetterCase(at, folded_[e], caseBits_[e], length)) {
                 *group = groupOf_[e];
                 return entries_[e];
             }
@@ -207,6 +197,7 @@ private:
     uint16_t groups_[3] = {};
     uint8_t groupOf_[kMaxEntries] = {};
     char folded_[kMaxEntries][kMaxKeywordLength] = {};
+    char caseBits_[kMaxEntries][kMaxKeywordLength] = {};  // 0x20 at the letters of folded_.
     uint16_t wholeTokens_[kMaxKeywordLength + 1][kMaxByteKinds] = {};
     uint8_t kindOf_[256] = {};
     uint16_t accept_[kMaxKeywordLength][kMaxByteKinds] = {};
