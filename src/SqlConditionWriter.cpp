@@ -18,7 +18,7 @@ namespace {
 
 // Copies n bytes; pieces of up to 16 bytes, nearly all of them, with two possibly overlapping
 // loads and stores that read and write nothing outside the n bytes, instead of a call to memcpy.
-inline void CopyPiece(char *to, const char *from, size_t n) {
+__attribute__((always_inline)) inline void CopyPiece(char *to, const char *from, size_t n) {
     if (n >= 8) {
         if (n > 16) {
             memcpy(to, from, n);
@@ -60,7 +60,7 @@ constexpr size_t kQuoteFreeCopy = 32;  // Class names such as "object.item.audio
 #else
 constexpr size_t kQuoteFreeCopy = 16;
 #endif
-inline bool CopyIfNoQuote(char *to, const char *from, size_t n) {
+__attribute__((always_inline)) inline bool CopyIfNoQuote(char *to, const char *from, size_t n) {
 #if defined(__SSE2__)
     if (n > 16) {
         __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from));

@@ -31,6 +31,7 @@ ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
                 if (ParseTreeNode *found = FindConditionNode(left, propertyId)) return found;
             }
             node = node->right;
+            if (node != nullptr && node->kind >= NODE_PROPERTY) return nullptr;  // A leaf: done.
         } else {
             return nullptr;  // A leaf is found through its parent, never itself.
         }

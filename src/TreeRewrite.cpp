@@ -94,6 +94,7 @@ int RewriteWalk(ParseTreeNode *node, int polarity, const Matches &matches) {
                 if (right != nullptr && right->kind == NODE_PROPERTY) {
                     return matches(right->propertyId) ? RewriteRight(node, polarity) : 0;
                 }
+                if (right != nullptr && right->kind == NODE_VALUE) return 0;  // A comparison's value.
                 node = right;
                 polarity = childPolarity;
                 break;
