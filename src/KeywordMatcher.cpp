@@ -21,41 +21,45 @@ constexpr int kMaxEntries = 16;         // Bits in a mask.
 constexpr int kMaxKeywordLength = 24;   // "upnp:originalTrackNumber".
 constexpr int kMaxByteKinds = 48;       // Distinct folded bytes of one table's keywords, plus one.
 
+// True when text[0..n-1] equals the folded keyword[0..n-1] with ASCII letters folded, where
+// caseBits[i] is 0x20 at the keyword's letters and 0 elsewhere: a text byte t matches a keyword
+// letter k exactly when (t | 0x20) == k, that is t is k or its upper-case form, and any other
+// keyword byte only itself, so one OR and one comparison per word decide what FoldAscii would.
+// Reads nothing outside the ranges: loads of eight, four or two bytes that overlap in the middle
+// (or one byte) cover the n bytes.
+template <typename Word>
+inline Word LoadWord(const char *p) {
+    Word word;
+    memcpy(&word, p, sizeof word);
+    return word;
+}
+
+template <typename Word>
+inline Word Differ(const char *text, const char *keyword, const char *caseBits, size_t at) {
+    return (LoadWord<Word>(text + at) | LoadWord<Word>(caseBits + at)) ^ LoadWord<Word>(keyword + at);
+}
+
+__attribute__((always_inline)) inline bool EqualsIgnoringLetterCase(const char *text, const char *keyword,
+                                                                    const char *caseBits, size_t n) {
+    if (n >= 8) {
+        // Up to 24 bytes, the longest keyword the index holds: the first eight, the last eight
+        // and, beyond 16, the eight after the first.
+        uint64_t differ = Differ<uint64_t>(text, keyword, caseBits, 0) |
+                          Differ<uint64_t>(text, keyword, caseBits, n - 8);
+        if (n > 16) differ |= Differ<uint64_t>(text, keyword, caseBits, 8);
+        return differ == 0;
+    }
+    if (n >= 4) {
+        return (Differ<uint32_t>(text, keyword, caseBits, 0) | Differ<uint32_t>(text, keyword, caseBits, n - 4)) == 0;
+    }
+    if (n >= 2) {
+        return (Differ<uint16_t>(text, keyword, caseBits, 0) | Differ<uint16_t>(text, keyword, caseBits, n - 2)) == 0;
+    }
+    return n == 0 || Differ<uint8_t>(text, keyword, caseBits, 0) == 0;
+}
+
 // One index over the entries of up to three tables, each table a group of bits: the operator
 // position looks up the logical, binary and exists keywords in one pass over the text.
-// ASCII upper-case letters of eight bytes folded to lower case at once: a byte gets 0x20 when its
-// low seven bits lie in 'A'..'Z' and its high bit is clear, which is what FoldAscii does per byte.
-inline uint64_t FoldEight(uint64_t bytes) {
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
-    constexpr uint64_t kHigh = 0x8080808080808080ull;
-    uint64_t low = bytes & ~kHigh;
-    uint64_t atLeastA = low + (0x80 - 'A') * kOnes;     // High bit set where low >= 'A'.
-    uint64_t aboveZ = low + (0x80 - 'Z' - 1) * kOnes;   // High bit set where low > 'Z'.
-    uint64_t upper = atLeastA & ~aboveZ & ~bytes & kHigh;
-    return bytes | (upper >> 2);
-}
-
-// True when text[0..n-1], folded, equals the folded keyword[0..n-1]. Reads nothing outside
-// either range: eight-byte loads overlap instead of running past the end.
-inline bool EqualsFolded(const char *text, const char *keyword, size_t n) {
-    if (n >= 8) {
-        for (size_t i = 0;; i += 8) {
-            if (i + 8 > n) i = n - 8;  // The last block overlaps the one before.
-            uint64_t a, b;
-            memcpy(&a, text + i, 8);
-            memcpy(&b, keyword + i, 8);
-            if (FoldEight(a) != b) return false;
-            if (i + 8 == n) return true;
-        }
-    }
-    for (size_t i = 0; i < n; ++i) {
-        if (FoldAscii(static_cast<unsigned char>(text[i])) != static_cast<unsigned char>(keyword[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 class KeywordIndex {
 public:
     // False when the tables do not fit the index (too many entries, too long a keyword, too
@@ -73,7 +77,9 @@ public:
                 groups_[t] = static_cast<uint16_t>(groups_[t] | (1u << count_));
                 groupOf_[count_] = static_cast<uint8_t>(t);
                 for (size_t i = 0; i < length; ++i) {
-                    folded_[count_][i] = static_cast<char>(FoldAscii(static_cast<unsigned char>(entry->name[i])));
+                    unsigned char folded = FoldAscii(static_cast<unsigned char>(entry->name[i]));
+                    folded_[count_][i] = static_cast<char>(folded);
+                    caseBits_[count_][i] = static_cast<char>(folded >= 'a' && folded <= 'z' ? 0x20 : 0);
                 }
                 ++count_;
             }
@@ -130,14 +136,15 @@ public:
     // ends at the whole token. *group receives its table. nullptr means: ask Candidates.
     // Most tokens are exactly a keyword followed by a blank; this compares each byte once
     // against one keyword instead of against all of them.
-    const TokenEntry *WholeToken(const char *at, size_t length, int *group) const {
-        if (length == 0 || length > static_cast<size_t>(maxLength_)) return nullptr;
+    __attribute__((always_inline)) const TokenEntry *WholeToken(const char *at, size_t length,
+                                                                 int *group) const {
+        if (length - 1 >= static_cast<size_t>(maxLength_)) return nullptr;  // 0 wraps around.
         unsigned char after = static_cast<unsigned char>(at[length]);
         if (after == '\0' || kindOf_[after] != 0) return nullptr;
         uint32_t entries = wholeTokens_[length][kindOf_[static_cast<unsigned char>(at[length - 1])]];
         for (; entries != 0; entries &= entries - 1) {
             int e = __builtin_ctz(entries);
-            if (EqualsFolded(at, folded_[e], length)) {
+            if (EqualsIgnoringLetterCase(at, folded_[e], caseBits_[e], length)) {
                 *group = groupOf_[e];
                 return entries_[e];
             }
@@ -190,6 +197,7 @@ private:
     uint16_t groups_[3] = {};
     uint8_t groupOf_[kMaxEntries] = {};
     char folded_[kMaxEntries][kMaxKeywordLength] = {};
+    char caseBits_[kMaxEntries][kMaxKeywordLength] = {};  // 0x20 at the letters of folded_.
     uint16_t wholeTokens_[kMaxKeywordLength + 1][kMaxByteKinds] = {};
     uint8_t kindOf_[256] = {};
     uint16_t accept_[kMaxKeywordLength][kMaxByteKinds] = {};
@@ -239,41 +247,66 @@ inline const Vocabularies &GetVocabularies() { return kVocabularies; }
 
 }  // namespace
 
-const TokenEntry *MatchKeyword(Vocabulary vocabulary, const char *at, size_t tokenLength) {
+namespace {
+
+// The lookups of a token that is not exactly a keyword followed by a blank, kept out of line so
+// that the usual case pays for no registers that only these need.
+__attribute__((noinline)) const TokenEntry *MatchKeywordSlowly(Vocabulary vocabulary, const char *at) {
     const Vocabularies &vocabularies = GetVocabularies();
     int v = static_cast<int>(vocabulary);
     if (!vocabularies.built[v]) return WalkTable(vocabularies.tables[v], at);
     const KeywordIndex &index = vocabularies.indexes[v];
-    int group = 0;
-    if (const TokenEntry *entry = index.WholeToken(at, tokenLength, &group)) return entry;
     return index.Select(index.Candidates(at), 0);
 }
 
-const TokenEntry *MatchOperator(const char *at, size_t tokenLength, Vocabulary *which) {
+constexpr Vocabulary kOperatorOrder[] = {Vocabulary::kLogical, Vocabulary::kBinary, Vocabulary::kExists};
+
+__attribute__((noinline)) const TokenEntry *MatchOperatorSlowly(const char *at, size_t tokenLength,
+                                                                Vocabulary *which) {
     const Vocabularies &vocabularies = GetVocabularies();
-    const Vocabulary kOrder[] = {Vocabulary::kLogical, Vocabulary::kBinary, Vocabulary::kExists};
     if (vocabularies.operatorsBuilt) {
-        int group = 0;
-        if (const TokenEntry *entry = vocabularies.operators.WholeToken(at, tokenLength, &group)) {
-            *which = kOrder[group];
-            return entry;
-        }
         uint32_t candidates = vocabularies.operators.Candidates(at);
         for (int g = 0; g < 3; ++g) {
             if (const TokenEntry *entry = vocabularies.operators.Select(candidates, g)) {
-                *which = kOrder[g];
+                *which = kOperatorOrder[g];
                 return entry;
             }
         }
         return nullptr;
     }
-    for (Vocabulary vocabulary : kOrder) {
+    for (Vocabulary vocabulary : kOperatorOrder) {
         if (const TokenEntry *entry = MatchKeyword(vocabulary, at, tokenLength)) {
             *which = vocabulary;
             return entry;
         }
     }
     return nullptr;
+}
+
+}  // namespace
+
+const TokenEntry *MatchKeyword(Vocabulary vocabulary, const char *at, size_t tokenLength) {
+    const Vocabularies &vocabularies = GetVocabularies();
+    int v = static_cast<int>(vocabulary);
+    int group = 0;
+    if (vocabularies.built[v]) {
+        if (const TokenEntry *entry = vocabularies.indexes[v].WholeToken(at, tokenLength, &group)) {
+            return entry;
+        }
+    }
+    return MatchKeywordSlowly(vocabulary, at);
+}
+
+const TokenEntry *MatchOperator(const char *at, size_t tokenLength, Vocabulary *which) {
+    const Vocabularies &vocabularies = GetVocabularies();
+    int group = 0;
+    if (vocabularies.operatorsBuilt) {
+        if (const TokenEntry *entry = vocabularies.operators.WholeToken(at, tokenLength, &group)) {
+            *which = kOperatorOrder[group];
+            return entry;
+        }
+    }
+    return MatchOperatorSlowly(at, tokenLength, which);
 }
 
 }  // namespace msc

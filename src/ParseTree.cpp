@@ -180,6 +180,12 @@ void freeParseTree(ParseTreeNode *tree) {
         ParseTreeNode *next = nullptr;
         switch (node->kind) {
             case NODE_OPERATOR:
+                if (node->left != nullptr && node->left->kind == NODE_PROPERTY) {
+                    // A comparison: its property leaf goes at once, and no cell is needed.
+                    free(node->left);
+                    next = node->right;
+                    break;
+                }
                 if (node->right != nullptr) {
                     next = node->left;
                     node->left = node->right;

@@ -191,6 +191,24 @@ private:
         }
     }
 
+    // ScanToken for a value token, most of which are a quoted text without backslashes followed
+    // by a blank: then the token ends at the closing quote, found in one pass. Anything else,
+    // and a closing quote followed by a byte that continues the token, takes ScanToken.
+    Pos ScanValue(Pos pos, Pos last) const {
+        if (text_[pos] == '"') {
+            Pos close = SkipOrdinary(pos + 1, last, /*inQuote=*/true);
+            while (close <= last && !(kByteClass.classes[static_cast<unsigned char>(text_[close])] & kStopsInsideQuotes)) {
+                ++close;
+            }
+            if (close == last && text_[close] == '"') return close;
+            if (close < last && text_[close] == '"' &&
+                (kByteClass.classes[static_cast<unsigned char>(text_[close + 1])] & kTokenEnd)) {
+                return close;
+            }
+        }
+        return ScanToken(pos, last);
+    }
+
     // Moves over ordinary bytes sixteen at a time while more than sixteen bytes of the range
     // remain, so that it never reads past 'last' and stops on a byte of the range; the byte loop
     // of ScanToken does the rest. Values such as
@@ -290,7 +308,7 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
 
             pos = SkipBlanks(end + 1, last);
             if (pos > last) return Fail(SEARCH_PARSE_MISSING_VALUE, pos);
-            end = ScanToken(pos, last);
+            end = ScanValue(pos, last);
             if (end < pos) return Fail(SEARCH_PARSE_MISSING_VALUE, pos);
             if (nesting + ++chain > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, pos);
 

@@ -7,6 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "Internal.h"
 
 namespace msc {
@@ -14,7 +18,7 @@ namespace {
 
 // Copies n bytes; pieces of up to 16 bytes, nearly all of them, with two possibly overlapping
 // loads and stores that read and write nothing outside the n bytes, instead of a call to memcpy.
-inline void CopyPiece(char *to, const char *from, size_t n) {
+__attribute__((always_inline)) inline void CopyPiece(char *to, const char *from, size_t n) {
     if (n >= 8) {
         if (n > 16) {
             memcpy(to, from, n);
@@ -39,77 +43,59 @@ inline void CopyPiece(char *to, const char *from, size_t n) {
     }
 }
 
-// Appends pieces to out[0..size-1] and counts the length of the whole text. The first piece that
-// does not fit is cut at the buffer's end and ends the written text: nothing after it is
-// appended, so a short buffer holds a prefix of the whole condition. Without a buffer it only
-// counts. The terminating NUL is written once, by Finish.
-//
-// Put is the hot path of the writer: one comparison and a copy. A cut sets the room to what was
-// written, so that every later piece takes the slow path, which only counts.
-class SqlBuffer {
-public:
-    SqlBuffer(char *out, int size) {
-        if (out != nullptr && size > 0) {
-            out_ = out;
-            room_ = static_cast<size_t>(size) - 1;
-        }
+// True when one of the bytes of 'word' is a single quote: the byte-wise zero test of
+// word XOR '\'' repeated, which never reports a byte that is not one.
+template <typename Word>
+inline bool HasQuote(Word word) {
+    constexpr Word kOnes = static_cast<Word>(~Word{0}) / 0xFF;
+    constexpr Word kHighs = kOnes * 0x80;
+    Word x = word ^ (kOnes * '\'');
+    return ((x - kOnes) & ~x & kHighs) != 0;
+}
+
+// Copies n bytes (at most kQuoteFreeCopy) that hold no single quote, with the loads of CopyPiece,
+// which also serve the test; false, with nothing written, when a quote is among them.
+#if defined(__SSE2__)
+constexpr size_t kQuoteFreeCopy = 32;  // Class names such as "object.item.audioItem.musicTrack".
+#else
+constexpr size_t kQuoteFreeCopy = 16;
+#endif
+__attribute__((always_inline)) inline bool CopyIfNoQuote(char *to, const char *from, size_t n) {
+#if defined(__SSE2__)
+    if (n > 16) {
+        __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from));
+        __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + n - 16));
+        const __m128i quote = _mm_set1_epi8('\'');
+        __m128i quotes = _mm_or_si128(_mm_cmpeq_epi8(head, quote), _mm_cmpeq_epi8(tail, quote));
+        if (_mm_movemask_epi8(quotes) != 0) return false;
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to), head);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to + n - 16), tail);
+        return true;
     }
-
-    // out_ may point at scratch_ inside this object: no copies.
-    SqlBuffer(const SqlBuffer &) = delete;
-    SqlBuffer &operator=(const SqlBuffer &) = delete;
-
-    size_t total() const { return written_ + lost_; }
-
-    void Finish() { out_[written_] = '\0'; }
-
-    void Put(const char *text, size_t length) {
-        if (length <= room_ - written_) {
-            CopyPiece(out_ + written_, text, length);
-            written_ += length;
-        } else {
-            Cut(text, length);
-        }
+#endif
+    if (n >= 8) {
+        uint64_t head, tail;
+        memcpy(&head, from, 8);
+        memcpy(&tail, from + n - 8, 8);
+        if (HasQuote(head) || HasQuote(tail)) return false;
+        memcpy(to, &head, 8);
+        memcpy(to + n - 8, &tail, 8);
+    } else if (n >= 4) {
+        uint32_t head, tail;
+        memcpy(&head, from, 4);
+        memcpy(&tail, from + n - 4, 4);
+        if (HasQuote(head) || HasQuote(tail)) return false;
+        memcpy(to, &head, 4);
+        memcpy(to + n - 4, &tail, 4);
+    } else if (n > 0) {
+        char first = from[0], middle = from[n / 2], last = from[n - 1];
+        if (first == '\'' || middle == '\'' || last == '\'') return false;
+        to[0] = first;
+        to[n / 2] = middle;
+        to[n - 1] = last;
     }
-
-    // A piece of known length: the copy compiles to a few moves.
-    template <size_t N>
-    void PutLiteral(const char (&text)[N]) {
-        Put(text, N - 1);
-    }
-
-    // Copies a value text, doubling each single quote inside it as standard SQL does ("O'Brien"
-    // is written O''Brien), so that no value can end the literal early.
-    void PutQuoted(const char *text) {
-        size_t length = strlen(text);
-        const void *quote = memchr(text, '\'', length);
-        while (quote != nullptr) {
-            size_t before = static_cast<size_t>(static_cast<const char *>(quote) - text);
-            Put(text, before);
-            PutLiteral("''");
-            text += before + 1;
-            length -= before + 1;
-            quote = memchr(text, '\'', length);
-        }
-        Put(text, length);
-    }
-
-private:
-    void Cut(const char *text, size_t length) {
-        size_t fits = room_ - written_;
-        if (fits > length) fits = length;
-        memcpy(out_ + written_, text, fits);
-        written_ += fits;
-        lost_ += length - fits;
-        room_ = written_;
-    }
-
-    char scratch_[1] = {};  // Stands in for a missing buffer, so that Put needs no null test.
-    char *out_ = scratch_;
-    size_t room_ = 0;     // Bytes of text the buffer holds besides the NUL.
-    size_t written_ = 0;  // Bytes in the buffer.
-    size_t lost_ = 0;     // Bytes of the whole text that did not fit.
-};
+    return true;
+}
 
 // A name missing from its table prints as the C library prints a null text.
 const char kNullName[] = "(null)";
@@ -153,62 +139,106 @@ private:
     Piece pieces_[kLastId + 1];
 };
 
+// Composed when the library loads (the SQL tables are constant data, initialised before any
+// constructor runs), so that a call pays no first-use check.
+const OperatorPieces kOperatorPieces;
+
 // A missing column table names no column, like an empty one.
 const TokenEntry kNoColumns[] = {{0, nullptr}};
 
 enum ValueForm { kPlainValue, kPatternValue, kExistsValue };
 
+// Writes the condition text into out[0..size-1] and counts the length of the whole text. The
+// first piece that does not fit is cut at the buffer's end and ends the written text: nothing
+// after it is appended, so a short buffer holds a prefix of the whole condition. Without a
+// buffer it only counts. The terminating NUL is written once, at the end, and nothing is ever
+// written past it, so the caller's bytes after the text stay as they were.
+//
+// A piece costs one comparison and a copy. A cut moves the limit to the cursor, so that every
+// later piece takes the slow path, which only counts. Pieces written together (a column with
+// its blanks, a value with its quotes) test the room once for all of them and fall back to
+// piece by piece when they do not all fit, so that a cut falls where it would fall anyway.
+//
+// Within a walk the cursor is a local that the pieces' writers, all inlined, move in a register:
+// a member would be reloaded after every byte stored through a char pointer. It goes back to the
+// member only around a recursive call, with stores and loads of the same width.
 class ConditionWriter {
 public:
     ConditionWriter(const TokenEntry *columns, const char *prefix, char *out, int outSize)
         : columns_(columns != nullptr ? columns : kNoColumns),
           prefix_(prefix != nullptr ? prefix : ""),
-          prefixLength_(*prefix_ != '\0' ? strlen(prefix_) : 0),
-          buffer_(out, outSize),
-          operators_(Operators()) {}
+          prefixLength_(*prefix_ != '\0' ? strlen(prefix_) : 0) {
+        if (out != nullptr && outSize > 0) {
+            start_ = at_ = out;
+            limit_ = out + (outSize - 1);
+        }
+    }
+
+    // The pointers may point at scratch_ inside this object: no copies.
+    ConditionWriter(const ConditionWriter &) = delete;
+    ConditionWriter &operator=(const ConditionWriter &) = delete;
 
     // Ends the text with its NUL and returns the length of the whole text.
     size_t Finish() {
-        buffer_.Finish();
-        return buffer_.total();
+        *at_ = '\0';
+        return static_cast<size_t>(at_ - start_) + lost_;
     }
 
     // Writes 'node'. Follows right operands in a loop and recurses into left operands and group
     // contents only, so the stack grows with the nesting of groups and comparison chains, which
-    // the parser bounds, and not with the length of an and/or list.
+    // the parser bounds, and not with the length of an and/or list. A comparison's property
+    // leaf is written in place, without a call.
     void Write(const ParseTreeNode *node, ValueForm form) {
+        char *at = at_;
         while (node != nullptr) {
             switch (node->kind) {
-                case NODE_OPERATOR:
-                    if (IsRefIdExistsFalse(node)) {
+                case NODE_OPERATOR: {
+                    const ParseTreeNode *left = node->left;
+                    int opId = node->opId;
+                    if (opId == OP_EXISTS && IsRefIdExistsFalse(node)) {
                         // "@refID exists false" selects the objects that are no references, whose
                         // ref id column is set: IS NOT NULL rather than the general IS NULL.
-                        WriteColumn(PROP_REFID);
-                        WriteOperator(node->opId);
-                        buffer_.PutLiteral(" NOT NULL ");
-                        return;
+                        WriteColumn(at, PROP_REFID);
+                        WriteOperator(at, opId);
+                        PutLiteral(at, " NOT NULL ");
+                        node = nullptr;
+                        break;
                     }
-                    Write(node->left, kPlainValue);
-                    WriteOperator(node->opId);
-                    form = FormOfRightOperand(node->opId);
+                    if (left != nullptr && left->kind == NODE_PROPERTY) {
+                        WriteColumn(at, left->propertyId);
+                    } else {
+                        at_ = at;
+                        Write(left, kPlainValue);
+                        at = at_;
+                    }
+                    WriteOperator(at, opId);
+                    form = FormOfRightOperand(opId);
                     node = node->right;
                     break;
+                }
                 case NODE_GROUP:
-                    buffer_.PutLiteral(" ( ");
+                    PutLiteral(at, " ( ");
+                    at_ = at;
                     Write(node->inner, kPlainValue);
-                    buffer_.PutLiteral(" ) ");
-                    return;
+                    at = at_;
+                    PutLiteral(at, " ) ");
+                    node = nullptr;
+                    break;
                 case NODE_PROPERTY:
-                    WriteColumn(node->propertyId);
-                    return;
+                    WriteColumn(at, node->propertyId);
+                    node = nullptr;
+                    break;
                 case NODE_VALUE:
-                    WriteValue(node->text, form);
-                    return;
+                    WriteValue(at, node->text, form);
+                    node = nullptr;
+                    break;
                 default:
                     puts("Something Error");
-                    return;
+                    node = nullptr;
+                    break;
             }
         }
+        at_ = at;
     }
 
 private:
@@ -226,7 +256,64 @@ private:
         return kPlainValue;
     }
 
-    void WriteColumn(int propertyId) {
+    size_t Room(const char *at) const { return static_cast<size_t>(limit_ - at); }
+
+    __attribute__((always_inline)) void Put(char *&at, const char *text, size_t length) {
+        if (length <= Room(at)) {
+            CopyPiece(at, text, length);
+            at += length;
+        } else {
+            at = Cut(at, text, length);
+        }
+    }
+
+    // A piece of known length: the copy compiles to a few moves.
+    template <size_t N>
+    void PutLiteral(char *&at, const char (&text)[N]) {
+        Put(at, text, N - 1);
+    }
+
+    // The slow path of Put: copies what fits and counts the rest.
+    __attribute__((noinline)) char *Cut(char *at, const char *text, size_t length) {
+        size_t fits = Room(at);
+        if (fits > length) fits = length;
+        memcpy(at, text, fits);
+        lost_ += length - fits;
+        limit_ = at + fits;
+        return limit_;
+    }
+
+    // Copies a value text of 'length' bytes, doubling each single quote inside it as standard
+    // SQL does ("O'Brien" is written O''Brien), so that no value can end the literal early.
+    __attribute__((noinline)) char *PutQuoted(char *at, const char *text, size_t length) {
+        const void *quote = memchr(text, '\'', length);
+        while (quote != nullptr) {
+            size_t before = static_cast<size_t>(static_cast<const char *>(quote) - text);
+            Put(at, text, before);
+            PutLiteral(at, "''");
+            text += before + 1;
+            length -= before + 1;
+            quote = memchr(text, '\'', length);
+        }
+        Put(at, text, length);
+        return at;
+    }
+
+    struct Column {
+        const char *name;
+        size_t length;
+    };
+
+    // The column of a property: the name of the first entry of the table with its id, as a walk
+    // finds it. Ids 0 to 31, all that the parser makes, are looked up once per call and then
+    // taken from cache_, so that an or-list of many titles walks the table once.
+    __attribute__((always_inline)) Column ColumnOf(int propertyId) {
+        auto slot = static_cast<unsigned>(propertyId);
+        if (slot < kCachedIds && (cached_ >> slot & 1u) != 0) return cache_[slot];
+        return LookUpColumn(propertyId);
+    }
+
+    __attribute__((noinline)) Column LookUpColumn(int propertyId) {
         const char *name = kNullName;
         for (const TokenEntry *entry = columns_; entry->id != 0; ++entry) {
             if (entry->id == propertyId) {
@@ -234,21 +321,38 @@ private:
                 break;
             }
         }
-        buffer_.PutLiteral(" ");
-        buffer_.Put(prefix_, prefixLength_);
-        buffer_.Put(name, strlen(name));
-        buffer_.PutLiteral(" ");
+        Column column = {name, strlen(name)};
+        auto slot = static_cast<unsigned>(propertyId);
+        if (slot < kCachedIds) {
+            cache_[slot] = column;
+            cached_ |= 1u << slot;
+        }
+        return column;
     }
 
-    static const OperatorPieces &Operators() {
-        static const OperatorPieces pieces;  // Composed on first use; thread-safe.
-        return pieces;
+    // " " prefix name " ".
+    __attribute__((always_inline)) void WriteColumn(char *&at, int propertyId) {
+        Column column = ColumnOf(propertyId);
+        size_t prefixLength = prefixLength_;
+        size_t length = column.length + prefixLength + 2;
+        if (length <= Room(at)) {
+            at[0] = ' ';
+            if (prefixLength != 0) CopyPiece(at + 1, prefix_, prefixLength);
+            CopyPiece(at + 1 + prefixLength, column.name, column.length);
+            at[length - 1] = ' ';
+            at += length;
+            return;
+        }
+        PutLiteral(at, " ");
+        Put(at, prefix_, prefixLength);
+        Put(at, column.name, column.length);
+        PutLiteral(at, " ");
     }
 
-    void WriteOperator(int opId) {
-        OperatorPieces::Piece piece = operators_.Get(opId);
+    __attribute__((always_inline)) void WriteOperator(char *&at, int opId) {
+        OperatorPieces::Piece piece = kOperatorPieces.Get(opId);
         if (piece.text != nullptr) {
-            buffer_.Put(piece.text, piece.length);
+            Put(at, piece.text, piece.length);
             return;
         }
         // Ids above OP_EXISTS: no table holds them; ids of 9 or less write nothing.
@@ -256,33 +360,67 @@ private:
         if (table == nullptr) return;
         const char *name = LookupName(table, opId);
         if (name == nullptr) name = kNullName;
-        buffer_.PutLiteral(" ");
-        buffer_.Put(name, strlen(name));
-        buffer_.PutLiteral(" ");
+        PutLiteral(at, " ");
+        Put(at, name, strlen(name));
+        PutLiteral(at, " ");
     }
 
-    void WriteValue(const char *text, ValueForm form) {
-        if (form == kExistsValue && EqualsIgnoringCase(text, "TRUE")) {
-            buffer_.PutLiteral(" NOT NULL ");
-        } else if (form == kExistsValue && EqualsIgnoringCase(text, "FALSE")) {
-            buffer_.PutLiteral(" NULL ");
-        } else if (form == kPatternValue) {
-            buffer_.PutLiteral(" '%");
-            buffer_.PutQuoted(text);
-            buffer_.PutLiteral("%' ");
+    // " 'text' " or " '%text%' ": a text of up to 32 bytes without a single quote, nearly every
+    // value, is tested and copied with the same loads, the framing around it stored directly.
+    template <size_t N>
+    __attribute__((always_inline)) void WriteLiteral(char *&at, const char *text, const char (&open)[N],
+                                                     const char (&close)[N]) {
+        constexpr size_t kFraming = N - 1;
+        size_t length = strlen(text);
+        if (length <= kQuoteFreeCopy && length + 2 * kFraming <= Room(at) &&
+            CopyIfNoQuote(at + kFraming, text, length)) {
+            memcpy(at, open, kFraming);
+            memcpy(at + kFraming + length, close, kFraming);
+            at += length + 2 * kFraming;
+            return;
+        }
+        PutLiteral(at, open);
+        at = PutQuoted(at, text, length);
+        PutLiteral(at, close);
+    }
+
+    __attribute__((always_inline)) void WriteValue(char *&at, const char *text, ValueForm form) {
+        if (form == kPatternValue) {
+            WriteLiteral(at, text, " '%", "%' ");
+        } else if (form == kPlainValue) {
+            WriteLiteral(at, text, " '", "' ");
+        } else if (EqualsIgnoringCase(text, "TRUE")) {
+            PutLiteral(at, " NOT NULL ");
+        } else if (EqualsIgnoringCase(text, "FALSE")) {
+            PutLiteral(at, " NULL ");
         } else {
-            buffer_.PutLiteral(" '");
-            buffer_.PutQuoted(text);
-            buffer_.PutLiteral("' ");
+            WriteLiteral(at, text, " '", "' ");
         }
     }
+
+    static constexpr unsigned kCachedIds = 32;
 
     const TokenEntry *columns_;
     const char *prefix_;
     size_t prefixLength_;
-    SqlBuffer buffer_;  // Held here rather than behind a pointer: one load less per piece.
-    const OperatorPieces &operators_;
+    char scratch_[1] = {};       // Stands in for a missing buffer, so that Put needs no null test.
+    char *start_ = scratch_;
+    char *at_ = scratch_;        // Where the next byte goes, between walks; a local within one.
+    char *limit_ = scratch_;     // Where the NUL goes when the buffer is full.
+    size_t lost_ = 0;            // Bytes of the whole text that did not fit.
+    uint32_t cached_ = 0;        // Bit i set: cache_[i] holds the column of property id i.
+    Column cache_[kCachedIds];   // Filled as ids are met; read only where cached_ says so.
 };
+
+// The whole conversion; the exported functions call this rather than each other, so that no
+// call goes through the library's symbol table.
+int Convert(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
+            char *out, int outSize) {
+    ConditionWriter writer(columnTable, tablePrefix, out, outSize);
+    writer.Write(tree, kPlainValue);
+    size_t total = writer.Finish();
+    return total > INT_MAX ? INT_MAX : static_cast<int>(total);
+}
 
 }  // namespace
 }  // namespace msc
@@ -292,15 +430,12 @@ extern "C" {
 void ConvertSQLCondition(const ParseTreeNode *tree, const TokenEntry *columnTable,
                          const char *tablePrefix, char *out, int outSize) {
     if (out == nullptr || outSize <= 0) return;
-    ConvertSQLConditionEx(tree, columnTable, tablePrefix, out, outSize);
+    msc::Convert(tree, columnTable, tablePrefix, out, outSize);
 }
 
 int ConvertSQLConditionEx(const ParseTreeNode *tree, const TokenEntry *columnTable,
                           const char *tablePrefix, char *out, int outSize) {
-    msc::ConditionWriter writer(columnTable, tablePrefix, out, outSize);
-    writer.Write(tree, msc::kPlainValue);
-    size_t total = writer.Finish();
-    return total > INT_MAX ? INT_MAX : static_cast<int>(total);
+    return msc::Convert(tree, columnTable, tablePrefix, out, outSize);
 }
 
 int MyStrCatf(char *buf, int *len, int size, const char *format, ...) {

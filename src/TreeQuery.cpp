@@ -21,11 +21,17 @@ ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
             node = node->inner;
         } else if (node->kind == NODE_OPERATOR) {
             // An operator's own operands are looked at before anything below them.
-            if (IsPropertyLeaf(node->left, propertyId) || IsPropertyLeaf(node->right, propertyId)) {
+            const ParseTreeNode *left = node->left;
+            if (IsPropertyLeaf(left, propertyId) || IsPropertyLeaf(node->right, propertyId)) {
                 return const_cast<ParseTreeNode *>(node);
             }
-            if (ParseTreeNode *found = FindConditionNode(node->left, propertyId)) return found;
+            // Only operators and groups hold conditions: no call for a leaf, the usual left
+            // operand of a comparison.
+            if (left != nullptr && (left->kind == NODE_OPERATOR || left->kind == NODE_GROUP)) {
+                if (ParseTreeNode *found = FindConditionNode(left, propertyId)) return found;
+            }
             node = node->right;
+            if (node != nullptr && node->kind >= NODE_PROPERTY) return nullptr;  // A leaf: done.
         } else {
             return nullptr;  // A leaf is found through its parent, never itself.
         }
@@ -44,13 +50,20 @@ struct PropertyIds {
     int capacity = 0;
 
     bool Append(int id) {
-        if (count >= capacity) {
-            if (capacity > INT_MAX - 10) return Fail();
-            capacity += 10;
-            void *grown = realloc(array, sizeof(int) * static_cast<size_t>(capacity));
-            if (grown == nullptr) return Fail();
-            array = static_cast<int *>(grown);
-        }
+        if (count >= capacity) return Grow(id);
+        array[count++] = id;
+        return true;
+    }
+
+    // The first block comes from malloc, which is what realloc of a null pointer does, without
+    // realloc's own checks; every later one from realloc.
+    bool Grow(int id) {
+        if (capacity > INT_MAX - 10) return Fail();
+        capacity += 10;
+        size_t bytes = sizeof(int) * static_cast<size_t>(capacity);
+        void *grown = array == nullptr ? malloc(bytes) : realloc(array, bytes);
+        if (grown == nullptr) return Fail();
+        array = static_cast<int *>(grown);
         array[count++] = id;
         return true;
     }
@@ -70,10 +83,17 @@ bool CollectPropertyIds(const ParseTreeNode *node, PropertyIds *ids) {
             case NODE_GROUP:
                 node = node->inner;
                 break;
-            case NODE_OPERATOR:
-                if (!CollectPropertyIds(node->left, ids)) return false;
+            case NODE_OPERATOR: {
+                // A comparison's property leaf is taken in place, without a call.
+                const ParseTreeNode *left = node->left;
+                if (left != nullptr && left->kind == NODE_PROPERTY) {
+                    if (!ids->Append(left->propertyId)) return false;
+                } else if (left != nullptr && left->kind != NODE_VALUE) {
+                    if (!CollectPropertyIds(left, ids)) return false;
+                }
                 node = node->right;
                 break;
+            }
             case NODE_PROPERTY:
                 return ids->Append(node->propertyId);
             case NODE_VALUE:

@@ -80,13 +80,21 @@ int RewriteWalk(ParseTreeNode *node, int polarity, const Matches &matches) {
             }
             case NODE_OPERATOR: {
                 int childPolarity = node->opId == OP_OR ? 0 : node->opId == OP_AND ? 1 : polarity;
-                int left = RewriteWalk(node->left, childPolarity, matches);
+                // A comparison's property leaf is decided in place, without a call.
+                ParseTreeNode *leftNode = node->left;
+                int left = 0;
+                if (leftNode != nullptr && leftNode->kind == NODE_PROPERTY) {
+                    left = matches(leftNode->propertyId) ? 1 : 0;
+                } else if (leftNode != nullptr && leftNode->kind != NODE_VALUE) {
+                    left = RewriteWalk(leftNode, childPolarity, matches);
+                }
                 if (left < 0) return left;
                 if (left == 1) return RewriteLeft(node, polarity);
                 ParseTreeNode *right = node->right;
                 if (right != nullptr && right->kind == NODE_PROPERTY) {
                     return matches(right->propertyId) ? RewriteRight(node, polarity) : 0;
                 }
+                if (right != nullptr && right->kind == NODE_VALUE) return 0;  // A comparison's value.
                 node = right;
                 polarity = childPolarity;
                 break;

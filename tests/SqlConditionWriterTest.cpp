@@ -1,6 +1,7 @@
 // The SQL writer through ConvertSQLCondition and MyStrCatf: whole texts with their exact blanks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -133,6 +134,69 @@ TEST(SqlConditionWriter, ExactFit) {
     EXPECT_EQ(strlen(out), 44u);
     ConvertSQLCondition(tree.get(), kColumns, nullptr, out, 44);
     EXPECT_EQ(std::string(out), " title  LIKE  '%abc%'  AND  genre  =  'abc'");
+}
+
+// The writer copies values of up to 32 bytes with word and 16-byte loads that also look for
+// single quotes: every length around those block sizes, with a quote at every position (alone,
+// or with a second one), in both literal forms, against a byte-at-a-time statement of the rule,
+// into buffers that fit exactly, so that a write past the text would show.
+std::string DoubleQuotes(const std::string &value) {
+    std::string out;
+    for (char c : value) {
+        out += c;
+        if (c == '\'') out += '\'';
+    }
+    return out;
+}
+
+TEST(SqlConditionWriter, QuotesAtEveryPositionOfValuesUpTo40Bytes) {
+    int checked = 0;
+    for (size_t length = 0; length <= 40; ++length) {
+        for (size_t quote = 0; quote <= length + 1; ++quote) {
+            std::string value;
+            for (size_t i = 0; i < length; ++i) value += static_cast<char>('a' + i % 26);
+            // quote == length: no quote; quote == length + 1: quotes at both ends.
+            if (quote < length) value[quote] = '\'';
+            if (quote == length + 1 && length >= 2) value.front() = value.back() = '\'';
+            for (int opId : {OP_EQ, OP_CONTAINS}) {
+                TreePtr tree(Op(opId, Prop(PROP_DC_TITLE), Val(value.c_str())));
+                const char *open = opId == OP_EQ ? " '" : " '%";
+                const char *close = opId == OP_EQ ? "' " : "%' ";
+                std::string expected = std::string(" title  ") + (opId == OP_EQ ? "=" : "LIKE") + " " +
+                                       open + DoubleQuotes(value) + close;
+                std::vector<char> out(expected.size() + 1 + 8, '\x7f');
+                int size = static_cast<int>(expected.size() + 1);
+                EXPECT_EQ(ConvertSQLConditionEx(tree.get(), kColumns, nullptr, out.data(), size),
+                          static_cast<int>(expected.size()));
+                EXPECT_EQ(std::string(out.data()), expected) << value;
+                EXPECT_EQ(std::string(out.data() + size, 8), std::string(8, '\x7f')) << value;
+                // One byte short: the text is cut before the last blank.
+                std::fill(out.begin(), out.end(), '\x7f');
+                ConvertSQLCondition(tree.get(), kColumns, nullptr, out.data(), size - 1);
+                EXPECT_EQ(std::string(out.data()), expected.substr(0, expected.size() - 1)) << value;
+                EXPECT_EQ(out[static_cast<size_t>(size - 1)], '\x7f') << value;
+                ++checked;
+            }
+        }
+    }
+    EXPECT_EQ(checked, 2 * (41 * 42 / 2 + 41));
+}
+
+// The column of a property is looked up once per call and reused: the first entry with the id
+// wins each time, also for repeated properties, ids outside the cached range and a table that
+// names one id twice.
+TEST(SqlConditionWriter, ColumnOfRepeatedProperties) {
+    const TokenEntry twice[] = {{PROP_DC_TITLE, "t1"}, {40, "forty"}, {PROP_DC_TITLE, "t2"},
+                                {-3, "minus"}, {PROP_UPNP_GENRE, nullptr}, {0, nullptr}};
+    TreePtr tree(Op(OP_OR, Op(OP_EQ, Prop(PROP_DC_TITLE), Val("a")),
+                    Op(OP_OR, Op(OP_EQ, Prop(40), Val("b")),
+                       Op(OP_OR, Op(OP_EQ, Prop(-3), Val("c")),
+                          Op(OP_OR, Op(OP_EQ, Prop(PROP_UPNP_GENRE), Val("d")),
+                             Op(OP_OR, Op(OP_EQ, Prop(40), Val("e")),
+                                Op(OP_AND, Prop(PROP_DC_TITLE), Prop(PROP_UPNP_GENRE))))))));
+    EXPECT_EQ(ToSql(tree.get(), twice, "x."),
+              " x.t1  =  'a'  OR  x.forty  =  'b'  OR  x.minus  =  'c'  OR  x.(null)  =  'd'  OR "
+              " x.forty  =  'e'  OR  x.t1  AND  x.(null) ");
 }
 
 struct LengthCase {
