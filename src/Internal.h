@@ -69,6 +69,19 @@ struct ParseFailure {
     int offset;
 };
 
+// Room that an @id or @refID value text needs at least: its rewritten form is at most "-32768"
+// and its NUL.
+constexpr size_t kIdentifierRoom = 8;
+
+// Rewrites an identifier value in place into the decimal number of its last "$"-separated part,
+// read by the host's myatoll and shifted right by 16 bits with its sign ("A0$8454145" becomes
+// "129"). 'text' has room for at least kIdentifierRoom bytes.
+void RewriteIdentifier(char *text);
+
+// Ends a parse: hands the tree to *tree on success (or frees it when the caller gave no slot),
+// frees what a failed parse built; returns the parse result, 0 or 1.
+int HandOverTree(bool ok, ParseTreeNode *root, ParseTreeNode **tree);
+
 // The classic parse behind Parse_searchExp; 'quiet' leaves standard error alone, and *failure
 // (when not null) tells why a failed parse stopped.
 int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last, bool quiet,

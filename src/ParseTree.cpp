@@ -1,4 +1,6 @@
 // The parse tree: token tables, node allocation, freeing and copying.
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -107,6 +109,23 @@ bool StartsWithIgnoringCase(const char *text, const char *word) {
         }
     }
     return true;
+}
+
+void RewriteIdentifier(char *text) {
+    const char *dollar = strrchr(text, '$');
+    const char *number = dollar != nullptr ? dollar + 1 : text;
+    auto low32 = static_cast<int32_t>(static_cast<uint32_t>(myatoll(number)));
+    long long id = static_cast<int64_t>(low32) >> 16;
+    snprintf(text, kIdentifierRoom, "%lld", id);
+}
+
+int HandOverTree(bool ok, ParseTreeNode *root, ParseTreeNode **tree) {
+    if (!ok || tree == nullptr) {
+        freeParseTree(root);
+        root = nullptr;
+    }
+    if (tree != nullptr) *tree = root;
+    return ok ? 0 : 1;
 }
 
 namespace {

@@ -375,9 +375,7 @@ ParseTreeNode *Parser::MakeValueLeaf(Pos first, Pos end, bool identifier) {
     }
     if (!identifier) return NewValueLeaf(start, length);
 
-    // The rewritten text is at most "-32768" and its NUL: size the storage for both.
-    constexpr size_t kNumberRoom = 8;
-    auto *text = static_cast<char *>(malloc(length + 1 > kNumberRoom ? length + 1 : kNumberRoom));
+    auto *text = static_cast<char *>(malloc(length + 1 > kIdentifierRoom ? length + 1 : kIdentifierRoom));
     if (text == nullptr) return nullptr;
     memcpy(text, start, length);
     text[length] = '\0';
@@ -388,11 +386,7 @@ ParseTreeNode *Parser::MakeValueLeaf(Pos first, Pos end, bool identifier) {
     }
     leaf->text = text;
 
-    const char *dollar = strrchr(text, '$');
-    const char *number = dollar != nullptr ? dollar + 1 : text;
-    auto low32 = static_cast<int32_t>(static_cast<uint32_t>(myatoll(number)));
-    long long id = static_cast<int64_t>(low32) >> 16;
-    snprintf(text, kNumberRoom, "%lld", id);
+    RewriteIdentifier(text);
     if (!quiet_) fprintf(stderr, "id = %s\n", text);
     return leaf;
 }
@@ -405,13 +399,7 @@ int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last
     ParseTreeNode *root = nullptr;
     bool ok = parser.ParseExpression(first < 0 ? 0 : first, last, &root, 0);
     if (failure != nullptr) *failure = parser.failure();
-    if (!ok) {
-        freeParseTree(root);
-        root = nullptr;
-    }
-    if (tree != nullptr) *tree = root;
-    else freeParseTree(root);
-    return ok ? 0 : 1;
+    return HandOverTree(ok, root, tree);
 }
 
 }  // namespace msc

@@ -306,19 +306,6 @@ bool StandardParser::ParseOperator(Pos *pos, int *opId) {
     return true;
 }
 
-// Rewrites an identifier value in place: the decimal number of its last "$"-separated part,
-// shifted right by 16 bits, the same number that the classic parser writes. 'text' has room
-// for at least kIdentifierRoom bytes.
-constexpr size_t kIdentifierRoom = 8;  // "-32768" and its NUL fit.
-
-void RewriteIdentifier(char *text) {
-    const char *dollar = strrchr(text, '$');
-    const char *number = dollar != nullptr ? dollar + 1 : text;
-    auto low32 = static_cast<int32_t>(static_cast<uint32_t>(myatoll(number)));
-    long long id = static_cast<int64_t>(low32) >> 16;
-    snprintf(text, kIdentifierRoom, "%lld", id);
-}
-
 // The value after an operator: a quoted text with \" and \\ decoded, or one unquoted word.
 // After "exists" it must read true or false (quoted or not, in any case) and is stored as
 // "true" or "false".
@@ -412,13 +399,7 @@ int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int las
     ParseTreeNode *root = nullptr;
     bool ok = parser.ParseCriteria(from, &root);
     if (failure != nullptr) *failure = parser.failure();
-    if (!ok) {
-        freeParseTree(root);
-        root = nullptr;
-    }
-    if (tree != nullptr) *tree = root;
-    else freeParseTree(root);
-    return ok ? 0 : 1;
+    return HandOverTree(ok, root, tree);
 }
 
 }  // namespace msc
