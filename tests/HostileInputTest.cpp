@@ -22,13 +22,6 @@ const TokenEntry kColumns[] = {{PROP_DC_TITLE, "title"}, {PROP_DC_DATE, "date"},
                                {PROP_UPNP_CLASS, "class"}, {PROP_UPNP_GENRE, "genre"},
                                {0, nullptr}};
 
-std::string Repeat(const std::string &unit, size_t times) {
-    std::string out;
-    out.reserve(unit.size() * times);
-    for (size_t i = 0; i < times; ++i) out += unit;
-    return out;
-}
-
 std::string Arrows(int depth) { return Repeat("--->", depth > 0 ? static_cast<size_t>(depth) : 0); }
 
 // A value as a standard SQL literal writes it.

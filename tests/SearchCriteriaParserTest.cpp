@@ -99,27 +99,23 @@ const ParseCase kParseCases[] = {
     {R"((dc:title = "a") and dc:date = "b" or (dc:title)x)", "FAIL", ""},
 };
 
+// Each text through both entry points: the classic one with its messages, and the quiet one
+// (options 0), which gives the same tree and result, writes nothing and fills the error record.
 TEST(SearchCriteriaParser, ParsesWholeTexts) {
     for (const ParseCase &c : kParseCases) {
         std::string tree;
         std::string messages = CaptureStderr([&] { tree = ParseToString(c.criteria); });
         EXPECT_EQ(tree, c.tree) << c.criteria;
         EXPECT_EQ(messages, c.stderrText) << c.criteria;
-    }
-}
 
-// The quiet entry point gives the same trees and results, and writes nothing.
-TEST(SearchCriteriaParser, QuietParseGivesTheSameTrees) {
-    for (const ParseCase &c : kParseCases) {
-        std::string tree;
         SearchParseError error = {-1, -2};
-        std::string messages = CaptureStderr([&] {
+        messages = CaptureStderr([&] {
             ParseTreeNode *root = reinterpret_cast<ParseTreeNode *>(&error);  // Must be reset.
             int result = Parse_searchExpEx(&root, c.criteria, 0, static_cast<int>(strlen(c.criteria)) - 1, 0, &error);
             TreePtr owned(root);
             tree = result == 0 ? msc_test::TreeToString(root) : root == nullptr ? "FAIL" : "FAIL with a tree";
         });
-        EXPECT_EQ(tree, c.tree) << c.criteria;
+        EXPECT_EQ(tree, c.tree) << c.criteria << " (quiet)";
         EXPECT_EQ(messages, "") << c.criteria;
         EXPECT_EQ(error.code == SEARCH_PARSE_OK, tree != "FAIL") << c.criteria;
         if (error.code == SEARCH_PARSE_OK) {
@@ -212,33 +208,6 @@ TEST(SearchCriteriaParser, ParsesRanges) {
         }
         EXPECT_EQ(printed, c.tree) << c.criteria << " [" << c.first << ", " << c.last << "]";
     }
-}
-
-// Groups and comparison chains nest at most MSC_MAX_NESTING levels deep.
-TEST(SearchCriteriaParser, BoundsNesting) {
-    auto nested = [](int levels) {
-        return std::string(static_cast<size_t>(levels), '(') + "dc:title" +
-               std::string(static_cast<size_t>(levels), ')');
-    };
-    auto chain = [](int comparisons) {
-        std::string text = "dc:title";
-        for (int i = 0; i < comparisons; ++i) text += " = a";
-        return text;
-    };
-    int result = -1;
-    std::string messages = CaptureStderr([&] {
-        EXPECT_NE(msc_test::Parse(nested(MSC_MAX_NESTING), &result), nullptr);
-        EXPECT_EQ(result, 0);
-        EXPECT_EQ(msc_test::Parse(nested(MSC_MAX_NESTING + 1), &result), nullptr);
-        EXPECT_EQ(result, 1);
-        EXPECT_NE(msc_test::Parse(chain(MSC_MAX_NESTING), &result), nullptr);
-        EXPECT_EQ(result, 0);
-        EXPECT_EQ(msc_test::Parse(chain(MSC_MAX_NESTING + 1), &result), nullptr);
-        EXPECT_EQ(result, 1);
-        EXPECT_EQ(msc_test::Parse("(" + chain(MSC_MAX_NESTING) + ")", &result), nullptr);
-        EXPECT_EQ(result, 1);
-    });
-    EXPECT_EQ(messages, "");
 }
 
 }  // namespace

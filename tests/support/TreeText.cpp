@@ -122,6 +122,53 @@ TreePtr Parse(const std::string &criteria, int *result) {
     return TreePtr(tree);
 }
 
+ParseTreeNode *Parsed(const std::string &criteria) {
+    ParseTreeNode *tree = nullptr;
+    CaptureStderr([&] { tree = Parse(criteria).release(); });
+    return tree;
+}
+
+bool HasValueWithoutText(const ParseTreeNode *node) {
+    while (node != nullptr) {
+        if (node->kind == NODE_OPERATOR) {
+            if (HasValueWithoutText(node->left)) return true;
+            node = node->right;
+        } else if (node->kind == NODE_GROUP) {
+            node = node->inner;
+        } else {
+            return node->kind == NODE_VALUE && node->text == nullptr;
+        }
+    }
+    return false;
+}
+
+std::set<const void *> TreeBlocks(const ParseTreeNode *node) {
+    std::set<const void *> blocks;
+    std::vector<const ParseTreeNode *> pending = {node};  // Explicit stack: any depth.
+    while (!pending.empty()) {
+        node = pending.back();
+        pending.pop_back();
+        if (node == nullptr) continue;
+        blocks.insert(node);
+        if (node->kind == NODE_OPERATOR) {
+            pending.push_back(node->left);
+            pending.push_back(node->right);
+        } else if (node->kind == NODE_GROUP) {
+            pending.push_back(node->inner);
+        } else if (node->kind == NODE_VALUE && node->text != nullptr) {
+            blocks.insert(node->text);
+        }
+    }
+    return blocks;
+}
+
+std::string Repeat(const std::string &unit, size_t times) {
+    std::string out;
+    out.reserve(unit.size() * times);
+    for (size_t i = 0; i < times; ++i) out += unit;
+    return out;
+}
+
 std::string ParseToString(const std::string &criteria) {
     int result = -1;
     TreePtr tree = Parse(criteria, &result);
