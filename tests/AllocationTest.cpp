@@ -159,7 +159,15 @@ public:
         OpenAllocationWindow(local);
         call();
         long calls = CloseAllocationWindow();
-        if (local > 0 && local <= calls) failedStep = step;
+        if (local > 0 && local <= calls) {
+            failedStep = step;
+            // A parse or copy that meets the failure stops there and gives back all it took,
+            // counted here so that the plain build checks it too.
+            if (step == kParse || step == kCopy) {
+                EXPECT_EQ(calls, local) << "went on after the failed allocation";
+                EXPECT_EQ(FreesInWindow(), local - 1) << "kept blocks after the failure";
+            }
+        }
         used_ += calls;
     }
 

@@ -187,38 +187,45 @@ TEST(CxxWrapper, PropertiesAndClass) {
     }
 }
 
-TEST(CxxWrapper, RewritesChangeTheTreeInPlace) {
-    const TokenEntry supported[] = {{PROP_DC_TITLE, nullptr}, {0, nullptr}};
-    {
-        msc::Tree tree = msc::parse(R"(dc:date = "b" or dc:title = "a")").tree;
+struct RewriteCase {
+    const char *criteria;
+    std::function<int(msc::Tree &)> member;
+    std::function<int(ParseTreeNode *)> function;
+    bool changes;
+};
+
+// Each rewrite member is its C function on the same tree, in place and with the same result,
+// also when run again on the rewritten tree.
+TEST(CxxWrapper, RewritesAreTheCFunctionsInPlace) {
+    static const TokenEntry kSupported[] = {{PROP_DC_TITLE, nullptr}, {0, nullptr}};
+    const RewriteCase cases[] = {
+        {R"(dc:date = "b" or dc:title = "a")",
+         [](msc::Tree &t) { return t.set_always_true_for_property(PROP_DC_TITLE); },
+         [](ParseTreeNode *t) { return SetAlwayTrueForProperty(t, PROP_DC_TITLE); }, true},
+        {R"(dc:title = "a" and upnp:genre = "b")",
+         [](msc::Tree &t) { return t.set_always_true_for_non_supported_property(kSupported); },
+         [](ParseTreeNode *t) { return SetAlwayTrueForNonSupportedProperty(t, kSupported); }, true},
+        {R"(upnp:class derivedfrom "object.item" and @refID exists true)",
+         [](msc::Tree &t) { return t.check_container_is_support_refid("A0$128$129"); },
+         [](ParseTreeNode *t) { return CheckContainerIsSupportRefID("A0$128$129", t); }, true},
+        {"@refID exists true", [](msc::Tree &t) { return t.check_container_is_support_refid("A0$1$2"); },
+         [](ParseTreeNode *t) { return CheckContainerIsSupportRefID("A0$1$2", t); }, false},
+    };
+    for (const RewriteCase &c : cases) {
+        msc::Tree tree = msc::parse(c.criteria).tree;
         const ParseTreeNode *root = tree.get();
-        EXPECT_EQ(tree.set_always_true_for_property(PROP_DC_TITLE), 0);
-        EXPECT_EQ(tree.get(), root);
-        EXPECT_EQ(TreeToString(tree.get()), R"(OP_OR(OP_EQ(PROP_DC_DATE, "b"), OP_EQ("1", "0")))");
-        EXPECT_EQ(tree.to_sql(kColumns), " date  =  'b'  OR  '1'  =  '0' ");
+        TreePtr plain(Parsed(c.criteria));
+        const std::string before = TreeToString(plain.get());
+        for (int round = 0; round < 2; ++round) {
+            EXPECT_EQ(c.member(tree), c.function(plain.get())) << c.criteria << " " << round;
+            EXPECT_EQ(tree.get(), root) << c.criteria;
+            EXPECT_EQ(TreeToString(tree.get()), TreeToString(plain.get())) << c.criteria;
+        }
+        EXPECT_EQ(TreeToString(tree.get()) != before, c.changes) << c.criteria;
     }
-    {
-        msc::Tree tree = msc::parse(R"(dc:title = "a" and upnp:genre = "b")").tree;
-        EXPECT_EQ(tree.set_always_true_for_non_supported_property(supported), 0);
-        EXPECT_EQ(TreeToString(tree.get()), R"(OP_AND(OP_EQ(PROP_DC_TITLE, "a"), OP_EQ("1", "1")))");
-    }
-    {
-        msc::Tree tree(Op(OP_AND, OfKind(7), Op(OP_EQ, Prop(PROP_DC_TITLE), Val("a"))));
-        EXPECT_EQ(tree.set_always_true_for_property(PROP_DC_TITLE), -1);
-        EXPECT_EQ(tree.set_always_true_for_non_supported_property(nullptr), -1);
-    }
-    {
-        msc::Tree tree = msc::parse(R"(upnp:class derivedfrom "object.item" and @refID exists true)").tree;
-        EXPECT_EQ(tree.check_container_is_support_refid("A0$128$129"), 0);
-        EXPECT_EQ(TreeToString(tree.get()),
-                  R"(OP_AND(OP_DERIVED_FROM(PROP_UPNP_CLASS, "object.item"), OP_EQ("1", "0")))");
-        EXPECT_EQ(tree.check_container_is_support_refid("A0$128$129"), 1);  // Nothing left to do.
-    }
-    {
-        msc::Tree tree = msc::parse("@refID exists true").tree;
-        EXPECT_EQ(tree.check_container_is_support_refid("A0$1$2"), 0);
-        EXPECT_EQ(TreeToString(tree.get()), R"(OP_EXISTS(PROP_REFID, "true"))");
-    }
+    msc::Tree broken(Op(OP_AND, OfKind(7), Op(OP_EQ, Prop(PROP_DC_TITLE), Val("a"))));
+    EXPECT_EQ(broken.set_always_true_for_property(PROP_DC_TITLE), -1);
+    EXPECT_EQ(broken.set_always_true_for_non_supported_property(nullptr), -1);
 }
 
 // The dump is what TravelTree prints, taken from a memory stream: nothing reaches the real stdout

@@ -146,30 +146,4 @@ TEST(ParseTree, FreeReleasesEveryNodeAndText) {
     }
 }
 
-// Memory running out at any allocation of a copy gives null and leaves nothing behind, so that
-// no node without its operand and no value leaf without its text can reach the host.
-TEST(ParseTree, CloneFailsWholeAtEveryAllocation) {
-    TreePtr original = Parse(
-        R"((upnp:class derivedfrom "object.item.audioItem" and (dc:title contains "love" or upnp:artist = "x")) or dc:date >= "2001" and dc:creator)");
-    ASSERT_NE(original, nullptr);
-    const std::string expected = TreeToString(original.get());
-    OpenAllocationWindow();
-    TreePtr whole(CloneParseTree(original.get()));
-    const long allocations = CloseAllocationWindow();
-    ASSERT_EQ(TreeToString(whole.get()), expected);
-    ASSERT_EQ(allocations, 19 + 4);  // one per node, one per value text
-    whole.reset();
-
-    for (long n = 1; n <= allocations; ++n) {
-        OpenAllocationWindow(n);
-        ParseTreeNode *copy = CloneParseTree(original.get());
-        const long calls = CloseAllocationWindow();
-        EXPECT_EQ(copy, nullptr) << "allocation " << n << " failed";
-        EXPECT_EQ(calls, n) << "the copy went on after a failed allocation";
-        EXPECT_EQ(FreesInWindow(), n - 1) << "allocation " << n << ": partial copy leaked";
-        freeParseTree(copy);
-    }
-    EXPECT_EQ(TreeToString(original.get()), expected);
-}
-
 }  // namespace
