@@ -133,12 +133,8 @@ TEST(CxxWrapper, ToSqlGivesTheWholeText) {
         longListSql += " OR  date  >=  '2001' ";
     }
     const WrapperSqlCase cases[] = {
-        {R"(dc:title contains "abc" and upnp:class = "abc")", nullptr,
-         " title  LIKE  '%abc%'  AND  class  =  'abc' "},
         {R"(dc:title contains "abc" and upnp:class = "abc")", "t.",
          " t.title  LIKE  '%abc%'  AND  t.class  =  'abc' "},
-        {R"(@refID exists false and dc:title = "O'Brien")", nullptr,
-         " ref_id  IS  NOT NULL  AND  title  =  'O''Brien' "},
         {"", nullptr, ""},
         {"dc:title = " + v497, nullptr, " title  =  '" + v497 + "' "},
         {"dc:title = " + v498, nullptr, " title  =  '" + v498 + "' "},

@@ -170,51 +170,27 @@ const ErrorCase kErrorCases[] = {
     {"dc:title = abc\x01", kStd, SEARCH_PARSE_TRAILING_TEXT, 14},
     {R"(dc:title = "a")", 0x4, SEARCH_PARSE_INVALID_ARGUMENT, 0},
     {R"(dc:title = "a")", SEARCH_PARSE_KEEP_UNKNOWN, SEARCH_PARSE_INVALID_ARGUMENT, 0},
+    // The classic grammar (options 0) reports through the same record.
+    {"   *", 0, SEARCH_PARSE_NO_PROPERTY, 3},
+    //   ^
+    {"dc:title abc", 0, SEARCH_PARSE_UNKNOWN_OPERATOR, 9},
+    //         ^
+    {"dc:title = abc\xC3", 0, SEARCH_PARSE_UNKNOWN_OPERATOR, 14},
+    //               ^ an empty token
+    {"dc:title =  ", 0, SEARCH_PARSE_MISSING_VALUE, 12},
+    //              ^ the end of the range
+    {"x or (dc:title", 0, SEARCH_PARSE_NO_PROPERTY, 0},
+    {"dc:title or (dc:title", 0, SEARCH_PARSE_UNBALANCED_PARENTHESES, 12},
+    //            ^
+    {"(dc:title) x", 0, SEARCH_PARSE_TRAILING_TEXT, 11},
+    //           ^
+    {kTooDeep.c_str(), 0, SEARCH_PARSE_TOO_DEEP, MSC_MAX_NESTING},
 };
 
 TEST(StandardGrammar, ReportsWhereAndWhy) {
     for (const ErrorCase &c : kErrorCases) {
         std::string expected = "FAIL " + std::to_string(c.code) + "@" + std::to_string(c.offset);
         EXPECT_EQ(ParseExToString(c.criteria, c.options), expected) << c.criteria;
-    }
-}
-
-TEST(StandardGrammar, NullArgumentsAndRanges) {
-    SearchParseError error = {0, 0};
-    ParseTreeNode *tree = reinterpret_cast<ParseTreeNode *>(&error);
-    EXPECT_EQ(Parse_searchExpEx(&tree, nullptr, 0, 3, kStd, &error), 1);
-    EXPECT_EQ(tree, nullptr);
-    EXPECT_EQ(error.code, SEARCH_PARSE_INVALID_ARGUMENT);
-    EXPECT_EQ(Parse_searchExpEx(nullptr, "dc:title = \"a\"", 0, 13, kStd, nullptr), 0);
-    EXPECT_EQ(Parse_searchExpEx(nullptr, "dc:title =", 0, 9, kStd, nullptr), 1);
-
-    struct RangeCase {
-        const char *criteria;
-        int first;
-        int last;
-        const char *tree;
-    };
-    // The text ends at its NUL, also where the range reaches further (a host passing a length
-    // one too large, or a buffer holding more than the criteria).
-    static const char kWithNul[] = "dc:title = \"a\"\0or dc:date";
-    const RangeCase cases[] = {
-        {R"(dc:title = "abc" and dc:date = "def")", 0, 15, R"(OP_EQ(PROP_DC_TITLE, "abc"))"},
-        {R"(dc:title = "abc" and dc:date = "def")", 21, 35, R"(OP_EQ(PROP_DC_DATE, "def"))"},
-        {R"(dc:title = "abc" and dc:date = "def")", 0, 14, "FAIL 5@11"},
-        {R"(xx (dc:title = "abc")", 3, 19, "FAIL 6@3"},
-        //     ^ offsets count from the start of the text, not of the range
-        {R"(dc:title = "abc")", 5, 2, "null"},
-        {"dc:title", 0, 3, "FAIL 2@0"},
-        {kWithNul, 0, static_cast<int>(sizeof kWithNul) - 2, R"(OP_EQ(PROP_DC_TITLE, "a"))"},
-        {"dc:title = \"a\"", -5, 14, R"(OP_EQ(PROP_DC_TITLE, "a"))"},
-    };
-    for (const RangeCase &c : cases) {
-        int result = Parse_searchExpEx(&tree, c.criteria, c.first, c.last, kStd, &error);
-        TreePtr owned(tree);
-        std::string printed = result == 0 ? TreeToString(tree)
-                                          : "FAIL " + std::to_string(error.code) + "@" +
-                                                std::to_string(error.offset);
-        EXPECT_EQ(printed, c.tree) << c.criteria << " [" << c.first << ", " << c.last << "]";
     }
 }
 
