@@ -130,11 +130,10 @@ TEST(Allocation, ParseOfClientCriteriaAllocatesOncePerNodeAndText) {
 // conversion and dump of the tree and the copy, free. Each step that meets the failure must give
 // its documented result, leave no value leaf without text, and let the host go on or free the
 // tree; the sanitizer build shows that nothing leaks.
-
 const TokenEntry kSweepColumns[] = {{PROP_DC_TITLE, "title"},   {PROP_DC_DATE, "date"},
-                               {PROP_UPNP_CLASS, "class"},  {PROP_UPNP_ARTIST, "artist"},
-                               {PROP_UPNP_GENRE, "genre"},  {PROP_REFID, "ref_id"},
-                               {PROP_ID, "object_id"},      {0, nullptr}};
+                                    {PROP_UPNP_CLASS, "class"}, {PROP_UPNP_ARTIST, "artist"},
+                                    {PROP_UPNP_GENRE, "genre"}, {PROP_REFID, "ref_id"},
+                                    {PROP_ID, "object_id"},     {0, nullptr}};
 const TokenEntry kSupported[] = {{PROP_DC_TITLE, "title"}, {PROP_UPNP_CLASS, "class"},
                                  {PROP_REFID, "ref_id"},   {PROP_ID, "object_id"},
                                  {0, nullptr}};
