@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -161,23 +160,9 @@ const CorpusCase kCorpusCases[] = {
      {0, kAudio, {4, 7}, 0, 1, " o.class  LIKE  '%object.item.audioItem%'  AND  o.album  =  'Abbey Road' ", ""}},
 };
 
-// id -> criteria, from the tab-separated corpus file (id, source, criteria).
-std::map<std::string, std::string> ReadCorpus() {
-    std::map<std::string, std::string> corpus;
-    std::ifstream file(MSC_TEST_CORPUS_DIR "/client-criteria.tsv");
-    std::string line;
-    std::getline(file, line);  // the header
-    while (std::getline(file, line)) {
-        size_t firstTab = line.find('\t');
-        size_t secondTab = line.find('\t', firstTab + 1);
-        if (firstTab == std::string::npos || secondTab == std::string::npos) continue;
-        corpus[line.substr(0, firstTab)] = line.substr(secondTab + 1);
-    }
-    return corpus;
-}
-
 TEST(HostSequence, ClientCorpus) {
-    std::map<std::string, std::string> corpus = ReadCorpus();
+    std::map<std::string, std::string> corpus;
+    for (auto &row : ReadCriteriaTable(MSC_TEST_CORPUS_DIR "/client-criteria.tsv")) corpus.insert(std::move(row));
     ASSERT_EQ(corpus.size(), sizeof kCorpusCases / sizeof kCorpusCases[0]) << "corpus and cases differ";
     for (const CorpusCase &c : kCorpusCases) {
         auto found = corpus.find(c.id);

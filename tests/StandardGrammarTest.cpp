@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -244,18 +243,13 @@ TEST(StandardGrammar, DumpsUnknownProperty) {
 
 std::vector<std::string> ReadCriteriaFile(const std::filesystem::path &path) {
     if (!std::filesystem::is_regular_file(path)) return {};
-    std::ifstream in(path, std::ios::binary);
-    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (path.extension() != ".tsv") return {all};
-    std::vector<std::string> texts;
-    std::istringstream lines(all);
-    std::string line;
-    std::getline(lines, line);  // The column names.
-    while (std::getline(lines, line)) {
-        size_t tab = line.find('\t', line.find('\t') + 1);
-        if (tab != std::string::npos) texts.push_back(line.substr(tab + 1));
+    if (path.extension() == ".tsv") {
+        std::vector<std::string> texts;
+        for (auto &row : ReadCriteriaTable(path.string())) texts.push_back(std::move(row.second));
+        return texts;
     }
-    return texts;
+    std::ifstream in(path, std::ios::binary);
+    return {std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>())};
 }
 
 std::vector<std::string> ClientCriteria() {

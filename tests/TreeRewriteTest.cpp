@@ -297,21 +297,4 @@ TEST(TreeRewrite, ContainerReportsMissingArguments) {
     }
 }
 
-// Without memory for the text "1" the condition stays as it was and the result is still 0.
-TEST(TreeRewrite, ContainerLeavesConditionWhenMemoryRunsOut) {
-    TreePtr tree(Parsed("@refID exists true"));
-    OpenAllocationWindow(1);
-    int result = CheckContainerIsSupportRefID("A0$128$129", tree.get());
-    long calls = CloseAllocationWindow();
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(TreeToString(tree.get()), R"(OP_EXISTS(PROP_REFID, "true"))");
-    EXPECT_FALSE(HasValueWithoutText(tree.get()));
-    // With memory the same tree is rewritten, and only the text "1" is allocated.
-    OpenAllocationWindow();
-    EXPECT_EQ(CheckContainerIsSupportRefID("A0$128$129", tree.get()), 0);
-    EXPECT_EQ(CloseAllocationWindow(), 1);
-    EXPECT_EQ(TreeToString(tree.get()), R"(OP_EQ("1", "0"))");
-}
-
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <vector>
 
 namespace msc_test {
@@ -180,6 +181,19 @@ std::string ToSql(const ParseTreeNode *tree, const TokenEntry *columns, const ch
     std::vector<char> out(1 << 16, 'x');
     ConvertSQLCondition(tree, columns, prefix, out.data(), static_cast<int>(out.size()));
     return std::string(out.data());
+}
+
+std::vector<std::pair<std::string, std::string>> ReadCriteriaTable(const std::string &path) {
+    std::vector<std::pair<std::string, std::string>> rows;
+    std::ifstream file(path, std::ios::binary);
+    std::string line;
+    std::getline(file, line);  // The column names.
+    while (std::getline(file, line)) {
+        size_t firstTab = line.find('\t');
+        size_t secondTab = firstTab == std::string::npos ? firstTab : line.find('\t', firstTab + 1);
+        if (secondTab != std::string::npos) rows.emplace_back(line.substr(0, firstTab), line.substr(secondTab + 1));
+    }
+    return rows;
 }
 
 ParseTreeNode *Op(int opId, ParseTreeNode *left, ParseTreeNode *right) {

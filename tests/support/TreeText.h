@@ -6,6 +6,8 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "mysearchcriteria.h"
 
@@ -41,6 +43,10 @@ std::set<const void *> TreeBlocks(const ParseTreeNode *tree);
 
 // 'unit' written 'times' times.
 std::string Repeat(const std::string &unit, size_t times);
+
+// The rows of a tab-separated corpus file (id, source, criteria) after its header line, as pairs
+// of id and criteria; empty when the file cannot be read.
+std::vector<std::pair<std::string, std::string>> ReadCriteriaTable(const std::string &path);
 
 // Hand-built nodes, each malloc'd as the library does.
 ParseTreeNode *Op(int opId, ParseTreeNode *left, ParseTreeNode *right);
