@@ -228,16 +228,6 @@ TEST(StandardGrammar, WritesWholeSqlAfterRewrite) {
     }
 }
 
-// A dump of a standard tree: the unknown property has no name.
-TEST(StandardGrammar, DumpsUnknownProperty) {
-    SearchParseError error;
-    int result = -1;
-    TreePtr tree = ParseEx(R"(dc:title = "a" or upnp:author = "b")", kKeep, &error, &result);
-    ASSERT_EQ(result, 0);
-    EXPECT_EQ(CaptureStdout([&] { TravelTree(tree.get(), 0); }),
-              "--->--->P:dc:title\n--->O:=\n--->--->V:a\nO:or\n--->--->P:(null)\n--->O:=\n--->--->V:b\n");
-}
-
 // ---------------------------------------------------------------------------------------------
 // The corpus: every text under tests/corpus, one per file or one per line of a .tsv.
 
