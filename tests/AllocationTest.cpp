@@ -17,27 +17,6 @@ namespace {
 const char *const kCriteria =
     R"((upnp:class derivedfrom "object.item.audioItem" and (dc:title contains "love" or @id = "A0$1$65536")) or dc:date >= "2001")";
 
-// Failing each allocation of a parse in turn: the result is 1, the tree null, nothing leaks
-// (the sanitizer build checks that), and the next parse works again.
-TEST(Allocation, ParseFailsCleanlyAtEveryAllocation) {
-    for (long n = 1;; ++n) {
-        ParseTreeNode *tree = reinterpret_cast<ParseTreeNode *>(&n);
-        int result = -1;
-        CaptureStderr([&] {
-            OpenAllocationWindow(n);
-            result = Parse_searchExp(&tree, kCriteria, 0, static_cast<int>(strlen(kCriteria)) - 1);
-            CloseAllocationWindow();
-        });
-        if (result == 0) {
-            freeParseTree(tree);
-            EXPECT_GT(n, 8);
-            break;
-        }
-        EXPECT_EQ(result, 1) << n;
-        EXPECT_EQ(tree, nullptr) << n;
-    }
-}
-
 // A failed parse releases everything it took, whatever the stage it failed at: counted through the
 // interposed allocator, so the plain build checks it too.
 TEST(Allocation, FailedParseReleasesEverything) {
@@ -120,17 +99,6 @@ TEST(Allocation, OperationsAllocateOnlyWhatTheyReturn) {
     }
 }
 
-// Nodes and value texts of a tree: what a parse must allocate, one block each.
-long CountBlocks(const ParseTreeNode *node) {
-    if (node == nullptr) return 0;
-    switch (node->kind) {
-        case NODE_OPERATOR: return 1 + CountBlocks(node->left) + CountBlocks(node->right);
-        case NODE_GROUP: return 1 + CountBlocks(node->inner);
-        case NODE_VALUE: return 2;
-        default: return 1;
-    }
-}
-
 const char *const kClientCriteria[] = {
     R"(upnp:class derivedfrom "object.item.audioItem" and @refID exists false)",
     R"((upnp:class = "object.container.album.musicAlbum"))",
@@ -152,7 +120,196 @@ TEST(Allocation, ParseOfClientCriteriaAllocatesOncePerNodeAndText) {
             allocations = CloseAllocationWindow();
         });
         TreePtr owned(tree);
-        EXPECT_EQ(allocations, CountBlocks(tree)) << criteria << " -> " << TreeToString(tree);
+        // One block per node and per value text.
+        EXPECT_EQ(allocations, static_cast<long>(TreeBlocks(tree).size())) << criteria << " -> " << TreeToString(tree);
+    }
+}
+
+// The host's whole sequence on realistic criteria, with the Nth allocation failing for every N
+// in turn: parse, class, property list, copy, both always-true rewrites, the container rewrite,
+// conversion and dump of the tree and the copy, free. Each step that meets the failure must give
+// its documented result, leave no value leaf without text, and let the host go on or free the
+// tree; the sanitizer build shows that nothing leaks.
+const TokenEntry kSweepColumns[] = {{PROP_DC_TITLE, "title"},   {PROP_DC_DATE, "date"},
+                                    {PROP_UPNP_CLASS, "class"}, {PROP_UPNP_ARTIST, "artist"},
+                                    {PROP_UPNP_GENRE, "genre"}, {PROP_REFID, "ref_id"},
+                                    {PROP_ID, "object_id"},     {0, nullptr}};
+const TokenEntry kSupported[] = {{PROP_DC_TITLE, "title"}, {PROP_UPNP_CLASS, "class"},
+                                 {PROP_REFID, "ref_id"},   {PROP_ID, "object_id"},
+                                 {0, nullptr}};
+
+const char *const kSweepCriteria[] = {
+    R"((upnp:class derivedfrom "object.item.audioItem" and (dc:title contains "love" or upnp:artist contains "love")) and @refID exists true and @id = "A0$1$65536" or dc:date >= "2001")",
+    R"((upnp:class = "object.container.album.musicAlbum" and upnp:genre = "Rock") or upnp:genre = "Pop")",
+    R"(upnp:genre and dc:title = "O'Brien" or (upnp:artist))",
+};
+
+enum Step { kParse, kPropertyList, kCopy, kAlwaysTrue, kNonSupported, kContainer, kDump, kNone };
+
+// Runs library calls in allocation windows so that only their allocations count: the failAt-th
+// allocation of the whole sequence fails, and failedStep tells which step met it.
+class Sweep {
+public:
+    explicit Sweep(long failAt) : failAt_(failAt) {}
+
+    template <typename Call>
+    void Run(Step step, Call call) {
+        long local = failAt_ > used_ ? failAt_ - used_ : 0;
+        OpenAllocationWindow(local);
+        call();
+        long calls = CloseAllocationWindow();
+        if (local > 0 && local <= calls) {
+            failedStep = step;
+            // A parse or copy that meets the failure stops there and gives back all it took,
+            // counted here so that the plain build checks it too.
+            if (step == kParse || step == kCopy) {
+                EXPECT_EQ(calls, local) << "went on after the failed allocation";
+                EXPECT_EQ(FreesInWindow(), local - 1) << "kept blocks after the failure";
+            }
+        }
+        used_ += calls;
+    }
+
+    long used() const { return used_; }
+    Step failedStep = kNone;
+
+private:
+    long failAt_;
+    long used_ = 0;
+};
+
+// One line per step with its whole result; 'skipContainer' leaves the container rewrite out, which
+// is what a failed container rewrite must amount to.
+std::vector<std::string> RunHostSequence(const char *criteria, long failAt, bool skipContainer,
+                                         Step *failedStep, long *allocations) {
+    std::vector<std::string> log;
+    Sweep sweep(failAt);
+    ParseTreeNode *tree = nullptr;
+    int result = -1;
+    sweep.Run(kParse, [&] {
+        result = Parse_searchExp(&tree, criteria, 0, static_cast<int>(strlen(criteria)) - 1);
+    });
+    log.push_back("parse " + std::to_string(result) + " " + TreeToString(tree));
+    *failedStep = sweep.failedStep;
+    *allocations = sweep.used();
+    if (result != 0) return log;
+
+    const char *cls = GetUPnPClass(tree);
+    log.push_back(std::string("class ") + (cls != nullptr ? cls : "(none)"));
+    int count = 0;
+    int *ids = nullptr;
+    sweep.Run(kPropertyList, [&] { ids = GetPropertyList(tree, &count); });
+    std::string list = "properties " + std::to_string(count) + ":";
+    for (int i = 0; ids != nullptr && i < count; ++i) list += " " + std::to_string(ids[i]);
+    log.push_back(list + (ids == nullptr ? " null" : ""));
+    free(ids);
+
+    ParseTreeNode *copy = nullptr;
+    sweep.Run(kCopy, [&] { copy = CloneParseTree(tree); });
+    log.push_back("copy " + TreeToString(copy));
+
+    int rewrite = 0;
+    sweep.Run(kAlwaysTrue, [&] { rewrite = SetAlwayTrueForProperty(tree, PROP_UPNP_ARTIST); });
+    log.push_back("always true " + std::to_string(rewrite));
+    if (rewrite == 0) {
+        sweep.Run(kNonSupported, [&] { rewrite = SetAlwayTrueForNonSupportedProperty(tree, kSupported); });
+        log.push_back("non-supported " + std::to_string(rewrite));
+    }
+    if (rewrite == 0 && !skipContainer) {
+        int container = -1;
+        sweep.Run(kContainer, [&] { container = CheckContainerIsSupportRefID("A0$128$129", tree); });
+        log.push_back("container " + std::to_string(container));
+    }
+    // A host drops a tree whose rewrite failed; it must still hold only complete value leaves,
+    // convert and dump without fault, and free.
+    log.push_back(!HasValueWithoutText(tree) ? "texts complete" : "value leaf without text");
+    log.push_back("tree " + TreeToString(tree));
+    log.push_back("sql" + ToSql(tree, kSweepColumns, "t."));
+    log.push_back("copy sql" + ToSql(copy, kSweepColumns, "t."));
+    log.push_back("dump tree\n" + CaptureStdout([&] { sweep.Run(kDump, [&] { TravelTree(tree, 0); }); }));
+    log.push_back("dump copy\n" + CaptureStdout([&] { sweep.Run(kDump, [&] { TravelTree(copy, 1); }); }));
+    freeParseTree(copy);
+    freeParseTree(tree);
+    *failedStep = sweep.failedStep;
+    *allocations = sweep.used();
+    return log;
+}
+
+std::vector<std::string> Replaced(std::vector<std::string> log, size_t line, const std::string &text) {
+    log.at(line) = text;
+    return log;
+}
+
+TEST(Allocation, EveryAllocationOfTheHostSequenceMayFail) {
+    for (const char *criteria : kSweepCriteria) {
+        SCOPED_TRACE(criteria);
+        Step none = kNone;
+        long total = 0;
+        std::vector<std::string> normal;
+        CaptureStderr([&] { normal = RunHostSequence(criteria, 0, false, &none, &total); });
+        std::vector<std::string> withoutContainer;
+        long totalWithoutContainer = 0;
+        CaptureStderr([&] {
+            withoutContainer = RunHostSequence(criteria, 0, true, &none, &totalWithoutContainer);
+        });
+        ASSERT_GE(normal.size(), 12u);
+        ASSERT_EQ(normal[normal.size() - 6], "texts complete");
+
+        int failures[kNone] = {};
+        for (long n = 1; n <= total; ++n) {
+            SCOPED_TRACE("allocation " + std::to_string(n));
+            Step failed = kNone;
+            long used = 0;
+            std::vector<std::string> got;
+            CaptureStderr([&] { got = RunHostSequence(criteria, n, false, &failed, &used); });
+            ASSERT_NE(failed, kNone);
+            ++failures[failed];
+            switch (failed) {
+                case kParse:
+                    EXPECT_EQ(got, std::vector<std::string>{"parse 1 null"});
+                    break;
+                case kPropertyList:
+                    EXPECT_EQ(got, Replaced(normal, 2, "properties 0: null"));
+                    break;
+                case kCopy: {
+                    // The copy is absent as a whole; everything else is as usual.
+                    std::vector<std::string> want = Replaced(normal, 3, "copy null");
+                    want[want.size() - 3] = "copy sql";
+                    want.back() = "dump copy\n--->NULL\n";
+                    EXPECT_EQ(got, want);
+                    break;
+                }
+                case kAlwaysTrue:
+                case kNonSupported: {
+                    size_t line = failed == kAlwaysTrue ? 4 : 5;
+                    EXPECT_EQ(got.at(line), (failed == kAlwaysTrue ? "always true -1" : "non-supported -1"));
+                    EXPECT_EQ(got.at(line + 1), "texts complete");
+                    EXPECT_EQ(std::vector<std::string>(got.begin(), got.begin() + static_cast<long>(line)),
+                              std::vector<std::string>(normal.begin(), normal.begin() + static_cast<long>(line)));
+                    break;
+                }
+                case kContainer:
+                    // The condition stays as it was, and the call still reports a usable one.
+                    EXPECT_EQ(got[6], "container 0");
+                    EXPECT_EQ(Replaced(got, 6, "-"),
+                              [&] {
+                                  std::vector<std::string> want = withoutContainer;
+                                  want.insert(want.begin() + 6, "-");
+                                  return want;
+                              }());
+                    break;
+                default:
+                    // Only the C library's output buffering allocates during a dump.
+                    EXPECT_EQ(got, normal);
+                    break;
+            }
+        }
+        // The sweep met the parse and every rewrite that allocates.
+        EXPECT_GT(failures[kParse], 0);
+        EXPECT_GT(failures[kPropertyList], 0);
+        EXPECT_GT(failures[kCopy], 0);
+        EXPECT_GT(failures[kAlwaysTrue] + failures[kNonSupported], 0);
+        EXPECT_EQ(failures[kContainer], total - totalWithoutContainer);
     }
 }
 

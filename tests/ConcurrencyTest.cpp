@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "TreeText.h"
+#include "mysearchcriteria.hpp"
 
 using namespace msc_test;
 
@@ -60,12 +61,6 @@ SearchResult RunSearch(const char *criteria) {
     r.rewrittenSql = ToSql(tree, kColumns);
     freeParseTree(tree);
     return r;
-}
-
-std::string Repeat(const std::string &unit, int times) {
-    std::string out;
-    for (int i = 0; i < times; ++i) out += unit;
-    return out;
 }
 
 std::string Sorted(std::string text) {
@@ -178,7 +173,31 @@ TEST(Concurrency, ThreadsReadOneSharedTree) {
     for (int t = 0; t < kThreads; ++t) {
         for (int round = 0; round < kRounds; ++round) dumps += (t + round) % 4 == 3;
     }
-    EXPECT_EQ(Sorted(stdoutText), Sorted(Repeat(dump, dumps)));
+    EXPECT_EQ(Sorted(stdoutText), Sorted(Repeat(dump, static_cast<size_t>(dumps))));
+}
+
+// The C++ wrapper's dumps on several threads at once each get their own tree's text and nothing of the others.
+TEST(Concurrency, WrapperDumpsOnSeveralThreads) {
+    const char *const criteria[] = {R"(dc:title = "a")", R"(upnp:class derivedfrom "b" or dc:date)",
+                                    "(dc:creator exists true)", R"(@refID exists false and res)"};
+    std::vector<std::string> expected;
+    for (const char *c : criteria) {
+        msc::Tree tree = msc::parse(c).tree;
+        expected.push_back(CaptureStdout([&] { TravelTree(tree.get(), 0); }));
+    }
+    std::vector<int> mismatches(std::size(criteria), 0);
+    std::vector<std::thread> threads;
+    std::atomic<int> ready{0};
+    for (size_t t = 0; t < std::size(criteria); ++t) {
+        threads.emplace_back([&, t] {
+            msc::Tree tree = msc::parse(criteria[t]).tree;
+            ++ready;
+            while (ready.load() < static_cast<int>(std::size(criteria))) std::this_thread::yield();
+            for (int i = 0; i < 20000; ++i) mismatches[t] += tree.dump() != expected[t];
+        });
+    }
+    for (std::thread &thread : threads) thread.join();
+    EXPECT_EQ(mismatches, std::vector<int>(std::size(criteria), 0));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -90,8 +91,13 @@ TEST(SqlConditionWriter, WritesHandBuiltTrees) {
     for (const TreeSqlCase &c : cases) {
         TreePtr tree(c.tree);
         std::string sql;
+        int length = -1;
         EXPECT_EQ(CaptureStdout([&] { sql = ToSql(tree.get(), kColumns); }), c.stdoutText);
         EXPECT_EQ(sql, c.sql) << TreeToString(tree.get());
+        // Measuring counts exactly what is written, nodes of an unknown kind included.
+        EXPECT_EQ(CaptureStdout([&] { length = ConvertSQLConditionEx(tree.get(), kColumns, nullptr, nullptr, 0); }),
+                  c.stdoutText);
+        EXPECT_EQ(length, static_cast<int>(sql.size())) << TreeToString(tree.get());
     }
 }
 
@@ -111,29 +117,51 @@ TEST(SqlConditionWriter, NullArguments) {
     EXPECT_EQ(out[0], 'x');
 }
 
-// For every buffer size the text is a NUL-terminated prefix of the whole condition, and nothing
-// is written past the buffer.
-TEST(SqlConditionWriter, CutsAtEveryBufferSize) {
-    const char *criteria =
-        R"((upnp:genre exists true and dc:title != "O'x") or upnp:genre contains "FALSE")";
-    TreePtr tree = Parse(criteria);
-    std::string whole = ToSql(tree.get(), kColumns, "t.");
-    ASSERT_EQ(whole, " (  t.genre  IS  NOT NULL  AND  t.title  <>  'O''x'  )  OR  t.genre  LIKE  '%FALSE%' ");
-    for (size_t size = 1; size <= whole.size() + 1; ++size) {
-        std::vector<char> out(size + 16, '\x7f');
-        ConvertSQLCondition(tree.get(), kColumns, "t.", out.data(), static_cast<int>(size));
-        EXPECT_EQ(std::string(out.data()), whole.substr(0, size - 1)) << size;
-        for (size_t i = size; i < out.size(); ++i) ASSERT_EQ(out[i], '\x7f') << size;
+// For every buffer size both entry points write the same NUL-terminated prefix of the whole
+// text and nothing past the buffer, and ConvertSQLConditionEx returns the whole length, so that a
+// host can retry with that length plus one. Without a buffer or room in it, it only measures.
+TEST(SqlConditionWriter, CutsAtEveryBufferSizeAndMeasures) {
+    // A list long enough that most buffer sizes cut it, with quotes doubled along the way.
+    std::string list = R"(dc:title = "x")", listSql = " media.title  =  'x' ";
+    for (int i = 0; i < 40; ++i) {
+        list += R"( and upnp:genre contains "r'n'b")";
+        listSql += " AND  media.genre  LIKE  '%r''n''b%' ";
     }
-}
-
-TEST(SqlConditionWriter, ExactFit) {
-    TreePtr tree = Parse(R"(dc:title contains "abc" and upnp:genre = "abc")");
-    char out[45];
-    ConvertSQLCondition(tree.get(), kColumns, nullptr, out, 45);
-    EXPECT_EQ(strlen(out), 44u);
-    ConvertSQLCondition(tree.get(), kColumns, nullptr, out, 44);
-    EXPECT_EQ(std::string(out), " title  LIKE  '%abc%'  AND  genre  =  'abc'");
+    const SqlCase cases[] = {
+        {R"(dc:title contains "abc" and upnp:genre = "abc")", nullptr,
+         " title  LIKE  '%abc%'  AND  genre  =  'abc' "},
+        {R"((upnp:genre exists true and dc:title != "O'x") or @refID exists false)", "t.",
+         " (  t.genre  IS  NOT NULL  AND  t.title  <>  'O''x'  )  OR  t.ref_id  IS  NOT NULL "},
+        {"()", nullptr, " (  ) "},
+        {"dc:title", "", " title "},
+        {"", nullptr, ""},
+        {list.c_str(), "media.", listSql.c_str()},
+    };
+    for (const SqlCase &c : cases) {
+        TreePtr tree = Parse(c.criteria);
+        const std::string whole = c.sql;
+        ASSERT_EQ(ToSql(tree.get(), kColumns, c.prefix), whole) << c.criteria;
+        const int length = static_cast<int>(whole.size());
+        for (int size = 1; size <= length + 2; ++size) {
+            std::vector<char> ex(static_cast<size_t>(size) + 8, '\x7f');
+            std::vector<char> classic(ex);
+            EXPECT_EQ(ConvertSQLConditionEx(tree.get(), kColumns, c.prefix, ex.data(), size), length)
+                << c.criteria << " in " << size;
+            ConvertSQLCondition(tree.get(), kColumns, c.prefix, classic.data(), size);
+            ASSERT_EQ(ex, classic) << c.criteria << " in " << size;
+            EXPECT_EQ(std::string(ex.data()), whole.substr(0, static_cast<size_t>(size) - 1)) << size;
+            for (size_t i = static_cast<size_t>(size); i < ex.size(); ++i) ASSERT_EQ(ex[i], '\x7f') << size;
+        }
+        for (int size : {0, 1, 100, -1, INT_MIN}) {
+            EXPECT_EQ(ConvertSQLConditionEx(tree.get(), kColumns, c.prefix, nullptr, size), length)
+                << c.criteria << " in " << size;
+        }
+        for (int size : {0, -1, INT_MIN}) {
+            char guard[4] = {'\x7f', '\x7f', '\x7f', '\x7f'};
+            EXPECT_EQ(ConvertSQLConditionEx(tree.get(), kColumns, c.prefix, guard, size), length) << size;
+            EXPECT_EQ(std::string(guard, 4), "\x7f\x7f\x7f\x7f") << c.criteria << " in " << size;
+        }
+    }
 }
 
 // The writer copies values of up to 32 bytes with word and 16-byte loads that also look for
@@ -197,41 +225,6 @@ TEST(SqlConditionWriter, ColumnOfRepeatedProperties) {
     EXPECT_EQ(ToSql(tree.get(), twice, "x."),
               " x.t1  =  'a'  OR  x.forty  =  'b'  OR  x.minus  =  'c'  OR  x.(null)  =  'd'  OR "
               " x.forty  =  'e'  OR  x.t1  AND  x.(null) ");
-}
-
-struct LengthCase {
-    const char *criteria;
-    const char *prefix;
-    int length;
-};
-
-// The measuring entry point returns the whole length whatever the buffer: the byte counts of typical
-// conditions, also when the text was cut or not written at all.
-TEST(SqlConditionWriter, MeasuresWholeLength) {
-    const LengthCase cases[] = {
-        {R"(dc:title contains "abc" and upnp:genre = "abc")", nullptr, 44},
-        {R"(dc:title contains "abc" and upnp:genre = "abc")", "t.", 48},
-        {R"(upnp:class derivedfrom "abc" and @refID exists false)", nullptr, 49},
-        {R"((upnp:genre exists true and dc:title != "x") or upnp:genre exists FALSE)", nullptr, 69},
-        {R"(dc:title = "O'Brien")", nullptr, 22},
-        {"", nullptr, 0},
-    };
-    for (const LengthCase &c : cases) {
-        TreePtr tree = Parse(c.criteria);
-        const std::string whole = ToSql(tree.get(), kColumns, c.prefix);
-        EXPECT_EQ(static_cast<int>(whole.size()), c.length) << whole;
-        char out[16];
-        for (int size : {0, 1, 8, 16}) {
-            memset(out, 'x', sizeof out);
-            EXPECT_EQ(ConvertSQLConditionEx(tree.get(), kColumns, c.prefix, out, size), c.length) << size;
-            if (size > 0) {
-                EXPECT_EQ(std::string(out), whole.substr(0, static_cast<size_t>(size - 1))) << size;
-            } else {
-                EXPECT_EQ(out[0], 'x');
-            }
-        }
-        EXPECT_EQ(ConvertSQLConditionEx(tree.get(), kColumns, c.prefix, nullptr, 100), c.length);
-    }
 }
 
 TEST(MyStrCatf, KeepsTheFullLength) {

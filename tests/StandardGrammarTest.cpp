@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -122,7 +121,12 @@ struct ErrorCase {
     int offset;
 };
 
+// Groups nested one level deeper than the parser takes: the first parenthesis past the bound.
+const std::string kTooDeep =
+    Repeat("(", MSC_MAX_NESTING + 1) + R"(dc:title = "a")" + Repeat(")", MSC_MAX_NESTING + 1);
+
 const ErrorCase kErrorCases[] = {
+    {kTooDeep.c_str(), kStd, SEARCH_PARSE_TOO_DEEP, MSC_MAX_NESTING},
     {R"(upnp:author = "x")", kStd, SEARCH_PARSE_UNKNOWN_PROPERTY, 0},
     //  ^ not in the vocabulary
     {R"(dc:title = "a" or dc:publisher = "b")", kStd, SEARCH_PARSE_UNKNOWN_PROPERTY, 18},
@@ -165,51 +169,27 @@ const ErrorCase kErrorCases[] = {
     {"dc:title = abc\x01", kStd, SEARCH_PARSE_TRAILING_TEXT, 14},
     {R"(dc:title = "a")", 0x4, SEARCH_PARSE_INVALID_ARGUMENT, 0},
     {R"(dc:title = "a")", SEARCH_PARSE_KEEP_UNKNOWN, SEARCH_PARSE_INVALID_ARGUMENT, 0},
+    // The classic grammar (options 0) reports through the same record.
+    {"   *", 0, SEARCH_PARSE_NO_PROPERTY, 3},
+    //   ^
+    {"dc:title abc", 0, SEARCH_PARSE_UNKNOWN_OPERATOR, 9},
+    //         ^
+    {"dc:title = abc\xC3", 0, SEARCH_PARSE_UNKNOWN_OPERATOR, 14},
+    //               ^ an empty token
+    {"dc:title =  ", 0, SEARCH_PARSE_MISSING_VALUE, 12},
+    //              ^ the end of the range
+    {"x or (dc:title", 0, SEARCH_PARSE_NO_PROPERTY, 0},
+    {"dc:title or (dc:title", 0, SEARCH_PARSE_UNBALANCED_PARENTHESES, 12},
+    //            ^
+    {"(dc:title) x", 0, SEARCH_PARSE_TRAILING_TEXT, 11},
+    //           ^
+    {kTooDeep.c_str(), 0, SEARCH_PARSE_TOO_DEEP, MSC_MAX_NESTING},
 };
 
 TEST(StandardGrammar, ReportsWhereAndWhy) {
     for (const ErrorCase &c : kErrorCases) {
         std::string expected = "FAIL " + std::to_string(c.code) + "@" + std::to_string(c.offset);
         EXPECT_EQ(ParseExToString(c.criteria, c.options), expected) << c.criteria;
-    }
-}
-
-TEST(StandardGrammar, NullArgumentsAndRanges) {
-    SearchParseError error = {0, 0};
-    ParseTreeNode *tree = reinterpret_cast<ParseTreeNode *>(&error);
-    EXPECT_EQ(Parse_searchExpEx(&tree, nullptr, 0, 3, kStd, &error), 1);
-    EXPECT_EQ(tree, nullptr);
-    EXPECT_EQ(error.code, SEARCH_PARSE_INVALID_ARGUMENT);
-    EXPECT_EQ(Parse_searchExpEx(nullptr, "dc:title = \"a\"", 0, 13, kStd, nullptr), 0);
-    EXPECT_EQ(Parse_searchExpEx(nullptr, "dc:title =", 0, 9, kStd, nullptr), 1);
-
-    struct RangeCase {
-        const char *criteria;
-        int first;
-        int last;
-        const char *tree;
-    };
-    // The text ends at its NUL, also where the range reaches further (a host passing a length
-    // one too large, or a buffer holding more than the criteria).
-    static const char kWithNul[] = "dc:title = \"a\"\0or dc:date";
-    const RangeCase cases[] = {
-        {R"(dc:title = "abc" and dc:date = "def")", 0, 15, R"(OP_EQ(PROP_DC_TITLE, "abc"))"},
-        {R"(dc:title = "abc" and dc:date = "def")", 21, 35, R"(OP_EQ(PROP_DC_DATE, "def"))"},
-        {R"(dc:title = "abc" and dc:date = "def")", 0, 14, "FAIL 5@11"},
-        {R"(xx (dc:title = "abc")", 3, 19, "FAIL 6@3"},
-        //     ^ offsets count from the start of the text, not of the range
-        {R"(dc:title = "abc")", 5, 2, "null"},
-        {"dc:title", 0, 3, "FAIL 2@0"},
-        {kWithNul, 0, static_cast<int>(sizeof kWithNul) - 2, R"(OP_EQ(PROP_DC_TITLE, "a"))"},
-        {"dc:title = \"a\"", -5, 14, R"(OP_EQ(PROP_DC_TITLE, "a"))"},
-    };
-    for (const RangeCase &c : cases) {
-        int result = Parse_searchExpEx(&tree, c.criteria, c.first, c.last, kStd, &error);
-        TreePtr owned(tree);
-        std::string printed = result == 0 ? TreeToString(tree)
-                                          : "FAIL " + std::to_string(error.code) + "@" +
-                                                std::to_string(error.offset);
-        EXPECT_EQ(printed, c.tree) << c.criteria << " [" << c.first << ", " << c.last << "]";
     }
 }
 
@@ -248,33 +228,18 @@ TEST(StandardGrammar, WritesWholeSqlAfterRewrite) {
     }
 }
 
-// A dump of a standard tree: the unknown property has no name.
-TEST(StandardGrammar, DumpsUnknownProperty) {
-    SearchParseError error;
-    int result = -1;
-    TreePtr tree = ParseEx(R"(dc:title = "a" or upnp:author = "b")", kKeep, &error, &result);
-    ASSERT_EQ(result, 0);
-    EXPECT_EQ(CaptureStdout([&] { TravelTree(tree.get(), 0); }),
-              "--->--->P:dc:title\n--->O:=\n--->--->V:a\nO:or\n--->--->P:(null)\n--->O:=\n--->--->V:b\n");
-}
-
 // ---------------------------------------------------------------------------------------------
 // The corpus: every text under tests/corpus, one per file or one per line of a .tsv.
 
 std::vector<std::string> ReadCriteriaFile(const std::filesystem::path &path) {
     if (!std::filesystem::is_regular_file(path)) return {};
-    std::ifstream in(path, std::ios::binary);
-    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (path.extension() != ".tsv") return {all};
-    std::vector<std::string> texts;
-    std::istringstream lines(all);
-    std::string line;
-    std::getline(lines, line);  // The column names.
-    while (std::getline(lines, line)) {
-        size_t tab = line.find('\t', line.find('\t') + 1);
-        if (tab != std::string::npos) texts.push_back(line.substr(tab + 1));
+    if (path.extension() == ".tsv") {
+        std::vector<std::string> texts;
+        for (auto &row : ReadCriteriaTable(path.string())) texts.push_back(std::move(row.second));
+        return texts;
     }
-    return texts;
+    std::ifstream in(path, std::ios::binary);
+    return {std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>())};
 }
 
 std::vector<std::string> ClientCriteria() {
@@ -510,52 +475,6 @@ TEST(StandardGrammar, FlatSqlKeepsPrecedence) {
         std::vector<int> selected;
         EXPECT_EQ(db.Run(ToSql(tree.get(), kColumns), &selected), "");
         EXPECT_EQ(selected, expected) << text;
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Depth and memory.
-
-TEST(StandardGrammar, BoundsNestingAndEveryWalkerCopes) {
-    // Each level holds a group that is the first operand of an and-list that is the left operand
-    // of an or: the deepest shape per level that the grammar builds.
-    auto nested = [](int levels) {
-        std::string text = R"(upnp:class = "c")";
-        for (int i = 0; i < levels; ++i) text = "(" + text + R"( and dc:title = "t" or @refID exists true))";
-        return text;
-    };
-    SearchParseError error;
-    int result = -1;
-    EXPECT_EQ(ParseEx(nested(MSC_MAX_NESTING + 1), kStd, &error, &result), nullptr);
-    EXPECT_EQ(error.code, SEARCH_PARSE_TOO_DEEP);
-    EXPECT_EQ(error.offset, MSC_MAX_NESTING);  // The first parenthesis past the bound.
-
-    std::string deep = nested(MSC_MAX_NESTING);
-    std::string longList = R"(dc:title = "t")";
-    for (int i = 0; i < 20000; ++i) longList += i % 3 ? R"( and upnp:genre = "g")" : R"( or upnp:genre = "h")";
-    for (const std::string *text : {&deep, &longList}) {
-        bool ran = RunOnSmallStack(1 << 20, [&] {
-            TreePtr tree = ParseEx(*text, kStd, &error, &result);
-            ASSERT_EQ(result, 0);
-            TreePtr copy(CloneParseTree(tree.get()));
-            EXPECT_EQ(TreeToString(copy.get()), TreeToString(tree.get()));
-            int count = 0;
-            free(GetPropertyList(copy.get(), &count));
-            EXPECT_GT(count, 2);
-            if (text == &deep) {
-                EXPECT_STREQ(GetUPnPClass(copy.get()), "c");
-            }
-            // The deep text holds a true @refID condition, the long list none.
-            EXPECT_EQ(CheckContainerIsSupportRefID("A0$128$129", copy.get()), text == &deep ? 0 : 1);
-            // The dump indents each further operand of a list one level deeper, so its output
-            // grows with the square of a list's length: only the deep text is dumped.
-            if (text == &deep) {
-                EXPECT_GT(CaptureStdout([&] { TravelTree(copy.get(), 0); }).size(), text->size());
-            }
-            EXPECT_EQ(SetAlwayTrueForProperty(copy.get(), PROP_UPNP_GENRE), 0);
-            EXPECT_EQ(ConvertSQLConditionEx(copy.get(), kColumns, nullptr, nullptr, 0) > 0, true);
-        });
-        EXPECT_TRUE(ran);
     }
 }
 

@@ -1,5 +1,6 @@
 // The rewrites through the C ABI: always-true rewriting of one property or of every unsupported
-// one, and the reference-container rewrite; whole trees before and after, and the SQL they give.
+// one, and the reference-container rewrite; whole trees before and after. The SQL of any tree is
+// the writer's business and has its own tests.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,44 +13,11 @@ using namespace msc_test;
 
 namespace {
 
-const TokenEntry kColumns[] = {{PROP_DC_TITLE, "title"},   {PROP_DC_DATE, "date"},
-                               {PROP_DC_CREATOR, "creator"}, {PROP_UPNP_CLASS, "class"},
-                               {PROP_UPNP_GENRE, "genre"},   {PROP_REFID, "ref_id"},
-                               {0, nullptr}};
-
 const TokenEntry kTitleAndClass[] = {{PROP_DC_TITLE, "title"}, {PROP_UPNP_CLASS, "class"}, {0, nullptr}};
 const TokenEntry kNothing[] = {{0, nullptr}};
 // Every property but dc:creator, and an entry after the one that matters.
 const TokenEntry kAllButCreator[] = {{1, ""},  {2, ""}, {4, ""},  {5, ""},  {6, ""},  {7, ""},
                                      {8, ""},  {9, ""}, {10, ""}, {11, ""}, {12, ""}, {0, nullptr}};
-
-// Parses a text that must parse; the tests below start from the parser's trees where they can.
-ParseTreeNode *Parsed(const char *criteria) {
-    ParseTreeNode *tree = nullptr;
-    CaptureStderr([&] { tree = Parse(criteria).release(); });
-    EXPECT_NE(tree, nullptr) << criteria;
-    return tree;
-}
-
-// True when some value leaf of the tree has no text: the state that no failure may leave.
-bool HasValueWithoutText(const ParseTreeNode *node) {
-    while (node != nullptr) {
-        switch (node->kind) {
-            case NODE_OPERATOR:
-                if (HasValueWithoutText(node->left)) return true;
-                node = node->right;
-                break;
-            case NODE_GROUP:
-                node = node->inner;
-                break;
-            case NODE_VALUE:
-                return node->text == nullptr;
-            default:
-                return false;
-        }
-    }
-    return false;
-}
 
 struct AlwaysTrueCase {
     ParseTreeNode *tree;
@@ -57,7 +25,6 @@ struct AlwaysTrueCase {
     const TokenEntry *supported;     // else SetAlwayTrueForNonSupportedProperty with this table.
     int result;
     const char *after;
-    const char *sql;
 };
 
 int RunAlwaysTrue(const AlwaysTrueCase &c, ParseTreeNode *tree) {
@@ -67,105 +34,83 @@ int RunAlwaysTrue(const AlwaysTrueCase &c, ParseTreeNode *tree) {
 
 TEST(TreeRewrite, AlwaysTrueRewritesWholeTrees) {
     const AlwaysTrueCase cases[] = {
-        {nullptr, PROP_DC_TITLE, nullptr, 0, "null", ""},
-        {nullptr, 0, nullptr, 0, "null", ""},
-        {Parsed(R"(upnp:genre = "a")"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ(PROP_UPNP_GENRE, "a"))",
-         " genre  =  'a' "},
-        {Parsed(R"(dc:title = "a")"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ("1", "1"))", " '1'  =  '1' "},
+        {nullptr, PROP_DC_TITLE, nullptr, 0, "null"},
+        {nullptr, 0, nullptr, 0, "null"},
+        {Parsed(R"(upnp:genre = "a")"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ(PROP_UPNP_GENRE, "a"))"},
+        {Parsed(R"(dc:title = "a")"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ("1", "1"))"},
         {Parsed(R"(dc:title = "a" and dc:date = "b")"), PROP_DC_TITLE, nullptr, 0,
-         R"(OP_AND(OP_EQ("1", "1"), OP_EQ(PROP_DC_DATE, "b")))", " '1'  =  '1'  AND  date  =  'b' "},
+         R"(OP_AND(OP_EQ("1", "1"), OP_EQ(PROP_DC_DATE, "b")))"},
         {Parsed(R"(dc:date = "b" or dc:title = "a")"), PROP_DC_TITLE, nullptr, 0,
-         R"(OP_OR(OP_EQ(PROP_DC_DATE, "b"), OP_EQ("1", "0")))", " date  =  'b'  OR  '1'  =  '0' "},
+         R"(OP_OR(OP_EQ(PROP_DC_DATE, "b"), OP_EQ("1", "0")))"},
         {Parsed(R"(dc:title = "a" or dc:title = "b")"), PROP_DC_TITLE, nullptr, 0,
-         R"(OP_OR(OP_EQ("1", "0"), OP_EQ("1", "0")))", " '1'  =  '0'  OR  '1'  =  '0' "},
+         R"(OP_OR(OP_EQ("1", "0"), OP_EQ("1", "0")))"},
         // The polarity comes from the nearest and/or above; groups and comparisons hand it on.
         {Parsed(R"(dc:date = "b" or (dc:title = "a"))"), PROP_DC_TITLE, nullptr, 0,
-         R"(OP_OR(OP_EQ(PROP_DC_DATE, "b"), GROUP(OP_EQ("1", "0"))))",
-         " date  =  'b'  OR  (  '1'  =  '0'  ) "},
+         R"(OP_OR(OP_EQ(PROP_DC_DATE, "b"), GROUP(OP_EQ("1", "0"))))"},
         {Parsed(R"(dc:date = "b" and (dc:title = "a"))"), PROP_DC_TITLE, nullptr, 0,
-         R"(OP_AND(OP_EQ(PROP_DC_DATE, "b"), GROUP(OP_EQ("1", "1"))))",
-         " date  =  'b'  AND  (  '1'  =  '1'  ) "},
-        {Parsed(R"((dc:title = "a"))"), PROP_DC_TITLE, nullptr, 0, R"(GROUP(OP_EQ("1", "1")))",
-         " (  '1'  =  '1'  ) "},
+         R"(OP_AND(OP_EQ(PROP_DC_DATE, "b"), GROUP(OP_EQ("1", "1"))))"},
+        {Parsed(R"((dc:title = "a"))"), PROP_DC_TITLE, nullptr, 0, R"(GROUP(OP_EQ("1", "1")))"},
         {Parsed(R"(dc:title = "a" or dc:date = "b" and dc:title = "c")"), PROP_DC_TITLE, nullptr, 0,
-         R"(OP_OR(OP_EQ("1", "0"), OP_AND(OP_EQ(PROP_DC_DATE, "b"), OP_EQ("1", "1"))))",
-         " '1'  =  '0'  OR  date  =  'b'  AND  '1'  =  '1' "},
+         R"(OP_OR(OP_EQ("1", "0"), OP_AND(OP_EQ(PROP_DC_DATE, "b"), OP_EQ("1", "1"))))"},
         {Parsed(R"(dc:date = "x" and (dc:title = "a" or dc:date = "y"))"), PROP_DC_TITLE, nullptr, 0,
-         R"(OP_AND(OP_EQ(PROP_DC_DATE, "x"), GROUP(OP_OR(OP_EQ("1", "0"), OP_EQ(PROP_DC_DATE, "y")))))",
-         " date  =  'x'  AND  (  '1'  =  '0'  OR  date  =  'y'  ) "},
+         R"(OP_AND(OP_EQ(PROP_DC_DATE, "x"), GROUP(OP_OR(OP_EQ("1", "0"), OP_EQ(PROP_DC_DATE, "y")))))"},
         {Parsed(R"((dc:title = "a" or dc:date = "y") and dc:title = "b")"), PROP_DC_TITLE, nullptr, 0,
-         R"(OP_AND(GROUP(OP_OR(OP_EQ("1", "0"), OP_EQ(PROP_DC_DATE, "y"))), OP_EQ("1", "1")))",
-         " (  '1'  =  '0'  OR  date  =  'y'  )  AND  '1'  =  '1' "},
+         R"(OP_AND(GROUP(OP_OR(OP_EQ("1", "0"), OP_EQ(PROP_DC_DATE, "y"))), OP_EQ("1", "1")))"},
         // Any comparison operator becomes =.
-        {Parsed(R"(dc:title contains "a")"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ("1", "1"))",
-         " '1'  =  '1' "},
-        {Parsed("@refID exists true"), PROP_REFID, nullptr, 0, R"(OP_EQ("1", "1"))", " '1'  =  '1' "},
+        {Parsed(R"(dc:title contains "a")"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ("1", "1"))"},
+        {Parsed("@refID exists true"), PROP_REFID, nullptr, 0, R"(OP_EQ("1", "1"))"},
         // Bare property leaves: at the root and inside a group they become the value "1"; as an
         // operand of and/or the logical node itself becomes the comparison.
-        {Parsed("dc:title"), PROP_DC_TITLE, nullptr, 0, R"("1")", " '1' "},
-        {Parsed("(dc:title)"), PROP_DC_TITLE, nullptr, 0, R"(GROUP("1"))", " (  '1'  ) "},
+        {Parsed("dc:title"), PROP_DC_TITLE, nullptr, 0, R"("1")"},
+        {Parsed("(dc:title)"), PROP_DC_TITLE, nullptr, 0, R"(GROUP("1"))"},
         {Parsed(R"(dc:date = "b" or (dc:title))"), PROP_DC_TITLE, nullptr, 0,
-         R"(OP_OR(OP_EQ(PROP_DC_DATE, "b"), GROUP("1")))", " date  =  'b'  OR  (  '1'  ) "},
-        {Parsed(R"(dc:title and dc:date = "b")"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ("1", "1"))",
-         " '1'  =  '1' "},
-        {Parsed(R"(dc:date = "b" and dc:title)"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ("1", "1"))",
-         " '1'  =  '1' "},
-        {Parsed(R"(dc:date = "b" or dc:title)"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ("1", "1"))",
-         " '1'  =  '1' "},
+         R"(OP_OR(OP_EQ(PROP_DC_DATE, "b"), GROUP("1")))"},
+        {Parsed(R"(dc:title and dc:date = "b")"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ("1", "1"))"},
+        {Parsed(R"(dc:date = "b" and dc:title)"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ("1", "1"))"},
+        {Parsed(R"(dc:date = "b" or dc:title)"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ("1", "1"))"},
         {Parsed(R"(dc:date = "x" or (dc:date = "b" and dc:title))"), PROP_DC_TITLE, nullptr, 0,
-         R"(OP_OR(OP_EQ(PROP_DC_DATE, "x"), GROUP(OP_EQ("1", "0"))))",
-         " date  =  'x'  OR  (  '1'  =  '0'  ) "},
+         R"(OP_OR(OP_EQ(PROP_DC_DATE, "x"), GROUP(OP_EQ("1", "0"))))"},
         {Parsed(R"(dc:date = "x" and (dc:title or dc:date = "b"))"), PROP_DC_TITLE, nullptr, 0,
-         R"(OP_AND(OP_EQ(PROP_DC_DATE, "x"), GROUP(OP_EQ("1", "1"))))",
-         " date  =  'x'  AND  (  '1'  =  '1'  ) "},
-        {Parsed("dc:title and"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ("1", "1"))", " '1'  =  '1' "},
-        {Op(OP_OR, Val("x"), Prop(PROP_DC_TITLE)), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ("1", "1"))",
-         " '1'  =  '1' "},
+         R"(OP_AND(OP_EQ(PROP_DC_DATE, "x"), GROUP(OP_EQ("1", "1"))))"},
+        {Parsed("dc:title and"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ("1", "1"))"},
+        {Op(OP_OR, Val("x"), Prop(PROP_DC_TITLE)), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ("1", "1"))"},
         {Op(OP_AND, Op(OP_EQ, Prop(PROP_DC_DATE), Val("x")), Op(OP_OR, Prop(PROP_DC_DATE), Prop(PROP_DC_TITLE))),
-         PROP_DC_TITLE, nullptr, 0, R"(OP_AND(OP_EQ(PROP_DC_DATE, "x"), OP_EQ("1", "1")))",
-         " date  =  'x'  AND  '1'  =  '1' "},
+         PROP_DC_TITLE, nullptr, 0, R"(OP_AND(OP_EQ(PROP_DC_DATE, "x"), OP_EQ("1", "1")))"},
         // The rewritten node's own polarity counts, not the one it hands to its operands.
         {Op(OP_OR, Op(OP_EQ, Prop(PROP_DC_DATE), Val("x")), Op(OP_AND, Prop(PROP_DC_DATE), Prop(PROP_DC_TITLE))),
-         PROP_DC_TITLE, nullptr, 0, R"(OP_OR(OP_EQ(PROP_DC_DATE, "x"), OP_EQ("1", "0")))",
-         " date  =  'x'  OR  '1'  =  '0' "},
+         PROP_DC_TITLE, nullptr, 0, R"(OP_OR(OP_EQ(PROP_DC_DATE, "x"), OP_EQ("1", "0")))"},
         // Only the comparison on the property is rewritten in a chain.
-        {Parsed(R"(dc:title = "a" = "b")"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ(OP_EQ("1", "1"), "b"))",
-         " '1'  =  '1'  =  'b' "},
+        {Parsed(R"(dc:title = "a" = "b")"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ(OP_EQ("1", "1"), "b"))"},
         // A comparison hands on the polarity it received: under or the inner comparison is false.
         {Parsed(R"(dc:date = "x" or dc:title = "a" = "b")"), PROP_DC_TITLE, nullptr, 0,
-         R"(OP_OR(OP_EQ(PROP_DC_DATE, "x"), OP_EQ(OP_EQ("1", "0"), "b")))",
-         " date  =  'x'  OR  '1'  =  '0'  =  'b' "},
+         R"(OP_OR(OP_EQ(PROP_DC_DATE, "x"), OP_EQ(OP_EQ("1", "0"), "b")))"},
         // Missing operands are passed over.
         {Parsed(R"(() and dc:title = "a")"), PROP_DC_TITLE, nullptr, 0,
-         R"(OP_AND(GROUP(null), OP_EQ("1", "1")))", " (  )  AND  '1'  =  '1' "},
+         R"(OP_AND(GROUP(null), OP_EQ("1", "1")))"},
         {Op(OP_OR, nullptr, Op(OP_EQ, Prop(PROP_DC_TITLE), Val("a"))), PROP_DC_TITLE, nullptr, 0,
-         R"(OP_OR(null, OP_EQ("1", "0")))", " OR  '1'  =  '0' "},
-        {Val("dc:title"), PROP_DC_TITLE, nullptr, 0, R"("dc:title")", " 'dc:title' "},
+         R"(OP_OR(null, OP_EQ("1", "0")))"},
+        {Val("dc:title"), PROP_DC_TITLE, nullptr, 0, R"("dc:title")"},
         // A node of unknown kind stops the walk with -1; rewrites made before it stay.
-        {OfKind(7), PROP_DC_TITLE, nullptr, -1, "KIND7", ""},
+        {OfKind(7), PROP_DC_TITLE, nullptr, -1, "KIND7"},
         {Op(OP_AND, Op(OP_EQ, Prop(PROP_DC_TITLE), Val("a")),
             Op(OP_OR, OfKind(7), Op(OP_EQ, Prop(PROP_DC_TITLE), Val("b")))),
-         PROP_DC_TITLE, nullptr, -1, R"(OP_AND(OP_EQ("1", "1"), OP_OR(KIND7, OP_EQ(PROP_DC_TITLE, "b"))))",
-         " '1'  =  '1'  AND  OR  title  =  'b' "},
-        {Group(OfKind(5)), PROP_DC_TITLE, nullptr, -1, "GROUP(KIND5)", " (  ) "},
-        {Op(OP_AND, Prop(PROP_DC_DATE), OfKind(6)), PROP_DC_TITLE, nullptr, -1,
-         "OP_AND(PROP_DC_DATE, KIND6)", " date  AND "},
+         PROP_DC_TITLE, nullptr, -1, R"(OP_AND(OP_EQ("1", "1"), OP_OR(KIND7, OP_EQ(PROP_DC_TITLE, "b"))))"},
+        {Group(OfKind(5)), PROP_DC_TITLE, nullptr, -1, "GROUP(KIND5)"},
+        {Op(OP_AND, Prop(PROP_DC_DATE), OfKind(6)), PROP_DC_TITLE, nullptr, -1, "OP_AND(PROP_DC_DATE, KIND6)"},
         // Unsupported properties: a null or empty table supports nothing.
         {Parsed(R"(dc:title = "a" and dc:date = "b")"), 0, nullptr, 0,
-         R"(OP_AND(OP_EQ("1", "1"), OP_EQ("1", "1")))", " '1'  =  '1'  AND  '1'  =  '1' "},
+         R"(OP_AND(OP_EQ("1", "1"), OP_EQ("1", "1")))"},
         {Parsed(R"(dc:title = "a" or dc:date = "b")"), 0, kNothing, 0,
-         R"(OP_OR(OP_EQ("1", "0"), OP_EQ("1", "0")))", " '1'  =  '0'  OR  '1'  =  '0' "},
+         R"(OP_OR(OP_EQ("1", "0"), OP_EQ("1", "0")))"},
         {Parsed(R"(dc:title = "a" and dc:date = "b")"), 0, kTitleAndClass, 0,
-         R"(OP_AND(OP_EQ(PROP_DC_TITLE, "a"), OP_EQ("1", "1")))", " title  =  'a'  AND  '1'  =  '1' "},
+         R"(OP_AND(OP_EQ(PROP_DC_TITLE, "a"), OP_EQ("1", "1")))"},
         {Parsed(R"(upnp:class derivedfrom "x" or (dc:creator = "a" and dc:title contains "b"))"), 0,
          kTitleAndClass, 0,
-         R"(OP_OR(OP_DERIVED_FROM(PROP_UPNP_CLASS, "x"), GROUP(OP_AND(OP_EQ("1", "1"), OP_CONTAINS(PROP_DC_TITLE, "b")))))",
-         " class  LIKE  '%x%'  OR  (  '1'  =  '1'  AND  title  LIKE  '%b%'  ) "},
+         R"(OP_OR(OP_DERIVED_FROM(PROP_UPNP_CLASS, "x"), GROUP(OP_AND(OP_EQ("1", "1"), OP_CONTAINS(PROP_DC_TITLE, "b")))))"},
         {Parsed(R"(dc:creator = "x" and upnp:genre = "y" or dc:creator)"), 0, kAllButCreator, 0,
-         R"(OP_AND(OP_EQ("1", "1"), OP_EQ("1", "1")))", " '1'  =  '1'  AND  '1'  =  '1' "},
-        {Op(OP_EQ, Prop(PROP_UNKNOWN), Val("x")), 0, kAllButCreator, 0, R"(OP_EQ("1", "1"))",
-         " '1'  =  '1' "},
-        {Parsed("upnp:genre"), 0, kAllButCreator, 0, "PROP_UPNP_GENRE", " genre "},
+         R"(OP_AND(OP_EQ("1", "1"), OP_EQ("1", "1")))"},
+        {Op(OP_EQ, Prop(PROP_UNKNOWN), Val("x")), 0, kAllButCreator, 0, R"(OP_EQ("1", "1"))"},
+        {Parsed("upnp:genre"), 0, kAllButCreator, 0, "PROP_UPNP_GENRE"},
     };
     for (const AlwaysTrueCase &c : cases) {
         ParseTreeNode *root = c.tree;
@@ -174,9 +119,6 @@ TEST(TreeRewrite, AlwaysTrueRewritesWholeTrees) {
         EXPECT_EQ(RunAlwaysTrue(c, root), c.result) << before;
         // The root is rewritten in place: the host's pointer still holds the whole tree.
         EXPECT_EQ(TreeToString(root), c.after) << before;
-        std::string sql;
-        CaptureStdout([&] { sql = ToSql(root, kColumns); });
-        EXPECT_EQ(sql, c.sql) << before;
     }
 }
 
@@ -238,93 +180,53 @@ TEST(TreeRewrite, AlwaysTrueReportsAllocationFailure) {
     }
 }
 
-// Every allocation of a larger rewrite fails in turn: the result is -1 until the rewrite needs no
-// more than the allocations allowed, no value leaf ever lacks its text, and the tree still
-// converts and frees (the sanitizer build checks reads and leaks).
-TEST(TreeRewrite, AlwaysTrueFailsSoundlyAtEveryAllocation) {
-    struct {
-        const char *text;
-        long allocations;  // 3 for a left rewrite, 4 for a right one
-    } const cases[] = {
-        {R"((upnp:class derivedfrom "object.item" and (dc:title contains "a" or dc:creator)) or dc:date >= "2001" and (dc:title))",
-         4 + 3},
-        {R"(dc:date = "x" or dc:creator = "w" and upnp:genre = "y" = "z" and (dc:creator = "q"))",
-         3 + 3 + 3 + 3},
-    };
-    for (const auto &c : cases) {
-        const char *text = c.text;
-        long n = 1;
-        for (;; ++n) {
-            TreePtr tree(Parsed(text));
-            OpenAllocationWindow(n);
-            int result = SetAlwayTrueForNonSupportedProperty(tree.get(), kTitleAndClass);
-            long calls = CloseAllocationWindow();
-            EXPECT_FALSE(HasValueWithoutText(tree.get())) << text << " failing at " << n;
-            std::string sql = ToSql(tree.get(), kColumns);
-            EXPECT_EQ(sql.find("(null)"), std::string::npos) << sql;
-            if (calls < n) {
-                EXPECT_EQ(result, 0) << text;
-                break;
-            }
-            EXPECT_EQ(result, -1) << text << " failing at " << n;
-        }
-        EXPECT_EQ(n, c.allocations + 1) << text;
-    }
-}
-
 struct ContainerCase {
     const char *criteria;
     const char *containerId;
     int result;
     const char *after;
-    const char *sql;
 };
 
 TEST(TreeRewrite, ContainerRewritesTrueRefIdCondition) {
     const ContainerCase cases[] = {
-        {"@refID exists true", "A0$128$129", 0, R"(OP_EQ("1", "0"))", " '1'  =  '0' "},
-        {"@refID exists true", "A0$148$149", 0, R"(OP_EQ("1", "0"))", " '1'  =  '0' "},
-        {"@refID exists true", "A0$160$161", 0, R"(OP_EQ("1", "0"))", " '1'  =  '0' "},
+        {"@refID exists true", "A0$128$129", 0, R"(OP_EQ("1", "0"))"},
+        {"@refID exists true", "A0$148$149", 0, R"(OP_EQ("1", "0"))"},
+        {"@refID exists true", "A0$160$161", 0, R"(OP_EQ("1", "0"))"},
         // Whole, case-sensitive container names only.
-        {"@refID exists true", "A0$128$1290", 0, R"(OP_EXISTS(PROP_REFID, "true"))", " ref_id  IS  NOT NULL "},
-        {"@refID exists true", "a0$128$129", 0, R"(OP_EXISTS(PROP_REFID, "true"))", " ref_id  IS  NOT NULL "},
-        {"@refID exists true", "A0$128$12", 0, R"(OP_EXISTS(PROP_REFID, "true"))", " ref_id  IS  NOT NULL "},
-        {"@refID exists true", "0", 0, R"(OP_EXISTS(PROP_REFID, "true"))", " ref_id  IS  NOT NULL "},
-        {"@refID exists true", "", 0, R"(OP_EXISTS(PROP_REFID, "true"))", " ref_id  IS  NOT NULL "},
+        {"@refID exists true", "A0$128$1290", 0, R"(OP_EXISTS(PROP_REFID, "true"))"},
+        {"@refID exists true", "a0$128$129", 0, R"(OP_EXISTS(PROP_REFID, "true"))"},
+        {"@refID exists true", "A0$128$12", 0, R"(OP_EXISTS(PROP_REFID, "true"))"},
+        {"@refID exists true", "0", 0, R"(OP_EXISTS(PROP_REFID, "true"))"},
+        {"@refID exists true", "", 0, R"(OP_EXISTS(PROP_REFID, "true"))"},
         // The value must begin with "true" in any case.
-        {"@refID exists TRUE", "A0$160$161", 0, R"(OP_EQ("1", "0"))", " '1'  =  '0' "},
-        {"@refID exists trueish", "A0$160$161", 0, R"(OP_EQ("1", "0"))", " '1'  =  '0' "},
-        {"@refID exists True1", "A0$128$129", 0, R"(OP_EQ("1", "0"))", " '1'  =  '0' "},
-        {"@refID exists false", "A0$148$149", 0, R"(OP_EXISTS(PROP_REFID, "false"))", " ref_id  IS  NOT NULL "},
-        {"@refID exists tru", "A0$148$149", 0, R"(OP_EXISTS(PROP_REFID, "tru"))", " ref_id  IS  'tru' "},
-        {R"(@refID exists "")", "A0$148$149", 0, R"(OP_EXISTS(PROP_REFID, ""))", " ref_id  IS  '' "},
+        {"@refID exists TRUE", "A0$160$161", 0, R"(OP_EQ("1", "0"))"},
+        {"@refID exists trueish", "A0$160$161", 0, R"(OP_EQ("1", "0"))"},
+        {"@refID exists True1", "A0$128$129", 0, R"(OP_EQ("1", "0"))"},
+        {"@refID exists false", "A0$148$149", 0, R"(OP_EXISTS(PROP_REFID, "false"))"},
+        {"@refID exists tru", "A0$148$149", 0, R"(OP_EXISTS(PROP_REFID, "tru"))"},
+        {R"(@refID exists "")", "A0$148$149", 0, R"(OP_EXISTS(PROP_REFID, ""))"},
         // Any operator qualifies; the parser has already turned an = value into a number.
-        {"@refID = true", "A0$128$129", 0, R"(OP_EQ(PROP_REFID, "0"))", " ref_id  =  '0' "},
+        {"@refID = true", "A0$128$129", 0, R"(OP_EQ(PROP_REFID, "0"))"},
         {R"(upnp:class derivedfrom "abc" and @refID exists true)", "A0$128$129", 0,
-         R"(OP_AND(OP_DERIVED_FROM(PROP_UPNP_CLASS, "abc"), OP_EQ("1", "0")))",
-         " class  LIKE  '%abc%'  AND  '1'  =  '0' "},
+         R"(OP_AND(OP_DERIVED_FROM(PROP_UPNP_CLASS, "abc"), OP_EQ("1", "0")))"},
         {R"((dc:title = "a" or @refID exists true) and dc:date = "b")", "A0$160$161", 0,
-         R"(OP_AND(GROUP(OP_OR(OP_EQ(PROP_DC_TITLE, "a"), OP_EQ("1", "0"))), OP_EQ(PROP_DC_DATE, "b")))",
-         " (  title  =  'a'  OR  '1'  =  '0'  )  AND  date  =  'b' "},
+         R"(OP_AND(GROUP(OP_OR(OP_EQ(PROP_DC_TITLE, "a"), OP_EQ("1", "0"))), OP_EQ(PROP_DC_DATE, "b")))"},
         // Only the first condition on @refID is looked at.
         {"@refID exists false and @refID exists true", "A0$128$129", 0,
-         R"(OP_AND(OP_EXISTS(PROP_REFID, "false"), OP_EXISTS(PROP_REFID, "true")))",
-         " ref_id  IS  NOT NULL  AND  ref_id  IS  NOT NULL "},
+         R"(OP_AND(OP_EXISTS(PROP_REFID, "false"), OP_EXISTS(PROP_REFID, "true")))"},
         // No usable condition: 1, nothing changed.
-        {R"(dc:title = "a")", "A0$128$129", 1, R"(OP_EQ(PROP_DC_TITLE, "a"))", " title  =  'a' "},
-        {R"(dc:title = "a")", "anything", 1, R"(OP_EQ(PROP_DC_TITLE, "a"))", " title  =  'a' "},
-        {"@refID", "A0$128$129", 1, "PROP_REFID", " ref_id "},
-        {"(@refID)", "A0$128$129", 1, "GROUP(PROP_REFID)", " (  ref_id  ) "},
-        {R"(dc:title = "a" and @refID)", "A0$128$129", 1, R"(OP_AND(OP_EQ(PROP_DC_TITLE, "a"), PROP_REFID))",
-         " title  =  'a'  AND  ref_id "},
-        {R"(@refID and dc:title = "a")", "A0$128$129", 1, R"(OP_AND(PROP_REFID, OP_EQ(PROP_DC_TITLE, "a")))",
-         " ref_id  AND  title  =  'a' "},
+        {R"(dc:title = "a")", "A0$128$129", 1, R"(OP_EQ(PROP_DC_TITLE, "a"))"},
+        {R"(dc:title = "a")", "anything", 1, R"(OP_EQ(PROP_DC_TITLE, "a"))"},
+        {"@refID", "A0$128$129", 1, "PROP_REFID"},
+        {"(@refID)", "A0$128$129", 1, "GROUP(PROP_REFID)"},
+        {R"(dc:title = "a" and @refID)", "A0$128$129", 1, R"(OP_AND(OP_EQ(PROP_DC_TITLE, "a"), PROP_REFID))"},
+        {R"(@refID and dc:title = "a")", "A0$128$129", 1, R"(OP_AND(PROP_REFID, OP_EQ(PROP_DC_TITLE, "a")))"},
         // The bare leaf is found before the condition behind it, and makes the whole call a no-op.
         {R"(@refID or @refID exists true)", "A0$128$129", 1,
-         R"(OP_OR(PROP_REFID, OP_EXISTS(PROP_REFID, "true")))", " ref_id  OR  ref_id  IS  NOT NULL "},
-        {"()", "A0$128$129", 1, "GROUP(null)", " (  ) "},
+         R"(OP_OR(PROP_REFID, OP_EXISTS(PROP_REFID, "true")))"},
+        {"()", "A0$128$129", 1, "GROUP(null)"},
         {"(@refID exists true) or @refID", "A0$128$129", 1,
-         R"(OP_OR(GROUP(OP_EXISTS(PROP_REFID, "true")), PROP_REFID))", " (  ref_id  IS  NOT NULL  )  OR  ref_id "},
+         R"(OP_OR(GROUP(OP_EXISTS(PROP_REFID, "true")), PROP_REFID))"},
     };
     for (const ContainerCase &c : cases) {
         TreePtr tree(Parsed(c.criteria));
@@ -334,7 +236,6 @@ TEST(TreeRewrite, ContainerRewritesTrueRefIdCondition) {
         EXPECT_EQ(result, c.result) << c.criteria << " in " << c.containerId;
         EXPECT_EQ(messages, "") << c.criteria;
         EXPECT_EQ(TreeToString(tree.get()), c.after) << c.criteria << " in " << c.containerId;
-        EXPECT_EQ(ToSql(tree.get(), kColumns), c.sql) << c.criteria << " in " << c.containerId;
     }
 }
 
@@ -394,23 +295,6 @@ TEST(TreeRewrite, ContainerReportsMissingArguments) {
         EXPECT_EQ(messages, c.message);
         EXPECT_EQ(TreeToString(tree.get()), R"(OP_EXISTS(PROP_REFID, "true"))");
     }
-}
-
-// Without memory for the text "1" the condition stays as it was and the result is still 0.
-TEST(TreeRewrite, ContainerLeavesConditionWhenMemoryRunsOut) {
-    TreePtr tree(Parsed("@refID exists true"));
-    OpenAllocationWindow(1);
-    int result = CheckContainerIsSupportRefID("A0$128$129", tree.get());
-    long calls = CloseAllocationWindow();
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(TreeToString(tree.get()), R"(OP_EXISTS(PROP_REFID, "true"))");
-    EXPECT_FALSE(HasValueWithoutText(tree.get()));
-    // With memory the same tree is rewritten, and only the text "1" is allocated.
-    OpenAllocationWindow();
-    EXPECT_EQ(CheckContainerIsSupportRefID("A0$128$129", tree.get()), 0);
-    EXPECT_EQ(CloseAllocationWindow(), 1);
-    EXPECT_EQ(TreeToString(tree.get()), R"(OP_EQ("1", "0"))");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <vector>
 
 namespace msc_test {
@@ -122,6 +123,53 @@ TreePtr Parse(const std::string &criteria, int *result) {
     return TreePtr(tree);
 }
 
+ParseTreeNode *Parsed(const std::string &criteria) {
+    ParseTreeNode *tree = nullptr;
+    CaptureStderr([&] { tree = Parse(criteria).release(); });
+    return tree;
+}
+
+bool HasValueWithoutText(const ParseTreeNode *node) {
+    while (node != nullptr) {
+        if (node->kind == NODE_OPERATOR) {
+            if (HasValueWithoutText(node->left)) return true;
+            node = node->right;
+        } else if (node->kind == NODE_GROUP) {
+            node = node->inner;
+        } else {
+            return node->kind == NODE_VALUE && node->text == nullptr;
+        }
+    }
+    return false;
+}
+
+std::set<const void *> TreeBlocks(const ParseTreeNode *node) {
+    std::set<const void *> blocks;
+    std::vector<const ParseTreeNode *> pending = {node};  // Explicit stack: any depth.
+    while (!pending.empty()) {
+        node = pending.back();
+        pending.pop_back();
+        if (node == nullptr) continue;
+        blocks.insert(node);
+        if (node->kind == NODE_OPERATOR) {
+            pending.push_back(node->left);
+            pending.push_back(node->right);
+        } else if (node->kind == NODE_GROUP) {
+            pending.push_back(node->inner);
+        } else if (node->kind == NODE_VALUE && node->text != nullptr) {
+            blocks.insert(node->text);
+        }
+    }
+    return blocks;
+}
+
+std::string Repeat(const std::string &unit, size_t times) {
+    std::string out;
+    out.reserve(unit.size() * times);
+    for (size_t i = 0; i < times; ++i) out += unit;
+    return out;
+}
+
 std::string ParseToString(const std::string &criteria) {
     int result = -1;
     TreePtr tree = Parse(criteria, &result);
@@ -133,6 +181,19 @@ std::string ToSql(const ParseTreeNode *tree, const TokenEntry *columns, const ch
     std::vector<char> out(1 << 16, 'x');
     ConvertSQLCondition(tree, columns, prefix, out.data(), static_cast<int>(out.size()));
     return std::string(out.data());
+}
+
+std::vector<std::pair<std::string, std::string>> ReadCriteriaTable(const std::string &path) {
+    std::vector<std::pair<std::string, std::string>> rows;
+    std::ifstream file(path, std::ios::binary);
+    std::string line;
+    std::getline(file, line);  // The column names.
+    while (std::getline(file, line)) {
+        size_t firstTab = line.find('\t');
+        size_t secondTab = firstTab == std::string::npos ? firstTab : line.find('\t', firstTab + 1);
+        if (secondTab != std::string::npos) rows.emplace_back(line.substr(0, firstTab), line.substr(secondTab + 1));
+    }
+    return rows;
 }
 
 ParseTreeNode *Op(int opId, ParseTreeNode *left, ParseTreeNode *right) {

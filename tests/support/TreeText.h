@@ -4,7 +4,10 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "mysearchcriteria.h"
 
@@ -23,11 +26,27 @@ std::string TreeToString(const ParseTreeNode *tree);
 // Parses the whole text; the result code goes to *result when given.
 TreePtr Parse(const std::string &criteria, int *result = nullptr);
 
+// Parses a text whose messages on standard error do not matter; the caller owns the tree.
+ParseTreeNode *Parsed(const std::string &criteria);
+
 // Whole-text parse, printed: "FAIL" for a failure, "null" for an empty tree.
 std::string ParseToString(const std::string &criteria);
 
 // The SQL text of a tree, written into a buffer large enough for it.
 std::string ToSql(const ParseTreeNode *tree, const TokenEntry *columns, const char *prefix = nullptr);
+
+// True when some value leaf of the tree has no text: the state that no failed call may leave.
+bool HasValueWithoutText(const ParseTreeNode *tree);
+
+// Every node and every value text of a tree: the blocks that freeing it releases.
+std::set<const void *> TreeBlocks(const ParseTreeNode *tree);
+
+// 'unit' written 'times' times.
+std::string Repeat(const std::string &unit, size_t times);
+
+// The rows of a tab-separated corpus file (id, source, criteria) after its header line, as pairs
+// of id and criteria; empty when the file cannot be read.
+std::vector<std::pair<std::string, std::string>> ReadCriteriaTable(const std::string &path);
 
 // Hand-built nodes, each malloc'd as the library does.
 ParseTreeNode *Op(int opId, ParseTreeNode *left, ParseTreeNode *right);
