@@ -182,22 +182,22 @@ TEST(HostOptions, ReadsPropertyLists) {
 }
 
 TEST(HostSelect, BuildsTheStatement) {
-    SelectSpec spec;
-    spec.container = "A0$128";
-    EXPECT_EQ(BuildSelect(spec, " title  =  'a' "),
+    SelectSpec query;
+    query.container = "A0$128";
+    EXPECT_EQ(BuildSelect(query, " title  =  'a' "),
               "SELECT object_id, class, title, creator, date FROM objects WHERE ( title  =  'a' ) AND object_id IN "
               "(WITH RECURSIVE inside(id) AS (SELECT object_id FROM objects WHERE parent_id = ?1 UNION SELECT "
               "child.object_id FROM objects AS child JOIN inside ON child.parent_id = inside.id) SELECT id FROM "
               "inside) ORDER BY rowid");
-    spec.container = "0";
-    EXPECT_EQ(BuildSelect(spec, ""),
+    query.container = "0";
+    EXPECT_EQ(BuildSelect(query, ""),
               "SELECT object_id, class, title, creator, date FROM objects WHERE object_id <> ?1 ORDER BY rowid");
-    spec.alias = "o";
-    spec.parentColumn.clear();
-    spec.order.clear();
-    spec.show = "*";
-    EXPECT_EQ(BuildSelect(spec, " o.title  =  'a' "), "SELECT * FROM objects AS o WHERE ( o.title  =  'a' )");
-    EXPECT_EQ(BuildSelect(spec, ""), "SELECT * FROM objects AS o");
+    query.alias = "o";
+    query.parentColumn.clear();
+    query.order.clear();
+    query.show = "*";
+    EXPECT_EQ(BuildSelect(query, " o.title  =  'a' "), "SELECT * FROM objects AS o WHERE ( o.title  =  'a' )");
+    EXPECT_EQ(BuildSelect(query, ""), "SELECT * FROM objects AS o");
 }
 
 }  // namespace
