@@ -182,7 +182,7 @@ TEST(HostOptions, ReadsPropertyLists) {
 }
 
 TEST(HostSelect, BuildsTheStatement) {
-    SelectSpec query;
+    SelectQuery query;
     query.container = "A0$128";
     EXPECT_EQ(BuildSelect(query, " title  =  'a' "),
               "SELECT object_id, class, title, creator, date FROM objects WHERE ( title  =  'a' ) AND object_id IN "

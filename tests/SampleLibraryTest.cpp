@@ -70,12 +70,12 @@ protected:
         HostSearch search = RunHostSequence(criteria, options);
         EXPECT_TRUE(search.status == HostSearch::kCondition || search.status == HostSearch::kEverything)
             << criteria << ": " << search.problem << DescribeParseError(search.error);
-        SelectSpec spec;
-        spec.show = show;
-        spec.container = container;
+        SelectQuery query;
+        query.show = show;
+        query.container = container;
         ResultTable rows;
         std::string error;
-        EXPECT_TRUE(database_->Select(spec, search.condition, &rows, &error)) << criteria << ": " << error;
+        EXPECT_TRUE(database_->Select(query, search.condition, &rows, &error)) << criteria << ": " << error;
         std::vector<std::string> values;
         for (const auto &row : rows.rows) values.push_back(row.at(0));
         std::sort(values.begin(), values.end());
@@ -345,8 +345,8 @@ TEST_F(SampleLibrary, EverySqlTextOfAParsedCriteriaIsAcceptedBySqlite) {
             EXPECT_EQ(search.condition, sql) << text;
             ResultTable rows;
             std::string error;
-            SelectSpec spec;
-            EXPECT_TRUE(database_->Select(spec, search.condition, &rows, &error)) << text << ": " << error;
+            SelectQuery query;
+            EXPECT_TRUE(database_->Select(query, search.condition, &rows, &error)) << text << ": " << error;
         } else {
             ++flagged;
             EXPECT_EQ(search.status, HostSearch::kUnusable) << text;

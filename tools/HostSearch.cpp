@@ -336,27 +336,27 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     return search;
 }
 
-std::string BuildSelect(const SelectSpec &spec, const std::string &condition) {
-    std::string qualifier = spec.alias.empty() ? "" : spec.alias + ".";
-    std::string sql = "SELECT " + spec.show + " FROM " + spec.table;
-    if (!spec.alias.empty()) sql += " AS " + spec.alias;
-    bool scoped = !spec.idColumn.empty() && !spec.parentColumn.empty();
+std::string BuildSelect(const SelectQuery &query, const std::string &condition) {
+    std::string qualifier = query.alias.empty() ? "" : query.alias + ".";
+    std::string sql = "SELECT " + query.show + " FROM " + query.table;
+    if (!query.alias.empty()) sql += " AS " + query.alias;
+    bool scoped = !query.idColumn.empty() && !query.parentColumn.empty();
     if (!condition.empty() || scoped) sql += " WHERE";
     if (!condition.empty()) sql += " (" + condition + ")";
     if (!condition.empty() && scoped) sql += " AND";
-    if (scoped && spec.container == "0") {
+    if (scoped && query.container == "0") {
         // The root holds every other object: no need to walk the links.
-        sql += " " + qualifier + spec.idColumn + " <> ?1";
+        sql += " " + qualifier + query.idColumn + " <> ?1";
     } else if (scoped) {
         // A search covers the container's descendants, found through the parent links. UNION,
         // not UNION ALL, so that a file whose links form a cycle still ends the recursion.
-        const std::string &id = spec.idColumn;
-        const std::string &parent = spec.parentColumn;
+        const std::string &id = query.idColumn;
+        const std::string &parent = query.parentColumn;
         sql += " " + qualifier + id + " IN (WITH RECURSIVE inside(id) AS (SELECT " + id + " FROM " +
-               spec.table + " WHERE " + parent + " = ?1 UNION SELECT child." + id + " FROM " +
-               spec.table + " AS child JOIN inside ON child." + parent + " = inside.id) SELECT id FROM inside)";
+               query.table + " WHERE " + parent + " = ?1 UNION SELECT child." + id + " FROM " +
+               query.table + " AS child JOIN inside ON child." + parent + " = inside.id) SELECT id FROM inside)";
     }
-    if (!spec.order.empty()) sql += " ORDER BY " + qualifier + spec.order;
+    if (!query.order.empty()) sql += " ORDER BY " + qualifier + query.order;
     return sql;
 }
 
@@ -438,9 +438,9 @@ std::unique_ptr<MediaDatabase> MediaDatabase::OpenFile(const std::string &path, 
 
 MediaDatabase::~MediaDatabase() { sqlite3_close(db_); }
 
-bool MediaDatabase::Select(const SelectSpec &spec, const std::string &condition,
+bool MediaDatabase::Select(const SelectQuery &query, const std::string &condition,
                            ResultTable *result, std::string *error) {
-    std::string sql = BuildSelect(spec, condition);
+    std::string sql = BuildSelect(query, condition);
     sqlite3_stmt *statement = nullptr;
     const char *tail = nullptr;
     if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()) + 1, &statement, &tail) !=
@@ -456,7 +456,7 @@ bool MediaDatabase::Select(const SelectSpec &spec, const std::string &condition,
         return false;
     }
     if (sqlite3_bind_parameter_count(statement) > 0) {
-        sqlite3_bind_text(statement, 1, spec.container.c_str(), static_cast<int>(spec.container.size()),
+        sqlite3_bind_text(statement, 1, query.container.c_str(), static_cast<int>(query.container.size()),
                           SQLITE_TRANSIENT);
     }
     *result = ResultTable();

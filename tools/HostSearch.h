@@ -101,7 +101,7 @@ struct ResultTable {
 };
 
 // What a search selects, besides the condition.
-struct SelectSpec {
+struct SelectQuery {
     std::string show = "object_id, class, title, creator, date";
     std::string table = "objects";
     std::string alias;                    // Table alias, when the condition uses a prefix.
@@ -112,7 +112,7 @@ struct SelectSpec {
 };
 
 // The SELECT statement of a search; ?1 is the container, whose descendants it selects.
-std::string BuildSelect(const SelectSpec &spec, const std::string &condition);
+std::string BuildSelect(const SelectQuery &query, const std::string &condition);
 
 class MediaDatabase {
 public:
@@ -128,7 +128,7 @@ public:
     sqlite3 *Handle() const { return db_; }
 
     // Runs the search; false with SQLite's message in *error.
-    bool Select(const SelectSpec &spec, const std::string &condition, ResultTable *result,
+    bool Select(const SelectQuery &query, const std::string &condition, ResultTable *result,
                 std::string *error);
 
 private:

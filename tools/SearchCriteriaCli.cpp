@@ -77,7 +77,7 @@ enum class Job { kSql, kTree, kSearch, kSample };
 struct Settings {
     Job job = Job::kSql;
     HostOptions host;
-    SelectSpec select;
+    SelectQuery select;
     std::string dbPath;
     bool showGiven = false;
     bool orderGiven = false;
