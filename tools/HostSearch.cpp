@@ -56,7 +56,8 @@ std::string PropertyName(int propertyId) {
     for (const TokenEntry *entry = g_PropertyName; entry->id != 0; ++entry) {
         if (entry->id == propertyId) return entry->name;
     }
-    return "(null)";
+    // The standard grammar keeps properties outside the vocabulary as PROP_UNKNOWN leaves.
+    return propertyId == PROP_UNKNOWN ? "(unknown property)" : "property " + std::to_string(propertyId);
 }
 
 TokenTable SampleColumns() {
