@@ -8,6 +8,15 @@
 
 #include "mysearchcriteria.h"
 
+// Forces a small function inline where a call per piece or per token would cost more than its
+// work. Only when optimising: an unoptimised build keeps the locals of every inlined call in the
+// caller's frame, and the recursive walkers pay their frame once per level of nesting.
+#if defined(__OPTIMIZE__)
+#define MSC_ALWAYS_INLINE __attribute__((always_inline))
+#else
+#define MSC_ALWAYS_INLINE
+#endif
+
 namespace msc {
 
 // Allocates one node of the given kind with every field cleared; nullptr when memory runs out.
