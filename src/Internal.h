@@ -57,16 +57,7 @@ bool StartsWithIgnoringCase(const char *text, const char *word);
 // The vocabulary tables that the parser looks keywords up in.
 enum class Vocabulary { kProperty = 0, kLogical = 1, kBinary = 2, kExists = 3 };
 
-// Returns the entry of g_PropertyName, g_LogOpName, g_BinOpName or g_ExistOpName whose keyword
-// begins the text at 'at', ASCII letters folded, compared up to the end of the keyword or a NUL
-// in the text; of several the first in table order, unless a later one extends its keyword
-// ("<=" over "<"). nullptr when none matches. 'tokenLength' is the length of the token that
-// starts at 'at' (0 when unknown); it only serves a shortcut and never changes the result.
-const TokenEntry *MatchKeyword(Vocabulary vocabulary, const char *at, size_t tokenLength = 0);
-
-// The keyword at an operator position: a logical one if any matches, else a binary one, else an
-// exists one, each chosen as MatchKeyword chooses; *which tells the table. nullptr when none.
-const TokenEntry *MatchOperator(const char *at, size_t tokenLength, Vocabulary *which);
+// MatchKeyword and MatchOperator, the keyword lookups of the parsers: KeywordIndex.h.
 
 // The internal node lookup: the node holding the first condition on 'propertyId', searched
 // depth first with an operator's own children looked at before anything below them.

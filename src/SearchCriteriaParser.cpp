@@ -15,6 +15,7 @@
 #endif
 
 #include "Internal.h"
+#include "KeywordIndex.h"
 
 namespace msc {
 namespace {
