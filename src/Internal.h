@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "mysearchcriteria.h"
 
@@ -28,8 +29,20 @@ inline ParseTreeNode *NewNode(NodeKind kind) {
 }
 
 // Allocates a value leaf owning a malloc'd copy of text[0..length-1]; nullptr when memory
-// runs out, with nothing left allocated.
-ParseTreeNode *NewValueLeaf(const char *text, size_t length);
+// runs out, with nothing left allocated. Inline like NewNode: the parser makes one per value.
+inline ParseTreeNode *NewValueLeaf(const char *text, size_t length) {
+    auto *copy = static_cast<char *>(malloc(length + 1));
+    if (copy == nullptr) return nullptr;
+    memcpy(copy, text, length);
+    copy[length] = '\0';
+    ParseTreeNode *leaf = NewNode(NODE_VALUE);
+    if (leaf == nullptr) {
+        free(copy);
+        return nullptr;
+    }
+    leaf->text = copy;
+    return leaf;
+}
 
 // Returns the name of the first entry of 'table' whose id is 'id', or nullptr at the terminator.
 const char *LookupName(const TokenEntry *table, int id);
