@@ -5,8 +5,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "mysearchcriteria.h"
+
+// Forces a small function inline where a call per piece or per token would cost more than its
+// work. Only when optimising: an unoptimised build keeps the locals of every inlined call in the
+// caller's frame, and the recursive walkers pay their frame once per level of nesting.
+#if defined(__OPTIMIZE__)
+#define MSC_ALWAYS_INLINE __attribute__((always_inline))
+#else
+#define MSC_ALWAYS_INLINE
+#endif
 
 namespace msc {
 
@@ -19,8 +29,20 @@ inline ParseTreeNode *NewNode(NodeKind kind) {
 }
 
 // Allocates a value leaf owning a malloc'd copy of text[0..length-1]; nullptr when memory
-// runs out, with nothing left allocated.
-ParseTreeNode *NewValueLeaf(const char *text, size_t length);
+// runs out, with nothing left allocated. Inline like NewNode: the parser makes one per value.
+inline ParseTreeNode *NewValueLeaf(const char *text, size_t length) {
+    auto *copy = static_cast<char *>(malloc(length + 1));
+    if (copy == nullptr) return nullptr;
+    memcpy(copy, text, length);
+    copy[length] = '\0';
+    ParseTreeNode *leaf = NewNode(NODE_VALUE);
+    if (leaf == nullptr) {
+        free(copy);
+        return nullptr;
+    }
+    leaf->text = copy;
+    return leaf;
+}
 
 // Returns the name of the first entry of 'table' whose id is 'id', or nullptr at the terminator.
 const char *LookupName(const TokenEntry *table, int id);
@@ -48,16 +70,7 @@ bool StartsWithIgnoringCase(const char *text, const char *word);
 // The vocabulary tables that the parser looks keywords up in.
 enum class Vocabulary { kProperty = 0, kLogical = 1, kBinary = 2, kExists = 3 };
 
-// Returns the entry of g_PropertyName, g_LogOpName, g_BinOpName or g_ExistOpName whose keyword
-// begins the text at 'at', ASCII letters folded, compared up to the end of the keyword or a NUL
-// in the text; of several the first in table order, unless a later one extends its keyword
-// ("<=" over "<"). nullptr when none matches. 'tokenLength' is the length of the token that
-// starts at 'at' (0 when unknown); it only serves a shortcut and never changes the result.
-const TokenEntry *MatchKeyword(Vocabulary vocabulary, const char *at, size_t tokenLength = 0);
-
-// The keyword at an operator position: a logical one if any matches, else a binary one, else an
-// exists one, each chosen as MatchKeyword chooses; *which tells the table. nullptr when none.
-const TokenEntry *MatchOperator(const char *at, size_t tokenLength, Vocabulary *which);
+// MatchKeyword and MatchOperator, the keyword lookups of the parsers: KeywordIndex.h.
 
 // The internal node lookup: the node holding the first condition on 'propertyId', searched
 // depth first with an operator's own children looked at before anything below them.

@@ -62,20 +62,6 @@ const TokenEntry g_ExistOpSQL[] = {{OP_EXISTS, "IS"}, {0, nullptr}};
 
 namespace msc {
 
-ParseTreeNode *NewValueLeaf(const char *text, size_t length) {
-    auto *copy = static_cast<char *>(malloc(length + 1));
-    if (copy == nullptr) return nullptr;
-    memcpy(copy, text, length);
-    copy[length] = '\0';
-    ParseTreeNode *leaf = NewNode(NODE_VALUE);
-    if (leaf == nullptr) {
-        free(copy);
-        return nullptr;
-    }
-    leaf->text = copy;
-    return leaf;
-}
-
 const char *LookupName(const TokenEntry *table, int id) {
     if (table == nullptr) return nullptr;
     for (; table->id != 0; ++table) {

@@ -15,6 +15,7 @@
 #endif
 
 #include "Internal.h"
+#include "KeywordIndex.h"
 
 namespace msc {
 namespace {
@@ -162,6 +163,11 @@ public:
 
 private:
     Pos SkipBlanks(Pos pos, Pos last) const {
+        // Tokens are nearly always parted by one space: that case takes two tests, not a loop.
+        if (pos < last && text_[pos] == ' ' &&
+            !IsBlank(static_cast<unsigned char>(text_[pos + 1]))) {
+            return pos + 1;
+        }
         while (pos <= last && IsBlank(static_cast<unsigned char>(text_[pos]))) ++pos;
         return pos;
     }
@@ -172,6 +178,24 @@ private:
     // one-test loop over the byte classes; only a quote, a backslash or (outside quotes) a token
     // end stops it.
     Pos ScanToken(Pos pos, Pos last) const {
+#if defined(__SSE2__)
+        // Nearly every property and operator token is a keyword without quote or backslash that a
+        // blank ends within sixteen bytes: one load finds its end when no quote or backslash
+        // comes before it. Anything else takes the loop below.
+        if (last - pos >= 16) {
+            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text_ + pos));
+            __m128i quote = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'));
+            __m128i backslash = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'));
+            // Signed: 0x00-0x20 and 0x80-0xFF end a token.
+            __m128i end = _mm_cmplt_epi8(bytes, _mm_set1_epi8(33));
+            auto ends = static_cast<unsigned>(_mm_movemask_epi8(end));
+            auto specials = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(quote, backslash)));
+            // ends ^ (ends - 1): the bits up to and including the first end.
+            if (ends != 0 && (specials & (ends ^ (ends - 1))) == 0) {
+                return pos + __builtin_ctz(ends) - 1;
+            }
+        }
+#endif
         uint8_t stops = kStopsOutsideQuotes;
         for (;;) {
             pos = SkipOrdinary(pos, last, stops == kStopsInsideQuotes);

@@ -18,7 +18,7 @@ namespace {
 
 // Copies n bytes; pieces of up to 16 bytes, nearly all of them, with two possibly overlapping
 // loads and stores that read and write nothing outside the n bytes, instead of a call to memcpy.
-__attribute__((always_inline)) inline void CopyPiece(char *to, const char *from, size_t n) {
+MSC_ALWAYS_INLINE inline void CopyPiece(char *to, const char *from, size_t n) {
     if (n >= 8) {
         if (n > 16) {
             memcpy(to, from, n);
@@ -60,7 +60,7 @@ constexpr size_t kQuoteFreeCopy = 32;  // Class names such as "object.item.audio
 #else
 constexpr size_t kQuoteFreeCopy = 16;
 #endif
-__attribute__((always_inline)) inline bool CopyIfNoQuote(char *to, const char *from, size_t n) {
+MSC_ALWAYS_INLINE inline bool CopyIfNoQuote(char *to, const char *from, size_t n) {
 #if defined(__SSE2__)
     if (n > 16) {
         __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from));
@@ -258,7 +258,7 @@ private:
 
     size_t Room(const char *at) const { return static_cast<size_t>(limit_ - at); }
 
-    __attribute__((always_inline)) void Put(char *&at, const char *text, size_t length) {
+    MSC_ALWAYS_INLINE void Put(char *&at, const char *text, size_t length) {
         if (length <= Room(at)) {
             CopyPiece(at, text, length);
             at += length;
@@ -307,7 +307,7 @@ private:
     // The column of a property: the name of the first entry of the table with its id, as a walk
     // finds it. Ids 0 to 31, all that the parser makes, are looked up once per call and then
     // taken from cache_, so that an or-list of many titles walks the table once.
-    __attribute__((always_inline)) Column ColumnOf(int propertyId) {
+    MSC_ALWAYS_INLINE Column ColumnOf(int propertyId) {
         auto slot = static_cast<unsigned>(propertyId);
         if (slot < kCachedIds && (cached_ >> slot & 1u) != 0) return cache_[slot];
         return LookUpColumn(propertyId);
@@ -331,7 +331,7 @@ private:
     }
 
     // " " prefix name " ".
-    __attribute__((always_inline)) void WriteColumn(char *&at, int propertyId) {
+    MSC_ALWAYS_INLINE void WriteColumn(char *&at, int propertyId) {
         Column column = ColumnOf(propertyId);
         size_t prefixLength = prefixLength_;
         size_t length = column.length + prefixLength + 2;
@@ -349,7 +349,7 @@ private:
         PutLiteral(at, " ");
     }
 
-    __attribute__((always_inline)) void WriteOperator(char *&at, int opId) {
+    MSC_ALWAYS_INLINE void WriteOperator(char *&at, int opId) {
         OperatorPieces::Piece piece = kOperatorPieces.Get(opId);
         if (piece.text != nullptr) {
             Put(at, piece.text, piece.length);
@@ -368,7 +368,7 @@ private:
     // " 'text' " or " '%text%' ": a text of up to 32 bytes without a single quote, nearly every
     // value, is tested and copied with the same loads, the framing around it stored directly.
     template <size_t N>
-    __attribute__((always_inline)) void WriteLiteral(char *&at, const char *text, const char (&open)[N],
+    MSC_ALWAYS_INLINE void WriteLiteral(char *&at, const char *text, const char (&open)[N],
                                                      const char (&close)[N]) {
         constexpr size_t kFraming = N - 1;
         size_t length = strlen(text);
@@ -384,7 +384,7 @@ private:
         PutLiteral(at, close);
     }
 
-    __attribute__((always_inline)) void WriteValue(char *&at, const char *text, ValueForm form) {
+    MSC_ALWAYS_INLINE void WriteValue(char *&at, const char *text, ValueForm form) {
         if (form == kPatternValue) {
             WriteLiteral(at, text, " '%", "%' ");
         } else if (form == kPlainValue) {
