@@ -21,10 +21,9 @@ namespace {
 
 #if defined(__SANITIZE_ADDRESS__)
 // AddressSanitizer surrounds the locals of every frame with red zones and its malloc records a
-// stack trace on the caller's stack; unoptimised, the writer's frame grows from about 100 bytes to
-// 4 KiB. The same nesting then needs many times the stack of a real build: the bounds are checked
-// there with room for the instrumentation.
-constexpr size_t kStackBytes = 4 * 1024 * 1024;
+// stack trace on the caller's stack, so the same nesting needs several times the stack of a
+// plain build: the bounds are checked there with room for the instrumentation.
+constexpr size_t kStackBytes = 1024 * 1024;
 #else
 constexpr size_t kStackBytes = 256 * 1024;
 #endif
