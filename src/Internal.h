@@ -28,10 +28,11 @@ inline ParseTreeNode *NewNode(NodeKind kind) {
     return node;
 }
 
-// Allocates a value leaf owning a malloc'd copy of text[0..length-1]; nullptr when memory
-// runs out, with nothing left allocated. Inline like NewNode: the parser makes one per value.
-inline ParseTreeNode *NewValueLeaf(const char *text, size_t length) {
-    auto *copy = static_cast<char *>(malloc(length + 1));
+// Allocates a value leaf owning a malloc'd copy of text[0..length-1], in storage of at least
+// 'room' bytes; nullptr when memory runs out, with nothing left allocated. Inline like NewNode:
+// the parser makes one per value.
+inline ParseTreeNode *NewValueLeaf(const char *text, size_t length, size_t room = 0) {
+    auto *copy = static_cast<char *>(malloc(length + 1 > room ? length + 1 : room));
     if (copy == nullptr) return nullptr;
     memcpy(copy, text, length);
     copy[length] = '\0';

@@ -399,19 +399,10 @@ ParseTreeNode *Parser::MakeValueLeaf(Pos first, Pos end, bool identifier) {
     }
     if (!identifier) return NewValueLeaf(start, length);
 
-    auto *text = static_cast<char *>(malloc(length + 1 > kIdentifierRoom ? length + 1 : kIdentifierRoom));
-    if (text == nullptr) return nullptr;
-    memcpy(text, start, length);
-    text[length] = '\0';
-    ParseTreeNode *leaf = NewNode(NODE_VALUE);
-    if (leaf == nullptr) {
-        free(text);
-        return nullptr;
-    }
-    leaf->text = text;
-
-    RewriteIdentifier(text);
-    if (!quiet_) fprintf(stderr, "id = %s\n", text);
+    ParseTreeNode *leaf = NewValueLeaf(start, length, kIdentifierRoom);
+    if (leaf == nullptr) return nullptr;
+    RewriteIdentifier(leaf->text);
+    if (!quiet_) fprintf(stderr, "id = %s\n", leaf->text);
     return leaf;
 }
 
