@@ -16,33 +16,6 @@
 namespace msc {
 namespace {
 
-// Copies n bytes; pieces of up to 16 bytes, nearly all of them, with two possibly overlapping
-// loads and stores that read and write nothing outside the n bytes, instead of a call to memcpy.
-MSC_ALWAYS_INLINE inline void CopyPiece(char *to, const char *from, size_t n) {
-    if (n >= 8) {
-        if (n > 16) {
-            memcpy(to, from, n);
-            return;
-        }
-        uint64_t head, tail;
-        memcpy(&head, from, 8);
-        memcpy(&tail, from + n - 8, 8);
-        memcpy(to, &head, 8);
-        memcpy(to + n - 8, &tail, 8);
-    } else if (n >= 4) {
-        uint32_t head, tail;
-        memcpy(&head, from, 4);
-        memcpy(&tail, from + n - 4, 4);
-        memcpy(to, &head, 4);
-        memcpy(to + n - 4, &tail, 4);
-    } else if (n > 0) {
-        // One to three bytes: the first, the middle (or first again) and the last.
-        to[0] = from[0];
-        to[n / 2] = from[n / 2];
-        to[n - 1] = from[n - 1];
-    }
-}
-
 // True when one of the bytes of 'word' is a single quote: the byte-wise zero test of
 // word XOR '\'' repeated, which never reports a byte that is not one.
 template <typename Word>
@@ -53,8 +26,47 @@ inline bool HasQuote(Word word) {
     return ((x - kOnes) & ~x & kHighs) != 0;
 }
 
-// Copies n bytes (at most kQuoteFreeCopy) that hold no single quote, with the loads of CopyPiece,
-// which also serve the test; false, with nothing written, when a quote is among them.
+// Copies n bytes; up to 16 of them, nearly every piece, with two possibly overlapping loads and
+// stores that read and write nothing outside the n bytes, instead of a call to memcpy. With
+// kRefuseQuote (n at most 16) the same loads also serve a test for single quotes: false, with
+// nothing written, when one is among the bytes.
+template <bool kRefuseQuote>
+MSC_ALWAYS_INLINE inline bool CopyBytes(char *to, const char *from, size_t n) {
+    if (n >= 8) {
+        if (!kRefuseQuote && n > 16) {
+            memcpy(to, from, n);
+            return true;
+        }
+        uint64_t head, tail;
+        memcpy(&head, from, 8);
+        memcpy(&tail, from + n - 8, 8);
+        if (kRefuseQuote && (HasQuote(head) || HasQuote(tail))) return false;
+        memcpy(to, &head, 8);
+        memcpy(to + n - 8, &tail, 8);
+    } else if (n >= 4) {
+        uint32_t head, tail;
+        memcpy(&head, from, 4);
+        memcpy(&tail, from + n - 4, 4);
+        if (kRefuseQuote && (HasQuote(head) || HasQuote(tail))) return false;
+        memcpy(to, &head, 4);
+        memcpy(to + n - 4, &tail, 4);
+    } else if (n > 0) {
+        // One to three bytes: the first, the middle (or first again) and the last.
+        char first = from[0], middle = from[n / 2], last = from[n - 1];
+        if (kRefuseQuote && (first == '\'' || middle == '\'' || last == '\'')) return false;
+        to[0] = first;
+        to[n / 2] = middle;
+        to[n - 1] = last;
+    }
+    return true;
+}
+
+MSC_ALWAYS_INLINE inline void CopyPiece(char *to, const char *from, size_t n) {
+    CopyBytes<false>(to, from, n);
+}
+
+// Copies n bytes (at most kQuoteFreeCopy) that hold no single quote, testing the bytes it loads;
+// false, with nothing written, when a quote is among them.
 #if defined(__SSE2__)
 constexpr size_t kQuoteFreeCopy = 32;  // Class names such as "object.item.audioItem.musicTrack".
 #else
@@ -73,28 +85,7 @@ MSC_ALWAYS_INLINE inline bool CopyIfNoQuote(char *to, const char *from, size_t n
         return true;
     }
 #endif
-    if (n >= 8) {
-        uint64_t head, tail;
-        memcpy(&head, from, 8);
-        memcpy(&tail, from + n - 8, 8);
-        if (HasQuote(head) || HasQuote(tail)) return false;
-        memcpy(to, &head, 8);
-        memcpy(to + n - 8, &tail, 8);
-    } else if (n >= 4) {
-        uint32_t head, tail;
-        memcpy(&head, from, 4);
-        memcpy(&tail, from + n - 4, 4);
-        if (HasQuote(head) || HasQuote(tail)) return false;
-        memcpy(to, &head, 4);
-        memcpy(to + n - 4, &tail, 4);
-    } else if (n > 0) {
-        char first = from[0], middle = from[n / 2], last = from[n - 1];
-        if (first == '\'' || middle == '\'' || last == '\'') return false;
-        to[0] = first;
-        to[n / 2] = middle;
-        to[n - 1] = last;
-    }
-    return true;
+    return CopyBytes<true>(to, from, n);
 }
 
 // A name missing from its table prints as the C library prints a null text.
