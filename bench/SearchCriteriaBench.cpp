@@ -3,7 +3,10 @@
 //
 // Every corpus benchmark is also printed as a ratio to Baseline/corpus, which does only the work
 // that no implementation can avoid for the same criteria: measure and copy the input once, write
-// the output text once, and one malloc/free pair per tree node and per value text.
+// the output text once, and one malloc/free pair per tree node and per value text. Two floors
+// show how much of a goal the interface itself takes: HostFloor/corpus and ConvertFloor/corpus
+// do what any implementation of these calls must do besides the baseline's work, and nothing
+// that makes an answer.
 //
 //   bench [--corpus=FILE] [--scaling_csv=FILE] [--callgrind=OP [--callgrind_passes=N]]
 //         [benchmark flags]
@@ -126,20 +129,95 @@ bool LoadCorpus(const char *path) {
 
 // --- One pass of each operation over the whole corpus ---------------------------------------
 
-void BaselinePass() {
+// The baseline's work for one criteria; 'whileAllocated' runs between its allocations and its
+// releases.
+template <typename WhileAllocated>
+inline void UnavoidableWork(const Sample &sample, WhileAllocated whileAllocated) {
+    const char *text = sample.text.c_str();
+    benchmark::DoNotOptimize(text);
+    size_t length = strlen(text);
+    memcpy(inputCopy, text, length + 1);
     void **blocks = blockSlots.data();
-    for (const Sample &sample : corpus) {
-        const char *text = sample.text.c_str();
-        benchmark::DoNotOptimize(text);
-        size_t length = strlen(text);
-        memcpy(inputCopy, text, length + 1);
-        size_t count = sample.blockSizes.size();
-        for (size_t i = 0; i < count; ++i) {
-            blocks[i] = malloc(sample.blockSizes[i]);
-            benchmark::DoNotOptimize(blocks[i]);
+    size_t count = sample.blockSizes.size();
+    for (size_t i = 0; i < count; ++i) {
+        blocks[i] = malloc(sample.blockSizes[i]);
+        benchmark::DoNotOptimize(blocks[i]);
+    }
+    whileAllocated();
+    memcpy(sqlOut, sample.sql.data(), sample.sql.size() + 1);
+    for (size_t i = 0; i < count; ++i) free(blocks[i]);
+    benchmark::ClobberMemory();
+}
+
+void BaselinePass() {
+    for (const Sample &sample : corpus) UnavoidableWork(sample, [] {});
+}
+
+// Visits every node of a tree as the library's walkers do (left operands by recursion, a
+// comparison's property leaf in place, right operands and groups in a loop) and returns the
+// number of nodes, plus the length of every value text when kMeasureValues.
+template <bool kMeasureValues>
+size_t VisitTree(const ParseTreeNode *node) {
+    size_t visited = 0;
+    while (node != nullptr) {
+        ++visited;
+        switch (node->kind) {
+            case NODE_OPERATOR: {
+                const ParseTreeNode *left = node->left;
+                if (left != nullptr && left->kind == NODE_PROPERTY) {
+                    ++visited;
+                } else {
+                    visited += VisitTree<kMeasureValues>(left);
+                }
+                node = node->right;
+                break;
+            }
+            case NODE_GROUP:
+                node = node->inner;
+                break;
+            case NODE_VALUE:
+                return kMeasureValues ? visited + strlen(node->text) : visited;
+            default:
+                return visited;
         }
-        memcpy(sqlOut, sample.sql.data(), sample.sql.size() + 1);
-        for (size_t i = 0; i < count; ++i) free(blocks[i]);
+    }
+    return visited;
+}
+
+// A floor under the host sequence that no implementation of these calls goes below: the
+// baseline's work, plus the property list's array (one more malloc/free pair), plus one visit
+// of the whole tree for each of the five calls that must see all of it, since the host may
+// change the tree between calls (property list, always-true rewrite, container rewrite, convert,
+// free), plus the strlen of each value text that convert needs, a node keeping no length. It
+// leaves out all that makes the answers: tokens and keywords, rewrite decisions, column lookups,
+// SQL pieces.
+void HostFloorPass() {
+    for (const Sample &sample : corpus) {
+        UnavoidableWork(sample, [&sample] {
+            const ParseTreeNode *tree = sample.tree;
+            benchmark::DoNotOptimize(tree);
+            void *properties = malloc(10 * sizeof(int));
+            benchmark::DoNotOptimize(properties);
+            benchmark::DoNotOptimize(VisitTree<false>(tree));
+            free(properties);
+            benchmark::DoNotOptimize(VisitTree<false>(tree));
+            benchmark::DoNotOptimize(VisitTree<false>(tree));
+            benchmark::DoNotOptimize(VisitTree<true>(tree));
+            benchmark::DoNotOptimize(VisitTree<false>(tree));
+        });
+    }
+}
+
+// Convert's share of that floor: one visit of the tree with the strlen of each value text, and
+// the copy of the output that MemcpyOutput/corpus makes.
+void ConvertFloorPass() {
+    for (const Sample &sample : corpus) {
+        const ParseTreeNode *tree = sample.tree;
+        benchmark::DoNotOptimize(tree);
+        benchmark::DoNotOptimize(VisitTree<true>(tree));
+        const char *sql = sample.sql.data();
+        benchmark::DoNotOptimize(sql);
+        memcpy(sqlOut, sql, sample.sql.size() + 1);
         benchmark::ClobberMemory();
     }
 }
@@ -416,7 +494,8 @@ public:
             << " bytes on average. CPU ns per criteria, best of the repetitions:\n";
         const char *const kCorpusRuns[] = {"Baseline/corpus", "ParseFree/corpus",  "Convert/corpus",
                                            "MemcpyOutput/corpus", "Clone/corpus", "Dump/corpus",
-                                           "HostSequence/corpus"};
+                                           "HostSequence/corpus", "HostFloor/corpus",
+                                           "ConvertFloor/corpus"};
         for (const char *name : kCorpusRuns) {
             double ns = Get(name);
             if (ns <= 0) continue;
@@ -425,6 +504,9 @@ public:
         out << "\nGoals:\n";
         met &= Goal(out, "HostSequence / Baseline", Get("HostSequence/corpus"), baseline, 2.0);
         met &= Goal(out, "Convert / MemcpyOutput", Get("Convert/corpus"), Get("MemcpyOutput/corpus"), 10.0);
+        out << "  Floors under these goals, before any parsing, rewriting or SQL:\n";
+        Floor(out, "HostFloor / Baseline", Get("HostFloor/corpus"), baseline);
+        Floor(out, "ConvertFloor / MemcpyOutput", Get("ConvertFloor/corpus"), Get("MemcpyOutput/corpus"));
         out << "\nScaling, CPU ns per input byte at 1 KiB and at 1 MiB (parse, convert, free), and the\n"
                "same for the baseline's unavoidable work on the same inputs:\n";
         for (const Shape &shape : kShapes) {
@@ -491,6 +573,13 @@ private:
         return ratio <= limit;
     }
 
+    static void Floor(std::ostream &out, const char *name, double value, double reference) {
+        if (value <= 0 || reference <= 0) return;
+        char line[200];
+        snprintf(line, sizeof line, "    %-36s %7.2f\n", name, value / reference);
+        out << line;
+    }
+
     std::map<std::string, double> best_;
     std::map<std::string, double> inputBytes_;
 };
@@ -506,7 +595,8 @@ struct NamedPass {
 const NamedPass kPasses[] = {
     {"baseline", BaselinePass}, {"parse", ParseFreePass}, {"convert", ConvertPass},
     {"memcpy", MemcpyOutputPass}, {"clone", ClonePass}, {"dump", DumpPass},
-    {"host", HostSequencePass},
+    {"host", HostSequencePass}, {"floor", HostFloorPass},
+    {"convertfloor", ConvertFloorPass},
 };
 
 // The only code callgrind counts (--toggle-collect=CallgrindPass).
@@ -581,6 +671,8 @@ int main(int argc, char **argv) {
     benchmark::RegisterBenchmark("Clone/corpus", RunCorpus, ClonePass);
     benchmark::RegisterBenchmark("Dump/corpus", BM_Dump);
     benchmark::RegisterBenchmark("HostSequence/corpus", RunCorpus, HostSequencePass);
+    benchmark::RegisterBenchmark("HostFloor/corpus", RunCorpus, HostFloorPass);
+    benchmark::RegisterBenchmark("ConvertFloor/corpus", RunCorpus, ConvertFloorPass);
     RegisterScaling();
 
     benchmark::Initialize(&argc, argv);
