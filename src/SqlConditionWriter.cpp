@@ -175,59 +175,86 @@ public:
         return static_cast<size_t>(at_ - start_) + lost_;
     }
 
-    // Writes 'node'. Follows right operands in a loop and recurses into left operands and group
-    // contents only, so the stack grows with the nesting of groups and comparison chains, which
-    // the parser bounds, and not with the length of an and/or list. A comparison's property
-    // leaf is written in place, without a call.
-    void Write(const ParseTreeNode *node, ValueForm form) {
+    // Writes 'node'. Follows right operands in a loop; a left operand that is no property leaf
+    // and a group's contents are written in place too, the node they came from kept on a short
+    // list of pending nodes (its operator and right operand, or the closing parenthesis, are
+    // written when the operand is done). Only when that list is full does it recurse, for the
+    // whole node, so the stack grows with the nesting of groups and comparison chains, which the
+    // parser bounds, and never with the length of an and/or list. Nearly every left operand is a
+    // comparison, which is written without a call this way.
+    void Write(const ParseTreeNode *node) {
+        ValueForm form = kPlainValue;
+        const ParseTreeNode *pending[kPendingNodes];
+        size_t pendingCount = 0;
         char *at = at_;
-        while (node != nullptr) {
-            switch (node->kind) {
-                case NODE_OPERATOR: {
-                    const ParseTreeNode *left = node->left;
-                    int opId = node->opId;
-                    if (opId == OP_EXISTS && IsRefIdExistsFalse(node)) {
-                        // "@refID exists false" selects the objects that are no references, whose
-                        // ref id column is set: IS NOT NULL rather than the general IS NULL.
-                        WriteColumn(at, PROP_REFID);
+        for (;;) {
+            while (node != nullptr) {
+                switch (node->kind) {
+                    case NODE_OPERATOR: {
+                        const ParseTreeNode *left = node->left;
+                        int opId = node->opId;
+                        if (opId == OP_EXISTS && IsRefIdExistsFalse(node)) {
+                            // "@refID exists false" selects the objects that are no references,
+                            // whose ref id column is set: IS NOT NULL rather than the general IS NULL.
+                            WriteColumn(at, PROP_REFID);
+                            WriteOperator(at, opId);
+                            PutLiteral(at, " NOT NULL ");
+                            node = nullptr;
+                            break;
+                        }
+                        if (left == nullptr || left->kind != NODE_PROPERTY) {
+                            if (pendingCount == kPendingNodes) {
+                                at = WriteNested(at, node);
+                                node = nullptr;
+                                break;
+                            }
+                            pending[pendingCount++] = node;
+                            node = left;
+                            form = kPlainValue;
+                            break;
+                        }
+                        WriteColumn(at, left->propertyId);
                         WriteOperator(at, opId);
-                        PutLiteral(at, " NOT NULL ");
-                        node = nullptr;
+                        form = FormOfRightOperand(opId);
+                        node = node->right;
                         break;
                     }
-                    if (left != nullptr && left->kind == NODE_PROPERTY) {
-                        WriteColumn(at, left->propertyId);
-                    } else {
-                        at_ = at;
-                        Write(left, kPlainValue);
-                        at = at_;
-                    }
-                    WriteOperator(at, opId);
-                    form = FormOfRightOperand(opId);
-                    node = node->right;
-                    break;
+                    case NODE_GROUP:
+                        if (pendingCount == kPendingNodes) {
+                            at = WriteNested(at, node);
+                            node = nullptr;
+                            break;
+                        }
+                        PutLiteral(at, " ( ");
+                        pending[pendingCount++] = node;
+                        node = node->inner;
+                        form = kPlainValue;
+                        break;
+                    case NODE_PROPERTY:
+                        WriteColumn(at, node->propertyId);
+                        node = nullptr;
+                        break;
+                    case NODE_VALUE:
+                        WriteValue(at, node->text, form);
+                        node = nullptr;
+                        break;
+                    default:
+                        puts("Something Error");
+                        node = nullptr;
+                        break;
                 }
-                case NODE_GROUP:
-                    PutLiteral(at, " ( ");
-                    at_ = at;
-                    Write(node->inner, kPlainValue);
-                    at = at_;
-                    PutLiteral(at, " ) ");
-                    node = nullptr;
-                    break;
-                case NODE_PROPERTY:
-                    WriteColumn(at, node->propertyId);
-                    node = nullptr;
-                    break;
-                case NODE_VALUE:
-                    WriteValue(at, node->text, form);
-                    node = nullptr;
-                    break;
-                default:
-                    puts("Something Error");
-                    node = nullptr;
-                    break;
             }
+            if (pendingCount == 0) break;
+            // The operand of a pending node is written: its operator and right operand follow,
+            // or the group closes.
+            const ParseTreeNode *done = pending[--pendingCount];
+            if (done->kind == NODE_GROUP) {
+                PutLiteral(at, " ) ");
+                continue;
+            }
+            WriteOperator(at, done->opId);
+            form = FormOfRightOperand(done->opId);
+            node = done->right;
         }
         at_ = at;
     }
@@ -237,6 +264,14 @@ private:
         return node->opId == OP_EXISTS && IsPropertyLeaf(node->left, PROP_REFID) &&
                node->right != nullptr && node->right->kind == NODE_VALUE &&
                EqualsIgnoringCase(node->right->text, "FALSE");
+    }
+
+    // Writes the whole of an operator or group node by a recursive call, when the pending
+    // list is full; returns the cursor after it.
+    __attribute__((noinline)) char *WriteNested(char *at, const ParseTreeNode *node) {
+        at_ = at;
+        Write(node);
+        return at_;
     }
 
     static ValueForm FormOfRightOperand(int opId) {
@@ -260,7 +295,7 @@ private:
 
     // A piece of known length: the copy compiles to a few moves.
     template <size_t N>
-    void PutLiteral(char *&at, const char (&text)[N]) {
+    MSC_ALWAYS_INLINE void PutLiteral(char *&at, const char (&text)[N]) {
         Put(at, text, N - 1);
     }
 
@@ -390,6 +425,8 @@ private:
     }
 
     static constexpr unsigned kCachedIds = 32;
+    // Left operands and groups open at once within one call of Write; deeper ones recurse.
+    static constexpr size_t kPendingNodes = 16;
 
     const TokenEntry *columns_;
     const char *prefix_;
@@ -408,7 +445,7 @@ private:
 int Convert(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
             char *out, int outSize) {
     ConditionWriter writer(columnTable, tablePrefix, out, outSize);
-    writer.Write(tree, kPlainValue);
+    writer.Write(tree);
     size_t total = writer.Finish();
     return total > INT_MAX ? INT_MAX : static_cast<int>(total);
 }

@@ -117,6 +117,33 @@ TEST(SqlConditionWriter, NullArguments) {
     EXPECT_EQ(out[0], 'x');
 }
 
+// Left operands and groups nested on either side of the depth that the writer follows without
+// a recursive call, alone and mixed, with an and-list after each level: whole texts.
+TEST(SqlConditionWriter, NestedLeftOperandsAndGroups) {
+    for (size_t depth = 1; depth <= 40; ++depth) {
+        const std::string chain = "dc:title" + Repeat(R"( = "a")", depth);
+        const std::string chainSql = " title " + Repeat(" =  'a' ", depth);
+        const std::string groups = Repeat("(", depth) + R"(dc:title = "a")" + Repeat(R"() or upnp:genre = "b")", depth);
+        const std::string groupsSql = Repeat(" ( ", depth) + " title  =  'a' " + Repeat(" )  OR  genre  =  'b' ", depth);
+        const std::string mixed = Repeat(R"((upnp:genre = "b" and )", depth) + chain + Repeat(")", depth);
+        const std::string mixedSql = Repeat(" (  genre  =  'b'  AND ", depth) + chainSql + Repeat(" ) ", depth);
+        const std::pair<std::string, std::string> cases[] = {
+            {chain, chainSql}, {groups, groupsSql}, {mixed, mixedSql}};
+        for (const auto &c : cases) {
+            TreePtr tree = Parse(c.first);
+            ASSERT_NE(tree, nullptr) << c.first;
+            EXPECT_EQ(ToSql(tree.get(), kColumns), c.second) << c.first;
+        }
+        // A left operand of an unknown kind, as deep: nothing written for it, the rest in order.
+        ParseTreeNode *left = OfKind(7);
+        for (size_t i = 0; i < depth; ++i) left = Op(OP_AND, left, Op(OP_EQ, Prop(PROP_DC_TITLE), Val("x")));
+        TreePtr tree(left);
+        std::string sql;
+        EXPECT_EQ(CaptureStdout([&] { sql = ToSql(tree.get(), kColumns); }), "Something Error\n");
+        EXPECT_EQ(sql, Repeat(" AND  title  =  'x' ", depth)) << depth;
+    }
+}
+
 // For every buffer size both entry points write the same NUL-terminated prefix of the whole
 // text and nothing past the buffer, and ConvertSQLConditionEx returns the whole length, so that a
 // host can retry with that length plus one. Without a buffer or room in it, it only measures.
