@@ -91,42 +91,59 @@ MSC_ALWAYS_INLINE inline bool CopyIfNoQuote(char *to, const char *from, size_t n
 // A name missing from its table prints as the C library prints a null text.
 const char kNullName[] = "(null)";
 
+enum ValueForm { kPlainValue, kPatternValue, kExistsValue };
+
+// How an operator's right operand is written when it is a value: the pattern form for contains,
+// doesNotContain and derivedFrom, the exists form for ids above 29.
+inline ValueForm FormOfRightOperand(int opId) {
+    if (opId > 29) return kExistsValue;
+    if (opId == OP_CONTAINS || opId == OP_DOES_NOT_CONTAIN || opId == OP_DERIVED_FROM) {
+        return kPatternValue;
+    }
+    return kPlainValue;
+}
+
 // The operator pieces " AND ", " = ", " LIKE ", ..., composed once from the SQL tables for every
-// id the tables can hold (up to OP_EXISTS), so that writing one is a copy of known length rather
-// than a range test, a table walk, a strlen and three appends.
+// id the tables can hold (up to OP_EXISTS), each with the form of its right operand, so that
+// writing one is a copy of known length and a load rather than a range test, a table walk, a
+// strlen and three appends.
 class OperatorPieces {
 public:
+    struct Piece {
+        char text[16];
+        size_t length;  // kNotComposed: the piece is written by a walk of its table.
+        ValueForm form;
+    };
+    static constexpr int kLastId = OP_EXISTS;
+    static constexpr size_t kNotComposed = SIZE_MAX;
+
     OperatorPieces() {
-        size_t used = 0;
         for (int opId = 0; opId <= kLastId; ++opId) {
+            Piece &piece = pieces_[opId];
+            piece.form = FormOfRightOperand(opId);
+            piece.length = 0;  // Ids of 9 or less write nothing.
             const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL);
-            pieces_[opId] = {nullptr, 0};
-            if (table == nullptr) continue;  // Ids of 9 or less write nothing.
+            if (table == nullptr) continue;
             const char *name = LookupName(table, opId);
             if (name == nullptr) name = kNullName;
             size_t length = strlen(name) + 2;
-            if (used + length > sizeof storage_) continue;  // Left to the slow path.
-            char *piece = storage_ + used;
-            piece[0] = ' ';
-            memcpy(piece + 1, name, length - 2);
-            piece[length - 1] = ' ';
-            pieces_[opId] = {piece, length};
-            used += length;
+            if (length > sizeof piece.text) {
+                piece.length = kNotComposed;
+                continue;
+            }
+            piece.text[0] = ' ';
+            memcpy(piece.text + 1, name, length - 2);
+            piece.text[length - 1] = ' ';
+            piece.length = length;
         }
     }
 
-    // The piece of 'opId', or {nullptr, 0} when the id is not composed here.
-    struct Piece {
-        const char *text;
-        size_t length;
-    };
-    Piece Get(int opId) const {
-        return opId >= 0 && opId <= kLastId ? pieces_[opId] : Piece{nullptr, 0};
+    // The piece of 'opId', or nullptr when the id is above those composed here.
+    const Piece *Get(int opId) const {
+        return static_cast<unsigned>(opId) <= kLastId ? &pieces_[opId] : nullptr;
     }
 
 private:
-    static constexpr int kLastId = OP_EXISTS;
-    char storage_[512];
     Piece pieces_[kLastId + 1];
 };
 
@@ -136,8 +153,6 @@ const OperatorPieces kOperatorPieces;
 
 // A missing column table names no column, like an empty one.
 const TokenEntry kNoColumns[] = {{0, nullptr}};
-
-enum ValueForm { kPlainValue, kPatternValue, kExistsValue };
 
 // Writes the condition text into out[0..size-1] and counts the length of the whole text. The
 // first piece that does not fit is cut at the buffer's end and ends the written text: nothing
@@ -214,8 +229,7 @@ public:
                             break;
                         }
                         WriteColumn(at, left->propertyId);
-                        WriteOperator(at, opId);
-                        form = FormOfRightOperand(opId);
+                        form = WriteOperator(at, opId);
                         node = node->right;
                         break;
                     }
@@ -252,8 +266,7 @@ public:
                 PutLiteral(at, " ) ");
                 continue;
             }
-            WriteOperator(at, done->opId);
-            form = FormOfRightOperand(done->opId);
+            form = WriteOperator(at, done->opId);
             node = done->right;
         }
         at_ = at;
@@ -272,14 +285,6 @@ private:
         at_ = at;
         Write(node);
         return at_;
-    }
-
-    static ValueForm FormOfRightOperand(int opId) {
-        if (opId > 29) return kExistsValue;
-        if (opId == OP_CONTAINS || opId == OP_DOES_NOT_CONTAIN || opId == OP_DERIVED_FROM) {
-            return kPatternValue;
-        }
-        return kPlainValue;
     }
 
     size_t Room(const char *at) const { return static_cast<size_t>(limit_ - at); }
@@ -375,20 +380,27 @@ private:
         PutLiteral(at, " ");
     }
 
-    MSC_ALWAYS_INLINE void WriteOperator(char *&at, int opId) {
-        OperatorPieces::Piece piece = kOperatorPieces.Get(opId);
-        if (piece.text != nullptr) {
-            Put(at, piece.text, piece.length);
-            return;
+    // Writes the operator piece of 'opId' and returns the form of its right operand.
+    MSC_ALWAYS_INLINE ValueForm WriteOperator(char *&at, int opId) {
+        const OperatorPieces::Piece *piece = kOperatorPieces.Get(opId);
+        if (piece != nullptr && piece->length != OperatorPieces::kNotComposed) {
+            Put(at, piece->text, piece->length);
+            return piece->form;
         }
-        // Ids above OP_EXISTS: no table holds them; ids of 9 or less write nothing.
+        at = WriteOperatorFromTable(at, opId);
+        return FormOfRightOperand(opId);
+    }
+
+    // Ids outside those composed, and names too long to compose; returns the cursor after it.
+    __attribute__((noinline)) char *WriteOperatorFromTable(char *at, int opId) {
         const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL);
-        if (table == nullptr) return;
+        if (table == nullptr) return at;  // Ids of 9 or less write nothing.
         const char *name = LookupName(table, opId);
         if (name == nullptr) name = kNullName;
         PutLiteral(at, " ");
         Put(at, name, strlen(name));
         PutLiteral(at, " ");
+        return at;
     }
 
     // " 'text' " or " '%text%' ": a text of up to 32 bytes without a single quote, nearly every
