@@ -256,6 +256,11 @@ public:
                         WriteColumn(at, left->propertyId);
                         form = WriteOperator(at, opId);
                         node = node->right;
+                        if (node != nullptr && node->kind == NODE_VALUE) {
+                            // A comparison's value, nearly always: written without another turn.
+                            WriteValue(at, node->text, form);
+                            node = nullptr;
+                        }
                         break;
                     }
                     case NODE_GROUP:
@@ -410,12 +415,20 @@ private:
     // Writes the operator piece of 'opId' and returns the form of its right operand.
     MSC_ALWAYS_INLINE ValueForm WriteOperator(char *&at, int opId) {
         const OperatorPieces::Piece *piece = kOperatorPieces.Get(opId);
-        if (piece != nullptr && piece->length != OperatorPieces::kNotComposed) {
-            Put(at, piece->text, piece->length);
-            return piece->form;
+        if (piece == nullptr) {
+            at = WriteOperatorFromTable(at, opId);
+            return FormOfRightOperand(opId);
         }
-        at = WriteOperatorFromTable(at, opId);
-        return FormOfRightOperand(opId);
+        // A piece not composed has a length that no room reaches.
+        if (piece->length <= Room(at)) {
+            CopyPiece(at, piece->text, piece->length);
+            at += piece->length;
+        } else if (piece->length == OperatorPieces::kNotComposed) {
+            at = WriteOperatorFromTable(at, opId);
+        } else {
+            at = Cut(at, piece->text, piece->length);
+        }
+        return piece->form;
     }
 
     // Ids outside those composed, and names too long to compose; returns the cursor after it.
