@@ -113,6 +113,18 @@ MSC_ALWAYS_INLINE inline bool CopyIfNoQuote(char *to, const char *from, size_t n
     return CopyBytes<true>(to, from, n);
 }
 
+// EqualsIgnoringCase against a fixed lower-case word, unrolled in place: the exists values "true"
+// and "false" are compared for every exists condition, and the call cost more than the bytes.
+// A byte matches a lower-case letter exactly when it is that letter or its upper case, which
+// is when setting its 0x20 bit makes it the letter; the NUL of a shorter text ends the match.
+template <size_t N>
+MSC_ALWAYS_INLINE inline bool IsWordIgnoringCase(const char *text, const char (&word)[N]) {
+    for (size_t i = 0; i + 1 < N; ++i) {
+        if ((static_cast<unsigned char>(text[i]) | 0x20) != static_cast<unsigned char>(word[i])) return false;
+    }
+    return text[N - 1] == '\0';
+}
+
 // A name missing from its table prints as the C library prints a null text.
 const char kNullName[] = "(null)";
 
@@ -306,7 +318,7 @@ private:
     static bool IsRefIdExistsFalse(const ParseTreeNode *node) {
         return node->opId == OP_EXISTS && IsPropertyLeaf(node->left, PROP_REFID) &&
                node->right != nullptr && node->right->kind == NODE_VALUE &&
-               EqualsIgnoringCase(node->right->text, "FALSE");
+               IsWordIgnoringCase(node->right->text, "false");
     }
 
     // Writes the whole of an operator or group node by a recursive call, when the pending
@@ -467,9 +479,9 @@ private:
             WriteLiteral(at, text, " '%", "%' ");
         } else if (form == kPlainValue) {
             WriteLiteral(at, text, " '", "' ");
-        } else if (EqualsIgnoringCase(text, "TRUE")) {
+        } else if (IsWordIgnoringCase(text, "true")) {
             PutLiteral(at, " NOT NULL ");
-        } else if (EqualsIgnoringCase(text, "FALSE")) {
+        } else if (IsWordIgnoringCase(text, "false")) {
             PutLiteral(at, " NULL ");
         } else {
             WriteLiteral(at, text, " '", "' ");
