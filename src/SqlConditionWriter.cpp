@@ -431,16 +431,19 @@ private:
             at = WriteOperatorFromTable(at, opId);
             return FormOfRightOperand(opId);
         }
-        // A piece not composed has a length that no room reaches.
-        if (piece->length <= Room(at)) {
-            CopyPiece(at, piece->text, piece->length);
-            at += piece->length;
-        } else if (piece->length == OperatorPieces::kNotComposed) {
+        // Read before the copy, which the compiler cannot tell from a store to the table. A
+        // piece not composed has a length that no room reaches.
+        size_t length = piece->length;
+        ValueForm form = piece->form;
+        if (length <= Room(at)) {
+            CopyPiece(at, piece->text, length);
+            at += length;
+        } else if (length == OperatorPieces::kNotComposed) {
             at = WriteOperatorFromTable(at, opId);
         } else {
-            at = Cut(at, piece->text, piece->length);
+            at = Cut(at, piece->text, length);
         }
-        return piece->form;
+        return form;
     }
 
     // Ids outside those composed, and names too long to compose; returns the cursor after it.
