@@ -233,8 +233,9 @@ public:
     // written when the operand is done). Only when that list is full does it recurse, for the
     // whole node, so the stack grows with the nesting of groups and comparison chains, which the
     // parser bounds, and never with the length of an and/or list. Nearly every left operand is a
-    // comparison, which is written without a call this way.
-    void Write(const ParseTreeNode *node) {
+    // comparison, which is written without a call this way. Inline in Convert, which then keeps
+    // the writer's fields at hand, and in the recursive WriteNested.
+    MSC_ALWAYS_INLINE void Write(const ParseTreeNode *node) {
         ValueForm form = kPlainValue;
         const ParseTreeNode *pending[kPendingNodes];
         size_t pendingCount = 0;
