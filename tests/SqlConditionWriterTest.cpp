@@ -201,7 +201,7 @@ TEST(SqlConditionWriter, CutsAtEveryBufferSizeAndMeasures) {
     }
 }
 
-// The writer copies values of up to 32 bytes with word and 16-byte loads that also look for
+// The writer copies values of up to 64 bytes with word and 16-byte loads that also look for
 // single quotes: every length around those block sizes, with a quote at every position (alone,
 // or with a second one), in both literal forms, against a byte-at-a-time statement of the rule,
 // into buffers that fit exactly, so that a write past the text would show.
@@ -214,9 +214,9 @@ std::string DoubleQuotes(const std::string &value) {
     return out;
 }
 
-TEST(SqlConditionWriter, QuotesAtEveryPositionOfValuesUpTo40Bytes) {
+TEST(SqlConditionWriter, QuotesAtEveryPositionOfValuesUpTo72Bytes) {
     int checked = 0;
-    for (size_t length = 0; length <= 40; ++length) {
+    for (size_t length = 0; length <= 72; ++length) {
         for (size_t quote = 0; quote <= length + 1; ++quote) {
             std::string value;
             for (size_t i = 0; i < length; ++i) value += static_cast<char>('a' + i % 26);
@@ -244,7 +244,7 @@ TEST(SqlConditionWriter, QuotesAtEveryPositionOfValuesUpTo40Bytes) {
             }
         }
     }
-    EXPECT_EQ(checked, 2 * (41 * 42 / 2 + 41));
+    EXPECT_EQ(checked, 2 * (73 * 74 / 2 + 73));
 }
 
 // The column of a property is looked up once per call and reused: the first entry with the id
