@@ -254,7 +254,9 @@ public:
         char *at = at_;
         for (;;) {
             while (node != nullptr) {
-                switch (node->kind) {
+                // Nearly every node met here is an operator: tested first rather than after
+                // a search among the kinds.
+                switch (__builtin_expect(node->kind, NODE_OPERATOR)) {
                     case NODE_OPERATOR: {
                         const ParseTreeNode *left = node->left;
                         int opId = node->opId;
