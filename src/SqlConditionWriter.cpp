@@ -393,17 +393,11 @@ private:
     };
 
     // The column of a property: the name of the first entry of the table with its id, as a walk
-    // finds it. Ids 0 to 31, all that the parser makes, are looked up once per call and then
-    // taken from cache_, so that an or-list of many titles walks the table once.
+    // finds it. The column last looked up is kept, so that a list of conditions on one property
+    // walks the table once. Criteria rarely name a property twice otherwise: a cache per id paid
+    // more in its tests and fills than the walks it saved.
     MSC_ALWAYS_INLINE Column ColumnOf(int propertyId) {
-        auto slot = static_cast<unsigned>(propertyId);
-        if (slot < kCachedIds && (cached_ >> slot & 1u) != 0) return cache_[slot];
-        return LookUpColumn(propertyId);
-    }
-
-    // Inline: nearly every column of a criteria is a first lookup, since criteria rarely name a
-    // property twice, and the call with its register saves cost a third of the walk.
-    MSC_ALWAYS_INLINE Column LookUpColumn(int propertyId) {
+        if (propertyId == lastId_) return lastColumn_;
         const char *name = kNullName;
         for (const TokenEntry *entry = columns_; entry->id != 0; ++entry) {
             if (entry->id == propertyId) {
@@ -411,13 +405,9 @@ private:
                 break;
             }
         }
-        Column column = {name, strlen(name)};
-        auto slot = static_cast<unsigned>(propertyId);
-        if (slot < kCachedIds) {
-            cache_[slot] = column;
-            cached_ |= 1u << slot;
-        }
-        return column;
+        lastId_ = propertyId;
+        lastColumn_ = {name, strlen(name)};
+        return lastColumn_;
     }
 
     // " " prefix name " ".
@@ -506,7 +496,6 @@ private:
         }
     }
 
-    static constexpr unsigned kCachedIds = 32;
     // Left operands and groups open at once within one call of Write; deeper ones recurse.
     static constexpr size_t kPendingNodes = 16;
 
@@ -518,8 +507,9 @@ private:
     char *at_ = scratch_;        // Where the next byte goes, between walks; a local within one.
     char *limit_ = scratch_;     // Where the NUL goes when the buffer is full.
     size_t lost_ = 0;            // Bytes of the whole text that did not fit.
-    uint32_t cached_ = 0;        // Bit i set: cache_[i] holds the column of property id i.
-    Column cache_[kCachedIds];   // Filled as ids are met; read only where cached_ says so.
+    // No entry has the id 0, which ends the table: its column is "(null)" before any lookup.
+    int lastId_ = 0;
+    Column lastColumn_ = {kNullName, sizeof kNullName - 1};
 };
 
 // The whole conversion; the exported functions call this rather than each other, so that no

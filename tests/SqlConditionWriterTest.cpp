@@ -247,9 +247,9 @@ TEST(SqlConditionWriter, QuotesAtEveryPositionOfValuesUpTo72Bytes) {
     EXPECT_EQ(checked, 2 * (73 * 74 / 2 + 73));
 }
 
-// The column of a property is looked up once per call and reused: the first entry with the id
-// wins each time, also for repeated properties, ids outside the cached range and a table that
-// names one id twice.
+// The column of a property is reused while the same property follows: the first entry with the
+// id wins each time, also for properties repeated at once and after others, ids of any value (0,
+// which ends a table, first of all) and a table that names one id twice.
 TEST(SqlConditionWriter, ColumnOfRepeatedProperties) {
     const TokenEntry twice[] = {{PROP_DC_TITLE, "t1"}, {40, "forty"}, {PROP_DC_TITLE, "t2"},
                                 {-3, "minus"}, {PROP_UPNP_GENRE, nullptr}, {0, nullptr}};
@@ -262,6 +262,14 @@ TEST(SqlConditionWriter, ColumnOfRepeatedProperties) {
     EXPECT_EQ(ToSql(tree.get(), twice, "x."),
               " x.t1  =  'a'  OR  x.forty  =  'b'  OR  x.minus  =  'c'  OR  x.(null)  =  'd'  OR "
               " x.forty  =  'e'  OR  x.t1  AND  x.(null) ");
+    TreePtr runs(Op(OP_OR, Op(OP_EQ, Prop(0), Val("a")),
+                    Op(OP_OR, Op(OP_EQ, Prop(40), Val("b")),
+                       Op(OP_OR, Op(OP_EQ, Prop(40), Val("c")),
+                          Op(OP_OR, Op(OP_EQ, Prop(0), Val("d")), Op(OP_AND, Prop(-3), Prop(-3)))))));
+    const TokenEntry namedEnd[] = {{40, "forty"}, {-3, "minus"}, {0, "end"}};
+    EXPECT_EQ(ToSql(runs.get(), namedEnd),
+              " (null)  =  'a'  OR  forty  =  'b'  OR  forty  =  'c'  OR  (null)  =  'd'  OR "
+              " minus  AND  minus ");
 }
 
 TEST(MyStrCatf, KeepsTheFullLength) {
