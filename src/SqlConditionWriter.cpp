@@ -131,6 +131,7 @@ MSC_ALWAYS_INLINE inline bool CopyIfNoQuote(char *to, const char *from, size_t n
 // is when setting its 0x20 bit makes it the letter; the NUL of a shorter text ends the match.
 template <size_t N>
 MSC_ALWAYS_INLINE inline bool IsWordIgnoringCase(const char *text, const char (&word)[N]) {
+#pragma GCC unroll 8
     for (size_t i = 0; i + 1 < N; ++i) {
         if ((static_cast<unsigned char>(text[i]) | 0x20) != static_cast<unsigned char>(word[i])) return false;
     }
