@@ -54,6 +54,22 @@ int RewriteRight(ParseTreeNode *node, int polarity) {
     return 0;
 }
 
+// What the walk below does with a comparison of leaves (IsComparisonOfLeaves), the usual left
+// operand of and/or, without calling itself on it: 0 when done, -1 on a leaf of unknown kind or
+// an allocation failure. 'polarity' is the one the walk would hand to the comparison.
+template <typename Matches>
+int RewriteLeaves(ParseTreeNode *node, int polarity, const Matches &matches) {
+    const ParseTreeNode *left = node->left;
+    if (left != nullptr && left->kind == NODE_PROPERTY && matches(left->propertyId)) {
+        return RewriteLeft(node, polarity);
+    }
+    if (left != nullptr && left->kind > NODE_VALUE) return -1;
+    const ParseTreeNode *right = node->right;
+    if (right == nullptr || right->kind == NODE_VALUE) return 0;
+    if (right->kind == NODE_PROPERTY) return matches(right->propertyId) ? RewriteRight(node, polarity) : 0;
+    return -1;
+}
+
 // The walk shared by both rewrites; 'matches' decides which property leaves are rewritten.
 // Returns 1 when 'node' is itself a matching property leaf (its parent rewrites it), 0 when the
 // subtree is done and -1 on a node of unknown kind or an allocation failure. The polarity is
@@ -80,11 +96,14 @@ int RewriteWalk(ParseTreeNode *node, int polarity, const Matches &matches) {
             }
             case NODE_OPERATOR: {
                 int childPolarity = node->opId == OP_OR ? 0 : node->opId == OP_AND ? 1 : polarity;
-                // A comparison's property leaf is decided in place, without a call.
+                // A comparison's property leaf is decided in place, without a call, and so is a
+                // comparison of leaves that is the left operand of and/or.
                 ParseTreeNode *leftNode = node->left;
                 int left = 0;
                 if (leftNode != nullptr && leftNode->kind == NODE_PROPERTY) {
                     left = matches(leftNode->propertyId) ? 1 : 0;
+                } else if (IsComparisonOfLeaves(leftNode)) {
+                    left = RewriteLeaves(leftNode, childPolarity, matches);
                 } else if (leftNode != nullptr && leftNode->kind != NODE_VALUE) {
                     left = RewriteWalk(leftNode, childPolarity, matches);
                 }
