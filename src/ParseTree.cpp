@@ -162,6 +162,16 @@ bool CloneInto(const ParseTreeNode *source, ParseTreeNode **slot) {
     return true;
 }
 
+// True when 'node' is there and of the given kind.
+inline bool IsOfKind(const ParseTreeNode *node, NodeKind kind) {
+    return node != nullptr && node->kind == static_cast<uint32_t>(kind);
+}
+
+inline void FreeValueLeaf(ParseTreeNode *leaf) {
+    free(leaf->text);
+    free(leaf);
+}
+
 }  // namespace
 }  // namespace msc
 
@@ -184,23 +194,41 @@ void freeParseTree(ParseTreeNode *tree) {
         }
         ParseTreeNode *next = nullptr;
         switch (node->kind) {
-            case NODE_OPERATOR:
-                if (node->left != nullptr && node->left->kind == NODE_PROPERTY) {
-                    // A comparison: its property leaf goes at once, and no cell is needed.
-                    free(node->left);
-                    next = node->right;
+            case NODE_OPERATOR: {
+                ParseTreeNode *left = node->left;
+                ParseTreeNode *right = node->right;
+                if (msc::IsOfKind(left, NODE_PROPERTY)) {
+                    // A comparison: its leaves go at once, and no cell is needed.
+                    free(left);
+                    if (msc::IsOfKind(right, NODE_VALUE)) {
+                        msc::FreeValueLeaf(right);
+                    } else {
+                        next = right;
+                    }
                     break;
                 }
-                if (node->right != nullptr) {
-                    next = node->left;
-                    node->left = node->right;
+                if (left != nullptr && left->kind == NODE_OPERATOR) {
+                    ParseTreeNode *property = left->left;
+                    ParseTreeNode *value = left->right;
+                    if (msc::IsOfKind(property, NODE_PROPERTY) && msc::IsOfKind(value, NODE_VALUE)) {
+                        // A comparison under and/or, the usual left operand: freed whole at once.
+                        free(property);
+                        msc::FreeValueLeaf(value);
+                        free(left);
+                        next = right;
+                        break;
+                    }
+                }
+                if (right != nullptr) {
+                    node->left = right;
                     node->right = pending;
                     pending = node;
-                    node = next;
+                    node = left;
                     continue;
                 }
-                next = node->left;
+                next = left;
                 break;
+            }
             case NODE_GROUP:
                 next = node->inner;
                 break;

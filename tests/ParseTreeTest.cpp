@@ -133,6 +133,13 @@ TEST(ParseTree, FreeReleasesEveryNodeAndText) {
         {Op(OP_AND, nullptr, Prop(PROP_DC_TITLE)), 2},
         {OfKind(7), 1},
         {Op(OP_OR, OfKind(5), Group(OfKind(6))), 4},
+        // Comparisons of a property and a value, alone, under and/or and without a right operand.
+        {Op(OP_AND, Op(OP_EQ, Prop(PROP_DC_TITLE), Val("a")),
+            Op(OP_OR, Op(OP_EQ, Prop(PROP_DC_DATE), Val("b")), Op(OP_EQ, Prop(PROP_DC_CREATOR), Val("c")))),
+         14},
+        {Op(OP_AND, Op(OP_EQ, Prop(PROP_DC_TITLE), Val("a")), nullptr), 5},
+        {Op(OP_EQ, Prop(PROP_DC_TITLE), Op(OP_EQ, Prop(PROP_DC_DATE), Val("x"))), 6},
+        {Op(OP_OR, Op(OP_EQ, Prop(PROP_DC_TITLE), Group(Val("a"))), Op(OP_EQ, Prop(PROP_DC_TITLE), nullptr)), 8},
         {Op(OP_OR, Group(Op(OP_AND, Op(OP_EQ, Val("1"), Val("1")), Prop(3))),
             Op(OP_AND, Op(OP_CONTAINS, Op(OP_EQ, Prop(PROP_ID), Val("1")), Val("2")), Group(nullptr))),
          18},
