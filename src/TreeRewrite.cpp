@@ -154,6 +154,24 @@ bool IsRefIdContainer(const char *containerId) {
     return false;
 }
 
+// Turns a true @refID condition in a reference-free container into "1" = "0"; always 0. Out of
+// line: most trees have no @refID condition, and their lookup need not save registers for this.
+__attribute__((noinline)) int RewriteRefIdCondition(const char *containerId, ParseTreeNode *condition) {
+    if (!StartsWithIgnoringCase(condition->right->text, "true")) return 0;
+    if (!IsRefIdContainer(containerId)) return 0;
+
+    // Take the new text first: when memory runs out the condition stays as it was.
+    char *one = NewOneText();
+    if (one == nullptr) return 0;
+    condition->opId = OP_EQ;
+    condition->left->kind = NODE_VALUE;
+    condition->left->text = one;
+    // The value text begins with "true", so its buffer holds at least five bytes.
+    condition->right->text[0] = '0';
+    condition->right->text[1] = '\0';
+    return 0;
+}
+
 }  // namespace
 }  // namespace msc
 
@@ -185,19 +203,7 @@ int CheckContainerIsSupportRefID(const char *containerId, ParseTreeNode *pTree) 
         condition->right->kind != NODE_VALUE) {
         return 1;
     }
-    if (!msc::StartsWithIgnoringCase(condition->right->text, "true")) return 0;
-    if (!msc::IsRefIdContainer(containerId)) return 0;
-
-    // Take the new text first: when memory runs out the condition stays as it was.
-    char *one = msc::NewOneText();
-    if (one == nullptr) return 0;
-    condition->opId = OP_EQ;
-    condition->left->kind = NODE_VALUE;
-    condition->left->text = one;
-    // The value text begins with "true", so its buffer holds at least five bytes.
-    condition->right->text[0] = '0';
-    condition->right->text[1] = '\0';
-    return 0;
+    return msc::RewriteRefIdCondition(containerId, condition);
 }
 
 }  // extern "C"
