@@ -54,6 +54,12 @@ int RewriteRight(ParseTreeNode *node, int polarity) {
     return 0;
 }
 
+// The polarity that an operator hands to its operands: its own when it is an and or an or, else
+// the one it received.
+inline int OperandPolarity(const ParseTreeNode *node, int polarity) {
+    return node->opId == OP_OR ? 0 : node->opId == OP_AND ? 1 : polarity;
+}
+
 // What the walk below does with a comparison of leaves (IsComparisonOfLeaves), the usual left
 // operand of and/or, without calling itself on it: 0 when done, -1 on a leaf of unknown kind or
 // an allocation failure. 'polarity' is the one the walk would hand to the comparison.
@@ -95,7 +101,6 @@ int RewriteWalk(ParseTreeNode *node, int polarity, const Matches &matches) {
                 break;
             }
             case NODE_OPERATOR: {
-                int childPolarity = node->opId == OP_OR ? 0 : node->opId == OP_AND ? 1 : polarity;
                 // A comparison's property leaf is decided in place, without a call, and so is a
                 // comparison of leaves that is the left operand of and/or.
                 ParseTreeNode *leftNode = node->left;
@@ -103,9 +108,9 @@ int RewriteWalk(ParseTreeNode *node, int polarity, const Matches &matches) {
                 if (leftNode != nullptr && leftNode->kind == NODE_PROPERTY) {
                     left = matches(leftNode->propertyId) ? 1 : 0;
                 } else if (IsComparisonOfLeaves(leftNode)) {
-                    left = RewriteLeaves(leftNode, childPolarity, matches);
+                    left = RewriteLeaves(leftNode, OperandPolarity(node, polarity), matches);
                 } else if (leftNode != nullptr && leftNode->kind != NODE_VALUE) {
-                    left = RewriteWalk(leftNode, childPolarity, matches);
+                    left = RewriteWalk(leftNode, OperandPolarity(node, polarity), matches);
                 }
                 if (left < 0) return left;
                 if (left == 1) return RewriteLeft(node, polarity);
@@ -114,8 +119,8 @@ int RewriteWalk(ParseTreeNode *node, int polarity, const Matches &matches) {
                     return matches(right->propertyId) ? RewriteRight(node, polarity) : 0;
                 }
                 if (right != nullptr && right->kind == NODE_VALUE) return 0;  // A comparison's value.
+                polarity = OperandPolarity(node, polarity);
                 node = right;
-                polarity = childPolarity;
                 break;
             }
             default:
