@@ -13,7 +13,15 @@
 
 namespace msc {
 
-ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
+namespace {
+
+// The lookup behind FindConditionNode. Its first instance (kMayCall false) makes no calls, so it
+// needs no stack frame, and serves the usual trees whole; at a left operand that holds more than
+// a comparison of leaves it hands over to the second instance, which calls itself for such
+// operands, starting again at the same node (whose own operands have already been found not to
+// match, so the result is the same).
+template <bool kMayCall>
+ParseTreeNode *FindCondition(const ParseTreeNode *tree, int propertyId) {
     const ParseTreeNode *node = tree;
     while (node != nullptr) {
         if (node->kind == NODE_GROUP) {
@@ -34,7 +42,8 @@ ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
             } else if (left != nullptr && left->kind <= NODE_OPERATOR) {
                 // Only operators and groups hold conditions: no call for a leaf, the usual left
                 // operand of a comparison.
-                if (ParseTreeNode *found = FindConditionNode(left, propertyId)) return found;
+                if (!kMayCall) return FindCondition<true>(node, propertyId);
+                if (ParseTreeNode *found = FindCondition<true>(left, propertyId)) return found;
             }
             node = node->right;
             if (node != nullptr && node->kind >= NODE_PROPERTY) return nullptr;  // A leaf: done.
@@ -43,6 +52,12 @@ ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
         }
     }
     return nullptr;
+}
+
+}  // namespace
+
+ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
+    return FindCondition<false>(tree, propertyId);
 }
 
 namespace {
