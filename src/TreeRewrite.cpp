@@ -60,20 +60,25 @@ inline int OperandPolarity(const ParseTreeNode *node, int polarity) {
     return node->opId == OP_OR ? 0 : node->opId == OP_AND ? 1 : polarity;
 }
 
+// What RewriteLeaves and RewriteWalk<false> return where they would have to make a call.
+constexpr int kNeedsCalls = 2;
+
 // What the walk below does with a comparison of leaves (IsComparisonOfLeaves), the usual left
 // operand of and/or, without calling itself on it: 0 when done, -1 on a leaf of unknown kind or
-// an allocation failure. 'polarity' is the one the walk would hand to the comparison.
-template <typename Matches>
+// an allocation failure, kNeedsCalls for a rewrite when kMayCall is false. 'polarity' is the one
+// the walk would hand to the comparison.
+template <bool kMayCall, typename Matches>
 int RewriteLeaves(ParseTreeNode *node, int polarity, const Matches &matches) {
     const ParseTreeNode *left = node->left;
     if (left != nullptr && left->kind == NODE_PROPERTY && matches(left->propertyId)) {
-        return RewriteLeft(node, polarity);
+        return kMayCall ? RewriteLeft(node, polarity) : kNeedsCalls;
     }
     if (left != nullptr && left->kind > NODE_VALUE) return -1;
     const ParseTreeNode *right = node->right;
     if (right == nullptr || right->kind == NODE_VALUE) return 0;
-    if (right->kind == NODE_PROPERTY) return matches(right->propertyId) ? RewriteRight(node, polarity) : 0;
-    return -1;
+    if (right->kind != NODE_PROPERTY) return -1;
+    if (!matches(right->propertyId)) return 0;
+    return kMayCall ? RewriteRight(node, polarity) : kNeedsCalls;
 }
 
 // The walk shared by both rewrites; 'matches' decides which property leaves are rewritten.
@@ -83,7 +88,12 @@ int RewriteLeaves(ParseTreeNode *node, int polarity, const Matches &matches) {
 //
 // Recurses into left operands only, following groups and right operands in a loop: the stack
 // grows with the nesting that the parser bounds, not with the length of an and/or list.
-template <typename Matches>
+//
+// The first instance (kMayCall false) makes no calls but tail calls, so it needs no stack frame,
+// and serves whole the usual tree, which has nothing to rewrite and no left operand beyond a
+// comparison of leaves. Where it would make a call it hands over, at the same node, to the
+// instance that makes them: it has changed nothing yet, so the result is the same.
+template <bool kMayCall, typename Matches>
 int RewriteWalk(ParseTreeNode *node, int polarity, const Matches &matches) {
     while (node != nullptr) {
         switch (node->kind) {
@@ -95,6 +105,7 @@ int RewriteWalk(ParseTreeNode *node, int polarity, const Matches &matches) {
                 ParseTreeNode *inner = node->inner;
                 if (inner != nullptr && inner->kind == NODE_PROPERTY) {
                     if (!matches(inner->propertyId)) return 0;
+                    if (!kMayCall) return RewriteWalk<true>(node, polarity, matches);
                     return TurnIntoOne(inner) ? 0 : -1;
                 }
                 node = inner;
@@ -108,9 +119,11 @@ int RewriteWalk(ParseTreeNode *node, int polarity, const Matches &matches) {
                 if (leftNode != nullptr && leftNode->kind == NODE_PROPERTY) {
                     left = matches(leftNode->propertyId) ? 1 : 0;
                 } else if (IsComparisonOfLeaves(leftNode)) {
-                    left = RewriteLeaves(leftNode, OperandPolarity(node, polarity), matches);
+                    left = RewriteLeaves<kMayCall>(leftNode, OperandPolarity(node, polarity), matches);
+                    if (!kMayCall && left == kNeedsCalls) return RewriteWalk<true>(node, polarity, matches);
                 } else if (leftNode != nullptr && leftNode->kind != NODE_VALUE) {
-                    left = RewriteWalk(leftNode, OperandPolarity(node, polarity), matches);
+                    if (!kMayCall) return RewriteWalk<true>(node, polarity, matches);
+                    left = RewriteWalk<true>(leftNode, OperandPolarity(node, polarity), matches);
                 }
                 if (left < 0) return left;
                 if (left == 1) return RewriteLeft(node, polarity);
@@ -137,7 +150,7 @@ int RewriteTree(ParseTreeNode *tree, const Matches &matches) {
         if (!matches(tree->propertyId)) return 0;
         return TurnIntoOne(tree) ? 0 : -1;
     }
-    return RewriteWalk(tree, 1, matches) < 0 ? -1 : 0;
+    return RewriteWalk<false>(tree, 1, matches) < 0 ? -1 : 0;
 }
 
 // A null or empty table supports no property.
