@@ -116,19 +116,58 @@ int HandOverTree(bool ok, ParseTreeNode *root, ParseTreeNode **tree) {
 
 namespace {
 
-// Copies 'source' and everything below it into *slot. Recurses into left operands and group
-// contents only and follows right operands in a loop, so an and/or list of any length costs
-// one frame; the parser bounds the nesting that does recurse. Returns false when memory ran
-// out; the partial copy then hangs under the caller's root, which frees it.
+// Copies a leaf, or nothing, into *slot; a node of unknown kind has no copy, and its parent
+// keeps a null child. False when memory ran out. Inline: a call per leaf cost more than its work.
+MSC_ALWAYS_INLINE inline bool CloneLeaf(const ParseTreeNode *source, ParseTreeNode **slot) {
+    if (source == nullptr) return true;
+    if (source->kind == NODE_PROPERTY) {
+        ParseTreeNode *copy = NewNode(NODE_PROPERTY);
+        if (copy == nullptr) return false;
+        copy->propertyId = source->propertyId;
+        *slot = copy;
+    } else if (source->kind == NODE_VALUE) {
+        const char *text = source->text != nullptr ? source->text : "";
+        ParseTreeNode *copy = NewValueLeaf(text, strlen(text));
+        if (copy == nullptr) return false;
+        *slot = copy;
+    }
+    return true;
+}
+
+// Copies an operator node without its operands into *slot; nullptr when memory ran out.
+ParseTreeNode *CloneOperator(const ParseTreeNode *source, ParseTreeNode **slot) {
+    ParseTreeNode *copy = NewNode(NODE_OPERATOR);
+    if (copy == nullptr) return nullptr;
+    copy->opId = source->opId;
+    *slot = copy;
+    return copy;
+}
+
+// Copies 'source' and everything below it into *slot, node by node in the order of a depth-first
+// walk. Recurses into left operands only and follows right operands and group contents in a
+// loop, so an and/or list of any length costs one frame; the parser bounds the nesting that does
+// recurse. Returns false when memory ran out; the partial copy then hangs under the caller's
+// root, which frees it.
 bool CloneInto(const ParseTreeNode *source, ParseTreeNode **slot) {
     while (source != nullptr) {
         switch (source->kind) {
             case NODE_OPERATOR: {
-                ParseTreeNode *copy = NewNode(NODE_OPERATOR);
+                ParseTreeNode *copy = CloneOperator(source, slot);
                 if (copy == nullptr) return false;
-                copy->opId = source->opId;
-                *slot = copy;
-                if (!CloneInto(source->left, &copy->left)) return false;
+                const ParseTreeNode *left = source->left;
+                // Leaves, and a comparison of leaves (the usual left operand of and/or), are
+                // copied here without a call.
+                if (left == nullptr || left->kind >= NODE_PROPERTY) {
+                    if (!CloneLeaf(left, &copy->left)) return false;
+                } else if (IsComparisonOfLeaves(left)) {
+                    ParseTreeNode *comparison = CloneOperator(left, &copy->left);
+                    if (comparison == nullptr || !CloneLeaf(left->left, &comparison->left) ||
+                        !CloneLeaf(left->right, &comparison->right)) {
+                        return false;
+                    }
+                } else if (!CloneInto(left, &copy->left)) {
+                    return false;
+                }
                 slot = &copy->right;
                 source = source->right;
                 break;
@@ -141,22 +180,8 @@ bool CloneInto(const ParseTreeNode *source, ParseTreeNode **slot) {
                 source = source->inner;
                 break;
             }
-            case NODE_PROPERTY: {
-                ParseTreeNode *copy = NewNode(NODE_PROPERTY);
-                if (copy == nullptr) return false;
-                copy->propertyId = source->propertyId;
-                *slot = copy;
-                return true;
-            }
-            case NODE_VALUE: {
-                const char *text = source->text != nullptr ? source->text : "";
-                ParseTreeNode *copy = NewValueLeaf(text, strlen(text));
-                if (copy == nullptr) return false;
-                *slot = copy;
-                return true;
-            }
-            default:  // A node of unknown kind has no copy: its parent keeps a null child.
-                return true;
+            default:
+                return CloneLeaf(source, slot);
         }
     }
     return true;
