@@ -192,6 +192,7 @@ inline bool IsOfKind(const ParseTreeNode *node, NodeKind kind) {
     return node != nullptr && node->kind == static_cast<uint32_t>(kind);
 }
 
+// Frees a value leaf and its text.
 inline void FreeValueLeaf(ParseTreeNode *leaf) {
     free(leaf->text);
     free(leaf);
