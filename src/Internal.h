@@ -58,6 +58,14 @@ inline bool IsPropertyLeaf(const ParseTreeNode *node, int propertyId) {
     return node != nullptr && node->kind == NODE_PROPERTY && node->propertyId == propertyId;
 }
 
+// True for an operator neither of whose operands is an operator or a group (a comparison, as the
+// parser makes them): a walker can take its operands in place instead of calling itself on it.
+inline bool IsComparisonOfLeaves(const ParseTreeNode *node) {
+    return node != nullptr && node->kind == NODE_OPERATOR &&
+           (node->left == nullptr || node->left->kind >= NODE_PROPERTY) &&
+           (node->right == nullptr || node->right->kind >= NODE_PROPERTY);
+}
+
 // Folds ASCII letters only. Keywords are ASCII, and a server's locale must not change what a
 // client's criteria means, so the folding ignores the locale (the C and UTF-8 locales agree).
 inline unsigned char FoldAscii(unsigned char c) {

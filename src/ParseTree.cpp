@@ -116,19 +116,58 @@ int HandOverTree(bool ok, ParseTreeNode *root, ParseTreeNode **tree) {
 
 namespace {
 
-// Copies 'source' and everything below it into *slot. Recurses into left operands and group
-// contents only and follows right operands in a loop, so an and/or list of any length costs
-// one frame; the parser bounds the nesting that does recurse. Returns false when memory ran
-// out; the partial copy then hangs under the caller's root, which frees it.
+// Copies a leaf, or nothing, into *slot; a node of unknown kind has no copy, and its parent
+// keeps a null child. False when memory ran out. Inline: a call per leaf cost more than its work.
+MSC_ALWAYS_INLINE inline bool CloneLeaf(const ParseTreeNode *source, ParseTreeNode **slot) {
+    if (source == nullptr) return true;
+    if (source->kind == NODE_PROPERTY) {
+        ParseTreeNode *copy = NewNode(NODE_PROPERTY);
+        if (copy == nullptr) return false;
+        copy->propertyId = source->propertyId;
+        *slot = copy;
+    } else if (source->kind == NODE_VALUE) {
+        const char *text = source->text != nullptr ? source->text : "";
+        ParseTreeNode *copy = NewValueLeaf(text, strlen(text));
+        if (copy == nullptr) return false;
+        *slot = copy;
+    }
+    return true;
+}
+
+// Copies an operator node without its operands into *slot; nullptr when memory ran out.
+ParseTreeNode *CloneOperator(const ParseTreeNode *source, ParseTreeNode **slot) {
+    ParseTreeNode *copy = NewNode(NODE_OPERATOR);
+    if (copy == nullptr) return nullptr;
+    copy->opId = source->opId;
+    *slot = copy;
+    return copy;
+}
+
+// Copies 'source' and everything below it into *slot, node by node in the order of a depth-first
+// walk. Recurses into left operands only and follows right operands and group contents in a
+// loop, so an and/or list of any length costs one frame; the parser bounds the nesting that does
+// recurse. Returns false when memory ran out; the partial copy then hangs under the caller's
+// root, which frees it.
 bool CloneInto(const ParseTreeNode *source, ParseTreeNode **slot) {
     while (source != nullptr) {
         switch (source->kind) {
             case NODE_OPERATOR: {
-                ParseTreeNode *copy = NewNode(NODE_OPERATOR);
+                ParseTreeNode *copy = CloneOperator(source, slot);
                 if (copy == nullptr) return false;
-                copy->opId = source->opId;
-                *slot = copy;
-                if (!CloneInto(source->left, &copy->left)) return false;
+                const ParseTreeNode *left = source->left;
+                // Leaves, and a comparison of leaves (the usual left operand of and/or), are
+                // copied here without a call.
+                if (left == nullptr || left->kind >= NODE_PROPERTY) {
+                    if (!CloneLeaf(left, &copy->left)) return false;
+                } else if (IsComparisonOfLeaves(left)) {
+                    ParseTreeNode *comparison = CloneOperator(left, &copy->left);
+                    if (comparison == nullptr || !CloneLeaf(left->left, &comparison->left) ||
+                        !CloneLeaf(left->right, &comparison->right)) {
+                        return false;
+                    }
+                } else if (!CloneInto(left, &copy->left)) {
+                    return false;
+                }
                 slot = &copy->right;
                 source = source->right;
                 break;
@@ -141,25 +180,22 @@ bool CloneInto(const ParseTreeNode *source, ParseTreeNode **slot) {
                 source = source->inner;
                 break;
             }
-            case NODE_PROPERTY: {
-                ParseTreeNode *copy = NewNode(NODE_PROPERTY);
-                if (copy == nullptr) return false;
-                copy->propertyId = source->propertyId;
-                *slot = copy;
-                return true;
-            }
-            case NODE_VALUE: {
-                const char *text = source->text != nullptr ? source->text : "";
-                ParseTreeNode *copy = NewValueLeaf(text, strlen(text));
-                if (copy == nullptr) return false;
-                *slot = copy;
-                return true;
-            }
-            default:  // A node of unknown kind has no copy: its parent keeps a null child.
-                return true;
+            default:
+                return CloneLeaf(source, slot);
         }
     }
     return true;
+}
+
+// True when 'node' is there and of the given kind.
+inline bool IsOfKind(const ParseTreeNode *node, NodeKind kind) {
+    return node != nullptr && node->kind == static_cast<uint32_t>(kind);
+}
+
+// Frees a value leaf and its text.
+inline void FreeValueLeaf(ParseTreeNode *leaf) {
+    free(leaf->text);
+    free(leaf);
 }
 
 }  // namespace
@@ -184,23 +220,41 @@ void freeParseTree(ParseTreeNode *tree) {
         }
         ParseTreeNode *next = nullptr;
         switch (node->kind) {
-            case NODE_OPERATOR:
-                if (node->left != nullptr && node->left->kind == NODE_PROPERTY) {
-                    // A comparison: its property leaf goes at once, and no cell is needed.
-                    free(node->left);
-                    next = node->right;
+            case NODE_OPERATOR: {
+                ParseTreeNode *left = node->left;
+                ParseTreeNode *right = node->right;
+                if (msc::IsOfKind(left, NODE_PROPERTY)) {
+                    // A comparison: its leaves go at once, and no cell is needed.
+                    free(left);
+                    if (msc::IsOfKind(right, NODE_VALUE)) {
+                        msc::FreeValueLeaf(right);
+                    } else {
+                        next = right;
+                    }
                     break;
                 }
-                if (node->right != nullptr) {
-                    next = node->left;
-                    node->left = node->right;
+                if (left != nullptr && left->kind == NODE_OPERATOR) {
+                    ParseTreeNode *property = left->left;
+                    ParseTreeNode *value = left->right;
+                    if (msc::IsOfKind(property, NODE_PROPERTY) && msc::IsOfKind(value, NODE_VALUE)) {
+                        // A comparison under and/or, the usual left operand: freed whole at once.
+                        free(property);
+                        msc::FreeValueLeaf(value);
+                        free(left);
+                        next = right;
+                        break;
+                    }
+                }
+                if (right != nullptr) {
+                    node->left = right;
                     node->right = pending;
                     pending = node;
-                    node = next;
+                    node = left;
                     continue;
                 }
-                next = node->left;
+                next = left;
                 break;
+            }
             case NODE_GROUP:
                 next = node->inner;
                 break;

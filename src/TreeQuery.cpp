@@ -13,7 +13,15 @@
 
 namespace msc {
 
-ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
+namespace {
+
+// The lookup behind FindConditionNode. Its first instance (kMayCall false) makes no calls, so it
+// needs no stack frame, and serves the usual trees whole; at a left operand that holds more than
+// a comparison of leaves it hands over to the second instance, which calls itself for such
+// operands, starting again at the same node (whose own operands have already been found not to
+// match, so the result is the same).
+template <bool kMayCall>
+ParseTreeNode *FindCondition(const ParseTreeNode *tree, int propertyId) {
     const ParseTreeNode *node = tree;
     while (node != nullptr) {
         if (node->kind == NODE_GROUP) {
@@ -25,10 +33,17 @@ ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
             if (IsPropertyLeaf(left, propertyId) || IsPropertyLeaf(node->right, propertyId)) {
                 return const_cast<ParseTreeNode *>(node);
             }
-            // Only operators and groups hold conditions: no call for a leaf, the usual left
-            // operand of a comparison.
-            if (left != nullptr && (left->kind == NODE_OPERATOR || left->kind == NODE_GROUP)) {
-                if (ParseTreeNode *found = FindConditionNode(left, propertyId)) return found;
+            if (IsComparisonOfLeaves(left)) {
+                // A comparison, the usual left operand of and/or: its own operands are all that
+                // a call would look at, so they are looked at here.
+                if (IsPropertyLeaf(left->left, propertyId) || IsPropertyLeaf(left->right, propertyId)) {
+                    return const_cast<ParseTreeNode *>(left);
+                }
+            } else if (left != nullptr && left->kind <= NODE_OPERATOR) {
+                // Only operators and groups hold conditions: no call for a leaf, the usual left
+                // operand of a comparison.
+                if (!kMayCall) return FindCondition<true>(node, propertyId);
+                if (ParseTreeNode *found = FindCondition<true>(left, propertyId)) return found;
             }
             node = node->right;
             if (node != nullptr && node->kind >= NODE_PROPERTY) return nullptr;  // A leaf: done.
@@ -37,6 +52,12 @@ ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
         }
     }
     return nullptr;
+}
+
+}  // namespace
+
+ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
+    return FindCondition<false>(tree, propertyId);
 }
 
 namespace {
@@ -75,6 +96,14 @@ struct PropertyIds {
     }
 };
 
+// What the walk below does with a leaf or a missing operand: a property leaf adds its id, and
+// false stops the whole walk (a node of unknown kind, or an array that could not grow).
+inline bool AppendLeaf(const ParseTreeNode *leaf, PropertyIds *ids) {
+    if (leaf == nullptr || leaf->kind == NODE_VALUE) return true;
+    if (leaf->kind == NODE_PROPERTY) return ids->Append(leaf->propertyId);
+    return false;
+}
+
 // Returns false when the whole walk must stop: at a node of unknown kind, or when the array
 // could not grow.
 bool CollectPropertyIds(const ParseTreeNode *node, PropertyIds *ids) {
@@ -84,10 +113,13 @@ bool CollectPropertyIds(const ParseTreeNode *node, PropertyIds *ids) {
                 node = node->inner;
                 break;
             case NODE_OPERATOR: {
-                // A comparison's property leaf is taken in place, without a call.
+                // A comparison's property leaf is taken in place, without a call; so are both
+                // leaves of a comparison that is the left operand of and/or.
                 const ParseTreeNode *left = node->left;
                 if (left != nullptr && left->kind == NODE_PROPERTY) {
                     if (!ids->Append(left->propertyId)) return false;
+                } else if (IsComparisonOfLeaves(left)) {
+                    if (!AppendLeaf(left->left, ids) || !AppendLeaf(left->right, ids)) return false;
                 } else if (left != nullptr && left->kind != NODE_VALUE) {
                     if (!CollectPropertyIds(left, ids)) return false;
                 }

@@ -54,6 +54,33 @@ int RewriteRight(ParseTreeNode *node, int polarity) {
     return 0;
 }
 
+// The polarity that an operator hands to its operands: its own when it is an and or an or, else
+// the one it received.
+inline int OperandPolarity(const ParseTreeNode *node, int polarity) {
+    return node->opId == OP_OR ? 0 : node->opId == OP_AND ? 1 : polarity;
+}
+
+// What RewriteLeaves and RewriteWalk<false> return where they would have to make a call.
+constexpr int kNeedsCalls = 2;
+
+// What the walk below does with a comparison of leaves (IsComparisonOfLeaves), the usual left
+// operand of and/or, without calling itself on it: 0 when done, -1 on a leaf of unknown kind or
+// an allocation failure, kNeedsCalls for a rewrite when kMayCall is false. 'polarity' is the one
+// the walk would hand to the comparison.
+template <bool kMayCall, typename Matches>
+int RewriteLeaves(ParseTreeNode *node, int polarity, const Matches &matches) {
+    const ParseTreeNode *left = node->left;
+    if (left != nullptr && left->kind == NODE_PROPERTY && matches(left->propertyId)) {
+        return kMayCall ? RewriteLeft(node, polarity) : kNeedsCalls;
+    }
+    if (left != nullptr && left->kind > NODE_VALUE) return -1;
+    const ParseTreeNode *right = node->right;
+    if (right == nullptr || right->kind == NODE_VALUE) return 0;
+    if (right->kind != NODE_PROPERTY) return -1;
+    if (!matches(right->propertyId)) return 0;
+    return kMayCall ? RewriteRight(node, polarity) : kNeedsCalls;
+}
+
 // The walk shared by both rewrites; 'matches' decides which property leaves are rewritten.
 // Returns 1 when 'node' is itself a matching property leaf (its parent rewrites it), 0 when the
 // subtree is done and -1 on a node of unknown kind or an allocation failure. The polarity is
@@ -61,7 +88,12 @@ int RewriteRight(ParseTreeNode *node, int polarity) {
 //
 // Recurses into left operands only, following groups and right operands in a loop: the stack
 // grows with the nesting that the parser bounds, not with the length of an and/or list.
-template <typename Matches>
+//
+// The first instance (kMayCall false) makes no calls but tail calls, so it needs no stack frame,
+// and serves whole the usual tree, which has nothing to rewrite and no left operand beyond a
+// comparison of leaves. Where it would make a call it hands over, at the same node, to the
+// instance that makes them: it has changed nothing yet, so the result is the same.
+template <bool kMayCall, typename Matches>
 int RewriteWalk(ParseTreeNode *node, int polarity, const Matches &matches) {
     while (node != nullptr) {
         switch (node->kind) {
@@ -73,20 +105,25 @@ int RewriteWalk(ParseTreeNode *node, int polarity, const Matches &matches) {
                 ParseTreeNode *inner = node->inner;
                 if (inner != nullptr && inner->kind == NODE_PROPERTY) {
                     if (!matches(inner->propertyId)) return 0;
+                    if (!kMayCall) return RewriteWalk<true>(node, polarity, matches);
                     return TurnIntoOne(inner) ? 0 : -1;
                 }
                 node = inner;
                 break;
             }
             case NODE_OPERATOR: {
-                int childPolarity = node->opId == OP_OR ? 0 : node->opId == OP_AND ? 1 : polarity;
-                // A comparison's property leaf is decided in place, without a call.
+                // A comparison's property leaf is decided in place, without a call, and so is a
+                // comparison of leaves that is the left operand of and/or.
                 ParseTreeNode *leftNode = node->left;
                 int left = 0;
                 if (leftNode != nullptr && leftNode->kind == NODE_PROPERTY) {
                     left = matches(leftNode->propertyId) ? 1 : 0;
+                } else if (IsComparisonOfLeaves(leftNode)) {
+                    left = RewriteLeaves<kMayCall>(leftNode, OperandPolarity(node, polarity), matches);
+                    if (!kMayCall && left == kNeedsCalls) return RewriteWalk<true>(node, polarity, matches);
                 } else if (leftNode != nullptr && leftNode->kind != NODE_VALUE) {
-                    left = RewriteWalk(leftNode, childPolarity, matches);
+                    if (!kMayCall) return RewriteWalk<true>(node, polarity, matches);
+                    left = RewriteWalk<true>(leftNode, OperandPolarity(node, polarity), matches);
                 }
                 if (left < 0) return left;
                 if (left == 1) return RewriteLeft(node, polarity);
@@ -95,8 +132,8 @@ int RewriteWalk(ParseTreeNode *node, int polarity, const Matches &matches) {
                     return matches(right->propertyId) ? RewriteRight(node, polarity) : 0;
                 }
                 if (right != nullptr && right->kind == NODE_VALUE) return 0;  // A comparison's value.
+                polarity = OperandPolarity(node, polarity);
                 node = right;
-                polarity = childPolarity;
                 break;
             }
             default:
@@ -113,7 +150,7 @@ int RewriteTree(ParseTreeNode *tree, const Matches &matches) {
         if (!matches(tree->propertyId)) return 0;
         return TurnIntoOne(tree) ? 0 : -1;
     }
-    return RewriteWalk(tree, 1, matches) < 0 ? -1 : 0;
+    return RewriteWalk<false>(tree, 1, matches) < 0 ? -1 : 0;
 }
 
 // A null or empty table supports no property.
@@ -133,6 +170,24 @@ bool IsRefIdContainer(const char *containerId) {
         if (strcmp(containerId, container) == 0) return true;
     }
     return false;
+}
+
+// Turns a true @refID condition in a reference-free container into "1" = "0"; always 0. Out of
+// line: most trees have no @refID condition, and their lookup need not save registers for this.
+__attribute__((noinline)) int RewriteRefIdCondition(const char *containerId, ParseTreeNode *condition) {
+    if (!StartsWithIgnoringCase(condition->right->text, "true")) return 0;
+    if (!IsRefIdContainer(containerId)) return 0;
+
+    // Take the new text first: when memory runs out the condition stays as it was.
+    char *one = NewOneText();
+    if (one == nullptr) return 0;
+    condition->opId = OP_EQ;
+    condition->left->kind = NODE_VALUE;
+    condition->left->text = one;
+    // The value text begins with "true", so its buffer holds at least five bytes.
+    condition->right->text[0] = '0';
+    condition->right->text[1] = '\0';
+    return 0;
 }
 
 }  // namespace
@@ -166,19 +221,7 @@ int CheckContainerIsSupportRefID(const char *containerId, ParseTreeNode *pTree) 
         condition->right->kind != NODE_VALUE) {
         return 1;
     }
-    if (!msc::StartsWithIgnoringCase(condition->right->text, "true")) return 0;
-    if (!msc::IsRefIdContainer(containerId)) return 0;
-
-    // Take the new text first: when memory runs out the condition stays as it was.
-    char *one = msc::NewOneText();
-    if (one == nullptr) return 0;
-    condition->opId = OP_EQ;
-    condition->left->kind = NODE_VALUE;
-    condition->left->text = one;
-    // The value text begins with "true", so its buffer holds at least five bytes.
-    condition->right->text[0] = '0';
-    condition->right->text[1] = '\0';
-    return 0;
+    return msc::RewriteRefIdCondition(containerId, condition);
 }
 
 }  // extern "C"

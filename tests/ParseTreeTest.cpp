@@ -85,6 +85,12 @@ TEST(ParseTree, CloneIsEqualAndSharesNothing) {
         {Op(OP_AND, OfKind(4), Prop(PROP_DC_DATE)), "OP_AND(null, PROP_DC_DATE)"},
         {Op(OP_AND, Prop(PROP_DC_DATE), OfKind(4)), "OP_AND(PROP_DC_DATE, null)"},
         {Group(OfKind(9)), "GROUP(null)"},
+        // Comparisons of leaves as left operands, with unknown and missing leaves on either side.
+        {Op(OP_OR, Op(OP_EQ, OfKind(5), Prop(PROP_DC_TITLE)), Op(OP_EQ, Prop(PROP_DC_TITLE), nullptr)),
+         "OP_OR(OP_EQ(null, PROP_DC_TITLE), OP_EQ(PROP_DC_TITLE, null))"},
+        {Op(OP_AND, Op(OP_LT, Prop(PROP_DC_DATE), OfKind(6)), Val("x")), R"(OP_AND(OP_LT(PROP_DC_DATE, null), "x"))"},
+        {Op(OP_AND, Op(OP_NE, nullptr, Val("v")), Op(OP_OR, Op(OP_EQ, Val("a"), Val("b")), nullptr)),
+         R"(OP_AND(OP_NE(null, "v"), OP_OR(OP_EQ("a", "b"), null)))"},
     };
     for (const CloneCase &c : cases) {
         TreePtr original(c.tree);
@@ -133,6 +139,13 @@ TEST(ParseTree, FreeReleasesEveryNodeAndText) {
         {Op(OP_AND, nullptr, Prop(PROP_DC_TITLE)), 2},
         {OfKind(7), 1},
         {Op(OP_OR, OfKind(5), Group(OfKind(6))), 4},
+        // Comparisons of a property and a value, alone, under and/or and without a right operand.
+        {Op(OP_AND, Op(OP_EQ, Prop(PROP_DC_TITLE), Val("a")),
+            Op(OP_OR, Op(OP_EQ, Prop(PROP_DC_DATE), Val("b")), Op(OP_EQ, Prop(PROP_DC_CREATOR), Val("c")))),
+         14},
+        {Op(OP_AND, Op(OP_EQ, Prop(PROP_DC_TITLE), Val("a")), nullptr), 5},
+        {Op(OP_EQ, Prop(PROP_DC_TITLE), Op(OP_EQ, Prop(PROP_DC_DATE), Val("x"))), 6},
+        {Op(OP_OR, Op(OP_EQ, Prop(PROP_DC_TITLE), Group(Val("a"))), Op(OP_EQ, Prop(PROP_DC_TITLE), nullptr)), 8},
         {Op(OP_OR, Group(Op(OP_AND, Op(OP_EQ, Val("1"), Val("1")), Prop(3))),
             Op(OP_AND, Op(OP_CONTAINS, Op(OP_EQ, Prop(PROP_ID), Val("1")), Val("2")), Group(nullptr))),
          18},

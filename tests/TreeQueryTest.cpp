@@ -24,6 +24,9 @@ TEST(TreeQuery, GetUPnPClassReturnsTheTreesOwnText) {
     ParseTreeNode *first = Val("first");
     ParseTreeNode *inGroup = Val("in group");
     ParseTreeNode *later = Val("later");
+    ParseTreeNode *afterMissing = Val("after missing");
+    ParseTreeNode *afterKind = Val("after kind");
+    ParseTreeNode *deeper = Val("deeper");
     ParseTreeNode *exists = Val("true");
     ParseTreeNode *afterUnknown = Val("after");
     ParseTreeNode *parsed = Parsed(R"(dc:title = "a" and (upnp:class derivedfrom "object.item" or upnp:class = "b"))");
@@ -56,6 +59,16 @@ TEST(TreeQuery, GetUPnPClassReturnsTheTreesOwnText) {
         {Op(OP_AND, OfKind(7), Op(OP_EQ, Prop(PROP_UPNP_CLASS), afterUnknown)), afterUnknown},
         // A rewritten condition is no longer found; a later one is.
         {Op(OP_AND, Op(OP_EQ, Val("1"), Val("1")), Op(OP_EQ, Prop(PROP_UPNP_CLASS), later)), later},
+        // A comparison as the left operand of and/or: its right operand counts as much as its
+        // left, missing and unknown operands pass, and one that holds more is searched whole.
+        {Op(OP_AND, Op(OP_EQ, Val("v"), Prop(PROP_UPNP_CLASS)), Op(OP_EQ, Prop(PROP_UPNP_CLASS), Val("b"))),
+         nullptr},
+        {Op(OP_OR, Op(OP_EQ, Prop(PROP_DC_TITLE), nullptr), Op(OP_EQ, Prop(PROP_UPNP_CLASS), afterMissing)),
+         afterMissing},
+        {Op(OP_OR, Op(OP_EQ, OfKind(6), Val("x")), Op(OP_EQ, Prop(PROP_UPNP_CLASS), afterKind)), afterKind},
+        {Op(OP_AND, Op(OP_EQ, nullptr, Op(OP_EQ, Prop(PROP_UPNP_CLASS), deeper)),
+            Op(OP_EQ, Prop(PROP_UPNP_CLASS), Val("b"))),
+         deeper},
     };
     for (const ClassCase &c : cases) {
         TreePtr tree(c.tree);
@@ -102,6 +115,12 @@ TEST(TreeQuery, GetPropertyListInWalkOrder) {
         {Op(OP_AND, Op(OP_EQ, Prop(PROP_DC_CREATOR), Val("a")), Op(OP_OR, OfKind(7), Prop(PROP_DC_TITLE))),
          {PROP_DC_CREATOR}},
         {Op(OP_AND, Group(Op(OP_OR, Prop(3), Group(OfKind(4)))), Prop(5)), {3}},
+        // Comparisons as left operands of and/or, with leaves on either side or missing.
+        {Op(OP_AND, Op(OP_EQ, Val("v"), Prop(3)), Op(OP_EQ, Prop(1), Val("x"))), {3, 1}},
+        {Op(OP_AND, Op(OP_EQ, Prop(2), Prop(3)), Prop(4)), {2, 3, 4}},
+        {Op(OP_OR, Op(OP_EQ, nullptr, Prop(3)), Op(OP_AND, Op(OP_EQ, Prop(5), nullptr), Prop(4))), {3, 5, 4}},
+        {Op(OP_AND, Op(OP_EQ, Prop(2), OfKind(7)), Prop(4)), {2}},
+        {Op(OP_AND, Op(OP_EQ, OfKind(7), Prop(3)), Prop(4)), {}},
     };
     for (const ListCase &c : cases) {
         TreePtr tree(c.tree);

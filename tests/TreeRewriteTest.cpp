@@ -97,6 +97,18 @@ TEST(TreeRewrite, AlwaysTrueRewritesWholeTrees) {
          PROP_DC_TITLE, nullptr, -1, R"(OP_AND(OP_EQ("1", "1"), OP_OR(KIND7, OP_EQ(PROP_DC_TITLE, "b"))))"},
         {Group(OfKind(5)), PROP_DC_TITLE, nullptr, -1, "GROUP(KIND5)"},
         {Op(OP_AND, Prop(PROP_DC_DATE), OfKind(6)), PROP_DC_TITLE, nullptr, -1, "OP_AND(PROP_DC_DATE, KIND6)"},
+        // Comparisons of leaves as left operands of and/or: either side may match, a node of
+        // unknown kind on the left stops the walk before the right is looked at.
+        {Op(OP_OR, Op(OP_EQ, Val("v"), Prop(PROP_DC_TITLE)), Op(OP_EQ, Prop(PROP_DC_DATE), Val("x"))),
+         PROP_DC_TITLE, nullptr, 0, R"(OP_OR(OP_EQ("1", "0"), OP_EQ(PROP_DC_DATE, "x")))"},
+        {Op(OP_AND, Op(OP_LT, Prop(PROP_DC_DATE), nullptr), Op(OP_EQ, Prop(PROP_DC_TITLE), Val("x"))),
+         PROP_DC_TITLE, nullptr, 0, R"(OP_AND(OP_LT(PROP_DC_DATE, null), OP_EQ("1", "1")))"},
+        {Op(OP_AND, Op(OP_EQ, Prop(PROP_DC_TITLE), OfKind(7)), Op(OP_EQ, Prop(PROP_DC_TITLE), Val("x"))),
+         PROP_DC_TITLE, nullptr, 0, R"(OP_AND(OP_EQ("1", "1"), OP_EQ("1", "1")))"},
+        {Op(OP_AND, Op(OP_EQ, Prop(PROP_DC_DATE), OfKind(7)), Op(OP_EQ, Prop(PROP_DC_TITLE), Val("x"))),
+         PROP_DC_TITLE, nullptr, -1, R"(OP_AND(OP_EQ(PROP_DC_DATE, KIND7), OP_EQ(PROP_DC_TITLE, "x")))"},
+        {Op(OP_OR, Op(OP_EQ, OfKind(6), Prop(PROP_DC_TITLE)), Op(OP_EQ, Prop(PROP_DC_TITLE), Val("x"))),
+         PROP_DC_TITLE, nullptr, -1, R"(OP_OR(OP_EQ(KIND6, PROP_DC_TITLE), OP_EQ(PROP_DC_TITLE, "x")))"},
         // Unsupported properties: a null or empty table supports nothing.
         {Parsed(R"(dc:title = "a" and dc:date = "b")"), 0, nullptr, 0,
          R"(OP_AND(OP_EQ("1", "1"), OP_EQ("1", "1")))"},
