@@ -480,6 +480,10 @@ int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last
     ParseTreeNode *root = nullptr;
     bool ok = parser.ParseExpression(from, last, &root, 0);
     if (failure != nullptr) *failure = parser.failure();
+    if (ok && tree != nullptr) {
+        *tree = root;  // The usual end, without a call.
+        return 0;
+    }
     return HandOverTree(ok, root, tree);
 }
 
