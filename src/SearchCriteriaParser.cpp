@@ -51,6 +51,20 @@ constexpr ByteClassTable kByteClass;
 
 inline bool IsBlank(unsigned char c) { return kByteClass.classes[c] & kBlank; }
 
+#if defined(__SSE2__)
+// The 16 bytes text[pos..pos+15] when they lie in the range, else the range's last 16 bytes,
+// with *offset the place of 'pos' in them: a scan near the range's end then needs no byte loop.
+// Nothing outside [lowest, last] is read; false when that holds fewer than 16 bytes.
+inline bool LoadWindow(const char *text, Pos lowest, Pos pos, Pos last, __m128i *bytes,
+                       unsigned *offset) {
+    Pos start = last - pos >= 15 ? pos : last - 15;
+    if (start < lowest) return false;
+    *bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + start));
+    *offset = static_cast<unsigned>(pos - start);
+    return true;
+}
+#endif
+
 // The matching closing parenthesis of every opening one from some position to the end of the
 // range, found in one pass the first time a group is met. Searching afresh from each group
 // would rescan a group's contents once per enclosing level; this keeps the parse linear.
@@ -86,7 +100,7 @@ private:
         count_ = 0;
         Pos innermost = -1;
         for (Pos pos = from; pos <= last; ++pos) {
-            pos = NextParenthesis(text, pos, last);
+            pos = NextParenthesis(text, from, pos, last);
             if (pos > last) break;
             unsigned char c = static_cast<unsigned char>(text[pos]);
             if (c == '(') {
@@ -108,18 +122,29 @@ private:
     }
 
     // The first parenthesis at or after 'pos', or last + 1: sixteen bytes at a time with SSE2
-    // while more than sixteen bytes of the range remain, then one class test a byte.
-    static Pos NextParenthesis(const char *text, Pos pos, Pos last) {
+    // while more than sixteen bytes of the range remain, then in the window of the range's last
+    // sixteen bytes (none before 'lowest'), or with one class test a byte in a shorter range.
+    static Pos NextParenthesis(const char *text, Pos lowest, Pos pos, Pos last) {
 #if defined(__SSE2__)
         const __m128i open = _mm_set1_epi8('(');
         const __m128i close = _mm_set1_epi8(')');
+        auto parentheses = [&](__m128i bytes) {
+            return static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_or_si128(_mm_cmpeq_epi8(bytes, open), _mm_cmpeq_epi8(bytes, close))));
+        };
         while (last - pos >= 16) {
-            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + pos));
-            int mask = _mm_movemask_epi8(
-                _mm_or_si128(_mm_cmpeq_epi8(bytes, open), _mm_cmpeq_epi8(bytes, close)));
-            if (mask != 0) return pos + __builtin_ctz(static_cast<unsigned>(mask));
+            unsigned mask = parentheses(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + pos)));
+            if (mask != 0) return pos + __builtin_ctz(mask);
             pos += 16;
         }
+        __m128i window;
+        unsigned offset;
+        if (LoadWindow(text, lowest, pos, last, &window, &offset)) {
+            unsigned mask = parentheses(window) >> offset;
+            return mask != 0 ? pos + __builtin_ctz(mask) : last + 1;
+        }
+#else
+        (void)lowest;
 #endif
         while (pos <= last && !(kByteClass.classes[static_cast<unsigned char>(text[pos])] & kParenthesis)) {
             ++pos;
@@ -211,16 +236,10 @@ private:
     }
 
 #if defined(__SSE2__)
-    // The 16 bytes of the range from 'pos' on or, when fewer remain, the range's last 16 bytes,
-    // with *offset the place of 'pos' in them: a token near the range's end, often a value,
-    // needs no byte loop then. Nothing before first_ or after 'last' is read; false when the
-    // range holds fewer than 16 bytes.
+    // The window of the whole range that holds 'pos'; a token near the range's end, often a
+    // value, needs no byte loop then.
     bool LoadWindow(Pos pos, Pos last, __m128i *bytes, unsigned *offset) const {
-        Pos start = last - pos >= 15 ? pos : last - 15;
-        if (start < first_) return false;
-        *bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text_ + start));
-        *offset = static_cast<unsigned>(pos - start);
-        return true;
+        return msc::LoadWindow(text_, first_, pos, last, bytes, offset);
     }
 
     // Nearly every property and operator token is a keyword without quote or backslash that a
