@@ -188,9 +188,9 @@ public:
 
 private:
     Pos SkipBlanks(Pos pos, Pos last) const {
-        // Tokens are nearly always parted by one space: that case takes two tests, not a loop.
-        if (pos < last && text_[pos] == ' ' &&
-            !IsBlank(static_cast<unsigned char>(text_[pos + 1]))) {
+        // Tokens are nearly always parted by one space: that case takes two tests, not a loop
+        // (every blank is below 0x21, so a byte above 0x20 ends the skip).
+        if (pos < last && text_[pos] == ' ' && static_cast<unsigned char>(text_[pos + 1]) > ' ') {
             return pos + 1;
         }
         while (pos <= last && IsBlank(static_cast<unsigned char>(text_[pos]))) ++pos;
