@@ -492,7 +492,16 @@ ParseTreeNode *Parser::MakeValueLeaf(Pos first, Pos end, bool identifier) {
     ParseTreeNode *leaf = NewValueLeaf(start, length, kIdentifierRoom);
     if (leaf == nullptr) return nullptr;
     RewriteIdentifier(leaf->text);
-    if (!quiet_) fprintf(stderr, "id = %s\n", leaf->text);
+    if (!quiet_) {
+        // The line "id = %s\n", composed and written with one call: parsing the format would
+        // cost more than writing the line. The text is the number, at most "-32768".
+        char line[sizeof "id = " + kIdentifierRoom];
+        size_t digits = strnlen(leaf->text, kIdentifierRoom - 1);
+        memcpy(line, "id = ", 5);
+        memcpy(line + 5, leaf->text, digits);
+        line[5 + digits] = '\n';
+        fwrite(line, 1, 6 + digits, stderr);
+    }
     return leaf;
 }
 
