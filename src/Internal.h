@@ -43,10 +43,12 @@ MSC_ALWAYS_INLINE inline void CopyBothEnds(char *to, const char *from, size_t n)
 // "object.container.album.musicAlbum" the longest: up to 32 bytes take two loads and stores
 // instead of a call to memcpy, which cost more than the copy.
 MSC_ALWAYS_INLINE inline void CopyValueText(char *to, const char *from, size_t n) {
-    if (n > 32) {
-        memcpy(to, from, n);
-    } else if (n >= 16) {
-        CopyBothEnds<16>(to, from, n);
+    if (n >= 16) {
+        if (n > 32) {
+            memcpy(to, from, n);
+        } else {
+            CopyBothEnds<16>(to, from, n);
+        }
     } else if (n >= 8) {
         CopyBothEnds<8>(to, from, n);
     } else if (n >= 4) {
