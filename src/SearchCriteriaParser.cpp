@@ -62,7 +62,8 @@ inline bool IsBlank(unsigned char c) { return kByteClass.classes[c] & kBlank; }
 // Nothing outside [lowest, last] is read; false when that holds fewer than 16 bytes.
 inline bool LoadWindow(const char *text, Pos lowest, Pos pos, Pos last, __m128i *bytes,
                        unsigned *offset) {
-    Pos start = last - pos >= 15 ? pos : last - 15;
+    Pos tail = last - 15;  // Where the range's last 16 bytes start.
+    Pos start = pos < tail ? pos : tail;
     if (start < lowest) return false;
     *bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + start));
     *offset = static_cast<unsigned>(pos - start);
