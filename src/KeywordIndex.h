@@ -18,7 +18,7 @@ namespace keywords {
 
 constexpr int kMaxEntries = 16;         // Bits in a mask.
 constexpr int kMaxKeywordLength = 24;   // "upnp:originalTrackNumber".
-constexpr int kMaxByteKinds = 48;       // Distinct folded bytes of one table's keywords, plus one.
+constexpr int kMaxByteKinds = 48;       // Distinct folded bytes of one table's keywords, plus two.
 // Bytes before each stored keyword, so that a 16-byte load from up to 15 bytes before it lines the
 // keyword up with a token that starts anywhere in a 16-byte window of the text; the row of an
 // entry is a power of two long, so that finding it takes one shift.

@@ -279,7 +279,8 @@ private:
     // Scans the keyword token at 'pos' as ScanToken does (its last byte to *end) and looks it up:
     // where an expression starts ('which' null) the property entry that it begins, at an operator
     // position the logical, binary or exists one (its table in *which); nullptr when none matches.
-    MSC_ALWAYS_INLINE const TokenEntry *ScanKeyword(Pos pos, Pos last, Pos *end, Vocabulary *which) const {
+    MSC_ALWAYS_INLINE const TokenEntry *ScanKeyword(Pos pos, Pos last, Pos *end,
+                                                    Vocabulary *which) const {
         const char *at = text_ + pos;
 #if defined(__SSE2__)
         __m128i window;
@@ -321,7 +322,7 @@ private:
     // Moves over ordinary bytes to the first stop byte (a quote or backslash, and outside quotes
     // a token end) or to last + 1, sixteen at a time and then with one window of the range's last
     // sixteen bytes, so that it never reads past 'last'. In a range of fewer than sixteen bytes
-    // it stops short and the byte loop of ScanLongToken does the rest. Values such as
+    // it stops short and the byte loops of its callers do the rest. Values such as
     // "object.item.audioItem.musicTrack" are most of the bytes of a criteria.
     Pos SkipOrdinary(Pos pos, Pos last, bool inQuote) const {
 #if defined(__SSE2__)
