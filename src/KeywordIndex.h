@@ -165,20 +165,25 @@ public:
     __attribute__((always_inline)) const TokenEntry *WholeTokenInWindow(
         const char *at, size_t length, __m128i window, unsigned offset, int *group) const {
         const unsigned tokenBits = (1u << length) - 1;
-        for (uint32_t entries = WholeTokenEntries(at, length); entries != 0; entries &= entries - 1) {
-            int e = __builtin_ctz(entries);
-            __m128i keyword = _mm_loadu_si128(
-                reinterpret_cast<const __m128i *>(folded_[e] + kKeywordPad - offset));
-            __m128i caseBits = _mm_loadu_si128(
-                reinterpret_cast<const __m128i *>(caseBits_[e] + kKeywordPad - offset));
-            auto same = static_cast<unsigned>(
-                _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(window, caseBits), keyword)));
-            if ((~(same >> offset) & tokenBits) == 0) {
-                *group = groupOf_[e];
-                return entries_[e];
+        uint32_t entries = WholeTokenEntries(at, length);
+        auto compare = [&](unsigned shift) __attribute__((always_inline)) -> const TokenEntry * {
+            for (; entries != 0; entries &= entries - 1) {
+                int e = __builtin_ctz(entries);
+                __m128i keyword = _mm_loadu_si128(
+                    reinterpret_cast<const __m128i *>(folded_[e] + kKeywordPad - shift));
+                __m128i caseBits = _mm_loadu_si128(
+                    reinterpret_cast<const __m128i *>(caseBits_[e] + kKeywordPad - shift));
+                auto same = static_cast<unsigned>(
+                    _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(window, caseBits), keyword)));
+                if ((~(same >> shift) & tokenBits) == 0) {
+                    *group = groupOf_[e];
+                    return entries_[e];
+                }
             }
-        }
-        return nullptr;
+            return nullptr;
+        };
+        // The token usually starts the window: that case with constant addresses.
+        return offset == 0 ? compare(0) : compare(offset);
     }
 #endif
 
