@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "Internal.h"
 
 namespace msc {
@@ -14,7 +18,13 @@ namespace keywords {
 
 constexpr int kMaxEntries = 16;         // Bits in a mask.
 constexpr int kMaxKeywordLength = 24;   // "upnp:originalTrackNumber".
-constexpr int kMaxByteKinds = 48;       // Distinct folded bytes of one table's keywords, plus one.
+constexpr int kMaxByteKinds = 48;       // Distinct folded bytes of one table's keywords, plus two.
+// Bytes before each stored keyword, so that a 16-byte load from up to 15 bytes before it lines the
+// keyword up with a token that starts anywhere in a 16-byte window of the text; the row of an
+// entry is a power of two long, so that finding it takes one shift.
+constexpr int kKeywordPad = 16;
+constexpr int kKeywordRow = 64;
+static_assert(kKeywordPad + kMaxKeywordLength <= kKeywordRow, "a keyword must fit its row");
 
 // True when text[0..n-1] equals the folded keyword[0..n-1] with ASCII letters folded, where
 // caseBits[i] is 0x20 at the keyword's letters and 0 elsewhere: a text byte t matches a keyword
@@ -73,15 +83,19 @@ public:
                 groupOf_[count_] = static_cast<uint8_t>(t);
                 for (size_t i = 0; i < length; ++i) {
                     unsigned char folded = FoldAscii(static_cast<unsigned char>(entry->name[i]));
-                    folded_[count_][i] = static_cast<char>(folded);
-                    caseBits_[count_][i] = static_cast<char>(folded >= 'a' && folded <= 'z' ? 0x20 : 0);
+                    folded_[count_][kKeywordPad + i] = static_cast<char>(folded);
+                    caseBits_[count_][kKeywordPad + i] =
+                        static_cast<char>(folded >= 'a' && folded <= 'z' ? 0x20 : 0);
                 }
                 ++count_;
             }
         }
-        // Kind 0 stands for every byte that no keyword holds; each folded byte that one does gets a
-        // kind of its own, shared by its upper-case form.
-        int kinds = 1;
+        // Kind 0 stands for every byte that no keyword holds and kind 1 for the NUL that ends a
+        // text (after which a keyword may match that the token only begins: "upnp:a" is
+        // "upnp:actor"); each folded byte that a keyword holds gets a kind of its own, shared by
+        // its upper-case form.
+        kindOf_[0] = 1;
+        int kinds = 2;
         for (int e = 0; e < count_; ++e) {
             for (int i = 0; i < lengths_[e]; ++i) {
                 unsigned char c = FoldAscii(static_cast<unsigned char>(entries_[e]->name[i]));
@@ -113,12 +127,12 @@ public:
             bool shadowed = lengths_[e] == 0;
             for (int f = 0; f < count_; ++f) {
                 if (groupOf_[f] < groupOf_[e] && lengths_[f] <= lengths_[e] &&
-                    memcmp(folded_[f], folded_[e], lengths_[f]) == 0) {
+                    memcmp(Folded(f), Folded(e), lengths_[f]) == 0) {
                     shadowed = true;
                 }
             }
             if (shadowed) continue;
-            unsigned char last = static_cast<unsigned char>(folded_[e][lengths_[e] - 1]);
+            unsigned char last = static_cast<unsigned char>(Folded(e)[lengths_[e] - 1]);
             uint16_t &slot = wholeTokens_[lengths_[e]][kindOf_[last]];
             slot = static_cast<uint16_t>(slot | (1u << e));
         }
@@ -133,19 +147,45 @@ public:
     // against one keyword instead of against all of them.
     __attribute__((always_inline)) const TokenEntry *WholeToken(const char *at, size_t length,
                                                                  int *group) const {
-        if (length - 1 >= static_cast<size_t>(maxLength_)) return nullptr;  // 0 wraps around.
-        unsigned char after = static_cast<unsigned char>(at[length]);
-        if (after == '\0' || kindOf_[after] != 0) return nullptr;
-        uint32_t entries = wholeTokens_[length][kindOf_[static_cast<unsigned char>(at[length - 1])]];
-        for (; entries != 0; entries &= entries - 1) {
+        if (length - 1 >= static_cast<size_t>(kMaxKeywordLength)) return nullptr;  // 0 wraps around.
+        for (uint32_t entries = WholeTokenEntries(at, length); entries != 0; entries &= entries - 1) {
             int e = __builtin_ctz(entries);
-            if (EqualsIgnoringLetterCase(at, folded_[e], caseBits_[e], length)) {
+            if (EqualsIgnoringLetterCase(at, Folded(e), caseBits_[e] + kKeywordPad, length)) {
                 *group = groupOf_[e];
                 return entries_[e];
             }
         }
         return nullptr;
     }
+
+#if defined(__SSE2__)
+    // WholeToken for a token of up to 16 bytes that the caller has in a register already:
+    // 'window' holds it from byte 'offset' on. Each candidate keyword is loaded lined up with it
+    // from the padded storage and compared in one step, whatever its length.
+    __attribute__((always_inline)) const TokenEntry *WholeTokenInWindow(
+        const char *at, size_t length, __m128i window, unsigned offset, int *group) const {
+        const unsigned tokenBits = (1u << length) - 1;
+        uint32_t entries = WholeTokenEntries(at, length);
+        auto compare = [&](unsigned shift) __attribute__((always_inline)) -> const TokenEntry * {
+            for (; entries != 0; entries &= entries - 1) {
+                int e = __builtin_ctz(entries);
+                __m128i keyword = _mm_loadu_si128(
+                    reinterpret_cast<const __m128i *>(folded_[e] + kKeywordPad - shift));
+                __m128i caseBits = _mm_loadu_si128(
+                    reinterpret_cast<const __m128i *>(caseBits_[e] + kKeywordPad - shift));
+                auto same = static_cast<unsigned>(
+                    _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(window, caseBits), keyword)));
+                if ((~(same >> shift) & tokenBits) == 0) {
+                    *group = groupOf_[e];
+                    return entries_[e];
+                }
+            }
+            return nullptr;
+        };
+        // The token usually starts the window: that case with constant addresses.
+        return offset == 0 ? compare(0) : compare(offset);
+    }
+#endif
 
     // The entries whose keyword the text at 'at' begins, or which the text up to its NUL begins.
     uint32_t Candidates(const char *at) const {
@@ -185,14 +225,25 @@ public:
 private:
     uint32_t AllEntries() const { return (1u << count_) - 1; }
 
+    const char *Folded(int e) const { return folded_[e] + kKeywordPad; }
+
+    // The entries that WholeToken compares with the token at[0..length-1], 1 to kMaxKeywordLength
+    // bytes long: those of its length and last byte, or none when the byte after it could
+    // continue a keyword or is the NUL that ends a text. An index that Build gave up on has none
+    // at all, so its lookups take the slow path, which walks the table.
+    __attribute__((always_inline)) uint32_t WholeTokenEntries(const char *at, size_t length) const {
+        if (kindOf_[static_cast<unsigned char>(at[length])] != 0) return 0;
+        return wholeTokens_[length][kindOf_[static_cast<unsigned char>(at[length - 1])]];
+    }
+
     int count_ = 0;
     int maxLength_ = 0;
     const TokenEntry *entries_[kMaxEntries] = {};
     uint8_t lengths_[kMaxEntries] = {};
     uint16_t groups_[3] = {};
     uint8_t groupOf_[kMaxEntries] = {};
-    char folded_[kMaxEntries][kMaxKeywordLength] = {};
-    char caseBits_[kMaxEntries][kMaxKeywordLength] = {};  // 0x20 at the letters of folded_.
+    char folded_[kMaxEntries][kKeywordRow] = {};
+    char caseBits_[kMaxEntries][kKeywordRow] = {};  // 0x20 at the letters of folded_.
     uint16_t wholeTokens_[kMaxKeywordLength + 1][kMaxByteKinds] = {};
     uint8_t kindOf_[256] = {};
     uint16_t accept_[kMaxKeywordLength][kMaxByteKinds] = {};
@@ -237,10 +288,8 @@ MSC_ALWAYS_INLINE inline const TokenEntry *MatchKeyword(
     const keywords::Vocabularies &vocabularies = keywords::kVocabularies;
     int v = static_cast<int>(vocabulary);
     int group = 0;
-    if (vocabularies.built[v]) {
-        if (const TokenEntry *entry = vocabularies.indexes[v].WholeToken(at, tokenLength, &group)) {
-            return entry;
-        }
+    if (const TokenEntry *entry = vocabularies.indexes[v].WholeToken(at, tokenLength, &group)) {
+        return entry;
     }
     return keywords::MatchKeywordSlowly(vocabulary, at);
 }
@@ -251,14 +300,40 @@ MSC_ALWAYS_INLINE inline const TokenEntry *MatchOperator(
     const char *at, size_t tokenLength, Vocabulary *which) {
     const keywords::Vocabularies &vocabularies = keywords::kVocabularies;
     int group = 0;
-    if (vocabularies.operatorsBuilt) {
-        if (const TokenEntry *entry = vocabularies.operators.WholeToken(at, tokenLength, &group)) {
-            *which = keywords::kOperatorOrder[group];
-            return entry;
-        }
+    if (const TokenEntry *entry = vocabularies.operators.WholeToken(at, tokenLength, &group)) {
+        *which = keywords::kOperatorOrder[group];
+        return entry;
     }
     return keywords::MatchOperatorSlowly(at, tokenLength, which);
 }
+
+#if defined(__SSE2__)
+// MatchKeyword and MatchOperator for a token of 'length' bytes that the caller holds in 'window'
+// from byte 'offset' on (offset + length at most 16).
+MSC_ALWAYS_INLINE inline const TokenEntry *MatchKeywordInWindow(
+    Vocabulary vocabulary, const char *at, size_t length, __m128i window, unsigned offset) {
+    const keywords::Vocabularies &vocabularies = keywords::kVocabularies;
+    int v = static_cast<int>(vocabulary);
+    int group = 0;
+    if (const TokenEntry *entry =
+            vocabularies.indexes[v].WholeTokenInWindow(at, length, window, offset, &group)) {
+        return entry;
+    }
+    return keywords::MatchKeywordSlowly(vocabulary, at);
+}
+
+MSC_ALWAYS_INLINE inline const TokenEntry *MatchOperatorInWindow(
+    const char *at, size_t length, __m128i window, unsigned offset, Vocabulary *which) {
+    const keywords::Vocabularies &vocabularies = keywords::kVocabularies;
+    int group = 0;
+    if (const TokenEntry *entry =
+            vocabularies.operators.WholeTokenInWindow(at, length, window, offset, &group)) {
+        *which = keywords::kOperatorOrder[group];
+        return entry;
+    }
+    return keywords::MatchOperatorSlowly(at, length, which);
+}
+#endif
 
 }  // namespace msc
 

@@ -17,6 +17,11 @@
 #include "Internal.h"
 #include "KeywordIndex.h"
 
+// Branch hints where the compiler's own guess of the usual case costs jumps on it (each one
+// here was measured: a hint elsewhere gained nothing or lost).
+#define MSC_LIKELY(x) __builtin_expect(static_cast<bool>(x), 1)
+#define MSC_UNLIKELY(x) __builtin_expect(static_cast<bool>(x), 0)
+
 namespace msc {
 namespace {
 
@@ -50,6 +55,21 @@ struct ByteClassTable {
 constexpr ByteClassTable kByteClass;
 
 inline bool IsBlank(unsigned char c) { return kByteClass.classes[c] & kBlank; }
+
+#if defined(__SSE2__)
+// The 16 bytes text[pos..pos+15] when they lie in the range, else the range's last 16 bytes,
+// with *offset the place of 'pos' in them: a scan near the range's end then needs no byte loop.
+// Nothing outside [lowest, last] is read; false when that holds fewer than 16 bytes.
+inline bool LoadWindow(const char *text, Pos lowest, Pos pos, Pos last, __m128i *bytes,
+                       unsigned *offset) {
+    Pos tail = last - 15;  // Where the range's last 16 bytes start.
+    Pos start = pos < tail ? pos : tail;
+    if (start < lowest) return false;
+    *bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + start));
+    *offset = static_cast<unsigned>(pos - start);
+    return true;
+}
+#endif
 
 // The matching closing parenthesis of every opening one from some position to the end of the
 // range, found in one pass the first time a group is met. Searching afresh from each group
@@ -86,7 +106,7 @@ private:
         count_ = 0;
         Pos innermost = -1;
         for (Pos pos = from; pos <= last; ++pos) {
-            pos = NextParenthesis(text, pos, last);
+            pos = NextParenthesis(text, from, pos, last);
             if (pos > last) break;
             unsigned char c = static_cast<unsigned char>(text[pos]);
             if (c == '(') {
@@ -108,18 +128,29 @@ private:
     }
 
     // The first parenthesis at or after 'pos', or last + 1: sixteen bytes at a time with SSE2
-    // while more than sixteen bytes of the range remain, then one class test a byte.
-    static Pos NextParenthesis(const char *text, Pos pos, Pos last) {
+    // while more than sixteen bytes of the range remain, then in the window of the range's last
+    // sixteen bytes (none before 'lowest'), or with one class test a byte in a shorter range.
+    static Pos NextParenthesis(const char *text, Pos lowest, Pos pos, Pos last) {
 #if defined(__SSE2__)
         const __m128i open = _mm_set1_epi8('(');
         const __m128i close = _mm_set1_epi8(')');
+        auto parentheses = [&](__m128i bytes) {
+            return static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_or_si128(_mm_cmpeq_epi8(bytes, open), _mm_cmpeq_epi8(bytes, close))));
+        };
         while (last - pos >= 16) {
-            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + pos));
-            int mask = _mm_movemask_epi8(
-                _mm_or_si128(_mm_cmpeq_epi8(bytes, open), _mm_cmpeq_epi8(bytes, close)));
-            if (mask != 0) return pos + __builtin_ctz(static_cast<unsigned>(mask));
+            unsigned mask = parentheses(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + pos)));
+            if (mask != 0) return pos + __builtin_ctz(mask);
             pos += 16;
         }
+        __m128i window;
+        unsigned offset;
+        if (LoadWindow(text, lowest, pos, last, &window, &offset)) {
+            unsigned mask = parentheses(window) >> offset;
+            return mask != 0 ? pos + __builtin_ctz(mask) : last + 1;
+        }
+#else
+        (void)lowest;
 #endif
         while (pos <= last && !(kByteClass.classes[static_cast<unsigned char>(text[pos])] & kParenthesis)) {
             ++pos;
@@ -153,7 +184,7 @@ private:
 
 class Parser {
 public:
-    Parser(const char *text, bool quiet) : text_(text), quiet_(quiet) {}
+    Parser(const char *text, Pos first, bool quiet) : text_(text), first_(first), quiet_(quiet) {}
 
     // Parses text_[pos..last] into *slot; false on failure, with what was built hanging under
     // the caller's root (the caller frees it).
@@ -163,9 +194,10 @@ public:
 
 private:
     Pos SkipBlanks(Pos pos, Pos last) const {
-        // Tokens are nearly always parted by one space: that case takes two tests, not a loop.
-        if (pos < last && text_[pos] == ' ' &&
-            !IsBlank(static_cast<unsigned char>(text_[pos + 1]))) {
+        // Tokens are nearly always parted by one space: that case takes two tests, not a loop
+        // (every blank is below 0x21, so a byte above 0x20 ends the skip).
+        if (MSC_LIKELY(pos < last && text_[pos] == ' ' &&
+                       static_cast<unsigned char>(text_[pos + 1]) > ' ')) {
             return pos + 1;
         }
         while (pos <= last && IsBlank(static_cast<unsigned char>(text_[pos]))) ++pos;
@@ -174,31 +206,26 @@ private:
 
     // Returns the index of the last byte of the token that starts at 'pos' (pos - 1 when the
     // token is empty). A quote flips the in-quote state, a backslash takes the next byte
-    // unexamined, and the token never reaches past 'last'. Ordinary bytes are skipped by a
-    // one-test loop over the byte classes; only a quote, a backslash or (outside quotes) a token
-    // end stops it.
+    // unexamined, and the token never reaches past 'last'.
     Pos ScanToken(Pos pos, Pos last) const {
 #if defined(__SSE2__)
-        // Nearly every property and operator token is a keyword without quote or backslash that a
-        // blank ends within sixteen bytes: one load finds its end when no quote or backslash
-        // comes before it. Anything else takes the loop below.
-        if (last - pos >= 16) {
-            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text_ + pos));
-            __m128i quote = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'));
-            __m128i backslash = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'));
-            // Signed: 0x00-0x20 and 0x80-0xFF end a token.
-            __m128i end = _mm_cmplt_epi8(bytes, _mm_set1_epi8(33));
-            auto ends = static_cast<unsigned>(_mm_movemask_epi8(end));
-            auto specials = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(quote, backslash)));
-            // ends ^ (ends - 1): the bits up to and including the first end.
-            if (ends != 0 && (specials & (ends ^ (ends - 1))) == 0) {
-                return pos + __builtin_ctz(ends) - 1;
-            }
+        __m128i window;
+        unsigned offset;
+        size_t length;
+        if (ScanShortToken(pos, last, &window, &offset, &length)) {
+            return pos + static_cast<Pos>(length) - 1;
         }
 #endif
+        return ScanLongToken(pos, last);
+    }
+
+    // ScanToken for any token. Ordinary bytes are skipped by SkipOrdinary and a one-test loop
+    // over the byte classes; only a quote, a backslash or (outside quotes) a token end stops it.
+    Pos ScanLongToken(Pos pos, Pos last) const {
         uint8_t stops = kStopsOutsideQuotes;
         for (;;) {
             pos = SkipOrdinary(pos, last, stops == kStopsInsideQuotes);
+            if (pos > last) return last;
             while (!(kByteClass.classes[static_cast<unsigned char>(text_[pos])] & stops)) {
                 if (++pos > last) return last;
             }
@@ -215,11 +242,70 @@ private:
         }
     }
 
+#if defined(__SSE2__)
+    // The window of the whole range that holds 'pos'; a token near the range's end, often a
+    // value, needs no byte loop then.
+    bool LoadWindow(Pos pos, Pos last, __m128i *bytes, unsigned *offset) const {
+        return msc::LoadWindow(text_, first_, pos, last, bytes, offset);
+    }
+
+    // Nearly every property and operator token is a keyword without quote or backslash that a
+    // token end (or the range's end) follows within sixteen bytes: one load finds its end when no
+    // quote or backslash comes before it, and the keyword lookup compares the same load. True
+    // with the token's *length (0 for an empty token) and its *window and *offset (see
+    // LoadWindow); false for anything else, which takes ScanLongToken.
+    bool ScanShortToken(Pos pos, Pos last, __m128i *window, unsigned *offset, size_t *length) const {
+        if (!LoadWindow(pos, last, window, offset)) return false;
+        __m128i quote = _mm_cmpeq_epi8(*window, _mm_set1_epi8('"'));
+        __m128i backslash = _mm_cmpeq_epi8(*window, _mm_set1_epi8('\\'));
+        // Signed: 0x00-0x20 and 0x80-0xFF end a token.
+        __m128i end = _mm_cmplt_epi8(*window, _mm_set1_epi8(33));
+        auto ends = static_cast<unsigned>(_mm_movemask_epi8(end)) >> *offset;
+        auto specials =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(quote, backslash))) >> *offset;
+        if (ends == 0) {
+            // No token end: the token is the rest of the range if the window holds all of it.
+            if (specials != 0 || last - pos > 15) return false;
+            *length = static_cast<size_t>(last - pos + 1);
+            return true;
+        }
+        // ends ^ (ends - 1): the bits up to and including the first end.
+        if ((specials & (ends ^ (ends - 1))) != 0) return false;
+        *length = static_cast<size_t>(__builtin_ctz(ends));
+        return true;
+    }
+#endif
+
+    // Scans the keyword token at 'pos' as ScanToken does (its last byte to *end) and looks it up:
+    // where an expression starts ('which' null) the property entry that it begins, at an operator
+    // position the logical, binary or exists one (its table in *which); nullptr when none matches.
+    MSC_ALWAYS_INLINE const TokenEntry *ScanKeyword(Pos pos, Pos last, Pos *end,
+                                                    Vocabulary *which) const {
+        const char *at = text_ + pos;
+#if defined(__SSE2__)
+        __m128i window;
+        unsigned offset;
+        size_t length;
+        if (MSC_LIKELY(ScanShortToken(pos, last, &window, &offset, &length))) {
+            *end = pos + static_cast<Pos>(length) - 1;
+            if (MSC_UNLIKELY(length == 0)) return nullptr;
+            return which == nullptr
+                       ? MatchKeywordInWindow(Vocabulary::kProperty, at, length, window, offset)
+                       : MatchOperatorInWindow(at, length, window, offset, which);
+        }
+#endif
+        *end = ScanLongToken(pos, last);
+        if (*end < pos) return nullptr;
+        auto tokenLength = static_cast<size_t>(*end - pos + 1);
+        return which == nullptr ? MatchKeyword(Vocabulary::kProperty, at, tokenLength)
+                                : MatchOperator(at, tokenLength, which);
+    }
+
     // ScanToken for a value token, most of which are a quoted text without backslashes followed
     // by a blank: then the token ends at the closing quote, found in one pass. Anything else,
     // and a closing quote followed by a byte that continues the token, takes ScanToken.
     Pos ScanValue(Pos pos, Pos last) const {
-        if (text_[pos] == '"') {
+        if (MSC_LIKELY(text_[pos] == '"')) {
             Pos close = SkipOrdinary(pos + 1, last, /*inQuote=*/true);
             while (close <= last && !(kByteClass.classes[static_cast<unsigned char>(text_[close])] & kStopsInsideQuotes)) {
                 ++close;
@@ -233,22 +319,31 @@ private:
         return ScanToken(pos, last);
     }
 
-    // Moves over ordinary bytes sixteen at a time while more than sixteen bytes of the range
-    // remain, so that it never reads past 'last' and stops on a byte of the range; the byte loop
-    // of ScanToken does the rest. Values such as
+    // Moves over ordinary bytes to the first stop byte (a quote or backslash, and outside quotes
+    // a token end) or to last + 1, sixteen at a time and then with one window of the range's last
+    // sixteen bytes, so that it never reads past 'last'. In a range of fewer than sixteen bytes
+    // it stops short and the byte loops of its callers do the rest. Values such as
     // "object.item.audioItem.musicTrack" are most of the bytes of a criteria.
     Pos SkipOrdinary(Pos pos, Pos last, bool inQuote) const {
 #if defined(__SSE2__)
         const __m128i quote = _mm_set1_epi8('"');
         const __m128i backslash = _mm_set1_epi8('\\');
         const __m128i tokenEndBelow = _mm_set1_epi8(33);  // Signed: 0x00-0x20 and 0x80-0xFF.
-        while (last - pos >= 16) {
-            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text_ + pos));
+        auto stops = [&](__m128i bytes) {
             __m128i stop = _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash));
             if (!inQuote) stop = _mm_or_si128(stop, _mm_cmplt_epi8(bytes, tokenEndBelow));
-            int mask = _mm_movemask_epi8(stop);
-            if (mask != 0) return pos + __builtin_ctz(static_cast<unsigned>(mask));
+            return static_cast<unsigned>(_mm_movemask_epi8(stop));
+        };
+        while (last - pos >= 16) {
+            unsigned mask = stops(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text_ + pos)));
+            if (mask != 0) return pos + __builtin_ctz(mask);
             pos += 16;
+        }
+        __m128i window;
+        unsigned offset;
+        if (LoadWindow(pos, last, &window, &offset)) {
+            unsigned mask = stops(window) >> offset;
+            return mask != 0 ? pos + __builtin_ctz(mask) : last + 1;
         }
 #else
         (void)last;
@@ -273,6 +368,7 @@ private:
     }
 
     const char *text_;
+    Pos first_;  // The first byte of the whole range: no load reaches before it.
     bool quiet_;
     GroupMatcher groups_;
     ParseFailure failure_ = {SEARCH_PARSE_OK, -1};
@@ -296,10 +392,8 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
             continue;
         }
 
-        Pos end = ScanToken(pos, last);
-        const TokenEntry *property =
-            end < pos ? nullptr
-                      : MatchKeyword(Vocabulary::kProperty, text_ + pos, static_cast<size_t>(end - pos + 1));
+        Pos end = 0;
+        const TokenEntry *property = ScanKeyword(pos, last, &end, nullptr);
         if (property == nullptr) {
             if (!quiet_) fputs("can't find key!!\n", stderr);
             return Fail(SEARCH_PARSE_NO_PROPERTY, pos);
@@ -314,10 +408,8 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
         for (;;) {
             pos = SkipBlanks(end + 1, last);
             if (pos > last) return true;
-            end = ScanToken(pos, last);
-            if (end < pos) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
             Vocabulary vocabulary = Vocabulary::kLogical;
-            const TokenEntry *op = MatchOperator(text_ + pos, static_cast<size_t>(end - pos + 1), &vocabulary);
+            const TokenEntry *op = ScanKeyword(pos, last, &end, &vocabulary);
             if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
             if (vocabulary == Vocabulary::kLogical) {
                 ParseTreeNode *node = NewNode(NODE_OPERATOR);
@@ -393,7 +485,7 @@ bool Parser::ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, b
 ParseTreeNode *Parser::MakeValueLeaf(Pos first, Pos end, bool identifier) {
     const char *start = text_ + first;
     size_t length = static_cast<size_t>(end - first + 1);
-    if (length >= 2 && start[0] == '"' && start[length - 1] == '"') {
+    if (MSC_LIKELY(length >= 2 && start[0] == '"' && start[length - 1] == '"')) {
         ++start;
         length -= 2;
     }
@@ -402,7 +494,16 @@ ParseTreeNode *Parser::MakeValueLeaf(Pos first, Pos end, bool identifier) {
     ParseTreeNode *leaf = NewValueLeaf(start, length, kIdentifierRoom);
     if (leaf == nullptr) return nullptr;
     RewriteIdentifier(leaf->text);
-    if (!quiet_) fprintf(stderr, "id = %s\n", leaf->text);
+    if (!quiet_) {
+        // The line "id = %s\n", composed and written with one call: parsing the format would
+        // cost more than writing the line. The text is the number, at most "-32768".
+        char line[sizeof "id = " + kIdentifierRoom];
+        size_t digits = strnlen(leaf->text, kIdentifierRoom - 1);
+        memcpy(line, "id = ", 5);
+        memcpy(line + 5, leaf->text, digits);
+        line[5 + digits] = '\n';
+        fwrite(line, 1, 6 + digits, stderr);
+    }
     return leaf;
 }
 
@@ -410,10 +511,15 @@ ParseTreeNode *Parser::MakeValueLeaf(Pos first, Pos end, bool identifier) {
 
 int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last, bool quiet,
                  ParseFailure *failure) {
-    Parser parser(criteria, quiet);
+    Pos from = first < 0 ? 0 : first;
+    Parser parser(criteria, from, quiet);
     ParseTreeNode *root = nullptr;
-    bool ok = parser.ParseExpression(first < 0 ? 0 : first, last, &root, 0);
+    bool ok = parser.ParseExpression(from, last, &root, 0);
     if (failure != nullptr) *failure = parser.failure();
+    if (ok && tree != nullptr) {
+        *tree = root;  // The usual end, without a call.
+        return 0;
+    }
     return HandOverTree(ok, root, tree);
 }
 

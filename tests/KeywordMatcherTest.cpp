@@ -73,18 +73,27 @@ std::string Expected(ParseTreeNode *tree) {
     return TreeToString(tree);
 }
 
-// A property token alone: its leaf, or a failure.
+// A property token alone: its leaf, or a failure. Behind a group and "or" the same token ends
+// a longer text, which the lookup reads in other pieces.
 TEST(KeywordMatcher, PropertyTokensMatchTheTableWalk) {
     int checked = 0;
     for (const std::string &text : Variants(g_PropertyName)) {
         const TokenEntry *entry = WalkTable(g_PropertyName, text.c_str());
-        std::string expected = entry != nullptr ? Expected(Prop(entry->id)) : "FAIL";
-        std::string actual;
-        CaptureStderr([&] { actual = ParseToString(text); });
-        EXPECT_EQ(actual, expected) << text;
-        ++checked;
+        for (bool behindGroup : {false, true}) {
+            std::string criteria = behindGroup ? "(dc:title) or " + text : text;
+            std::string expected = "FAIL";
+            if (entry != nullptr) {
+                expected = behindGroup
+                               ? Expected(Op(OP_OR, Group(Prop(PROP_DC_TITLE)), Prop(entry->id)))
+                               : Expected(Prop(entry->id));
+            }
+            std::string actual;
+            CaptureStderr([&] { actual = ParseToString(criteria); });
+            EXPECT_EQ(actual, expected) << criteria;
+            ++checked;
+        }
     }
-    EXPECT_GT(checked, 300);
+    EXPECT_GT(checked, 600);
 }
 
 // A property token followed by a blank, the usual case, which the lookup decides by comparing
@@ -121,28 +130,31 @@ TEST(KeywordMatcher, OperatorTokensMatchTheTableWalk) {
         bool plain = true;
         for (char c : op) plain &= c > ' ' && static_cast<unsigned char>(c) < 0x80 && c != '\\';
         if (!plain) continue;
+        // Blanks after the text put the token at other distances from the range's end.
         for (bool atEnd : {false, true}) {
-            std::string criteria = "dc:title " + op + (atEnd ? "" : " dc:date");
-            // The lookup reads on past the token, up to the text's NUL.
-            const char *at = criteria.c_str() + strlen("dc:title ");
-            std::string expected = "FAIL";
-            if (const TokenEntry *logical = WalkTable(g_LogOpName, at)) {
-                expected = Expected(Op(logical->id, Prop(PROP_DC_TITLE),
-                                       atEnd ? nullptr : Prop(PROP_DC_DATE)));
-            } else {
-                const TokenEntry *binary = WalkTable(g_BinOpName, at);
-                if (binary == nullptr) binary = WalkTable(g_ExistOpName, at);
-                if (binary != nullptr && !atEnd) {
-                    expected = Expected(Op(binary->id, Prop(PROP_DC_TITLE), Val("dc:date")));
+            for (const char *blanks : {"", "   ", "        "}) {
+                std::string criteria = "dc:title " + op + (atEnd ? "" : " dc:date") + blanks;
+                // The lookup reads on past the token, up to the text's NUL.
+                const char *at = criteria.c_str() + strlen("dc:title ");
+                std::string expected = "FAIL";
+                if (const TokenEntry *logical = WalkTable(g_LogOpName, at)) {
+                    expected = Expected(Op(logical->id, Prop(PROP_DC_TITLE),
+                                           atEnd ? nullptr : Prop(PROP_DC_DATE)));
+                } else {
+                    const TokenEntry *binary = WalkTable(g_BinOpName, at);
+                    if (binary == nullptr) binary = WalkTable(g_ExistOpName, at);
+                    if (binary != nullptr && !atEnd) {
+                        expected = Expected(Op(binary->id, Prop(PROP_DC_TITLE), Val("dc:date")));
+                    }
                 }
+                std::string actual;
+                CaptureStderr([&] { actual = ParseToString(criteria); });
+                EXPECT_EQ(actual, expected) << criteria;
+                ++checked;
             }
-            std::string actual;
-            CaptureStderr([&] { actual = ParseToString(criteria); });
-            EXPECT_EQ(actual, expected) << criteria;
-            ++checked;
         }
     }
-    EXPECT_GT(checked, 400);
+    EXPECT_GT(checked, 1200);
 }
 
 // After a group the logical keyword is matched in place, and only its own bytes are consumed.
