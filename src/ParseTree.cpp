@@ -1,6 +1,5 @@
 // The parse tree: token tables, node allocation, freeing and copying.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -101,8 +100,19 @@ void RewriteIdentifier(char *text) {
     const char *dollar = strrchr(text, '$');
     const char *number = dollar != nullptr ? dollar + 1 : text;
     auto low32 = static_cast<int32_t>(static_cast<uint32_t>(myatoll(number)));
-    long long id = static_cast<int64_t>(low32) >> 16;
-    snprintf(text, kIdentifierRoom, "%lld", id);
+    int32_t id = low32 >> 16;  // -32768 to 32767: "-32768" and its NUL fit kIdentifierRoom.
+    // The digits by hand, as "%lld" writes them: snprintf cost more than the rest of the parse
+    // of a short criteria.
+    char digits[kIdentifierRoom];
+    char *first = digits + sizeof digits;
+    *--first = '\0';
+    uint32_t magnitude = id < 0 ? 0u - static_cast<uint32_t>(id) : static_cast<uint32_t>(id);
+    do {
+        *--first = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (id < 0) *--first = '-';
+    memcpy(text, first, static_cast<size_t>(digits + sizeof digits - first));
 }
 
 int HandOverTree(bool ok, ParseTreeNode *root, ParseTreeNode **tree) {

@@ -76,6 +76,7 @@ const ParseCase kParseCases[] = {
     {R"(@refID exists "abc$65536")", R"(OP_EXISTS(PROP_REFID, "abc$65536"))", ""},
     {R"(@id = "abc$65536" = "abc$65536")", R"(OP_EQ(OP_EQ(PROP_ID, "1"), "abc$65536"))", "id = 1\n"},
     {R"(@id = "-1")", R"(OP_EQ(PROP_ID, "-1"))", "id = -1\n"},
+    {R"(@id = "-655360")", R"(OP_EQ(PROP_ID, "-10"))", "id = -10\n"},
     {R"(@id = "2147483647")", R"(OP_EQ(PROP_ID, "32767"))", "id = 32767\n"},
     {R"(@id = "2147483648")", R"(OP_EQ(PROP_ID, "-32768"))", "id = -32768\n"},
     {R"(@id = "A0$")", R"(OP_EQ(PROP_ID, "0"))", "id = 0\n"},
