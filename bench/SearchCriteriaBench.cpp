@@ -71,24 +71,41 @@ int sqlOutSize;
 char *inputCopy;
 std::vector<void *> blockSlots;
 
-void CollectBlocks(const ParseTreeNode *node, std::vector<size_t> *sizes) {
+// Sums onNode over every node of a tree, each taken before the nodes below it, as the library's
+// walkers go: left operands by recursion (a comparison's property leaf in place), right operands
+// and group contents in a loop.
+template <typename OnNode>
+size_t SumOverNodes(const ParseTreeNode *node, const OnNode &onNode) {
+    size_t sum = 0;
     while (node != nullptr) {
-        sizes->push_back(sizeof(ParseTreeNode));
+        sum += onNode(node);
         switch (node->kind) {
-            case NODE_OPERATOR:
-                CollectBlocks(node->left, sizes);
+            case NODE_OPERATOR: {
+                const ParseTreeNode *left = node->left;
+                if (left != nullptr && left->kind == NODE_PROPERTY) {
+                    sum += onNode(left);
+                } else {
+                    sum += SumOverNodes(left, onNode);
+                }
                 node = node->right;
                 break;
+            }
             case NODE_GROUP:
                 node = node->inner;
                 break;
-            case NODE_VALUE:
-                sizes->push_back(strlen(node->text) + 1);
-                return;
             default:
-                return;
+                return sum;
         }
     }
+    return sum;
+}
+
+void CollectBlocks(const ParseTreeNode *tree, std::vector<size_t> *sizes) {
+    SumOverNodes(tree, [sizes](const ParseTreeNode *node) {
+        sizes->push_back(sizeof(ParseTreeNode));
+        if (node->kind == NODE_VALUE) sizes->push_back(strlen(node->text) + 1);
+        return size_t{0};
+    });
 }
 
 int LastIndex(const std::string &text) { return static_cast<int>(text.size()) - 1; }
@@ -153,35 +170,13 @@ void BaselinePass() {
     for (const Sample &sample : corpus) UnavoidableWork(sample, [] {});
 }
 
-// Visits every node of a tree as the library's walkers do (left operands by recursion, a
-// comparison's property leaf in place, right operands and groups in a loop) and returns the
-// number of nodes, plus the length of every value text when kMeasureValues.
+// Visits every node of a tree and returns their number, plus the length of every value text
+// when kMeasureValues.
 template <bool kMeasureValues>
-size_t VisitTree(const ParseTreeNode *node) {
-    size_t visited = 0;
-    while (node != nullptr) {
-        ++visited;
-        switch (node->kind) {
-            case NODE_OPERATOR: {
-                const ParseTreeNode *left = node->left;
-                if (left != nullptr && left->kind == NODE_PROPERTY) {
-                    ++visited;
-                } else {
-                    visited += VisitTree<kMeasureValues>(left);
-                }
-                node = node->right;
-                break;
-            }
-            case NODE_GROUP:
-                node = node->inner;
-                break;
-            case NODE_VALUE:
-                return kMeasureValues ? visited + strlen(node->text) : visited;
-            default:
-                return visited;
-        }
-    }
-    return visited;
+size_t VisitTree(const ParseTreeNode *tree) {
+    return SumOverNodes(tree, [](const ParseTreeNode *node) {
+        return kMeasureValues && node->kind == NODE_VALUE ? 1 + strlen(node->text) : size_t{1};
+    });
 }
 
 // A floor under the host sequence that no implementation of these calls goes below: the
