@@ -104,8 +104,7 @@ inline unsigned char FoldAscii(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
-// strcasecmp and strncasecmp over ASCII letters, locale-free like FoldAscii.
-bool EqualsIgnoringCase(const char *text, const char *word);
+// strncasecmp(text, word, strlen(word)) == 0 over ASCII letters, locale-free like FoldAscii.
 bool StartsWithIgnoringCase(const char *text, const char *word);
 
 // The vocabulary tables that the parser looks keywords up in.

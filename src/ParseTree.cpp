@@ -77,15 +77,6 @@ const TokenEntry *OperatorTable(int opId, const TokenEntry *logical, const Token
     return nullptr;
 }
 
-bool EqualsIgnoringCase(const char *text, const char *word) {
-    for (;; ++text, ++word) {
-        unsigned char a = FoldAscii(static_cast<unsigned char>(*text));
-        unsigned char b = FoldAscii(static_cast<unsigned char>(*word));
-        if (a != b) return false;
-        if (a == '\0') return true;
-    }
-}
-
 bool StartsWithIgnoringCase(const char *text, const char *word) {
     for (; *word != '\0'; ++text, ++word) {
         if (FoldAscii(static_cast<unsigned char>(*text)) !=
