@@ -82,7 +82,8 @@ const SequenceCase kSequenceCases[] = {
     {R"(dc:title or dc:date = "x")", "0", "", nullptr,
      "unusable: dc:title without an operator and a value|class=(none)|properties=dc:title,dc:date"
      "|always-true=|refID=kept"},
-    {R"(res = "x")", "0", "", "res", "unusable: no column for res|class=(none)|properties=res|always-true=|refID=kept"},
+    // The sample has a res column: supported on request only, as it cannot answer res@duration.
+    {R"(res = "x")", "0", "", "res", "condition|class=(none)|properties=res|always-true=|refID=kept|sql= res  =  'x' "},
     // A rewrite can make a dangling operator whole: the and with a bare property becomes "1" = "1".
     {R"(res and)", "0", "", nullptr,
      "condition|class=(none)|properties=res|always-true=res|refID=kept|sql= '1'  =  '1' "},
@@ -96,9 +97,16 @@ TEST(HostSequence, GivesTheWholeOutcome) {
         if (c.supported != nullptr) {
             std::string error;
             ASSERT_TRUE(ParsePropertyList(c.supported, &options.supported, &error)) << error;
-            options.supportedGiven = true;
         }
-        EXPECT_EQ(Outcome(RunHostSequence(c.criteria, options)), c.outcome) << c.criteria;
+        HostSearch search = RunHostSequence(c.criteria, options);
+        EXPECT_EQ(Outcome(search), c.outcome) << c.criteria;
+        // The dump's size as the tool measures it before it dumps, and the limit that stops it.
+        for (const msc::Tree *tree : {&search.parsed, &search.rewritten}) {
+            if (!*tree) continue;
+            size_t size = tree->dump().size();
+            EXPECT_EQ(DumpSize(tree->get(), size), size) << c.criteria;
+            EXPECT_EQ(DumpSize(tree->get(), size - 1), size) << c.criteria;
+        }
     }
 }
 
@@ -142,6 +150,9 @@ const ColumnMapCase kColumnMapCases[] = {
     {"dc:title=x;DROP TABLE objects", "not a plain column name: \"x;DROP TABLE objects\""},
     {"dc:title=", "not a plain column name: \"\""},
     {"dc:title=t,", "not a property=column pair with a known property: \"\""},
+    // A leading '+' changes and adds entries of the table instead of replacing it.
+    {" +dc:title=name, res=url", "1=name 2=date 3=creator 4=class 5=actor 6=artist 7=album 8=genre 9=own_id 10=num_id 12=track 11=url"},
+    {"+foo=bar", "not a property=column pair with a known property: \"foo=bar\""},
 };
 
 TEST(HostOptions, ReadsColumnMaps) {

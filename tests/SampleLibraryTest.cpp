@@ -315,14 +315,14 @@ TEST_F(SampleLibrary, EverySqlTextOfAParsedCriteriaIsAcceptedBySqlite) {
     for (int i = 0; i < 3000; ++i) criteria.push_back(RandomExpression(rng, 0));
 
     HostOptions options;
-    options.columns = CompleteSampleColumns();
+    options.supported = options.columns.Ids();
     const TokenEntry *columns = options.columns.Entries();
     int accepted = 0;
     int flagged = 0;
     for (const std::string &text : criteria) {
         ParseTreeNode *tree = nullptr;
         if (Parse_searchExp(&tree, text.c_str(), 0, static_cast<int>(text.size()) - 1) != 0) continue;
-        TreePtr owned(tree);
+        msc::Tree owned(tree);
         if (tree == nullptr) continue;
         int length = ConvertSQLConditionEx(tree, columns, nullptr, nullptr, 0);
         std::string sql(static_cast<size_t>(length) + 1, '\0');

@@ -61,6 +61,12 @@ CliRun RunCli(const std::vector<std::string> &args, const std::string &input = "
     return run;
 }
 
+std::string Repeat(const std::string &text, int times) {
+    std::string repeated;
+    for (int i = 0; i < times; ++i) repeated += text;
+    return repeated;
+}
+
 struct GoldenCase {
     std::vector<std::string> args;
     std::string input;
@@ -85,15 +91,57 @@ const GoldenCase kGoldenCases[] = {
      " class  =  'x'  OR  '1'  =  '0' \n",
      "",
      0},
-    // One line per criteria from standard input; "*" gives the empty condition; a failure is
-    // reported with a caret under the byte where the parse stopped, and the rest goes on.
+    // The sample's res column is supported on request; '+' adds to the column table, which a
+    // map without it replaces, with every property of that map supported.
+    {{"sql", "--supported", "res", R"(res = "x")"}, "", " res  =  'x' \n", "", 0},
+    {{"sql", "--columns", "+dc:title=name", R"(dc:title = "a" and res = "x")"},
+     "",
+     " name  =  'a'  AND  '1'  =  '1' \n",
+     "",
+     0},
+    {{"sql", "--columns", "res=url", R"(dc:title = "a" and res = "x")"},
+     "",
+     " '1'  =  '1'  AND  url  =  'x' \n",
+     "",
+     0},
+    {{"sql", "--columns", "dc:title=name", "--supported", "dc:title,upnp:genre", R"(upnp:genre = "x")"},
+     "",
+     "",
+     "mysearchcriteria: cannot search with the criteria: no column for upnp:genre\n",
+     1},
+    // One output line per input line: "*" and an empty line give the empty condition, a failure
+    // a marked line; its message names the line, with a caret under the byte where the parse
+    // stopped, and the rest goes on.
     {{"sql"},
-     "dc:title = \"O'Brien\"\r\n*\n\ndc:title xx \"a\"\n@id = \"A0$128$129$66912385\"\n",
-     " title  =  'O''Brien' \n\n num_id  =  '1021' \n",
-     "mysearchcriteria: cannot parse the criteria: expected an operator or a logical keyword at byte 9\n"
+     "dc:title = \"O'Brien\"\r\n*\n\ndc:title xx \"a\"\n@id = \"A0$128$129$66912385\"\ndc:title = \"x\" and\n",
+     " title  =  'O''Brien' \n\n\n-- error: line 4\n num_id  =  '1021' \n-- error: line 6\n",
+     "mysearchcriteria: line 4: cannot parse the criteria: expected an operator or a logical keyword at byte 9\n"
      "  dc:title xx \"a\"\n"
      "           ^\n"
-     "id = 1021\n",
+     "mysearchcriteria: line 6: cannot search with the criteria: \"and\" without its right operand\n",
+     1},
+    {{"search", "--show", "title"},
+     "dc:title = \"Let It Be\" and @refID exists false\ndc:title = \"a\"" + Repeat(" or dc:title = \"a\"", 999) + "\n",
+     "criteria:    dc:title = \"Let It Be\" and @refID exists false\n"
+     "class:       (none)\n"
+     "properties:  dc:title, @refID\n"
+     "condition:   title  =  'Let It Be'  AND  own_id  IS  NOT NULL \n"
+     "title\n"
+     "---------\n"
+     "Let It Be\n"
+     "Let It Be\n"
+     "2 rows in T ms\n"
+     "\n"
+     "-- error: line 2\n",
+     "mysearchcriteria: line 2: the database rejected the search: Expression tree is too large (maximum depth 1000)\n"
+     "mysearchcriteria: line 2: the condition nests deeper than SQLite's expression limit, as an and/or list of "
+     "about 1,000 terms does; refuse such criteria or split the list into several queries\n",
+     1},
+    // A dump grows with the square of a list's length: 20,000 terms would be gigabytes.
+    {{"tree"},
+     "dc:title = \"a\"" + Repeat(" or dc:title = \"a\"", 19999) + "\n",
+     "-- error: line 1\n",
+     "mysearchcriteria: line 1: not dumped: the tree's dump would pass 16 MiB\n",
      1},
     // Control bytes are shown escaped, and the caret stays under the byte.
     {{"sql", "dc:title = \"\xC3\xA9\" \x01"},
@@ -114,7 +162,6 @@ const GoldenCase kGoldenCases[] = {
     {{"sql", "\"dc:title\" = \"a\""},
      "",
      "",
-     "can't find key!!\n"
      "mysearchcriteria: cannot parse the criteria: expected a property at byte 0\n"
      "  \"dc:title\" = \"a\"\n"
      "  ^\n",
@@ -218,6 +265,12 @@ const GoldenCase kGoldenCases[] = {
      "mysearchcriteria: --columns: not a property=column pair with a known property: \"foo=bar\"\n",
      1},
     {{"sql", "--prefix"}, "", "", "mysearchcriteria: option --prefix needs a value\n", 1},
+    {{"search", "--db", "media.db", "--container", "5", "*"},
+     "",
+     "",
+     "mysearchcriteria: --db: searching inside a container needs --id-column and --parent-column (the table's "
+     "columns of object and parent ids), or --parent-column '' to search the whole table\n",
+     1},
     {{"search", "--show", "title; DROP TABLE objects"},
      "",
      "",
@@ -243,7 +296,8 @@ TEST(SearchCriteriaCli, HelpDocumentsEveryOptionAndJob) {
     EXPECT_EQ(run.out.rfind("Usage: mysearchcriteria JOB [options] [CRITERIA]\n", 0), 0u);
     for (const char *word : {"  sql ", "  tree ", "  search ", "  sample ", "--prefix", "--columns", "--supported",
                              "--container", "--standard", "--db", "--table", "--show", "--id-column",
-                             "--parent-column", "--order", "--help"}) {
+                             "--parent-column", "--order", "--help", "REPLACES", "--columns +MAP",
+                             "\"-- error: line N\"", "pass 16 MiB"}) {
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     }
     EXPECT_EQ(RunCli({"search", "-h"}).out, run.out);

@@ -3,12 +3,13 @@
 #include "HostSearch.h"
 
 #include <sqlite3.h>
-#include <strings.h>
 
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
 
 extern const char *const kSampleLibrarySql;
 
@@ -45,9 +46,28 @@ const TokenEntry *TokenTable::Entries() const {
     return entries_.data();
 }
 
+namespace {
+
+inline unsigned char FoldAscii(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+// Equal but for the case of ASCII letters, whatever the locale: the keywords are ASCII.
+bool EqualsFolded(const char *a, const std::string &b) {
+    size_t i = 0;
+    for (; a[i] != '\0' && i < b.size(); ++i) {
+        if (FoldAscii(static_cast<unsigned char>(a[i])) != FoldAscii(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return a[i] == '\0' && i == b.size();
+}
+
+}  // namespace
+
 int PropertyId(const std::string &name) {
     for (const TokenEntry *entry = g_PropertyName; entry->id != 0; ++entry) {
-        if (strcasecmp(entry->name, name.c_str()) == 0) return entry->id;
+        if (EqualsFolded(entry->name, name)) return entry->id;
     }
     return 0;
 }
@@ -75,13 +95,14 @@ TokenTable SampleColumns() {
     columns.Set(PROP_REFID, "own_id");
     columns.Set(PROP_ID, "num_id");
     columns.Set(PROP_UPNP_ORIGINAL_TRACK_NUMBER, "track");
+    columns.Set(PROP_RES, "res");
     return columns;
 }
 
-TokenTable CompleteSampleColumns() {
-    TokenTable columns = SampleColumns();
-    columns.Set(PROP_RES, "res");
-    return columns;
+std::vector<int> SampleSupported() {
+    std::vector<int> ids = SampleColumns().Ids();
+    ids.erase(std::remove(ids.begin(), ids.end(), static_cast<int>(PROP_RES)), ids.end());
+    return ids;
 }
 
 namespace {
@@ -118,9 +139,11 @@ bool IsPlainName(const std::string &text) {
     return true;
 }
 
-bool ParseColumnMap(const std::string &text, TokenTable *columns, std::string *error) {
-    TokenTable parsed;
-    for (const std::string &item : SplitList(text)) {
+bool ParseColumnMap(const std::string &text, TokenTable *columns, std::string *error, bool *replaced) {
+    std::string pairs = Trim(text);
+    bool add = !pairs.empty() && pairs[0] == '+';
+    TokenTable parsed = add ? *columns : TokenTable();
+    for (const std::string &item : SplitList(add ? pairs.substr(1) : pairs)) {
         size_t equals = item.find('=');
         std::string property = Trim(item.substr(0, equals));
         int id = PropertyId(property);
@@ -137,6 +160,7 @@ bool ParseColumnMap(const std::string &text, TokenTable *columns, std::string *e
         parsed.Set(id, column);
     }
     *columns = parsed;
+    if (replaced != nullptr) *replaced = !add;
     return true;
 }
 
@@ -157,6 +181,7 @@ bool ParsePropertyList(const std::string &text, std::vector<int> *ids, std::stri
 bool IsEverything(const std::string &criteria) { return Trim(criteria) == "*"; }
 
 std::string DescribeParseError(const SearchParseError &error) {
+    // Indexed by SearchParseErrorCode.
     static const char *const kMessages[] = {
         "rejected",                                     // SEARCH_PARSE_OK: no code given
         "expected a property",                          // SEARCH_PARSE_NO_PROPERTY
@@ -179,15 +204,6 @@ std::string DescribeParseError(const SearchParseError &error) {
 }
 
 namespace {
-
-std::vector<int> ListProperties(const ParseTreeNode *tree) {
-    int count = 0;
-    int *ids = GetPropertyList(tree, &count);
-    std::vector<int> list;
-    if (ids != nullptr) list.assign(ids, ids + count);
-    free(ids);
-    return list;
-}
 
 // Says why a tree cannot become a useful SQL condition, or returns "". The parser accepts a
 // logical keyword at the end of the text ("dc:title = \"a\" and"), empty parentheses and a
@@ -241,24 +257,6 @@ std::string FindUnusablePart(const ParseTreeNode *tree, const TokenTable &column
     return "";
 }
 
-// False when the condition does not fit an int-sized buffer: the library then reports INT_MAX
-// and a cut text, which must not reach the database.
-bool Convert(const ParseTreeNode *tree, const HostOptions &options, std::string *condition) {
-    const TokenEntry *columns = options.columns.Entries();
-    const char *prefix = options.prefix.empty() ? nullptr : options.prefix.c_str();
-    // Most conditions fit the first buffer; a longer one is measured and written again.
-    std::string text(512, '\0');
-    int length = ConvertSQLConditionEx(tree, columns, prefix, &text[0], static_cast<int>(text.size()));
-    if (length < 0 || length == INT_MAX) return false;
-    if (length >= static_cast<int>(text.size())) {
-        text.assign(static_cast<size_t>(length) + 1, '\0');
-        if (ConvertSQLConditionEx(tree, columns, prefix, &text[0], length + 1) != length) return false;
-    }
-    text.resize(static_cast<size_t>(length));
-    *condition = std::move(text);
-    return true;
-}
-
 }  // namespace
 
 HostSearch RunHostSequence(const std::string &criteria, const HostOptions &options) {
@@ -270,71 +268,102 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
         return search;
     }
 
-    ParseTreeNode *tree = nullptr;
-    const int last = static_cast<int>(criteria.size()) - 1;
-    int result;
-    if (options.standard) {
-        result = Parse_searchExpEx(&tree, criteria.c_str(), 0, last,
-                                   SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN, &search.error);
-    } else {
-        result = Parse_searchExp(&tree, criteria.c_str(), 0, last);
-        if (result != 0) {
-            // The classic entry says only that it failed; the quiet one says where and why.
-            ParseTreeNode *again = nullptr;
-            Parse_searchExpEx(&again, criteria.c_str(), 0, last, 0, &search.error);
-            freeParseTree(again);
-        }
-    }
-    if (result != 0) {
+    // One quiet parse: options 0 gives the classic grammar's trees, and the error says where.
+    unsigned grammar = options.standard ? SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN : 0;
+    msc::ParseResult parsed = msc::parse(criteria, grammar);
+    search.error = parsed.error;
+    if (!parsed) {
         search.status = HostSearch::kParseFailed;
         return search;
     }
-    TreePtr owned(tree);
-    if (tree == nullptr) return search;  // Blanks only: no condition.
+    msc::Tree &tree = parsed.tree;
+    if (!tree) return search;  // Blanks only: no condition.
 
-    search.parsed.reset(CloneParseTree(tree));
-    if (const char *upnpClass = GetUPnPClass(tree)) {
+    search.parsed = tree.clone();
+    if (std::optional<std::string_view> upnpClass = tree.upnp_class()) {
         search.hasClass = true;
-        search.upnpClass = upnpClass;
+        search.upnpClass = std::string(*upnpClass);
     }
-    search.properties = ListProperties(tree);
+    search.properties = tree.properties();
 
     TokenTable supported;
-    for (int id : options.supportedGiven ? options.supported : options.columns.Ids()) {
-        supported.Set(id, PropertyName(id));
-    }
+    for (int id : options.supported) supported.Set(id, PropertyName(id));
     for (int id : search.properties) {
         if (supported.Find(id) == nullptr &&
             std::find(search.alwaysTrue.begin(), search.alwaysTrue.end(), id) == search.alwaysTrue.end()) {
             search.alwaysTrue.push_back(id);
         }
     }
-    if (SetAlwayTrueForNonSupportedProperty(tree, supported.Entries()) != 0) {
+    if (tree.set_always_true_for_non_supported_property(supported.Entries()) != 0) {
         search.status = HostSearch::kUnusable;
         search.problem = "the rewrite of unsupported properties failed";
         return search;
     }
-    auto refIdCount = [](const ParseTreeNode *t) {
-        std::vector<int> ids = ListProperties(t);
+    auto refIdCount = [](const msc::Tree &t) {
+        std::vector<int> ids = t.properties();
         return std::count(ids.begin(), ids.end(), static_cast<int>(PROP_REFID));
     };
     long refIdsBefore = refIdCount(tree);
-    CheckContainerIsSupportRefID(options.container.c_str(), tree);
+    tree.check_container_is_support_refid(options.container.c_str());
     search.refIdMadeFalse = refIdCount(tree) < refIdsBefore;
 
-    search.rewritten = std::move(owned);
-    search.problem = FindUnusablePart(tree, options.columns);
+    search.rewritten = std::move(tree);
+    search.problem = FindUnusablePart(search.rewritten.get(), options.columns);
     if (!search.problem.empty()) {
         search.status = HostSearch::kUnusable;
         return search;
     }
-    if (!Convert(tree, options, &search.condition)) {
+    const char *prefix = options.prefix.empty() ? nullptr : options.prefix.c_str();
+    try {
+        search.condition = search.rewritten.to_sql(options.columns.Entries(), prefix);
+    } catch (const std::length_error &) {
+        // Longer than an int-sized buffer holds: the library would cut it.
         search.status = HostSearch::kUnusable;
         search.problem = "the condition is too long";
         return search;
     }
     search.status = HostSearch::kCondition;
     return search;
+}
+
+size_t DumpSize(const ParseTreeNode *tree, size_t limit) {
+    auto nameLength = [](const TokenEntry *table, int id) -> size_t {
+        for (const TokenEntry *e = table; e->id != 0; ++e) {
+            if (e->id == id) return strlen(e->name);
+        }
+        return strlen("(null)");
+    };
+    struct Item {
+        const ParseTreeNode *node;
+        size_t depth;
+    };
+    std::vector<Item> stack = {{tree, 0}};
+    size_t total = 0;
+    while (!stack.empty() && total <= limit) {
+        Item item = stack.back();
+        stack.pop_back();
+        const ParseTreeNode *node = item.node;
+        size_t line = 4 * item.depth;  // "--->" per level.
+        if (node == nullptr) {
+            line += strlen("NULL\n");
+        } else if (node->kind == NODE_VALUE) {
+            line += 3 + (node->text != nullptr ? strlen(node->text) : strlen("(null)"));
+        } else if (node->kind == NODE_PROPERTY) {
+            line += 3 + nameLength(g_PropertyName, node->propertyId);
+        } else if (node->kind == NODE_GROUP) {
+            line += strlen("->()\n") + strlen("<-()\n");
+            stack.push_back({node->inner, item.depth + 1});
+        } else if (node->kind == NODE_OPERATOR) {
+            const TokenEntry *names = node->opId > 29 ? g_ExistOpName : node->opId > 19 ? g_BinOpName : g_LogOpName;
+            if (node->opId > 9) line += 3 + nameLength(names, node->opId);
+            stack.push_back({node->right, item.depth + 1});
+            stack.push_back({node->left, item.depth + 1});
+        } else {
+            line += strlen("Something Error\n");
+        }
+        total += line;
+    }
+    return total > limit ? limit + 1 : total;
 }
 
 std::string BuildSelect(const SelectQuery &query, const std::string &condition) {
@@ -362,10 +391,6 @@ std::string BuildSelect(const SelectQuery &query, const std::string &condition) 
 }
 
 namespace {
-
-inline unsigned char FoldAscii(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
 
 bool ContainsFolded(const unsigned char *text, size_t textLength, const unsigned char *needle,
                     size_t needleLength) {

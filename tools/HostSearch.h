@@ -4,21 +4,18 @@
 #ifndef MSC_TOOLS_HOST_SEARCH_H
 #define MSC_TOOLS_HOST_SEARCH_H
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "mysearchcriteria.h"
+#include "mysearchcriteria.hpp"
 
 struct sqlite3;
 
 namespace msc_host {
-
-struct TreeDeleter {
-    void operator()(ParseTreeNode *tree) const noexcept { freeParseTree(tree); }
-};
-using TreePtr = std::unique_ptr<ParseTreeNode, TreeDeleter>;
 
 // A table of TokenEntry that owns its texts, in the form the library reads: searched from the
 // first entry, ended by the entry whose id is 0.
@@ -40,16 +37,19 @@ int PropertyId(const std::string &name);
 // The criteria keyword of a property id, or "(null)" for an id the vocabulary lacks.
 std::string PropertyName(int propertyId);
 
-// The columns of the sample library for every property the host can evaluate. res is left out:
-// the parser reads res@duration, res@size and res@protocolInfo all as res, so no single column
-// can answer a condition on it, and the search treats such a condition as true.
+// The columns of the sample library: every property has one, res the resource URL.
 TokenTable SampleColumns();
-// The same with res mapped to the resource URL column: every property has a column.
-TokenTable CompleteSampleColumns();
+// The properties the sample library evaluates by default: all but res. The parser reads
+// res@duration, res@size and res@protocolInfo all as res, so its one column cannot answer a
+// condition on them, and the search treats such a condition as true unless asked otherwise.
+std::vector<int> SampleSupported();
 
-// "dc:title=title,upnp:class=class": the whole column table. False with a message in *error
-// for an unknown property or a column name that is not a plain SQL name.
-bool ParseColumnMap(const std::string &text, TokenTable *columns, std::string *error);
+// "dc:title=title,upnp:class=class" replaces the whole column table; with a leading '+'
+// ("+res=url") the pairs change or add entries of *columns instead. False with a message in
+// *error for an unknown property or a column name that is not a plain SQL name; *replaced
+// (when given) says which of the two the text asked for.
+bool ParseColumnMap(const std::string &text, TokenTable *columns, std::string *error,
+                    bool *replaced = nullptr);
 // "dc:title,upnp:class" or "none": the properties the database can evaluate.
 bool ParsePropertyList(const std::string &text, std::vector<int> *ids, std::string *error);
 
@@ -58,8 +58,7 @@ bool IsPlainName(const std::string &text);
 
 struct HostOptions {
     TokenTable columns = SampleColumns();
-    bool supportedGiven = false;  // Otherwise every property that has a column is supported.
-    std::vector<int> supported;
+    std::vector<int> supported = SampleSupported();  // The others' conditions become constants.
     std::string container = "0";  // The container searched in: the root by default.
     std::string prefix;           // Written before every column name; empty for none.
     bool standard = false;        // The UPnP grammar instead of the classic one.
@@ -76,8 +75,8 @@ struct HostSearch {
     Status status = kEverything;
     SearchParseError error = {SEARCH_PARSE_OK, -1};
     std::string problem;
-    TreePtr parsed;                 // The tree as the parser made it.
-    TreePtr rewritten;              // The tree after the rewrites.
+    msc::Tree parsed;               // The tree as the parser made it.
+    msc::Tree rewritten;            // The tree after the rewrites.
     bool hasClass = false;          // GetUPnPClass found a class value.
     std::string upnpClass;
     std::vector<int> properties;    // GetPropertyList of the parsed tree.
@@ -92,8 +91,14 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
 // The criteria "*" (blanks around it allowed), which UPnP defines as "everything".
 bool IsEverything(const std::string &criteria);
 
-// A one-line text for a parse failure: "unknown operator at byte 9".
+// A one-line text for a parse failure: "unknown operator at byte 9". The one place that turns
+// a parse error code into words.
 std::string DescribeParseError(const SearchParseError &error);
+
+// The bytes TravelTree prints for 'tree' at depth 0, counted without printing; a count past
+// 'limit' stops the walk and returns limit + 1. The dump of an and/or list grows with the square
+// of its length, so a host checks this before it dumps a client's tree.
+size_t DumpSize(const ParseTreeNode *tree, size_t limit);
 
 struct ResultTable {
     std::vector<std::string> columns;

@@ -24,16 +24,26 @@ namespace {
 
 using namespace msc_host;
 
+// The largest tree dump the tree job prints. A dump indents each further operand of an and/or
+// list one level deeper, so it grows with the square of the list: 20,000 terms would be 6 GB.
+const size_t kMaxDumpBytes = 16 << 20;
+
 const char kUsage[] =
     "Usage: mysearchcriteria JOB [options] [CRITERIA]\n"
     "\n"
     "Turns a UPnP ContentDirectory search criteria into an SQL condition with libmysearchcriteria\n"
-    "and runs it on a media library. Without CRITERIA, reads one criteria per line from standard\n"
-    "input. The criteria * means everything and is never parsed.\n"
+    "and runs it on a media library. The criteria * means everything and is never parsed.\n"
+    "\n"
+    "Without CRITERIA, reads one criteria per line from standard input and answers each line in\n"
+    "turn: sql prints exactly one line per input line (an empty line for * or an empty input\n"
+    "line), tree and search one block per non-empty line. A line that fails prints the line\n"
+    "\"-- error: line N\" in its place (an SQL comment: pasted into a query it fails, never\n"
+    "selects everything), and its message on standard error starts with \"line N:\".\n"
     "\n"
     "Jobs:\n"
     "  sql      print the SQL condition, one line per criteria (an empty line for everything)\n"
-    "  tree     print the parse tree before and after the rewrites\n"
+    "  tree     print the parse tree before and after the rewrites; refuses a tree whose dump\n"
+    "           would pass 16 MiB (the dump of an and/or list grows with the square of its length)\n"
     "  search   run the whole host sequence (parse, class, property list, rewrites, SQL) and\n"
     "           print the rows it selects, their count and the time taken\n"
     "  sample   print the SQL script of the embedded sample library\n"
@@ -41,11 +51,15 @@ const char kUsage[] =
     "Options:\n"
     "  --prefix TEXT      text written before every column name, such as o. (search: the\n"
     "                     table gets the alias before the dot)\n"
-    "  --columns MAP      the column table: property=column pairs separated by commas, such as\n"
-    "                     dc:title=title,upnp:class=class (default: the sample library's)\n"
+    "  --columns MAP      REPLACES the column table: property=column pairs separated by commas,\n"
+    "                     such as dc:title=title,upnp:class=class (default: the sample library's,\n"
+    "                     where every property has a column)\n"
+    "  --columns +MAP     with a leading +, changes or adds the pairs in the table instead, such\n"
+    "                     as +dc:title=name\n"
     "  --supported LIST   the properties the database can evaluate, separated by commas, or\n"
     "                     none; conditions on the others become always true (default: every\n"
-    "                     property that has a column)\n"
+    "                     property that has a column, except res unless --columns replaced the\n"
+    "                     table: the sample's one res column cannot answer res@duration)\n"
     "  --container ID     the container searched in, for the reference-container rewrite and\n"
     "                     to keep the rows inside it (default: 0, the root)\n"
     "  --standard         parse with the UPnP grammar, keeping unknown properties\n"
@@ -58,7 +72,8 @@ const char kUsage[] =
     "                     keeps the rows inside --container; an empty NAME searches the table\n"
     "  --order TEXT       ORDER BY of the search (default: rowid; with --db: none)\n"
     "                     (with --db the search covers the whole table unless --container,\n"
-    "                     --id-column or --parent-column is given)\n"
+    "                     --id-column or --parent-column is given; --container then needs both\n"
+    "                     column options, or an empty --parent-column)\n"
     "  -h, --help         print this help\n"
     "\n"
     "Properties: dc:title dc:date dc:creator upnp:class upnp:actor upnp:artist upnp:album\n"
@@ -81,7 +96,11 @@ struct Settings {
     std::string dbPath;
     bool showGiven = false;
     bool orderGiven = false;
-    bool scopeGiven = false;  // --container, --id-column or --parent-column.
+    bool supportedGiven = false;
+    bool columnsReplaced = false;
+    bool containerGiven = false;
+    bool idColumnGiven = false;
+    bool parentColumnGiven = false;
     bool haveCriteria = false;
     std::string criteria;
 };
@@ -143,9 +162,9 @@ std::string Printable(const std::string &text, int *columns, size_t stopAt = std
 // Shows the criteria with a caret under the byte where the parse stopped. A long criteria is
 // shown as a window of about kWindow bytes around that byte, so a client's megabyte of
 // parentheses does not flood the log.
-void PrintParseFailure(const std::string &criteria, const SearchParseError &error) {
+void PrintParseFailure(const std::string &where, const std::string &criteria, const SearchParseError &error) {
     const size_t kWindow = 120;
-    Fail("cannot parse the criteria: " + DescribeParseError(error));
+    Fail(where + "cannot parse the criteria: " + DescribeParseError(error));
     bool known = error.offset >= 0 && static_cast<size_t>(error.offset) <= criteria.size();
     size_t offset = known ? static_cast<size_t>(error.offset) : 0;
     size_t begin = 0;
@@ -212,11 +231,19 @@ std::string PropertyNames(const std::vector<int> &ids) {
 
 // --- Jobs ----------------------------------------------------------------------------------------
 
-bool RunOne(const Settings &settings, MediaDatabase *database, const std::string &criteria) {
+// SQLite's words when a condition nests deeper than its expression limit (1000 by default): an
+// and/or list of about 1,000 terms, which it reads as one operator inside the next.
+bool IsExpressionDepthError(const std::string &error) {
+    return error.find("Expression tree is too large") != std::string::npos;
+}
+
+// Runs one criteria; 'where' ("line 4: " or "") starts every message it writes.
+bool RunOne(const Settings &settings, MediaDatabase *database, const std::string &criteria,
+            const std::string &where = "") {
     auto start = std::chrono::steady_clock::now();
     HostSearch search = RunHostSequence(criteria, settings.host);
     if (search.status == HostSearch::kParseFailed) {
-        PrintParseFailure(criteria, search.error);
+        PrintParseFailure(where, criteria, search.error);
         return false;
     }
 
@@ -225,6 +252,11 @@ bool RunOne(const Settings &settings, MediaDatabase *database, const std::string
             puts(IsEverything(criteria) ? "everything: * is not parsed" : "everything: no tree");
             return true;
         }
+        if (DumpSize(search.parsed.get(), kMaxDumpBytes) > kMaxDumpBytes ||
+            DumpSize(search.rewritten.get(), kMaxDumpBytes) > kMaxDumpBytes) {
+            Fail(where + "not dumped: the tree's dump would pass 16 MiB");
+            return false;
+        }
         puts("parsed:");
         TravelTree(search.parsed.get(), 0);
         puts("rewritten:");
@@ -232,7 +264,7 @@ bool RunOne(const Settings &settings, MediaDatabase *database, const std::string
         fflush(stdout);
     }
     if (search.status == HostSearch::kUnusable) {
-        Fail("cannot search with the criteria: " + search.problem);
+        Fail(where + "cannot search with the criteria: " + search.problem);
         return false;
     }
     if (settings.job == Job::kSql) {
@@ -244,7 +276,12 @@ bool RunOne(const Settings &settings, MediaDatabase *database, const std::string
     ResultTable rows;
     std::string error;
     if (!database->Select(settings.select, search.condition, &rows, &error)) {
-        Fail("the database rejected the search: " + error);
+        Fail(where + "the database rejected the search: " + error);
+        if (IsExpressionDepthError(error)) {
+            Fail(where + "the condition nests deeper than SQLite's expression limit, as an and/or list "
+                         "of about 1,000 terms does; refuse such criteria or split the list into "
+                         "several queries");
+        }
         return false;
     }
     double milliseconds =
@@ -309,22 +346,24 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
             settings->host.prefix = value;
         } else if (arg == "--columns") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
-            if (!ParseColumnMap(value, &settings->host.columns, &error)) {
+            bool replaced = false;
+            if (!ParseColumnMap(value, &settings->host.columns, &error, &replaced)) {
                 Fail("--columns: " + error);
                 return 1;
             }
+            settings->columnsReplaced = settings->columnsReplaced || replaced;
         } else if (arg == "--supported") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
             if (!ParsePropertyList(value, &settings->host.supported, &error)) {
                 Fail("--supported: " + error);
                 return 1;
             }
-            settings->host.supportedGiven = true;
+            settings->supportedGiven = true;
         } else if (arg == "--container") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
             settings->host.container = value;
             settings->select.container = value;
-            settings->scopeGiven = true;
+            settings->containerGiven = true;
         } else if (arg == "--db") {
             if (!TakeValue(argc, argv, &i, &settings->dbPath)) return 1;
         } else if (arg == "--table" || arg == "--id-column" || arg == "--parent-column") {
@@ -333,7 +372,8 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
                 Fail("not a plain name for " + arg + ": \"" + value + "\"");
                 return 1;
             }
-            settings->scopeGiven = settings->scopeGiven || arg != "--table";
+            if (arg == "--id-column") settings->idColumnGiven = true;
+            if (arg == "--parent-column") settings->parentColumnGiven = true;
             (arg == "--table"       ? settings->select.table
              : arg == "--id-column" ? settings->select.idColumn
                                     : settings->select.parentColumn) = value;
@@ -359,11 +399,27 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
             settings->haveCriteria = true;
         }
     }
+    // A table given whole supports all its properties; the sample's res column does not.
+    if (!settings->supportedGiven && settings->columnsReplaced) {
+        settings->host.supported = settings->host.columns.Ids();
+    }
     if (!settings->dbPath.empty()) {
         if (!settings->showGiven) settings->select.show = "*";
         if (!settings->orderGiven) settings->select.order.clear();
         // Another schema may have no parent links: search the whole table unless asked.
-        if (!settings->scopeGiven) settings->select.parentColumn.clear();
+        bool scoped = settings->containerGiven || settings->idColumnGiven || settings->parentColumnGiven;
+        if (!scoped) settings->select.parentColumn.clear();
+        // Another schema's names are not the sample's: a scoped search needs both columns named.
+        bool unscoped = settings->parentColumnGiven && settings->select.parentColumn.empty();
+        if (settings->job == Job::kSearch && scoped && !unscoped &&
+            (!settings->idColumnGiven || !settings->parentColumnGiven)) {
+            std::string missing = !settings->idColumnGiven && !settings->parentColumnGiven
+                                      ? "--id-column and --parent-column"
+                                  : !settings->idColumnGiven ? "--id-column" : "--parent-column";
+            Fail("--db: searching inside a container needs " + missing +
+                 " (the table's columns of object and parent ids), or --parent-column '' to search the whole table");
+            return 1;
+        }
     }
     const std::string &prefix = settings->host.prefix;
     if (settings->job == Job::kSearch && !prefix.empty()) {
@@ -404,16 +460,21 @@ int main(int argc, char **argv) {
     }
 
     if (settings.haveCriteria) return RunOne(settings, database.get(), settings.criteria) ? 0 : 1;
+    // Batch: output line (sql) or block (tree, search) N answers input line N, failures included.
     bool allHandled = true;
     bool first = true;
     std::string line;
-    while (std::getline(std::cin, line)) {
+    for (long number = 1; std::getline(std::cin, line); ++number) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
+        if (line.empty() && settings.job != Job::kSql) continue;
         if (settings.job == Job::kSearch && !first) puts("");
         first = false;
         fflush(stdout);
-        if (!RunOne(settings, database.get(), line)) allHandled = false;
+        std::string where = "line " + std::to_string(number) + ": ";
+        if (!RunOne(settings, database.get(), line, where)) {
+            allHandled = false;
+            printf("-- error: %s\n", where.substr(0, where.size() - 2).c_str());
+        }
         fflush(stdout);
     }
     return allHandled ? 0 : 1;
