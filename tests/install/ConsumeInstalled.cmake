@@ -1,8 +1,10 @@
-# Installs the library into a fresh prefix and builds and runs two hosts against it, the way
-# adopters do: examples/c-host with its Makefile through pkg-config, examples/cxx-host through
-# find_package. Run by ctest as
+# Installs the library into a fresh prefix, runs the installed command-line host (when the build
+# has it), and builds and runs two hosts against the prefix, the way adopters do:
+# examples/c-host with its Makefile through pkg-config, examples/cxx-host through find_package.
+# Nothing sets LD_LIBRARY_PATH: every program must find the library by itself. Run by ctest as
 #   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -DLIBDIR=... -DC_COMPILER=...
-#         -DCXX_COMPILER=... -DGENERATOR=... [-DEXTRA_FLAGS=...] -P ConsumeInstalled.cmake
+#         -DCXX_COMPILER=... -DGENERATOR=... [-DCLI=bin/mysearchcriteria] [-DEXTRA_FLAGS=...]
+#         -P ConsumeInstalled.cmake
 foreach(var BUILD_DIR SOURCE_DIR WORK_DIR LIBDIR C_COMPILER CXX_COMPILER GENERATOR)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "ConsumeInstalled.cmake needs -D${var}=...")
@@ -47,13 +49,25 @@ foreach(file include/mysearchcriteria.h include/mysearchcriteria.hpp
   endif()
 endforeach()
 
-# The C host, built by its own Makefile with the flags that pkg-config gives.
+# The installed command-line host, run from elsewhere: its run path finds the installed library.
+if(CLI)
+  set(cli ${prefix}/${CLI})
+  expect_run(0 " o.genre  =  'Jazz'  AND  o.own_id  IS  NOT NULL \n" ""
+    ${cli} sql --prefix o. [[upnp:genre = "Jazz" and @refID exists false]])
+  expect_run(0 "parsed:\n--->P:@id\nO:=\n--->V:1021\nrewritten:\n--->P:@id\nO:=\n--->V:1021\n" ""
+    ${cli} tree [[@id = "A0$128$129$66912385"]])
+  expect_run(1 "" "mysearchcriteria: cannot parse the criteria: expected a property at byte 0\n  **\n  ^\n"
+    ${cli} sql "**")
+endif()
+
+# The C host, built by its own Makefile with the flags that pkg-config gives; the Makefile
+# writes the library's folder into it as its run path.
 file(COPY ${SOURCE_DIR}/examples/c-host/main.c ${SOURCE_DIR}/examples/c-host/Makefile
      DESTINATION ${WORK_DIR}/c-host)
 must_run(${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${libdir}/pkgconfig
          make -C ${WORK_DIR}/c-host CC=${C_COMPILER}
          "CFLAGS=-O2 -Wall -Wextra -Werror ${EXTRA_FLAGS}"
-         "LDFLAGS=-Wl,-rpath,${libdir} ${EXTRA_FLAGS}")
+         "LDFLAGS=${EXTRA_FLAGS}")
 set(c_host ${WORK_DIR}/c-host/c-host)
 expect_run(0
   "class: object.item.audioItem\nproperties: upnp:class dc:title upnp:actor\nSELECT o.id FROM objects o WHERE o.class  LIKE  '%object.item.audioItem%'  AND  o.title  LIKE  '%love%'  AND  '1'  =  '1' \n"
