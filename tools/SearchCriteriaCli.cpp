@@ -470,10 +470,10 @@ int main(int argc, char **argv) {
         if (settings.job == Job::kSearch && !first) puts("");
         first = false;
         fflush(stdout);
-        std::string where = "line " + std::to_string(number) + ": ";
-        if (!RunOne(settings, database.get(), line, where)) {
+        std::string label = "line " + std::to_string(number);
+        if (!RunOne(settings, database.get(), line, label + ": ")) {
             allHandled = false;
-            printf("-- error: %s\n", where.substr(0, where.size() - 2).c_str());
+            printf("-- error: %s\n", label.c_str());
         }
         fflush(stdout);
     }
