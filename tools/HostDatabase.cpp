@@ -6,7 +6,6 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <cstring>
 
 namespace msc_host {
 
@@ -42,8 +41,9 @@ std::string Hex(const std::string &text) {
     return hex;
 }
 
-// A string literal that reads the same in every sql_mode of MariaDB: quotes doubled, and a value
-// with a backslash (an escape unless NO_BACKSLASH_ESCAPES) written as hex bytes of utf8mb4.
+// A string literal of the sample script. PostgreSQL (standard_conforming_strings, on since 9.1)
+// only needs quotes doubled; on MariaDB a value with a backslash, an escape unless the sql_mode
+// has NO_BACKSLASH_ESCAPES, is written as hex bytes of utf8mb4, which read the same in any mode.
 std::string Literal(DatabaseKind kind, const std::string &text) {
     if (kind == DatabaseKind::kMariadb && text.find('\\') != std::string::npos) {
         return "_utf8mb4 X'" + Hex(text) + "'";
