@@ -5,10 +5,13 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "HostDatabase.h"
 #include "HostSearch.h"
 
 using namespace msc_host;
@@ -49,22 +52,30 @@ private:
     sqlite3 *db_ = nullptr;
 };
 
-class SampleLibrary : public ::testing::Test {
+// The databases every search runs on: the host's SQLite sample, and the private servers that
+// tests/support/databases.sh starts (ctest's Databases.Start) and loads with the same data.
+struct Target {
+    const char *name;
+    const char *address;  // For OpenDatabase; empty: the SQLite sample.
+};
+void PrintTo(const Target &target, std::ostream *out) { *out << target.name; }
+const Target kTargets[] = {{"sqlite", ""}, {"postgresql", MSC_TEST_POSTGRESQL}, {"mariadb", MSC_TEST_MARIADB}};
+
+class SampleLibrary : public ::testing::TestWithParam<Target> {
 protected:
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite() { plain_ = new PlainSample(); }
+    static void TearDownTestSuite() { delete plain_; }
+    void SetUp() override {
         std::string error;
-        database_ = MediaDatabase::OpenSample(&error).release();
-        ASSERT_NE(database_, nullptr) << error;
-        plain_ = new PlainSample();
-    }
-    static void TearDownTestSuite() {
-        delete database_;
-        delete plain_;
+        database_ = OpenDatabase(GetParam().address, &error);
+        ASSERT_NE(database_, nullptr) << GetParam().name << ": " << error
+                                      << " (ctest starts the servers first: Databases.Start)";
     }
 
-    // The host's search, as the tool runs it, with 'show' as the only column; sorted.
-    static std::vector<std::string> Search(const std::string &criteria, const std::string &container,
-                                           const std::string &show = "object_id") {
+    // The host's search, as the tool runs it, showing 'show'; each row's cells joined by "|";
+    // sorted.
+    std::vector<std::string> Search(const std::string &criteria, const std::string &container,
+                                    const std::string &show = "object_id") {
         HostOptions options;
         options.container = container;
         HostSearch search = RunHostSequence(criteria, options);
@@ -73,21 +84,33 @@ protected:
         SelectQuery query;
         query.show = show;
         query.container = container;
+        query.order.clear();
         ResultTable rows;
         std::string error;
         EXPECT_TRUE(database_->Select(query, search.condition, &rows, &error)) << criteria << ": " << error;
         std::vector<std::string> values;
-        for (const auto &row : rows.rows) values.push_back(row.at(0));
+        for (const auto &row : rows.rows) {
+            std::string joined;
+            for (size_t i = 0; i < row.size(); ++i) joined += (i ? "|" : "") + row[i];
+            values.push_back(joined);
+        }
         std::sort(values.begin(), values.end());
         return values;
     }
 
-    static MediaDatabase *database_;
+    // Expects 'got' to equal 'expected', except for a case listed in kKnownDifferences, which
+    // must still differ, so that the list shrinks as the differences go.
+    void ExpectRows(const std::string &criteria, const std::string &container, const std::vector<std::string> &got,
+                    const std::vector<std::string> &expected);
+
     static PlainSample *plain_;
+    std::unique_ptr<HostDatabase> database_;
 };
 
-MediaDatabase *SampleLibrary::database_ = nullptr;
 PlainSample *SampleLibrary::plain_ = nullptr;
+
+INSTANTIATE_TEST_SUITE_P(Databases, SampleLibrary, ::testing::ValuesIn(kTargets),
+                         [](const ::testing::TestParamInfo<Target> &target) { return std::string(target.param.name); });
 
 struct ClientCase {
     const char *client;
@@ -188,7 +211,48 @@ const ClientCase kClientCases[] = {
      "track = 1 AND genre = 'Jazz' AND ref_id IS NULL"},
 };
 
-TEST_F(SampleLibrary, ClientCriteriaSelectTheRowsTheClientExpects) {
+// "database|container|criteria" of the cases whose rows differ from SQLite's on a server with
+// today's SQL text, and why. The SQL writer's dialects are to make them agree and empty this list.
+const std::set<std::string> kKnownDifferences = {
+    // PostgreSQL's LIKE respects letter case.
+    R"(postgresql|0|upnp:class derivedfrom "object.item.audioItem" and dc:title contains "love")",
+    R"(postgresql|0|(upnp:class derivedfrom "object.item.audioItem" and (dc:title contains "love" or upnp:artist contains "love" or upnp:album contains "love")))",
+    R"(postgresql|0|upnp:class = "object.container.person.musicArtist" and dc:title contains "the")",
+    R"(postgresql|0|dc:title contains "night" or upnp:artist contains "night")",
+    R"(postgresql|0|upnp:class derivedfrom "object.item.audioItem" and dc:title doesNotContain "e")",
+    R"(postgresql|0|dc:title contains "café" and @refID exists false)",
+    // PostgreSQL's = respects letter case, SQLite's NOCASE columns do not.
+    R"(postgresql|0|upnp:genre = "rock" and upnp:class = "object.container.album.musicAlbum")",
+    // PostgreSQL orders text by bytes there: capitals before small letters.
+    R"(postgresql|0|upnp:genre < "b" and @refID exists false)",
+    // MariaDB's default collation (utf8mb4_general_ci) ignores accents and trailing blanks.
+    R"(mariadb|0|dc:title = "Leon")",
+    R"(mariadb|0|dc:title = "Fever ")",
+    // % and _ in a value act as wildcards (the SQLite host's own like() takes them literally).
+    R"(postgresql|0|dc:title contains "100%" and @refID exists false)",
+    R"(postgresql|0|dc:title contains "%" and @refID exists false)",
+    R"(postgresql|0|dc:title contains "_0" and @refID exists false)",
+    R"(postgresql|0|dc:title doesNotContain "_" and upnp:class derivedfrom "object.item.imageItem" and @refID exists false)",
+    R"(mariadb|0|dc:title contains "100%" and @refID exists false)",
+    R"(mariadb|0|dc:title contains "%" and @refID exists false)",
+    R"(mariadb|0|dc:title contains "_0" and @refID exists false)",
+    R"(mariadb|0|dc:title doesNotContain "_" and upnp:class derivedfrom "object.item.imageItem" and @refID exists false)",
+    // A backslash escapes the next character: in LIKE patterns on both, in literals on MariaDB.
+    R"(postgresql|0|dc:title contains "p\D" and @refID exists false)",
+    R"(mariadb|0|dc:title contains "p\D" and @refID exists false)",
+    R"c(mariadb|0|dc:title = "Up\Down (Club Mix)" and @refID exists false)c",
+};
+
+void SampleLibrary::ExpectRows(const std::string &criteria, const std::string &container,
+                               const std::vector<std::string> &got, const std::vector<std::string> &expected) {
+    if (kKnownDifferences.count(std::string(GetParam().name) + "|" + container + "|" + criteria) != 0) {
+        EXPECT_NE(got, expected) << criteria << " in " << container << " now agrees: drop it from kKnownDifferences";
+    } else {
+        EXPECT_EQ(got, expected) << criteria << " in " << container;
+    }
+}
+
+TEST_P(SampleLibrary, ClientCriteriaSelectTheRowsTheClientExpects) {
     EXPECT_GE(sizeof kClientCases / sizeof kClientCases[0], 30u);
     for (const ClientCase &c : kClientCases) {
         std::vector<std::string> expected;
@@ -197,7 +261,7 @@ TEST_F(SampleLibrary, ClientCriteriaSelectTheRowsTheClientExpects) {
             // A query that finds nothing would make the comparison prove nothing.
             EXPECT_FALSE(expected.empty()) << c.criteria;
         }
-        EXPECT_EQ(Search(c.criteria, c.container), expected) << c.client << ": " << c.criteria << " in " << c.container;
+        ExpectRows(c.criteria, c.container, Search(c.criteria, c.container), expected);
     }
 }
 
@@ -234,13 +298,19 @@ const ValueCase kValueCases[] = {
     {R"(dc:title contains "café" and @refID exists false)",
      {"Café del Mar|100% Dance Hits 2004", "Café in Montmartre|"}},
     {R"(dc:title = "Ágætis byrjun" and @refID exists false)", {"Ágætis byrjun|", "Ágætis byrjun|Ágætis byrjun"}},
+    // Accents and trailing blanks count.
+    {R"(dc:title = "Leon")", {}},
+    {R"(dc:title = "Fever ")", {}},
+    {R"(upnp:genre < "b" and @refID exists false)",
+     {"Crouching Tiger, Hidden Dragon|", "Gladiator|", "Spirited Away|", "The Nightmare Before Christmas|",
+      "Toy Story|"}},
 };
 
-TEST_F(SampleLibrary, SpecialValuesSelectExactlyTheirRows) {
+TEST_P(SampleLibrary, SpecialValuesSelectExactlyTheirRows) {
     for (const ValueCase &c : kValueCases) {
         std::vector<std::string> titles = c.titles;
         std::sort(titles.begin(), titles.end());
-        EXPECT_EQ(Search(c.criteria, "0", "title || '|' || COALESCE(album, '')"), titles) << c.criteria;
+        ExpectRows(c.criteria, "0", Search(c.criteria, "0", "title, album"), titles);
     }
     // Nothing above changed the data.
     EXPECT_EQ(Search("*", "0", "count(*)"), std::vector<std::string>{"823"});
@@ -248,7 +318,7 @@ TEST_F(SampleLibrary, SpecialValuesSelectExactlyTheirRows) {
 
 // The numeric id column agrees with the identifier rewrite: the number after the last "$",
 // shifted right by 16 bits. Computed here from the text, apart from the SQL script.
-TEST_F(SampleLibrary, NumericIdsFollowTheObjectIds) {
+TEST(SampleLibrarySql, NumericIdsFollowTheObjectIds) {
     PlainSample plain;
     std::vector<std::string> rows = plain.Column("SELECT object_id || ' ' || num_id FROM objects");
     ASSERT_GE(rows.size(), 500u);
@@ -307,7 +377,10 @@ std::string RandomExpression(std::mt19937 &rng, int depth) {
     }
 }
 
-TEST_F(SampleLibrary, EverySqlTextOfAParsedCriteriaIsAcceptedBySqlite) {
+TEST(SampleLibrarySql, EverySqlTextOfAParsedCriteriaIsAcceptedBySqlite) {
+    std::string openError;
+    std::unique_ptr<MediaDatabase> database = MediaDatabase::OpenSample(&openError);
+    ASSERT_NE(database, nullptr) << openError;
     std::vector<std::string> criteria;
     for (const ClientCase &c : kClientCases) criteria.push_back(c.criteria);
     for (const ValueCase &c : kValueCases) criteria.push_back(c.criteria);
@@ -332,7 +405,7 @@ TEST_F(SampleLibrary, EverySqlTextOfAParsedCriteriaIsAcceptedBySqlite) {
         std::string statement = "SELECT object_id FROM objects WHERE " + sql;
         sqlite3_stmt *prepared = nullptr;
         const char *tail = nullptr;
-        bool ok = sqlite3_prepare_v2(database_->Handle(), statement.c_str(), -1, &prepared, &tail) == SQLITE_OK;
+        bool ok = sqlite3_prepare_v2(database->Handle(), statement.c_str(), -1, &prepared, &tail) == SQLITE_OK;
         sqlite3_finalize(prepared);
 
         // The host passes on exactly what SQLite takes as one statement; it refuses a dangling
@@ -340,13 +413,13 @@ TEST_F(SampleLibrary, EverySqlTextOfAParsedCriteriaIsAcceptedBySqlite) {
         HostSearch search = RunHostSequence(text, options);
         if (search.status == HostSearch::kCondition) {
             ++accepted;
-            EXPECT_TRUE(ok) << text << "\n" << sql << "\n" << sqlite3_errmsg(database_->Handle());
+            EXPECT_TRUE(ok) << text << "\n" << sql << "\n" << sqlite3_errmsg(database->Handle());
             EXPECT_EQ(tail != nullptr ? std::string(tail) : "", "") << text;
             EXPECT_EQ(search.condition, sql) << text;
             ResultTable rows;
             std::string error;
             SelectQuery query;
-            EXPECT_TRUE(database_->Select(query, search.condition, &rows, &error)) << text << ": " << error;
+            EXPECT_TRUE(database->Select(query, search.condition, &rows, &error)) << text << ": " << error;
         } else {
             ++flagged;
             EXPECT_EQ(search.status, HostSearch::kUnusable) << text;

@@ -75,6 +75,16 @@ struct GoldenCase {
     int status;
 };
 
+const char kKindOfBlue[] =
+    "criteria:    dc:title = \"Kind of Blue\"\n"
+    "class:       (none)\n"
+    "properties:  dc:title\n"
+    "condition:   title  =  'Kind of Blue' \n"
+    "title         artist\n"
+    "------------  -----------\n"
+    "Kind of Blue  Miles Davis\n"
+    "1 row in T ms\n";
+
 const GoldenCase kGoldenCases[] = {
     {{"sql", R"(upnp:class derivedfrom "object.item.audioItem" and @refID exists false)"},
      "",
@@ -277,6 +287,12 @@ const GoldenCase kGoldenCases[] = {
      "mysearchcriteria: not a plain list of columns for --show: \"title; DROP TABLE objects\"\n",
      1},
     {{"sql", "a", "b"}, "", "", "mysearchcriteria: more than one criteria; quote the criteria as one argument\n", 1},
+    {{"sample", "--dialect", "oracle"}, "", "", "mysearchcriteria: unknown dialect \"oracle\"; try sqlite, postgresql or mariadb\n", 1},
+    // The servers that ctest's Databases.Start fixture runs with the sample library.
+    {{"search", "--db", MSC_TEST_POSTGRESQL, "--show", "title, artist", "--container", "A0$128$130", "--id-column", "object_id", "--parent-column", "parent_id", R"(dc:title = "Kind of Blue")"},
+     "", kKindOfBlue, "", 0},
+    {{"search", "--db", MSC_TEST_MARIADB, "--show", "title, artist", "--container", "A0$128$130", "--id-column", "object_id", "--parent-column", "parent_id", R"(dc:title = "Kind of Blue")"},
+     "", kKindOfBlue, "", 0},
 };
 
 TEST(SearchCriteriaCli, PrintsWholeOutputs) {
@@ -295,7 +311,7 @@ TEST(SearchCriteriaCli, HelpDocumentsEveryOptionAndJob) {
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out.rfind("Usage: mysearchcriteria JOB [options] [CRITERIA]\n", 0), 0u);
     for (const char *word : {"  sql ", "  tree ", "  search ", "  sample ", "--prefix", "--columns", "--supported",
-                             "--container", "--standard", "--db", "--table", "--show", "--id-column",
+                             "--container", "--standard", "--db", "--dialect", "--table", "--show", "--id-column",
                              "--parent-column", "--order", "--help", "REPLACES", "--columns +MAP",
                              "\"-- error: line N\"", "pass 16 MiB"}) {
         EXPECT_NE(run.out.find(word), std::string::npos) << word;

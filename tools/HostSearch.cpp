@@ -376,14 +376,14 @@ std::string BuildSelect(const SelectQuery &query, const std::string &condition) 
     if (!condition.empty() && scoped) sql += " AND";
     if (scoped && query.container == "0") {
         // The root holds every other object: no need to walk the links.
-        sql += " " + qualifier + query.idColumn + " <> ?1";
+        sql += " " + qualifier + query.idColumn + " <> " + query.parameter;
     } else if (scoped) {
         // A search covers the container's descendants, found through the parent links. UNION,
         // not UNION ALL, so that a file whose links form a cycle still ends the recursion.
         const std::string &id = query.idColumn;
         const std::string &parent = query.parentColumn;
         sql += " " + qualifier + id + " IN (WITH RECURSIVE inside(id) AS (SELECT " + id + " FROM " +
-               query.table + " WHERE " + parent + " = ?1 UNION SELECT child." + id + " FROM " +
+               query.table + " WHERE " + parent + " = " + query.parameter + " UNION SELECT child." + id + " FROM " +
                query.table + " AS child JOIN inside ON child." + parent + " = inside.id) SELECT id FROM inside)";
     }
     if (!query.order.empty()) sql += " ORDER BY " + qualifier + query.order;

@@ -114,9 +114,10 @@ struct SelectQuery {
     std::string parentColumn = "parent_id";  // container; either empty: no such check.
     std::string container = "0";          // The container searched in; "0" is the root.
     std::string order = "rowid";          // ORDER BY text; empty for none.
+    std::string parameter = "?1";         // How the statement names the container's value.
 };
 
-// The SELECT statement of a search; ?1 is the container, whose descendants it selects.
+// The SELECT statement of a search; 'parameter' is the container, whose descendants it selects.
 std::string BuildSelect(const SelectQuery &query, const std::string &condition);
 
 class MediaDatabase {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "HostDatabase.h"
 #include "HostSearch.h"
 #include "mysearchcriteria.h"
 
@@ -46,7 +47,8 @@ const char kUsage[] =
     "           would pass 16 MiB (the dump of an and/or list grows with the square of its length)\n"
     "  search   run the whole host sequence (parse, class, property list, rewrites, SQL) and\n"
     "           print the rows it selects, their count and the time taken\n"
-    "  sample   print the SQL script of the embedded sample library\n"
+    "  sample   print the SQL script of the embedded sample library (--dialect: for which\n"
+    "           database: sqlite, postgresql or mariadb; default sqlite)\n"
     "\n"
     "Options:\n"
     "  --prefix TEXT      text written before every column name, such as o. (search: the\n"
@@ -63,7 +65,10 @@ const char kUsage[] =
     "  --container ID     the container searched in, for the reference-container rewrite and\n"
     "                     to keep the rows inside it (default: 0, the root)\n"
     "  --standard         parse with the UPnP grammar, keeping unknown properties\n"
-    "  --db FILE          search an existing SQLite file, read only, instead of the sample\n"
+    "  --db TARGET        search an existing database, read only, instead of the sample: an\n"
+    "                     SQLite file, postgresql://... (a libpq URI) or mariadb://... or\n"
+    "                     mysql://... (user@host:port/database, or ?socket=PATH)\n"
+    "  --dialect NAME     sample: the database its script is for\n"
     "  --table NAME       the table searched (default: objects)\n"
     "  --show COLUMNS     the columns printed for each row (default: object_id, class, title,\n"
     "                     creator, date; with --db: *)\n"
@@ -84,6 +89,7 @@ const char kUsage[] =
     "  mysearchcriteria sql --prefix o. 'upnp:genre = \"Jazz\" and @refID exists false'\n"
     "  mysearchcriteria tree --container 'A0$128$129' '@refID exists true'\n"
     "  mysearchcriteria sample | sqlite3 library.db\n"
+    "  mysearchcriteria sample --dialect postgresql | psql library\n"
     "\n"
     "Exit status: 0 when every criteria was handled, 1 otherwise.\n";
 
@@ -94,6 +100,7 @@ struct Settings {
     HostOptions host;
     SelectQuery select;
     std::string dbPath;
+    DatabaseKind dialect = DatabaseKind::kSqlite;
     bool showGiven = false;
     bool orderGiven = false;
     bool supportedGiven = false;
@@ -238,7 +245,7 @@ bool IsExpressionDepthError(const std::string &error) {
 }
 
 // Runs one criteria; 'where' ("line 4: " or "") starts every message it writes.
-bool RunOne(const Settings &settings, MediaDatabase *database, const std::string &criteria,
+bool RunOne(const Settings &settings, HostDatabase *database, const std::string &criteria,
             const std::string &where = "") {
     auto start = std::chrono::steady_clock::now();
     HostSearch search = RunHostSequence(criteria, settings.host);
@@ -366,6 +373,12 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
             settings->containerGiven = true;
         } else if (arg == "--db") {
             if (!TakeValue(argc, argv, &i, &settings->dbPath)) return 1;
+        } else if (arg == "--dialect") {
+            if (!TakeValue(argc, argv, &i, &value)) return 1;
+            if (!ParseDatabaseKind(value, &settings->dialect)) {
+                Fail("unknown dialect \"" + value + "\"; try sqlite, postgresql or mariadb");
+                return 1;
+            }
         } else if (arg == "--table" || arg == "--id-column" || arg == "--parent-column") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
             if ((arg == "--table" || !value.empty()) && !IsPlainName(value)) {
@@ -444,15 +457,19 @@ int main(int argc, char **argv) {
     }
     if (parsed != 0) return 1;
     if (settings.job == Job::kSample) {
-        fputs(SampleLibrarySql(), stdout);
+        std::string script, error;
+        if (!SampleScript(settings.dialect, &script, &error)) {
+            Fail("cannot write the sample: " + error);
+            return 1;
+        }
+        fputs(script.c_str(), stdout);
         return 0;
     }
 
-    std::unique_ptr<MediaDatabase> database;
+    std::unique_ptr<HostDatabase> database;
     if (settings.job == Job::kSearch) {
         std::string error;
-        database = settings.dbPath.empty() ? MediaDatabase::OpenSample(&error)
-                                           : MediaDatabase::OpenFile(settings.dbPath, &error);
+        database = OpenDatabase(settings.dbPath, &error);
         if (database == nullptr) {
             Fail("cannot open the database: " + error);
             return 1;

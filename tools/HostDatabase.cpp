@@ -1,0 +1,331 @@
+#include "HostDatabase.h"
+
+#include <libpq-fe.h>
+#include <mysql.h>
+#include <sqlite3.h>
+
+#include <cctype>
+#include <cstdlib>
+
+namespace msc_host {
+
+bool ParseDatabaseKind(const std::string &name, DatabaseKind *kind) {
+    if (name == "sqlite") *kind = DatabaseKind::kSqlite;
+    else if (name == "postgresql" || name == "postgres") *kind = DatabaseKind::kPostgresql;
+    else if (name == "mariadb" || name == "mysql") *kind = DatabaseKind::kMariadb;
+    else return false;
+    return true;
+}
+
+const char *DatabaseKindName(DatabaseKind kind) {
+    switch (kind) {
+        case DatabaseKind::kSqlite: return "sqlite";
+        case DatabaseKind::kPostgresql: return "postgresql";
+        case DatabaseKind::kMariadb: return "mariadb";
+    }
+    return "";
+}
+
+namespace {
+
+bool StartsWith(const std::string &text, const char *prefix) { return text.rfind(prefix, 0) == 0; }
+
+// Hex digits of every byte: a literal form that no byte of the value can end.
+std::string Hex(const std::string &text) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (unsigned char c : text) {
+        hex += kDigits[c >> 4];
+        hex += kDigits[c & 15];
+    }
+    return hex;
+}
+
+// A string literal of the sample script. PostgreSQL (standard_conforming_strings, on since 9.1)
+// only needs quotes doubled; on MariaDB a value with a backslash, an escape unless the sql_mode
+// has NO_BACKSLASH_ESCAPES, is written as hex bytes of utf8mb4, which read the same in any mode.
+std::string Literal(DatabaseKind kind, const std::string &text) {
+    if (kind == DatabaseKind::kMariadb && text.find('\\') != std::string::npos) {
+        return "_utf8mb4 X'" + Hex(text) + "'";
+    }
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// --- SQLite --------------------------------------------------------------------------------------
+
+class SqliteDatabase : public HostDatabase {
+public:
+    explicit SqliteDatabase(std::unique_ptr<MediaDatabase> db) : db_(std::move(db)) {}
+    DatabaseKind Kind() const override { return DatabaseKind::kSqlite; }
+    bool Select(const SelectQuery &query, const std::string &condition, ResultTable *result,
+                std::string *error) override {
+        return db_->Select(query, condition, result, error);
+    }
+
+private:
+    std::unique_ptr<MediaDatabase> db_;
+};
+
+// Whether BuildSelect names the container at all.
+bool Scoped(const SelectQuery &query) { return !query.idColumn.empty() && !query.parentColumn.empty(); }
+
+// --- PostgreSQL ----------------------------------------------------------------------------------
+
+class PostgresqlDatabase : public HostDatabase {
+public:
+    explicit PostgresqlDatabase(PGconn *connection) : connection_(connection) {}
+    ~PostgresqlDatabase() override { PQfinish(connection_); }
+    DatabaseKind Kind() const override { return DatabaseKind::kPostgresql; }
+
+    static std::unique_ptr<HostDatabase> Open(const std::string &uri, std::string *error) {
+        PGconn *connection = PQconnectdb(uri.c_str());
+        std::unique_ptr<PostgresqlDatabase> database(new PostgresqlDatabase(connection));
+        if (connection == nullptr || PQstatus(connection) != CONNECTION_OK) {
+            *error = connection != nullptr ? PQerrorMessage(connection) : "out of memory";
+            while (!error->empty() && error->back() == '\n') error->pop_back();
+            return nullptr;
+        }
+        ResultTable ignored;
+        if (!database->Run("SET default_transaction_read_only = on", nullptr, &ignored, error)) return nullptr;
+        return database;
+    }
+
+    bool Select(const SelectQuery &query, const std::string &condition, ResultTable *result,
+                std::string *error) override {
+        SelectQuery numbered = query;
+        numbered.parameter = "$1";
+        const char *container = query.container.c_str();
+        return Run(BuildSelect(numbered, condition), Scoped(query) ? &container : nullptr, result, error);
+    }
+
+private:
+    // One statement; the extended protocol refuses a text of several.
+    bool Run(const std::string &sql, const char *const *parameter, ResultTable *result, std::string *error) {
+        std::unique_ptr<PGresult, void (*)(PGresult *)> answer(
+            PQexecParams(connection_, sql.c_str(), parameter != nullptr ? 1 : 0, nullptr, parameter, nullptr,
+                         nullptr, 0),
+            PQclear);
+        ExecStatusType status = answer ? PQresultStatus(answer.get()) : PGRES_FATAL_ERROR;
+        if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+            *error = PQerrorMessage(connection_);
+            while (!error->empty() && (error->back() == '\n' || error->back() == ' ')) error->pop_back();
+            return false;
+        }
+        *result = ResultTable();
+        int columns = PQnfields(answer.get());
+        for (int i = 0; i < columns; ++i) result->columns.emplace_back(PQfname(answer.get(), i));
+        for (int r = 0; r < PQntuples(answer.get()); ++r) {
+            std::vector<std::string> row;
+            for (int i = 0; i < columns; ++i) {
+                row.emplace_back(PQgetvalue(answer.get(), r, i), static_cast<size_t>(PQgetlength(answer.get(), r, i)));
+            }
+            result->rows.push_back(std::move(row));
+        }
+        return true;
+    }
+
+    PGconn *connection_;
+};
+
+// --- MariaDB / MySQL -----------------------------------------------------------------------------
+
+// Percent escapes of a URL part, decoded.
+std::string Unescape(const std::string &text) {
+    std::string plain;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            plain += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            plain += text[i];
+        }
+    }
+    return plain;
+}
+
+class MariadbDatabase : public HostDatabase {
+public:
+    explicit MariadbDatabase(MYSQL *connection) : connection_(connection) {}
+    ~MariadbDatabase() override { mysql_close(connection_); }
+    DatabaseKind Kind() const override { return DatabaseKind::kMariadb; }
+
+    // mariadb://[user[:password]@][host][:port][/database][?socket=PATH]
+    static std::unique_ptr<HostDatabase> Open(const std::string &url, std::string *error) {
+        std::string rest = url.substr(url.find("://") + 3);
+        std::string socket;
+        size_t query = rest.find('?');
+        if (query != std::string::npos) {
+            std::string options = rest.substr(query + 1);
+            rest.erase(query);
+            if (!StartsWith(options, "socket=") || options.find('&') != std::string::npos) {
+                *error = "the only option of a mariadb:// address is socket=PATH";
+                return nullptr;
+            }
+            socket = Unescape(options.substr(7));
+        }
+        std::string user, password, host, database;
+        unsigned port = 0;
+        size_t at = rest.rfind('@');
+        if (at != std::string::npos) {
+            user = rest.substr(0, at);
+            rest.erase(0, at + 1);
+            size_t colon = user.find(':');
+            if (colon != std::string::npos) {
+                password = Unescape(user.substr(colon + 1));
+                user.erase(colon);
+            }
+            user = Unescape(user);
+        }
+        size_t slash = rest.find('/');
+        if (slash != std::string::npos) {
+            database = Unescape(rest.substr(slash + 1));
+            rest.erase(slash);
+        }
+        size_t colon = rest.rfind(':');
+        if (colon != std::string::npos) {
+            port = static_cast<unsigned>(strtoul(rest.c_str() + colon + 1, nullptr, 10));
+            rest.erase(colon);
+        }
+        host = Unescape(rest);
+
+        MYSQL *connection = mysql_init(nullptr);
+        if (connection == nullptr) {
+            *error = "out of memory";
+            return nullptr;
+        }
+        std::unique_ptr<MariadbDatabase> opened(new MariadbDatabase(connection));
+        mysql_options(connection, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+        auto orNull = [](const std::string &text) { return text.empty() ? nullptr : text.c_str(); };
+        // No CLIENT_MULTI_STATEMENTS: a text of several statements is refused.
+        if (mysql_real_connect(connection, orNull(host), orNull(user), orNull(password), orNull(database), port,
+                               orNull(socket), 0) == nullptr) {
+            *error = mysql_error(connection);
+            return nullptr;
+        }
+        ResultTable ignored;
+        if (!opened->Run("SET SESSION TRANSACTION READ ONLY", &ignored, error)) return nullptr;
+        return opened;
+    }
+
+    bool Select(const SelectQuery &query, const std::string &condition, ResultTable *result,
+                std::string *error) override {
+        SelectQuery literal = query;
+        literal.parameter = "_utf8mb4 X'" + Hex(query.container) + "'";
+        return Run(BuildSelect(literal, condition), result, error);
+    }
+
+private:
+    bool Run(const std::string &sql, ResultTable *result, std::string *error) {
+        if (mysql_real_query(connection_, sql.data(), sql.size()) != 0) {
+            *error = mysql_error(connection_);
+            return false;
+        }
+        *result = ResultTable();
+        std::unique_ptr<MYSQL_RES, void (*)(MYSQL_RES *)> answer(mysql_store_result(connection_), mysql_free_result);
+        if (answer == nullptr) {
+            if (mysql_field_count(connection_) == 0) return true;
+            *error = mysql_error(connection_);
+            return false;
+        }
+        unsigned columns = mysql_num_fields(answer.get());
+        MYSQL_FIELD *fields = mysql_fetch_fields(answer.get());
+        for (unsigned i = 0; i < columns; ++i) result->columns.emplace_back(fields[i].name);
+        while (MYSQL_ROW values = mysql_fetch_row(answer.get())) {
+            unsigned long *lengths = mysql_fetch_lengths(answer.get());
+            std::vector<std::string> row;
+            for (unsigned i = 0; i < columns; ++i) {
+                row.emplace_back(values[i] != nullptr ? std::string(values[i], lengths[i]) : std::string());
+            }
+            result->rows.push_back(std::move(row));
+        }
+        return true;
+    }
+
+    MYSQL *connection_;
+};
+
+}  // namespace
+
+std::unique_ptr<HostDatabase> OpenDatabase(const std::string &target, std::string *error) {
+    if (StartsWith(target, "postgresql://") || StartsWith(target, "postgres://")) {
+        return PostgresqlDatabase::Open(target, error);
+    }
+    if (StartsWith(target, "mariadb://") || StartsWith(target, "mysql://")) return MariadbDatabase::Open(target, error);
+    auto sqlite = target.empty() ? MediaDatabase::OpenSample(error) : MediaDatabase::OpenFile(target, error);
+    if (sqlite == nullptr) return nullptr;
+    return std::unique_ptr<HostDatabase>(new SqliteDatabase(std::move(sqlite)));
+}
+
+bool SampleScript(DatabaseKind kind, std::string *script, std::string *error) {
+    if (kind == DatabaseKind::kSqlite) {
+        *script = SampleLibrarySql();
+        return true;
+    }
+    auto sample = MediaDatabase::OpenSample(error);
+    if (sample == nullptr) return false;
+    bool postgres = kind == DatabaseKind::kPostgresql;
+    // The sample's columns; own_id follows ref_id as in the SQLite table.
+    const char *text = postgres ? "TEXT" : "VARCHAR(255)";
+    std::string own = "(CASE WHEN ref_id IS NULL THEN num_id END)";
+    *script = std::string("-- The sample media library of the mysearchcriteria host, for ") +
+              (postgres ? "PostgreSQL" : "MariaDB and MySQL") + ".\n" +
+              (postgres ? "BEGIN;\n" : "SET NAMES utf8mb4;\nSTART TRANSACTION;\n") +
+              "CREATE TABLE objects (\n"
+              "  object_id " + text + " PRIMARY KEY NOT NULL,\n"
+              "  num_id    BIGINT NOT NULL,\n"
+              "  parent_id " + text + " NOT NULL,\n"
+              "  ref_id    " + text + ",\n" +
+              (postgres ? "  own_id    BIGINT GENERATED ALWAYS AS " + own + " STORED,\n"
+                        : "  own_id    BIGINT AS " + own + " VIRTUAL,\n") +
+              "  class     " + text + " NOT NULL,\n"
+              "  title     TEXT NOT NULL,\n"
+              "  creator   TEXT,\n"
+              "  date      TEXT,\n"
+              "  artist    TEXT,\n"
+              "  actor     TEXT,\n"
+              "  album     TEXT,\n"
+              "  genre     TEXT,\n"
+              "  res       TEXT,\n"
+              "  track     INTEGER\n" +
+              (postgres ? ");\n" : ") DEFAULT CHARSET=utf8mb4;\n");
+    const char kColumns[] = "object_id, num_id, parent_id, ref_id, class, title, creator, date, artist, actor, "
+                            "album, genre, res, track";
+    std::string select = std::string("SELECT ") + kColumns + " FROM objects ORDER BY rowid";
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(sample->Handle(), select.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+        *error = sqlite3_errmsg(sample->Handle());
+        return false;
+    }
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> owned(statement, sqlite3_finalize);
+    int rows = 0;
+    int step;
+    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+        *script += rows % 100 == 0 ? std::string(rows ? ";\n" : "") + "INSERT INTO objects (" + kColumns + ") VALUES\n  ("
+                                   : ",\n  (";
+        for (int i = 0; i < sqlite3_column_count(statement); ++i) {
+            if (i > 0) *script += ", ";
+            int type = sqlite3_column_type(statement, i);
+            const char *value = reinterpret_cast<const char *>(sqlite3_column_text(statement, i));
+            if (type == SQLITE_NULL) *script += "NULL";
+            else if (type == SQLITE_INTEGER) *script += value;
+            else *script += Literal(kind, std::string(value, static_cast<size_t>(sqlite3_column_bytes(statement, i))));
+        }
+        *script += ")";
+        ++rows;
+    }
+    if (step != SQLITE_DONE) {
+        *error = sqlite3_errmsg(sample->Handle());
+        return false;
+    }
+    *script += ";\n"
+               "CREATE INDEX objects_parent ON objects(parent_id);\n"
+               "CREATE INDEX objects_num ON objects(num_id);\n"
+               "CREATE INDEX objects_class ON objects(class);\n"
+               "COMMIT;\n";
+    return true;
+}
+
+}  // namespace msc_host
