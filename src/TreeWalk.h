@@ -1,0 +1,106 @@
+// The one depth-first walk of a parse tree; every pass over a tree is a visitor on it.
+#ifndef MSC_TREE_WALK_H
+#define MSC_TREE_WALK_H
+
+#include "mysearchcriteria.h"
+
+namespace msc {
+
+// What a visitor's Enter tells the walk: go on into the node's operands, leave them out, or
+// end the whole walk.
+enum class Step { kDescend, kSkip, kStop };
+
+// Which operand a parent hands its value down to.
+enum class Side { kLeft, kRight, kInner };
+
+// The hooks a visitor provides, all called in the order of the criteria text. A visitor derives
+// from WalkHooks<Node, Down> and hides the defaults it needs otherwise:
+//   Node        ParseTreeNode or const ParseTreeNode
+//   Down        what a node hands to its operands (depth, polarity, output slot...)
+//   Step Enter(Node *node, Down)      an operator or group, before anything below it
+//   Down Operand(Node *parent, Down, Side)   the value for one operand, asked just before its walk
+//   bool Between(Node *op, Down, Node *&right)   after the left operand; sets the right operand
+//                                     to walk next (read after this call, which may replace it)
+//   bool Leave(Node *group, Down)     after a group's contents
+//   bool Leaf(Node *node, Down)       anything else: a null operand, a property or value leaf,
+//                                     a node of unknown kind
+// A false result (or Step::kStop) ends the whole walk, and Walk returns false.
+template <typename NodeT, typename DownT>
+struct WalkHooks {
+    using Node = NodeT;
+    using Down = DownT;
+    // Walks that free the nodes as they go set this: see Walk.
+    static constexpr bool kConsumes = false;
+
+    Step Enter(Node *, Down) { return Step::kDescend; }
+    Down Operand(Node *, Down down, Side) { return down; }
+    bool Between(Node *op, Down, Node *&right) {
+        right = op->right;
+        return true;
+    }
+    bool Leave(Node *, Down) { return true; }
+};
+
+// Walks 'node' with the visitor 'v'. Follows right operands in a loop, so an and/or list, which
+// the parsers hang on the right, costs no stack however long it is.
+//
+// Depth: a reading walk recurses into left operands and group contents, so its stack grows
+// with the nesting the parsers bound (MSC_MAX_NESTING), or with the left nesting of a tree the
+// host built. A consuming walk (kConsumes: Between and Leave free the node they are given)
+// never recurses, whatever the shape: an operator or group whose operand is walked first
+// becomes a cell of a list of pending nodes, linked through its left/inner field, which the
+// walk has read by then; the cell's Between or Leave runs when it is popped.
+template <typename V>
+bool Walk(typename V::Node *node, V &v, typename V::Down down) {
+    using Node = typename V::Node;
+    Node *pending = nullptr;  // consuming walks only
+    for (;;) {
+        if (node != nullptr && node->kind <= NODE_OPERATOR) {
+            Step step = v.Enter(node, down);
+            if (step == Step::kStop) return false;
+            if (step == Step::kDescend) {
+                Side side = node->kind == NODE_GROUP ? Side::kInner : Side::kLeft;
+                Node *first = side == Side::kInner ? node->inner : node->left;
+                typename V::Down firstDown = v.Operand(node, down, side);
+                if constexpr (V::kConsumes) {
+                    node->left = pending;  // for a group the same field as inner
+                    pending = node;
+                    node = first;
+                    continue;
+                } else {
+                    // A leaf operand, the usual left one of a comparison, needs no call.
+                    bool done = first == nullptr || first->kind > NODE_OPERATOR ? v.Leaf(first, firstDown)
+                                                                                 : Walk(first, v, firstDown);
+                    if (!done) return false;
+                    if (side == Side::kInner) return v.Leave(node, down);
+                    typename V::Down rightDown = v.Operand(node, down, Side::kRight);
+                    if (!v.Between(node, down, node)) return false;
+                    down = rightDown;
+                    continue;
+                }
+            }
+        } else if (!v.Leaf(node, down)) {
+            return false;
+        }
+        if constexpr (V::kConsumes) {
+            // The chain is done: the next pending node's right operand is next, or a group ends.
+            for (;;) {
+                if (pending == nullptr) return true;
+                Node *cell = pending;
+                pending = cell->left;
+                if (cell->kind == NODE_GROUP) {
+                    v.Leave(cell, down);
+                    continue;
+                }
+                v.Between(cell, down, node);
+                break;
+            }
+        } else {
+            return true;
+        }
+    }
+}
+
+}  // namespace msc
+
+#endif  // MSC_TREE_WALK_H
