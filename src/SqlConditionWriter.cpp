@@ -24,6 +24,39 @@ bool IsWordIgnoringCase(const char *text, const char (&word)[N]) {
     return text[N - 1] == '\0';
 }
 
+// True when one of the bytes of 'word' is a single quote: the byte-wise zero test of
+// word XOR '\'' repeated, which never reports a byte that is not one.
+inline bool HasQuote(uint64_t word) {
+    constexpr uint64_t kOnes = ~uint64_t{0} / 0xFF;
+    uint64_t x = word ^ (kOnes * '\'');
+    return ((x - kOnes) & ~x & (kOnes * 0x80)) != 0;
+}
+
+// The first single quote of text[0..length-1], or nullptr. Values are nearly always short: 4 to
+// 16 bytes are tested with two loads from the ends, which may overlap and read nothing outside.
+inline const char *FindQuote(const char *text, size_t length) {
+    uint64_t head = 0, tail = 0;
+    if (length >= 8 && length <= 16) {
+        memcpy(&head, text, 8);
+        memcpy(&tail, text + length - 8, 8);
+    } else if (length >= 4 && length < 8) {
+        uint32_t head4, tail4;
+        memcpy(&head4, text, 4);
+        memcpy(&tail4, text + length - 4, 4);
+        head = head4;
+        tail = tail4;
+    } else if (length < 4) {
+        for (size_t i = 0; i < length; ++i) {
+            if (text[i] == '\'') return text + i;
+        }
+        return nullptr;
+    } else {
+        return static_cast<const char *>(memchr(text, '\'', length));
+    }
+    if (!HasQuote(head) && !HasQuote(tail)) return nullptr;
+    return static_cast<const char *>(memchr(text, '\'', length));
+}
+
 // A name missing from its table prints as the C library prints a null text.
 const char kNullName[] = "(null)";
 
@@ -45,22 +78,23 @@ class OperatorPieces {
 public:
     struct Piece {
         char text[16];
-        size_t length;  // kNotComposed: the name is too long, and is looked up when written
+        size_t length;  // above sizeof text: the name is too long, and is looked up when written
+        ValueForm form;
     };
     static constexpr int kLastId = OP_EXISTS;
-    static constexpr size_t kNotComposed = SIZE_MAX;
 
     OperatorPieces() {
         for (int opId = 0; opId <= kLastId; ++opId) {
             Piece &piece = pieces_[opId];
             piece.length = 0;  // Ids below the logical ones write nothing.
+            piece.form = FormOfRightOperand(opId);
             const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL);
             if (table == nullptr) continue;
             const char *name = LookupName(table, opId);
             if (name == nullptr) name = kNullName;
             size_t length = strlen(name) + 2;
             if (length > sizeof piece.text) {
-                piece.length = kNotComposed;
+                piece.length = SIZE_MAX;
                 continue;
             }
             piece.text[0] = ' ';
@@ -96,7 +130,7 @@ public:
     ConditionWriter(const TokenEntry *columns, const char *prefix, char *out, int outSize)
         : columns_(columns != nullptr ? columns : kNoColumns),
           prefix_(prefix != nullptr ? prefix : ""),
-          prefixLength_(strlen(prefix_)) {
+          prefixLength_(*prefix_ != '\0' ? strlen(prefix_) : 0) {
         if (out != nullptr && outSize > 0) {
             start_ = at_ = out;
             limit_ = out + (outSize - 1);
@@ -118,20 +152,12 @@ public:
             Put(" ( ", 3);
             return Step::kDescend;
         }
-        if (node->opId != OP_EXISTS || !IsPropertyLeaf(node->left, PROP_REFID) ||
-            node->right == nullptr || node->right->kind != NODE_VALUE ||
-            !IsWordIgnoringCase(node->right->text, "false")) {
-            return Step::kDescend;
-        }
-        // "@refID exists false" selects the objects that are no references, whose ref id
-        // column is set: IS NOT NULL rather than the general IS NULL.
-        WriteColumn(PROP_REFID);
-        WriteOperator(OP_EXISTS);
-        Put(" NOT NULL ", 10);
-        return Step::kSkip;
+        if (node->opId != OP_EXISTS || !IsPropertyLeaf(node->left, PROP_REFID)) return Step::kDescend;
+        return WriteRefIdExistsFalse(node) ? Step::kSkip : Step::kDescend;
     }
     ValueForm Operand(const ParseTreeNode *parent, ValueForm, Side side) {
-        return side == Side::kRight ? FormOfRightOperand(parent->opId) : kPlainValue;
+        if (side != Side::kRight) return kPlainValue;
+        return FormOf(parent->opId);
     }
     bool Between(const ParseTreeNode *op, ValueForm, const ParseTreeNode *&right) {
         WriteOperator(op->opId);
@@ -155,9 +181,23 @@ public:
     }
 
 private:
+    // "@refID exists false" selects the objects that are no references, whose ref id column is
+    // set: IS NOT NULL rather than the general IS NULL. False, with nothing written, for any
+    // other @refID exists condition. Out of line: rare, and the walk's hot path stays small.
+    __attribute__((noinline)) bool WriteRefIdExistsFalse(const ParseTreeNode *node) {
+        const ParseTreeNode *value = node->right;
+        if (value == nullptr || value->kind != NODE_VALUE || !IsWordIgnoringCase(value->text, "false")) {
+            return false;
+        }
+        WriteColumn(PROP_REFID);
+        WriteOperator(OP_EXISTS);
+        Put(" NOT NULL ", 10);
+        return true;
+    }
+
     size_t Room() const { return static_cast<size_t>(limit_ - at_); }
 
-    void Put(const char *text, size_t length) {
+    inline void Put(const char *text, size_t length) {
         if (length <= Room()) {
             CopyValueText(at_, text, length);
             at_ += length;
@@ -174,7 +214,7 @@ private:
     // The column of a property: the name of the first entry of the table with its id. The
     // column last looked up is kept, so that a list of conditions on one property walks the
     // table once.
-    void WriteColumn(int propertyId) {
+    inline void WriteColumn(int propertyId) {
         if (propertyId != lastId_) {
             const char *name = kNullName;
             for (const TokenEntry *entry = columns_; entry->id != 0; ++entry) {
@@ -191,7 +231,7 @@ private:
         size_t length = lastLength_ + prefixLength_ + 2;
         if (length <= Room()) {
             at_[0] = ' ';
-            CopyValueText(at_ + 1, prefix_, prefixLength_);
+            if (prefixLength_ != 0) CopyValueText(at_ + 1, prefix_, prefixLength_);
             CopyValueText(at_ + 1 + prefixLength_, lastName_, lastLength_);
             at_[length - 1] = ' ';
             at_ += length;
@@ -205,7 +245,7 @@ private:
 
     void WriteOperator(int opId) {
         const OperatorPieces::Piece *piece = kOperatorPieces.Get(opId);
-        if (piece != nullptr && piece->length != OperatorPieces::kNotComposed) {
+        if (piece != nullptr && piece->length <= sizeof piece->text) {
             Put(piece->text, piece->length);
             return;
         }
@@ -220,13 +260,15 @@ private:
 
     // open + text + close, each single quote of the text doubled as standard SQL does
     // ("O'Brien" is written O''Brien), so that no value can end the literal early.
-    void WriteLiteral(const char *text, const char *open, const char *close, size_t framing) {
+    template <size_t N>
+    void WriteLiteral(const char *text, const char (&open)[N], const char (&close)[N]) {
+        constexpr size_t framing = N - 1;
         size_t length = strlen(text);
-        const char *quote = static_cast<const char *>(memchr(text, '\'', length));
+        const char *quote = FindQuote(text, length);
         if (quote == nullptr && length + 2 * framing <= Room()) {
-            CopyValueText(at_, open, framing);
+            memcpy(at_, open, framing);
             CopyValueText(at_ + framing, text, length);
-            CopyValueText(at_ + framing + length, close, framing);
+            memcpy(at_ + framing + length, close, framing);
             at_ += length + 2 * framing;
             return;
         }
@@ -243,15 +285,20 @@ private:
         Put(close, framing);
     }
 
-    void WriteValue(const char *text, ValueForm form) {
-        if (form == kPatternValue) {
-            WriteLiteral(text, " '%", "%' ", 3);
-        } else if (form == kExistsValue && IsWordIgnoringCase(text, "true")) {
+    static ValueForm FormOf(int opId) {
+        const OperatorPieces::Piece *piece = kOperatorPieces.Get(opId);
+        return piece != nullptr ? piece->form : FormOfRightOperand(opId);
+    }
+
+    inline void WriteValue(const char *text, ValueForm form) {
+        if (form == kExistsValue && IsWordIgnoringCase(text, "true")) {
             Put(" NOT NULL ", 10);
         } else if (form == kExistsValue && IsWordIgnoringCase(text, "false")) {
             Put(" NULL ", 6);
+        } else if (form == kPatternValue) {
+            WriteLiteral(text, " '%", "%' ");
         } else {
-            WriteLiteral(text, " '", "' ", 2);
+            WriteLiteral(text, " '", "' ");
         }
     }
 

@@ -41,6 +41,30 @@ struct WalkHooks {
     bool Leave(Node *, Down) { return true; }
 };
 
+// Null operands, property and value leaves and nodes of unknown kind go to Leaf.
+template <typename Node>
+inline bool IsLeaf(const Node *node) {
+    return node == nullptr || node->kind > NODE_OPERATOR;
+}
+
+template <typename V>
+bool WalkNested(typename V::Node *node, V &v, typename V::Down down);
+
+// An operand. The usual left operand of and/or, a comparison, is walked here without a call
+// as far as its leaves go: only a right operand that is no leaf costs one.
+template <typename V>
+inline bool WalkOperand(typename V::Node *node, V &v, typename V::Down down) {
+    if (IsLeaf(node)) return v.Leaf(node, down);
+    if (node->kind != NODE_OPERATOR || !IsLeaf(node->left)) return WalkNested(node, v, down);
+    Step step = v.Enter(node, down);
+    if (step != Step::kDescend) return step == Step::kSkip;
+    if (!v.Leaf(node->left, v.Operand(node, down, Side::kLeft))) return false;
+    typename V::Down rightDown = v.Operand(node, down, Side::kRight);
+    typename V::Node *right;
+    if (!v.Between(node, down, right)) return false;
+    return IsLeaf(right) ? v.Leaf(right, rightDown) : WalkNested(right, v, rightDown);
+}
+
 // Walks 'node' with the visitor 'v'. Follows right operands in a loop, so an and/or list, which
 // the parsers hang on the right, costs no stack however long it is.
 //
@@ -51,11 +75,13 @@ struct WalkHooks {
 // becomes a cell of a list of pending nodes, linked through its left/inner field, which the
 // walk has read by then; the cell's Between or Leave runs when it is popped.
 template <typename V>
-bool Walk(typename V::Node *node, V &v, typename V::Down down) {
+inline bool Walk(typename V::Node *node, V &v, typename V::Down down) {
     using Node = typename V::Node;
     Node *pending = nullptr;  // consuming walks only
     for (;;) {
-        if (node != nullptr && node->kind <= NODE_OPERATOR) {
+        if (IsLeaf(node)) {
+            if (!v.Leaf(node, down)) return false;
+        } else {
             Step step = v.Enter(node, down);
             if (step == Step::kStop) return false;
             if (step == Step::kDescend) {
@@ -68,10 +94,7 @@ bool Walk(typename V::Node *node, V &v, typename V::Down down) {
                     node = first;
                     continue;
                 } else {
-                    // A leaf operand, the usual left one of a comparison, needs no call.
-                    bool done = first == nullptr || first->kind > NODE_OPERATOR ? v.Leaf(first, firstDown)
-                                                                                 : Walk(first, v, firstDown);
-                    if (!done) return false;
+                    if (!WalkOperand(first, v, firstDown)) return false;
                     if (side == Side::kInner) return v.Leave(node, down);
                     typename V::Down rightDown = v.Operand(node, down, Side::kRight);
                     if (!v.Between(node, down, node)) return false;
@@ -79,26 +102,28 @@ bool Walk(typename V::Node *node, V &v, typename V::Down down) {
                     continue;
                 }
             }
-        } else if (!v.Leaf(node, down)) {
-            return false;
         }
-        if constexpr (V::kConsumes) {
-            // The chain is done: the next pending node's right operand is next, or a group ends.
-            for (;;) {
-                if (pending == nullptr) return true;
-                Node *cell = pending;
-                pending = cell->left;
-                if (cell->kind == NODE_GROUP) {
-                    v.Leave(cell, down);
-                    continue;
-                }
-                v.Between(cell, down, node);
-                break;
+        if constexpr (!V::kConsumes) return true;
+        // The chain is done: the next pending node's right operand is next, or a group ends.
+        for (;;) {
+            if (pending == nullptr) return true;
+            Node *cell = pending;
+            pending = cell->left;
+            if (cell->kind == NODE_GROUP) {
+                v.Leave(cell, down);
+                continue;
             }
-        } else {
-            return true;
+            v.Between(cell, down, node);
+            break;
         }
     }
+}
+
+// The recursion of a reading walk, out of line so that the walk of the outermost and/or list,
+// nearly every tree whole, is compiled into the pass that starts it.
+template <typename V>
+__attribute__((noinline)) bool WalkNested(typename V::Node *node, V &v, typename V::Down down) {
+    return Walk(node, v, down);
 }
 
 }  // namespace msc
