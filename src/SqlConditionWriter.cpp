@@ -26,35 +26,36 @@ bool IsWordIgnoringCase(const char *text, const char (&word)[N]) {
 
 // True when one of the bytes of 'word' is a single quote: the byte-wise zero test of
 // word XOR '\'' repeated, which never reports a byte that is not one.
-inline bool HasQuote(uint64_t word) {
-    constexpr uint64_t kOnes = ~uint64_t{0} / 0xFF;
-    uint64_t x = word ^ (kOnes * '\'');
-    return ((x - kOnes) & ~x & (kOnes * 0x80)) != 0;
+template <typename Word>
+inline bool HasQuote(Word word) {
+    constexpr Word kOnes = static_cast<Word>(~Word{0}) / 0xFF;
+    Word x = word ^ (kOnes * '\'');
+    return static_cast<Word>((x - kOnes) & ~x & (kOnes * 0x80)) != 0;
 }
 
-// The first single quote of text[0..length-1], or nullptr. Values are nearly always short: 4 to
-// 16 bytes are tested with two loads from the ends, which may overlap and read nothing outside.
-inline const char *FindQuote(const char *text, size_t length) {
-    uint64_t head = 0, tail = 0;
-    if (length >= 8 && length <= 16) {
-        memcpy(&head, text, 8);
-        memcpy(&tail, text + length - 8, 8);
-    } else if (length >= 4 && length < 8) {
-        uint32_t head4, tail4;
-        memcpy(&head4, text, 4);
-        memcpy(&tail4, text + length - 4, 4);
-        head = head4;
-        tail = tail4;
-    } else if (length < 4) {
-        for (size_t i = 0; i < length; ++i) {
-            if (text[i] == '\'') return text + i;
-        }
-        return nullptr;
-    } else {
-        return static_cast<const char *>(memchr(text, '\'', length));
+// Copies n bytes (at most kQuoteFreeCopy) that hold no single quote, testing the words it loads
+// for quotes; false, with nothing written, when a quote is among them. Two words from the ends
+// may overlap and read and write nothing outside the n bytes.
+constexpr size_t kQuoteFreeCopy = 16;
+template <typename Word>
+MSC_ALWAYS_INLINE inline bool CopyWordsIfNoQuote(char *to, const char *from, size_t n) {
+    Word head, tail;
+    memcpy(&head, from, sizeof head);
+    memcpy(&tail, from + n - sizeof tail, sizeof tail);
+    if (HasQuote(head) || HasQuote(tail)) return false;
+    memcpy(to, &head, sizeof head);
+    memcpy(to + n - sizeof tail, &tail, sizeof tail);
+    return true;
+}
+
+MSC_ALWAYS_INLINE inline bool CopyIfNoQuote(char *to, const char *from, size_t n) {
+    if (n >= 8) return CopyWordsIfNoQuote<uint64_t>(to, from, n);
+    if (n >= 4) return CopyWordsIfNoQuote<uint32_t>(to, from, n);
+    for (size_t i = 0; i < n; ++i) {
+        if (from[i] == '\'') return false;
     }
-    if (!HasQuote(head) && !HasQuote(tail)) return nullptr;
-    return static_cast<const char *>(memchr(text, '\'', length));
+    for (size_t i = 0; i < n; ++i) to[i] = from[i];
+    return true;
 }
 
 // A name missing from its table prints as the C library prints a null text.
@@ -264,14 +265,14 @@ private:
     void WriteLiteral(const char *text, const char (&open)[N], const char (&close)[N]) {
         constexpr size_t framing = N - 1;
         size_t length = strlen(text);
-        const char *quote = FindQuote(text, length);
-        if (quote == nullptr && length + 2 * framing <= Room()) {
+        if (length <= kQuoteFreeCopy && length + 2 * framing <= Room() &&
+            CopyIfNoQuote(at_ + framing, text, length)) {
             memcpy(at_, open, framing);
-            CopyValueText(at_ + framing, text, length);
             memcpy(at_ + framing + length, close, framing);
             at_ += length + 2 * framing;
             return;
         }
+        const char *quote = static_cast<const char *>(memchr(text, '\'', length));
         Put(open, framing);
         while (quote != nullptr) {
             size_t before = static_cast<size_t>(quote - text);

@@ -89,18 +89,27 @@ inline bool Walk(typename V::Node *node, V &v, typename V::Down down) {
                 Node *first = side == Side::kInner ? node->inner : node->left;
                 typename V::Down firstDown = v.Operand(node, down, side);
                 if constexpr (V::kConsumes) {
-                    node->left = pending;  // for a group the same field as inner
-                    pending = node;
-                    node = first;
-                    continue;
+                    if (!IsLeaf(first)) {
+                        node->left = pending;  // for a group the same field as inner
+                        pending = node;
+                        node = first;
+                        continue;
+                    }
+                }
+                bool done;
+                if constexpr (V::kConsumes) {
+                    done = v.Leaf(first, firstDown);
                 } else {
-                    if (!WalkOperand(first, v, firstDown)) return false;
-                    if (side == Side::kInner) return v.Leave(node, down);
+                    done = WalkOperand(first, v, firstDown);
+                }
+                if (!done) return false;
+                if (side == Side::kLeft) {
                     typename V::Down rightDown = v.Operand(node, down, Side::kRight);
                     if (!v.Between(node, down, node)) return false;
                     down = rightDown;
                     continue;
                 }
+                if (!v.Leave(node, down)) return false;
             }
         }
         if constexpr (!V::kConsumes) return true;
