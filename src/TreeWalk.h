@@ -73,7 +73,8 @@ inline bool WalkOperand(typename V::Node *node, V &v, typename V::Down down) {
 // host built. A consuming walk (kConsumes: Between and Leave free the node they are given)
 // never recurses, whatever the shape: an operator or group whose operand is walked first
 // becomes a cell of a list of pending nodes, linked through its left/inner field, which the
-// walk has read by then; the cell's Between or Leave runs when it is popped.
+// walk has read by then; the cell's Between or Leave runs when it is popped, with the Down of
+// the chain that ended (consuming walks hand nothing down).
 template <typename V>
 inline bool Walk(typename V::Node *node, V &v, typename V::Down down) {
     using Node = typename V::Node;
@@ -88,6 +89,7 @@ inline bool Walk(typename V::Node *node, V &v, typename V::Down down) {
                 Side side = node->kind == NODE_GROUP ? Side::kInner : Side::kLeft;
                 Node *first = side == Side::kInner ? node->inner : node->left;
                 typename V::Down firstDown = v.Operand(node, down, side);
+                bool done;
                 if constexpr (V::kConsumes) {
                     if (!IsLeaf(first)) {
                         node->left = pending;  // for a group the same field as inner
@@ -95,9 +97,6 @@ inline bool Walk(typename V::Node *node, V &v, typename V::Down down) {
                         node = first;
                         continue;
                     }
-                }
-                bool done;
-                if constexpr (V::kConsumes) {
                     done = v.Leaf(first, firstDown);
                 } else {
                     done = WalkOperand(first, v, firstDown);
