@@ -14,6 +14,7 @@
 #define MYSEARCHCRITERIA_H
 
 #include <stdint.h>
+#include <stdio.h>
 
 #if defined(MSC_BUILDING_LIBRARY)
 #define MSC_EXPORT __attribute__((visibility("default")))
@@ -192,6 +193,9 @@ MSC_EXPORT const char *GetUPnPClass(const ParseTreeNode *tree);
 /** Prints the tree to stdout, one line per node, indented "--->" per level from 'depth';
  *  returns the result of the last output call. */
 MSC_EXPORT int TravelTree(const ParseTreeNode *tree, int depth);
+
+/** Writes the lines of TravelTree to 'stream' instead of stdout; returns the result of the last output call. */
+MSC_EXPORT int TravelTreeToStream(const ParseTreeNode *tree, int depth, FILE *stream);
 
 /** Supplied by the host: converts the decimal number of an object identifier. */
 long long myatoll(const char *text);

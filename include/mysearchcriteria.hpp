@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <climits>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -116,24 +115,14 @@ public:
     }
 
 #if defined(__GLIBC__)
-    /** The text that TravelTree prints for this tree at 'depth'. TravelTree writes to stdout,
-     *  so for the length of the call stdout is pointed at a memory stream (glibc lets a
-     *  program assign stdout). Dumps are serialised among themselves; C stdio output that
-     *  another thread sends to stdout meanwhile would land in the dump, so hosts that print
-     *  from other threads should not dump while they do. Throws std::bad_alloc when memory runs
-     *  out; stdout is restored in every case. */
+    /** The text that TravelTree prints for this tree at 'depth', written by TravelTreeToStream
+     *  to a memory stream; throws std::bad_alloc when memory runs out. */
     std::string dump(int depth = 0) const {
-        static std::mutex mutex;
-        std::lock_guard<std::mutex> lock(mutex);
         char *data = nullptr;
         size_t size = 0;
         FILE *memory = open_memstream(&data, &size);
         if (memory == nullptr) throw std::bad_alloc();
-        // Text still buffered in the real stdout stays in its own FILE and keeps its order.
-        FILE *saved = stdout;
-        stdout = memory;
-        TravelTree(root_.get(), depth);
-        stdout = saved;
+        TravelTreeToStream(root_.get(), depth, memory);
         bool failed = fflush(memory) != 0 || ferror(memory) != 0;
         fclose(memory);  // Sets data and size for the last time.
         std::unique_ptr<char, FreeDeleter> owned(data);

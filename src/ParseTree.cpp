@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Internal.h"
+#include "TreeWalk.h"
 
 extern "C" {
 
@@ -69,14 +70,6 @@ const char *LookupName(const TokenEntry *table, int id) {
     return nullptr;
 }
 
-const TokenEntry *OperatorTable(int opId, const TokenEntry *logical, const TokenEntry *binary,
-                                const TokenEntry *exists) {
-    if (opId > 29) return exists;
-    if (opId >= 20) return binary;
-    if (opId >= 10) return logical;
-    return nullptr;
-}
-
 bool StartsWithIgnoringCase(const char *text, const char *word) {
     for (; *word != '\0'; ++text, ++word) {
         if (FoldAscii(static_cast<unsigned char>(*text)) !=
@@ -117,162 +110,71 @@ int HandOverTree(bool ok, ParseTreeNode *root, ParseTreeNode **tree) {
 
 namespace {
 
-// Copies a leaf, or nothing, into *slot; a node of unknown kind has no copy, and its parent
-// keeps a null child. False when memory ran out. Inline: a call per leaf cost more than its work.
-MSC_ALWAYS_INLINE inline bool CloneLeaf(const ParseTreeNode *source, ParseTreeNode **slot) {
-    if (source == nullptr) return true;
-    if (source->kind == NODE_PROPERTY) {
-        ParseTreeNode *copy = NewNode(NODE_PROPERTY);
-        if (copy == nullptr) return false;
-        copy->propertyId = source->propertyId;
-        *slot = copy;
-    } else if (source->kind == NODE_VALUE) {
-        const char *text = source->text != nullptr ? source->text : "";
-        ParseTreeNode *copy = NewValueLeaf(text, strlen(text));
-        if (copy == nullptr) return false;
-        *slot = copy;
+// Frees each node as the walk leaves it; the walk never recurses, so no shape can exhaust the
+// stack. Between and Leave get nodes whose operand the walk has read.
+struct Freeing : WalkHooks<ParseTreeNode, int> {
+    static constexpr bool kConsumes = true;
+
+    bool Between(ParseTreeNode *op, int, ParseTreeNode *&right) {
+        right = op->right;
+        free(op);
+        return true;
     }
-    return true;
-}
+    bool Leave(ParseTreeNode *group, int) {
+        free(group);
+        return true;
+    }
+    bool Leaf(ParseTreeNode *node, int) {
+        if (node != nullptr && node->kind == NODE_VALUE) free(node->text);
+        free(node);
+        return true;
+    }
+};
 
-// Copies an operator node without its operands into *slot; nullptr when memory ran out.
-ParseTreeNode *CloneOperator(const ParseTreeNode *source, ParseTreeNode **slot) {
-    ParseTreeNode *copy = NewNode(NODE_OPERATOR);
-    if (copy == nullptr) return nullptr;
-    copy->opId = source->opId;
-    *slot = copy;
-    return copy;
-}
-
-// Copies 'source' and everything below it into *slot, node by node in the order of a depth-first
-// walk. Recurses into left operands only and follows right operands and group contents in a
-// loop, so an and/or list of any length costs one frame; the parser bounds the nesting that does
-// recurse. Returns false when memory ran out; the partial copy then hangs under the caller's
-// root, which frees it.
-bool CloneInto(const ParseTreeNode *source, ParseTreeNode **slot) {
-    while (source != nullptr) {
-        switch (source->kind) {
-            case NODE_OPERATOR: {
-                ParseTreeNode *copy = CloneOperator(source, slot);
-                if (copy == nullptr) return false;
-                const ParseTreeNode *left = source->left;
-                // Leaves, and a comparison of leaves (the usual left operand of and/or), are
-                // copied here without a call.
-                if (left == nullptr || left->kind >= NODE_PROPERTY) {
-                    if (!CloneLeaf(left, &copy->left)) return false;
-                } else if (IsComparisonOfLeaves(left)) {
-                    ParseTreeNode *comparison = CloneOperator(left, &copy->left);
-                    if (comparison == nullptr || !CloneLeaf(left->left, &comparison->left) ||
-                        !CloneLeaf(left->right, &comparison->right)) {
-                        return false;
-                    }
-                } else if (!CloneInto(left, &copy->left)) {
-                    return false;
-                }
-                slot = &copy->right;
-                source = source->right;
-                break;
-            }
-            case NODE_GROUP: {
-                ParseTreeNode *copy = NewNode(NODE_GROUP);
-                if (copy == nullptr) return false;
-                *slot = copy;
-                slot = &copy->inner;
-                source = source->inner;
-                break;
-            }
-            default:
-                return CloneLeaf(source, slot);
+// Copies each node into the slot its parent's copy holds for it, in walk order; stops when
+// memory runs out, the partial copy then hanging under the root. A node of unknown kind has no
+// copy, and the parent's copy keeps a null operand.
+struct Cloning : WalkHooks<const ParseTreeNode, ParseTreeNode **> {
+    Step Enter(const ParseTreeNode *source, ParseTreeNode **slot) {
+        ParseTreeNode *copy = NewNode(static_cast<NodeKind>(source->kind));
+        if (copy == nullptr) return Step::kStop;
+        if (source->kind == NODE_OPERATOR) copy->opId = source->opId;
+        *slot = copy;
+        return Step::kDescend;
+    }
+    ParseTreeNode **Operand(const ParseTreeNode *, ParseTreeNode **slot, Side side) {
+        if (side == Side::kRight) return &(*slot)->right;
+        return side == Side::kInner ? &(*slot)->inner : &(*slot)->left;
+    }
+    bool Leaf(const ParseTreeNode *source, ParseTreeNode **slot) {
+        if (source == nullptr) return true;
+        if (source->kind == NODE_PROPERTY) {
+            *slot = NewNode(NODE_PROPERTY);
+            if (*slot == nullptr) return false;
+            (*slot)->propertyId = source->propertyId;
+        } else if (source->kind == NODE_VALUE) {
+            const char *text = source->text != nullptr ? source->text : "";
+            *slot = NewValueLeaf(text, strlen(text));
+            if (*slot == nullptr) return false;
         }
+        return true;
     }
-    return true;
-}
-
-// True when 'node' is there and of the given kind.
-inline bool IsOfKind(const ParseTreeNode *node, NodeKind kind) {
-    return node != nullptr && node->kind == static_cast<uint32_t>(kind);
-}
-
-// Frees a value leaf and its text.
-inline void FreeValueLeaf(ParseTreeNode *leaf) {
-    free(leaf->text);
-    free(leaf);
-}
+};
 
 }  // namespace
 }  // namespace msc
 
 extern "C" {
 
-// Frees without recursion, so that no tree shape can exhaust the stack: an operator node whose
-// right operand is still to be freed becomes a cell of a stack of pending subtrees, holding the
-// subtree in 'left' and the next cell in 'right', and is freed when popped.
 void freeParseTree(ParseTreeNode *tree) {
-    ParseTreeNode *pending = nullptr;
-    ParseTreeNode *node = tree;
-    for (;;) {
-        if (node == nullptr) {
-            if (pending == nullptr) return;
-            ParseTreeNode *cell = pending;
-            pending = cell->right;
-            node = cell->left;
-            free(cell);
-            continue;
-        }
-        ParseTreeNode *next = nullptr;
-        switch (node->kind) {
-            case NODE_OPERATOR: {
-                ParseTreeNode *left = node->left;
-                ParseTreeNode *right = node->right;
-                if (msc::IsOfKind(left, NODE_PROPERTY)) {
-                    // A comparison: its leaves go at once, and no cell is needed.
-                    free(left);
-                    if (msc::IsOfKind(right, NODE_VALUE)) {
-                        msc::FreeValueLeaf(right);
-                    } else {
-                        next = right;
-                    }
-                    break;
-                }
-                if (left != nullptr && left->kind == NODE_OPERATOR) {
-                    ParseTreeNode *property = left->left;
-                    ParseTreeNode *value = left->right;
-                    if (msc::IsOfKind(property, NODE_PROPERTY) && msc::IsOfKind(value, NODE_VALUE)) {
-                        // A comparison under and/or, the usual left operand: freed whole at once.
-                        free(property);
-                        msc::FreeValueLeaf(value);
-                        free(left);
-                        next = right;
-                        break;
-                    }
-                }
-                if (right != nullptr) {
-                    node->left = right;
-                    node->right = pending;
-                    pending = node;
-                    node = left;
-                    continue;
-                }
-                next = left;
-                break;
-            }
-            case NODE_GROUP:
-                next = node->inner;
-                break;
-            case NODE_VALUE:
-                free(node->text);
-                break;
-            default:
-                break;
-        }
-        free(node);
-        node = next;
-    }
+    msc::Freeing freeing;
+    msc::Walk(tree, freeing, 0);
 }
 
 ParseTreeNode *CloneParseTree(const ParseTreeNode *tree) {
     ParseTreeNode *copy = nullptr;
-    if (!msc::CloneInto(tree, &copy)) {
+    msc::Cloning cloning;
+    if (!msc::Walk(tree, cloning, &copy)) {
         // Returning part of a copy could hand the host a node without its text or operand.
         freeParseTree(copy);
         return nullptr;

@@ -1,67 +1,44 @@
 // Read-only queries on a tree: the condition on a property, the searched class, the list of
-// properties used, and the diagnostic dump.
-//
-// Every walker here recurses into left operands (and the dump into group contents) and follows
-// right operands in a loop, so an and/or list, which the parser hangs on the right, costs one
-// frame however long it is; the parser bounds the nesting that does recurse.
+// properties used, and the diagnostic dump. Each is a visitor on the walk of TreeWalk.h.
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "Internal.h"
+#include "TreeWalk.h"
 
 namespace msc {
-
 namespace {
 
-// The lookup behind FindConditionNode. Its first instance (kMayCall false) makes no calls, so it
-// needs no stack frame, and serves the usual trees whole; at a left operand that holds more than
-// a comparison of leaves it hands over to the second instance, which calls itself for such
-// operands, starting again at the same node (whose own operands have already been found not to
-// match, so the result is the same).
-template <bool kMayCall>
-ParseTreeNode *FindCondition(const ParseTreeNode *tree, int propertyId) {
-    const ParseTreeNode *node = tree;
-    while (node != nullptr) {
-        if (node->kind == NODE_GROUP) {
-            if (IsPropertyLeaf(node->inner, propertyId)) return const_cast<ParseTreeNode *>(node);
-            node = node->inner;
-        } else if (node->kind == NODE_OPERATOR) {
-            // An operator's own operands are looked at before anything below them.
-            const ParseTreeNode *left = node->left;
-            if (IsPropertyLeaf(left, propertyId) || IsPropertyLeaf(node->right, propertyId)) {
-                return const_cast<ParseTreeNode *>(node);
-            }
-            if (IsComparisonOfLeaves(left)) {
-                // A comparison, the usual left operand of and/or: its own operands are all that
-                // a call would look at, so they are looked at here.
-                if (IsPropertyLeaf(left->left, propertyId) || IsPropertyLeaf(left->right, propertyId)) {
-                    return const_cast<ParseTreeNode *>(left);
-                }
-            } else if (left != nullptr && left->kind <= NODE_OPERATOR) {
-                // Only operators and groups hold conditions: no call for a leaf, the usual left
-                // operand of a comparison.
-                if (!kMayCall) return FindCondition<true>(node, propertyId);
-                if (ParseTreeNode *found = FindCondition<true>(left, propertyId)) return found;
-            }
-            node = node->right;
-            if (node != nullptr && node->kind >= NODE_PROPERTY) return nullptr;  // A leaf: done.
-        } else {
-            return nullptr;  // A leaf is found through its parent, never itself.
-        }
+// Stops at the first operator or group that has a matching property leaf as an operand: an
+// operator's own operands are looked at before anything below them.
+struct ConditionLookup : WalkHooks<const ParseTreeNode, int> {
+    int propertyId;
+    const ParseTreeNode *found = nullptr;
+
+    explicit ConditionLookup(int id) : propertyId(id) {}
+
+    Step Enter(const ParseTreeNode *node, int) {
+        bool hit = node->kind == NODE_GROUP ? IsPropertyLeaf(node->inner, propertyId)
+                                            : IsPropertyLeaf(node->left, propertyId) ||
+                                                  IsPropertyLeaf(node->right, propertyId);
+        if (!hit) return Step::kDescend;
+        found = node;
+        return Step::kStop;
     }
-    return nullptr;
-}
+    bool Leaf(const ParseTreeNode *, int) { return true; }
+};
 
 }  // namespace
 
 ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
-    return FindCondition<false>(tree, propertyId);
+    ConditionLookup lookup(propertyId);
+    Walk(tree, lookup, 0);
+    return const_cast<ParseTreeNode *>(lookup.found);
 }
 
 namespace {
-
 // Property ids gathered in walk order. The array grows by exactly 10 entries at a time, as
 // hosts that size their own copies by it expect; realloc extends large blocks in place or by
 // remapping, so long lists do not copy quadratically.
@@ -96,114 +73,87 @@ struct PropertyIds {
     }
 };
 
-// What the walk below does with a leaf or a missing operand: a property leaf adds its id, and
-// false stops the whole walk (a node of unknown kind, or an array that could not grow).
-inline bool AppendLeaf(const ParseTreeNode *leaf, PropertyIds *ids) {
-    if (leaf == nullptr || leaf->kind == NODE_VALUE) return true;
-    if (leaf->kind == NODE_PROPERTY) return ids->Append(leaf->propertyId);
-    return false;
-}
+// Gathers the ids of the property leaves; a node of unknown kind, or an array that could not
+// grow, ends the walk with what was gathered so far.
+struct PropertyCollector : WalkHooks<const ParseTreeNode, int> {
+    PropertyIds ids;
 
-// Returns false when the whole walk must stop: at a node of unknown kind, or when the array
-// could not grow.
-bool CollectPropertyIds(const ParseTreeNode *node, PropertyIds *ids) {
-    while (node != nullptr) {
-        switch (node->kind) {
-            case NODE_GROUP:
-                node = node->inner;
-                break;
-            case NODE_OPERATOR: {
-                // A comparison's property leaf is taken in place, without a call; so are both
-                // leaves of a comparison that is the left operand of and/or.
-                const ParseTreeNode *left = node->left;
-                if (left != nullptr && left->kind == NODE_PROPERTY) {
-                    if (!ids->Append(left->propertyId)) return false;
-                } else if (IsComparisonOfLeaves(left)) {
-                    if (!AppendLeaf(left->left, ids) || !AppendLeaf(left->right, ids)) return false;
-                } else if (left != nullptr && left->kind != NODE_VALUE) {
-                    if (!CollectPropertyIds(left, ids)) return false;
-                }
-                node = node->right;
-                break;
-            }
-            case NODE_PROPERTY:
-                return ids->Append(node->propertyId);
-            case NODE_VALUE:
-                return true;
-            default:
-                return false;
-        }
+    bool Leaf(const ParseTreeNode *leaf, int) {
+        if (leaf == nullptr || leaf->kind == NODE_VALUE) return true;
+        return leaf->kind == NODE_PROPERTY && ids.Append(leaf->propertyId);
     }
-    return true;
-}
-
-// Writes the indentation of a line at 'depth': "--->" per level, in as few calls as possible,
-// since a long and/or list prints each further operand one level deeper.
-void Indent(int depth) {
-    static const char kArrows[] =
-        "--->--->--->--->--->--->--->--->--->--->--->--->--->--->--->--->";
-    constexpr int kArrowsPerCall = (sizeof kArrows - 1) / 4;
-    for (; depth > 0; depth -= kArrowsPerCall) {
-        int arrows = depth < kArrowsPerCall ? depth : kArrowsPerCall;
-        fwrite(kArrows, 4, static_cast<size_t>(arrows), stdout);
-    }
-}
+};
 
 const char *OrNull(const char *name) { return name != nullptr ? name : "(null)"; }
 
-// Writes the line tag + text + newline ("V:abc\n") with one output call, as printf("V:%s\n")
-// would, and returns what printf would: the bytes written, or a negative value on an error.
-// Composing the line and writing it with fwrite skips printf's parsing of the format, which
-// was most of the cost of a dump.
-int PutLine(const char (&tag)[3], const char *text) {
-    char line[256];
-    size_t length = strlen(text);
-    if (length > sizeof line - 3) return printf("%s%s\n", tag, text);
-    memcpy(line, tag, 2);
-    memcpy(line + 2, text, length);
-    line[length + 2] = '\n';
-    size_t total = length + 3;
-    return fwrite(line, 1, total, stdout) == total ? static_cast<int>(total) : -1;
-}
+// Prints one line per node, "--->" per level of 'depth' before it; an operator's line comes
+// between its operands, at its own depth, and a group's closing line is never indented.
+// 'result' is that of the last output call.
+struct Dumper : WalkHooks<const ParseTreeNode, int> {
+    FILE *stream;
+    int result = 0;
 
-int Dump(const ParseTreeNode *node, int depth) {
-    for (;;) {
-        if (node == nullptr) {
-            Indent(depth);
-            return fputs("NULL\n", stdout);
-        }
-        switch (node->kind) {
-            case NODE_VALUE:
-                Indent(depth);
-                return PutLine("V:", OrNull(node->text));
-            case NODE_PROPERTY:
-                Indent(depth);
-                return PutLine("P:", OrNull(LookupName(g_PropertyName, node->propertyId)));
-            case NODE_GROUP:
-                Indent(depth);
-                fputs("->()\n", stdout);
-                Dump(node->inner, depth + 1);
-                return fputs("<-()\n", stdout);  // The closing line is never indented.
-            case NODE_OPERATOR: {
-                Dump(node->left, depth + 1);
-                // Ids of 9 or less have no keyword table: their line, indentation included, is
-                // left out, so that the next line still starts where it should.
-                const TokenEntry *table =
-                    OperatorTable(node->opId, g_LogOpName, g_BinOpName, g_ExistOpName);
-                if (table != nullptr) {
-                    Indent(depth);
-                    PutLine("O:", OrNull(LookupName(table, node->opId)));
-                }
-                node = node->right;
-                ++depth;
-                break;
-            }
-            default:
-                Indent(depth);
-                return fputs("Something Error\n", stdout);
+    explicit Dumper(FILE *s) : stream(s) {}
+
+    // "--->" per level, in as few calls as possible: a long and/or list prints each further
+    // operand one level deeper.
+    void Indent(int depth) {
+        static const char kArrows[] = "--->--->--->--->--->--->--->--->--->--->--->--->--->--->--->--->";
+        constexpr int kArrowsPerCall = (sizeof kArrows - 1) / 4;
+        for (; depth > 0; depth -= kArrowsPerCall) {
+            fwrite(kArrows, 4, static_cast<size_t>(depth < kArrowsPerCall ? depth : kArrowsPerCall), stream);
         }
     }
-}
+    // Writes tag + text + newline ("V:abc\n") with one output call, as fprintf("V:%s\n") would,
+    // and keeps what fprintf would return; cheaper than having the format parsed.
+    void Line(int depth, const char (&tag)[3], const char *text) {
+        Indent(depth);
+        char line[256];
+        size_t length = strlen(text);
+        if (length > sizeof line - 3) {
+            result = fprintf(stream, "%s%s\n", tag, text);
+            return;
+        }
+        memcpy(line, tag, 2);
+        memcpy(line + 2, text, length);
+        line[length + 2] = '\n';
+        size_t total = length + 3;
+        result = fwrite(line, 1, total, stream) == total ? static_cast<int>(total) : -1;
+    }
+    void Put(int depth, const char *text) {
+        Indent(depth);
+        result = fputs(text, stream);
+    }
+
+    Step Enter(const ParseTreeNode *node, int depth) {
+        if (node->kind == NODE_GROUP) Put(depth, "->()\n");
+        return Step::kDescend;
+    }
+    int Operand(const ParseTreeNode *, int depth, Side) { return depth + 1; }
+    bool Between(const ParseTreeNode *op, int depth, const ParseTreeNode *&right) {
+        // Ids below the logical ones have no keyword table: no line, indentation included.
+        const TokenEntry *table = OperatorTable(op->opId, g_LogOpName, g_BinOpName, g_ExistOpName);
+        if (table != nullptr) Line(depth, "O:", OrNull(LookupName(table, op->opId)));
+        right = op->right;
+        return true;
+    }
+    bool Leave(const ParseTreeNode *, int) {
+        Put(0, "<-()\n");
+        return true;
+    }
+    bool Leaf(const ParseTreeNode *node, int depth) {
+        if (node == nullptr) {
+            Put(depth, "NULL\n");
+        } else if (node->kind == NODE_VALUE) {
+            Line(depth, "V:", OrNull(node->text));
+        } else if (node->kind == NODE_PROPERTY) {
+            Line(depth, "P:", OrNull(LookupName(g_PropertyName, node->propertyId)));
+        } else {
+            Put(depth, "Something Error\n");
+        }
+        return true;
+    }
+};
 
 }  // namespace
 }  // namespace msc
@@ -222,12 +172,18 @@ const char *GetUPnPClass(const ParseTreeNode *tree) {
 // fresh array, so trusting it would write outside the array.
 int *GetPropertyList(const ParseTreeNode *tree, int *count) {
     if (tree == nullptr || count == nullptr) return nullptr;
-    msc::PropertyIds ids;
-    msc::CollectPropertyIds(tree, &ids);
-    *count = ids.count;
-    return ids.array;
+    msc::PropertyCollector collector;
+    msc::Walk(tree, collector, 0);
+    *count = collector.ids.count;
+    return collector.ids.array;
 }
 
-int TravelTree(const ParseTreeNode *tree, int depth) { return msc::Dump(tree, depth); }
+int TravelTreeToStream(const ParseTreeNode *tree, int depth, FILE *stream) {
+    msc::Dumper dumper(stream);
+    msc::Walk(tree, dumper, depth);
+    return dumper.result;
+}
+
+int TravelTree(const ParseTreeNode *tree, int depth) { return TravelTreeToStream(tree, depth, stdout); }
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Internal.h"
+#include "TreeWalk.h"
 
 namespace msc {
 namespace {
@@ -54,103 +55,59 @@ int RewriteRight(ParseTreeNode *node, int polarity) {
     return 0;
 }
 
-// The polarity that an operator hands to its operands: its own when it is an and or an or, else
-// the one it received.
-inline int OperandPolarity(const ParseTreeNode *node, int polarity) {
-    return node->opId == OP_OR ? 0 : node->opId == OP_AND ? 1 : polarity;
-}
+// Rewrites the property leaves that 'matches' picks. The polarity handed down is nonzero where
+// the nearest and/or above is an and, or where there is none. An operator's left leaf is decided
+// before its left operand is walked, its right leaf after; a node of unknown kind or an
+// allocation failure ends the walk with the result -1.
+template <typename Matches>
+struct Rewriting : WalkHooks<ParseTreeNode, int> {
+    const Matches &matches;
+    int result = 0;
 
-// What RewriteLeaves and RewriteWalk<false> return where they would have to make a call.
-constexpr int kNeedsCalls = 2;
+    explicit Rewriting(const Matches &m) : matches(m) {}
 
-// What the walk below does with a comparison of leaves (IsComparisonOfLeaves), the usual left
-// operand of and/or, without calling itself on it: 0 when done, -1 on a leaf of unknown kind or
-// an allocation failure, kNeedsCalls for a rewrite when kMayCall is false. 'polarity' is the one
-// the walk would hand to the comparison.
-template <bool kMayCall, typename Matches>
-int RewriteLeaves(ParseTreeNode *node, int polarity, const Matches &matches) {
-    const ParseTreeNode *left = node->left;
-    if (left != nullptr && left->kind == NODE_PROPERTY && matches(left->propertyId)) {
-        return kMayCall ? RewriteLeft(node, polarity) : kNeedsCalls;
+    bool Matching(const ParseTreeNode *leaf) const {
+        return leaf != nullptr && leaf->kind == NODE_PROPERTY && matches(leaf->propertyId);
     }
-    if (left != nullptr && left->kind > NODE_VALUE) return -1;
-    const ParseTreeNode *right = node->right;
-    if (right == nullptr || right->kind == NODE_VALUE) return 0;
-    if (right->kind != NODE_PROPERTY) return -1;
-    if (!matches(right->propertyId)) return 0;
-    return kMayCall ? RewriteRight(node, polarity) : kNeedsCalls;
-}
+    bool Failed() {
+        result = -1;
+        return false;
+    }
 
-// The walk shared by both rewrites; 'matches' decides which property leaves are rewritten.
-// Returns 1 when 'node' is itself a matching property leaf (its parent rewrites it), 0 when the
-// subtree is done and -1 on a node of unknown kind or an allocation failure. The polarity is
-// nonzero where the nearest and/or above is an and, or where there is none.
-//
-// Recurses into left operands only, following groups and right operands in a loop: the stack
-// grows with the nesting that the parser bounds, not with the length of an and/or list.
-//
-// The first instance (kMayCall false) makes no calls but tail calls, so it needs no stack frame,
-// and serves whole the usual tree, which has nothing to rewrite and no left operand beyond a
-// comparison of leaves. Where it would make a call it hands over, at the same node, to the
-// instance that makes them: it has changed nothing yet, so the result is the same.
-template <bool kMayCall, typename Matches>
-int RewriteWalk(ParseTreeNode *node, int polarity, const Matches &matches) {
-    while (node != nullptr) {
-        switch (node->kind) {
-            case NODE_PROPERTY:
-                return matches(node->propertyId) ? 1 : 0;
-            case NODE_VALUE:
-                return 0;
-            case NODE_GROUP: {
-                ParseTreeNode *inner = node->inner;
-                if (inner != nullptr && inner->kind == NODE_PROPERTY) {
-                    if (!matches(inner->propertyId)) return 0;
-                    if (!kMayCall) return RewriteWalk<true>(node, polarity, matches);
-                    return TurnIntoOne(inner) ? 0 : -1;
-                }
-                node = inner;
-                break;
-            }
-            case NODE_OPERATOR: {
-                // A comparison's property leaf is decided in place, without a call, and so is a
-                // comparison of leaves that is the left operand of and/or.
-                ParseTreeNode *leftNode = node->left;
-                int left = 0;
-                if (leftNode != nullptr && leftNode->kind == NODE_PROPERTY) {
-                    left = matches(leftNode->propertyId) ? 1 : 0;
-                } else if (IsComparisonOfLeaves(leftNode)) {
-                    left = RewriteLeaves<kMayCall>(leftNode, OperandPolarity(node, polarity), matches);
-                    if (!kMayCall && left == kNeedsCalls) return RewriteWalk<true>(node, polarity, matches);
-                } else if (leftNode != nullptr && leftNode->kind != NODE_VALUE) {
-                    if (!kMayCall) return RewriteWalk<true>(node, polarity, matches);
-                    left = RewriteWalk<true>(leftNode, OperandPolarity(node, polarity), matches);
-                }
-                if (left < 0) return left;
-                if (left == 1) return RewriteLeft(node, polarity);
-                ParseTreeNode *right = node->right;
-                if (right != nullptr && right->kind == NODE_PROPERTY) {
-                    return matches(right->propertyId) ? RewriteRight(node, polarity) : 0;
-                }
-                if (right != nullptr && right->kind == NODE_VALUE) return 0;  // A comparison's value.
-                polarity = OperandPolarity(node, polarity);
-                node = right;
-                break;
-            }
-            default:
-                return -1;
+    Step Enter(ParseTreeNode *node, int polarity) {
+        if (node->kind == NODE_GROUP) {
+            if (!Matching(node->inner)) return Step::kDescend;
+            if (TurnIntoOne(node->inner)) return Step::kSkip;
+        } else {
+            if (!Matching(node->left)) return Step::kDescend;
+            if (RewriteLeft(node, polarity) == 0) return Step::kSkip;
         }
+        Failed();
+        return Step::kStop;
     }
-    return 0;
-}
+    // An and or an or hands its own polarity to its operands, any other operator the one it got.
+    int Operand(const ParseTreeNode *parent, int polarity, Side side) {
+        if (side == Side::kInner) return polarity;
+        return parent->opId == OP_OR ? 0 : parent->opId == OP_AND ? 1 : polarity;
+    }
+    bool Between(ParseTreeNode *op, int polarity, ParseTreeNode *&right) {
+        if (Matching(op->right) && RewriteRight(op, polarity) != 0) return Failed();
+        right = op->right;
+        return true;
+    }
+    bool Leaf(const ParseTreeNode *node, int) {
+        if (node == nullptr || node->kind <= NODE_VALUE) return true;
+        return Failed();
+    }
+};
 
 // The root is never replaced: a matching property leaf at the root becomes the value "1" in place.
 template <typename Matches>
 int RewriteTree(ParseTreeNode *tree, const Matches &matches) {
-    if (tree != nullptr && tree->kind == NODE_PROPERTY) {
-        if (!matches(tree->propertyId)) return 0;
-        return TurnIntoOne(tree) ? 0 : -1;
-    }
-    return RewriteWalk<false>(tree, 1, matches) < 0 ? -1 : 0;
+    Rewriting<Matches> rewriting(matches);
+    if (rewriting.Matching(tree)) return TurnIntoOne(tree) ? 0 : -1;
+    Walk(tree, rewriting, 1);
+    return rewriting.result;
 }
 
 // A null or empty table supports no property.

@@ -159,4 +159,25 @@ TEST(ParseTree, FreeReleasesEveryNodeAndText) {
     }
 }
 
+// A host may build a tree deeper than any parse gives: freeing one needs no stack per level.
+// 100,000 levels of left operands and of groups, freed on a 64 KiB stack.
+TEST(ParseTree, FreeNeedsNoStackPerLevel) {
+    constexpr long kLevels = 100000;
+    ParseTreeNode *leftChain = Op(OP_EQ, Prop(PROP_DC_TITLE), Val("a"));
+    ParseTreeNode *groups = Val("b");
+    for (long i = 0; i < kLevels; ++i) {
+        leftChain = Op(i % 2 == 0 ? OP_AND : OP_OR, leftChain, Op(OP_EQ, Prop(PROP_DC_DATE), Val("c")));
+        groups = Group(groups);
+    }
+    long frees = 0;
+    EXPECT_TRUE(RunOnSmallStack(64 * 1024, [&] {
+        OpenAllocationWindow();
+        freeParseTree(leftChain);
+        freeParseTree(groups);
+        CloseAllocationWindow();
+        frees = FreesInWindow();
+    }));
+    EXPECT_EQ(frees, 4 + kLevels * 5 + 2 + kLevels);
+}
+
 }  // namespace

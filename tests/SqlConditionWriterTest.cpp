@@ -201,8 +201,8 @@ TEST(SqlConditionWriter, CutsAtEveryBufferSizeAndMeasures) {
     }
 }
 
-// The writer copies values of up to 64 bytes with word and 16-byte loads that also look for
-// single quotes: every length around those block sizes, with a quote at every position (alone,
+// The writer copies short values with word loads from both ends that also look for single
+// quotes: every length around the word sizes and beyond, with a quote at every position (alone,
 // or with a second one), in both literal forms, against a byte-at-a-time statement of the rule,
 // into buffers that fit exactly, so that a write past the text would show.
 std::string DoubleQuotes(const std::string &value) {
