@@ -1,15 +1,17 @@
-// The one keyword table of both grammars, built from the texts of the exported name tables.
+// The one keyword table of both grammars: the exported name tables, indexed when the library loads.
 #ifndef MSC_KEYWORDS_H
 #define MSC_KEYWORDS_H
 
 #include <cstddef>
+#include <cstdint>
 
-#include "mysearchcriteria.h"
+#include "Internal.h"
 
 namespace msc {
 
 // The exported tables the parsers read their vocabulary from.
 enum class Vocabulary { kProperty = 0, kLogical = 1, kBinary = 2, kExists = 3 };
+constexpr int kVocabularies = 4;
 
 // How a keyword matches the text at a token.
 enum class KeywordMatch {
@@ -21,13 +23,64 @@ enum class KeywordMatch {
     kPrefix,
 };
 
+// True when text[0..length-1] is 'word' with ASCII letters folded.
+inline bool EqualsFolded(const char *text, size_t length, const char *word) {
+    for (size_t i = 0; i < length; ++i) {
+        // Clients mostly write keywords as the tables do: the plain comparison settles most bytes.
+        if (word[i] == '\0' || (text[i] != word[i] && FoldAscii(static_cast<unsigned char>(text[i])) !=
+                                                          FoldAscii(static_cast<unsigned char>(word[i])))) {
+            return false;
+        }
+    }
+    return word[length] == '\0';
+}
+
+// The index, by vocabulary, length and last folded byte: a token is compared with hardly more
+// than the one keyword that it may be.
+struct KeywordIndex {
+    static constexpr size_t kBuckets = 64;
+    // kContinues marks the bytes that stand in some keyword, and the NUL (after which every
+    // keyword that the text began matches); bit v the bytes that a keyword of vocabulary v begins.
+    static constexpr uint8_t kContinues = 1 << kVocabularies;
+
+    static size_t Bucket(size_t length, char lastByte) {
+        return (length * 31 + FoldAscii(static_cast<unsigned char>(lastByte))) % kBuckets;
+    }
+
+    KeywordIndex();
+
+    // The first entry of each vocabulary whose keyword falls in the bucket; the entries after it
+    // follow in table order, so that a lookup walks on from it.
+    const TokenEntry *buckets[kVocabularies][kBuckets] = {};
+    uint8_t bytes[256] = {};
+};
+
+extern const KeywordIndex kKeywordIndex;
+
+// The prefix rule by walking the table: the lookups that the index cannot settle.
+const TokenEntry *FindKeywordByPrefix(Vocabulary vocabulary, const char *at);
+
 // The entry of 'vocabulary' that matches the text at 'at' whose token is at[0..length-1]
 // (length 0: no token known, which only a prefix match can use); nullptr when none does.
-const TokenEntry *FindKeyword(Vocabulary vocabulary, KeywordMatch match, const char *at,
-                              size_t length);
-
-// True when text[0..length-1] is 'word' with ASCII letters folded.
-bool EqualsFolded(const char *text, size_t length, const char *word);
+inline const TokenEntry *FindKeyword(Vocabulary vocabulary, KeywordMatch match, const char *at,
+                                     size_t length) {
+    const KeywordIndex &index = kKeywordIndex;
+    const TokenEntry *whole = nullptr;
+    if (length != 0) {
+        whole = index.buckets[static_cast<int>(vocabulary)][KeywordIndex::Bucket(length, at[length - 1])];
+        while (whole != nullptr && !EqualsFolded(at, length, whole->name)) {
+            whole = whole[1].id != 0 ? whole + 1 : nullptr;
+        }
+    }
+    if (match == KeywordMatch::kWhole) return whole;
+    // A whole keyword followed by a byte that no keyword holds is what the prefix rule takes:
+    // every other match is a shorter keyword that it extends.
+    if (whole != nullptr && !(index.bytes[static_cast<unsigned char>(at[length])] & KeywordIndex::kContinues)) {
+        return whole;
+    }
+    if (!(index.bytes[static_cast<unsigned char>(at[0])] & (1 << static_cast<int>(vocabulary)))) return nullptr;
+    return FindKeywordByPrefix(vocabulary, at);
+}
 
 }  // namespace msc
 

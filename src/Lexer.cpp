@@ -11,6 +11,13 @@ Token Lexer::ClassicToken(Pos pos, Pos last) const {
     // every search: a stop past 'last' ends the token at 'last'.
     constexpr uint16_t kInsideQuotes = kQuote | kEscape | kRangeEnd;
     const Pos first = pos;
+    if (MSC_LIKELY(text_[pos] == '"')) {
+        // Most values: a quoted text without backslashes, followed by a blank.
+        Pos close = FindStop<kInsideQuotes>(text_, pos + 1, last);
+        if (close <= last && text_[close] == '"' && (close == last || Is(kTokenEnd, text_[close + 1]))) {
+            return {first, close + 1};
+        }
+    }
     bool inQuotes = false;
     for (;;) {
         pos = inQuotes ? FindStop<kInsideQuotes>(text_, pos, last)
