@@ -27,8 +27,8 @@ KeywordIndex::KeywordIndex() {
                 bytes[folded] |= bits;
                 if (folded >= 'a' && folded <= 'z') bytes[folded - 'a' + 'A'] |= bits;
             }
-            const TokenEntry *&head = buckets[v][Bucket(length, length != 0 ? entry->name[length - 1] : '\0')];
-            if (head == nullptr) head = entry;
+            Bucket &bucket = buckets[v][BucketOf(length, length != 0 ? entry->name[length - 1] : '\0')];
+            if (bucket.entry == nullptr) bucket = {entry, length};
         }
     }
 }

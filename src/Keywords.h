@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "Internal.h"
 
@@ -35,6 +36,24 @@ inline bool EqualsFolded(const char *text, size_t length, const char *word) {
     return word[length] == '\0';
 }
 
+// EqualsFolded for a word known to be 'length' bytes long. Clients mostly write keywords as the
+// tables do, so eight bytes at a time are compared as they stand while they are alike.
+MSC_ALWAYS_INLINE inline bool EqualsFoldedSameLength(const char *text, const char *word, size_t length) {
+    size_t i = 0;
+    for (uint64_t a, b; i + 8 <= length; i += 8) {
+        memcpy(&a, text + i, 8);
+        memcpy(&b, word + i, 8);
+        if (a != b) break;
+    }
+    for (; i < length; ++i) {
+        if (text[i] != word[i] &&
+            FoldAscii(static_cast<unsigned char>(text[i])) != FoldAscii(static_cast<unsigned char>(word[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The index, by vocabulary, length and last folded byte: a token is compared with hardly more
 // than the one keyword that it may be.
 struct KeywordIndex {
@@ -43,15 +62,20 @@ struct KeywordIndex {
     // keyword that the text began matches); bit v the bytes that a keyword of vocabulary v begins.
     static constexpr uint8_t kContinues = 1 << kVocabularies;
 
-    static size_t Bucket(size_t length, char lastByte) {
-        return (length * 31 + FoldAscii(static_cast<unsigned char>(lastByte))) % kBuckets;
+    // Any function that gives a letter's two cases one bucket will do: the keyword is compared.
+    static size_t BucketOf(size_t length, char lastByte) {
+        return (length * 31 + (static_cast<unsigned char>(lastByte) | 0x20)) % kBuckets;
     }
 
     KeywordIndex();
 
-    // The first entry of each vocabulary whose keyword falls in the bucket; the entries after it
-    // follow in table order, so that a lookup walks on from it.
-    const TokenEntry *buckets[kVocabularies][kBuckets] = {};
+    // The first entry of each vocabulary whose keyword falls in the bucket, with the keyword's
+    // length; the entries after it follow in table order, so that a lookup walks on from it.
+    struct Bucket {
+        const TokenEntry *entry;
+        size_t length;
+    };
+    Bucket buckets[kVocabularies][kBuckets] = {};
     uint8_t bytes[256] = {};
 };
 
@@ -62,14 +86,17 @@ const TokenEntry *FindKeywordByPrefix(Vocabulary vocabulary, const char *at);
 
 // The entry of 'vocabulary' that matches the text at 'at' whose token is at[0..length-1]
 // (length 0: no token known, which only a prefix match can use); nullptr when none does.
-inline const TokenEntry *FindKeyword(Vocabulary vocabulary, KeywordMatch match, const char *at,
+MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, KeywordMatch match, const char *at,
                                      size_t length) {
     const KeywordIndex &index = kKeywordIndex;
     const TokenEntry *whole = nullptr;
     if (length != 0) {
-        whole = index.buckets[static_cast<int>(vocabulary)][KeywordIndex::Bucket(length, at[length - 1])];
-        while (whole != nullptr && !EqualsFolded(at, length, whole->name)) {
-            whole = whole[1].id != 0 ? whole + 1 : nullptr;
+        const KeywordIndex::Bucket &bucket =
+            index.buckets[static_cast<int>(vocabulary)][KeywordIndex::BucketOf(length, at[length - 1])];
+        whole = bucket.entry;
+        if (whole != nullptr && !(bucket.length == length && EqualsFoldedSameLength(at, whole->name, length))) {
+            do whole = whole[1].id != 0 ? whole + 1 : nullptr;
+            while (whole != nullptr && !EqualsFolded(at, length, whole->name));
         }
     }
     if (match == KeywordMatch::kWhole) return whole;

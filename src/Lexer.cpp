@@ -6,39 +6,6 @@
 
 namespace msc {
 
-Token Lexer::ClassicToken(Pos pos, Pos last) const {
-    // The text ends with a NUL and a group's range with its closing parenthesis, which stop
-    // every search: a stop past 'last' ends the token at 'last'.
-    constexpr uint16_t kInsideQuotes = kQuote | kEscape | kRangeEnd;
-    const Pos first = pos;
-    if (MSC_LIKELY(text_[pos] == '"')) {
-        // Most values: a quoted text without backslashes, followed by a blank.
-        Pos close = FindStop<kInsideQuotes>(text_, pos + 1, last);
-        if (close <= last && text_[close] == '"' && (close == last || Is(kTokenEnd, text_[close + 1]))) {
-            return {first, close + 1};
-        }
-    }
-    bool inQuotes = false;
-    for (;;) {
-        pos = inQuotes ? FindStop<kInsideQuotes>(text_, pos, last)
-                       : FindStop<kInsideQuotes | kTokenEnd>(text_, pos, last);
-        if (pos > last) break;
-        char c = text_[pos];
-        if (c == '"') {
-            inQuotes = !inQuotes;
-            ++pos;
-        } else if (c == '\\') {
-            pos += 2;
-        } else if (!inQuotes && Is(kTokenEnd, c)) {
-            return {first, pos};
-        } else {
-            ++pos;  // A closing parenthesis, or a NUL inside quotes: ordinary bytes here.
-        }
-        if (pos > last) break;
-    }
-    return {first, last + 1};
-}
-
 ParseTreeNode *Lexer::ValueLeaf(Token token, bool identifier, const char *literal) {
     const char *from = literal != nullptr ? literal : text_ + token.first;
     size_t length = literal != nullptr ? strlen(literal) : token.size();

@@ -86,7 +86,7 @@ inline Pos FindStop(const char *text, Pos pos, Pos last) {
         add(kStops & kEscape, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
         add(kStops & kOpen, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('(')));
         add(kStops & kRangeEnd, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(')')));
-        add(kStops & kRangeEnd, _mm_cmpeq_epi8(bytes, _mm_setzero_si128()));
+        add((kStops & kRangeEnd) && !(kStops & kTokenEnd), _mm_cmpeq_epi8(bytes, _mm_setzero_si128()));
         auto mask = static_cast<unsigned>(_mm_movemask_epi8(stop));
         if (mask != 0) return pos + __builtin_ctz(mask);
     }
@@ -137,7 +137,38 @@ protected:
 
     // The classic token from 'pos' on: a quote flips the in-quote state, a backslash takes the
     // next byte unexamined, and outside quotes a token-end byte ends it; never past 'last'.
-    Token ClassicToken(Pos pos, Pos last) const;
+    MSC_ALWAYS_INLINE Token ClassicToken(Pos pos, Pos last) const {
+        // The text ends with a NUL and a group's range with its closing parenthesis, which stop
+        // every search: a stop past 'last' ends the token at 'last'.
+        constexpr uint16_t kInsideQuotes = kQuote | kEscape | kRangeEnd;
+        const Pos first = pos;
+        if (MSC_LIKELY(text_[pos] == '"')) {
+            // Most values: a quoted text without backslashes, followed by a blank.
+            Pos close = FindStop<kInsideQuotes>(text_, pos + 1, last);
+            if (close <= last && text_[close] == '"' && (close == last || Is(kTokenEnd, text_[close + 1]))) {
+                return {first, close + 1};
+            }
+        }
+        bool inQuotes = false;
+        for (;;) {
+            pos = inQuotes ? FindStop<kInsideQuotes>(text_, pos, last)
+                           : FindStop<kInsideQuotes | kTokenEnd>(text_, pos, last);
+            if (pos > last) break;
+            char c = text_[pos];
+            if (c == '"') {
+                inQuotes = !inQuotes;
+                ++pos;
+            } else if (c == '\\') {
+                pos += 2;
+            } else if (!inQuotes && Is(kTokenEnd, c)) {
+                return {first, pos};
+            } else {
+                ++pos;  // A closing parenthesis, or a NUL inside quotes: ordinary bytes here.
+            }
+            if (pos > last) break;
+        }
+        return {first, last + 1};
+    }
 
     // The entry of 'vocabulary' for the token, whole or by prefix as the flags say.
     const TokenEntry *Keyword(Vocabulary vocabulary, Token token) const {
