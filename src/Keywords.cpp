@@ -35,6 +35,13 @@ KeywordIndex::KeywordIndex() {
 
 const KeywordIndex kKeywordIndex;
 
+const TokenEntry *FindFoldedFrom(const TokenEntry *entry, const char *at, size_t length) {
+    for (; entry->id != 0; ++entry) {
+        if (EqualsFolded(at, length, entry->name)) return entry;
+    }
+    return nullptr;
+}
+
 const TokenEntry *FindKeywordByPrefix(Vocabulary vocabulary, const char *at) {
     const TokenEntry *best = nullptr;
     size_t bestLength = 0;

@@ -36,22 +36,24 @@ inline bool EqualsFolded(const char *text, size_t length, const char *word) {
     return word[length] == '\0';
 }
 
-// EqualsFolded for a word known to be 'length' bytes long. Clients mostly write keywords as the
-// tables do, so eight bytes at a time are compared as they stand while they are alike.
-MSC_ALWAYS_INLINE inline bool EqualsFoldedSameLength(const char *text, const char *word, size_t length) {
+// True when a[0..n-1] and b[0..n-1] are the same bytes: eight at a time, then four, two and one
+// as the bits of n say, reading nothing outside the n bytes.
+template <typename Word>
+inline uint64_t Differ(const char *a, const char *b) {
+    Word x, y;
+    memcpy(&x, a, sizeof x);
+    memcpy(&y, b, sizeof y);
+    return static_cast<uint64_t>(x ^ y);
+}
+
+MSC_ALWAYS_INLINE inline bool SameBytes(const char *a, const char *b, size_t n) {
+    uint64_t differ = 0;
     size_t i = 0;
-    for (uint64_t a, b; i + 8 <= length; i += 8) {
-        memcpy(&a, text + i, 8);
-        memcpy(&b, word + i, 8);
-        if (a != b) break;
-    }
-    for (; i < length; ++i) {
-        if (text[i] != word[i] &&
-            FoldAscii(static_cast<unsigned char>(text[i])) != FoldAscii(static_cast<unsigned char>(word[i]))) {
-            return false;
-        }
-    }
-    return true;
+    for (; i + 8 <= n; i += 8) differ |= Differ<uint64_t>(a + i, b + i);
+    if (n & 4) differ |= Differ<uint32_t>(a + i, b + i), i += 4;
+    if (n & 2) differ |= Differ<uint16_t>(a + i, b + i), i += 2;
+    if (n & 1) differ |= Differ<uint8_t>(a + i, b + i);
+    return differ == 0;
 }
 
 // The index, by vocabulary, length and last folded byte: a token is compared with hardly more
@@ -81,6 +83,9 @@ struct KeywordIndex {
 
 extern const KeywordIndex kKeywordIndex;
 
+// The first entry from 'entry' on in its table whose keyword is at[0..length-1], letters folded.
+const TokenEntry *FindFoldedFrom(const TokenEntry *entry, const char *at, size_t length);
+
 // The prefix rule by walking the table: the lookups that the index cannot settle.
 const TokenEntry *FindKeywordByPrefix(Vocabulary vocabulary, const char *at);
 
@@ -94,9 +99,9 @@ MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, Ke
         const KeywordIndex::Bucket &bucket =
             index.buckets[static_cast<int>(vocabulary)][KeywordIndex::BucketOf(length, at[length - 1])];
         whole = bucket.entry;
-        if (whole != nullptr && !(bucket.length == length && EqualsFoldedSameLength(at, whole->name, length))) {
-            do whole = whole[1].id != 0 ? whole + 1 : nullptr;
-            while (whole != nullptr && !EqualsFolded(at, length, whole->name));
+        // Clients mostly write keywords as the tables do: the bytes as they stand decide first.
+        if (whole != nullptr && !(bucket.length == length && SameBytes(at, whole->name, length))) {
+            whole = FindFoldedFrom(whole, at, length);
         }
     }
     if (match == KeywordMatch::kWhole) return whole;

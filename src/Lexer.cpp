@@ -6,7 +6,7 @@
 
 namespace msc {
 
-ParseTreeNode *Lexer::ValueLeaf(Token token, bool identifier, const char *literal) {
+ParseTreeNode *Lexer::DecodedValueLeaf(Token token, bool identifier, const char *literal) {
     const char *from = literal != nullptr ? literal : text_ + token.first;
     size_t length = literal != nullptr ? strlen(literal) : token.size();
     ParseTreeNode *leaf = NewValueLeaf(from, length, identifier ? kIdentifierRoom : 0);

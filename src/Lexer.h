@@ -21,7 +21,7 @@ using Pos = int64_t;  // Wider than the caller's int indexes, so that last + 2 n
 //   kBlank     00 (NUL), 09-0D, 20: separate tokens. The standard grammar's range ends before the
 //              text's NUL, so there NUL never meets the skip.
 //   kTokenEnd  00-20 and 80-FF, the bytes below 33 read as signed: end a classic unquoted token.
-//   kQuote 22, kEscape 5C, kOpen 28.
+//   kQuote 22, kEscape 5C, kOpen 28, kClose 29.
 //   kRangeEnd  00 and 29: the bytes that may follow a range, the text's NUL or a group's closing
 //              parenthesis. Every classic scan stops at them, so that its loop needs no bound.
 //   kName      A-Z a-z 0-9 _ @ : . -, kNameStart A-Z a-z _ @: standard property names, keywords.
@@ -37,11 +37,12 @@ constexpr uint16_t kName = 1 << 6;
 constexpr uint16_t kNameStart = 1 << 7;
 constexpr uint16_t kRelOp = 1 << 8;
 constexpr uint16_t kWord = 1 << 9;
+constexpr uint16_t kClose = 1 << 10;
 
 namespace bytes {
 constexpr uint16_t Z = kBlank | kTokenEnd | kRangeEnd, X = kTokenEnd, S = kBlank | kTokenEnd,
                    W = kWord, N = kName | kWord, L = kNameStart | kName | kWord, R = kRelOp,
-                   Q = kQuote, E = kEscape, O = kOpen, C = kRangeEnd, H = kTokenEnd | kWord, _ = 0;
+                   Q = kQuote, E = kEscape, O = kOpen, C = kClose | kRangeEnd, H = kTokenEnd | kWord, _ = 0;
 inline constexpr uint16_t kClass[256] = {
     //   0  1  2  3  4  5  6  7  8  9  A  B  C  D  E  F
     Z, X, X, X, X, X, X, X, X, S, S, S, S, S, X, X,  // 0
@@ -71,7 +72,8 @@ inline bool Is(uint16_t byteClass, char c) {
 // (kTokenEnd or kRangeEnd): the NUL ends the search, and a result past 'last' means the range
 // holds no stop from 'pos' on. The only vector code of the library: with MSC_VECTOR (CMake option,
 // on by default) and SSE2 it tests sixteen bytes at a time while the range holds them, then the
-// plain loop, which is all a build without it runs. Values such as "object.item.audioItem" are
+// plain loop, which is all a build without it runs. Only the plain loop needs kRangeEnd, since
+// the blocks never pass 'last'. Values such as "object.item.audioItem" are
 // most of the bytes of a criteria.
 template <uint16_t kStops>
 inline Pos FindStop(const char *text, Pos pos, Pos last) {
@@ -85,8 +87,7 @@ inline Pos FindStop(const char *text, Pos pos, Pos last) {
         add(kStops & kQuote, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')));
         add(kStops & kEscape, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
         add(kStops & kOpen, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('(')));
-        add(kStops & kRangeEnd, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(')')));
-        add((kStops & kRangeEnd) && !(kStops & kTokenEnd), _mm_cmpeq_epi8(bytes, _mm_setzero_si128()));
+        add(kStops & kClose, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(')')));
         auto mask = static_cast<unsigned>(_mm_movemask_epi8(stop));
         if (mask != 0) return pos + __builtin_ctz(mask);
     }
@@ -171,7 +172,7 @@ protected:
     }
 
     // The entry of 'vocabulary' for the token, whole or by prefix as the flags say.
-    const TokenEntry *Keyword(Vocabulary vocabulary, Token token) const {
+    MSC_ALWAYS_INLINE const TokenEntry *Keyword(Vocabulary vocabulary, Token token) const {
         KeywordMatch match = flags_ & kWholeKeywords ? KeywordMatch::kWhole : KeywordMatch::kPrefix;
         return FindKeyword(vocabulary, match, text_ + token.first, token.size());
     }
@@ -179,7 +180,13 @@ protected:
     // A value leaf with the text of 'token' (escapes decoded under kDecodeEscapes), or with
     // 'literal' when not null; for an identifier the rewritten number, announced on standard
     // error unless kQuiet. Fails with SEARCH_PARSE_OUT_OF_MEMORY at the token.
-    ParseTreeNode *ValueLeaf(Token token, bool identifier, const char *literal = nullptr);
+    MSC_ALWAYS_INLINE ParseTreeNode *ValueLeaf(Token token, bool identifier, const char *literal = nullptr) {
+        if (MSC_LIKELY(!identifier && literal == nullptr && !(flags_ & kDecodeEscapes))) {
+            return NewValueLeaf(text_ + token.first, token.size());  // The text as it stands.
+        }
+        return DecodedValueLeaf(token, identifier, literal);
+    }
+    ParseTreeNode *DecodedValueLeaf(Token token, bool identifier, const char *literal);
 
     // Records the first failure; returns false.
     bool Fail(SearchParseErrorCode code, Pos pos) {

@@ -50,7 +50,7 @@ private:
         count_ = 0;
         Pos innermost = -1;
         for (Pos pos = from;; ++pos) {
-            pos = FindStop<kOpen | kRangeEnd>(text, pos, last);
+            pos = FindStop<kOpen | kClose | kRangeEnd>(text, pos, last);
             if (pos > last) break;
             unsigned char c = static_cast<unsigned char>(text[pos]);
             if (c == '(') {
