@@ -173,8 +173,7 @@ protected:
 
     // The entry of 'vocabulary' for the token, whole or by prefix as the flags say.
     MSC_ALWAYS_INLINE const TokenEntry *Keyword(Vocabulary vocabulary, Token token) const {
-        KeywordMatch match = flags_ & kWholeKeywords ? KeywordMatch::kWhole : KeywordMatch::kPrefix;
-        return FindKeyword(vocabulary, match, text_ + token.first, token.size());
+        return FindKeyword(vocabulary, match_, text_ + token.first, token.size());
     }
 
     // A value leaf with the text of 'token' (escapes decoded under kDecodeEscapes), or with
@@ -198,6 +197,7 @@ protected:
 
     const char *text_;
     unsigned flags_;
+    KeywordMatch match_ = flags_ & kWholeKeywords ? KeywordMatch::kWhole : KeywordMatch::kPrefix;
     ParseFailure failure_ = {SEARCH_PARSE_OK, -1};
 };
 
