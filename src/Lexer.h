@@ -187,6 +187,20 @@ protected:
     }
     ParseTreeNode *DecodedValueLeaf(Token token, bool identifier, const char *literal);
 
+    // A comparison of two leaves; nullptr when memory runs out or a leaf is missing, both freed.
+    static ParseTreeNode *NewComparison(int opId, ParseTreeNode *left, ParseTreeNode *right) {
+        ParseTreeNode *node = left != nullptr && right != nullptr ? NewNode(NODE_OPERATOR) : nullptr;
+        if (node == nullptr) {
+            freeParseTree(left);
+            freeParseTree(right);
+            return nullptr;
+        }
+        node->opId = opId;
+        node->left = left;
+        node->right = right;
+        return node;
+    }
+
     // Records the first failure; returns false.
     bool Fail(SearchParseErrorCode code, Pos pos) {
         if (failure_.code == SEARCH_PARSE_OK) {

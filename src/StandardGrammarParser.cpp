@@ -80,18 +80,8 @@ bool StandardParser::ParseCriteria(Pos pos, ParseTreeNode **root) {
         Pos star = pos;
         if (!Finish(pos + 1)) return false;
         ParseTreeNode *one = NewValueLeaf("1", 1);
-        ParseTreeNode *otherOne = one != nullptr ? NewValueLeaf("1", 1) : nullptr;
-        ParseTreeNode *always = otherOne != nullptr ? NewNode(NODE_OPERATOR) : nullptr;
-        if (always == nullptr) {
-            freeParseTree(one);
-            freeParseTree(otherOne);
-            return Fail(SEARCH_PARSE_OUT_OF_MEMORY, star);
-        }
-        always->opId = OP_EQ;
-        always->left = one;
-        always->right = otherOne;
-        *root = always;
-        return true;
+        *root = NewComparison(OP_EQ, one, one != nullptr ? NewValueLeaf("1", 1) : nullptr);
+        return *root != nullptr || Fail(SEARCH_PARSE_OUT_OF_MEMORY, star);
     }
 
     if (!ParseOrList(&pos, root, 0)) return false;
@@ -178,18 +168,9 @@ bool StandardParser::ParseComparison(Pos *pos, ParseTreeNode **slot) {
     if (!ParseValue(pos, opId, identifier, &value)) return false;
 
     ParseTreeNode *property = NewNode(NODE_PROPERTY);
-    ParseTreeNode *comparison = property != nullptr ? NewNode(NODE_OPERATOR) : nullptr;
-    if (comparison == nullptr) {
-        freeParseTree(property);
-        freeParseTree(value);
-        return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
-    }
-    property->propertyId = propertyId;
-    comparison->opId = opId;
-    comparison->left = property;
-    comparison->right = value;
-    *slot = comparison;
-    return true;
+    if (property != nullptr) property->propertyId = propertyId;
+    *slot = NewComparison(opId, property, value);
+    return *slot != nullptr || Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
 }
 
 // The operator after a property: under kTightOperators a whole run of relational bytes ("=",

@@ -55,6 +55,19 @@ const ParseCase kParseCases[] = {
     {R"(dc:title != "5")", R"(OP_NE(PROP_DC_TITLE, "5"))", ""},
     {R"(dc:title is "5")", R"(OP_IS(PROP_DC_TITLE, "5"))", ""},
     {R"(upnp:originalTrackNumber = 3)", R"(OP_EQ(PROP_UPNP_ORIGINAL_TRACK_NUMBER, "3"))", ""},
+    // Keywords in any case, cut short at the end of the text, or followed by bytes that could
+    // go on with a keyword, which the lookup reads past the token.
+    {R"(UPNP:CLASS DERIVEDFROM "a" AND Dc:Date DoesNotContain "b")",
+     R"(OP_AND(OP_DERIVED_FROM(PROP_UPNP_CLASS, "a"), OP_DOES_NOT_CONTAIN(PROP_DC_DATE, "b")))", ""},
+    {R"(dc:title <=x "a")", R"(OP_LE(PROP_DC_TITLE, "a"))", ""},
+    {R"(dc:title isx "a" orx dc:date existsfalse "b")",
+     R"(OP_OR(OP_IS(PROP_DC_TITLE, "a"), OP_EXISTS(PROP_DC_DATE, "b")))", ""},
+    {"dc:date<=x or upnp:genre", "OP_OR(PROP_DC_DATE, PROP_UPNP_GENRE)", ""},
+    {"(dc:title)ORdc:date", "OP_OR(GROUP(PROP_DC_TITLE), PROP_DC_DATE)", ""},
+    {"(dc:title) AnD(dc:date)", "OP_AND(GROUP(PROP_DC_TITLE), GROUP(PROP_DC_DATE))", ""},
+    {"(dc:title) o", "OP_OR(GROUP(PROP_DC_TITLE), null)", ""},
+    {"(dc:title) ax", "FAIL", ""},
+    {"dc:title = a an", R"(OP_AND(OP_EQ(PROP_DC_TITLE, "a"), null))", ""},
     // Value texts: quotes stripped only from a quoted pair, nothing decoded.
     {"dc:title = abc", R"(OP_EQ(PROP_DC_TITLE, "abc"))", ""},
     {R"(dc:title = "a b")", R"(OP_EQ(PROP_DC_TITLE, "a b"))", ""},
