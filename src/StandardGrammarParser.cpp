@@ -43,10 +43,11 @@ private:
     Pos SkipBlanks(Pos pos) const { return Lexer::SkipBlanks(pos, last_); }
     Token Run(uint16_t byteClass, Pos pos) const { return Lexer::Run(byteClass, pos, last_); }
 
-    // The logical keyword that is the whole name at 'pos', or 0.
-    int LogicalAt(Pos pos) const {
-        const TokenEntry *logical = Keyword(Vocabulary::kLogical, Run(kName, pos));
-        return logical != nullptr ? logical->id : 0;
+    // The logical keyword that is the whole name at 'pos' (its end to *end), or nullptr.
+    const TokenEntry *LogicalAt(Pos pos, Pos *end) const {
+        Token name = Run(kName, pos);
+        *end = name.end;
+        return Keyword(Vocabulary::kLogical, name);
     }
 
     bool ParseOrList(Pos *pos, ParseTreeNode **slot, int nesting);
@@ -106,15 +107,17 @@ bool StandardParser::ParseOrList(Pos *pos, ParseTreeNode **slot, int nesting) {
     for (;;) {
         if (!ParsePrimary(pos, andSlot, nesting)) return false;
         Pos at = SkipBlanks(*pos);
-        int logical = AtEnd(at) ? 0 : LogicalAt(at);
-        if (logical == 0) return true;
+        Pos end = at;
+        const TokenEntry *keyword = AtEnd(at) ? nullptr : LogicalAt(at, &end);
+        if (keyword == nullptr) return true;
+        int logical = keyword->id;
         // Under kAndBeforeOr an "or" takes the whole and-list before it as its left operand.
         bool outer = (flags_ & kAndBeforeOr) && logical == OP_OR;
         ParseTreeNode **right = HangOnLogical(outer ? orSlot : andSlot, logical);
         if (right == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
         andSlot = right;
         if (outer || !(flags_ & kAndBeforeOr)) orSlot = right;
-        *pos = at + static_cast<Pos>(logical == OP_AND ? 3 : 2);
+        *pos = end;
     }
 }
 
