@@ -73,8 +73,8 @@ inline bool Is(uint16_t byteClass, char c) {
 // holds no stop from 'pos' on. The only vector code of the library: with MSC_VECTOR (CMake option,
 // on by default) and SSE2 it tests sixteen bytes at a time while the range holds them, then the
 // plain loop, which is all a build without it runs. Only the plain loop needs kRangeEnd, since
-// the blocks never pass 'last'. Values such as "object.item.audioItem" are
-// most of the bytes of a criteria.
+// the blocks never pass 'last'. Values such as "object.item.audioItem" are most of the bytes of
+// a criteria.
 template <uint16_t kStops>
 inline Pos FindStop(const char *text, Pos pos, Pos last) {
     static_assert((kStops & (kTokenEnd | kRangeEnd)) != 0, "the NUL must stop the search");
