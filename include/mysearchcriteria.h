@@ -145,6 +145,10 @@ typedef struct SearchParseError {
 MSC_EXPORT int Parse_searchExpEx(ParseTreeNode **tree, const char *criteria, int first, int last,
                                  unsigned options, SearchParseError *error);
 
+/** Returns a static English message for a SearchParseErrorCode ("no error" for SEARCH_PARSE_OK,
+ *  "unknown error" for a code outside the enumeration); never NULL, never to be freed. */
+MSC_EXPORT const char *SearchParseErrorMessage(int code);
+
 /** Frees a tree with all its nodes and value texts; a NULL tree does nothing. */
 MSC_EXPORT void freeParseTree(ParseTreeNode *tree);
 

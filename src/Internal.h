@@ -20,11 +20,6 @@ inline unsigned char FoldAscii(unsigned char c) {
 // strncasecmp(text, word, strlen(word)) == 0 over ASCII letters, locale-free like FoldAscii.
 bool StartsWithIgnoringCase(const char *text, const char *word);
 
-// The vocabulary tables that the parser looks keywords up in.
-enum class Vocabulary { kProperty = 0, kLogical = 1, kBinary = 2, kExists = 3 };
-
-// MatchKeyword and MatchOperator, the keyword lookups of the parsers: KeywordIndex.h.
-
 // Why a parse stopped; the offset is the byte where it stopped.
 struct ParseFailure {
     SearchParseErrorCode code;

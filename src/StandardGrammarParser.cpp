@@ -21,117 +21,33 @@
 // and groups nest at most MSC_MAX_NESTING deep, which bounds the recursion of every walker too.
 // Lists cost no recursion: each operand hangs on the right of the node before it in a loop.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "Internal.h"
+#include "Lexer.h"
 
 namespace msc {
 namespace {
 
-using Pos = int64_t;  // Wider than the caller's int indexes, so that last + 1 never overflows.
-
-// Byte classes, locale-free.
-//   blank:     tab, line feed, vertical tab, form feed, carriage return, space (the grammar's
-//              wChar). The text ends at its NUL, so NUL needs no class.
-//   name:      the bytes of a property name or keyword: A-Z a-z 0-9 _ @ : . -
-//   nameStart: the bytes a property name may begin with: A-Z a-z _ @
-//   relOp:     = ! < >, the bytes of the relational operators; a run of them is one token.
-//   word:      the bytes of an unquoted value such as object.item.audioItem or 2001-10-01: every
-//              byte from 0x21 to 0x7E but " ' ( ) \ = < > !, and every byte from 0x80 up (UTF-8).
-constexpr uint8_t kBlank = 1 << 0;
-constexpr uint8_t kName = 1 << 1;
-constexpr uint8_t kNameStart = 1 << 2;
-constexpr uint8_t kRelOp = 1 << 3;
-constexpr uint8_t kWord = 1 << 4;
-
-constexpr bool IsLetter(unsigned c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-constexpr uint8_t ClassOf(unsigned c) {
-    bool blank = (c >= 0x09 && c <= 0x0D) || c == 0x20;
-    bool nameStart = IsLetter(c) || c == '_' || c == '@';
-    bool name = nameStart || (c >= '0' && c <= '9') || c == ':' || c == '.' || c == '-';
-    bool relOp = c == '=' || c == '!' || c == '<' || c == '>';
-    bool word = (c >= 0x21 && c <= 0x7E && !relOp && c != '"' && c != '\'' && c != '(' &&
-                 c != ')' && c != '\\') ||
-                c >= 0x80;
-    return static_cast<uint8_t>((blank ? kBlank : 0) | (name ? kName : 0) |
-                                (nameStart ? kNameStart : 0) | (relOp ? kRelOp : 0) |
-                                (word ? kWord : 0));
-}
-
-struct ByteClassTable {
-    uint8_t classes[256];
-    constexpr ByteClassTable() : classes() {
-        for (unsigned c = 0; c < 256; ++c) classes[c] = ClassOf(c);
-    }
-};
-constexpr ByteClassTable kByteClass;
-
-inline bool Is(uint8_t byteClass, char c) {
-    return (kByteClass.classes[static_cast<unsigned char>(c)] & byteClass) != 0;
-}
-
-// A token: the bytes text[first..end-1].
-struct Token {
-    Pos first;
-    Pos end;
-    bool empty() const { return end == first; }
-};
-
-enum class Logical { kNone, kAnd, kOr };
-
-class StandardParser {
+class StandardParser : public Lexer {
 public:
     StandardParser(const char *text, Pos last, unsigned options)
-        : text_(text), last_(last), keepUnknown_((options & SEARCH_PARSE_KEEP_UNKNOWN) != 0) {}
+        : Lexer(text, kWholeKeywords | kDecodeEscapes | kTightOperators | kAndBeforeOr | kQuiet |
+                          ((options & SEARCH_PARSE_KEEP_UNKNOWN) != 0 ? unsigned{kKeepUnknown} : 0u)),
+          last_(last) {}
 
     bool ParseCriteria(Pos pos, ParseTreeNode **root);
 
-    ParseFailure failure() const { return failure_; }
-
 private:
     bool AtEnd(Pos pos) const { return pos > last_; }
+    Pos SkipBlanks(Pos pos) const { return Lexer::SkipBlanks(pos, last_); }
+    Token Run(uint16_t byteClass, Pos pos) const { return Lexer::Run(byteClass, pos, last_); }
 
-    Pos SkipBlanks(Pos pos) const {
-        while (pos <= last_ && Is(kBlank, text_[pos])) ++pos;
-        return pos;
-    }
-
-    // The run of bytes of 'byteClass' that starts at 'pos', possibly empty.
-    Token Run(uint8_t byteClass, Pos pos) const {
-        Pos end = pos;
-        while (end <= last_ && Is(byteClass, text_[end])) ++end;
-        return {pos, end};
-    }
-
-    // True when the token is exactly 'word', compared without regard to ASCII case.
-    bool TokenIs(Token token, const char *word) const {
-        size_t length = strlen(word);
-        if (static_cast<size_t>(token.end - token.first) != length) return false;
-        for (size_t i = 0; i < length; ++i) {
-            if (FoldAscii(static_cast<unsigned char>(text_[token.first + static_cast<Pos>(i)])) !=
-                FoldAscii(static_cast<unsigned char>(word[i]))) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    // The entry of 'table' whose keyword is the whole token, or nullptr.
-    const TokenEntry *Lookup(const TokenEntry *table, Token token) const {
-        for (; table->id != 0; ++table) {
-            if (TokenIs(token, table->name)) return table;
-        }
-        return nullptr;
-    }
-
-    Logical LogicalAt(Pos pos) const {
-        Token word = Run(kName, pos);
-        if (TokenIs(word, "and")) return Logical::kAnd;
-        if (TokenIs(word, "or")) return Logical::kOr;
-        return Logical::kNone;
+    // The logical keyword that is the whole name at 'pos' (its end to *end), or nullptr.
+    const TokenEntry *LogicalAt(Pos pos, Pos *end) const {
+        Token name = Run(kName, pos);
+        *end = name.end;
+        return Keyword(Vocabulary::kLogical, name);
     }
 
     bool ParseOrList(Pos *pos, ParseTreeNode **slot, int nesting);
@@ -141,17 +57,7 @@ private:
     bool ParseValue(Pos *pos, int opId, bool identifier, ParseTreeNode **value);
     bool Finish(Pos pos);
 
-    bool Fail(SearchParseErrorCode code, Pos pos) {
-        if (failure_.code == SEARCH_PARSE_OK) {
-            failure_ = {code, pos > INT32_MAX ? INT32_MAX : static_cast<int>(pos)};
-        }
-        return false;
-    }
-
-    const char *text_;
     Pos last_;
-    bool keepUnknown_;
-    ParseFailure failure_ = {SEARCH_PARSE_OK, -1};
 };
 
 // Makes a logical node with the tree in *slot as its left operand, puts it into *slot, and
@@ -175,18 +81,8 @@ bool StandardParser::ParseCriteria(Pos pos, ParseTreeNode **root) {
         Pos star = pos;
         if (!Finish(pos + 1)) return false;
         ParseTreeNode *one = NewValueLeaf("1", 1);
-        ParseTreeNode *otherOne = one != nullptr ? NewValueLeaf("1", 1) : nullptr;
-        ParseTreeNode *always = otherOne != nullptr ? NewNode(NODE_OPERATOR) : nullptr;
-        if (always == nullptr) {
-            freeParseTree(one);
-            freeParseTree(otherOne);
-            return Fail(SEARCH_PARSE_OUT_OF_MEMORY, star);
-        }
-        always->opId = OP_EQ;
-        always->left = one;
-        always->right = otherOne;
-        *root = always;
-        return true;
+        *root = NewComparison(OP_EQ, one, one != nullptr ? NewValueLeaf("1", 1) : nullptr);
+        return *root != nullptr || Fail(SEARCH_PARSE_OUT_OF_MEMORY, star);
     }
 
     if (!ParseOrList(&pos, root, 0)) return false;
@@ -206,24 +102,22 @@ bool StandardParser::Finish(Pos pos) {
 // is neither (the end, a closing parenthesis, or text the caller rejects). On failure what was
 // built hangs under *slot, for the caller's root to free.
 bool StandardParser::ParseOrList(Pos *pos, ParseTreeNode **slot, int nesting) {
-    ParseTreeNode **orSlot = slot;  // Where the current and-list stands.
+    ParseTreeNode **orSlot = slot;   // Where the current and-list stands.
+    ParseTreeNode **andSlot = slot;  // Where the next operand of the and-list goes.
     for (;;) {
-        ParseTreeNode **andSlot = orSlot;  // Where the next operand of the and-list goes.
-        Logical next;
-        for (;;) {
-            if (!ParsePrimary(pos, andSlot, nesting)) return false;
-            Pos at = SkipBlanks(*pos);
-            next = AtEnd(at) ? Logical::kNone : LogicalAt(at);
-            if (next != Logical::kAnd) break;
-            andSlot = HangOnLogical(andSlot, OP_AND);
-            if (andSlot == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
-            *pos = at + 3;
-        }
-        if (next != Logical::kOr) return true;
+        if (!ParsePrimary(pos, andSlot, nesting)) return false;
         Pos at = SkipBlanks(*pos);
-        orSlot = HangOnLogical(orSlot, OP_OR);
-        if (orSlot == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
-        *pos = at + 2;
+        Pos end = at;
+        const TokenEntry *keyword = AtEnd(at) ? nullptr : LogicalAt(at, &end);
+        if (keyword == nullptr) return true;
+        int logical = keyword->id;
+        // Under kAndBeforeOr an "or" takes the whole and-list before it as its left operand.
+        bool outer = (flags_ & kAndBeforeOr) && logical == OP_OR;
+        ParseTreeNode **right = HangOnLogical(outer ? orSlot : andSlot, logical);
+        if (right == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
+        andSlot = right;
+        if (outer || !(flags_ & kAndBeforeOr)) orSlot = right;
+        *pos = end;
     }
 }
 
@@ -259,13 +153,13 @@ bool StandardParser::ParsePrimary(Pos *pos, ParseTreeNode **slot, int nesting) {
 bool StandardParser::ParseComparison(Pos *pos, ParseTreeNode **slot) {
     Pos at = *pos;
     Token name = Run(kName, at);
-    if (!Is(kNameStart, text_[at]) || TokenIs(name, "and") || TokenIs(name, "or")) {
+    if (!Is(kNameStart, text_[at]) || Keyword(Vocabulary::kLogical, name) != nullptr) {
         return Fail(SEARCH_PARSE_NO_PROPERTY, at);
     }
     int propertyId = PROP_UNKNOWN;
-    if (const TokenEntry *property = Lookup(g_PropertyName, name)) {
+    if (const TokenEntry *property = Keyword(Vocabulary::kProperty, name)) {
         propertyId = property->id;
-    } else if (!keepUnknown_) {
+    } else if (!(flags_ & kKeepUnknown)) {
         return Fail(SEARCH_PARSE_UNKNOWN_PROPERTY, at);
     }
 
@@ -277,29 +171,21 @@ bool StandardParser::ParseComparison(Pos *pos, ParseTreeNode **slot) {
     if (!ParseValue(pos, opId, identifier, &value)) return false;
 
     ParseTreeNode *property = NewNode(NODE_PROPERTY);
-    ParseTreeNode *comparison = property != nullptr ? NewNode(NODE_OPERATOR) : nullptr;
-    if (comparison == nullptr) {
-        freeParseTree(property);
-        freeParseTree(value);
-        return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
-    }
-    property->propertyId = propertyId;
-    comparison->opId = opId;
-    comparison->left = property;
-    comparison->right = value;
-    *slot = comparison;
-    return true;
+    if (property != nullptr) property->propertyId = propertyId;
+    *slot = NewComparison(opId, property, value);
+    return *slot != nullptr || Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
 }
 
-// The operator after a property: a whole run of relational bytes ("=", "!=", "<", "<=", ">",
-// ">="; "==" and "<>" are no operators), or a whole word ("contains", "doesNotContain",
-// "derivedFrom", "is", "exists"), without regard to case.
+// The operator after a property: under kTightOperators a whole run of relational bytes ("=",
+// "!=", "<", "<=", ">", ">="; "==" and "<>" are no operators), else a whole word ("contains",
+// "doesNotContain", "derivedFrom", "is", "exists"), without regard to case.
 bool StandardParser::ParseOperator(Pos *pos, int *opId) {
     Pos at = SkipBlanks(*pos);
     if (AtEnd(at)) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
-    Token token = Run(Is(kRelOp, text_[at]) ? kRelOp : kName, at);
-    const TokenEntry *op = token.empty() ? nullptr : Lookup(g_BinOpName, token);
-    if (op == nullptr && !token.empty()) op = Lookup(g_ExistOpName, token);
+    bool relational = (flags_ & kTightOperators) && Is(kRelOp, text_[at]);
+    Token token = Run(relational ? kRelOp : kName, at);
+    const TokenEntry *op = Keyword(Vocabulary::kBinary, token);
+    if (op == nullptr) op = Keyword(Vocabulary::kExists, token);
     if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
     *opId = op->id;
     *pos = token.end;
@@ -313,74 +199,35 @@ bool StandardParser::ParseValue(Pos *pos, int opId, bool identifier, ParseTreeNo
     Pos at = SkipBlanks(*pos);
     if (AtEnd(at)) return Fail(SEARCH_PARSE_MISSING_VALUE, at);
 
-    // Find the end and the decoded length first, then copy once: one allocation per value.
-    Pos from = at;
-    Pos end;
-    size_t length = 0;
-    bool quoted = text_[at] == '"';
-    if (quoted) {
+    Token text;
+    if (text_[at] == '"') {
         Pos scan = at + 1;
-        for (;;) {
-            if (AtEnd(scan)) return Fail(SEARCH_PARSE_UNTERMINATED_QUOTE, at);
-            char c = text_[scan];
-            if (c == '"') break;
+        for (; !AtEnd(scan) && text_[scan] != '"'; ++scan) {
             // Only \" and \\ are escapes; a backslash before any other byte stands for itself.
-            if (c == '\\' && scan + 1 <= last_ && (text_[scan + 1] == '"' || text_[scan + 1] == '\\')) {
+            if (text_[scan] == '\\' && scan + 1 <= last_ && (text_[scan + 1] == '"' || text_[scan + 1] == '\\')) {
                 ++scan;
             }
-            ++scan;
-            ++length;
         }
-        from = at + 1;
-        end = scan;  // The closing quote.
+        if (AtEnd(scan)) return Fail(SEARCH_PARSE_UNTERMINATED_QUOTE, at);
+        text = {at + 1, scan};
         *pos = scan + 1;
     } else {
-        Token word = Run(kWord, at);
+        text = Run(kWord, at);
         // A bare "and" or "or" here means the value was left out, not that it reads "and".
-        if (word.empty() || TokenIs(word, "and") || TokenIs(word, "or")) {
+        if (text.empty() || Keyword(Vocabulary::kLogical, text) != nullptr) {
             return Fail(SEARCH_PARSE_MISSING_VALUE, at);
         }
-        end = word.end;
-        length = static_cast<size_t>(word.end - word.first);
-        *pos = word.end;
+        *pos = text.end;
     }
 
     const char *boolean = nullptr;
     if (opId == OP_EXISTS) {
-        Token text = {from, end};
-        if (length == 4 && TokenIs(text, "true")) boolean = "true";
-        else if (length == 5 && TokenIs(text, "false")) boolean = "false";
+        if (EqualsFolded(text_ + text.first, text.size(), "true")) boolean = "true";
+        else if (EqualsFolded(text_ + text.first, text.size(), "false")) boolean = "false";
         else return Fail(SEARCH_PARSE_MISSING_VALUE, at);
-        length = strlen(boolean);
     }
-
-    size_t room = length + 1;
-    if (identifier && room < kIdentifierRoom) room = kIdentifierRoom;
-    auto *text = static_cast<char *>(malloc(room));
-    if (text == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
-    if (boolean != nullptr) {
-        memcpy(text, boolean, length + 1);
-    } else {
-        size_t out = 0;
-        for (Pos scan = from; scan < end; ++scan) {
-            char c = text_[scan];
-            if (quoted && c == '\\' && scan + 1 < end && (text_[scan + 1] == '"' || text_[scan + 1] == '\\')) {
-                c = text_[++scan];
-            }
-            text[out++] = c;
-        }
-        text[out] = '\0';
-    }
-    if (identifier) RewriteIdentifier(text);
-
-    ParseTreeNode *leaf = NewNode(NODE_VALUE);
-    if (leaf == nullptr) {
-        free(text);
-        return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
-    }
-    leaf->text = text;
-    *value = leaf;
-    return true;
+    *value = ValueLeaf(text, identifier, boolean);
+    return *value != nullptr || Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
 }
 
 }  // namespace

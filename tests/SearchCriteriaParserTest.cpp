@@ -55,6 +55,19 @@ const ParseCase kParseCases[] = {
     {R"(dc:title != "5")", R"(OP_NE(PROP_DC_TITLE, "5"))", ""},
     {R"(dc:title is "5")", R"(OP_IS(PROP_DC_TITLE, "5"))", ""},
     {R"(upnp:originalTrackNumber = 3)", R"(OP_EQ(PROP_UPNP_ORIGINAL_TRACK_NUMBER, "3"))", ""},
+    // Keywords in any case, cut short at the end of the text, or followed by bytes that could
+    // go on with a keyword, which the lookup reads past the token.
+    {R"(UPNP:CLASS DERIVEDFROM "a" AND Dc:Date DoesNotContain "b")",
+     R"(OP_AND(OP_DERIVED_FROM(PROP_UPNP_CLASS, "a"), OP_DOES_NOT_CONTAIN(PROP_DC_DATE, "b")))", ""},
+    {R"(dc:title <=x "a")", R"(OP_LE(PROP_DC_TITLE, "a"))", ""},
+    {R"(dc:title isx "a" orx dc:date existsfalse "b")",
+     R"(OP_OR(OP_IS(PROP_DC_TITLE, "a"), OP_EXISTS(PROP_DC_DATE, "b")))", ""},
+    {"dc:date<=x or upnp:genre", "OP_OR(PROP_DC_DATE, PROP_UPNP_GENRE)", ""},
+    {"(dc:title)ORdc:date", "OP_OR(GROUP(PROP_DC_TITLE), PROP_DC_DATE)", ""},
+    {"(dc:title) AnD(dc:date)", "OP_AND(GROUP(PROP_DC_TITLE), GROUP(PROP_DC_DATE))", ""},
+    {"(dc:title) o", "OP_OR(GROUP(PROP_DC_TITLE), null)", ""},
+    {"(dc:title) ax", "FAIL", ""},
+    {"dc:title = a an", R"(OP_AND(OP_EQ(PROP_DC_TITLE, "a"), null))", ""},
     // Value texts: quotes stripped only from a quoted pair, nothing decoded.
     {"dc:title = abc", R"(OP_EQ(PROP_DC_TITLE, "abc"))", ""},
     {R"(dc:title = "a b")", R"(OP_EQ(PROP_DC_TITLE, "a b"))", ""},
@@ -199,6 +212,77 @@ TEST(SearchCriteriaParser, ParsesRanges) {
                       c.standard);
         }
     }
+}
+
+// Where the two grammars differ, each text through both: the classic tree or FAIL, and the
+// standard tree or FAIL <code>@<offset>.
+struct GrammarCase {
+    const char *criteria;
+    const char *classic;
+    const char *standard;
+};
+
+const GrammarCase kGrammarCases[] = {
+    // Keywords: prefixes in the classic grammar, whole tokens in the standard one.
+    {R"(dc:titleabc = "a")", R"(OP_EQ(PROP_DC_TITLE, "a"))", "FAIL 2@0"},
+    {"upnp:a", "PROP_UPNP_ACTOR", "FAIL 2@0"},
+    {R"(dc:title = "a" order dc:date = "b")", R"(OP_OR(OP_EQ(PROP_DC_TITLE, "a"), OP_EQ(PROP_DC_DATE, "b")))",
+     "FAIL 7@15"},
+    // Precedence: right-grouped, or "and" before "or".
+    {"dc:title = a and dc:date = b or dc:creator = c",
+     R"(OP_AND(OP_EQ(PROP_DC_TITLE, "a"), OP_OR(OP_EQ(PROP_DC_DATE, "b"), OP_EQ(PROP_DC_CREATOR, "c"))))",
+     R"(OP_OR(OP_AND(OP_EQ(PROP_DC_TITLE, "a"), OP_EQ(PROP_DC_DATE, "b")), OP_EQ(PROP_DC_CREATOR, "c")))"},
+    // Blanks around relational operators: one token, or three.
+    {R"(dc:title="x")", "PROP_DC_TITLE", R"(OP_EQ(PROP_DC_TITLE, "x"))"},
+    // Escapes: kept, or decoded; an unterminated quote is kept, or fails.
+    {R"(dc:title = "a\"b\\c")", R"(OP_EQ(PROP_DC_TITLE, "a\"b\\c"))", R"(OP_EQ(PROP_DC_TITLE, "a"b\c"))"},
+    {R"(dc:title = "abc)", R"(OP_EQ(PROP_DC_TITLE, ""abc"))", "FAIL 5@11"},
+    // Shapes the classic grammar takes and the standard one refuses, and the other way round.
+    {"dc:title", "PROP_DC_TITLE", "FAIL 3@8"},
+    {R"(dc:title = "a" and)", R"(OP_AND(OP_EQ(PROP_DC_TITLE, "a"), null))", "FAIL 1@18"},
+    {R"(dc:title = "a" = "b")", R"(OP_EQ(OP_EQ(PROP_DC_TITLE, "a"), "b"))", "FAIL 7@15"},
+    {"dc:title exists maybe", R"(OP_EXISTS(PROP_DC_TITLE, "maybe"))", "FAIL 4@16"},
+    {"*", "FAIL", R"(OP_EQ("1", "1"))"},
+    {R"(@id = "65536")", R"(OP_EQ(PROP_ID, "1"))", R"(OP_EQ(PROP_ID, "1"))"},
+};
+
+TEST(SearchCriteriaParser, GrammarsDifferWhereDocumented) {
+    for (const GrammarCase &c : kGrammarCases) {
+        std::string classic;
+        CaptureStderr([&] { classic = ParseToString(c.criteria); });
+        EXPECT_EQ(classic, c.classic) << c.criteria;
+        ParseTreeNode *tree = nullptr;
+        SearchParseError error = {-7, -7};
+        int result = Parse_searchExpEx(&tree, c.criteria, 0, static_cast<int>(strlen(c.criteria)) - 1,
+                                       SEARCH_PARSE_STANDARD, &error);
+        TreePtr owned(tree);
+        EXPECT_EQ(result == 0 ? msc_test::TreeToString(tree)
+                              : "FAIL " + std::to_string(error.code) + "@" + std::to_string(error.offset),
+                  c.standard)
+            << c.criteria;
+    }
+}
+
+TEST(SearchCriteriaParser, ErrorMessages) {
+    const struct {
+        int code;
+        const char *message;
+    } kMessages[] = {
+        {SEARCH_PARSE_OK, "no error"},
+        {SEARCH_PARSE_NO_PROPERTY, "expected a property"},
+        {SEARCH_PARSE_UNKNOWN_PROPERTY, "unknown property"},
+        {SEARCH_PARSE_UNKNOWN_OPERATOR, "expected an operator or a logical keyword"},
+        {SEARCH_PARSE_MISSING_VALUE, "missing value after the operator"},
+        {SEARCH_PARSE_UNTERMINATED_QUOTE, "quoted value without its closing quote"},
+        {SEARCH_PARSE_UNBALANCED_PARENTHESES, "unbalanced parentheses"},
+        {SEARCH_PARSE_TRAILING_TEXT, "unexpected text after the expression"},
+        {SEARCH_PARSE_TOO_DEEP, "nested too deeply"},
+        {SEARCH_PARSE_OUT_OF_MEMORY, "out of memory"},
+        {SEARCH_PARSE_INVALID_ARGUMENT, "invalid argument or option"},
+        {SEARCH_PARSE_INVALID_ARGUMENT + 1, "unknown error"},
+        {-1, "unknown error"},
+    };
+    for (const auto &m : kMessages) EXPECT_STREQ(SearchParseErrorMessage(m.code), m.message) << m.code;
 }
 
 }  // namespace

@@ -1,0 +1,220 @@
+// The lexer of both grammars: byte classes, positions, the blank skip, tokens, keywords, value
+// leaves and the failure record. The grammars differ by flags, as re2's dialects do.
+#ifndef MSC_LEXER_H
+#define MSC_LEXER_H
+
+#include <cstdint>
+
+#if MSC_VECTOR && defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "Hints.h"
+#include "Internal.h"
+#include "Keywords.h"
+
+namespace msc {
+
+using Pos = int64_t;  // Wider than the caller's int indexes, so that last + 2 never overflows.
+
+// Byte classes, locale-free. Exact sets:
+//   kBlank     00 (NUL), 09-0D, 20: separate tokens. The standard grammar's range ends before the
+//              text's NUL, so there NUL never meets the skip.
+//   kTokenEnd  00-20 and 80-FF, the bytes below 33 read as signed: end a classic unquoted token.
+//   kQuote 22, kEscape 5C, kOpen 28, kClose 29.
+//   kRangeEnd  00 and 29: the bytes that may follow a range, the text's NUL or a group's closing
+//              parenthesis. Every classic scan stops at them, so that its loop needs no bound.
+//   kName      A-Z a-z 0-9 _ @ : . -, kNameStart A-Z a-z _ @: standard property names, keywords.
+//   kRelOp     = ! < >: a run of them is one standard operator token.
+//   kWord      21-7E but " ' ( ) \ = < > !, and 80-FF: an unquoted standard value.
+constexpr uint16_t kBlank = 1 << 0;
+constexpr uint16_t kTokenEnd = 1 << 1;
+constexpr uint16_t kQuote = 1 << 2;
+constexpr uint16_t kEscape = 1 << 3;
+constexpr uint16_t kOpen = 1 << 4;
+constexpr uint16_t kRangeEnd = 1 << 5;
+constexpr uint16_t kName = 1 << 6;
+constexpr uint16_t kNameStart = 1 << 7;
+constexpr uint16_t kRelOp = 1 << 8;
+constexpr uint16_t kWord = 1 << 9;
+constexpr uint16_t kClose = 1 << 10;
+
+namespace bytes {
+constexpr uint16_t Z = kBlank | kTokenEnd | kRangeEnd, X = kTokenEnd, S = kBlank | kTokenEnd,
+                   W = kWord, N = kName | kWord, L = kNameStart | kName | kWord, R = kRelOp,
+                   Q = kQuote, E = kEscape, O = kOpen, C = kClose | kRangeEnd, H = kTokenEnd | kWord, _ = 0;
+inline constexpr uint16_t kClass[256] = {
+    //   0  1  2  3  4  5  6  7  8  9  A  B  C  D  E  F
+    Z, X, X, X, X, X, X, X, X, S, S, S, S, S, X, X,  // 0
+    X, X, X, X, X, X, X, X, X, X, X, X, X, X, X, X,  // 1
+    S, R, Q, W, W, W, W, _, O, C, W, W, W, N, N, W,  // 2
+    N, N, N, N, N, N, N, N, N, N, N, W, R, R, R, W,  // 3
+    L, L, L, L, L, L, L, L, L, L, L, L, L, L, L, L,  // 4
+    L, L, L, L, L, L, L, L, L, L, L, W, E, W, W, L,  // 5
+    W, L, L, L, L, L, L, L, L, L, L, L, L, L, L, L,  // 6
+    L, L, L, L, L, L, L, L, L, L, L, W, W, W, W, _,  // 7
+    H, H, H, H, H, H, H, H, H, H, H, H, H, H, H, H,  // 8
+    H, H, H, H, H, H, H, H, H, H, H, H, H, H, H, H,  // 9
+    H, H, H, H, H, H, H, H, H, H, H, H, H, H, H, H,  // A
+    H, H, H, H, H, H, H, H, H, H, H, H, H, H, H, H,  // B
+    H, H, H, H, H, H, H, H, H, H, H, H, H, H, H, H,  // C
+    H, H, H, H, H, H, H, H, H, H, H, H, H, H, H, H,  // D
+    H, H, H, H, H, H, H, H, H, H, H, H, H, H, H, H,  // E
+    H, H, H, H, H, H, H, H, H, H, H, H, H, H, H, H,  // F
+};
+}  // namespace bytes
+
+inline bool Is(uint16_t byteClass, char c) {
+    return (bytes::kClass[static_cast<unsigned char>(c)] & byteClass) != 0;
+}
+
+// The first byte at or after 'pos' whose class is in kStops, which must hold the text's NUL
+// (kTokenEnd or kRangeEnd): the NUL ends the search, and a result past 'last' means the range
+// holds no stop from 'pos' on. The only vector code of the library: with MSC_VECTOR (CMake option,
+// on by default) and SSE2 it tests sixteen bytes at a time while the range holds them, then the
+// plain loop, which is all a build without it runs. Only the plain loop needs kRangeEnd, since
+// the blocks never pass 'last'. Values such as "object.item.audioItem" are most of the bytes of
+// a criteria.
+template <uint16_t kStops>
+inline Pos FindStop(const char *text, Pos pos, Pos last) {
+    static_assert((kStops & (kTokenEnd | kRangeEnd)) != 0, "the NUL must stop the search");
+#if MSC_VECTOR && defined(__SSE2__)
+    for (; last - pos >= 15; pos += 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + pos));
+        __m128i stop = _mm_setzero_si128();
+        auto add = [&](bool wanted, __m128i hits) { if (wanted) stop = _mm_or_si128(stop, hits); };
+        add(kStops & kTokenEnd, _mm_cmplt_epi8(bytes, _mm_set1_epi8(33)));  // Signed: 00-20, 80-FF.
+        add(kStops & kQuote, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')));
+        add(kStops & kEscape, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
+        add(kStops & kOpen, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('(')));
+        add(kStops & kClose, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(')')));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(stop));
+        if (mask != 0) return pos + __builtin_ctz(mask);
+    }
+#else
+    (void)last;
+#endif
+    while (!Is(kStops, text[pos])) ++pos;
+    return pos;
+}
+
+// The grammar flags; the classic grammar is 0.
+enum LexFlags : unsigned {
+    kWholeKeywords = 1 << 0,   // A keyword is a whole token, not any text that it begins.
+    kDecodeEscapes = 1 << 1,   // \" and \\ in a quoted value stand for the quote and backslash.
+    kTightOperators = 1 << 2,  // Relational operators need no blanks around them.
+    kAndBeforeOr = 1 << 3,     // "and" binds tighter than "or"; else both group to the right.
+    kQuiet = 1 << 4,           // Nothing on standard error.
+    kKeepUnknown = 1 << 5,     // An unknown property becomes PROP_UNKNOWN.
+};
+
+// A token: the bytes text[first..end-1].
+struct Token {
+    Pos first;
+    Pos end;
+    bool empty() const { return end == first; }
+    size_t size() const { return static_cast<size_t>(end - first); }
+};
+
+class Lexer {
+public:
+    Lexer(const char *text, unsigned flags) : text_(text), flags_(flags) {}
+
+    ParseFailure failure() const { return failure_; }
+
+protected:
+    // The first non-blank byte from 'pos' on, or last + 1.
+    Pos SkipBlanks(Pos pos, Pos last) const {
+        while (pos <= last && Is(kBlank, text_[pos])) ++pos;
+        return pos;
+    }
+
+    // The run of bytes of 'byteClass' from 'pos' on, possibly empty, never past 'last'.
+    Token Run(uint16_t byteClass, Pos pos, Pos last) const {
+        Pos end = pos;
+        while (end <= last && Is(byteClass, text_[end])) ++end;
+        return {pos, end};
+    }
+
+    // The classic token from 'pos' on: a quote flips the in-quote state, a backslash takes the
+    // next byte unexamined, and outside quotes a token-end byte ends it; never past 'last'.
+    MSC_ALWAYS_INLINE Token ClassicToken(Pos pos, Pos last) const {
+        // The text ends with a NUL and a group's range with its closing parenthesis, which stop
+        // every search: a stop past 'last' ends the token at 'last'.
+        constexpr uint16_t kInsideQuotes = kQuote | kEscape | kRangeEnd;
+        const Pos first = pos;
+        if (MSC_LIKELY(text_[pos] == '"')) {
+            // Most values: a quoted text without backslashes, followed by a blank.
+            Pos close = FindStop<kInsideQuotes>(text_, pos + 1, last);
+            if (close <= last && text_[close] == '"' && (close == last || Is(kTokenEnd, text_[close + 1]))) {
+                return {first, close + 1};
+            }
+        }
+        bool inQuotes = false;
+        for (;;) {
+            pos = inQuotes ? FindStop<kInsideQuotes>(text_, pos, last)
+                           : FindStop<kInsideQuotes | kTokenEnd>(text_, pos, last);
+            if (pos > last) break;
+            char c = text_[pos];
+            if (c == '"') {
+                inQuotes = !inQuotes;
+                ++pos;
+            } else if (c == '\\') {
+                pos += 2;
+            } else if (!inQuotes && Is(kTokenEnd, c)) {
+                return {first, pos};
+            } else {
+                ++pos;  // A closing parenthesis, or a NUL inside quotes: ordinary bytes here.
+            }
+            if (pos > last) break;
+        }
+        return {first, last + 1};
+    }
+
+    // The entry of 'vocabulary' for the token, whole or by prefix as the flags say.
+    MSC_ALWAYS_INLINE const TokenEntry *Keyword(Vocabulary vocabulary, Token token) const {
+        return FindKeyword(vocabulary, match_, text_ + token.first, token.size());
+    }
+
+    // A value leaf with the text of 'token' (escapes decoded under kDecodeEscapes), or with
+    // 'literal' when not null; for an identifier the rewritten number, announced on standard
+    // error unless kQuiet. Fails with SEARCH_PARSE_OUT_OF_MEMORY at the token.
+    MSC_ALWAYS_INLINE ParseTreeNode *ValueLeaf(Token token, bool identifier, const char *literal = nullptr) {
+        if (MSC_LIKELY(!identifier && literal == nullptr && !(flags_ & kDecodeEscapes))) {
+            return NewValueLeaf(text_ + token.first, token.size());  // The text as it stands.
+        }
+        return DecodedValueLeaf(token, identifier, literal);
+    }
+    ParseTreeNode *DecodedValueLeaf(Token token, bool identifier, const char *literal);
+
+    // A comparison of two leaves; nullptr when memory runs out or a leaf is missing, both freed.
+    static ParseTreeNode *NewComparison(int opId, ParseTreeNode *left, ParseTreeNode *right) {
+        ParseTreeNode *node = left != nullptr && right != nullptr ? NewNode(NODE_OPERATOR) : nullptr;
+        if (node == nullptr) {
+            freeParseTree(left);
+            freeParseTree(right);
+            return nullptr;
+        }
+        node->opId = opId;
+        node->left = left;
+        node->right = right;
+        return node;
+    }
+
+    // Records the first failure; returns false.
+    bool Fail(SearchParseErrorCode code, Pos pos) {
+        if (failure_.code == SEARCH_PARSE_OK) {
+            failure_ = {code, pos > INT32_MAX ? INT32_MAX : static_cast<int>(pos)};
+        }
+        return false;
+    }
+
+    const char *text_;
+    unsigned flags_;
+    KeywordMatch match_ = flags_ & kWholeKeywords ? KeywordMatch::kWhole : KeywordMatch::kPrefix;
+    ParseFailure failure_ = {SEARCH_PARSE_OK, -1};
+};
+
+}  // namespace msc
+
+#endif  // MSC_LEXER_H
