@@ -144,6 +144,8 @@ struct ParseResult {
     SearchParseError error = {SEARCH_PARSE_OK, -1};
     bool ok() const noexcept { return error.code == SEARCH_PARSE_OK; }
     explicit operator bool() const noexcept { return ok(); }
+    /** The library's words for the error code, such as "unknown property". */
+    const char *message() const noexcept { return SearchParseErrorMessage(error.code); }
 };
 
 /** Parses the whole of 'criteria' with Parse_searchExpEx and 'options' (0 for the classic

@@ -181,24 +181,7 @@ bool ParsePropertyList(const std::string &text, std::vector<int> *ids, std::stri
 bool IsEverything(const std::string &criteria) { return Trim(criteria) == "*"; }
 
 std::string DescribeParseError(const SearchParseError &error) {
-    // Indexed by SearchParseErrorCode.
-    static const char *const kMessages[] = {
-        "rejected",                                     // SEARCH_PARSE_OK: no code given
-        "expected a property",                          // SEARCH_PARSE_NO_PROPERTY
-        "unknown property",                             // SEARCH_PARSE_UNKNOWN_PROPERTY
-        "expected an operator or a logical keyword",    // SEARCH_PARSE_UNKNOWN_OPERATOR
-        "missing value after the operator",             // SEARCH_PARSE_MISSING_VALUE
-        "quoted value without its closing quote",       // SEARCH_PARSE_UNTERMINATED_QUOTE
-        "unbalanced parentheses",                       // SEARCH_PARSE_UNBALANCED_PARENTHESES
-        "unexpected text after the expression",         // SEARCH_PARSE_TRAILING_TEXT
-        "nested too deeply",                            // SEARCH_PARSE_TOO_DEEP
-        "out of memory",                                // SEARCH_PARSE_OUT_OF_MEMORY
-        "invalid argument or option",                   // SEARCH_PARSE_INVALID_ARGUMENT
-    };
-    const int count = static_cast<int>(sizeof kMessages / sizeof kMessages[0]);
-    std::string text = error.code >= 0 && error.code < count
-                           ? kMessages[error.code]
-                           : "error code " + std::to_string(error.code);
+    std::string text = SearchParseErrorMessage(error.code);
     if (error.offset >= 0) text += " at byte " + std::to_string(error.offset);
     return text;
 }
