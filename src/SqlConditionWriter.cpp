@@ -204,7 +204,11 @@ private:
             at_ += length;
             return;
         }
-        // Copies what fits and counts the rest.
+        PutCut(text, length);
+    }
+
+    // Copies what fits of a piece that does not, and counts the rest.
+    __attribute__((noinline)) void PutCut(const char *text, size_t length) {
         size_t fits = Room();
         memcpy(at_, text, fits);
         lost_ += length - fits;
@@ -238,6 +242,11 @@ private:
             at_ += length;
             return;
         }
+        WriteColumnCut();
+    }
+
+    // The column piece by piece, where it is cut.
+    __attribute__((noinline)) void WriteColumnCut() {
         Put(" ", 1);
         Put(prefix_, prefixLength_);
         Put(lastName_, lastLength_);
@@ -272,6 +281,14 @@ private:
             at_ += length + 2 * framing;
             return;
         }
+        WriteLiteralPiecewise(text, length, open, close);
+    }
+
+    // The rest of WriteLiteral: a long value, one with a quote, or one cut at the buffer's end.
+    template <size_t N>
+    __attribute__((noinline)) void WriteLiteralPiecewise(const char *text, size_t length, const char (&open)[N],
+                                                         const char (&close)[N]) {
+        constexpr size_t framing = N - 1;
         const char *quote = static_cast<const char *>(memchr(text, '\'', length));
         Put(open, framing);
         while (quote != nullptr) {
