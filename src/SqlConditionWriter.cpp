@@ -75,11 +75,12 @@ ValueForm FormOfRightOperand(int opId) {
 
 // The operator pieces " AND ", " = ", " LIKE ", ..., composed once from the SQL tables for every
 // id up to OP_EXISTS, so that writing one is a copy of known length rather than a table walk.
+// Each is followed by a blank and padded to 16 bytes: see ConditionWriter::PutPiece.
 class OperatorPieces {
 public:
     struct Piece {
         char text[16];
-        size_t length;  // above sizeof text: the name is too long, and is looked up when written
+        size_t length;  // SIZE_MAX: no piece here (too long, or an id that writes nothing)
         ValueForm form;
     };
     static constexpr int kLastId = OP_EXISTS;
@@ -87,20 +88,16 @@ public:
     OperatorPieces() {
         for (int opId = 0; opId <= kLastId; ++opId) {
             Piece &piece = pieces_[opId];
-            piece.length = 0;  // Ids below the logical ones write nothing.
+            piece.length = SIZE_MAX;
             piece.form = FormOfRightOperand(opId);
+            memset(piece.text, ' ', sizeof piece.text);
             const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL);
             if (table == nullptr) continue;
             const char *name = LookupName(table, opId);
             if (name == nullptr) name = kNullName;
             size_t length = strlen(name) + 2;
-            if (length > sizeof piece.text) {
-                piece.length = SIZE_MAX;
-                continue;
-            }
-            piece.text[0] = ' ';
+            if (length >= sizeof piece.text) continue;
             memcpy(piece.text + 1, name, length - 2);
-            piece.text[length - 1] = ' ';
             piece.length = length;
         }
     }
@@ -216,6 +213,23 @@ private:
         limit_ = at_;
     }
 
+    // Writes text[0..n-1], n from 3 to 15, of a piece followed by a blank and padded to 16 bytes:
+    // two word stores that may overlap, with no branch on the length's size, copy the blank too.
+    // That byte, at_[n], is where the next piece or the NUL goes, so it is always written over
+    // and the text stays the same; n <= Room() keeps it within the buffer.
+    void PutPiece(const char *text, size_t n) {
+        if (n > Room()) {
+            Put(text, n);
+            return;
+        }
+        if (n >= 7) {
+            CopyBothEnds<8>(at_, text, n + 1);
+        } else {
+            CopyBothEnds<4>(at_, text, n + 1);
+        }
+        at_ += n;
+    }
+
     // The column of a property: the name of the first entry of the table with its id. The
     // column last looked up is kept, so that a list of conditions on one property walks the
     // table once.
@@ -255,10 +269,15 @@ private:
 
     void WriteOperator(int opId) {
         const OperatorPieces::Piece *piece = kOperatorPieces.Get(opId);
-        if (piece != nullptr && piece->length <= sizeof piece->text) {
-            Put(piece->text, piece->length);
+        if (piece != nullptr && piece->length != SIZE_MAX) {
+            PutPiece(piece->text, piece->length);
             return;
         }
+        WriteOperatorName(opId);
+    }
+
+    // An operator without a piece: its name looked up and written piece by piece.
+    __attribute__((noinline)) void WriteOperatorName(int opId) {
         const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL);
         if (table == nullptr) return;  // Ids below the logical ones write nothing.
         const char *name = LookupName(table, opId);
