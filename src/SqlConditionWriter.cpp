@@ -230,40 +230,34 @@ private:
         at_ += n;
     }
 
-    // The column of a property: the name of the first entry of the table with its id. The
-    // column last looked up is kept, so that a list of conditions on one property walks the
-    // table once.
+    // The column of a property: the name of the first entry of the table with its id.
     inline void WriteColumn(int propertyId) {
-        if (propertyId != lastId_) {
-            const char *name = kNullName;
-            for (const TokenEntry *entry = columns_; entry->id != 0; ++entry) {
-                if (entry->id == propertyId) {
-                    name = entry->name != nullptr ? entry->name : kNullName;
-                    break;
-                }
+        const char *name = kNullName;
+        for (const TokenEntry *entry = columns_; entry->id != 0; ++entry) {
+            if (entry->id == propertyId) {
+                if (entry->name != nullptr) name = entry->name;
+                break;
             }
-            lastId_ = propertyId;
-            lastName_ = name;
-            lastLength_ = strlen(name);
         }
+        size_t nameLength = strlen(name);
         // " " prefix name " ", tested for room once; piece by piece only where it is cut.
-        size_t length = lastLength_ + prefixLength_ + 2;
+        size_t length = nameLength + prefixLength_ + 2;
         if (length <= Room()) {
             at_[0] = ' ';
             if (prefixLength_ != 0) CopyValueText(at_ + 1, prefix_, prefixLength_);
-            CopyValueText(at_ + 1 + prefixLength_, lastName_, lastLength_);
+            CopyValueText(at_ + 1 + prefixLength_, name, nameLength);
             at_[length - 1] = ' ';
             at_ += length;
             return;
         }
-        WriteColumnCut();
+        WriteColumnCut(name, nameLength);
     }
 
     // The column piece by piece, where it is cut.
-    __attribute__((noinline)) void WriteColumnCut() {
+    __attribute__((noinline)) void WriteColumnCut(const char *name, size_t nameLength) {
         Put(" ", 1);
         Put(prefix_, prefixLength_);
-        Put(lastName_, lastLength_);
+        Put(name, nameLength);
         Put(" ", 1);
     }
 
@@ -347,10 +341,6 @@ private:
     char *at_ = scratch_;     // Where the next byte goes.
     char *limit_ = scratch_;  // Where the NUL goes when the buffer is full.
     size_t lost_ = 0;         // Bytes of the whole text that did not fit.
-    // No entry has the id 0, which ends the table: its column is "(null)" before any lookup.
-    int lastId_ = 0;
-    const char *lastName_ = kNullName;
-    size_t lastLength_ = sizeof kNullName - 1;
 };
 
 // The whole conversion; the exported functions call this rather than each other, so that no
