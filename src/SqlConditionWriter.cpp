@@ -216,12 +216,8 @@ private:
     // Writes text[0..n-1], n from 3 to 15, of a piece followed by a blank and padded to 16 bytes:
     // two word stores that may overlap, with no branch on the length's size, copy the blank too.
     // That byte, at_[n], is where the next piece or the NUL goes, so it is always written over
-    // and the text stays the same; n <= Room() keeps it within the buffer.
+    // and the text stays the same; the caller's test n <= Room() keeps it within the buffer.
     void PutPiece(const char *text, size_t n) {
-        if (n > Room()) {
-            Put(text, n);
-            return;
-        }
         if (n >= 7) {
             CopyBothEnds<8>(at_, text, n + 1);
         } else {
@@ -263,15 +259,20 @@ private:
 
     void WriteOperator(int opId) {
         const OperatorPieces::Piece *piece = kOperatorPieces.Get(opId);
-        if (piece != nullptr && piece->length != SIZE_MAX) {
+        if (piece != nullptr && piece->length <= Room()) {  // never for a length of SIZE_MAX
             PutPiece(piece->text, piece->length);
             return;
         }
-        WriteOperatorName(opId);
+        WriteOperatorPiecewise(opId);
     }
 
-    // An operator without a piece: its name looked up and written piece by piece.
-    __attribute__((noinline)) void WriteOperatorName(int opId) {
+    // An operator cut at the buffer's end, or without a piece: then its name is looked up.
+    __attribute__((noinline)) void WriteOperatorPiecewise(int opId) {
+        const OperatorPieces::Piece *piece = kOperatorPieces.Get(opId);
+        if (piece != nullptr && piece->length != SIZE_MAX) {
+            Put(piece->text, piece->length);
+            return;
+        }
         const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL);
         if (table == nullptr) return;  // Ids below the logical ones write nothing.
         const char *name = LookupName(table, opId);
