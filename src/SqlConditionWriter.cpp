@@ -236,12 +236,13 @@ private:
             }
         }
         size_t nameLength = strlen(name);
-        // " " prefix name " ", tested for room once; piece by piece only where it is cut.
+        // " " prefix name " ", tested for room once; piece by piece only where it is cut. The
+        // copies are calls: a column writer this small is compiled into the walk.
         size_t length = nameLength + prefixLength_ + 2;
         if (length <= Room()) {
             at_[0] = ' ';
-            if (prefixLength_ != 0) CopyValueText(at_ + 1, prefix_, prefixLength_);
-            CopyValueText(at_ + 1 + prefixLength_, name, nameLength);
+            if (prefixLength_ != 0) memcpy(at_ + 1, prefix_, prefixLength_);
+            memcpy(at_ + 1 + prefixLength_, name, nameLength);
             at_[length - 1] = ' ';
             at_ += length;
             return;
