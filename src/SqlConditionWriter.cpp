@@ -238,13 +238,16 @@ private:
         size_t nameLength = strlen(name);
         // " " prefix name " ", tested for room once; piece by piece only where it is cut. The
         // copies are calls: a column writer this small is compiled into the walk.
-        size_t length = nameLength + prefixLength_ + 2;
+        // The members are read before the stores, which may alias them.
+        char *at = at_;
+        size_t prefixLength = prefixLength_;
+        size_t length = nameLength + prefixLength + 2;
         if (length <= Room()) {
-            at_[0] = ' ';
-            if (prefixLength_ != 0) memcpy(at_ + 1, prefix_, prefixLength_);
-            memcpy(at_ + 1 + prefixLength_, name, nameLength);
-            at_[length - 1] = ' ';
-            at_ += length;
+            at_ = at + length;
+            if (prefixLength != 0) memcpy(at + 1, prefix_, prefixLength);
+            memcpy(at + 1 + prefixLength, name, nameLength);
+            at[0] = ' ';
+            at[length - 1] = ' ';
             return;
         }
         WriteColumnCut(name, nameLength);
