@@ -308,6 +308,13 @@ private:
                                                          const char (&close)[N]) {
         constexpr size_t framing = N - 1;
         const char *quote = static_cast<const char *>(memchr(text, '\'', length));
+        if (quote == nullptr && length + 2 * framing <= Room()) {  // a long value: one room test
+            memcpy(at_, open, framing);
+            CopyValueText(at_ + framing, text, length);
+            memcpy(at_ + framing + length, close, framing);
+            at_ += length + 2 * framing;
+            return;
+        }
         Put(open, framing);
         while (quote != nullptr) {
             size_t before = static_cast<size_t>(quote - text);

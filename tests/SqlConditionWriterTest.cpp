@@ -172,6 +172,8 @@ TEST(SqlConditionWriter, CutsAtEveryBufferSizeAndMeasures) {
         {"()", nullptr, " (  ) "},
         {"dc:title", "", " title "},
         {R"(dc:title = "x" and)", nullptr, " title  =  'x'  AND "},
+        {R"(dc:title contains "a title longer than sixteen")", nullptr,
+         " title  LIKE  '%a title longer than sixteen%' "},
         {"", nullptr, ""},
         {list.c_str(), "media.", listSql.c_str()},
     };
