@@ -75,11 +75,12 @@ ValueForm FormOfRightOperand(int opId) {
 
 // The operator pieces " AND ", " = ", " LIKE ", ..., composed once from the SQL tables for every
 // id up to OP_EXISTS, so that writing one is a copy of known length rather than a table walk.
+// Each is followed by a blank and padded to 16 bytes: see ConditionWriter::PutPiece.
 class OperatorPieces {
 public:
     struct Piece {
         char text[16];
-        size_t length;  // above sizeof text: the name is too long, and is looked up when written
+        size_t length;  // SIZE_MAX: no piece here (too long, or an id that writes nothing)
         ValueForm form;
     };
     static constexpr int kLastId = OP_EXISTS;
@@ -87,20 +88,16 @@ public:
     OperatorPieces() {
         for (int opId = 0; opId <= kLastId; ++opId) {
             Piece &piece = pieces_[opId];
-            piece.length = 0;  // Ids below the logical ones write nothing.
+            piece.length = SIZE_MAX;
             piece.form = FormOfRightOperand(opId);
+            memset(piece.text, ' ', sizeof piece.text);
             const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL);
             if (table == nullptr) continue;
             const char *name = LookupName(table, opId);
             if (name == nullptr) name = kNullName;
             size_t length = strlen(name) + 2;
-            if (length > sizeof piece.text) {
-                piece.length = SIZE_MAX;
-                continue;
-            }
-            piece.text[0] = ' ';
+            if (length >= sizeof piece.text) continue;
             memcpy(piece.text + 1, name, length - 2);
-            piece.text[length - 1] = ' ';
             piece.length = length;
         }
     }
@@ -204,7 +201,11 @@ private:
             at_ += length;
             return;
         }
-        // Copies what fits and counts the rest.
+        PutCut(text, length);
+    }
+
+    // Copies what fits of a piece that does not, and counts the rest.
+    __attribute__((noinline)) void PutCut(const char *text, size_t length) {
         size_t fits = Room();
         memcpy(at_, text, fits);
         lost_ += length - fits;
@@ -212,41 +213,67 @@ private:
         limit_ = at_;
     }
 
-    // The column of a property: the name of the first entry of the table with its id. The
-    // column last looked up is kept, so that a list of conditions on one property walks the
-    // table once.
-    inline void WriteColumn(int propertyId) {
-        if (propertyId != lastId_) {
-            const char *name = kNullName;
-            for (const TokenEntry *entry = columns_; entry->id != 0; ++entry) {
-                if (entry->id == propertyId) {
-                    name = entry->name != nullptr ? entry->name : kNullName;
-                    break;
-                }
-            }
-            lastId_ = propertyId;
-            lastName_ = name;
-            lastLength_ = strlen(name);
+    // Writes text[0..n-1], n from 3 to 15, of a piece followed by a blank and padded to 16 bytes:
+    // two word stores that may overlap, with no branch on the length's size, copy the blank too.
+    // That byte, at_[n], is where the next piece or the NUL goes, so it is always written over
+    // and the text stays the same; the caller's test n <= Room() keeps it within the buffer.
+    void PutPiece(const char *text, size_t n) {
+        if (n >= 7) {
+            CopyBothEnds<8>(at_, text, n + 1);
+        } else {
+            CopyBothEnds<4>(at_, text, n + 1);
         }
-        // " " prefix name " ", tested for room once; piece by piece only where it is cut.
-        size_t length = lastLength_ + prefixLength_ + 2;
+        at_ += n;
+    }
+
+    // The column of a property: the name of the first entry of the table with its id.
+    inline void WriteColumn(int propertyId) {
+        const char *name = kNullName;
+        for (const TokenEntry *entry = columns_; entry->id != 0; ++entry) {
+            if (entry->id == propertyId) {
+                if (entry->name != nullptr) name = entry->name;
+                break;
+            }
+        }
+        size_t nameLength = strlen(name);
+        // " " prefix name " ", tested for room once; piece by piece only where it is cut. The
+        // copies are calls: a column writer this small is compiled into the walk.
+        // The members are read before the stores, which may alias them.
+        char *at = at_;
+        size_t prefixLength = prefixLength_;
+        size_t length = nameLength + prefixLength + 2;
         if (length <= Room()) {
-            at_[0] = ' ';
-            if (prefixLength_ != 0) CopyValueText(at_ + 1, prefix_, prefixLength_);
-            CopyValueText(at_ + 1 + prefixLength_, lastName_, lastLength_);
-            at_[length - 1] = ' ';
-            at_ += length;
+            at_ = at + length;
+            if (prefixLength != 0) memcpy(at + 1, prefix_, prefixLength);
+            memcpy(at + 1 + prefixLength, name, nameLength);
+            at[0] = ' ';
+            at[length - 1] = ' ';
             return;
         }
+        WriteColumnCut(name, nameLength);
+    }
+
+    // The column piece by piece, where it is cut.
+    __attribute__((noinline)) void WriteColumnCut(const char *name, size_t nameLength) {
         Put(" ", 1);
         Put(prefix_, prefixLength_);
-        Put(lastName_, lastLength_);
+        Put(name, nameLength);
         Put(" ", 1);
     }
 
     void WriteOperator(int opId) {
         const OperatorPieces::Piece *piece = kOperatorPieces.Get(opId);
-        if (piece != nullptr && piece->length <= sizeof piece->text) {
+        if (piece != nullptr && piece->length <= Room()) {  // never for a length of SIZE_MAX
+            PutPiece(piece->text, piece->length);
+            return;
+        }
+        WriteOperatorPiecewise(opId);
+    }
+
+    // An operator cut at the buffer's end, or without a piece: then its name is looked up.
+    __attribute__((noinline)) void WriteOperatorPiecewise(int opId) {
+        const OperatorPieces::Piece *piece = kOperatorPieces.Get(opId);
+        if (piece != nullptr && piece->length != SIZE_MAX) {
             Put(piece->text, piece->length);
             return;
         }
@@ -272,7 +299,22 @@ private:
             at_ += length + 2 * framing;
             return;
         }
+        WriteLiteralPiecewise(text, length, open, close);
+    }
+
+    // The rest of WriteLiteral: a long value, one with a quote, or one cut at the buffer's end.
+    template <size_t N>
+    __attribute__((noinline)) void WriteLiteralPiecewise(const char *text, size_t length, const char (&open)[N],
+                                                         const char (&close)[N]) {
+        constexpr size_t framing = N - 1;
         const char *quote = static_cast<const char *>(memchr(text, '\'', length));
+        if (quote == nullptr && length + 2 * framing <= Room()) {  // a long value: one room test
+            memcpy(at_, open, framing);
+            CopyValueText(at_ + framing, text, length);
+            memcpy(at_ + framing + length, close, framing);
+            at_ += length + 2 * framing;
+            return;
+        }
         Put(open, framing);
         while (quote != nullptr) {
             size_t before = static_cast<size_t>(quote - text);
@@ -311,10 +353,6 @@ private:
     char *at_ = scratch_;     // Where the next byte goes.
     char *limit_ = scratch_;  // Where the NUL goes when the buffer is full.
     size_t lost_ = 0;         // Bytes of the whole text that did not fit.
-    // No entry has the id 0, which ends the table: its column is "(null)" before any lookup.
-    int lastId_ = 0;
-    const char *lastName_ = kNullName;
-    size_t lastLength_ = sizeof kNullName - 1;
 };
 
 // The whole conversion; the exported functions call this rather than each other, so that no

@@ -171,6 +171,9 @@ TEST(SqlConditionWriter, CutsAtEveryBufferSizeAndMeasures) {
          " (  t.genre  IS  NOT NULL  AND  t.title  <>  'O''x'  )  OR  t.ref_id  IS  NOT NULL "},
         {"()", nullptr, " (  ) "},
         {"dc:title", "", " title "},
+        {R"(dc:title = "x" and)", nullptr, " title  =  'x'  AND "},
+        {R"(dc:title contains "a title longer than sixteen")", nullptr,
+         " title  LIKE  '%a title longer than sixteen%' "},
         {"", nullptr, ""},
         {list.c_str(), "media.", listSql.c_str()},
     };
@@ -187,7 +190,8 @@ TEST(SqlConditionWriter, CutsAtEveryBufferSizeAndMeasures) {
             ConvertSQLCondition(tree.get(), kColumns, c.prefix, classic.data(), size);
             ASSERT_EQ(ex, classic) << c.criteria << " in " << size;
             EXPECT_EQ(std::string(ex.data()), whole.substr(0, static_cast<size_t>(size) - 1)) << size;
-            for (size_t i = static_cast<size_t>(size); i < ex.size(); ++i) ASSERT_EQ(ex[i], '\x7f') << size;
+            // Nothing after the NUL is touched, inside the buffer or beyond it.
+            for (size_t i = strlen(ex.data()) + 1; i < ex.size(); ++i) ASSERT_EQ(ex[i], '\x7f') << size;
         }
         for (int size : {0, 1, 100, -1, INT_MIN}) {
             EXPECT_EQ(ConvertSQLConditionEx(tree.get(), kColumns, c.prefix, nullptr, size), length)
