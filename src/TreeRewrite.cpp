@@ -1,7 +1,6 @@
 // Tree rewrites: conditions the host cannot evaluate become constant comparisons, "1" = "1" where
 // a true operand leaves the enclosing and unchanged, "1" = "0" where a false one leaves the
 // enclosing or unchanged; and a true @refID condition in three fixed containers becomes false.
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -62,20 +61,20 @@ int RewriteRight(ParseTreeNode *node, int polarity) {
 // unchanged), false between ORs only. The nearest and/or above can be the wrong guide, as in the
 // classic parser's right-hung and(c1, or(c2, c3)), written "c1 AND c2 OR c3": there c2 must be
 // true. So each operand of a list learns the operators on either side of it in the written text.
-struct Polarity {
-    enum Neighbour : uint8_t { kNone, kAnd, kOr };
-    uint8_t inherited;  // What a list that is one single operand gets: the enclosing term's.
-    uint8_t nearest;    // Nonzero unless the nearest and/or above is an or; walks through groups.
-    Neighbour before;   // The operator written just before this node in its list, if any.
-    Neighbour after;    // The operator written just after it.
+//
+// The flags a node receives, in one word: kNearest is set unless the nearest and/or above is an
+// or (through groups); the neighbour bits name the operators written just before and after the
+// node in its list; kInherited is what a list of one single operand gets, the enclosing term's.
+using Polarity = unsigned;
+constexpr Polarity kNearest = 1u, kInherited = 2u, kAndBefore = 4u, kOrBefore = 8u, kAndAfter = 16u,
+                   kOrAfter = 32u;
 
-    // The polarity of a node that is an operand of a list, or the whole list.
-    int OfTerm() const {
-        if (before == kAnd || after == kAnd) return 1;
-        if (before == kOr || after == kOr) return 0;
-        return inherited;
-    }
-};
+// The polarity of a node that is an operand of a list, or the whole list: 1 next to an and, 0
+// between ors only, else the inherited one.
+inline unsigned OfTerm(Polarity down) {
+    if ((down & (kAndBefore | kAndAfter)) != 0) return 1;
+    return (down & (kOrBefore | kOrAfter | kInherited)) == kInherited ? 1 : 0;
+}
 
 bool IsAndOr(const ParseTreeNode *node) { return node->opId == OP_AND || node->opId == OP_OR; }
 
@@ -98,7 +97,9 @@ struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
         result = -1;
         return false;
     }
-    static int Of(const ParseTreeNode *op, Polarity down) { return IsAndOr(op) ? down.nearest : down.OfTerm(); }
+    static int Of(const ParseTreeNode *op, Polarity down) {
+        return static_cast<int>(IsAndOr(op) ? down & kNearest : OfTerm(down));
+    }
 
     Step Enter(ParseTreeNode *node, Polarity down) {
         if (node->kind == NODE_GROUP) {
@@ -115,12 +116,13 @@ struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
     // one that inherits its own polarity.
     Polarity Operand(const ParseTreeNode *parent, Polarity down, Side side) {
         if (side == Side::kInner || !IsAndOr(parent)) {
-            return {static_cast<uint8_t>(down.OfTerm()), down.nearest, Polarity::kNone, Polarity::kNone};
+            return (down & kNearest) | (OfTerm(down) != 0 ? kInherited : 0);
         }
-        Polarity::Neighbour op = parent->opId == OP_AND ? Polarity::kAnd : Polarity::kOr;
-        uint8_t nearest = op == Polarity::kAnd ? 1 : 0;
-        if (side == Side::kLeft) return {down.inherited, nearest, down.before, op};
-        return {down.inherited, nearest, op, down.after};
+        bool isAnd = parent->opId == OP_AND;
+        if (side == Side::kLeft) {
+            return (down & (kInherited | kAndBefore | kOrBefore)) | (isAnd ? kAndAfter | kNearest : kOrAfter);
+        }
+        return (down & (kInherited | kAndAfter | kOrAfter)) | (isAnd ? kAndBefore | kNearest : kOrBefore);
     }
     bool Between(ParseTreeNode *op, Polarity down, ParseTreeNode *&right) {
         if (Matching(op->right) && RewriteRight(op, Of(op, down)) != 0) return Failed();
@@ -138,7 +140,7 @@ template <typename Matches>
 int RewriteTree(ParseTreeNode *tree, const Matches &matches) {
     Rewriting<Matches> rewriting(matches);
     if (rewriting.Matching(tree)) return TurnIntoOne(tree) ? 0 : -1;
-    Walk(tree, rewriting, Polarity{1, 1, Polarity::kNone, Polarity::kNone});
+    Walk(tree, rewriting, Polarity{kNearest | kInherited});
     return rewriting.result;
 }
 
