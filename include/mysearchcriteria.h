@@ -196,7 +196,8 @@ MSC_EXPORT int MyStrCatf(char *buf, int *len, int size, const char *format, ...)
     __attribute__((format(printf, 4, 5)));
 
 /** Turns every condition on 'propertyId' into "1" = "1" (next to an and in its written and/or
- *  list, or alone) or "1" = "0" (between ors only); returns 0 when the walk finished, -1 on a node of unknown kind or when memory runs out. */
+ *  list, or alone) or "1" = "0" (between ors only); returns 0 when the walk finished, -1 on a
+ *  node of unknown kind or when memory runs out. */
 MSC_EXPORT int SetAlwayTrueForProperty(ParseTreeNode *tree, int propertyId);
 
 /** Like SetAlwayTrueForProperty for every property whose id 'supportedTable' lacks; a NULL
