@@ -87,6 +87,12 @@ void WalkEverything(ParseTreeNode *tree, const std::vector<uint8_t> &config) {
         MSC_FUZZ_CHECK(cut == sql.substr(0, fits), "short buffer is no prefix");
     }
     TravelTree(tree, static_cast<int8_t>(config[2]));
+    const ParseTreeNode *fault = tree;
+    int problem = CheckSQLCondition(tree, kColumns, &fault);
+    MSC_FUZZ_CHECK((fault == nullptr) == (problem == SEARCH_CONDITION_OK || problem == SEARCH_CONDITION_EMPTY),
+                   "the node at fault and the code disagree");
+    MSC_FUZZ_CHECK(problem != SEARCH_CONDITION_OK || !HasUnknownKind(tree), "a node of unknown kind passed the check");
+    MSC_FUZZ_CHECK(strcmp(SearchConditionMessage(problem), "unknown problem") != 0, "a code without words");
 
     SetAlwayTrueForProperty(copy, config[3] & 15);
     const TokenEntry supported[] = {{config[4] & 15, "a"}, {PROP_DC_TITLE, "b"}, {0, nullptr}};

@@ -168,13 +168,36 @@ MSC_EXPORT void ConvertSQLCondition(const ParseTreeNode *tree, const TokenEntry 
 MSC_EXPORT int ConvertSQLConditionEx(const ParseTreeNode *tree, const TokenEntry *columnTable,
                                      const char *tablePrefix, char *out, int outSize);
 
+/** Why a tree does not write a well-formed SQL condition (CheckSQLCondition). */
+typedef enum SearchConditionCode {
+    SEARCH_CONDITION_OK = 0,
+    SEARCH_CONDITION_EMPTY,            /* no tree: a text of blanks only (the host decides: everything) */
+    SEARCH_CONDITION_EMPTY_GROUP,      /* "()" */
+    SEARCH_CONDITION_MISSING_OPERAND,  /* an operator without its left or right operand ("dc:title = \"a\" and") */
+    SEARCH_CONDITION_BARE_PROPERTY,    /* a property that is no operand of a comparison ("dc:title=\"x\"" in the classic grammar) */
+    SEARCH_CONDITION_NO_COLUMN,        /* a property whose column the table lacks or leaves without a name */
+    SEARCH_CONDITION_UNKNOWN_OPERATOR, /* an operator id that no SQL table names */
+    SEARCH_CONDITION_UNKNOWN_KIND      /* a node of unknown kind */
+} SearchConditionCode;
+
+/** Returns SEARCH_CONDITION_OK when ConvertSQLCondition writes a well-formed condition for 'tree'
+ *  with 'columnTable' (NULL: columns not checked), else the code of the first problem in text
+ *  order, and sets *node (when 'node' is not NULL) to the node at fault (NULL when there is none). */
+MSC_EXPORT int CheckSQLCondition(const ParseTreeNode *tree, const TokenEntry *columnTable,
+                                 const ParseTreeNode **node);
+
+/** Returns a static English message for a SearchConditionCode ("unknown problem" outside the
+ *  enumeration); never NULL, never to be freed. */
+MSC_EXPORT const char *SearchConditionMessage(int code);
+
 /** Appends printf-formatted text to buf at *len, bounded by size, and adds the formatted
  *  length (also of a cut text) to *len; returns that length, or vsnprintf's negative error. */
 MSC_EXPORT int MyStrCatf(char *buf, int *len, int size, const char *format, ...)
     __attribute__((format(printf, 4, 5)));
 
-/** Turns every condition on 'propertyId' into "1" = "1" (under and) or "1" = "0" (under or);
- *  returns 0 when the walk finished, -1 on a node of unknown kind or when memory runs out. */
+/** Turns every condition on 'propertyId' into "1" = "1" (next to an and in its written and/or
+ *  list, or alone) or "1" = "0" (between ors only); returns 0 when the walk finished, -1 on a
+ *  node of unknown kind or when memory runs out. */
 MSC_EXPORT int SetAlwayTrueForProperty(ParseTreeNode *tree, int propertyId);
 
 /** Like SetAlwayTrueForProperty for every property whose id 'supportedTable' lacks; a NULL

@@ -7,6 +7,7 @@
  *   auto parsed = msc::parse(R"(dc:title contains "love" and upnp:class derivedfrom "object.item")");
  *   if (!parsed) return report(parsed.error.code, parsed.error.offset);
  *   parsed.tree.set_always_true_for_non_supported_property(kSupported);
+ *   if (msc::ConditionCheck check = parsed.tree.check(kColumns); !check) return refuse(check.message());
  *   std::string where = parsed.tree.to_sql(kColumns, "o.");
  *
  * Errors: memory exhaustion throws std::bad_alloc (except in properties(), which see);
@@ -34,6 +35,16 @@ namespace msc {
 /** Frees a parse tree with freeParseTree; the deleter of Tree. */
 struct TreeDeleter {
     void operator()(ParseTreeNode *tree) const noexcept { freeParseTree(tree); }
+};
+
+/** What Tree::check gives: a SearchConditionCode and the node at fault (nullptr when none). */
+struct ConditionCheck {
+    int code = SEARCH_CONDITION_OK;
+    const ParseTreeNode *node = nullptr;
+    bool ok() const noexcept { return code == SEARCH_CONDITION_OK; }
+    explicit operator bool() const noexcept { return ok(); }
+    /** The library's words for the code, such as "empty parentheses". */
+    const char *message() const noexcept { return SearchConditionMessage(code); }
 };
 
 /** An owning, move-only parse tree. An empty Tree (no root) is what the C interface calls a
@@ -78,6 +89,15 @@ public:
         // C++17 lets the NUL that the writer puts after the text land on text[length].
         ConvertSQLConditionEx(root_.get(), columns, prefix, text.data(), length + 1);
         return text;
+    }
+
+    /** Whether to_sql writes a well-formed condition (CheckSQLCondition), with 'columns' the
+     *  table to_sql will get (nullptr: columns not checked); an empty tree is
+     *  SEARCH_CONDITION_EMPTY. The node points into this tree. */
+    ConditionCheck check(const TokenEntry *columns = nullptr) const noexcept {
+        ConditionCheck result;
+        result.code = CheckSQLCondition(root_.get(), columns, &result.node);
+        return result;
     }
 
     /** The property id of every property leaf, in text order (GetPropertyList). Empty also

@@ -55,12 +55,36 @@ int RewriteRight(ParseTreeNode *node, int polarity) {
     return 0;
 }
 
-// Rewrites the property leaves that 'matches' picks. The polarity handed down is nonzero where
-// the nearest and/or above is an and, or where there is none. An operator's left leaf is decided
-// before its left operand is walked, its right leaf after; a node of unknown kind or an
-// allocation failure ends the walk with the result -1.
+// What a node receives from above. The writer writes an and/or list flat, without the tree's
+// shape, and the database groups that text AND over OR; a condition there drops out only if its
+// constant suits the SQL term it stands in: true next to an AND (it leaves that AND term
+// unchanged), false between ORs only. The nearest and/or above can be the wrong guide, as in the
+// classic parser's right-hung and(c1, or(c2, c3)), written "c1 AND c2 OR c3": there c2 must be
+// true. So each operand of a list learns the operators on either side of it in the written text.
+//
+// The flags a node receives, in one word: kNearest is set unless the nearest and/or above is an
+// or (through groups); the neighbour bits name the operators written just before and after the
+// node in its list; kInherited is what a list of one single operand gets, the enclosing term's.
+using Polarity = unsigned;
+constexpr Polarity kNearest = 1u, kInherited = 2u, kAndBefore = 4u, kOrBefore = 8u, kAndAfter = 16u,
+                   kOrAfter = 32u;
+
+// The polarity of a node that is an operand of a list, or the whole list: 1 next to an and, 0
+// between ors only, else the inherited one.
+inline unsigned OfTerm(Polarity down) {
+    if ((down & (kAndBefore | kAndAfter)) != 0) return 1;
+    return (down & (kOrBefore | kOrAfter | kInherited)) == kInherited ? 1 : 0;
+}
+
+bool IsAndOr(const ParseTreeNode *node) { return node->opId == OP_AND || node->opId == OP_OR; }
+
+// Rewrites the property leaves that 'matches' picks. A comparison takes the polarity of its place
+// in the written list; an and/or node that is itself rewritten, having a bare property operand,
+// keeps that of the nearest and/or above it. An operator's left leaf is decided before its left
+// operand is walked, its right leaf after; a node of unknown kind or an allocation failure ends
+// the walk with the result -1.
 template <typename Matches>
-struct Rewriting : WalkHooks<ParseTreeNode, int> {
+struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
     const Matches &matches;
     int result = 0;
 
@@ -73,29 +97,39 @@ struct Rewriting : WalkHooks<ParseTreeNode, int> {
         result = -1;
         return false;
     }
+    static int Of(const ParseTreeNode *op, Polarity down) {
+        return static_cast<int>(IsAndOr(op) ? down & kNearest : OfTerm(down));
+    }
 
-    Step Enter(ParseTreeNode *node, int polarity) {
+    Step Enter(ParseTreeNode *node, Polarity down) {
         if (node->kind == NODE_GROUP) {
             if (!Matching(node->inner)) return Step::kDescend;
             if (TurnIntoOne(node->inner)) return Step::kSkip;
         } else {
             if (!Matching(node->left)) return Step::kDescend;
-            if (RewriteLeft(node, polarity) == 0) return Step::kSkip;
+            if (RewriteLeft(node, Of(node, down)) == 0) return Step::kSkip;
         }
         Failed();
         return Step::kStop;
     }
-    // An and or an or hands its own polarity to its operands, any other operator the one it got.
-    int Operand(const ParseTreeNode *parent, int polarity, Side side) {
-        if (side == Side::kInner) return polarity;
-        return parent->opId == OP_OR ? 0 : parent->opId == OP_AND ? 1 : polarity;
+    // The operands of an and/or stay in its list; a group or any other operator begins a new
+    // one that inherits its own polarity.
+    Polarity Operand(const ParseTreeNode *parent, Polarity down, Side side) {
+        if (side == Side::kInner || !IsAndOr(parent)) {
+            return (down & kNearest) | (OfTerm(down) != 0 ? kInherited : 0);
+        }
+        bool isAnd = parent->opId == OP_AND;
+        if (side == Side::kLeft) {
+            return (down & (kInherited | kAndBefore | kOrBefore)) | (isAnd ? kAndAfter | kNearest : kOrAfter);
+        }
+        return (down & (kInherited | kAndAfter | kOrAfter)) | (isAnd ? kAndBefore | kNearest : kOrBefore);
     }
-    bool Between(ParseTreeNode *op, int polarity, ParseTreeNode *&right) {
-        if (Matching(op->right) && RewriteRight(op, polarity) != 0) return Failed();
+    bool Between(ParseTreeNode *op, Polarity down, ParseTreeNode *&right) {
+        if (Matching(op->right) && RewriteRight(op, Of(op, down)) != 0) return Failed();
         right = op->right;
         return true;
     }
-    bool Leaf(const ParseTreeNode *node, int) {
+    bool Leaf(const ParseTreeNode *node, Polarity) {
         if (node == nullptr || node->kind <= NODE_VALUE) return true;
         return Failed();
     }
@@ -106,7 +140,7 @@ template <typename Matches>
 int RewriteTree(ParseTreeNode *tree, const Matches &matches) {
     Rewriting<Matches> rewriting(matches);
     if (rewriting.Matching(tree)) return TurnIntoOne(tree) ? 0 : -1;
-    Walk(tree, rewriting, 1);
+    Walk(tree, rewriting, Polarity{kNearest | kInherited});
     return rewriting.result;
 }
 

@@ -224,6 +224,23 @@ TEST(CxxWrapper, RewritesAreTheCFunctionsInPlace) {
     EXPECT_EQ(broken.set_always_true_for_non_supported_property(nullptr), -1);
 }
 
+// check() is CheckSQLCondition on the tree: its code, its node, its words.
+TEST(CxxWrapper, CheckIsTheCFunction) {
+    static const TokenEntry kTitleOnly[] = {{PROP_DC_TITLE, "title"}, {0, nullptr}};
+    for (const char *criteria : {R"(dc:title = "a")", R"(dc:title = "a" and ())", R"(upnp:genre = "b")", " "}) {
+        msc::Tree tree = msc::parse(criteria).tree;
+        for (const TokenEntry *columns : {kTitleOnly, static_cast<const TokenEntry *>(nullptr)}) {
+            const ParseTreeNode *node = nullptr;
+            int code = CheckSQLCondition(tree.get(), columns, &node);
+            msc::ConditionCheck check = tree.check(columns);
+            EXPECT_EQ(check.code, code) << criteria;
+            EXPECT_EQ(check.node, node) << criteria;
+            EXPECT_EQ(static_cast<bool>(check), code == SEARCH_CONDITION_OK) << criteria;
+            EXPECT_STREQ(check.message(), SearchConditionMessage(code)) << criteria;
+        }
+    }
+}
+
 // The dump is what TravelTree prints, taken from a memory stream: nothing reaches the real stdout
 // and what was pending there stays out of it; a list of 200 terms grows the stream many times.
 TEST(CxxWrapper, DumpGivesWhatTravelTreePrints) {

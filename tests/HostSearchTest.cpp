@@ -75,12 +75,12 @@ const SequenceCase kSequenceCases[] = {
     {R"((dc:title = "a")", "0", "", nullptr, "parse failed: unbalanced parentheses at byte 0"},
     // Parsed, but nothing a database could run.
     {R"(dc:title = "x" and)", "0", "", nullptr,
-     "unusable: \"and\" without its right operand|class=(none)|properties=dc:title|always-true=|refID=kept"},
+     "unusable: an operator without its operand: \"and\" has no right operand|class=(none)|properties=dc:title|always-true=|refID=kept"},
     {R"((dc:title = "x") or)", "0", "", nullptr,
-     "unusable: \"or\" without its right operand|class=(none)|properties=dc:title|always-true=|refID=kept"},
+     "unusable: an operator without its operand: \"or\" has no right operand|class=(none)|properties=dc:title|always-true=|refID=kept"},
     {"()", "0", "", nullptr, "unusable: empty parentheses|class=(none)|properties=|always-true=|refID=kept"},
     {R"(dc:title or dc:date = "x")", "0", "", nullptr,
-     "unusable: dc:title without an operator and a value|class=(none)|properties=dc:title,dc:date"
+     "unusable: a property without an operator and a value: dc:title|class=(none)|properties=dc:title,dc:date"
      "|always-true=|refID=kept"},
     // The sample has a res column: supported on request only, as it cannot answer res@duration.
     {R"(res = "x")", "0", "", "res", "condition|class=(none)|properties=res|always-true=|refID=kept|sql= res  =  'x' "},

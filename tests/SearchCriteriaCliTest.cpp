@@ -117,7 +117,7 @@ const GoldenCase kGoldenCases[] = {
     {{"sql", "--columns", "dc:title=name", "--supported", "dc:title,upnp:genre", R"(upnp:genre = "x")"},
      "",
      "",
-     "mysearchcriteria: cannot search with the criteria: no column for upnp:genre\n",
+     "mysearchcriteria: cannot search with the criteria: a property without a column: upnp:genre\n",
      1},
     // One output line per input line: "*" and an empty line give the empty condition, a failure
     // a marked line; its message names the line, with a caret under the byte where the parse
@@ -128,7 +128,7 @@ const GoldenCase kGoldenCases[] = {
      "mysearchcriteria: line 4: cannot parse the criteria: expected an operator or a logical keyword at byte 9\n"
      "  dc:title xx \"a\"\n"
      "           ^\n"
-     "mysearchcriteria: line 6: cannot search with the criteria: \"and\" without its right operand\n",
+     "mysearchcriteria: line 6: cannot search with the criteria: an operator without its operand: \"and\" has no right operand\n",
      1},
     {{"search", "--show", "title"},
      "dc:title = \"Let It Be\" and @refID exists false\ndc:title = \"a\"" + Repeat(" or dc:title = \"a\"", 999) + "\n",
@@ -179,7 +179,7 @@ const GoldenCase kGoldenCases[] = {
     {{"sql", R"(dc:title = "x" and)"},
      "",
      "",
-     "mysearchcriteria: cannot search with the criteria: \"and\" without its right operand\n",
+     "mysearchcriteria: cannot search with the criteria: an operator without its operand: \"and\" has no right operand\n",
      1},
     {{"tree", "--container", "A0$128$129", R"(upnp:class = "x" and @refID exists true)"},
      "",

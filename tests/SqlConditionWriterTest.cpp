@@ -111,6 +111,75 @@ TEST(SqlConditionWriter, WritesHandBuiltTrees) {
     }
 }
 
+// The node at 'path' from the root: L, R and I step to the left operand, the right operand and
+// a group's contents; nullptr for the path "-".
+const ParseTreeNode *At(const ParseTreeNode *tree, const char *path) {
+    if (strcmp(path, "-") == 0) return nullptr;
+    for (; *path != '\0'; ++path) tree = *path == 'L' ? tree->left : *path == 'R' ? tree->right : tree->inner;
+    return tree;
+}
+
+struct CheckCase {
+    ParseTreeNode *tree;
+    const TokenEntry *columns;
+    int code;
+    const char *node;  // Path to the node at fault, as At reads it.
+};
+
+// Whether a tree writes a well-formed condition, and if not the first node at fault in text order.
+TEST(SqlConditionWriter, ChecksTreesBeforeWriting) {
+    const TokenEntry kUnnamedTitle[] = {{PROP_DC_TITLE, ""}, {PROP_DC_TITLE, "title"}, {0, nullptr}};
+    const CheckCase cases[] = {
+        {nullptr, kColumns, SEARCH_CONDITION_EMPTY, "-"},
+        {Parsed(R"(dc:title = "a" and upnp:genre exists true or (@refID exists false))"), kColumns,
+         SEARCH_CONDITION_OK, "-"},
+        {Parsed(R"(dc:title = "a" = "b")"), kColumns, SEARCH_CONDITION_OK, "-"},
+        // The classic grammar keeps the quote of a value that other bytes follow: a literal text.
+        {Parsed(R"(dc:title = "a"))"), kColumns, SEARCH_CONDITION_OK, "-"},
+        {Parsed(R"(dc:title = "a" and)"), kColumns, SEARCH_CONDITION_MISSING_OPERAND, ""},
+        {Parsed("()"), kColumns, SEARCH_CONDITION_EMPTY_GROUP, ""},
+        {Parsed(R"(dc:title="x")"), kColumns, SEARCH_CONDITION_BARE_PROPERTY, ""},
+        {Parsed(R"(dc:title = "a" or (dc:title))"), kColumns, SEARCH_CONDITION_BARE_PROPERTY, "RI"},
+        // The first problem in text order.
+        {Parsed("() and dc:title"), kColumns, SEARCH_CONDITION_EMPTY_GROUP, "L"},
+        {Parsed("dc:title and ()"), kColumns, SEARCH_CONDITION_BARE_PROPERTY, "L"},
+        {Parsed(R"(dc:title = "a" and () or dc:title)"), kColumns, SEARCH_CONDITION_EMPTY_GROUP, "RL"},
+        // Columns: a missing entry or one without a name; none checked without a table.
+        {Parsed(R"(dc:title = "a" or (dc:date = "b"))"), kColumns, SEARCH_CONDITION_NO_COLUMN, "RIL"},
+        {Parsed(R"(dc:title = "a" or (dc:date = "b"))"), nullptr, SEARCH_CONDITION_OK, "-"},
+        {Parsed(R"(dc:title = "a")"), kUnnamedTitle, SEARCH_CONDITION_NO_COLUMN, "L"},
+        {Op(OP_EQ, Val("a"), Prop(PROP_UPNP_ACTOR)), kColumns, SEARCH_CONDITION_NO_COLUMN, "R"},
+        // Hand-built trees and what the rewrites leave.
+        {Val("1"), kColumns, SEARCH_CONDITION_OK, "-"},
+        {Group(Val("1")), kColumns, SEARCH_CONDITION_OK, "-"},
+        {Op(OP_EQ, Val("a"), Prop(PROP_DC_TITLE)), kColumns, SEARCH_CONDITION_OK, "-"},
+        {Op(OP_LT, Prop(PROP_DC_TITLE), nullptr), kColumns, SEARCH_CONDITION_MISSING_OPERAND, ""},
+        {Op(OP_OR, Op(OP_EQ, Prop(PROP_DC_TITLE), Val("a")), Op(OP_AND, nullptr, Val("1"))), kColumns,
+         SEARCH_CONDITION_MISSING_OPERAND, "R"},
+        {Op(0, Prop(PROP_DC_TITLE), Val("x")), kColumns, SEARCH_CONDITION_UNKNOWN_OPERATOR, ""},
+        {Op(12, Op(OP_EQ, Prop(PROP_DC_TITLE), Val("a")), Val("x")), kColumns, SEARCH_CONDITION_UNKNOWN_OPERATOR, ""},
+        {Op(31, nullptr, Val("x")), kColumns, SEARCH_CONDITION_MISSING_OPERAND, ""},
+        {Op(OP_AND, Op(OP_EQ, Prop(PROP_DC_TITLE), Val("a")), Op(OP_OR, Val("1"), OfKind(7))), kColumns,
+         SEARCH_CONDITION_UNKNOWN_KIND, "RR"},
+        {Group(OfKind(9)), kColumns, SEARCH_CONDITION_UNKNOWN_KIND, "I"},
+    };
+    for (const CheckCase &c : cases) {
+        TreePtr tree(c.tree);
+        const ParseTreeNode *node = c.tree;  // Must be overwritten, with nullptr too.
+        EXPECT_EQ(CheckSQLCondition(tree.get(), c.columns, &node), c.code) << TreeToString(tree.get());
+        EXPECT_EQ(node, At(tree.get(), c.node)) << TreeToString(tree.get());
+        EXPECT_EQ(CheckSQLCondition(tree.get(), c.columns, nullptr), c.code) << TreeToString(tree.get());
+    }
+    const char *const messages[] = {"a well-formed condition", "no condition", "empty parentheses",
+                                    "an operator without its operand", "a property without an operator and a value",
+                                    "a property without a column", "an operator of unknown id",
+                                    "a node of unknown kind", "unknown problem"};
+    for (int code = 0; code <= SEARCH_CONDITION_UNKNOWN_KIND + 1; ++code) {
+        EXPECT_STREQ(SearchConditionMessage(code), messages[code]);
+    }
+    EXPECT_STREQ(SearchConditionMessage(-1), "unknown problem");
+}
+
 TEST(SqlConditionWriter, RefIdWithoutColumnWritesNull) {
     const TokenEntry noRefId[] = {{PROP_DC_TITLE, "title"}, {0, nullptr}};
     TreePtr tree = Parse("@refID exists false");

@@ -76,6 +76,7 @@ struct Outcome {
     std::string upnpClass;
     std::vector<int> properties;
     std::string sql;
+    int check = SEARCH_CONDITION_OK;  // CheckSQLCondition with kColumns
     std::string dump;
     int dumpResult = 0;         // TravelTree's result where the dump is discarded
     std::string rewrittenSql;   // after SetAlwayTrueForProperty(takenOut)
@@ -106,6 +107,7 @@ Outcome RunHostSequence(const std::string &text, int takenOut, DumpMode dumpMode
             free(ids);
             copy = CloneParseTree(tree);
             o.sql = Sql(tree);
+            o.check = CheckSQLCondition(tree, kColumns, nullptr);
             if (dumpMode == kDumpWhole) o.dump = CaptureStdout([&] { TravelTree(tree, 0); });
             if (dumpMode == kDumpDiscarded) o.dumpResult = DumpDiscarded(tree);
         });
@@ -166,7 +168,8 @@ struct ListShape {
     std::vector<int> operandProperties;
 };
 
-HostileCase List(const char *name, const ListShape &s, int takenOut, const char *upnpClass) {
+HostileCase List(const char *name, const ListShape &s, int takenOut, const char *upnpClass,
+                 int check = SEARCH_CONDITION_OK) {
     size_t n = kTextBytes / (s.operand.size() + s.keyword.size());
     HostileCase c{name, Repeat(s.operand + s.keyword, n) + s.operand, takenOut, {}, kNoDump};
     Outcome &e = c.expected;
@@ -178,6 +181,7 @@ HostileCase List(const char *name, const ListShape &s, int takenOut, const char 
     }
     e.sql = Repeat(s.sql + s.sqlOp, n) + s.sql;
     e.rewrittenSql = Repeat(s.rewritten + s.sqlOp, n) + s.rewritten;
+    e.check = check;
     return c;
 }
 
@@ -210,6 +214,7 @@ HostileCase Nested(const char *name, int groups, bool bare) {
     std::string innerSql = bare ? " title " : " title  =  'a' ";
     e.sql = Repeat(" ( ", groups) + innerSql + Repeat(" ) ", groups);
     e.rewrittenSql = Repeat(" ( ", groups) + (bare ? " '1' " : " '1'  =  '1' ") + Repeat(" ) ", groups);
+    e.check = bare ? SEARCH_CONDITION_BARE_PROPERTY : SEARCH_CONDITION_OK;
     for (int d = 0; d < groups; ++d) e.dump += Arrows(d) + "->()\n";
     if (bare) {
         e.dump += Arrows(groups) + "P:dc:title\n";
@@ -341,11 +346,11 @@ std::vector<HostileCase> HostileCases() {
                          PROP_UPNP_CLASS, "x"));
     cases.push_back(List("long list of empty groups without blanks",
                          {"()", "and", "GROUP(null)", " (  ) ", " (  ) ", "OP_AND", " AND ", {}},
-                         PROP_DC_TITLE, "(none)"));
+                         PROP_DC_TITLE, "(none)", SEARCH_CONDITION_EMPTY_GROUP));
     cases.push_back(List("long or list of bare properties",
                          {"dc:title", " or ", "PROP_DC_TITLE", " title ", " title ", "OP_OR", " OR ",
                           {PROP_DC_TITLE}},
-                         PROP_DC_DATE, "(none)"));
+                         PROP_DC_DATE, "(none)", SEARCH_CONDITION_BARE_PROPERTY));
 
     cases.push_back(Nested("deepest groups around a comparison", MSC_MAX_NESTING - 1, false));
     cases.push_back(Nested("deepest groups around a property", MSC_MAX_NESTING, true));
@@ -429,6 +434,7 @@ TEST(StackSafety, WholeSequenceOnHostileInput) {
         EXPECT_EQ(got.upnpClass, want.upnpClass);
         EXPECT_TRUE(got.properties == want.properties) << got.properties.size();
         EXPECT_TRUE(got.sql == want.sql) << got.sql.substr(0, 200);
+        EXPECT_EQ(got.check, want.check);
         EXPECT_TRUE(got.dump == want.dump) << got.dump.substr(0, 300);
         if (want.dumpResult == kAnyNonNegative) {
             EXPECT_GE(got.dumpResult, 0);

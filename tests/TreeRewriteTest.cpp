@@ -27,6 +27,13 @@ struct AlwaysTrueCase {
     const char *after;
 };
 
+// A tree of the standard grammar.
+ParseTreeNode *Standard(const char *criteria) {
+    ParseTreeNode *tree = nullptr;
+    Parse_searchExpEx(&tree, criteria, 0, static_cast<int>(strlen(criteria)) - 1, SEARCH_PARSE_STANDARD, nullptr);
+    return tree;
+}
+
 int RunAlwaysTrue(const AlwaysTrueCase &c, ParseTreeNode *tree) {
     return c.propertyId != 0 ? SetAlwayTrueForProperty(tree, c.propertyId)
                              : SetAlwayTrueForNonSupportedProperty(tree, c.supported);
@@ -56,6 +63,51 @@ TEST(TreeRewrite, AlwaysTrueRewritesWholeTrees) {
          R"(OP_AND(OP_EQ(PROP_DC_DATE, "x"), GROUP(OP_OR(OP_EQ("1", "0"), OP_EQ(PROP_DC_DATE, "y")))))"},
         {Parsed(R"((dc:title = "a" or dc:date = "y") and dc:title = "b")"), PROP_DC_TITLE, nullptr, 0,
          R"(OP_AND(GROUP(OP_OR(OP_EQ("1", "0"), OP_EQ(PROP_DC_DATE, "y"))), OP_EQ("1", "1")))"},
+        // Mixed and/or lists are written flat and grouped AND over OR by the database: an operand
+        // with an and on either side in the written text is true, one between ors only is false.
+        {Parsed(R"(dc:title = "a" and dc:date = "b" or dc:creator = "c")"), PROP_DC_DATE, nullptr, 0,
+         R"(OP_AND(OP_EQ(PROP_DC_TITLE, "a"), OP_OR(OP_EQ("1", "1"), OP_EQ(PROP_DC_CREATOR, "c"))))"},
+        {Parsed(R"(dc:title = "a" and dc:date = "b" or dc:creator = "c")"), PROP_DC_CREATOR, nullptr, 0,
+         R"(OP_AND(OP_EQ(PROP_DC_TITLE, "a"), OP_OR(OP_EQ(PROP_DC_DATE, "b"), OP_EQ("1", "0"))))"},
+        {Parsed(R"(dc:title = "a" and dc:date = "b" and dc:creator = "c" or upnp:genre = "d")"), 0, kNothing, 0,
+         R"(OP_AND(OP_EQ("1", "1"), OP_AND(OP_EQ("1", "1"), OP_OR(OP_EQ("1", "1"), OP_EQ("1", "0")))))"},
+        {Parsed(R"(dc:title = "a" or dc:date = "b" and dc:creator = "c" or upnp:genre = "d")"), 0, kNothing, 0,
+         R"(OP_OR(OP_EQ("1", "0"), OP_AND(OP_EQ("1", "1"), OP_OR(OP_EQ("1", "1"), OP_EQ("1", "0")))))"},
+        {Parsed(R"(dc:title = "a" and dc:date = "b" or dc:creator = "c" and upnp:genre = "d")"), 0, kNothing, 0,
+         R"(OP_AND(OP_EQ("1", "1"), OP_OR(OP_EQ("1", "1"), OP_AND(OP_EQ("1", "1"), OP_EQ("1", "1")))))"},
+        {Parsed(R"(dc:title = "a" or dc:date = "b" or dc:creator = "c" and upnp:genre = "d")"), 0, kNothing, 0,
+         R"(OP_OR(OP_EQ("1", "0"), OP_OR(OP_EQ("1", "0"), OP_AND(OP_EQ("1", "1"), OP_EQ("1", "1")))))"},
+        {Parsed(R"(dc:title = "a" and dc:date = "b" and dc:creator = "c" and upnp:genre = "d")"), 0, kNothing, 0,
+         R"(OP_AND(OP_EQ("1", "1"), OP_AND(OP_EQ("1", "1"), OP_AND(OP_EQ("1", "1"), OP_EQ("1", "1")))))"},
+        {Parsed(R"(dc:title = "a" or dc:date = "b" or dc:creator = "c")"), 0, kNothing, 0,
+         R"(OP_OR(OP_EQ("1", "0"), OP_OR(OP_EQ("1", "0"), OP_EQ("1", "0"))))"},
+        // A group is one operand of its list and hands on the polarity of its place there; the
+        // list inside is grouped on its own.
+        {Parsed(R"(dc:date = "x" and (dc:title = "a") or dc:date = "y")"), PROP_DC_TITLE, nullptr, 0,
+         R"(OP_AND(OP_EQ(PROP_DC_DATE, "x"), OP_OR(GROUP(OP_EQ("1", "1")), OP_EQ(PROP_DC_DATE, "y"))))"},
+        {Parsed(R"(dc:date = "x" or (dc:date = "y" and dc:title = "a" or dc:date = "z"))"), PROP_DC_TITLE, nullptr, 0,
+         R"(OP_OR(OP_EQ(PROP_DC_DATE, "x"), GROUP(OP_AND(OP_EQ(PROP_DC_DATE, "y"), OP_OR(OP_EQ("1", "1"), OP_EQ(PROP_DC_DATE, "z"))))))"},
+        {Parsed(R"(dc:date = "x" and dc:title = "a" = "b" or dc:date = "y")"), PROP_DC_TITLE, nullptr, 0,
+         R"(OP_AND(OP_EQ(PROP_DC_DATE, "x"), OP_OR(OP_EQ(OP_EQ("1", "1"), "b"), OP_EQ(PROP_DC_DATE, "y"))))"},
+        // A left-hung list is read in its written order as well.
+        {Op(OP_AND, Op(OP_OR, Op(OP_EQ, Prop(PROP_DC_DATE), Val("x")), Op(OP_EQ, Prop(PROP_DC_TITLE), Val("a"))),
+            Op(OP_EQ, Prop(PROP_DC_DATE), Val("y"))),
+         PROP_DC_TITLE, nullptr, 0,
+         R"(OP_AND(OP_OR(OP_EQ(PROP_DC_DATE, "x"), OP_EQ("1", "1")), OP_EQ(PROP_DC_DATE, "y")))"},
+        // An and/or node rewritten for a bare property operand keeps the polarity of the nearest
+        // and/or above it, through groups.
+        {Parsed(R"(dc:date = "x" and dc:date = "y" or dc:title)"), PROP_DC_TITLE, nullptr, 0,
+         R"(OP_AND(OP_EQ(PROP_DC_DATE, "x"), OP_EQ("1", "1")))"},
+        {Parsed(R"(dc:date = "x" and (dc:date = "b" and dc:title) or dc:date = "y")"), PROP_DC_TITLE, nullptr, 0,
+         R"(OP_AND(OP_EQ(PROP_DC_DATE, "x"), OP_OR(GROUP(OP_EQ("1", "0")), OP_EQ(PROP_DC_DATE, "y"))))"},
+        // The standard grammar builds lists by precedence, so the nearest and/or above already
+        // is the SQL grouping.
+        {Standard(R"(dc:title = "a" and dc:date = "b" or dc:creator = "c")"), 0, kNothing, 0,
+         R"(OP_OR(OP_AND(OP_EQ("1", "1"), OP_EQ("1", "1")), OP_EQ("1", "0")))"},
+        {Standard(R"(dc:title = "a" or dc:date = "b" and dc:creator = "c" or upnp:genre = "d")"), 0, kNothing, 0,
+         R"(OP_OR(OP_EQ("1", "0"), OP_OR(OP_AND(OP_EQ("1", "1"), OP_EQ("1", "1")), OP_EQ("1", "0"))))"},
+        {Standard(R"(dc:title = "a" and (dc:date = "b" or dc:creator = "c") and upnp:genre = "d")"), 0, kNothing, 0,
+         R"(OP_AND(OP_EQ("1", "1"), OP_AND(GROUP(OP_OR(OP_EQ("1", "0"), OP_EQ("1", "0"))), OP_EQ("1", "1"))))"},
         // Any comparison operator becomes =.
         {Parsed(R"(dc:title contains "a")"), PROP_DC_TITLE, nullptr, 0, R"(OP_EQ("1", "1"))"},
         {Parsed("@refID exists true"), PROP_REFID, nullptr, 0, R"(OP_EQ("1", "1"))"},

@@ -188,56 +188,34 @@ std::string DescribeParseError(const SearchParseError &error) {
 
 namespace {
 
-// Says why a tree cannot become a useful SQL condition, or returns "". The parser accepts a
-// logical keyword at the end of the text ("dc:title = \"a\" and"), empty parentheses and a
-// property without operator and value; the first two would give SQL that the database rejects,
-// the last compares the column's text as a truth value. Walks with its own stack, since the
-// depth of a tree follows the client's text.
-std::string FindUnusablePart(const ParseTreeNode *tree, const TokenTable &columns) {
-    struct Item {
-        const ParseTreeNode *node;
-        bool comparisonOperand;  // The left operand of a comparison: a property belongs there.
-    };
-    std::vector<Item> stack = {{tree, false}};
-    while (!stack.empty()) {
-        Item item = stack.back();
-        stack.pop_back();
-        const ParseTreeNode *node = item.node;
-        switch (node->kind) {
-            case NODE_GROUP:
-                if (node->inner == nullptr) return "empty parentheses";
-                stack.push_back({node->inner, false});
-                break;
-            case NODE_OPERATOR: {
-                bool logical = node->opId == OP_AND || node->opId == OP_OR;
-                if (node->left == nullptr || node->right == nullptr) {
-                    const TokenEntry *names = logical ? g_LogOpName : g_BinOpName;
-                    std::string name = "an operator";
-                    for (const TokenEntry *e = names; e->id != 0; ++e) {
-                        if (e->id == node->opId) name = std::string("\"") + e->name + "\"";
-                    }
-                    return name + (node->right == nullptr ? " without its right operand"
-                                                          : " without its left operand");
-                }
-                stack.push_back({node->right, false});
-                stack.push_back({node->left, !logical});
-                break;
-            }
-            case NODE_PROPERTY:
-                if (!item.comparisonOperand) {
-                    return PropertyName(node->propertyId) + " without an operator and a value";
-                }
-                if (columns.Find(node->propertyId) == nullptr) {
-                    return "no column for " + PropertyName(node->propertyId);
-                }
-                break;
-            case NODE_VALUE:
-                break;
-            default:
-                return "a node of unknown kind";
+// The criteria keyword of an operator id, quoted, or its number.
+std::string OperatorName(int opId) {
+    for (const TokenEntry *table : {g_LogOpName, g_BinOpName, g_ExistOpName}) {
+        for (const TokenEntry *e = table; e->id != 0; ++e) {
+            if (e->id == opId) return std::string("\"") + e->name + "\"";
         }
     }
-    return "";
+    return std::to_string(opId);
+}
+
+// The library's words for a tree that is no condition, and the node they are about.
+std::string DescribeConditionProblem(int code, const ParseTreeNode *node) {
+    std::string text = SearchConditionMessage(code);
+    if (node == nullptr) return text;
+    switch (code) {
+        case SEARCH_CONDITION_MISSING_OPERAND:
+            return text + ": " + OperatorName(node->opId) + " has no " +
+                   (node->left == nullptr ? "left" : "right") + " operand";
+        case SEARCH_CONDITION_BARE_PROPERTY:
+        case SEARCH_CONDITION_NO_COLUMN:
+            return text + ": " + PropertyName(node->propertyId);
+        case SEARCH_CONDITION_UNKNOWN_OPERATOR:
+            return text + ": " + std::to_string(node->opId);
+        case SEARCH_CONDITION_UNKNOWN_KIND:
+            return text + ": " + std::to_string(node->kind);
+        default:
+            return text;
+    }
 }
 
 }  // namespace
@@ -291,9 +269,12 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     search.refIdMadeFalse = refIdCount(tree) < refIdsBefore;
 
     search.rewritten = std::move(tree);
-    search.problem = FindUnusablePart(search.rewritten.get(), options.columns);
-    if (!search.problem.empty()) {
+    // The parser accepts a logical keyword at the end of the text, empty parentheses and a
+    // property without operator and value; none of them is a condition a database should run.
+    msc::ConditionCheck check = search.rewritten.check(options.columns.Entries());
+    if (!check) {
         search.status = HostSearch::kUnusable;
+        search.problem = DescribeConditionProblem(check.code, check.node);
         return search;
     }
     const char *prefix = options.prefix.empty() ? nullptr : options.prefix.c_str();

@@ -62,6 +62,15 @@ int main(int argc, char **argv) {
     }
     CheckContainerIsSupportRefID(container, tree);
 
+    /* The parser accepts trees that are no condition, such as "dc:title = \"a\" and" or "()":
+     * refuse them before any SQL is written. */
+    int problem = CheckSQLCondition(tree, kColumns, NULL);
+    if (problem != SEARCH_CONDITION_OK) {
+        fprintf(stderr, "c-host: cannot search: %s\n", SearchConditionMessage(problem));
+        freeParseTree(tree);
+        return 1;
+    }
+
     /* Convert into a small buffer first; the result says how much room the whole text needs. */
     char small[64];
     char *sql = small;

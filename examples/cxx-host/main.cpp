@@ -36,6 +36,11 @@ int main(int argc, char **argv) {
 
     msc::Tree unchanged = tree.clone();
     if (tree.set_always_true_for_non_supported_property(kColumns) != 0) return 1;
+    // The parser accepts trees that are no condition, such as `dc:title = "a" and` or `()`.
+    if (msc::ConditionCheck check = tree.check(kColumns); !check) {
+        std::cerr << "cxx-host: cannot search: " << check.message() << "\n";
+        return 1;
+    }
     std::cout << "as parsed:" << unchanged.to_sql(kColumns) << "\n";
     std::cout << "supported:" << tree.to_sql(kColumns, "o.") << "\n";
     return 0;

@@ -83,6 +83,7 @@ expect_run(0
   ${c_host} "@refID exists true" "A0$128$129")
 expect_run(0 "SELECT o.id FROM objects o\n" "" ${c_host} "*")
 expect_run(1 "" "c-host: cannot parse: dc:title =\n" ${c_host} "dc:title =")
+expect_run(1 "class: (any)\nproperties: dc:title\n" "c-host: cannot search: an operator without its operand\n" ${c_host} [[dc:title = "x" and]])
 
 # The C++ host, configured against the prefix alone.
 must_run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/cxx-host -B ${WORK_DIR}/cxx-host-build
@@ -101,3 +102,5 @@ expect_run(0
   ${cxx_host} [[@id = "A0$1$131073"]])
 expect_run(1 "" "cxx-host: error 3 at byte 9\ndc:title xyz \"a\"\n         ^\n"
   ${cxx_host} [[dc:title xyz "a"]])
+expect_run(1 "->()\n--->NULL\n<-()\nclass: (any)\nproperties:\n" "cxx-host: cannot search: empty parentheses\n"
+  ${cxx_host} "()")
