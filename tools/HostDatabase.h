@@ -15,6 +15,8 @@ enum class DatabaseKind { kSqlite, kPostgresql, kMariadb };
 // "sqlite", "postgresql" (or "postgres"), "mariadb" (or "mysql"); false for any other name.
 bool ParseDatabaseKind(const std::string &name, DatabaseKind *kind);
 const char *DatabaseKindName(DatabaseKind kind);
+// The library's SQL dialect for the database (a SqlDialect).
+int DialectOf(DatabaseKind kind);
 
 class HostDatabase {
 public:
