@@ -72,6 +72,13 @@ public:
                 std::string *error) override {
         return db_->Select(query, condition, result, error);
     }
+    bool Execute(const std::string &sql, std::string *error) override {
+        char *message = nullptr;
+        if (sqlite3_exec(db_->Handle(), sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
+        *error = message != nullptr ? message : "failed";
+        sqlite3_free(message);
+        return false;
+    }
 
 private:
     std::unique_ptr<MediaDatabase> db_;
@@ -107,6 +114,10 @@ public:
         numbered.parameter = "$1";
         const char *container = query.container.c_str();
         return Run(BuildSelect(numbered, condition), Scoped(query) ? &container : nullptr, result, error);
+    }
+    bool Execute(const std::string &sql, std::string *error) override {
+        ResultTable ignored;
+        return Run(sql, nullptr, &ignored, error);
     }
 
 private:
@@ -224,6 +235,10 @@ public:
         SelectQuery literal = query;
         literal.parameter = "_utf8mb4 X'" + Hex(query.container) + "'";
         return Run(BuildSelect(literal, condition), result, error);
+    }
+    bool Execute(const std::string &sql, std::string *error) override {
+        ResultTable ignored;
+        return Run(sql, &ignored, error);
     }
 
 private:

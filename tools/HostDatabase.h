@@ -26,6 +26,9 @@ public:
     // the server's message in *error.
     virtual bool Select(const SelectQuery &query, const std::string &condition, ResultTable *result,
                         std::string *error) = 0;
+    // Runs one statement of the host's own (session settings, a test's tables); false with the
+    // server's message in *error.
+    virtual bool Execute(const std::string &sql, std::string *error) = 0;
 };
 
 // "postgresql://..." or "postgres://..." (a libpq connection URI), "mariadb://..." or
