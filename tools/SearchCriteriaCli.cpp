@@ -68,7 +68,7 @@ const char kUsage[] =
     "  --db TARGET        search an existing database, read only, instead of the sample: an\n"
     "                     SQLite file, postgresql://... (a libpq URI) or mariadb://... or\n"
     "                     mysql://... (user@host:port/database, or ?socket=PATH)\n"
-    "  --dialect NAME     sql, tree: the database the condition is written for; sample: the\n"
+    "  --dialect NAME     sql: the database the condition is written for; sample: the\n"
     "                     database its script is for (sqlite, postgresql or mariadb; default\n"
     "                     sqlite; search writes for the database it runs on)\n"
     "  --table NAME       the table searched (default: objects)\n"
