@@ -91,13 +91,14 @@ inline bool AllValuesHaveText(const ParseTreeNode *node) {
     return true;
 }
 
-// The condition text must consist of single-quoted string literals (a quote inside doubled) and,
-// outside them, only words the writer itself produces: a column with its prefix, an operator,
-// AND, OR, NOT, IS, NULL and parentheses. Anything else outside a literal would be text that a
-// client smuggled into the statement.
+// The condition text must consist of single-quoted string literals (a quote inside doubled), the
+// hex literals X'...' of MySQL and, outside them, only words the writer itself produces: a column
+// with its prefix, an operator, AND, OR, NOT, IS, NULL, parentheses and the dialects' ILIKE,
+// ESCAPE and _utf8mb4. Anything else outside a literal would be text that a client smuggled into
+// the statement.
 inline bool OnlyKnownSqlWords(const std::string &sql, const char *prefix, std::string *why) {
-    std::set<std::string> words = {"AND", "OR", "NOT", "IS", "NULL", "LIKE", "=", "<>",
-                                   "<",   "<=", ">",   ">=", "(",    ")"};
+    std::set<std::string> words = {"AND", "OR", "NOT", "IS", "NULL", "LIKE", "=", "<>", "<", "<=", ">", ">=",
+                                   "(",   ")",  "ILIKE", "ESCAPE", "_utf8mb4"};
     for (const TokenEntry *column = kColumns; column->id != 0; ++column) {
         words.insert(std::string(prefix != nullptr ? prefix : "") + column->name);
     }
@@ -130,7 +131,9 @@ inline bool OnlyKnownSqlWords(const std::string &sql, const char *prefix, std::s
             size_t end = sql.find(' ', i);
             if (end == std::string::npos) end = sql.size();
             std::string word = sql.substr(i, end - i);
-            if (words.count(word) == 0) {
+            bool hex = word.size() >= 3 && word.compare(0, 2, "X'") == 0 && word.back() == '\'' &&
+                       word.find_first_not_of("0123456789ABCDEF", 2) == word.size() - 1;
+            if (words.count(word) == 0 && !hex) {
                 *why = "unexpected word '" + word + "'";
                 return false;
             }
@@ -143,10 +146,11 @@ inline bool OnlyKnownSqlWords(const std::string &sql, const char *prefix, std::s
 // Converts 'tree' into a buffer of exactly 'size' bytes followed by canary bytes, checks the
 // canaries and the NUL, and returns the text written.
 inline std::string ConvertWithCanary(const ParseTreeNode *tree, const char *prefix, int size,
-                                     int *total) {
+                                     int *total, const SqlOptions *options = nullptr) {
     constexpr size_t kCanary = 32;
     std::vector<char> buffer(static_cast<size_t>(size) + kCanary, '\x5A');
-    *total = ConvertSQLConditionEx(tree, kColumns, prefix, buffer.data(), size);
+    *total = options != nullptr ? ConvertSQLConditionWith(tree, kColumns, prefix, options, buffer.data(), size)
+                                : ConvertSQLConditionEx(tree, kColumns, prefix, buffer.data(), size);
     for (size_t i = static_cast<size_t>(size); i < buffer.size(); ++i) {
         MSC_FUZZ_CHECK(buffer[i] == '\x5A', "bytes written past the buffer");
     }

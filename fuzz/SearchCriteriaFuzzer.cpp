@@ -6,7 +6,8 @@
 // Input: 7 configuration bytes, then the criteria text.
 //   [0] low nibble: bytes left out at the start of the range; high nibble: at its end
 //   [1] bits 0-1: table prefix; bits 2-4: container id
-//   [2] property that SetAlwayTrueForProperty takes out (0-15; 0, 13-15 name none)
+//   [2] low nibble: property that SetAlwayTrueForProperty takes out (0-15; 0, 13-15 name none);
+//       bits 4-5: SQL dialect (3: unknown), bit 6: SQL_LITERAL_PATTERNS, bit 7: an unknown flag
 //   [3-4] bit i-1 set: property i is in the host's supported table
 //   [5-6] size of the short SQL buffer
 #include <pthread.h>
@@ -60,6 +61,26 @@ std::string FullSql(const ParseTreeNode *tree, const char *prefix) {
     return sql;
 }
 
+// The same for ConvertSQLConditionWith in the dialect and flags of 'bits'; an unknown one writes
+// the empty text and returns -1, the SQLite dialect without flags the classic text.
+void DialectSql(const ParseTreeNode *tree, const char *prefix, uint8_t bits) {
+    const SqlOptions options = {(bits >> 4) & 3, ((bits >> 6) & 1 ? SQL_LITERAL_PATTERNS : 0u) | ((bits >> 7) ? 0x2u : 0u)};
+    int measured = ConvertSQLConditionWith(tree, kColumns, prefix, &options, nullptr, 0);
+    int total = 0;
+    std::string sql = ConvertWithCanary(tree, prefix, measured < 0 ? 1 : measured + 1, &total, &options);
+    MSC_FUZZ_CHECK(total == measured, "measuring and writing disagree");
+    if (options.dialect == 3 || (options.flags & 0x2u) != 0) {
+        MSC_FUZZ_CHECK(total == -1 && sql.empty(), "unknown options accepted");
+        return;
+    }
+    MSC_FUZZ_CHECK(sql.size() == static_cast<size_t>(total), sql);
+    std::string why;
+    MSC_FUZZ_CHECK(OnlyKnownSqlWords(sql, prefix, &why), why + "\n" + sql);
+    if (options.dialect == SQL_DIALECT_SQLITE && options.flags == 0) {
+        MSC_FUZZ_CHECK(sql == FullSql(tree, prefix), "the SQLite dialect differs from the classic text");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -107,6 +128,7 @@ void RunHostSequence(const uint8_t *data, size_t size) {
     MSC_FUZZ_CHECK((copy == nullptr) == (tree == nullptr), "copy lost");
     MSC_FUZZ_CHECK(IsIndependentCopy(tree, copy), "copy differs");
     MSC_FUZZ_CHECK(FullSql(copy, prefix) == FullSql(tree, prefix), "copy converts differently");
+    DialectSql(tree, prefix, config[2]);
 
     // Rewrites: afterwards no condition on a taken-out or unsupported property is left.
     MSC_FUZZ_CHECK(SetAlwayTrueForProperty(tree, takenOut) == 0, "rewrite failed");

@@ -168,6 +168,30 @@ MSC_EXPORT void ConvertSQLCondition(const ParseTreeNode *tree, const TokenEntry 
 MSC_EXPORT int ConvertSQLConditionEx(const ParseTreeNode *tree, const TokenEntry *columnTable,
                                      const char *tablePrefix, char *out, int outSize);
 
+/** The SQL dialects of ConvertSQLConditionWith (docs/SQL.md has what each writes and what the
+ *  host's columns must be). */
+typedef enum SqlDialect {
+    SQL_DIALECT_SQLITE = 0,     /* standard SQL as SQLite reads it: the classic text */
+    SQL_DIALECT_POSTGRESQL = 1, /* patterns as ILIKE, backslash no escape in them */
+    SQL_DIALECT_MYSQL = 2       /* MySQL and MariaDB: values as hex literals, in any sql_mode */
+} SqlDialect;
+
+/** Flags of SqlOptions. */
+#define SQL_LITERAL_PATTERNS 0x1u /* %, _ and the escape character in pattern values match themselves */
+
+/** How ConvertSQLConditionWith writes: a SqlDialect and SQL_ flags. */
+typedef struct SqlOptions {
+    int dialect;    /* a SqlDialect */
+    unsigned flags; /* SQL_ flags */
+} SqlOptions;
+
+/** Like ConvertSQLConditionEx, in the dialect and with the flags of 'options' (NULL: the classic
+ *  text). An unknown dialect or flag bit writes the empty text (when there is room for it) and
+ *  returns -1. */
+MSC_EXPORT int ConvertSQLConditionWith(const ParseTreeNode *tree, const TokenEntry *columnTable,
+                                       const char *tablePrefix, const SqlOptions *options, char *out,
+                                       int outSize);
+
 /** Why a tree does not write a well-formed SQL condition (CheckSQLCondition). */
 typedef enum SearchConditionCode {
     SEARCH_CONDITION_OK = 0,

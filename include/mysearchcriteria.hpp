@@ -75,19 +75,23 @@ public:
     ParseTreeNode *release() noexcept { return root_.release(); }
     void reset(ParseTreeNode *root = nullptr) noexcept { root_.reset(root); }
 
-    /** The whole SQL condition text (ConvertSQLConditionEx), never cut: 'columns' maps property
-     *  ids to column names and ends with {0, NULL}; 'prefix' (or NULL) goes before each column.
-     *  Throws std::length_error for a text longer than INT_MAX - 1 bytes. */
-    std::string to_sql(const TokenEntry *columns, const char *prefix = nullptr) const {
+    /** The whole SQL condition text (ConvertSQLConditionWith), never cut: 'columns' maps property
+     *  ids to column names and ends with {0, NULL}; 'prefix' (or NULL) goes before each column;
+     *  'options' (or NULL for the classic text) names the dialect and flags. Throws
+     *  std::length_error for a text longer than INT_MAX - 1 bytes, std::invalid_argument for an
+     *  unknown dialect or flag. */
+    std::string to_sql(const TokenEntry *columns, const char *prefix = nullptr,
+                       const SqlOptions *options = nullptr) const {
         // Most conditions fit the first buffer: one walk. A longer one is measured by that walk
         // and written by a second one into a string of exactly its size.
         char first[512];
-        int length = ConvertSQLConditionEx(root_.get(), columns, prefix, first, sizeof first);
+        int length = ConvertSQLConditionWith(root_.get(), columns, prefix, options, first, sizeof first);
+        if (length < 0) throw std::invalid_argument("msc::Tree::to_sql: unknown dialect or flag");
         if (length < static_cast<int>(sizeof first)) return std::string(first, first + length);
         if (length == INT_MAX) throw std::length_error("msc::Tree::to_sql: condition too long");
         std::string text(static_cast<size_t>(length), '\0');
         // C++17 lets the NUL that the writer puts after the text land on text[length].
-        ConvertSQLConditionEx(root_.get(), columns, prefix, text.data(), length + 1);
+        ConvertSQLConditionWith(root_.get(), columns, prefix, options, text.data(), length + 1);
         return text;
     }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "Internal.h"
 #include "TreeWalk.h"
@@ -62,8 +63,31 @@ MSC_ALWAYS_INLINE inline bool CopyIfNoQuote(char *to, const char *from, size_t n
 const char kNullName[] = "(null)";
 
 // How a value is written: as the right operand of contains, doesNotContain or derivedfrom a
-// pattern, of exists a null test, anywhere else a plain literal.
-enum ValueForm { kPlainValue, kPatternValue, kExistsValue };
+// pattern that finds it anywhere, of exists a null test, anywhere else a plain literal. A prefix
+// pattern finds it at the start ('value%'); every pattern goes through the same dialect rules.
+enum ValueForm { kPlainValue, kPatternValue, kPrefixPatternValue, kExistsValue };
+
+inline bool IsPattern(ValueForm form) { return form == kPatternValue || form == kPrefixPatternValue; }
+
+// What a dialect writes differently from the classic text, one row per SqlDialect: all its
+// decisions are here.
+struct Dialect {
+    const char *like;     // The pattern operators' words; nullptr: the classic table's.
+    const char *notLike;
+    bool hexLiterals;     // Values as _utf8mb4 X'...': hex digits that no sql_mode reads as escapes.
+    bool escapeAlways;    // The database's LIKE takes a backslash as escape unless ESCAPE names another.
+};
+const Dialect kDialects[] = {
+    /* SQL_DIALECT_SQLITE */ {nullptr, nullptr, false, false},
+    /* SQL_DIALECT_POSTGRESQL */ {"ILIKE", "NOT ILIKE", false, true},
+    /* SQL_DIALECT_MYSQL */ {nullptr, nullptr, true, true},
+};
+constexpr int kDialectCount = sizeof kDialects / sizeof kDialects[0];
+
+// The escape character of patterns: not a backslash, which MySQL's string literals read
+// differently by sql_mode, and accepted by the ESCAPE clause of all three databases.
+constexpr char kEscape = '!';
+const char kEscapeClause[] = " ESCAPE '!' ";
 
 ValueForm FormOfRightOperand(int opId) {
     if (IsExistsOperator(opId)) return kExistsValue;
@@ -85,7 +109,7 @@ public:
     };
     static constexpr int kLastId = OP_EXISTS;
 
-    OperatorPieces() {
+    explicit OperatorPieces(const Dialect &dialect) {
         for (int opId = 0; opId <= kLastId; ++opId) {
             Piece &piece = pieces_[opId];
             piece.length = SIZE_MAX;
@@ -95,6 +119,9 @@ public:
             if (table == nullptr) continue;
             const char *name = LookupName(table, opId);
             if (name == nullptr) name = kNullName;
+            if (IsPattern(piece.form) && dialect.like != nullptr) {
+                name = strncmp(name, "NOT ", 4) == 0 ? dialect.notLike : dialect.like;
+            }
             size_t length = strlen(name) + 2;
             if (length >= sizeof piece.text) continue;
             memcpy(piece.text + 1, name, length - 2);
@@ -112,8 +139,39 @@ private:
 };
 
 // Composed when the library loads (the SQL tables are constant data, initialised before any
-// constructor runs), so that a call pays no first-use check.
-const OperatorPieces kOperatorPieces;
+// constructor runs), so that a call pays no first-use check. Indexed by SqlDialect; the SQLite
+// row is the classic text.
+const OperatorPieces kOperatorPieces[kDialectCount] = {
+    OperatorPieces(kDialects[0]), OperatorPieces(kDialects[1]), OperatorPieces(kDialects[2])};
+
+// True when text[0..length-1] is well-formed UTF-8 (no overlong forms, surrogates or code
+// points above U+10FFFF): MySQL refuses a _utf8mb4 literal of any other bytes.
+bool IsUtf8(const unsigned char *text, size_t length) {
+    for (size_t i = 0; i < length;) {
+        unsigned char c = text[i];
+        size_t n = c < 0x80 ? 1 : c < 0xC2 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF5 ? 4 : 0;
+        if (n == 0 || length - i < n) return false;
+        unsigned char lo = 0x80, hi = 0xBF;  // The bounds of the second byte.
+        if (c == 0xE0) lo = 0xA0;
+        if (c == 0xED) hi = 0x9F;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+        if (n > 1 && (text[i + 1] < lo || text[i + 1] > hi)) return false;
+        for (size_t k = 2; k < n; ++k) {
+            if ((text[i + k] & 0xC0) != 0x80) return false;
+        }
+        i += n;
+    }
+    return true;
+}
+
+// The dialect state of a writer that has one.
+struct DialectState {
+    const Dialect *dialect;
+    bool escapeClause;  // Patterns name kEscape in an ESCAPE clause.
+    bool literal;       // SQL_LITERAL_PATTERNS: % and _ are escaped too.
+};
+struct NoDialect {};
 
 // A missing column table names no column, like an empty one.
 const TokenEntry kNoColumns[] = {{0, nullptr}};
@@ -122,11 +180,16 @@ const TokenEntry kNoColumns[] = {{0, nullptr}};
 // first piece that does not fit is cut at the buffer's end and ends the written text (a cut
 // moves the limit to the cursor, so later pieces are only counted): a short buffer holds a
 // prefix of the whole condition. Without a buffer it only counts. The NUL is written once, at
-// the end. The value handed down is the form of a value met there.
+// the end. The value handed down is the form of a value met there. The classic writer
+// (kDialect false) has no dialect state and no test for one.
+template <bool kDialect>
 class ConditionWriter : public WalkHooks<const ParseTreeNode, ValueForm> {
+    using State = std::conditional_t<kDialect, DialectState, NoDialect>;
+
 public:
-    ConditionWriter(const TokenEntry *columns, const char *prefix, char *out, int outSize)
-        : columns_(columns != nullptr ? columns : kNoColumns),
+    ConditionWriter(const TokenEntry *columns, const char *prefix, char *out, int outSize, State state = {})
+        : state_(state),
+          columns_(columns != nullptr ? columns : kNoColumns),
           prefix_(prefix != nullptr ? prefix : ""),
           prefixLength_(*prefix_ != '\0' ? strlen(prefix_) : 0) {
         if (out != nullptr && outSize > 0) {
@@ -261,8 +324,16 @@ private:
         Put(" ", 1);
     }
 
+    static const OperatorPieces &Pieces(const State &state) {
+        if constexpr (kDialect) {
+            return kOperatorPieces[state.dialect - kDialects];
+        } else {
+            return kOperatorPieces[SQL_DIALECT_SQLITE];
+        }
+    }
+
     void WriteOperator(int opId) {
-        const OperatorPieces::Piece *piece = kOperatorPieces.Get(opId);
+        const OperatorPieces::Piece *piece = Pieces(state_).Get(opId);
         if (piece != nullptr && piece->length <= Room()) {  // never for a length of SIZE_MAX
             PutPiece(piece->text, piece->length);
             return;
@@ -272,7 +343,7 @@ private:
 
     // An operator cut at the buffer's end, or without a piece: then its name is looked up.
     __attribute__((noinline)) void WriteOperatorPiecewise(int opId) {
-        const OperatorPieces::Piece *piece = kOperatorPieces.Get(opId);
+        const OperatorPieces::Piece *piece = Pieces(state_).Get(opId);
         if (piece != nullptr && piece->length != SIZE_MAX) {
             Put(piece->text, piece->length);
             return;
@@ -329,7 +400,7 @@ private:
     }
 
     static ValueForm FormOf(int opId) {
-        const OperatorPieces::Piece *piece = kOperatorPieces.Get(opId);
+        const OperatorPieces::Piece *piece = kOperatorPieces[SQL_DIALECT_SQLITE].Get(opId);
         return piece != nullptr ? piece->form : FormOfRightOperand(opId);
     }
 
@@ -338,6 +409,8 @@ private:
             Put(" NOT NULL ", 10);
         } else if (form == kExistsValue && IsWordIgnoringCase(text, "false")) {
             Put(" NULL ", 6);
+        } else if constexpr (kDialect) {
+            WriteDialectValue(reinterpret_cast<const unsigned char *>(text), form);
         } else if (form == kPatternValue) {
             WriteLiteral(text, " '%", "%' ");
         } else {
@@ -345,6 +418,58 @@ private:
         }
     }
 
+    // A value in the dialect. A pattern has '%' around the value ('value%' for a prefix) and,
+    // with an ESCAPE clause, kEscape before each of its bytes that would not match itself: kEscape
+    // always, % and _ with SQL_LITERAL_PATTERNS. MySQL gets the bytes in hex, with the utf8mb4
+    // introducer when they are UTF-8 (a binary string otherwise, which MySQL compares byte by byte).
+    __attribute__((noinline)) void WriteDialectValue(const unsigned char *text, ValueForm form) {
+        bool pattern = IsPattern(form);
+        auto escaped = [&](unsigned char c) {
+            return pattern && state_.escapeClause && (c == kEscape || (state_.literal && (c == '%' || c == '_')));
+        };
+        size_t length = strlen(reinterpret_cast<const char *>(text));
+        if (state_.dialect->hexLiterals) {
+            static const char kDigits[] = "0123456789ABCDEF";
+            if (IsUtf8(text, length)) Put(" _utf8mb4", 9);
+            Put(" X'", 3);
+            char hex[64];
+            size_t used = 0;
+            auto add = [&](unsigned char c) {
+                if (used + 2 > sizeof hex) {
+                    Put(hex, used);
+                    used = 0;
+                }
+                hex[used++] = kDigits[c >> 4];
+                hex[used++] = kDigits[c & 15];
+            };
+            if (form == kPatternValue) add('%');
+            for (size_t i = 0; i < length; ++i) {
+                if (escaped(text[i])) add(kEscape);
+                add(text[i]);
+            }
+            if (pattern) add('%');
+            Put(hex, used);
+        } else {
+            Put(form == kPatternValue ? " '%" : " '", form == kPatternValue ? 3 : 2);
+            size_t run = 0;  // Start of the bytes not yet written.
+            for (size_t i = 0; i < length; ++i) {
+                if (text[i] != '\'' && !escaped(text[i])) continue;
+                Put(reinterpret_cast<const char *>(text) + run, i - run);
+                Put(text[i] == '\'' ? "'" : &kEscape, 1);  // The byte itself starts the next run.
+                run = i;
+            }
+            Put(reinterpret_cast<const char *>(text) + run, length - run);
+            if (pattern) Put("%", 1);
+        }
+        if (pattern && state_.escapeClause) {
+            Put("'", 1);
+            Put(kEscapeClause, sizeof kEscapeClause - 1);
+        } else {
+            Put("' ", 2);
+        }
+    }
+
+    State state_;
     const TokenEntry *columns_;
     const char *prefix_;
     size_t prefixLength_;
@@ -359,7 +484,19 @@ private:
 // call goes through the library's symbol table.
 int Convert(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
             char *out, int outSize) {
-    ConditionWriter writer(columnTable, tablePrefix, out, outSize);
+    ConditionWriter<false> writer(columnTable, tablePrefix, out, outSize);
+    Walk(tree, writer, kPlainValue);
+    size_t total = writer.Finish();
+    return total > INT_MAX ? INT_MAX : static_cast<int>(total);
+}
+
+// The conversion in a dialect other than the classic text; the options are valid.
+int ConvertInDialect(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
+                     const SqlOptions &options, char *out, int outSize) {
+    const Dialect &dialect = kDialects[options.dialect];
+    bool literal = (options.flags & SQL_LITERAL_PATTERNS) != 0;
+    ConditionWriter<true> writer(columnTable, tablePrefix, out, outSize,
+                                 DialectState{&dialect, literal || dialect.escapeAlways, literal});
     Walk(tree, writer, kPlainValue);
     size_t total = writer.Finish();
     return total > INT_MAX ? INT_MAX : static_cast<int>(total);
@@ -379,6 +516,19 @@ void ConvertSQLCondition(const ParseTreeNode *tree, const TokenEntry *columnTabl
 int ConvertSQLConditionEx(const ParseTreeNode *tree, const TokenEntry *columnTable,
                           const char *tablePrefix, char *out, int outSize) {
     return msc::Convert(tree, columnTable, tablePrefix, out, outSize);
+}
+
+int ConvertSQLConditionWith(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
+                            const SqlOptions *options, char *out, int outSize) {
+    if (options == nullptr) return msc::Convert(tree, columnTable, tablePrefix, out, outSize);
+    if (options->dialect < 0 || options->dialect >= msc::kDialectCount || (options->flags & ~SQL_LITERAL_PATTERNS) != 0) {
+        if (out != nullptr && outSize > 0) out[0] = '\0';
+        return -1;
+    }
+    if (options->dialect == SQL_DIALECT_SQLITE && options->flags == 0) {
+        return msc::Convert(tree, columnTable, tablePrefix, out, outSize);
+    }
+    return msc::ConvertInDialect(tree, columnTable, tablePrefix, *options, out, outSize);
 }
 
 int MyStrCatf(char *buf, int *len, int size, const char *format, ...) {

@@ -120,7 +120,11 @@ struct WrapperSqlCase {
     std::string criteria;
     const char *prefix;
     std::string sql;
+    const SqlOptions *options = nullptr;
 };
+
+const SqlOptions kPostgresqlLiteral = {SQL_DIALECT_POSTGRESQL, SQL_LITERAL_PATTERNS};
+const SqlOptions kMysql = {SQL_DIALECT_MYSQL, 0};
 
 TEST(CxxWrapper, ToSqlGivesTheWholeText) {
     // " title  =  '" is 12 bytes and "' " 2: values of 497, 498 and 499 bytes give texts of
@@ -141,14 +145,18 @@ TEST(CxxWrapper, ToSqlGivesTheWholeText) {
         {"dc:title = " + v499, nullptr, " title  =  '" + v499 + "' "},
         {"dc:title = " + v5000, "t.", " t.title  =  '" + v5000 + "' "},
         {longList, nullptr, longListSql},
+        {R"(dc:title contains "a%")", nullptr, " title  ILIKE  '%a!%%' ESCAPE '!' ", &kPostgresqlLiteral},
+        {"dc:title = " + v5000, nullptr, " title  =  _utf8mb4 X'" + Repeat("77", 5000) + "' ", &kMysql},
     };
     for (const WrapperSqlCase &c : cases) {
         msc::ParseResult parsed = msc::parse(c.criteria);
         ASSERT_TRUE(parsed) << c.criteria;
-        std::string sql = parsed.tree.to_sql(kColumns, c.prefix);
+        std::string sql = parsed.tree.to_sql(kColumns, c.prefix, c.options);
         EXPECT_EQ(sql, c.sql) << c.criteria;
         EXPECT_EQ(sql.size(), strlen(sql.c_str())) << c.criteria;  // No NUL inside.
     }
+    const SqlOptions unknown = {SQL_DIALECT_MYSQL + 1, 0};
+    EXPECT_THROW(msc::parse("dc:title = \"a\"").tree.to_sql(kColumns, nullptr, &unknown), std::invalid_argument);
 }
 
 struct WrapperQueryCase {

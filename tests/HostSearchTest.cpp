@@ -40,14 +40,14 @@ struct SequenceCase {
 const SequenceCase kSequenceCases[] = {
     {R"(upnp:class derivedfrom "object.item.audioItem" and @refID exists false)", "0", "", nullptr,
      "condition|class=object.item.audioItem|properties=upnp:class,@refID|always-true=|refID=kept"
-     "|sql= class  LIKE  '%object.item.audioItem%'  AND  own_id  IS  NOT NULL "},
+     "|sql= class  LIKE  '%object.item.audioItem%' ESCAPE '!'  AND  own_id  IS  NOT NULL "},
     {R"(upnp:class derivedfrom "object.item.audioItem" and @refID exists false)", "A0$128$129", "o.", nullptr,
      "condition|class=object.item.audioItem|properties=upnp:class,@refID|always-true=|refID=kept"
-     "|sql= o.class  LIKE  '%object.item.audioItem%'  AND  o.own_id  IS  NOT NULL "},
+     "|sql= o.class  LIKE  '%object.item.audioItem%' ESCAPE '!'  AND  o.own_id  IS  NOT NULL "},
     // res has no column in the sample's table: its condition drops out of the and.
     {R"(upnp:class derivedfrom "object.item.videoItem" and res@duration < "0:30:00")", "0", "", nullptr,
      "condition|class=object.item.videoItem|properties=upnp:class,res|always-true=res|refID=kept"
-     "|sql= class  LIKE  '%object.item.videoItem%'  AND  '1'  =  '1' "},
+     "|sql= class  LIKE  '%object.item.videoItem%' ESCAPE '!'  AND  '1'  =  '1' "},
     {R"(dc:title = "a" or upnp:genre = "b")", "0", "", "none",
      "condition|class=(none)|properties=dc:title,upnp:genre|always-true=dc:title,upnp:genre|refID=kept"
      "|sql= '1'  =  '0'  OR  '1'  =  '0' "},

@@ -75,20 +75,16 @@ struct GoldenCase {
     int status;
 };
 
-const char kKindOfBlue[] =
-    "criteria:    dc:title = \"Kind of Blue\"\n"
-    "class:       (none)\n"
-    "properties:  dc:title\n"
-    "condition:   title  =  'Kind of Blue' \n"
-    "title         artist\n"
-    "------------  -----------\n"
-    "Kind of Blue  Miles Davis\n"
-    "1 row in T ms\n";
+// The sample's album Kind of Blue, found by 'criteria' on dc:title with 'condition'.
+std::string KindOfBlue(const std::string &criteria, const std::string &condition) {
+    return "criteria:    " + criteria + "\nclass:       (none)\nproperties:  dc:title\ncondition:  " + condition +
+           "\ntitle         artist\n------------  -----------\nKind of Blue  Miles Davis\n1 row in T ms\n";
+}
 
 const GoldenCase kGoldenCases[] = {
     {{"sql", R"(upnp:class derivedfrom "object.item.audioItem" and @refID exists false)"},
      "",
-     " class  LIKE  '%object.item.audioItem%'  AND  own_id  IS  NOT NULL \n",
+     " class  LIKE  '%object.item.audioItem%' ESCAPE '!'  AND  own_id  IS  NOT NULL \n",
      "",
      0},
     {{"sql", "--prefix", "o.", "--columns", "dc:title=name, @refID=own", R"(dc:title = "a" and @refID exists false)"},
@@ -219,7 +215,7 @@ const GoldenCase kGoldenCases[] = {
      "criteria:    dc:title contains \"love\"\n"
      "class:       (none)\n"
      "properties:  dc:title\n"
-     "condition:   title  LIKE  '%love%' \n"
+     "condition:   title  LIKE  '%love%' ESCAPE '!' \n"
      "title           artist\n"
      "--------------  --------------\n"
      "100% Pure Love  Crystal Waters\n"
@@ -247,7 +243,7 @@ const GoldenCase kGoldenCases[] = {
      "class:       object.item.videoItem\n"
      "properties:  upnp:class, res, upnp:genre\n"
      "always true: res\n"
-     "condition:   class  LIKE  '%object.item.videoItem%'  AND  '1'  =  '1'  AND  genre  =  'Drama' \n"
+     "condition:   class  LIKE  '%object.item.videoItem%' ESCAPE '!'  AND  '1'  =  '1'  AND  genre  =  'Drama' \n"
      "title\n"
      "---------------------\n"
      "Quadrophenia\n"
@@ -289,10 +285,15 @@ const GoldenCase kGoldenCases[] = {
     {{"sql", "a", "b"}, "", "", "mysearchcriteria: more than one criteria; quote the criteria as one argument\n", 1},
     {{"sample", "--dialect", "oracle"}, "", "", "mysearchcriteria: unknown dialect \"oracle\"; try sqlite, postgresql or mariadb\n", 1},
     // The servers that ctest's Databases.Start fixture runs with the sample library.
-    {{"search", "--db", MSC_TEST_POSTGRESQL, "--show", "title, artist", "--container", "A0$128$130", "--id-column", "object_id", "--parent-column", "parent_id", R"(dc:title = "Kind of Blue")"},
-     "", kKindOfBlue, "", 0},
-    {{"search", "--db", MSC_TEST_MARIADB, "--show", "title, artist", "--container", "A0$128$130", "--id-column", "object_id", "--parent-column", "parent_id", R"(dc:title = "Kind of Blue")"},
-     "", kKindOfBlue, "", 0},
+    // Each writes the condition in its own dialect.
+    {{"search", "--db", MSC_TEST_POSTGRESQL, "--show", "title, artist", "--container", "A0$128$130", "--id-column", "object_id", "--parent-column", "parent_id", R"(dc:title contains "kind of")"},
+     "", KindOfBlue(R"(dc:title contains "kind of")", R"( title  ILIKE  '%kind of%' ESCAPE '!' )"), "", 0},
+    {{"search", "--db", MSC_TEST_MARIADB, "--show", "title, artist", "--container", "A0$128$130", "--id-column", "object_id", "--parent-column", "parent_id", R"(dc:title = "kind of blue")"},
+     "", KindOfBlue(R"(dc:title = "kind of blue")", R"( title  =  _utf8mb4 X'6B696E64206F6620626C7565' )"), "", 0},
+    {{"sql", "--dialect", "postgresql", R"(dc:title contains "100%" and upnp:genre = "Rock")"},
+     "", " title  ILIKE  '%100!%%' ESCAPE '!'  AND  genre  =  'Rock' \n", "", 0},
+    {{"sql", "--dialect", "mariadb", R"(dc:title contains "100%" and upnp:genre = "Rock")"},
+     "", " title  LIKE  _utf8mb4 X'25313030212525' ESCAPE '!'  AND  genre  =  _utf8mb4 X'526F636B' \n", "", 0},
 };
 
 TEST(SearchCriteriaCli, PrintsWholeOutputs) {
@@ -349,7 +350,7 @@ TEST(SearchCriteriaCli, SearchesAnExistingDatabaseFile) {
               "criteria:    upnp:class derivedfrom \"object.item.audioItem\" and dc:title contains \"B\"\n"
               "class:       object.item.audioItem\n"
               "properties:  upnp:class, dc:title\n"
-              "condition:   kind  LIKE  '%object.item.audioItem%'  AND  name  LIKE  '%B%' \n"
+              "condition:   kind  LIKE  '%object.item.audioItem%' ESCAPE '!'  AND  name  LIKE  '%B%' ESCAPE '!' \n"
               "name        kind                              ref\n"
               "----------  --------------------------------  ---\n"
               "Abc         object.item.audioItem.musicTrack\n"

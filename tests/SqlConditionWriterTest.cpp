@@ -24,7 +24,18 @@ struct SqlCase {
     const char *criteria;
     const char *prefix;
     const char *sql;
+    const SqlOptions *options = nullptr;  // nullptr: the classic calls
 };
+
+const SqlOptions kSqlite = {SQL_DIALECT_SQLITE, 0};
+const SqlOptions kSqliteLiteral = {SQL_DIALECT_SQLITE, SQL_LITERAL_PATTERNS};
+const SqlOptions kPostgresql = {SQL_DIALECT_POSTGRESQL, 0};
+const SqlOptions kPostgresqlLiteral = {SQL_DIALECT_POSTGRESQL, SQL_LITERAL_PATTERNS};
+const SqlOptions kMysql = {SQL_DIALECT_MYSQL, 0};
+const SqlOptions kMysqlLiteral = {SQL_DIALECT_MYSQL, SQL_LITERAL_PATTERNS};
+const SqlOptions kUnknownDialect = {3, 0};
+const SqlOptions kNegativeDialect = {-1, 0};
+const SqlOptions kUnknownFlag = {SQL_DIALECT_POSTGRESQL, 0x2u};
 
 const SqlCase kSqlCases[] = {
     {R"(dc:title contains "abc" and upnp:genre = "abc")", nullptr,
@@ -66,13 +77,51 @@ const SqlCase kSqlCases[] = {
     {R"(dc:title = "O'Brien")", nullptr, " title  =  'O''Brien' "},
     {R"(dc:title contains "'; DROP TABLE t; --")", nullptr, " title  LIKE  '%''; DROP TABLE t; --%' "},
     {R"(dc:title = "''\")", nullptr, R"( title  =  '''''\' )"},
+    // Dialects. SQLite without flags is the classic text; with literal patterns, and always on
+    // PostgreSQL and MySQL (whose LIKE takes a backslash as escape), patterns name '!' as escape.
+    {R"(dc:title contains "1!0%_x'\y" and upnp:genre = "O'Bé")", nullptr,
+     R"( title  LIKE  '%1!0%_x''\y%'  AND  genre  =  'O''Bé' )", &kSqlite},
+    {R"(dc:title contains "1!0%_x'\y" and upnp:genre = "O'Bé")", "t.",
+     R"( t.title  LIKE  '%1!!0!%!_x''\y%' ESCAPE '!'  AND  t.genre  =  'O''Bé' )", &kSqliteLiteral},
+    {R"(dc:title contains "1!0%_x'\y" and upnp:genre = "O'Bé")", nullptr,
+     R"( title  ILIKE  '%1!!0%_x''\y%' ESCAPE '!'  AND  genre  =  'O''Bé' )", &kPostgresql},
+    {R"(dc:title contains "1!0%_x'\y" and upnp:genre = "O'Bé")", nullptr,
+     R"( title  ILIKE  '%1!!0!%!_x''\y%' ESCAPE '!'  AND  genre  =  'O''Bé' )", &kPostgresqlLiteral},
+    {R"(dc:title contains "1!0%_x'\y" and upnp:genre = "O'Bé")", nullptr,
+     R"( title  LIKE  _utf8mb4 X'2531212130255F78275C7925' ESCAPE '!'  AND  genre  =  _utf8mb4 X'4F2742C3A9' )",
+     &kMysql},
+    {R"(dc:title contains "1!0%_x'\y" and upnp:genre = "O'Bé")", nullptr,
+     R"( title  LIKE  _utf8mb4 X'25312121302125215F78275C7925' ESCAPE '!'  AND  genre  =  _utf8mb4 X'4F2742C3A9' )",
+     &kMysqlLiteral},
+    {R"(dc:title doesNotContain "a_b" or upnp:class derivedfrom "c!" and dc:title < "d")", nullptr,
+     " title  NOT ILIKE  '%a!_b%' ESCAPE '!'  OR  class  ILIKE  '%c!!%' ESCAPE '!'  AND  title  <  'd' ",
+     &kPostgresqlLiteral},
+    {R"(dc:title doesNotContain "a_b" or upnp:class derivedfrom "c!" and dc:title < "d")", nullptr,
+     " title  NOT LIKE  _utf8mb4 X'2561215F6225' ESCAPE '!'  OR  class  LIKE  _utf8mb4 X'2563212125' ESCAPE '!' "
+     " AND  title  <  _utf8mb4 X'64' ",
+     &kMysqlLiteral},
+    {R"(upnp:genre exists true and @refID exists false and upnp:genre exists maybe and dc:title = "")", nullptr,
+     " genre  IS  NOT NULL  AND  ref_id  IS  NOT NULL  AND  genre  IS  _utf8mb4 X'6D61796265'  AND  title  = "
+     " _utf8mb4 X'' ",
+     &kMysql},
+    // Bytes that are no UTF-8 (a stray byte, an overlong form, a surrogate, past U+10FFFF) make a
+    // binary string, which MySQL takes as it stands; four-byte UTF-8 keeps the introducer.
+    {"dc:title = \"\xff\" or dc:title = \"\xc0\xaf\" or dc:title = \"\xed\xa0\x80\" or dc:title = \"\xf4\x90\x80\x80\" "
+     "or dc:title = \"\xf0\x9f\x8e\xb5\"",
+     nullptr,
+     " title  =  X'FF'  OR  title  =  X'C0AF'  OR  title  =  X'EDA080'  OR  title  =  X'F4908080'  OR "
+     " title  =  _utf8mb4 X'F09F8EB5' ",
+     &kMysql},
+    {R"(dc:title = "a")", nullptr, "length -1: ", &kUnknownDialect},
+    {R"(dc:title = "a")", nullptr, "length -1: ", &kNegativeDialect},
+    {R"(dc:title = "a")", nullptr, "length -1: ", &kUnknownFlag},
 };
 
 TEST(SqlConditionWriter, WritesWholeConditions) {
     for (const SqlCase &c : kSqlCases) {
         TreePtr tree = Parse(c.criteria);
         ASSERT_NE(tree, nullptr) << c.criteria;
-        EXPECT_EQ(ToSql(tree.get(), kColumns, c.prefix), c.sql) << c.criteria;
+        EXPECT_EQ(ToSql(tree.get(), kColumns, c.prefix, c.options), c.sql) << c.criteria;
     }
 }
 
@@ -233,6 +282,10 @@ TEST(SqlConditionWriter, CutsAtEveryBufferSizeAndMeasures) {
         list += R"( and upnp:genre contains "r'n'b")";
         listSql += " AND  media.genre  LIKE  '%r''n''b%' ";
     }
+    // Hex runs longer than the writer's chunk of them, in a dialect.
+    const std::string hexList = R"(dc:title = "x" and upnp:genre contains ")" + Repeat("r_b!", 10) + "\"",
+                      hexListSql = " title  =  _utf8mb4 X'78'  AND  genre  LIKE  _utf8mb4 X'25" +
+                                   Repeat("72215F622121", 10) + "25' ESCAPE '!' ";
     const SqlCase cases[] = {
         {R"(dc:title contains "abc" and upnp:genre = "abc")", nullptr,
          " title  LIKE  '%abc%'  AND  genre  =  'abc' "},
@@ -245,30 +298,35 @@ TEST(SqlConditionWriter, CutsAtEveryBufferSizeAndMeasures) {
          " title  LIKE  '%a title longer than sixteen%' "},
         {"", nullptr, ""},
         {list.c_str(), "media.", listSql.c_str()},
+        {hexList.c_str(), nullptr, hexListSql.c_str(), &kMysqlLiteral},
     };
     for (const SqlCase &c : cases) {
         TreePtr tree = Parse(c.criteria);
         const std::string whole = c.sql;
-        ASSERT_EQ(ToSql(tree.get(), kColumns, c.prefix), whole) << c.criteria;
+        ASSERT_EQ(ToSql(tree.get(), kColumns, c.prefix, c.options), whole) << c.criteria;
+        auto convert = [&](char *out, int size) {
+            return c.options != nullptr ? ConvertSQLConditionWith(tree.get(), kColumns, c.prefix, c.options, out, size)
+                                        : ConvertSQLConditionEx(tree.get(), kColumns, c.prefix, out, size);
+        };
         const int length = static_cast<int>(whole.size());
         for (int size = 1; size <= length + 2; ++size) {
             std::vector<char> ex(static_cast<size_t>(size) + 8, '\x7f');
             std::vector<char> classic(ex);
-            EXPECT_EQ(ConvertSQLConditionEx(tree.get(), kColumns, c.prefix, ex.data(), size), length)
-                << c.criteria << " in " << size;
-            ConvertSQLCondition(tree.get(), kColumns, c.prefix, classic.data(), size);
-            ASSERT_EQ(ex, classic) << c.criteria << " in " << size;
+            EXPECT_EQ(convert(ex.data(), size), length) << c.criteria << " in " << size;
+            if (c.options == nullptr) {
+                ConvertSQLCondition(tree.get(), kColumns, c.prefix, classic.data(), size);
+                ASSERT_EQ(ex, classic) << c.criteria << " in " << size;
+            }
             EXPECT_EQ(std::string(ex.data()), whole.substr(0, static_cast<size_t>(size) - 1)) << size;
             // Nothing after the NUL is touched, inside the buffer or beyond it.
             for (size_t i = strlen(ex.data()) + 1; i < ex.size(); ++i) ASSERT_EQ(ex[i], '\x7f') << size;
         }
         for (int size : {0, 1, 100, -1, INT_MIN}) {
-            EXPECT_EQ(ConvertSQLConditionEx(tree.get(), kColumns, c.prefix, nullptr, size), length)
-                << c.criteria << " in " << size;
+            EXPECT_EQ(convert(nullptr, size), length) << c.criteria << " in " << size;
         }
         for (int size : {0, -1, INT_MIN}) {
             char guard[4] = {'\x7f', '\x7f', '\x7f', '\x7f'};
-            EXPECT_EQ(ConvertSQLConditionEx(tree.get(), kColumns, c.prefix, guard, size), length) << size;
+            EXPECT_EQ(convert(guard, size), length) << size;
             EXPECT_EQ(std::string(guard, 4), "\x7f\x7f\x7f\x7f") << c.criteria << " in " << size;
         }
     }

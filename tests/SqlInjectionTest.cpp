@@ -1,8 +1,10 @@
 // Values from untrusted criteria must stay values in the SQL text. A property test writes
 // conditions on random byte strings (quotes, backslashes, pattern characters, bytes 0x01-0xFF),
-// runs them in SQLite over a table that holds the exact value in one row and near misses in
-// others, and checks that every statement prepares, is one read-only SELECT that touches
-// nothing but that table, and selects exactly the rows the condition means.
+// runs them over a table that holds the exact value in one row and near misses in others, and
+// checks that every statement runs, is one read-only SELECT that touches nothing but that table,
+// and selects exactly the rows the condition means. It runs on SQLite, and in their dialects on
+// the PostgreSQL and MariaDB servers of ctest's Databases.Start, MariaDB both with and without
+// NO_BACKSLASH_ESCAPES.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -10,11 +12,13 @@
 #include <strings.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "HostDatabase.h"
 #include "TreeText.h"
 
 using namespace msc_test;
@@ -24,19 +28,31 @@ namespace {
 const TokenEntry kColumns[] = {{PROP_DC_TITLE, "title"}, {PROP_UPNP_GENRE, "genre"}, {0, nullptr}};
 
 // Random values that lean towards the bytes that matter to SQL: quotes, backslash, pattern
-// characters, statement separators and comment starters, and any byte from 0x01 to 0xFF.
-std::string RandomValue(std::mt19937 &random) {
-    static const char kSpecial[] = "'\"\\%_;-/* \t\n()";
+// characters, statement separators and comment starters, and any byte from 0x01 to 0xFF; with
+// 'utf8' the bytes from 0x80 only as UTF-8 of a random character (PostgreSQL takes nothing else).
+std::string RandomValue(std::mt19937 &random, bool utf8 = false) {
+    static const char kSpecial[] = "'\"\\%_;-/* \t\n()!";
     std::uniform_int_distribution<int> length(0, 24);
     std::uniform_int_distribution<int> kind(0, 3);
     std::uniform_int_distribution<int> special(0, sizeof kSpecial - 2);
     std::uniform_int_distribution<int> anyByte(1, 255);
+    std::uniform_int_distribution<unsigned> character(0x80, 0x10FFFF);
     std::uniform_int_distribution<int> letter('a', 'z');
     std::string value;
     for (int i = length(random); i > 0; --i) {
         switch (kind(random)) {
             case 0: value += kSpecial[special(random)]; break;
-            case 1: value += static_cast<char>(anyByte(random)); break;
+            case 1:
+                if (utf8) {
+                    unsigned c = character(random);
+                    if (c >= 0xD800 && c < 0xE000) c -= 0x800;  // No surrogates.
+                    int n = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+                    value += static_cast<char>((0xF00 >> n) | (c >> (6 * (n - 1))));
+                    for (int k = n - 2; k >= 0; --k) value += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
+                } else {
+                    value += static_cast<char>(anyByte(random));
+                }
+                break;
             default: value += static_cast<char>(letter(random)); break;
         }
     }
@@ -49,19 +65,28 @@ struct Row {
     std::string genre;
 };
 
-class Database {
+// The table of the test on one database.
+class Backend {
 public:
-    Database() {
+    virtual ~Backend() = default;
+    virtual void Fill(const std::vector<Row> &rows) = 0;
+    // Runs SELECT id FROM t WHERE <condition>; "error: ..." when it fails or does more than read t.
+    virtual std::string Select(const std::string &condition, std::set<int> *ids) = 0;
+};
+
+class SqliteBackend : public Backend {
+public:
+    SqliteBackend() {
         EXPECT_EQ(sqlite3_open(":memory:", &db_), SQLITE_OK);
         Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, title TEXT, genre TEXT);"
              "CREATE TABLE secret(x TEXT); INSERT INTO secret VALUES('kept');");
-        sqlite3_set_authorizer(db_, &Database::Authorize, this);
+        sqlite3_set_authorizer(db_, &SqliteBackend::Authorize, this);
     }
-    ~Database() { sqlite3_close(db_); }
+    ~SqliteBackend() override { sqlite3_close(db_); }
 
     void Exec(const char *sql) { ASSERT_EQ(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr), SQLITE_OK); }
 
-    void Fill(const std::vector<Row> &rows) {
+    void Fill(const std::vector<Row> &rows) override {
         authorizing_ = false;
         Exec("DELETE FROM t;");
         sqlite3_stmt *insert = nullptr;
@@ -79,7 +104,7 @@ public:
 
     // Runs SELECT id FROM t WHERE <condition>; "error: ..." when it fails or is more than one
     // read-only statement over t.
-    std::string Select(const std::string &condition, std::set<int> *ids) {
+    std::string Select(const std::string &condition, std::set<int> *ids) override {
         std::string query = "SELECT id FROM t WHERE" + condition;
         sqlite3_stmt *stmt = nullptr;
         const char *tail = nullptr;
@@ -101,7 +126,7 @@ public:
 private:
     // Only reading t and calling LIKE (whose name SQLite passes second) is the intended condition; anything else is denied and noted.
     static int Authorize(void *self, int action, const char *a, const char *b, const char *, const char *) {
-        auto *db = static_cast<Database *>(self);
+        auto *db = static_cast<SqliteBackend *>(self);
         if (!db->authorizing_) return SQLITE_OK;
         bool allowed = action == SQLITE_SELECT || (action == SQLITE_READ && a != nullptr && strcmp(a, "t") == 0) ||
                        (action == SQLITE_FUNCTION && b != nullptr && strcasecmp(b, "like") == 0);
@@ -115,11 +140,93 @@ private:
     std::string violations_;
 };
 
+std::string Hex(const std::string &bytes) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (unsigned char c : bytes) hex += {kDigits[c >> 4], kDigits[c & 15]};
+    return hex;
+}
+
+// A server: temporary tables of this session only, filled from hex digits (no quoting of the
+// test's own), searched while the session is read only.
+class ServerBackend : public Backend {
+public:
+    ServerBackend(const char *address, const char *session) {
+        std::string error;
+        db_ = msc_host::OpenDatabase(address, &error);
+        if (db_ == nullptr) {
+            ADD_FAILURE() << error << " (ctest starts the servers first: Databases.Start)";
+            return;
+        }
+        postgres_ = db_->Kind() == msc_host::DatabaseKind::kPostgresql;
+        const char *type = postgres_ ? "TEXT COLLATE \"C\"" : "VARBINARY(255)";
+        if (session != nullptr) Exec(session);
+        Writable(true);
+        Exec(std::string("CREATE TEMPORARY TABLE t(id INTEGER PRIMARY KEY, title ") + type + ", genre " + type + ")");
+        Exec(std::string("CREATE TEMPORARY TABLE secret(x ") + type + ")");
+        Exec("INSERT INTO secret VALUES ('kept')");
+        Writable(false);
+    }
+    bool Open() const { return db_ != nullptr; }
+
+    void Fill(const std::vector<Row> &rows) override {
+        auto text = [this](const std::string &bytes) {
+            return postgres_ ? "convert_from(decode('" + Hex(bytes) + "', 'hex'), 'UTF8')" : "X'" + Hex(bytes) + "'";
+        };
+        std::string insert = "INSERT INTO t VALUES ";
+        for (const Row &row : rows) {
+            insert += (&row == &rows[0] ? "(" : ", (") + std::to_string(row.id) + ", " + text(row.title) + ", " +
+                      text(row.genre) + ")";
+        }
+        Writable(true);
+        Exec("DELETE FROM t");
+        Exec(insert);
+        Writable(false);
+    }
+
+    std::string Select(const std::string &condition, std::set<int> *ids) override {
+        std::vector<std::string> rows;
+        std::string error = Column("id", "t", condition, &rows);
+        for (const std::string &id : rows) ids->insert(std::stoi(id));
+        return error.empty() ? "" : "error: " + error;
+    }
+
+    // The first column of every row of SELECT show FROM table WHERE condition; "" or the error.
+    std::string Column(const char *show, const char *table, const std::string &condition,
+                       std::vector<std::string> *values) {
+        msc_host::SelectQuery query;
+        query.show = show;
+        query.table = table;
+        query.idColumn.clear();
+        query.order.clear();
+        msc_host::ResultTable result;
+        std::string error;
+        if (!db_->Select(query, condition, &result, &error)) return error;
+        for (const auto &row : result.rows) values->push_back(row.at(0));
+        return "";
+    }
+
+private:
+    void Exec(const std::string &sql) {
+        std::string error;
+        EXPECT_TRUE(db_->Execute(sql, &error)) << sql << ": " << error;
+    }
+    void Writable(bool on) {
+        if (postgres_) Exec(std::string("SET default_transaction_read_only = ") + (on ? "off" : "on"));
+        else Exec(std::string("SET SESSION TRANSACTION ") + (on ? "READ WRITE" : "READ ONLY"));
+    }
+
+    std::unique_ptr<msc_host::HostDatabase> db_;
+    bool postgres_ = false;
+};
+
 // Rows that hold the value itself and its near misses: cut short, extended, other case,
 // quotes and backslashes doubled or dropped, as a faulty escaping would turn it.
-std::vector<Row> RowsAround(const std::string &value, const std::string &genre, std::mt19937 &random) {
+std::vector<Row> RowsAround(const std::string &value, const std::string &genre, std::mt19937 &random, bool utf8) {
     std::vector<std::string> titles = {value, value + "x", "x" + value, "", "'", "\\", "%"};
-    if (!value.empty()) titles.push_back(value.substr(0, value.size() - 1));
+    size_t cut = value.size() - 1;  // Without the last character (byte, unless 'utf8').
+    while (utf8 && cut > 0 && cut < value.size() && (value[cut] & 0xC0) == 0x80) --cut;
+    if (!value.empty()) titles.push_back(value.substr(0, cut));
     std::string upper = value, doubled, dropped;
     std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
         return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
@@ -129,29 +236,61 @@ std::vector<Row> RowsAround(const std::string &value, const std::string &genre, 
         if (c == '\'' || c == '\\') doubled += c;
         if (c != '\'' && c != '\\') dropped += c;
     }
-    titles.insert(titles.end(), {upper, doubled, dropped, RandomValue(random)});
+    titles.insert(titles.end(), {upper, doubled, dropped, RandomValue(random, utf8)});
     std::vector<Row> rows;
     for (size_t i = 0; i < titles.size(); ++i) {
-        rows.push_back({static_cast<int>(i) + 1, titles[i], i % 2 == 0 ? genre : RandomValue(random)});
+        rows.push_back({static_cast<int>(i) + 1, titles[i], i % 2 == 0 ? genre : RandomValue(random, utf8)});
     }
     return rows;
 }
 
-struct Condition {
+// Where the test runs, and in which dialect.
+struct Target {
     const char *name;
-    int opId;
+    const char *address;  // nullptr: SQLite in memory.
+    const char *session;  // A statement that sets the session up, or nullptr.
+    int dialect;
+};
+void PrintTo(const Target &target, std::ostream *out) { *out << target.name; }
+const Target kTargets[] = {
+    {"sqlite", nullptr, nullptr, SQL_DIALECT_SQLITE},
+    {"postgresql", MSC_TEST_POSTGRESQL, nullptr, SQL_DIALECT_POSTGRESQL},
+    {"mariadb", MSC_TEST_MARIADB, nullptr, SQL_DIALECT_MYSQL},
+    {"mariadb_no_backslash_escapes", MSC_TEST_MARIADB,
+     "SET SESSION sql_mode = CONCAT(@@sql_mode, ',NO_BACKSLASH_ESCAPES')", SQL_DIALECT_MYSQL},
 };
 
-TEST(SqlInjection, RandomValuesStayValues) {
+class SqlInjection : public ::testing::TestWithParam<Target> {};
+INSTANTIATE_TEST_SUITE_P(Databases, SqlInjection, ::testing::ValuesIn(kTargets),
+                         [](const ::testing::TestParamInfo<Target> &target) { return std::string(target.param.name); });
+
+TEST_P(SqlInjection, RandomValuesStayValues) {
+    const Target &target = GetParam();
+    std::unique_ptr<Backend> backend;
+    if (target.address == nullptr) {
+        backend = std::make_unique<SqliteBackend>();
+    } else {
+        auto server = std::make_unique<ServerBackend>(target.address, target.session);
+        ASSERT_TRUE(server->Open());
+        if (target.dialect == SQL_DIALECT_MYSQL) {
+            // The mode is the one the target names: MariaDB's default lacks NO_BACKSLASH_ESCAPES.
+            std::vector<std::string> mode;
+            ASSERT_EQ(server->Column("@@sql_mode", "DUAL", "", &mode), "");
+            EXPECT_EQ(mode.at(0).find("NO_BACKSLASH_ESCAPES") != std::string::npos, target.session != nullptr) << mode[0];
+        }
+        backend = std::move(server);
+    }
+    const bool utf8 = target.dialect == SQL_DIALECT_POSTGRESQL;
     std::mt19937 random(20261206);
-    Database db;
     int parsedWhole = 0;
     constexpr int kRounds = 1500;
     for (int round = 0; round < kRounds; ++round) {
-        const std::string value = RandomValue(random);
-        const std::string genre = RandomValue(random);
-        const std::vector<Row> rows = RowsAround(value, genre, random);
-        db.Fill(rows);
+        const std::string value = RandomValue(random, utf8);
+        const std::string genre = RandomValue(random, utf8);
+        const std::vector<Row> rows = RowsAround(value, genre, random, utf8);
+        backend->Fill(rows);
+        // Every other round with literal patterns; on SQLite without them the classic text.
+        const SqlOptions options = {target.dialect, round % 2 != 0 ? SQL_LITERAL_PATTERNS : 0u};
         SCOPED_TRACE(::testing::PrintToString(value));
 
         // The rows each condition means, computed from the stored bytes.
@@ -189,9 +328,9 @@ TEST(SqlInjection, RandomValuesStayValues) {
         for (const Check &check : checks) {
             const TreePtr &tree = check.tree;
             for (const char *prefix : {static_cast<const char *>(nullptr), "t."}) {
-                std::string sql = ToSql(tree.get(), kColumns, prefix);
+                std::string sql = ToSql(tree.get(), kColumns, prefix, &options);
                 std::set<int> got;
-                ASSERT_EQ(db.Select(sql, &got), "") << sql;
+                ASSERT_EQ(backend->Select(sql, &got), "") << sql;
                 if (check.exact) {
                     EXPECT_EQ(got, check.want) << sql;
                 } else if (tree->opId == OP_CONTAINS) {
@@ -204,6 +343,12 @@ TEST(SqlInjection, RandomValuesStayValues) {
     }
     // Most random values survive a criteria text unchanged; the rest went through hand-built trees.
     EXPECT_GT(parsedWhole, kRounds / 3);
+    // Nothing else was changed.
+    std::vector<std::string> secret;
+    if (auto *server = dynamic_cast<ServerBackend *>(backend.get())) {
+        EXPECT_EQ(server->Column("x", "secret", "", &secret), "");
+        EXPECT_EQ(secret, std::vector<std::string>{"kept"});
+    }
 }
 
 }  // namespace

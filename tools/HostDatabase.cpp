@@ -26,6 +26,15 @@ const char *DatabaseKindName(DatabaseKind kind) {
     return "";
 }
 
+int DialectOf(DatabaseKind kind) {
+    switch (kind) {
+        case DatabaseKind::kSqlite: return SQL_DIALECT_SQLITE;
+        case DatabaseKind::kPostgresql: return SQL_DIALECT_POSTGRESQL;
+        case DatabaseKind::kMariadb: return SQL_DIALECT_MYSQL;
+    }
+    return SQL_DIALECT_SQLITE;
+}
+
 namespace {
 
 bool StartsWith(const std::string &text, const char *prefix) { return text.rfind(prefix, 0) == 0; }
@@ -63,6 +72,13 @@ public:
                 std::string *error) override {
         return db_->Select(query, condition, result, error);
     }
+    bool Execute(const std::string &sql, std::string *error) override {
+        char *message = nullptr;
+        if (sqlite3_exec(db_->Handle(), sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
+        *error = message != nullptr ? message : "failed";
+        sqlite3_free(message);
+        return false;
+    }
 
 private:
     std::unique_ptr<MediaDatabase> db_;
@@ -98,6 +114,10 @@ public:
         numbered.parameter = "$1";
         const char *container = query.container.c_str();
         return Run(BuildSelect(numbered, condition), Scoped(query) ? &container : nullptr, result, error);
+    }
+    bool Execute(const std::string &sql, std::string *error) override {
+        ResultTable ignored;
+        return Run(sql, nullptr, &ignored, error);
     }
 
 private:
@@ -216,6 +236,10 @@ public:
         literal.parameter = "_utf8mb4 X'" + Hex(query.container) + "'";
         return Run(BuildSelect(literal, condition), result, error);
     }
+    bool Execute(const std::string &sql, std::string *error) override {
+        ResultTable ignored;
+        return Run(sql, &ignored, error);
+    }
 
 private:
     bool Run(const std::string &sql, ResultTable *result, std::string *error) {
@@ -267,28 +291,36 @@ bool SampleScript(DatabaseKind kind, std::string *script, std::string *error) {
     auto sample = MediaDatabase::OpenSample(error);
     if (sample == nullptr) return false;
     bool postgres = kind == DatabaseKind::kPostgresql;
-    // The sample's columns; own_id follows ref_id as in the SQLite table.
-    const char *text = postgres ? "TEXT" : "VARCHAR(255)";
+    // The sample's columns, compared as SQLite compares them (docs/SQL.md): the NOCASE ones ignore
+    // the case of ASCII letters only, and none ignores accents or trailing blanks; both order by
+    // bytes. PostgreSQL: citext under the "C" collation, which folds ASCII only. MariaDB: the
+    // UCA 14 collation that is accent-sensitive, case-insensitive and NO PAD, and its binary one.
+    auto column = [postgres](bool nocase, bool key) -> std::string {
+        if (postgres) return nocase ? "CITEXT COLLATE \"C\"" : "TEXT COLLATE \"C\"";
+        return std::string(key ? "VARCHAR(255)" : "TEXT") +
+               (nocase ? " COLLATE utf8mb4_uca1400_nopad_as_ci" : " COLLATE utf8mb4_nopad_bin");
+    };
+    // own_id follows ref_id as in the SQLite table.
     std::string own = "(CASE WHEN ref_id IS NULL THEN num_id END)";
     *script = std::string("-- The sample media library of the mysearchcriteria host, for ") +
-              (postgres ? "PostgreSQL" : "MariaDB and MySQL") + ".\n" +
-              (postgres ? "BEGIN;\n" : "SET NAMES utf8mb4;\nSTART TRANSACTION;\n") +
+              (postgres ? "PostgreSQL" : "MariaDB 10.10 or later") + ".\n" +
+              (postgres ? "BEGIN;\nCREATE EXTENSION IF NOT EXISTS citext;\n" : "SET NAMES utf8mb4;\nSTART TRANSACTION;\n") +
               "CREATE TABLE objects (\n"
-              "  object_id " + text + " PRIMARY KEY NOT NULL,\n"
+              "  object_id " + column(false, true) + " PRIMARY KEY NOT NULL,\n"
               "  num_id    BIGINT NOT NULL,\n"
-              "  parent_id " + text + " NOT NULL,\n"
-              "  ref_id    " + text + ",\n" +
+              "  parent_id " + column(false, true) + " NOT NULL,\n"
+              "  ref_id    " + column(false, true) + ",\n" +
               (postgres ? "  own_id    BIGINT GENERATED ALWAYS AS " + own + " STORED,\n"
                         : "  own_id    BIGINT AS " + own + " VIRTUAL,\n") +
-              "  class     " + text + " NOT NULL,\n"
-              "  title     TEXT NOT NULL,\n"
-              "  creator   TEXT,\n"
-              "  date      TEXT,\n"
-              "  artist    TEXT,\n"
-              "  actor     TEXT,\n"
-              "  album     TEXT,\n"
-              "  genre     TEXT,\n"
-              "  res       TEXT,\n"
+              "  class     " + column(true, true) + " NOT NULL,\n"
+              "  title     " + column(true, false) + " NOT NULL,\n"
+              "  creator   " + column(true, false) + ",\n"
+              "  date      " + column(false, false) + ",\n"
+              "  artist    " + column(true, false) + ",\n"
+              "  actor     " + column(true, false) + ",\n"
+              "  album     " + column(true, false) + ",\n"
+              "  genre     " + column(true, false) + ",\n"
+              "  res       " + column(false, false) + ",\n"
               "  track     INTEGER\n" +
               (postgres ? ");\n" : ") DEFAULT CHARSET=utf8mb4;\n");
     const char kColumns[] = "object_id, num_id, parent_id, ref_id, class, title, creator, date, artist, actor, "

@@ -15,6 +15,8 @@ enum class DatabaseKind { kSqlite, kPostgresql, kMariadb };
 // "sqlite", "postgresql" (or "postgres"), "mariadb" (or "mysql"); false for any other name.
 bool ParseDatabaseKind(const std::string &name, DatabaseKind *kind);
 const char *DatabaseKindName(DatabaseKind kind);
+// The library's SQL dialect for the database (a SqlDialect).
+int DialectOf(DatabaseKind kind);
 
 class HostDatabase {
 public:
@@ -24,6 +26,9 @@ public:
     // the server's message in *error.
     virtual bool Select(const SelectQuery &query, const std::string &condition, ResultTable *result,
                         std::string *error) = 0;
+    // Runs one statement of the host's own (session settings, a test's tables); false with the
+    // server's message in *error.
+    virtual bool Execute(const std::string &sql, std::string *error) = 0;
 };
 
 // "postgresql://..." or "postgres://..." (a libpq connection URI), "mariadb://..." or

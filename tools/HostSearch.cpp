@@ -279,7 +279,7 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     }
     const char *prefix = options.prefix.empty() ? nullptr : options.prefix.c_str();
     try {
-        search.condition = search.rewritten.to_sql(options.columns.Entries(), prefix);
+        search.condition = search.rewritten.to_sql(options.columns.Entries(), prefix, &options.sql);
     } catch (const std::length_error &) {
         // Longer than an int-sized buffer holds: the library would cut it.
         search.status = HostSearch::kUnusable;
@@ -354,46 +354,6 @@ std::string BuildSelect(const SelectQuery &query, const std::string &condition) 
     return sql;
 }
 
-namespace {
-
-bool ContainsFolded(const unsigned char *text, size_t textLength, const unsigned char *needle,
-                    size_t needleLength) {
-    if (needleLength > textLength) return false;
-    for (size_t start = 0; start + needleLength <= textLength; ++start) {
-        size_t i = 0;
-        while (i < needleLength && FoldAscii(text[start + i]) == FoldAscii(needle[i])) ++i;
-        if (i == needleLength) return true;
-    }
-    return false;
-}
-
-// like(pattern, text) for the conditions the library writes. Contains, doesNotContain and
-// derivedfrom come out as LIKE '%value%', and a percent sign or an underscore inside the value
-// would act as a wildcard: "100%" would also find "100 Years", "Track_07" also "Track 07". Here
-// the outer percent signs mean "anywhere" and the value between them is matched as it stands,
-// ASCII letters without regard to case like SQLite's own LIKE. A pattern without the outer signs
-// is compared whole.
-void LiteralLike(sqlite3_context *context, int, sqlite3_value **args) {
-    const auto *pattern = sqlite3_value_text(args[0]);
-    const auto *text = sqlite3_value_text(args[1]);
-    if (pattern == nullptr || text == nullptr) {
-        sqlite3_result_null(context);
-        return;
-    }
-    size_t patternLength = static_cast<size_t>(sqlite3_value_bytes(args[0]));
-    size_t textLength = static_cast<size_t>(sqlite3_value_bytes(args[1]));
-    bool anywhere = patternLength >= 2 && pattern[0] == '%' && pattern[patternLength - 1] == '%';
-    bool match;
-    if (anywhere) {
-        match = ContainsFolded(text, textLength, pattern + 1, patternLength - 2);
-    } else {
-        match = patternLength == textLength && ContainsFolded(text, textLength, pattern, patternLength);
-    }
-    sqlite3_result_int(context, match ? 1 : 0);
-}
-
-}  // namespace
-
 std::unique_ptr<MediaDatabase> MediaDatabase::Open(const char *path, int flags, std::string *error) {
     sqlite3 *db = nullptr;
     if (sqlite3_open_v2(path, &db, flags, nullptr) != SQLITE_OK) {
@@ -401,13 +361,7 @@ std::unique_ptr<MediaDatabase> MediaDatabase::Open(const char *path, int flags, 
         sqlite3_close(db);
         return nullptr;
     }
-    std::unique_ptr<MediaDatabase> database(new MediaDatabase(db));
-    if (sqlite3_create_function(db, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                LiteralLike, nullptr, nullptr) != SQLITE_OK) {
-        *error = sqlite3_errmsg(db);
-        return nullptr;
-    }
-    return database;
+    return std::unique_ptr<MediaDatabase>(new MediaDatabase(db));
 }
 
 std::unique_ptr<MediaDatabase> MediaDatabase::OpenSample(std::string *error) {

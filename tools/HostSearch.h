@@ -62,6 +62,8 @@ struct HostOptions {
     std::string container = "0";  // The container searched in: the root by default.
     std::string prefix;           // Written before every column name; empty for none.
     bool standard = false;        // The UPnP grammar instead of the classic one.
+    // The SQL dialect of the database searched; % and _ in contains values match themselves.
+    SqlOptions sql = {SQL_DIALECT_SQLITE, SQL_LITERAL_PATTERNS};
 };
 
 // What the host sequence made of one criteria text.

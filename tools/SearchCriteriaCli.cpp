@@ -68,7 +68,9 @@ const char kUsage[] =
     "  --db TARGET        search an existing database, read only, instead of the sample: an\n"
     "                     SQLite file, postgresql://... (a libpq URI) or mariadb://... or\n"
     "                     mysql://... (user@host:port/database, or ?socket=PATH)\n"
-    "  --dialect NAME     sample: the database its script is for\n"
+    "  --dialect NAME     sql: the database the condition is written for; sample: the\n"
+    "                     database its script is for (sqlite, postgresql or mariadb; default\n"
+    "                     sqlite; search writes for the database it runs on)\n"
     "  --table NAME       the table searched (default: objects)\n"
     "  --show COLUMNS     the columns printed for each row (default: object_id, class, title,\n"
     "                     creator, date; with --db: *)\n"
@@ -90,6 +92,7 @@ const char kUsage[] =
     "  mysearchcriteria tree --container 'A0$128$129' '@refID exists true'\n"
     "  mysearchcriteria sample | sqlite3 library.db\n"
     "  mysearchcriteria sample --dialect postgresql | psql library\n"
+    "  mysearchcriteria sql --dialect mariadb 'dc:title contains \"100%\"'\n"
     "\n"
     "Exit status: 0 when every criteria was handled, 1 otherwise.\n";
 
@@ -476,6 +479,8 @@ int main(int argc, char **argv) {
         }
     }
 
+    // The condition is written for the database it runs on; % and _ in values match themselves.
+    settings.host.sql.dialect = DialectOf(database != nullptr ? database->Kind() : settings.dialect);
     if (settings.haveCriteria) return RunOne(settings, database.get(), settings.criteria) ? 0 : 1;
     // Batch: output line (sql) or block (tree, search) N answers input line N, failures included.
     bool allHandled = true;

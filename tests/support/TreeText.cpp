@@ -177,10 +177,16 @@ std::string ParseToString(const std::string &criteria) {
     return TreeToString(tree.get());
 }
 
-std::string ToSql(const ParseTreeNode *tree, const TokenEntry *columns, const char *prefix) {
+std::string ToSql(const ParseTreeNode *tree, const TokenEntry *columns, const char *prefix,
+                  const SqlOptions *options) {
     std::vector<char> out(1 << 16, 'x');
-    ConvertSQLCondition(tree, columns, prefix, out.data(), static_cast<int>(out.size()));
-    return std::string(out.data());
+    if (options == nullptr) {
+        ConvertSQLCondition(tree, columns, prefix, out.data(), static_cast<int>(out.size()));
+        return std::string(out.data());
+    }
+    int length = ConvertSQLConditionWith(tree, columns, prefix, options, out.data(), static_cast<int>(out.size()));
+    std::string text(out.data());
+    return length == static_cast<int>(text.size()) ? text : "length " + std::to_string(length) + ": " + text;
 }
 
 std::vector<std::pair<std::string, std::string>> ReadCriteriaTable(const std::string &path) {

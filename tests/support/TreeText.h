@@ -33,7 +33,10 @@ ParseTreeNode *Parsed(const std::string &criteria);
 std::string ParseToString(const std::string &criteria);
 
 // The SQL text of a tree, written into a buffer large enough for it.
-std::string ToSql(const ParseTreeNode *tree, const TokenEntry *columns, const char *prefix = nullptr);
+// The text of ConvertSQLCondition, or with 'options' of ConvertSQLConditionWith, prefixed by
+// "length N: " when its result is not the text's length.
+std::string ToSql(const ParseTreeNode *tree, const TokenEntry *columns, const char *prefix = nullptr,
+                  const SqlOptions *options = nullptr);
 
 // True when some value leaf of the tree has no text: the state that no failed call may leave.
 bool HasValueWithoutText(const ParseTreeNode *tree);
