@@ -62,10 +62,11 @@ MSC_ALWAYS_INLINE inline bool CopyIfNoQuote(char *to, const char *from, size_t n
 const char kNullName[] = "(null)";
 
 // How a value is written: as the right operand of contains, doesNotContain or derivedfrom a
-// pattern, of exists a null test, anywhere else a plain literal.
-enum ValueForm { kPlainValue, kPatternValue, kExistsValue };
+// pattern, of startsWith a prefix pattern, of exists a null test, anywhere else a plain literal.
+enum ValueForm { kPlainValue, kPatternValue, kPrefixPatternValue, kExistsValue };
 
 ValueForm FormOfRightOperand(int opId) {
+    if (opId == OP_STARTS_WITH) return kPrefixPatternValue;
     if (IsExistsOperator(opId)) return kExistsValue;
     if (opId == OP_CONTAINS || opId == OP_DOES_NOT_CONTAIN || opId == OP_DERIVED_FROM) {
         return kPatternValue;
@@ -74,7 +75,7 @@ ValueForm FormOfRightOperand(int opId) {
 }
 
 // The operator pieces " AND ", " = ", " LIKE ", ..., composed once from the SQL tables for every
-// id up to OP_EXISTS, so that writing one is a copy of known length rather than a table walk.
+// id up to the last named one, so that writing one is a copy of known length rather than a table walk.
 class OperatorPieces {
 public:
     struct Piece {
@@ -82,14 +83,14 @@ public:
         size_t length;  // above sizeof text: the name is too long, and is looked up when written
         ValueForm form;
     };
-    static constexpr int kLastId = OP_EXISTS;
+    static constexpr int kLastId = kLastOperatorId;
 
     OperatorPieces() {
         for (int opId = 0; opId <= kLastId; ++opId) {
             Piece &piece = pieces_[opId];
             piece.length = 0;  // Ids below the logical ones write nothing.
             piece.form = FormOfRightOperand(opId);
-            const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL);
+            const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL, kStandardOpSQL);
             if (table == nullptr) continue;
             const char *name = LookupName(table, opId);
             if (name == nullptr) name = kNullName;
@@ -250,7 +251,7 @@ private:
             Put(piece->text, piece->length);
             return;
         }
-        const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL);
+        const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL, kStandardOpSQL);
         if (table == nullptr) return;  // Ids below the logical ones write nothing.
         const char *name = LookupName(table, opId);
         if (name == nullptr) name = kNullName;
@@ -261,19 +262,19 @@ private:
 
     // open + text + close, each single quote of the text doubled as standard SQL does
     // ("O'Brien" is written O''Brien), so that no value can end the literal early.
-    template <size_t N>
-    void WriteLiteral(const char *text, const char (&open)[N], const char (&close)[N]) {
-        constexpr size_t framing = N - 1;
+    template <size_t N, size_t M>
+    void WriteLiteral(const char *text, const char (&open)[N], const char (&close)[M]) {
+        constexpr size_t opening = N - 1, closing = M - 1;
         size_t length = strlen(text);
-        if (length <= kQuoteFreeCopy && length + 2 * framing <= Room() &&
-            CopyIfNoQuote(at_ + framing, text, length)) {
-            memcpy(at_, open, framing);
-            memcpy(at_ + framing + length, close, framing);
-            at_ += length + 2 * framing;
+        if (length <= kQuoteFreeCopy && length + opening + closing <= Room() &&
+            CopyIfNoQuote(at_ + opening, text, length)) {
+            memcpy(at_, open, opening);
+            memcpy(at_ + opening + length, close, closing);
+            at_ += length + opening + closing;
             return;
         }
         const char *quote = static_cast<const char *>(memchr(text, '\'', length));
-        Put(open, framing);
+        Put(open, opening);
         while (quote != nullptr) {
             size_t before = static_cast<size_t>(quote - text);
             Put(text, before);
@@ -283,7 +284,7 @@ private:
             quote = static_cast<const char *>(memchr(text, '\'', length));
         }
         Put(text, length);
-        Put(close, framing);
+        Put(close, closing);
     }
 
     static ValueForm FormOf(int opId) {
@@ -298,6 +299,8 @@ private:
             Put(" NULL ", 6);
         } else if (form == kPatternValue) {
             WriteLiteral(text, " '%", "%' ");
+        } else if (form == kPrefixPatternValue) {
+            WriteLiteral(text, " '", "%' ");
         } else {
             WriteLiteral(text, " '", "' ");
         }
