@@ -65,19 +65,50 @@ bool EqualsFolded(const char *a, const std::string &b) {
 
 }  // namespace
 
-int PropertyId(const std::string &name) {
+int PropertyId(const std::string &name, const TokenTable *host) {
     for (const TokenEntry *entry = g_PropertyName; entry->id != 0; ++entry) {
         if (EqualsFolded(entry->name, name)) return entry->id;
+    }
+    if (host != nullptr) {
+        for (int id : host->Ids()) {
+            if (*host->Find(id) == name) return id;
+        }
     }
     return 0;
 }
 
-std::string PropertyName(int propertyId) {
+std::string PropertyName(int propertyId, const TokenTable *host) {
     for (const TokenEntry *entry = g_PropertyName; entry->id != 0; ++entry) {
         if (entry->id == propertyId) return entry->name;
     }
+    if (const std::string *name = host != nullptr ? host->Find(propertyId) : nullptr) return *name;
     // The standard grammar keeps properties outside the vocabulary as PROP_UNKNOWN leaves.
     return propertyId == PROP_UNKNOWN ? "(unknown property)" : "property " + std::to_string(propertyId);
+}
+
+namespace {
+
+// The sample's own properties and their columns, in id order from PROP_HOST_FIRST.
+const std::pair<const char *, const char *> kSampleHostColumns[] = {
+    {R"(upnp:artist[@role="AlbumArtist"])", "album_artist"},
+    {R"(upnp:artist[@role="Composer"])", "composer"},
+    {"upnp:author", "author"},
+    {"dc:publisher", "publisher"},
+    {"res@duration", "duration"},
+    {"upnp:playbackCount", "play_count"},
+    {"upnp:lastPlaybackTime", "last_played"},
+    // Clients name the time an object was added or changed in several ways; one column.
+    {"last_updated", "last_updated"},
+    {"pv:lastUpdated", "last_updated"},
+};
+
+}  // namespace
+
+TokenTable SampleHostProperties() {
+    TokenTable host;
+    int id = PROP_HOST_FIRST;
+    for (const auto &entry : kSampleHostColumns) host.Set(id++, entry.first);
+    return host;
 }
 
 TokenTable SampleColumns() {
@@ -96,6 +127,8 @@ TokenTable SampleColumns() {
     columns.Set(PROP_ID, "num_id");
     columns.Set(PROP_UPNP_ORIGINAL_TRACK_NUMBER, "track");
     columns.Set(PROP_RES, "res");
+    int id = PROP_HOST_FIRST;
+    for (const auto &entry : kSampleHostColumns) columns.Set(id++, entry.second);
     return columns;
 }
 
@@ -139,16 +172,41 @@ bool IsPlainName(const std::string &text) {
     return true;
 }
 
-bool ParseColumnMap(const std::string &text, TokenTable *columns, std::string *error, bool *replaced) {
+namespace {
+
+// True when the library's standard grammar reads 'name' as one property name: it accepts a host
+// table that lists it.
+bool IsPropertyName(const std::string &name) {
+    const TokenEntry table[] = {{PROP_HOST_FIRST, name.c_str()}, {0, nullptr}};
+    const SearchParseConfig config = {SEARCH_PARSE_STANDARD, table};
+    ParseTreeNode *tree = nullptr;
+    SearchParseError error;
+    Parse_searchExpWith(&tree, "", 0, -1, &config, &error);
+    freeParseTree(tree);
+    return error.code != SEARCH_PARSE_INVALID_ARGUMENT;
+}
+
+}  // namespace
+
+bool ParseColumnMap(const std::string &text, TokenTable *columns, std::string *error, bool *replaced,
+                    TokenTable *host) {
     std::string pairs = Trim(text);
     bool add = !pairs.empty() && pairs[0] == '+';
     TokenTable parsed = add ? *columns : TokenTable();
+    TokenTable parsedHost = add && host != nullptr ? *host : TokenTable();
     for (const std::string &item : SplitList(add ? pairs.substr(1) : pairs)) {
-        size_t equals = item.find('=');
+        // A filter's value may hold '=': the pair's '=' is the last one.
+        size_t equals = item.rfind('=');
         std::string property = Trim(item.substr(0, equals));
-        int id = PropertyId(property);
+        int id = PropertyId(property, host != nullptr ? &parsedHost : nullptr);
+        if (id == 0 && host != nullptr && equals != std::string::npos && IsPropertyName(property)) {
+            std::vector<int> ids = parsedHost.Ids();
+            id = ids.empty() ? PROP_HOST_FIRST : *std::max_element(ids.begin(), ids.end()) + 1;
+            parsedHost.Set(id, property);
+        }
         if (equals == std::string::npos || id == 0) {
-            *error = "not a property=column pair with a known property: \"" + item + "\"";
+            *error = std::string("not a property=column pair with a ") + (host != nullptr ? "property name" : "known property") +
+                     ": \"" + item + "\"";
             return false;
         }
         std::string column = Trim(item.substr(equals + 1));
@@ -160,15 +218,16 @@ bool ParseColumnMap(const std::string &text, TokenTable *columns, std::string *e
         parsed.Set(id, column);
     }
     *columns = parsed;
+    if (host != nullptr) *host = parsedHost;
     if (replaced != nullptr) *replaced = !add;
     return true;
 }
 
-bool ParsePropertyList(const std::string &text, std::vector<int> *ids, std::string *error) {
+bool ParsePropertyList(const std::string &text, std::vector<int> *ids, std::string *error, const TokenTable *host) {
     ids->clear();
     if (Trim(text) == "none") return true;
     for (const std::string &item : SplitList(text)) {
-        int id = PropertyId(item);
+        int id = PropertyId(item, host);
         if (id == 0) {
             *error = "unknown property: \"" + item + "\"";
             return false;
@@ -193,7 +252,7 @@ namespace {
 // property without operator and value; the first two would give SQL that the database rejects,
 // the last compares the column's text as a truth value. Walks with its own stack, since the
 // depth of a tree follows the client's text.
-std::string FindUnusablePart(const ParseTreeNode *tree, const TokenTable &columns) {
+std::string FindUnusablePart(const ParseTreeNode *tree, const TokenTable &columns, const TokenTable &host) {
     struct Item {
         const ParseTreeNode *node;
         bool comparisonOperand;  // The left operand of a comparison: a property belongs there.
@@ -225,10 +284,10 @@ std::string FindUnusablePart(const ParseTreeNode *tree, const TokenTable &column
             }
             case NODE_PROPERTY:
                 if (!item.comparisonOperand) {
-                    return PropertyName(node->propertyId) + " without an operator and a value";
+                    return PropertyName(node->propertyId, &host) + " without an operator and a value";
                 }
                 if (columns.Find(node->propertyId) == nullptr) {
-                    return "no column for " + PropertyName(node->propertyId);
+                    return "no column for " + PropertyName(node->propertyId, &host);
                 }
                 break;
             case NODE_VALUE:
@@ -253,7 +312,8 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
 
     // One quiet parse: options 0 gives the classic grammar's trees, and the error says where.
     unsigned grammar = options.standard ? SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN : 0;
-    msc::ParseResult parsed = msc::parse(criteria, grammar);
+    msc::ParseResult parsed =
+        msc::parse(criteria, grammar, options.standard ? options.hostProperties.Entries() : nullptr);
     search.error = parsed.error;
     if (!parsed) {
         search.status = HostSearch::kParseFailed;
@@ -270,7 +330,7 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     search.properties = tree.properties();
 
     TokenTable supported;
-    for (int id : options.supported) supported.Set(id, PropertyName(id));
+    for (int id : options.supported) supported.Set(id, PropertyName(id, &options.hostProperties));
     for (int id : search.properties) {
         if (supported.Find(id) == nullptr &&
             std::find(search.alwaysTrue.begin(), search.alwaysTrue.end(), id) == search.alwaysTrue.end()) {
@@ -291,7 +351,7 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     search.refIdMadeFalse = refIdCount(tree) < refIdsBefore;
 
     search.rewritten = std::move(tree);
-    search.problem = FindUnusablePart(search.rewritten.get(), options.columns);
+    search.problem = FindUnusablePart(search.rewritten.get(), options.columns, options.hostProperties);
     if (!search.problem.empty()) {
         search.status = HostSearch::kUnusable;
         return search;
@@ -309,13 +369,23 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     return search;
 }
 
-size_t DumpSize(const ParseTreeNode *tree, size_t limit) {
-    auto nameLength = [](const TokenEntry *table, int id) -> size_t {
+size_t DumpSize(const ParseTreeNode *tree, size_t limit, const TokenTable *host) {
+    auto find = [](const TokenEntry *table, int id) -> const char * {
         for (const TokenEntry *e = table; e->id != 0; ++e) {
-            if (e->id == id) return strlen(e->name);
+            if (e->id == id) return e->name;
         }
-        return strlen("(null)");
+        return nullptr;
     };
+    auto nameLength = [&](const TokenEntry *table, int id) -> size_t {
+        const char *name = find(table, id);
+        return strlen(name != nullptr ? name : "(null)");
+    };
+    auto propertyLength = [&](int id) -> size_t {
+        const std::string *name = host != nullptr && find(g_PropertyName, id) == nullptr ? host->Find(id) : nullptr;
+        return name != nullptr ? name->size() : nameLength(g_PropertyName, id);
+    };
+    // The standard grammar's own operators, which no exported table names.
+    static const TokenEntry kStandardOperators[] = {{OP_STARTS_WITH, "startsWith"}, {0, nullptr}};
     struct Item {
         const ParseTreeNode *node;
         size_t depth;
@@ -332,12 +402,15 @@ size_t DumpSize(const ParseTreeNode *tree, size_t limit) {
         } else if (node->kind == NODE_VALUE) {
             line += 3 + (node->text != nullptr ? strlen(node->text) : strlen("(null)"));
         } else if (node->kind == NODE_PROPERTY) {
-            line += 3 + nameLength(g_PropertyName, node->propertyId);
+            line += 3 + propertyLength(node->propertyId);
         } else if (node->kind == NODE_GROUP) {
             line += strlen("->()\n") + strlen("<-()\n");
             stack.push_back({node->inner, item.depth + 1});
         } else if (node->kind == NODE_OPERATOR) {
-            const TokenEntry *names = node->opId > 29 ? g_ExistOpName : node->opId > 19 ? g_BinOpName : g_LogOpName;
+            const TokenEntry *names = node->opId == OP_STARTS_WITH ? kStandardOperators
+                                      : node->opId > 29                ? g_ExistOpName
+                                      : node->opId > 19                ? g_BinOpName
+                                                                       : g_LogOpName;
             if (node->opId > 9) line += 3 + nameLength(names, node->opId);
             stack.push_back({node->right, item.depth + 1});
             stack.push_back({node->left, item.depth + 1});
@@ -387,11 +460,11 @@ bool ContainsFolded(const unsigned char *text, size_t textLength, const unsigned
 }
 
 // like(pattern, text) for the conditions the library writes. Contains, doesNotContain and
-// derivedfrom come out as LIKE '%value%', and a percent sign or an underscore inside the value
-// would act as a wildcard: "100%" would also find "100 Years", "Track_07" also "Track 07". Here
-// the outer percent signs mean "anywhere" and the value between them is matched as it stands,
-// ASCII letters without regard to case like SQLite's own LIKE. A pattern without the outer signs
-// is compared whole.
+// derivedfrom come out as LIKE '%value%', startsWith as LIKE 'value%', and a percent sign or an
+// underscore inside the value would act as a wildcard: "100%" would also find "100 Years",
+// "Track_07" also "Track 07". Here the outer percent signs mean "anywhere", a last one alone "at
+// the start", and the value between them is matched as it stands, ASCII letters without regard
+// to case like SQLite's own LIKE. A pattern without the outer signs is compared whole.
 void LiteralLike(sqlite3_context *context, int, sqlite3_value **args) {
     const auto *pattern = sqlite3_value_text(args[0]);
     const auto *text = sqlite3_value_text(args[1]);
@@ -402,9 +475,12 @@ void LiteralLike(sqlite3_context *context, int, sqlite3_value **args) {
     size_t patternLength = static_cast<size_t>(sqlite3_value_bytes(args[0]));
     size_t textLength = static_cast<size_t>(sqlite3_value_bytes(args[1]));
     bool anywhere = patternLength >= 2 && pattern[0] == '%' && pattern[patternLength - 1] == '%';
+    bool prefix = !anywhere && patternLength >= 1 && pattern[patternLength - 1] == '%';
     bool match;
     if (anywhere) {
         match = ContainsFolded(text, textLength, pattern + 1, patternLength - 2);
+    } else if (prefix) {
+        match = patternLength - 1 <= textLength && ContainsFolded(text, patternLength - 1, pattern, patternLength - 1);
     } else {
         match = patternLength == textLength && ContainsFolded(text, textLength, pattern, patternLength);
     }
