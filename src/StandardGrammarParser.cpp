@@ -86,13 +86,13 @@ char NextDecoded(const char *text, Pos *pos, Pos end) {
     return text[(*pos)++];
 }
 
-bool SameBytes(const char *a, Token ta, const char *b, Token tb) {
+bool SameToken(const char *a, Token ta, const char *b, Token tb) {
     return ta.size() == tb.size() && memcmp(a + ta.first, b + tb.first, ta.size()) == 0;
 }
 
 // Equal names: the same head and attribute bytes and the same decoded value.
 bool SameName(const char *a, const PropertyName &na, const char *b, const PropertyName &nb) {
-    if (!SameBytes(a, na.head, b, nb.head) || !SameBytes(a, na.attribute, b, nb.attribute)) return false;
+    if (!SameToken(a, na.head, b, nb.head) || !SameToken(a, na.attribute, b, nb.attribute)) return false;
     Pos pa = na.value.first, pb = nb.value.first;
     while (pa < na.value.end && pb < nb.value.end) {
         if (NextDecoded(a, &pa, na.value.end) != NextDecoded(b, &pb, nb.value.end)) return false;
