@@ -299,12 +299,16 @@ private:
             Put(" NULL ", 6);
         } else if (form == kPatternValue) {
             WriteLiteral(text, " '%", "%' ");
-        } else if (form == kPrefixPatternValue) {
-            WriteLiteral(text, " '", "%' ");
-        } else {
+        } else if (form != kPrefixPatternValue) {
             WriteLiteral(text, " '", "' ");
+        } else {
+            WritePrefixPattern(text);
         }
     }
+
+    // Out of line: only the standard grammar's startsWith has this form, and the hot path of
+    // the plain and pattern values stays as small as it was.
+    __attribute__((noinline)) void WritePrefixPattern(const char *text) { WriteLiteral(text, " '", "%' "); }
 
     const TokenEntry *columns_;
     const char *prefix_;
