@@ -14,6 +14,15 @@
 -- "<column> IS NOT NULL", so this column selects exactly the objects with media of their own, and
 -- "@refID = <id>" finds the object with that numeric id.
 --
+-- The columns after track answer properties a real library keeps beyond the built-in twelve,
+-- which a host names to the standard grammar as its own: album_artist
+-- (upnp:artist[@role="AlbumArtist"]), composer (upnp:artist[@role="Composer"]), author
+-- (upnp:author), publisher (dc:publisher), duration (res@duration, "H:MM:SS"), play_count
+-- (upnp:playbackCount), last_played (upnp:lastPlaybackTime) and last_updated (the time the
+-- object was added or changed, "YYYY-MM-DD HH:MM:SS"). They are set for the music, the videos
+-- and the photos where such a value exists, and NULL elsewhere (a track never played has no
+-- play count).
+--
 -- Text columns compare without regard to ASCII letter case, as clients expect of a search.
 PRAGMA foreign_keys = ON;
 BEGIN;
@@ -33,7 +42,15 @@ CREATE TABLE objects (
   album     TEXT COLLATE NOCASE,
   genre     TEXT COLLATE NOCASE,
   res       TEXT,
-  track     INTEGER
+  track     INTEGER,
+  album_artist TEXT COLLATE NOCASE,
+  composer  TEXT COLLATE NOCASE,
+  author    TEXT COLLATE NOCASE,
+  publisher TEXT COLLATE NOCASE,
+  duration  TEXT,
+  play_count INTEGER,
+  last_played TEXT,
+  last_updated TEXT
 );
 CREATE INDEX objects_parent ON objects(parent_id);
 CREATE INDEX objects_num ON objects(num_id);
@@ -164,11 +181,51 @@ INSERT INTO objects (object_id, num_id, parent_id, class, title, creator, date, 
 CREATE TEMP VIEW track_object AS
   SELECT o.*, o.num_id - 1000 AS seq FROM objects AS o WHERE o.parent_id = 'A0$128$129';
 
+-- What a library learns of its tracks beyond their tags: album artist and label from the album,
+-- a length, the time the file was added, and for the first eight albums how often and when last
+-- it was played (0 plays: in the library, never played through).
+CREATE TEMP TABLE label_src (no INTEGER PRIMARY KEY, label TEXT);
+INSERT INTO label_src VALUES
+  (1, 'Apple Records'), (2, 'Apple Records'), (3, 'Parlophone'), (4, 'Epic'), (5, 'A&M'), (6, 'A&M'),
+  (7, 'Columbia'), (8, 'Blue Note'), (9, 'Verve'), (10, 'One Little Indian'), (11, 'Smekkleysa'),
+  (12, 'Columbia'), (13, 'Atlantic'), (14, 'Universal'), (15, 'Toshiba EMI');
+UPDATE objects SET
+  album_artist = (SELECT a.artist FROM album_src AS a WHERE a.no = (objects.num_id - 1000) / 20),
+  publisher = (SELECT l.label FROM label_src AS l WHERE l.no = (objects.num_id - 1000) / 20),
+  duration = printf('0:%02d:%02d', 2 + (num_id * 7) % 5, (num_id * 37) % 60),
+  play_count = CASE WHEN (num_id - 1000) / 20 <= 8 THEN (num_id * 13) % 5 END,
+  last_updated = date('2024-06-01', '+' || ((num_id * 11) % 180) || ' days') || ' 10:00:00'
+WHERE parent_id = 'A0$128$129';
+UPDATE objects SET last_played = date('2024-09-01', '+' || ((num_id * 17) % 120) || ' days') || ' 21:30:00'
+WHERE parent_id = 'A0$128$129' AND play_count > 0;
+-- Composers where they are not the performer, and the Beatles' songwriting credits as author.
+UPDATE objects SET composer = CASE
+    WHEN num_id IN (1143, 1145) THEN 'Miles Davis, Bill Evans'
+    WHEN num_id BETWEEN 1141 AND 1145 THEN 'Miles Davis'
+    WHEN num_id BETWEEN 1101 AND 1130 THEN 'Sting'
+    WHEN num_id = 1241 THEN 'Franz Xaver Gruber'
+    WHEN num_id = 1242 THEN 'Mariah Carey, Walter Afanasieff'
+    WHEN num_id = 1243 THEN 'Adolphe Adam'
+    WHEN num_id = 1246 THEN 'Lowell Mason'
+  END,
+  author = CASE
+    WHEN num_id IN (1022, 1027, 1044) THEN 'George Harrison'
+    WHEN num_id = 1025 THEN 'Richard Starkey'
+    WHEN num_id = 1045 THEN 'Lennon, McCartney, Harrison, Starkey'
+    WHEN num_id = 1047 THEN 'Traditional'
+    WHEN num_id BETWEEN 1021 AND 1050 THEN 'Lennon-McCartney'
+  END
+WHERE parent_id = 'A0$128$129';
+
 -- Albums, each with references to its tracks (ids 101.., references 5000 + track sequence).
 INSERT INTO objects (object_id, num_id, parent_id, class, title, creator, date, artist, genre)
   SELECT 'A0$128$130$' || (((100 + no) << 16) + 130), 100 + no, 'A0$128$130',
          'object.container.album.musicAlbum', title, artist, date, artist, genre
   FROM album_src ORDER BY no;
+UPDATE objects SET album_artist = artist,
+  publisher = (SELECT l.label FROM label_src AS l WHERE l.no = objects.num_id - 100),
+  last_updated = date('2024-06-01', '+' || ((num_id * 23) % 180) || ' days') || ' 09:00:00'
+WHERE parent_id = 'A0$128$130';
 INSERT INTO objects (object_id, num_id, parent_id, ref_id, class, title, creator, date, artist,
                      album, genre, res, track)
   SELECT c.object_id || '$' || (((5000 + t.seq) << 16) + 130), 5000 + t.seq, c.object_id,
@@ -307,6 +364,24 @@ INSERT INTO objects (object_id, num_id, parent_id, class, title, creator, date, 
          'http://192.168.1.20:8200/MediaItems/' || (2000 + no) || '.mkv'
   FROM video_src ORDER BY no;
 
+-- Videos' lengths (movies over an hour, clips a few minutes), the time they were added, a few
+-- studios, and how often the movies were watched.
+UPDATE objects SET
+  duration = CASE
+    WHEN class = 'object.item.videoItem.movie' THEN printf('%d:%02d:%02d', 1 + num_id % 2, (num_id * 13) % 60, (num_id * 7) % 60)
+    WHEN class = 'object.item.videoItem.musicVideoClip' THEN printf('0:%02d:%02d', 3 + num_id % 3, (num_id * 7) % 60)
+    ELSE printf('0:%02d:%02d', 1 + num_id % 4, (num_id * 11) % 60)
+  END,
+  publisher = CASE num_id
+    WHEN 2002 THEN 'Universal Pictures' WHEN 2005 THEN 'Toho' WHEN 2008 THEN '20th Century Fox'
+    WHEN 2009 THEN 'Warner Bros.' WHEN 2017 THEN 'Walt Disney Pictures'
+  END,
+  play_count = CASE WHEN class = 'object.item.videoItem.movie' THEN (num_id * 3) % 4 END,
+  last_updated = date('2023-11-01', '+' || ((num_id * 19) % 400) || ' days') || ' 18:00:00'
+WHERE parent_id = 'A0$148$149';
+UPDATE objects SET last_played = date('2024-10-01', '+' || ((num_id * 29) % 60) || ' days') || ' 20:00:00'
+WHERE parent_id = 'A0$148$149' AND play_count > 0;
+
 -- Photos (ids 3001..): camera files named by the camera, and a few that were given titles.
 CREATE TEMP TABLE photo_src (no INTEGER PRIMARY KEY, title TEXT, creator TEXT, date TEXT);
 WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 36)
@@ -327,6 +402,7 @@ INSERT INTO objects (object_id, num_id, parent_id, class, title, creator, date, 
          'object.item.imageItem.photo', title, creator, date,
          'http://192.168.1.20:8200/MediaItems/' || (3000 + no) || '.jpg'
   FROM photo_src ORDER BY no;
+UPDATE objects SET last_updated = date || ' 12:00:00' WHERE parent_id = 'A0$160$161';
 
 -- Photo albums (ids 601..) by year, each with references to that year's photos.
 INSERT INTO objects (object_id, num_id, parent_id, class, title, date)
@@ -341,5 +417,11 @@ INSERT INTO objects (object_id, num_id, parent_id, ref_id, class, title, creator
   JOIN objects AS c ON c.parent_id = 'A0$160$162' AND c.title = 'Photos ' || substr(p.date, 1, 4)
   WHERE p.parent_id = 'A0$160$161'
   ORDER BY p.num_id;
+
+-- References repeat the library's knowledge of the item they stand for, as they repeat its tags.
+UPDATE objects SET (album_artist, composer, author, publisher, duration, play_count, last_played, last_updated) =
+  (SELECT i.album_artist, i.composer, i.author, i.publisher, i.duration, i.play_count, i.last_played, i.last_updated
+   FROM objects AS i WHERE i.object_id = objects.ref_id)
+WHERE ref_id IS NOT NULL;
 
 COMMIT;

@@ -25,12 +25,14 @@ namespace msc_fuzz {
         if (!(condition)) ::msc_fuzz::Fail(#condition, (detail)); \
     } while (0)
 
-// A column for every property, so that a tree from the parser never writes "(null)".
+// A column for every property, and for the host properties that ParseEntryFuzzer names, so that
+// a tree from the parser never writes "(null)" (but for PROP_UNKNOWN).
 inline const TokenEntry kColumns[] = {
     {PROP_DC_TITLE, "title"},   {PROP_DC_DATE, "date"},   {PROP_DC_CREATOR, "creator"},
     {PROP_UPNP_CLASS, "class"}, {PROP_UPNP_ACTOR, "actor"}, {PROP_UPNP_ARTIST, "artist"},
     {PROP_UPNP_ALBUM, "album"}, {PROP_UPNP_GENRE, "genre"}, {PROP_REFID, "ref_id"},
     {PROP_ID, "object_id"},     {PROP_RES, "res"},        {PROP_UPNP_ORIGINAL_TRACK_NUMBER, "track"},
+    {PROP_HOST_FIRST, "host_a"}, {PROP_HOST_FIRST + 1, "host_b"}, {PROP_HOST_FIRST + 2, "host_c"},
     {0, nullptr}};
 
 inline const char *const kPrefixes[] = {nullptr, "", "t.", "media."};

@@ -1,13 +1,19 @@
-// Differential check of the two parse entry points on any byte range of any text: the quiet
+// Differential check of the parse entry points on any byte range of any text: the quiet
 // Parse_searchExpEx with options 0 must give exactly the result and tree of Parse_searchExp,
 // report a failure position inside the range, and both must leave no tree after a failure.
+// Then the standard grammar with a host vocabulary cut from the text itself: Parse_searchExpWith
+// must give the result and tree shape of the parse without it, a listed id only where that one
+// kept PROP_UNKNOWN, and a dump and SQL text that name the host's properties.
 //
 // Input: 2 configuration bytes (first index, bytes left out at the end), then the text.
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "FuzzChecks.h"
 
@@ -32,6 +38,100 @@ bool SameTree(const ParseTreeNode *a, const ParseTreeNode *b) {
         }
     }
     return a == nullptr && b == nullptr;
+}
+
+// Equal trees, except that a property leaf of 'plain' with PROP_UNKNOWN may have a host id
+// in 'hosted', one of the 'names' ids.
+bool SameButHostIds(const ParseTreeNode *plain, const ParseTreeNode *hosted, int hostIds) {
+    while (plain != nullptr && hosted != nullptr) {
+        if (plain->kind != hosted->kind) return false;
+        if (plain->kind == NODE_OPERATOR) {
+            if (plain->opId != hosted->opId || !SameButHostIds(plain->left, hosted->left, hostIds)) return false;
+            plain = plain->right;
+            hosted = hosted->right;
+        } else if (plain->kind == NODE_GROUP) {
+            plain = plain->inner;
+            hosted = hosted->inner;
+        } else if (plain->kind == NODE_PROPERTY) {
+            return plain->propertyId == hosted->propertyId ||
+                   (plain->propertyId == PROP_UNKNOWN && hosted->propertyId >= PROP_HOST_FIRST &&
+                    hosted->propertyId < PROP_HOST_FIRST + hostIds);
+        } else {
+            return hosted->kind == NODE_VALUE && strcmp(plain->text, hosted->text) == 0;
+        }
+    }
+    return plain == nullptr && hosted == nullptr;
+}
+
+// Up to three names cut from the text: a run of name bytes with the bracketed text after it,
+// each one kept when the library takes it as a property name.
+std::vector<std::string> NamesFrom(const char *text) {
+    std::vector<std::string> names;
+    auto isNameByte = [](char c) { return isalnum(static_cast<unsigned char>(c)) || (c != '\0' && strchr("_@:.-", c)); };
+    for (const char *at = text; *at != '\0' && names.size() < 3;) {
+        const char *end = at;
+        while (isNameByte(*end)) ++end;
+        if (end == at) {
+            ++at;
+            continue;
+        }
+        if (*end == '[') {
+            while (*end != '\0' && *end != ']') ++end;
+            if (*end == ']') ++end;
+        }
+        std::string name(at, end);
+        at = end;
+        const TokenEntry one[] = {{PROP_HOST_FIRST, name.c_str()}, {0, nullptr}};
+        const SearchParseConfig config = {SEARCH_PARSE_STANDARD, one};
+        SearchParseError error = {-7, -7};
+        ParseTreeNode *tree = nullptr;
+        int result = Parse_searchExpWith(&tree, "", 0, -1, &config, &error);
+        MSC_FUZZ_CHECK(tree == nullptr, "a tree from blanks");
+        if (result == 0) names.push_back(name);
+        else MSC_FUZZ_CHECK(error.code == SEARCH_PARSE_INVALID_ARGUMENT && error.offset == 0, name);
+    }
+    return names;
+}
+
+void CheckHostVocabulary(const char *text, int first, int last) {
+    const std::vector<std::string> names = NamesFrom(text);
+    std::vector<TokenEntry> table;
+    for (size_t i = 0; i < names.size(); ++i) {
+        table.push_back({PROP_HOST_FIRST + static_cast<int>(i), names[i].c_str()});
+    }
+    table.push_back({0, nullptr});
+    const unsigned options = SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN;
+
+    ParseTreeNode *plain = nullptr;
+    SearchParseError plainError = {-7, -7};
+    int plainResult = Parse_searchExpEx(&plain, text, first, last, options, &plainError);
+    const SearchParseConfig config = {options, table.data()};
+    ParseTreeNode *hosted = nullptr;
+    SearchParseError hostedError = {-7, -7};
+    int hostedResult = Parse_searchExpWith(&hosted, text, first, last, &config, &hostedError);
+
+    MSC_FUZZ_CHECK(plainResult == hostedResult, "a host vocabulary changes the result");
+    MSC_FUZZ_CHECK(plainError.code == hostedError.code && plainError.offset == hostedError.offset,
+                   "a host vocabulary changes the error");
+    MSC_FUZZ_CHECK(SameButHostIds(plain, hosted, static_cast<int>(names.size())),
+                   "a host vocabulary changes more than property ids");
+    if (hosted != nullptr) {
+        // Every listed property has a column and a name: no "(null)" but for PROP_UNKNOWN.
+        int length = ConvertSQLConditionEx(hosted, kColumns, "t.", nullptr, 0);
+        std::string sql(static_cast<size_t>(length) + 1, '\0');
+        ConvertSQLConditionEx(hosted, kColumns, "t.", &sql[0], length + 1);
+        sql.resize(static_cast<size_t>(length));
+        std::string why;
+        if (sql.find("(null)") == std::string::npos) {
+            MSC_FUZZ_CHECK(OnlyKnownSqlWords(sql, "t.", &why), why + "\n" + sql);
+        }
+        FILE *sink = fopen("/dev/null", "w");
+        if (sink == nullptr) abort();
+        TravelTreeToStream(hosted, 0, sink, table.data());
+        fclose(sink);
+    }
+    freeParseTree(plain);
+    freeParseTree(hosted);
 }
 
 }  // namespace
@@ -67,5 +167,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     freeParseTree(classic);
     freeParseTree(quiet);
+    CheckHostVocabulary(text.get(), first, last);
     return 0;
 }

@@ -35,7 +35,7 @@ ParseTreeNode *NewNode(uint32_t kind) {
 
 const int kOperatorIds[] = {OP_AND, OP_OR,  OP_EQ,  OP_NE, OP_LT,   OP_LE, OP_GT, OP_GE,
                             OP_CONTAINS, OP_DOES_NOT_CONTAIN, OP_DERIVED_FROM, OP_IS, OP_EXISTS,
-                            0,      9,     12,     19,    31,      -1,    INT32_MIN, INT32_MAX};
+                            OP_STARTS_WITH, 0, 9, 12, 19, 31, 41, -1, INT32_MIN, INT32_MAX};
 
 ParseTreeNode *Pop(std::vector<ParseTreeNode *> *stack) {
     if (stack->empty()) return nullptr;

@@ -50,7 +50,8 @@ enum {
     PROP_UPNP_ORIGINAL_TRACK_NUMBER = 12
 };
 
-/** Operator identifiers: 10 to 19 logical, 20 to 29 binary, 30 and above exists. */
+/** Operator identifiers: 10 to 19 logical, 20 to 29 binary, 30 exists; 40 and above are the
+ *  standard grammar's own operators, which the exported tables do not list. */
 enum {
     OP_AND = 10,
     OP_OR = 11,
@@ -64,7 +65,8 @@ enum {
     OP_DOES_NOT_CONTAIN = 27,
     OP_DERIVED_FROM = 28,
     OP_IS = 29,
-    OP_EXISTS = 30
+    OP_EXISTS = 30,
+    OP_STARTS_WITH = 40 /* standard grammar only: written as LIKE 'value%' */
 };
 
 /** Most levels of nesting the parser accepts: each parenthesised group and each comparison
@@ -114,6 +116,9 @@ MSC_EXPORT int Parse_searchExp(ParseTreeNode **tree, const char *criteria, int f
 /** The property id of a property that the vocabulary lacks (SEARCH_PARSE_KEEP_UNKNOWN). */
 #define PROP_UNKNOWN 127
 
+/** The first id of a host-defined property (SearchParseConfig.hostProperties). */
+#define PROP_HOST_FIRST 128
+
 /** Why Parse_searchExpEx failed. */
 typedef enum SearchParseErrorCode {
     SEARCH_PARSE_OK = 0,
@@ -144,6 +149,20 @@ typedef struct SearchParseError {
  *  SEARCH_PARSE_INVALID_ARGUMENT. Returns 0 or 1 like Parse_searchExp. */
 MSC_EXPORT int Parse_searchExpEx(ParseTreeNode **tree, const char *criteria, int first, int last,
                                  unsigned options, SearchParseError *error);
+
+/** What Parse_searchExpWith parses with. */
+typedef struct SearchParseConfig {
+    unsigned options;                 /* SEARCH_PARSE_ flags, as for Parse_searchExpEx */
+    const TokenEntry *hostProperties; /* standard grammar: property names of the host's own, each
+                                         with an id >= PROP_HOST_FIRST, ended by {0, NULL}; or NULL */
+} SearchParseConfig;
+
+/** Parses like Parse_searchExpEx with config->options; in the standard grammar a property named
+ *  exactly as an entry of config->hostProperties becomes a leaf with that entry's id
+ *  (docs/STANDARD_GRAMMAR.md). A NULL config, an entry whose id is below PROP_HOST_FIRST, an id
+ *  0 with a name, or a name that is no property name fails with SEARCH_PARSE_INVALID_ARGUMENT. */
+MSC_EXPORT int Parse_searchExpWith(ParseTreeNode **tree, const char *criteria, int first, int last,
+                                   const SearchParseConfig *config, SearchParseError *error);
 
 /** Returns a static English message for a SearchParseErrorCode ("no error" for SEARCH_PARSE_OK,
  *  "unknown error" for a code outside the enumeration); never NULL, never to be freed. */
@@ -245,8 +264,11 @@ MSC_EXPORT const char *GetUPnPClass(const ParseTreeNode *tree);
  *  returns the result of the last output call. */
 MSC_EXPORT int TravelTree(const ParseTreeNode *tree, int depth);
 
-/** Writes the lines of TravelTree to 'stream' instead of stdout; returns the result of the last output call. */
-MSC_EXPORT int TravelTreeToStream(const ParseTreeNode *tree, int depth, FILE *stream);
+/** Writes the lines of TravelTree to 'stream' instead of stdout, a property that
+ *  g_PropertyName lacks by its name in 'hostProperties' (or NULL); returns the result of the
+ *  last output call. */
+MSC_EXPORT int TravelTreeToStream(const ParseTreeNode *tree, int depth, FILE *stream,
+                                  const TokenEntry *hostProperties);
 
 /** Supplied by the host: converts the decimal number of an object identifier. */
 long long myatoll(const char *text);

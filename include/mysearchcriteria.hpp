@@ -140,13 +140,14 @@ public:
 
 #if defined(__GLIBC__)
     /** The text that TravelTree prints for this tree at 'depth', written by TravelTreeToStream
-     *  to a memory stream; throws std::bad_alloc when memory runs out. */
-    std::string dump(int depth = 0) const {
+     *  (host properties named from 'hostProperties', or NULL) to a memory stream; throws
+     *  std::bad_alloc when memory runs out. */
+    std::string dump(int depth = 0, const TokenEntry *hostProperties = nullptr) const {
         char *data = nullptr;
         size_t size = 0;
         FILE *memory = open_memstream(&data, &size);
         if (memory == nullptr) throw std::bad_alloc();
-        TravelTreeToStream(root_.get(), depth, memory);
+        TravelTreeToStream(root_.get(), depth, memory, hostProperties);
         bool failed = fflush(memory) != 0 || ferror(memory) != 0;
         fclose(memory);  // Sets data and size for the last time.
         std::unique_ptr<char, FreeDeleter> owned(data);
@@ -172,11 +173,12 @@ struct ParseResult {
     const char *message() const noexcept { return SearchParseErrorMessage(error.code); }
 };
 
-/** Parses the whole of 'criteria' with Parse_searchExpEx and 'options' (0 for the classic
- *  grammar, SEARCH_PARSE_STANDARD...). Writes nothing to stdout or stderr. The text is copied
+/** Parses the whole of 'criteria' with Parse_searchExpWith, 'options' (0 for the classic
+ *  grammar, SEARCH_PARSE_STANDARD...) and the host's property names (or NULL). Writes nothing to stdout or stderr. The text is copied
  *  first, since the C parser reads up to a terminating NUL. A text of more than INT_MAX bytes
  *  fails with SEARCH_PARSE_INVALID_ARGUMENT at offset 0. */
-inline ParseResult parse(std::string_view criteria, unsigned options = 0) {
+inline ParseResult parse(std::string_view criteria, unsigned options = 0,
+                         const TokenEntry *hostProperties = nullptr) {
     ParseResult result;
     if (criteria.size() > static_cast<size_t>(INT_MAX)) {
         result.error = {SEARCH_PARSE_INVALID_ARGUMENT, 0};
@@ -184,8 +186,9 @@ inline ParseResult parse(std::string_view criteria, unsigned options = 0) {
     }
     const std::string text(criteria);
     ParseTreeNode *root = nullptr;
-    Parse_searchExpEx(&root, text.c_str(), 0, static_cast<int>(text.size()) - 1, options,
-                      &result.error);
+    const SearchParseConfig config = {options, hostProperties};
+    Parse_searchExpWith(&root, text.c_str(), 0, static_cast<int>(text.size()) - 1, &config,
+                        &result.error);
     result.tree.reset(root);
     if (result.error.code == SEARCH_PARSE_OUT_OF_MEMORY) throw std::bad_alloc();
     return result;

@@ -20,7 +20,7 @@ bool IsLogical(int opId) { return opId == OP_AND || opId == OP_OR; }
 
 // An operator that the writer writes by name; any other writes nothing or "(null)".
 bool IsNamedOperator(int opId) {
-    const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL);
+    const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL, kStandardOpSQL);
     return table != nullptr && LookupName(table, opId) != nullptr;
 }
 

@@ -45,9 +45,14 @@ int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last
                  ParseFailure *failure);
 
 // The UPnP ContentDirectory grammar behind Parse_searchExpEx(SEARCH_PARSE_STANDARD); always
-// quiet. 'options' may add SEARCH_PARSE_KEEP_UNKNOWN.
+// quiet. 'options' may add SEARCH_PARSE_KEEP_UNKNOWN; 'hostProperties' (or null) is a table that
+// IsValidHostTable accepted.
 int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
-                  ParseFailure *failure);
+                  const TokenEntry *hostProperties, ParseFailure *failure);
+
+// True for a null table, or one whose entries up to {0, NULL} all have an id of at least
+// PROP_HOST_FIRST and a name that is a property name of the standard grammar.
+bool IsValidHostTable(const TokenEntry *hostProperties);
 
 }  // namespace msc
 

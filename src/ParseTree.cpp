@@ -62,6 +62,9 @@ const TokenEntry g_ExistOpSQL[] = {{OP_EXISTS, "IS"}, {0, nullptr}};
 
 namespace msc {
 
+const TokenEntry kStandardOpName[] = {{OP_STARTS_WITH, "startsWith"}, {0, nullptr}};
+const TokenEntry kStandardOpSQL[] = {{OP_STARTS_WITH, "LIKE"}, {0, nullptr}};
+
 const char *LookupName(const TokenEntry *table, int id) {
     if (table == nullptr) return nullptr;
     for (; table->id != 0; ++table) {

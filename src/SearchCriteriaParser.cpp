@@ -238,6 +238,30 @@ int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last
     return HandOverTree(ok, root, tree);
 }
 
+namespace {
+
+// Both extended entry points; they call this rather than each other, so that no call goes
+// through the library's symbol table.
+int ParseExtended(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
+                  const TokenEntry *hostProperties, SearchParseError *error) {
+    if (tree != nullptr) *tree = nullptr;
+    ParseFailure failure = {SEARCH_PARSE_INVALID_ARGUMENT, first};
+    int result = 1;
+    // Unknown option bits are refused rather than ignored, so that a host built against a later
+    // header learns that this library lacks what it asked for; KEEP_UNKNOWN needs STANDARD.
+    bool standard = options == SEARCH_PARSE_STANDARD ||
+                    options == (SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN);
+    if (criteria != nullptr && options == 0) {
+        result = ParseClassic(tree, criteria, first, last, /*quiet=*/true, &failure);
+    } else if (criteria != nullptr && standard) {
+        result = ParseStandard(tree, criteria, first, last, options, hostProperties, &failure);
+    }
+    if (error != nullptr) *error = {failure.code, result == 0 ? -1 : failure.offset};
+    return result;
+}
+
+}  // namespace
+
 }  // namespace msc
 
 extern "C" {
@@ -250,20 +274,18 @@ int Parse_searchExp(ParseTreeNode **tree, const char *criteria, int first, int l
 
 int Parse_searchExpEx(ParseTreeNode **tree, const char *criteria, int first, int last,
                       unsigned options, SearchParseError *error) {
-    if (tree != nullptr) *tree = nullptr;
-    msc::ParseFailure failure = {SEARCH_PARSE_INVALID_ARGUMENT, first};
-    int result = 1;
-    // Unknown option bits are refused rather than ignored, so that a host built against a later
-    // header learns that this library lacks what it asked for; KEEP_UNKNOWN needs STANDARD.
-    bool standard = options == SEARCH_PARSE_STANDARD ||
-                    options == (SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN);
-    if (criteria != nullptr && options == 0) {
-        result = msc::ParseClassic(tree, criteria, first, last, /*quiet=*/true, &failure);
-    } else if (criteria != nullptr && standard) {
-        result = msc::ParseStandard(tree, criteria, first, last, options, &failure);
+    return msc::ParseExtended(tree, criteria, first, last, options, nullptr, error);
+}
+
+int Parse_searchExpWith(ParseTreeNode **tree, const char *criteria, int first, int last,
+                        const SearchParseConfig *config, SearchParseError *error) {
+    // A host table that the parser could misread is refused whole, before any criteria is read.
+    if (config == nullptr || !msc::IsValidHostTable(config->hostProperties)) {
+        if (tree != nullptr) *tree = nullptr;
+        if (error != nullptr) *error = {SEARCH_PARSE_INVALID_ARGUMENT, first};
+        return 1;
     }
-    if (error != nullptr) *error = {failure.code, result == 0 ? -1 : failure.offset};
-    return result;
+    return msc::ParseExtended(tree, criteria, first, last, config->options, config->hostProperties, error);
 }
 
 const char *SearchParseErrorMessage(int code) {

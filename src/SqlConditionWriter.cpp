@@ -90,6 +90,7 @@ constexpr char kEscape = '!';
 const char kEscapeClause[] = " ESCAPE '!' ";
 
 ValueForm FormOfRightOperand(int opId) {
+    if (opId == OP_STARTS_WITH) return kPrefixPatternValue;
     if (IsExistsOperator(opId)) return kExistsValue;
     if (opId == OP_CONTAINS || opId == OP_DOES_NOT_CONTAIN || opId == OP_DERIVED_FROM) {
         return kPatternValue;
@@ -98,8 +99,8 @@ ValueForm FormOfRightOperand(int opId) {
 }
 
 // The operator pieces " AND ", " = ", " LIKE ", ..., composed once from the SQL tables for every
-// id up to OP_EXISTS, so that writing one is a copy of known length rather than a table walk.
-// Each is followed by a blank and padded to 16 bytes: see ConditionWriter::PutPiece.
+// id up to the last named one, so that writing one is a copy of known length rather than a
+// table walk. Each is followed by a blank and padded to 16 bytes: see ConditionWriter::PutPiece.
 class OperatorPieces {
 public:
     struct Piece {
@@ -107,7 +108,7 @@ public:
         size_t length;  // SIZE_MAX: no piece here (too long, or an id that writes nothing)
         ValueForm form;
     };
-    static constexpr int kLastId = OP_EXISTS;
+    static constexpr int kLastId = kLastOperatorId;
 
     explicit OperatorPieces(const Dialect &dialect) {
         for (int opId = 0; opId <= kLastId; ++opId) {
@@ -115,7 +116,7 @@ public:
             piece.length = SIZE_MAX;
             piece.form = FormOfRightOperand(opId);
             memset(piece.text, ' ', sizeof piece.text);
-            const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL);
+            const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL, kStandardOpSQL);
             if (table == nullptr) continue;
             const char *name = LookupName(table, opId);
             if (name == nullptr) name = kNullName;
@@ -348,7 +349,7 @@ private:
             Put(piece->text, piece->length);
             return;
         }
-        const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL);
+        const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL, kStandardOpSQL);
         if (table == nullptr) return;  // Ids below the logical ones write nothing.
         const char *name = LookupName(table, opId);
         if (name == nullptr) name = kNullName;
@@ -359,34 +360,34 @@ private:
 
     // open + text + close, each single quote of the text doubled as standard SQL does
     // ("O'Brien" is written O''Brien), so that no value can end the literal early.
-    template <size_t N>
-    void WriteLiteral(const char *text, const char (&open)[N], const char (&close)[N]) {
-        constexpr size_t framing = N - 1;
+    template <size_t N, size_t M>
+    void WriteLiteral(const char *text, const char (&open)[N], const char (&close)[M]) {
+        constexpr size_t opening = N - 1, closing = M - 1;
         size_t length = strlen(text);
-        if (length <= kQuoteFreeCopy && length + 2 * framing <= Room() &&
-            CopyIfNoQuote(at_ + framing, text, length)) {
-            memcpy(at_, open, framing);
-            memcpy(at_ + framing + length, close, framing);
-            at_ += length + 2 * framing;
+        if (length <= kQuoteFreeCopy && length + opening + closing <= Room() &&
+            CopyIfNoQuote(at_ + opening, text, length)) {
+            memcpy(at_, open, opening);
+            memcpy(at_ + opening + length, close, closing);
+            at_ += length + opening + closing;
             return;
         }
         WriteLiteralPiecewise(text, length, open, close);
     }
 
     // The rest of WriteLiteral: a long value, one with a quote, or one cut at the buffer's end.
-    template <size_t N>
+    template <size_t N, size_t M>
     __attribute__((noinline)) void WriteLiteralPiecewise(const char *text, size_t length, const char (&open)[N],
-                                                         const char (&close)[N]) {
-        constexpr size_t framing = N - 1;
+                                                         const char (&close)[M]) {
+        constexpr size_t opening = N - 1, closing = M - 1;
         const char *quote = static_cast<const char *>(memchr(text, '\'', length));
-        if (quote == nullptr && length + 2 * framing <= Room()) {  // a long value: one room test
-            memcpy(at_, open, framing);
-            CopyValueText(at_ + framing, text, length);
-            memcpy(at_ + framing + length, close, framing);
-            at_ += length + 2 * framing;
+        if (quote == nullptr && length + opening + closing <= Room()) {  // a long value: one room test
+            memcpy(at_, open, opening);
+            CopyValueText(at_ + opening, text, length);
+            memcpy(at_ + opening + length, close, closing);
+            at_ += length + opening + closing;
             return;
         }
-        Put(open, framing);
+        Put(open, opening);
         while (quote != nullptr) {
             size_t before = static_cast<size_t>(quote - text);
             Put(text, before);
@@ -396,7 +397,7 @@ private:
             quote = static_cast<const char *>(memchr(text, '\'', length));
         }
         Put(text, length);
-        Put(close, framing);
+        Put(close, closing);
     }
 
     static ValueForm FormOf(int opId) {
@@ -413,10 +414,17 @@ private:
             WriteDialectValue(reinterpret_cast<const unsigned char *>(text), form);
         } else if (form == kPatternValue) {
             WriteLiteral(text, " '%", "%' ");
-        } else {
+        } else if (form != kPrefixPatternValue) {
             WriteLiteral(text, " '", "' ");
+        } else {
+            WritePrefixPattern(text);
         }
     }
+
+    // Out of line: only the standard grammar's startsWith has this form, and the hot path of
+    // the plain and pattern values stays as small as it was.
+    __attribute__((noinline)) void WritePrefixPattern(const char *text) { WriteLiteral(text, " '", "%' "); }
+
 
     // A value in the dialect. A pattern has '%' around the value ('value%' for a prefix) and,
     // with an ESCAPE clause, kEscape before each of its bytes that would not match itself: kEscape

@@ -8,6 +8,11 @@
 //   andList    = primary *( "and" primary )
 //   primary    = "(" orList ")" | comparison
 //   comparison = property relOp value | property wordOp value | property "exists" bool
+//   property   = name [ "[" "@" name blanks "=" blanks quoted "]" ]
+//
+// Properties. A built-in name (g_PropertyName, any letter case) gives its id; else a name that
+// the host listed (Parse_searchExpWith), byte for byte but for the blanks around the filter's
+// "=" and the escapes of its value, gives the host's id; else PROP_UNKNOWN or a failure.
 //
 // Tree shape. Both lists are built right-leaning, as the classic parser builds its and/or
 // chains: `a and b and c` is AND(a, AND(b, c)) and `a or b and c` is OR(a, AND(b, c)); an
@@ -29,12 +34,87 @@
 namespace msc {
 namespace {
 
+// A property name in text[..last]: 'head' the name up to an attribute filter ("upnp:artist",
+// "res@duration"), and for a filter [@role="AlbumArtist"] its attribute ("@role") and the bytes
+// between its quotes, escapes undecoded; 'end' is the byte after the name.
+struct PropertyName {
+    Token head;
+    Token attribute;
+    Token value;
+    Pos end;
+};
+
+// The closing quote of the quoted text that opens at 'open', or last + 1 when there is none:
+// only \" and \\ are escapes, a backslash before any other byte stands for itself.
+Pos FindClosingQuote(const char *text, Pos open, Pos last) {
+    Pos scan = open + 1;
+    for (; scan <= last && text[scan] != '"'; ++scan) {
+        if (text[scan] == '\\' && scan + 1 <= last && (text[scan + 1] == '"' || text[scan + 1] == '\\')) ++scan;
+    }
+    return scan;
+}
+
+// The name at 'pos' (whose byte the caller checked to be a name start), with its filter when a
+// whole one follows: a '[' that begins no well-formed filter ends the name before it.
+PropertyName ScanPropertyName(const char *text, Pos pos, Pos last) {
+    auto run = [text, last](uint16_t byteClass, Pos from) {
+        Pos end = from;
+        while (end <= last && Is(byteClass, text[end])) ++end;
+        return end;
+    };
+    PropertyName name = {{pos, run(kName, pos)}, {0, 0}, {0, 0}, 0};
+    name.end = name.head.end;
+    Pos at = name.head.end;
+    if (at > last || text[at] != '[' || at + 1 > last || text[at + 1] != '@') return name;
+    Token attribute = {at + 1, run(kName, at + 1)};
+    if (attribute.size() < 2) return name;
+    at = run(kBlank, attribute.end);
+    if (at > last || text[at] != '=') return name;
+    at = run(kBlank, at + 1);
+    if (at > last || text[at] != '"') return name;
+    Pos close = FindClosingQuote(text, at, last);
+    if (close + 1 > last || text[close + 1] != ']') return name;
+    name.attribute = attribute;
+    name.value = {at + 1, close};
+    name.end = close + 2;
+    return name;
+}
+
+// The next byte of a quoted value's bytes text[*pos..end-1] with its escape decoded.
+char NextDecoded(const char *text, Pos *pos, Pos end) {
+    if (text[*pos] == '\\' && *pos + 1 < end && (text[*pos + 1] == '"' || text[*pos + 1] == '\\')) ++*pos;
+    return text[(*pos)++];
+}
+
+bool SameToken(const char *a, Token ta, const char *b, Token tb) {
+    return ta.size() == tb.size() && memcmp(a + ta.first, b + tb.first, ta.size()) == 0;
+}
+
+// Equal names: the same head and attribute bytes and the same decoded value.
+bool SameName(const char *a, const PropertyName &na, const char *b, const PropertyName &nb) {
+    if (!SameToken(a, na.head, b, nb.head) || !SameToken(a, na.attribute, b, nb.attribute)) return false;
+    Pos pa = na.value.first, pb = nb.value.first;
+    while (pa < na.value.end && pb < nb.value.end) {
+        if (NextDecoded(a, &pa, na.value.end) != NextDecoded(b, &pb, nb.value.end)) return false;
+    }
+    return pa == na.value.end && pb == nb.value.end;
+}
+
+// The scan of a whole host name; false when it is none.
+bool ScanHostName(const char *name, PropertyName *scanned) {
+    if (name == nullptr || !Is(kNameStart, name[0])) return false;
+    Pos last = static_cast<Pos>(strlen(name)) - 1;
+    *scanned = ScanPropertyName(name, 0, last);
+    return scanned->end == last + 1;
+}
+
 class StandardParser : public Lexer {
 public:
-    StandardParser(const char *text, Pos last, unsigned options)
+    StandardParser(const char *text, Pos last, unsigned options, const TokenEntry *hostProperties)
         : Lexer(text, kWholeKeywords | kDecodeEscapes | kTightOperators | kAndBeforeOr | kQuiet |
                           ((options & SEARCH_PARSE_KEEP_UNKNOWN) != 0 ? unsigned{kKeepUnknown} : 0u)),
-          last_(last) {}
+          last_(last),
+          hostProperties_(hostProperties) {}
 
     bool ParseCriteria(Pos pos, ParseTreeNode **root);
 
@@ -56,9 +136,22 @@ private:
     bool ParseOperator(Pos *pos, int *opId);
     bool ParseValue(Pos *pos, int opId, bool identifier, ParseTreeNode **value);
     bool Finish(Pos pos);
+    int HostPropertyId(const PropertyName &name) const;
 
     Pos last_;
+    const TokenEntry *hostProperties_;
 };
+
+// The id of the first host entry with the criteria's name, or PROP_UNKNOWN. The table is short
+// and this runs only for names outside the built-in vocabulary: each entry is scanned here.
+int StandardParser::HostPropertyId(const PropertyName &name) const {
+    if (hostProperties_ == nullptr) return PROP_UNKNOWN;
+    for (const TokenEntry *entry = hostProperties_; entry->id != 0; ++entry) {
+        PropertyName host;
+        if (ScanHostName(entry->name, &host) && SameName(entry->name, host, text_, name)) return entry->id;
+    }
+    return PROP_UNKNOWN;
+}
 
 // Makes a logical node with the tree in *slot as its left operand, puts it into *slot, and
 // returns the slot of its right operand; nullptr when memory runs out (*slot unchanged).
@@ -152,14 +245,14 @@ bool StandardParser::ParsePrimary(Pos *pos, ParseTreeNode **slot, int nesting) {
 // property operator value, at *pos (a non-blank byte).
 bool StandardParser::ParseComparison(Pos *pos, ParseTreeNode **slot) {
     Pos at = *pos;
-    Token name = Run(kName, at);
-    if (!Is(kNameStart, text_[at]) || Keyword(Vocabulary::kLogical, name) != nullptr) {
-        return Fail(SEARCH_PARSE_NO_PROPERTY, at);
-    }
+    if (!Is(kNameStart, text_[at])) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
+    PropertyName scanned = ScanPropertyName(text_, at, last_);
+    Token name = {at, scanned.end};
+    if (Keyword(Vocabulary::kLogical, name) != nullptr) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
     int propertyId = PROP_UNKNOWN;
     if (const TokenEntry *property = Keyword(Vocabulary::kProperty, name)) {
         propertyId = property->id;
-    } else if (!(flags_ & kKeepUnknown)) {
+    } else if ((propertyId = HostPropertyId(scanned)) == PROP_UNKNOWN && !(flags_ & kKeepUnknown)) {
         return Fail(SEARCH_PARSE_UNKNOWN_PROPERTY, at);
     }
 
@@ -186,6 +279,9 @@ bool StandardParser::ParseOperator(Pos *pos, int *opId) {
     Token token = Run(relational ? kRelOp : kName, at);
     const TokenEntry *op = Keyword(Vocabulary::kBinary, token);
     if (op == nullptr) op = Keyword(Vocabulary::kExists, token);
+    // The grammar's own operators, which no exported table lists (the classic grammar never
+    // reads them): a walk of their short table, after the indexed vocabularies.
+    if (op == nullptr && !token.empty()) op = FindFoldedFrom(kStandardOpName, text_ + token.first, token.size());
     if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
     *opId = op->id;
     *pos = token.end;
@@ -201,13 +297,7 @@ bool StandardParser::ParseValue(Pos *pos, int opId, bool identifier, ParseTreeNo
 
     Token text;
     if (text_[at] == '"') {
-        Pos scan = at + 1;
-        for (; !AtEnd(scan) && text_[scan] != '"'; ++scan) {
-            // Only \" and \\ are escapes; a backslash before any other byte stands for itself.
-            if (text_[scan] == '\\' && scan + 1 <= last_ && (text_[scan + 1] == '"' || text_[scan + 1] == '\\')) {
-                ++scan;
-            }
-        }
+        Pos scan = FindClosingQuote(text_, at, last_);
         if (AtEnd(scan)) return Fail(SEARCH_PARSE_UNTERMINATED_QUOTE, at);
         text = {at + 1, scan};
         *pos = scan + 1;
@@ -232,8 +322,17 @@ bool StandardParser::ParseValue(Pos *pos, int opId, bool identifier, ParseTreeNo
 
 }  // namespace
 
+bool IsValidHostTable(const TokenEntry *hostProperties) {
+    if (hostProperties == nullptr) return true;
+    for (const TokenEntry *entry = hostProperties; entry->id != 0 || entry->name != nullptr; ++entry) {
+        PropertyName scanned;
+        if (entry->id < PROP_HOST_FIRST || !ScanHostName(entry->name, &scanned)) return false;
+    }
+    return true;
+}
+
 int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
-                  ParseFailure *failure) {
+                  const TokenEntry *hostProperties, ParseFailure *failure) {
     Pos from = first < 0 ? 0 : first;
     Pos to = last;
     // The criteria is a C string: it ends at its NUL even where the range reaches further, and
@@ -242,7 +341,7 @@ int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int las
         const void *nul = memchr(criteria + from, '\0', static_cast<size_t>(to - from + 1));
         if (nul != nullptr) to = static_cast<const char *>(nul) - criteria - 1;
     }
-    StandardParser parser(criteria, to, options);
+    StandardParser parser(criteria, to, options, hostProperties);
     ParseTreeNode *root = nullptr;
     bool ok = parser.ParseCriteria(from, &root);
     if (failure != nullptr) *failure = parser.failure();

@@ -20,9 +20,19 @@ inline bool IsPropertyLeaf(const ParseTreeNode *node, int propertyId) {
 // a null table.
 const char *LookupName(const TokenEntry *table, int id);
 
-// The one of three tables that holds an operator id by its range; nullptr below the logical ids.
-inline const TokenEntry *OperatorTable(int opId, const TokenEntry *logical,
-                                       const TokenEntry *binary, const TokenEntry *exists) {
+// The standard grammar's own operators, outside the exported tables: their criteria keywords and
+// SQL texts, paired by id as the exported tables pair theirs. A new operator is a row in each
+// (and, when its value is no plain literal, a value form in the SQL writer).
+extern const TokenEntry kStandardOpName[];
+extern const TokenEntry kStandardOpSQL[];
+// The highest operator id that has a name.
+constexpr int kLastOperatorId = OP_STARTS_WITH;
+
+// The table that holds an operator id: 'standard' for the ids it lists, else one of three by
+// the id's range; nullptr below the logical ids.
+inline const TokenEntry *OperatorTable(int opId, const TokenEntry *logical, const TokenEntry *binary,
+                                       const TokenEntry *exists, const TokenEntry *standard) {
+    if (opId > OP_EXISTS && LookupName(standard, opId) != nullptr) return standard;
     if (IsExistsOperator(opId)) return exists;
     if (IsBinaryOperator(opId)) return binary;
     if (IsLogicalOperator(opId)) return logical;

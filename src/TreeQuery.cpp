@@ -91,9 +91,10 @@ const char *OrNull(const char *name) { return name != nullptr ? name : "(null)";
 // 'result' is that of the last output call.
 struct Dumper : WalkHooks<const ParseTreeNode, int> {
     FILE *stream;
+    const TokenEntry *hostProperties;  // Names of the ids that g_PropertyName lacks, or nullptr.
     int result = 0;
 
-    explicit Dumper(FILE *s) : stream(s) {}
+    Dumper(FILE *s, const TokenEntry *host) : stream(s), hostProperties(host) {}
 
     // "--->" per level, in as few calls as possible: a long and/or list prints each further
     // operand one level deeper.
@@ -132,7 +133,7 @@ struct Dumper : WalkHooks<const ParseTreeNode, int> {
     int Operand(const ParseTreeNode *, int depth, Side) { return depth + 1; }
     bool Between(const ParseTreeNode *op, int depth, const ParseTreeNode *&right) {
         // Ids below the logical ones have no keyword table: no line, indentation included.
-        const TokenEntry *table = OperatorTable(op->opId, g_LogOpName, g_BinOpName, g_ExistOpName);
+        const TokenEntry *table = OperatorTable(op->opId, g_LogOpName, g_BinOpName, g_ExistOpName, kStandardOpName);
         if (table != nullptr) Line(depth, "O:", OrNull(LookupName(table, op->opId)));
         right = op->right;
         return true;
@@ -147,7 +148,8 @@ struct Dumper : WalkHooks<const ParseTreeNode, int> {
         } else if (node->kind == NODE_VALUE) {
             Line(depth, "V:", OrNull(node->text));
         } else if (node->kind == NODE_PROPERTY) {
-            Line(depth, "P:", OrNull(LookupName(g_PropertyName, node->propertyId)));
+            const char *name = LookupName(g_PropertyName, node->propertyId);
+            Line(depth, "P:", OrNull(name != nullptr ? name : LookupName(hostProperties, node->propertyId)));
         } else {
             Put(depth, "Something Error\n");
         }
@@ -178,12 +180,12 @@ int *GetPropertyList(const ParseTreeNode *tree, int *count) {
     return collector.ids.array;
 }
 
-int TravelTreeToStream(const ParseTreeNode *tree, int depth, FILE *stream) {
-    msc::Dumper dumper(stream);
+int TravelTreeToStream(const ParseTreeNode *tree, int depth, FILE *stream, const TokenEntry *hostProperties) {
+    msc::Dumper dumper(stream, hostProperties);
     msc::Walk(tree, dumper, depth);
     return dumper.result;
 }
 
-int TravelTree(const ParseTreeNode *tree, int depth) { return TravelTreeToStream(tree, depth, stdout); }
+int TravelTree(const ParseTreeNode *tree, int depth) { return TravelTreeToStream(tree, depth, stdout, nullptr); }
 
 }  // extern "C"

@@ -34,7 +34,11 @@ struct WrapperParseCase {
     const char *tree;  // TreeToString of the tree, or "FAIL"
     int code;
     int offset;
+    const TokenEntry *host = nullptr;
 };
+
+const TokenEntry kHost[] = {{PROP_HOST_FIRST, "last_updated"}, {0, nullptr}};
+const TokenEntry kBadHost[] = {{PROP_UNKNOWN, "last_updated"}, {0, nullptr}};
 
 TEST(CxxWrapper, ParseGivesTheTreeOrTheErrorRecord) {
     const WrapperParseCase cases[] = {
@@ -49,10 +53,13 @@ TEST(CxxWrapper, ParseGivesTheTreeOrTheErrorRecord) {
         // The options reach the parser: a bit that no option uses is refused.
         {R"(dc:title = "abc")", 0x80, "FAIL", SEARCH_PARSE_INVALID_ARGUMENT, 0},
         {Repeat("(", 300) + "dc:title" + Repeat(")", 300), 0, "FAIL", SEARCH_PARSE_TOO_DEEP, 256},
+        // The host's property names reach the parser.
+        {R"(last_updated > "2024")", SEARCH_PARSE_STANDARD, R"(OP_GT(PROP128, "2024"))", SEARCH_PARSE_OK, -1, kHost},
+        {R"(last_updated > "2024")", SEARCH_PARSE_STANDARD, "FAIL", SEARCH_PARSE_INVALID_ARGUMENT, 0, kBadHost},
     };
     for (const WrapperParseCase &c : cases) {
         std::string stderrText = CaptureStderr([&] {
-            msc::ParseResult result = msc::parse(c.criteria, c.options);
+            msc::ParseResult result = msc::parse(c.criteria, c.options, c.host);
             EXPECT_EQ(result.ok(), c.code == SEARCH_PARSE_OK) << c.criteria;
             EXPECT_EQ(static_cast<bool>(result), result.ok()) << c.criteria;
             EXPECT_EQ(result.ok() ? TreeToString(result.tree.get()) : std::string("FAIL"), c.tree)

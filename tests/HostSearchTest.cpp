@@ -20,9 +20,10 @@ std::string Outcome(const HostSearch &search) {
     if (search.status == HostSearch::kUnusable) text += ": " + search.problem;
     if (search.status == HostSearch::kEverything) return text;
     std::string properties;
-    for (int id : search.properties) properties += (properties.empty() ? "" : ",") + PropertyName(id);
+    const TokenTable host = SampleHostProperties();
+    for (int id : search.properties) properties += (properties.empty() ? "" : ",") + PropertyName(id, &host);
     std::string alwaysTrue;
-    for (int id : search.alwaysTrue) alwaysTrue += (alwaysTrue.empty() ? "" : ",") + PropertyName(id);
+    for (int id : search.alwaysTrue) alwaysTrue += (alwaysTrue.empty() ? "" : ",") + PropertyName(id, &host);
     text += "|class=" + (search.hasClass ? search.upnpClass : "(none)") + "|properties=" + properties +
             "|always-true=" + alwaysTrue + "|refID=" + (search.refIdMadeFalse ? "false" : "kept");
     if (search.status == HostSearch::kCondition) text += "|sql=" + search.condition;
@@ -35,6 +36,7 @@ struct SequenceCase {
     const char *prefix;
     const char *supported;  // nullptr: every property with a column.
     const char *outcome;
+    bool standard = false;  // The standard grammar, with the sample's own properties.
 };
 
 const SequenceCase kSequenceCases[] = {
@@ -87,6 +89,18 @@ const SequenceCase kSequenceCases[] = {
     // A rewrite can make a dangling operator whole: the and with a bare property becomes "1" = "1".
     {R"(res and)", "0", "", nullptr,
      "condition|class=(none)|properties=res|always-true=res|refID=kept|sql= '1'  =  '1' "},
+    // The sample's own properties in the standard grammar: columns of their own, and rewritten
+    // like any other when the host does not support them; an unlisted name stays unknown.
+    {R"(upnp:class derivedfrom "object.item.videoItem" and res@duration < "0:30:00")", "0", "", nullptr,
+     "condition|class=object.item.videoItem|properties=upnp:class,res@duration|always-true=|refID=kept"
+     "|sql= class  LIKE  '%object.item.videoItem%' ESCAPE '!'  AND  duration  <  '0:30:00' ",
+     true},
+    {R"(upnp:album startsWith "O'" or upnp:artist[@role = "AlbumArtist"] = "x" or upnp:artist[@role="Conductor"] = "y")",
+     "0", "", "upnp:album",
+     "condition|class=(none)|properties=upnp:album,upnp:artist[@role=\"AlbumArtist\"],(unknown property)"
+     "|always-true=upnp:artist[@role=\"AlbumArtist\"],(unknown property)|refID=kept"
+     "|sql= album  LIKE  'O''%' ESCAPE '!'  OR  '1'  =  '0'  OR  '1'  =  '0' ",
+     true},
 };
 
 TEST(HostSequence, GivesTheWholeOutcome) {
@@ -94,6 +108,7 @@ TEST(HostSequence, GivesTheWholeOutcome) {
         HostOptions options;
         options.container = c.container;
         options.prefix = c.prefix;
+        options.standard = c.standard;
         if (c.supported != nullptr) {
             std::string error;
             ASSERT_TRUE(ParsePropertyList(c.supported, &options.supported, &error)) << error;
@@ -103,9 +118,9 @@ TEST(HostSequence, GivesTheWholeOutcome) {
         // The dump's size as the tool measures it before it dumps, and the limit that stops it.
         for (const msc::Tree *tree : {&search.parsed, &search.rewritten}) {
             if (!*tree) continue;
-            size_t size = tree->dump().size();
-            EXPECT_EQ(DumpSize(tree->get(), size), size) << c.criteria;
-            EXPECT_EQ(DumpSize(tree->get(), size - 1), size) << c.criteria;
+            size_t size = tree->dump(0, options.hostProperties.Entries()).size();
+            EXPECT_EQ(DumpSize(tree->get(), size, &options.hostProperties), size) << c.criteria;
+            EXPECT_EQ(DumpSize(tree->get(), size - 1, &options.hostProperties), size) << c.criteria;
         }
     }
 }
@@ -142,28 +157,50 @@ struct ColumnMapCase {
 };
 
 const ColumnMapCase kColumnMapCases[] = {
-    {"dc:title=t, UPNP:CLASS = c ,@refID=o.own", "1=t 4=c 9=o.own"},
-    {"dc:title=a,dc:title=b", "1=b"},
-    {"dc:title", "not a property=column pair with a known property: \"dc:title\""},
-    {"foo=bar", "not a property=column pair with a known property: \"foo=bar\""},
+    {"dc:title=t, UPNP:CLASS = c ,@refID=o.own", "1=t 4=c 9=o.own|"},
+    {"dc:title=a,dc:title=b", "1=b|"},
+    {"dc:title", "not a property=column pair with a property name: \"dc:title\""},
+    {"foo bar=x", "not a property=column pair with a property name: \"foo bar=x\""},
+    {"a[@b=\"c\"=x", "not a property=column pair with a property name: \"a[@b=\"c\"=x\""},
+    // Names that are not built in are the host's own, with ids from PROP_HOST_FIRST on.
+    {R"(foo=bar, upnp:artist[@role = "A=B"] = aa,Foo=f,foo=baz)",
+     R"(128=baz 129=aa 130=f|128=foo 129=upnp:artist[@role = "A=B"] 130=Foo)"},
     {"dc:title=a b", "not a plain column name: \"a b\""},
     {"dc:title=x;DROP TABLE objects", "not a plain column name: \"x;DROP TABLE objects\""},
     {"dc:title=", "not a plain column name: \"\""},
-    {"dc:title=t,", "not a property=column pair with a known property: \"\""},
+    {"dc:title=t,", "not a property=column pair with a property name: \"\""},
     // A leading '+' changes and adds entries of the table instead of replacing it.
-    {" +dc:title=name, res=url", "1=name 2=date 3=creator 4=class 5=actor 6=artist 7=album 8=genre 9=own_id 10=num_id 12=track 11=url"},
-    {"+foo=bar", "not a property=column pair with a known property: \"foo=bar\""},
+    {" +dc:title=name, res=url, upnp:author=writer",
+     "1=name 2=date 3=creator 4=class 5=actor 6=artist 7=album 8=genre 9=own_id 10=num_id 12=track 11=url "
+     "128=album_artist 129=composer 130=writer 131=publisher 132=duration 133=play_count 134=last_played "
+     "135=last_updated 136=last_updated|128=upnp:artist[@role=\"AlbumArtist\"] 129=upnp:artist[@role=\"Composer\"] "
+     "130=upnp:author 131=dc:publisher 132=res@duration 133=upnp:playbackCount 134=upnp:lastPlaybackTime "
+     "135=last_updated 136=pv:lastUpdated"},
+    {"+foo=bar",
+     "1=title 2=date 3=creator 4=class 5=actor 6=artist 7=album 8=genre 9=own_id 10=num_id 12=track 11=res "
+     "128=album_artist 129=composer 130=author 131=publisher 132=duration 133=play_count 134=last_played "
+     "135=last_updated 136=last_updated 137=bar|128=upnp:artist[@role=\"AlbumArtist\"] 129=upnp:artist[@role=\"Composer\"] "
+     "130=upnp:author 131=dc:publisher 132=res@duration 133=upnp:playbackCount 134=upnp:lastPlaybackTime "
+     "135=last_updated 136=pv:lastUpdated 137=foo"},
 };
 
 TEST(HostOptions, ReadsColumnMaps) {
     for (const ColumnMapCase &c : kColumnMapCases) {
         TokenTable columns = SampleColumns();
+        TokenTable host = SampleHostProperties();
         std::string error;
         std::string result;
-        if (ParseColumnMap(c.text, &columns, &error)) {
-            for (const TokenEntry *e = columns.Entries(); e->id != 0; ++e) {
-                result += (result.empty() ? "" : " ") + std::to_string(e->id) + "=" + e->name;
-            }
+        if (ParseColumnMap(c.text, &columns, &error, nullptr, &host)) {
+            auto print = [&result](const TokenTable &table) {
+                std::string text;
+                for (const TokenEntry *e = table.Entries(); e->id != 0; ++e) {
+                    text += (text.empty() ? "" : " ") + std::to_string(e->id) + "=" + e->name;
+                }
+                result += text;
+            };
+            print(columns);
+            result += "|";
+            print(host);
         } else {
             result = error;
         }
@@ -177,13 +214,16 @@ TEST(HostOptions, ReadsPropertyLists) {
         {"dc:title, @refID,upnp:originalTrackNumber", "1 9 12"},
         {"res", "11"},
         {"dc:title,bogus", "unknown property: \"bogus\""},
+        {"upnp:author,pv:lastUpdated", "130 136"},
+        {"PV:LASTUPDATED", "unknown property: \"PV:LASTUPDATED\""},
         {"", "unknown property: \"\""},
     };
     for (const auto &c : kCases) {
         std::vector<int> ids;
         std::string error;
         std::string result;
-        if (ParsePropertyList(c.first, &ids, &error)) {
+        const TokenTable host = SampleHostProperties();
+        if (ParsePropertyList(c.first, &ids, &error, &host)) {
             for (int id : ids) result += (result.empty() ? "" : " ") + std::to_string(id);
         } else {
             result = error;

@@ -197,6 +197,27 @@ const GoldenCase kGoldenCases[] = {
      "--->--->V:0\n",
      "",
      0},
+    // The sample's own properties print by name; an unlisted one is unknown.
+    {{"tree", "--standard", R"(last_updated > "2024" or upnp:artist[@role="Conductor"] startsWith "b")"},
+     "",
+     "parsed:\n"
+     "--->--->P:last_updated\n"
+     "--->O:>\n"
+     "--->--->V:2024\n"
+     "O:or\n"
+     "--->--->P:(null)\n"
+     "--->O:startsWith\n"
+     "--->--->V:b\n"
+     "rewritten:\n"
+     "--->--->P:last_updated\n"
+     "--->O:>\n"
+     "--->--->V:2024\n"
+     "O:or\n"
+     "--->--->V:1\n"
+     "--->O:=\n"
+     "--->--->V:0\n",
+     "",
+     0},
     {{"tree", " * "}, "", "everything: * is not parsed\n", "", 0},
     {{"search", R"(dc:title = "Let It Be" and upnp:class = "object.item.audioItem.musicTrack" and @refID exists false)"},
      "",
@@ -265,11 +286,18 @@ const GoldenCase kGoldenCases[] = {
      0},
     {{"search", "--prefix", "o"}, "", "", "mysearchcriteria: search needs a prefix of the form NAME.\n", 1},
     {{"bogus"}, "", "", "mysearchcriteria: unknown job \"bogus\"; try --help\n", 1},
-    {{"sql", "--columns", "foo=bar", "x"},
+    {{"sql", "--columns", "foo bar=x", "x"},
      "",
      "",
-     "mysearchcriteria: --columns: not a property=column pair with a known property: \"foo=bar\"\n",
+     "mysearchcriteria: --columns: not a property=column pair with a property name: \"foo bar=x\"\n",
      1},
+    // Names that are not built in are the host's own properties in the standard grammar.
+    {{"sql", "--standard", "--columns", R"(last_updated=mtime,upnp:artist[@role="AlbumArtist"]=album_artist)",
+      R"(last_updated > "2024" and upnp:artist[@role="AlbumArtist"] startsWith "Va" or upnp:author = "x")"},
+     "",
+     " mtime  >  '2024'  AND  album_artist  LIKE  'Va%' ESCAPE '!'  OR  '1'  =  '0' \n",
+     "",
+     0},
     {{"sql", "--prefix"}, "", "", "mysearchcriteria: option --prefix needs a value\n", 1},
     {{"search", "--db", "media.db", "--container", "5", "*"},
      "",

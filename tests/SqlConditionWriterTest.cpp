@@ -18,6 +18,7 @@ const TokenEntry kColumns[] = {{PROP_DC_TITLE, "title"},
                                {PROP_UPNP_ARTIST, "artist"},
                                {PROP_UPNP_GENRE, "genre"},
                                {PROP_REFID, "ref_id"},
+                               {PROP_HOST_FIRST, "added"},
                                {0, nullptr}};
 
 struct SqlCase {
@@ -143,6 +144,12 @@ TEST(SqlConditionWriter, WritesHandBuiltTrees) {
         {Op(0, Prop(PROP_DC_TITLE), Val("x")), " title  'x' ", ""},
         {Op(12, Prop(PROP_DC_TITLE), Val("x")), " title  (null)  'x' ", ""},
         {Op(31, Prop(PROP_DC_TITLE), Val("x")), " title  (null)  'x' ", ""},
+        {Op(41, Prop(PROP_DC_TITLE), Val("x")), " title  (null)  'x' ", ""},
+        // startsWith: a prefix pattern, quotes doubled; a host's id names its column like any other.
+        {Op(OP_STARTS_WITH, Prop(PROP_HOST_FIRST), Val("O'B")), " added  LIKE  'O''B%' ", ""},
+        {Op(OP_OR, Op(OP_STARTS_WITH, Prop(PROP_DC_TITLE), Val("a value longer than 16")),
+            Op(OP_STARTS_WITH, Prop(PROP_HOST_FIRST + 1), Val(""))),
+         " title  LIKE  'a value longer than 16%'  OR  (null)  LIKE  '%' ", ""},
         {Op(OP_AND, OfKind(7), Op(OP_EQ, Prop(PROP_DC_TITLE), Val("x"))), " AND  title  =  'x' ",
          "Something Error\n"},
         {Group(OfKind(9)), " (  ) ", "Something Error\n"},

@@ -25,7 +25,10 @@ using namespace msc_test;
 
 namespace {
 
-const TokenEntry kColumns[] = {{PROP_DC_TITLE, "title"}, {PROP_UPNP_GENRE, "genre"}, {0, nullptr}};
+// A host's own property has its column like the built-in ones.
+const TokenEntry kColumns[] = {
+    {PROP_DC_TITLE, "title"}, {PROP_UPNP_GENRE, "genre"}, {PROP_HOST_FIRST, "genre"}, {0, nullptr}};
+const TokenEntry kHostProperties[] = {{PROP_HOST_FIRST, R"(upnp:artist[@role="AlbumArtist"])"}, {0, nullptr}};
 
 // Random values that lean towards the bytes that matter to SQL: quotes, backslash, pattern
 // characters, statement separators and comment starters, and any byte from 0x01 to 0xFF; with
@@ -283,6 +286,7 @@ TEST_P(SqlInjection, RandomValuesStayValues) {
     const bool utf8 = target.dialect == SQL_DIALECT_POSTGRESQL;
     std::mt19937 random(20261206);
     int parsedWhole = 0;
+    int parsedHost = 0;
     constexpr int kRounds = 1500;
     for (int round = 0; round < kRounds; ++round) {
         const std::string value = RandomValue(random, utf8);
@@ -294,9 +298,10 @@ TEST_P(SqlInjection, RandomValuesStayValues) {
         SCOPED_TRACE(::testing::PrintToString(value));
 
         // The rows each condition means, computed from the stored bytes.
-        std::set<int> equal, unequal, both, either;
+        std::set<int> equal, unequal, both, either, sameGenre;
         for (const Row &row : rows) {
             (row.title == value ? equal : unequal).insert(row.id);
+            if (row.genre == genre) sameGenre.insert(row.id);
             if (row.title == value && row.genre == genre) both.insert(row.id);
             if (row.title == value || row.genre == genre) either.insert(row.id);
         }
@@ -316,6 +321,7 @@ TEST_P(SqlInjection, RandomValuesStayValues) {
                           either, true});
         checks.push_back({TreePtr(Op(OP_CONTAINS, Prop(PROP_DC_TITLE), Val(value.c_str()))), {1}, false});
         checks.push_back({TreePtr(Op(OP_DOES_NOT_CONTAIN, Prop(PROP_DC_TITLE), Val(value.c_str()))), {}, false});
+        checks.push_back({TreePtr(Op(OP_STARTS_WITH, Prop(PROP_DC_TITLE), Val(value.c_str()))), {1}, false});
         // The same value through the parser, when the criteria text carries it whole.
         std::string criteria = "dc:title = \"" + value + "\"";
         TreePtr parsed = Parse(criteria);
@@ -323,6 +329,17 @@ TEST_P(SqlInjection, RandomValuesStayValues) {
             strlen(parsed->right->text) == value.size()) {
             ++parsedWhole;
             checks.push_back({std::move(parsed), equal, true});
+        }
+        // A host property through the standard grammar, with the genre as its value.
+        std::string hostCriteria = R"(upnp:artist[@role = "AlbumArtist"] = ")" + genre + "\"";
+        const SearchParseConfig config = {SEARCH_PARSE_STANDARD, kHostProperties};
+        ParseTreeNode *host = nullptr;
+        Parse_searchExpWith(&host, hostCriteria.c_str(), 0, static_cast<int>(hostCriteria.size()) - 1, &config, nullptr);
+        TreePtr hostTree(host);
+        if (hostTree != nullptr && TreeToString(host) == "OP_EQ(PROP128, \"" + genre + "\")" &&
+            strlen(host->right->text) == genre.size()) {
+            ++parsedHost;
+            checks.push_back({std::move(hostTree), sameGenre, true});
         }
 
         for (const Check &check : checks) {
@@ -333,7 +350,7 @@ TEST_P(SqlInjection, RandomValuesStayValues) {
                 ASSERT_EQ(backend->Select(sql, &got), "") << sql;
                 if (check.exact) {
                     EXPECT_EQ(got, check.want) << sql;
-                } else if (tree->opId == OP_CONTAINS) {
+                } else if (tree->opId == OP_CONTAINS || tree->opId == OP_STARTS_WITH) {
                     EXPECT_EQ(got.count(1), 1u) << sql;
                 } else {
                     EXPECT_EQ(got.count(1), 0u) << sql;
@@ -343,6 +360,7 @@ TEST_P(SqlInjection, RandomValuesStayValues) {
     }
     // Most random values survive a criteria text unchanged; the rest went through hand-built trees.
     EXPECT_GT(parsedWhole, kRounds / 3);
+    EXPECT_GT(parsedHost, kRounds / 3);
     // Nothing else was changed.
     std::vector<std::string> secret;
     if (auto *server = dynamic_cast<ServerBackend *>(backend.get())) {

@@ -21,19 +21,43 @@ namespace {
 constexpr unsigned kStd = SEARCH_PARSE_STANDARD;
 constexpr unsigned kKeep = SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN;
 
-// Parses the whole text; *error receives the record (offset -1 on success).
-TreePtr ParseEx(const std::string &criteria, unsigned options, SearchParseError *error, int *result) {
+// A host's own properties, as Parse_searchExpWith takes them.
+const TokenEntry kHost[] = {{PROP_HOST_FIRST, "last_updated"},
+                            {PROP_HOST_FIRST + 1, R"(upnp:artist[@role="AlbumArtist"])"},
+                            {PROP_HOST_FIRST + 2, "res@duration"},
+                            {PROP_HOST_FIRST + 3, R"(upnp:artist[@role = "A\"B]"])"},
+                            {PROP_HOST_FIRST + 4, "dc:title"},  // Built in: never consulted.
+                            {0, nullptr}};
+const TokenEntry kNullConfig[] = {{0, nullptr}};  // Stands for a null config.
+const TokenEntry kBadIds[] = {{PROP_HOST_FIRST, "x"}, {PROP_UNKNOWN, "y"}, {0, nullptr}};
+const TokenEntry kZeroInside[] = {{PROP_HOST_FIRST, "x"}, {0, "y"}, {0, nullptr}};
+const TokenEntry kBlankName[] = {{PROP_HOST_FIRST, "a b"}, {0, nullptr}};
+const TokenEntry kTrailingText[] = {{PROP_HOST_FIRST, R"(a[@b="c"]d)"}, {0, nullptr}};
+const TokenEntry kOpenFilter[] = {{PROP_HOST_FIRST, R"(a[@b="c")"}, {0, nullptr}};
+const TokenEntry kNoName[] = {{PROP_HOST_FIRST, nullptr}, {0, nullptr}};
+const TokenEntry kEmptyName[] = {{PROP_HOST_FIRST, ""}, {0, nullptr}};
+
+// Parses the whole text, through Parse_searchExpWith when a host table is given (kNullConfig: a
+// null config); *error receives the record (offset -1 on success).
+TreePtr ParseEx(const std::string &criteria, unsigned options, SearchParseError *error, int *result,
+                const TokenEntry *host = nullptr) {
     ParseTreeNode *tree = reinterpret_cast<ParseTreeNode *>(&tree);  // Must be reset.
-    *result = Parse_searchExpEx(&tree, criteria.c_str(), 0, static_cast<int>(criteria.size()) - 1,
-                                options, error);
+    const int last = static_cast<int>(criteria.size()) - 1;
+    if (host == nullptr) {
+        *result = Parse_searchExpEx(&tree, criteria.c_str(), 0, last, options, error);
+    } else {
+        const SearchParseConfig config = {options, host};
+        *result = Parse_searchExpWith(&tree, criteria.c_str(), 0, last,
+                                      host == kNullConfig ? nullptr : &config, error);
+    }
     return TreePtr(tree);
 }
 
 // "FAIL <code>@<offset>" for a failure (checking that no tree came back), else the tree.
-std::string ParseExToString(const std::string &criteria, unsigned options) {
+std::string ParseExToString(const std::string &criteria, unsigned options, const TokenEntry *host = nullptr) {
     SearchParseError error = {-7, -7};
     int result = -1;
-    TreePtr tree = ParseEx(criteria, options, &error, &result);
+    TreePtr tree = ParseEx(criteria, options, &error, &result, host);
     if (result != 0) {
         if (result != 1 || tree != nullptr) return "BROKEN FAILURE";
         return "FAIL " + std::to_string(error.code) + "@" + std::to_string(error.offset);
@@ -46,6 +70,7 @@ struct TreeCase {
     const char *criteria;
     unsigned options;
     const char *tree;
+    const TokenEntry *host = nullptr;
 };
 
 const TreeCase kTreeCases[] = {
@@ -96,6 +121,23 @@ const TreeCase kTreeCases[] = {
      R"(OP_OR(OP_EQ(PROP127, "x"), OP_OR(OP_EQ(PROP_UPNP_ALBUM, "y"), OP_GT(PROP127, "9"))))"},
     {R"(@id = "65536" and res@duration exists true)", kKeep,
      R"(OP_AND(OP_EQ(PROP_ID, "1"), OP_EXISTS(PROP127, "true")))"},
+    // A property name may carry an attribute filter; unlisted, it is unknown like any other.
+    {R"(upnp:artist[@role="Composer"] = "x" or upnp:artist@role = "y")", kKeep,
+     R"(OP_OR(OP_EQ(PROP127, "x"), OP_EQ(PROP127, "y")))"},
+    // startsWith: a whole keyword in any case.
+    {R"(upnp:album startsWith "Midnight" and dc:title STARTSWITH "a\"b")", kStd,
+     R"(OP_AND(OP_STARTS_WITH(PROP_UPNP_ALBUM, "Midnight"), OP_STARTS_WITH(PROP_DC_TITLE, "a"b")))"},
+    // Host properties: the names exactly as listed, but for blanks around the filter's "=" and
+    // the escapes of its value; built-in names keep their ids.
+    {R"(last_updated > "2024-09-12" and upnp:artist[@role="AlbumArtist"] startsWith "Various")", kStd,
+     R"(OP_AND(OP_GT(PROP128, "2024-09-12"), OP_STARTS_WITH(PROP129, "Various")))", kHost},
+    {"upnp:artist[@role\t=  \"AlbumArtist\"]=x or upnp:artist[@role=\"A\\\"B]\"] exists true", kStd,
+     R"(OP_OR(OP_EQ(PROP129, "x"), OP_EXISTS(PROP131, "true")))", kHost},
+    {R"(res@duration < "0:30:00" and RES@DURATION < "1" and Last_Updated = "a" and dc:title = "b")", kKeep,
+     R"(OP_AND(OP_LT(PROP130, "0:30:00"), OP_AND(OP_LT(PROP127, "1"), OP_AND(OP_EQ(PROP127, "a"), OP_EQ(PROP_DC_TITLE, "b")))))",
+     kHost},
+    {R"(upnp:artist[@role="albumartist"] = "x" or upnp:artist[@role="AlbumArtist "] = "y")", kKeep,
+     R"(OP_OR(OP_EQ(PROP127, "x"), OP_EQ(PROP127, "y")))", kHost},
 };
 
 TEST(StandardGrammar, ParsesWholeTrees) {
@@ -103,7 +145,7 @@ TEST(StandardGrammar, ParsesWholeTrees) {
     std::string errors;
     std::string output = CaptureStdout([&] {
         errors = CaptureStderr([&] {
-            for (const TreeCase &c : kTreeCases) trees.push_back(ParseExToString(c.criteria, c.options));
+            for (const TreeCase &c : kTreeCases) trees.push_back(ParseExToString(c.criteria, c.options, c.host));
         });
     });
     EXPECT_EQ(output, "");
@@ -119,6 +161,7 @@ struct ErrorCase {
     unsigned options;
     SearchParseErrorCode code;
     int offset;
+    const TokenEntry *host = nullptr;
 };
 
 // Groups nested one level deeper than the parser takes: the first parenthesis past the bound.
@@ -169,6 +212,27 @@ const ErrorCase kErrorCases[] = {
     {"dc:title = abc\x01", kStd, SEARCH_PARSE_TRAILING_TEXT, 14},
     {R"(dc:title = "a")", 0x4, SEARCH_PARSE_INVALID_ARGUMENT, 0},
     {R"(dc:title = "a")", SEARCH_PARSE_KEEP_UNKNOWN, SEARCH_PARSE_INVALID_ARGUMENT, 0},
+    // A filter that is not whole ends the name at its "[".
+    {R"(upnp:artist[role="x"] = "y")", kKeep, SEARCH_PARSE_UNKNOWN_OPERATOR, 11, kHost},
+    //             ^
+    {R"(upnp:artist[@role="AlbumArtist" ] = "y")", kKeep, SEARCH_PARSE_UNKNOWN_OPERATOR, 11, kHost},
+    {R"(upnp:artist[@role="AlbumArtist] = "y")", kKeep, SEARCH_PARSE_UNKNOWN_OPERATOR, 11, kHost},
+    {R"(upnp:artist[@role="Composer"] = "x")", kStd, SEARCH_PARSE_UNKNOWN_PROPERTY, 0, kHost},
+    {R"(dc:title = "a" or last_updated > "b")", kStd, SEARCH_PARSE_UNKNOWN_PROPERTY, 18},
+    //                    ^ no host table
+    {R"(dc:title startsWith)", kStd, SEARCH_PARSE_MISSING_VALUE, 19},
+    {R"(dc:title startsWithx "a")", kStd, SEARCH_PARSE_UNKNOWN_OPERATOR, 9},
+    {R"(dc:title startsWith "a")", 0, SEARCH_PARSE_UNKNOWN_OPERATOR, 9},
+    //           ^ the classic grammar has no startsWith
+    // Host tables that the parser could misread are refused whole, before the criteria.
+    {R"(dc:title = "a")", kStd, SEARCH_PARSE_INVALID_ARGUMENT, 0, kBadIds},
+    {R"(dc:title = "a")", kStd, SEARCH_PARSE_INVALID_ARGUMENT, 0, kZeroInside},
+    {R"(dc:title = "a")", kStd, SEARCH_PARSE_INVALID_ARGUMENT, 0, kBlankName},
+    {R"(dc:title = "a")", kStd, SEARCH_PARSE_INVALID_ARGUMENT, 0, kTrailingText},
+    {R"(dc:title = "a")", kStd, SEARCH_PARSE_INVALID_ARGUMENT, 0, kOpenFilter},
+    {R"(dc:title = "a")", kStd, SEARCH_PARSE_INVALID_ARGUMENT, 0, kNoName},
+    {R"(dc:title = "a")", 0, SEARCH_PARSE_INVALID_ARGUMENT, 0, kEmptyName},
+    {R"(dc:title = "a")", kStd, SEARCH_PARSE_INVALID_ARGUMENT, 0, kNullConfig},
     // The classic grammar (options 0) reports through the same record.
     {"   *", 0, SEARCH_PARSE_NO_PROPERTY, 3},
     //   ^
@@ -189,7 +253,7 @@ const ErrorCase kErrorCases[] = {
 TEST(StandardGrammar, ReportsWhereAndWhy) {
     for (const ErrorCase &c : kErrorCases) {
         std::string expected = "FAIL " + std::to_string(c.code) + "@" + std::to_string(c.offset);
-        EXPECT_EQ(ParseExToString(c.criteria, c.options), expected) << c.criteria;
+        EXPECT_EQ(ParseExToString(c.criteria, c.options, c.host), expected) << c.criteria;
     }
 }
 

@@ -208,7 +208,11 @@ struct DumpCase {
     ParseTreeNode *tree;
     int depth;
     const char *dump;
+    const TokenEntry *host = nullptr;  // Given: the dump of TravelTreeToStream with these names.
 };
+
+const TokenEntry kHostNames[] = {
+    {PROP_HOST_FIRST, "last_updated"}, {PROP_HOST_FIRST + 1, "upnp:artist[@role=\"AlbumArtist\"]"}, {0, nullptr}};
 
 TEST(TreeQuery, TravelTreePrintsWholeDumps) {
     const DumpCase cases[] = {
@@ -240,6 +244,14 @@ TEST(TreeQuery, TravelTreePrintsWholeDumps) {
         {Op(15, Prop(PROP_DC_TITLE), Val("x")), 0, "--->P:dc:title\nO:(null)\n--->V:x\n"},
         {Op(31, Prop(PROP_DC_TITLE), Val("x")), 1, "--->--->P:dc:title\n--->O:(null)\n--->--->V:x\n"},
         {Prop(13), 0, "P:(null)\n"},
+        {Op(41, Prop(PROP_DC_TITLE), Val("x")), 0, "--->P:dc:title\nO:(null)\n--->V:x\n"},
+        {Op(OP_STARTS_WITH, Prop(PROP_UPNP_ALBUM), Val("Mid")), 0, "--->P:upnp:album\nO:startsWith\n--->V:Mid\n"},
+        // A host's property: its name from the host's table, which only TravelTreeToStream has.
+        {Prop(PROP_HOST_FIRST), 0, "P:(null)\n"},
+        {Op(OP_OR, Prop(PROP_HOST_FIRST + 1), Op(OP_EQ, Prop(PROP_HOST_FIRST), Prop(PROP_DC_TITLE))), 0,
+         "--->P:upnp:artist[@role=\"AlbumArtist\"]\nO:or\n--->--->P:last_updated\n--->O:=\n--->--->P:dc:title\n",
+         kHostNames},
+        {Prop(PROP_HOST_FIRST + 2), 1, "--->P:(null)\n", kHostNames},
         {Prop(0), 2, "--->--->P:(null)\n"},
         {Prop(PROP_UPNP_ORIGINAL_TRACK_NUMBER), 0, "P:upnp:originalTrackNumber\n"},
         // Operators of 9 or less have no line at all, indentation included.
@@ -275,7 +287,12 @@ TEST(TreeQuery, TravelTreePrintsWholeDumps) {
         TreePtr tree(c.tree);
         const std::string shape = TreeToString(tree.get());
         std::string dump;
-        std::string messages = CaptureStderr([&] { dump = CaptureStdout([&] { TravelTree(tree.get(), c.depth); }); });
+        std::string messages = CaptureStderr([&] {
+            dump = CaptureStdout([&] {
+                if (c.host != nullptr) TravelTreeToStream(tree.get(), c.depth, stdout, c.host);
+                else TravelTree(tree.get(), c.depth);
+            });
+        });
         EXPECT_EQ(dump, c.dump) << shape << " at depth " << c.depth;
         EXPECT_EQ(messages, "") << shape;
         EXPECT_EQ(TreeToString(tree.get()), shape);

@@ -321,10 +321,19 @@ bool SampleScript(DatabaseKind kind, std::string *script, std::string *error) {
               "  album     " + column(true, false) + ",\n"
               "  genre     " + column(true, false) + ",\n"
               "  res       " + column(false, false) + ",\n"
-              "  track     INTEGER\n" +
+              "  track     INTEGER,\n"
+              "  album_artist " + column(true, false) + ",\n"
+              "  composer  " + column(true, false) + ",\n"
+              "  author    " + column(true, false) + ",\n"
+              "  publisher " + column(true, false) + ",\n"
+              "  duration  " + column(false, false) + ",\n"
+              "  play_count INTEGER,\n"
+              "  last_played " + column(false, false) + ",\n"
+              "  last_updated " + column(false, false) + "\n" +
               (postgres ? ");\n" : ") DEFAULT CHARSET=utf8mb4;\n");
     const char kColumns[] = "object_id, num_id, parent_id, ref_id, class, title, creator, date, artist, actor, "
-                            "album, genre, res, track";
+                            "album, genre, res, track, album_artist, composer, author, publisher, duration, "
+                            "play_count, last_played, last_updated";
     std::string select = std::string("SELECT ") + kColumns + " FROM objects ORDER BY rowid";
     sqlite3_stmt *statement = nullptr;
     if (sqlite3_prepare_v2(sample->Handle(), select.c_str(), -1, &statement, nullptr) != SQLITE_OK) {

@@ -65,19 +65,50 @@ bool EqualsFolded(const char *a, const std::string &b) {
 
 }  // namespace
 
-int PropertyId(const std::string &name) {
+int PropertyId(const std::string &name, const TokenTable *host) {
     for (const TokenEntry *entry = g_PropertyName; entry->id != 0; ++entry) {
         if (EqualsFolded(entry->name, name)) return entry->id;
+    }
+    if (host != nullptr) {
+        for (int id : host->Ids()) {
+            if (*host->Find(id) == name) return id;
+        }
     }
     return 0;
 }
 
-std::string PropertyName(int propertyId) {
+std::string PropertyName(int propertyId, const TokenTable *host) {
     for (const TokenEntry *entry = g_PropertyName; entry->id != 0; ++entry) {
         if (entry->id == propertyId) return entry->name;
     }
+    if (const std::string *name = host != nullptr ? host->Find(propertyId) : nullptr) return *name;
     // The standard grammar keeps properties outside the vocabulary as PROP_UNKNOWN leaves.
     return propertyId == PROP_UNKNOWN ? "(unknown property)" : "property " + std::to_string(propertyId);
+}
+
+namespace {
+
+// The sample's own properties and their columns, in id order from PROP_HOST_FIRST.
+const std::pair<const char *, const char *> kSampleHostColumns[] = {
+    {R"(upnp:artist[@role="AlbumArtist"])", "album_artist"},
+    {R"(upnp:artist[@role="Composer"])", "composer"},
+    {"upnp:author", "author"},
+    {"dc:publisher", "publisher"},
+    {"res@duration", "duration"},
+    {"upnp:playbackCount", "play_count"},
+    {"upnp:lastPlaybackTime", "last_played"},
+    // Clients name the time an object was added or changed in several ways; one column.
+    {"last_updated", "last_updated"},
+    {"pv:lastUpdated", "last_updated"},
+};
+
+}  // namespace
+
+TokenTable SampleHostProperties() {
+    TokenTable host;
+    int id = PROP_HOST_FIRST;
+    for (const auto &entry : kSampleHostColumns) host.Set(id++, entry.first);
+    return host;
 }
 
 TokenTable SampleColumns() {
@@ -96,6 +127,8 @@ TokenTable SampleColumns() {
     columns.Set(PROP_ID, "num_id");
     columns.Set(PROP_UPNP_ORIGINAL_TRACK_NUMBER, "track");
     columns.Set(PROP_RES, "res");
+    int id = PROP_HOST_FIRST;
+    for (const auto &entry : kSampleHostColumns) columns.Set(id++, entry.second);
     return columns;
 }
 
@@ -139,16 +172,41 @@ bool IsPlainName(const std::string &text) {
     return true;
 }
 
-bool ParseColumnMap(const std::string &text, TokenTable *columns, std::string *error, bool *replaced) {
+namespace {
+
+// True when the library's standard grammar reads 'name' as one property name: it accepts a host
+// table that lists it.
+bool IsPropertyName(const std::string &name) {
+    const TokenEntry table[] = {{PROP_HOST_FIRST, name.c_str()}, {0, nullptr}};
+    const SearchParseConfig config = {SEARCH_PARSE_STANDARD, table};
+    ParseTreeNode *tree = nullptr;
+    SearchParseError error;
+    Parse_searchExpWith(&tree, "", 0, -1, &config, &error);
+    freeParseTree(tree);
+    return error.code != SEARCH_PARSE_INVALID_ARGUMENT;
+}
+
+}  // namespace
+
+bool ParseColumnMap(const std::string &text, TokenTable *columns, std::string *error, bool *replaced,
+                    TokenTable *host) {
     std::string pairs = Trim(text);
     bool add = !pairs.empty() && pairs[0] == '+';
     TokenTable parsed = add ? *columns : TokenTable();
+    TokenTable parsedHost = add && host != nullptr ? *host : TokenTable();
     for (const std::string &item : SplitList(add ? pairs.substr(1) : pairs)) {
-        size_t equals = item.find('=');
+        // A filter's value may hold '=': the pair's '=' is the last one.
+        size_t equals = item.rfind('=');
         std::string property = Trim(item.substr(0, equals));
-        int id = PropertyId(property);
+        int id = PropertyId(property, host != nullptr ? &parsedHost : nullptr);
+        if (id == 0 && host != nullptr && equals != std::string::npos && IsPropertyName(property)) {
+            std::vector<int> ids = parsedHost.Ids();
+            id = ids.empty() ? PROP_HOST_FIRST : *std::max_element(ids.begin(), ids.end()) + 1;
+            parsedHost.Set(id, property);
+        }
         if (equals == std::string::npos || id == 0) {
-            *error = "not a property=column pair with a known property: \"" + item + "\"";
+            *error = std::string("not a property=column pair with a ") + (host != nullptr ? "property name" : "known property") +
+                     ": \"" + item + "\"";
             return false;
         }
         std::string column = Trim(item.substr(equals + 1));
@@ -160,15 +218,16 @@ bool ParseColumnMap(const std::string &text, TokenTable *columns, std::string *e
         parsed.Set(id, column);
     }
     *columns = parsed;
+    if (host != nullptr) *host = parsedHost;
     if (replaced != nullptr) *replaced = !add;
     return true;
 }
 
-bool ParsePropertyList(const std::string &text, std::vector<int> *ids, std::string *error) {
+bool ParsePropertyList(const std::string &text, std::vector<int> *ids, std::string *error, const TokenTable *host) {
     ids->clear();
     if (Trim(text) == "none") return true;
     for (const std::string &item : SplitList(text)) {
-        int id = PropertyId(item);
+        int id = PropertyId(item, host);
         if (id == 0) {
             *error = "unknown property: \"" + item + "\"";
             return false;
@@ -199,7 +258,7 @@ std::string OperatorName(int opId) {
 }
 
 // The library's words for a tree that is no condition, and the node they are about.
-std::string DescribeConditionProblem(int code, const ParseTreeNode *node) {
+std::string DescribeConditionProblem(int code, const ParseTreeNode *node, const TokenTable &host) {
     std::string text = SearchConditionMessage(code);
     if (node == nullptr) return text;
     switch (code) {
@@ -208,7 +267,7 @@ std::string DescribeConditionProblem(int code, const ParseTreeNode *node) {
                    (node->left == nullptr ? "left" : "right") + " operand";
         case SEARCH_CONDITION_BARE_PROPERTY:
         case SEARCH_CONDITION_NO_COLUMN:
-            return text + ": " + PropertyName(node->propertyId);
+            return text + ": " + PropertyName(node->propertyId, &host);
         case SEARCH_CONDITION_UNKNOWN_OPERATOR:
             return text + ": " + std::to_string(node->opId);
         case SEARCH_CONDITION_UNKNOWN_KIND:
@@ -231,7 +290,8 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
 
     // One quiet parse: options 0 gives the classic grammar's trees, and the error says where.
     unsigned grammar = options.standard ? SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN : 0;
-    msc::ParseResult parsed = msc::parse(criteria, grammar);
+    msc::ParseResult parsed =
+        msc::parse(criteria, grammar, options.standard ? options.hostProperties.Entries() : nullptr);
     search.error = parsed.error;
     if (!parsed) {
         search.status = HostSearch::kParseFailed;
@@ -248,7 +308,7 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     search.properties = tree.properties();
 
     TokenTable supported;
-    for (int id : options.supported) supported.Set(id, PropertyName(id));
+    for (int id : options.supported) supported.Set(id, PropertyName(id, &options.hostProperties));
     for (int id : search.properties) {
         if (supported.Find(id) == nullptr &&
             std::find(search.alwaysTrue.begin(), search.alwaysTrue.end(), id) == search.alwaysTrue.end()) {
@@ -274,7 +334,7 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     msc::ConditionCheck check = search.rewritten.check(options.columns.Entries());
     if (!check) {
         search.status = HostSearch::kUnusable;
-        search.problem = DescribeConditionProblem(check.code, check.node);
+        search.problem = DescribeConditionProblem(check.code, check.node, options.hostProperties);
         return search;
     }
     const char *prefix = options.prefix.empty() ? nullptr : options.prefix.c_str();
@@ -290,13 +350,23 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     return search;
 }
 
-size_t DumpSize(const ParseTreeNode *tree, size_t limit) {
-    auto nameLength = [](const TokenEntry *table, int id) -> size_t {
+size_t DumpSize(const ParseTreeNode *tree, size_t limit, const TokenTable *host) {
+    auto find = [](const TokenEntry *table, int id) -> const char * {
         for (const TokenEntry *e = table; e->id != 0; ++e) {
-            if (e->id == id) return strlen(e->name);
+            if (e->id == id) return e->name;
         }
-        return strlen("(null)");
+        return nullptr;
     };
+    auto nameLength = [&](const TokenEntry *table, int id) -> size_t {
+        const char *name = find(table, id);
+        return strlen(name != nullptr ? name : "(null)");
+    };
+    auto propertyLength = [&](int id) -> size_t {
+        const std::string *name = host != nullptr && find(g_PropertyName, id) == nullptr ? host->Find(id) : nullptr;
+        return name != nullptr ? name->size() : nameLength(g_PropertyName, id);
+    };
+    // The standard grammar's own operators, which no exported table names.
+    static const TokenEntry kStandardOperators[] = {{OP_STARTS_WITH, "startsWith"}, {0, nullptr}};
     struct Item {
         const ParseTreeNode *node;
         size_t depth;
@@ -313,12 +383,15 @@ size_t DumpSize(const ParseTreeNode *tree, size_t limit) {
         } else if (node->kind == NODE_VALUE) {
             line += 3 + (node->text != nullptr ? strlen(node->text) : strlen("(null)"));
         } else if (node->kind == NODE_PROPERTY) {
-            line += 3 + nameLength(g_PropertyName, node->propertyId);
+            line += 3 + propertyLength(node->propertyId);
         } else if (node->kind == NODE_GROUP) {
             line += strlen("->()\n") + strlen("<-()\n");
             stack.push_back({node->inner, item.depth + 1});
         } else if (node->kind == NODE_OPERATOR) {
-            const TokenEntry *names = node->opId > 29 ? g_ExistOpName : node->opId > 19 ? g_BinOpName : g_LogOpName;
+            const TokenEntry *names = node->opId == OP_STARTS_WITH ? kStandardOperators
+                                      : node->opId > 29                ? g_ExistOpName
+                                      : node->opId > 19                ? g_BinOpName
+                                                                       : g_LogOpName;
             if (node->opId > 9) line += 3 + nameLength(names, node->opId);
             stack.push_back({node->right, item.depth + 1});
             stack.push_back({node->left, item.depth + 1});

@@ -32,11 +32,15 @@ private:
     mutable std::vector<TokenEntry> entries_;
 };
 
-// The property id of a criteria keyword such as "dc:title" (letter case ignored), or 0.
-int PropertyId(const std::string &name);
-// The criteria keyword of a property id, or "(null)" for an id the vocabulary lacks.
-std::string PropertyName(int propertyId);
+// The property id of a criteria keyword such as "dc:title" (letter case ignored), else of a
+// name in 'host' (exactly as written there), else 0.
+int PropertyId(const std::string &name, const TokenTable *host = nullptr);
+// The criteria keyword of a property id, else its name in 'host', else a description.
+std::string PropertyName(int propertyId, const TokenTable *host = nullptr);
 
+// The sample library's own properties, from PROP_HOST_FIRST up: album artist, composer, author,
+// publisher, duration, play count, last playback and last update time.
+TokenTable SampleHostProperties();
 // The columns of the sample library: every property has one, res the resource URL.
 TokenTable SampleColumns();
 // The properties the sample library evaluates by default: all but res. The parser reads
@@ -45,18 +49,23 @@ TokenTable SampleColumns();
 std::vector<int> SampleSupported();
 
 // "dc:title=title,upnp:class=class" replaces the whole column table; with a leading '+'
-// ("+res=url") the pairs change or add entries of *columns instead. False with a message in
-// *error for an unknown property or a column name that is not a plain SQL name; *replaced
-// (when given) says which of the two the text asked for.
+// ("+res=url") the pairs change or add entries of *columns instead. With 'host', a property
+// name that is not built in (such as upnp:artist[@role="AlbumArtist"]) becomes a host property:
+// its entry of *host, or a new one with the next id from PROP_HOST_FIRST up (a replacing map
+// starts *host afresh). False with a message in *error for a name that is no property name (or
+// not built in, without 'host') or a column name that is not a plain SQL name; *replaced (when
+// given) says which of the two the text asked for.
 bool ParseColumnMap(const std::string &text, TokenTable *columns, std::string *error,
-                    bool *replaced = nullptr);
-// "dc:title,upnp:class" or "none": the properties the database can evaluate.
-bool ParsePropertyList(const std::string &text, std::vector<int> *ids, std::string *error);
+                    bool *replaced = nullptr, TokenTable *host = nullptr);
+// "dc:title,upnp:class" or "none": the properties the database can evaluate, built in or in 'host'.
+bool ParsePropertyList(const std::string &text, std::vector<int> *ids, std::string *error,
+                       const TokenTable *host = nullptr);
 
 // A plain SQL name, optionally qualified: letters, digits, underscores, dots; not empty.
 bool IsPlainName(const std::string &text);
 
 struct HostOptions {
+    TokenTable hostProperties = SampleHostProperties();  // Known to the standard grammar.
     TokenTable columns = SampleColumns();
     std::vector<int> supported = SampleSupported();  // The others' conditions become constants.
     std::string container = "0";  // The container searched in: the root by default.
@@ -97,10 +106,11 @@ bool IsEverything(const std::string &criteria);
 // a parse error code into words.
 std::string DescribeParseError(const SearchParseError &error);
 
-// The bytes TravelTree prints for 'tree' at depth 0, counted without printing; a count past
+// The bytes TravelTreeToStream prints for 'tree' at depth 0 with the names of 'host', counted
+// without printing; a count past
 // 'limit' stops the walk and returns limit + 1. The dump of an and/or list grows with the square
 // of its length, so a host checks this before it dumps a client's tree.
-size_t DumpSize(const ParseTreeNode *tree, size_t limit);
+size_t DumpSize(const ParseTreeNode *tree, size_t limit, const TokenTable *host = nullptr);
 
 struct ResultTable {
     std::vector<std::string> columns;

@@ -55,7 +55,9 @@ const char kUsage[] =
     "                     table gets the alias before the dot)\n"
     "  --columns MAP      REPLACES the column table: property=column pairs separated by commas,\n"
     "                     such as dc:title=title,upnp:class=class (default: the sample library's,\n"
-    "                     where every property has a column)\n"
+    "                     where every property has a column). A name that is not built in, such\n"
+    "                     as last_updated or upnp:artist[@role=\"AlbumArtist\"], is a property\n"
+    "                     of the host's own, which --standard criteria may name\n"
     "  --columns +MAP     with a leading +, changes or adds the pairs in the table instead, such\n"
     "                     as +dc:title=name\n"
     "  --supported LIST   the properties the database can evaluate, separated by commas, or\n"
@@ -233,9 +235,9 @@ void PrintTable(const ResultTable &table) {
     }
 }
 
-std::string PropertyNames(const std::vector<int> &ids) {
+std::string PropertyNames(const std::vector<int> &ids, const TokenTable &host) {
     std::string text;
-    for (int id : ids) text += (text.empty() ? "" : ", ") + PropertyName(id);
+    for (int id : ids) text += (text.empty() ? "" : ", ") + PropertyName(id, &host);
     return text.empty() ? "(none)" : text;
 }
 
@@ -262,15 +264,16 @@ bool RunOne(const Settings &settings, HostDatabase *database, const std::string 
             puts(IsEverything(criteria) ? "everything: * is not parsed" : "everything: no tree");
             return true;
         }
-        if (DumpSize(search.parsed.get(), kMaxDumpBytes) > kMaxDumpBytes ||
-            DumpSize(search.rewritten.get(), kMaxDumpBytes) > kMaxDumpBytes) {
+        const TokenTable &host = settings.host.hostProperties;
+        if (DumpSize(search.parsed.get(), kMaxDumpBytes, &host) > kMaxDumpBytes ||
+            DumpSize(search.rewritten.get(), kMaxDumpBytes, &host) > kMaxDumpBytes) {
             Fail(where + "not dumped: the tree's dump would pass 16 MiB");
             return false;
         }
         puts("parsed:");
-        TravelTree(search.parsed.get(), 0);
+        TravelTreeToStream(search.parsed.get(), 0, stdout, host.Entries());
         puts("rewritten:");
-        TravelTree(search.rewritten.get(), 0);
+        TravelTreeToStream(search.rewritten.get(), 0, stdout, host.Entries());
         fflush(stdout);
     }
     if (search.status == HostSearch::kUnusable) {
@@ -302,8 +305,8 @@ bool RunOne(const Settings &settings, HostDatabase *database, const std::string 
         puts("condition:   (none: everything)");
     } else {
         printf("class:       %s\n", search.hasClass ? Printable(search.upnpClass, nullptr).c_str() : "(none)");
-        printf("properties:  %s\n", PropertyNames(search.properties).c_str());
-        if (!search.alwaysTrue.empty()) printf("always true: %s\n", PropertyNames(search.alwaysTrue).c_str());
+        printf("properties:  %s\n", PropertyNames(search.properties, settings.host.hostProperties).c_str());
+        if (!search.alwaysTrue.empty()) printf("always true: %s\n", PropertyNames(search.alwaysTrue, settings.host.hostProperties).c_str());
         if (search.refIdMadeFalse) {
             printf("refID:       false in container %s\n", Printable(settings.host.container, nullptr).c_str());
         }
@@ -357,14 +360,14 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
         } else if (arg == "--columns") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
             bool replaced = false;
-            if (!ParseColumnMap(value, &settings->host.columns, &error, &replaced)) {
+            if (!ParseColumnMap(value, &settings->host.columns, &error, &replaced, &settings->host.hostProperties)) {
                 Fail("--columns: " + error);
                 return 1;
             }
             settings->columnsReplaced = settings->columnsReplaced || replaced;
         } else if (arg == "--supported") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
-            if (!ParsePropertyList(value, &settings->host.supported, &error)) {
+            if (!ParsePropertyList(value, &settings->host.supported, &error, &settings->host.hostProperties)) {
                 Fail("--supported: " + error);
                 return 1;
             }

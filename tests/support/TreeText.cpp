@@ -27,6 +27,7 @@ const char *OperatorName(int opId) {
         case OP_DERIVED_FROM: return "OP_DERIVED_FROM";
         case OP_IS: return "OP_IS";
         case OP_EXISTS: return "OP_EXISTS";
+        case OP_STARTS_WITH: return "OP_STARTS_WITH";
         default: return nullptr;
     }
 }
