@@ -125,6 +125,8 @@ public:
 protected:
     // The first non-blank byte from 'pos' on, or last + 1.
     Pos SkipBlanks(Pos pos, Pos last) const {
+        // Tokens are nearly always parted by one space.
+        if (MSC_LIKELY(pos < last && text_[pos] == ' ' && !Is(kBlank, text_[pos + 1]))) return pos + 1;
         while (pos <= last && Is(kBlank, text_[pos])) ++pos;
         return pos;
     }
@@ -156,13 +158,12 @@ protected:
                            : FindStop<kInsideQuotes | kTokenEnd>(text_, pos, last);
             if (pos > last) break;
             char c = text_[pos];
+            if (!inQuotes && Is(kTokenEnd, c)) return {first, pos};  // Most keywords: the first stop.
             if (c == '"') {
                 inQuotes = !inQuotes;
                 ++pos;
             } else if (c == '\\') {
                 pos += 2;
-            } else if (!inQuotes && Is(kTokenEnd, c)) {
-                return {first, pos};
             } else {
                 ++pos;  // A closing parenthesis, or a NUL inside quotes: ordinary bytes here.
             }
