@@ -138,20 +138,16 @@ protected:
         return {pos, end};
     }
 
+    // What stops a classic scan inside quotes: a quote, a backslash, and the bytes that may
+    // follow a range.
+    static constexpr uint16_t kInsideQuotes = kQuote | kEscape | kRangeEnd;
+
     // The classic token from 'pos' on: a quote flips the in-quote state, a backslash takes the
     // next byte unexamined, and outside quotes a token-end byte ends it; never past 'last'.
     MSC_ALWAYS_INLINE Token ClassicToken(Pos pos, Pos last) const {
         // The text ends with a NUL and a group's range with its closing parenthesis, which stop
         // every search: a stop past 'last' ends the token at 'last'.
-        constexpr uint16_t kInsideQuotes = kQuote | kEscape | kRangeEnd;
         const Pos first = pos;
-        if (MSC_LIKELY(text_[pos] == '"')) {
-            // Most values: a quoted text without backslashes, followed by a blank.
-            Pos close = FindStop<kInsideQuotes>(text_, pos + 1, last);
-            if (close <= last && text_[close] == '"' && (close == last || Is(kTokenEnd, text_[close + 1]))) {
-                return {first, close + 1};
-            }
-        }
         bool inQuotes = false;
         for (;;) {
             pos = inQuotes ? FindStop<kInsideQuotes>(text_, pos, last)
@@ -170,6 +166,24 @@ protected:
             if (pos > last) break;
         }
         return {first, last + 1};
+    }
+
+    // The classic value token from 'pos' on, into *token, and its text: the bytes between the
+    // quotes of a quoted pair, else the whole token.
+    MSC_ALWAYS_INLINE Token ClassicValue(Pos pos, Pos last, Token *token) const {
+        if (MSC_LIKELY(text_[pos] == '"')) {
+            // Most values: a quoted text without backslashes, followed by a blank.
+            Pos close = FindStop<kInsideQuotes>(text_, pos + 1, last);
+            if (close <= last && text_[close] == '"' && (close == last || Is(kTokenEnd, text_[close + 1]))) {
+                *token = {pos, close + 1};
+                return {pos + 1, close};
+            }
+        }
+        *token = ClassicToken(pos, last);
+        if (token->size() >= 2 && text_[token->first] == '"' && text_[token->end - 1] == '"') {
+            return {token->first + 1, token->end - 1};
+        }
+        return *token;
     }
 
     // The entry of 'vocabulary' for the token, whole or by prefix as the flags say.

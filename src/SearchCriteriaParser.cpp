@@ -160,15 +160,9 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
 
             pos = SkipBlanks(token.end, last);
             if (pos > last) return Fail(SEARCH_PARSE_MISSING_VALUE, pos);
-            token = ClassicToken(pos, last);
+            Token text = ClassicValue(pos, last, &token);
             if (token.empty()) return Fail(SEARCH_PARSE_MISSING_VALUE, pos);
             if (nesting + chain > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, pos);
-
-            // The bytes between the quotes of a quoted pair, else the whole token.
-            Token text = token;
-            if (MSC_LIKELY(token.size() >= 2 && text_[token.first] == '"' && text_[token.end - 1] == '"')) {
-                text = {token.first + 1, token.end - 1};
-            }
             bool identifier = op->id != OP_EXISTS &&
                               (IsPropertyLeaf(current, PROP_REFID) || IsPropertyLeaf(current, PROP_ID));
             ParseTreeNode *value = ValueLeaf(text, identifier);
