@@ -83,7 +83,8 @@ inline Pos FindStop(const char *text, Pos pos, Pos last) {
         __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + pos));
         __m128i stop = _mm_setzero_si128();
         auto add = [&](bool wanted, __m128i hits) { if (wanted) stop = _mm_or_si128(stop, hits); };
-        add(kStops & kTokenEnd, _mm_cmplt_epi8(bytes, _mm_set1_epi8(33)));  // Signed: 00-20, 80-FF.
+        // Signed 00-20 and 80-FF: the bytes whose saturated difference with 33 is negative.
+        add(kStops & kTokenEnd, _mm_subs_epi8(bytes, _mm_set1_epi8(33)));
         add(kStops & kQuote, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')));
         add(kStops & kEscape, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
         add(kStops & kOpen, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('(')));
@@ -149,10 +150,8 @@ protected:
         // every search: a stop past 'last' ends the token at 'last'.
         const Pos first = pos;
         bool inQuotes = false;
-        for (;;) {
-            pos = inQuotes ? FindStop<kInsideQuotes>(text_, pos, last)
-                           : FindStop<kInsideQuotes | kTokenEnd>(text_, pos, last);
-            if (pos > last) break;
+        pos = FindStop<kInsideQuotes | kTokenEnd>(text_, pos, last);
+        while (pos <= last) {
             char c = text_[pos];
             if (!inQuotes && Is(kTokenEnd, c)) return {first, pos};  // Most keywords: the first stop.
             if (c == '"') {
@@ -164,6 +163,8 @@ protected:
                 ++pos;  // A closing parenthesis, or a NUL inside quotes: ordinary bytes here.
             }
             if (pos > last) break;
+            pos = inQuotes ? FindStop<kInsideQuotes>(text_, pos, last)
+                           : FindStop<kInsideQuotes | kTokenEnd>(text_, pos, last);
         }
         return {first, last + 1};
     }
