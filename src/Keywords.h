@@ -51,8 +51,8 @@ inline uint64_t Differ(const char *a, const char *b) {
 // nothing outside the n bytes.
 MSC_ALWAYS_INLINE inline bool SameBytes(const char *a, const char *b, size_t n) {
     if (n >= 8) {
-        uint64_t differ = Differ<uint64_t>(a + n - 8, b + n - 8);
-        for (size_t i = 0; i + 8 < n; i += 8) differ |= Differ<uint64_t>(a + i, b + i);
+        uint64_t differ = Differ<uint64_t>(a, b) | Differ<uint64_t>(a + n - 8, b + n - 8);
+        for (size_t i = 8; i + 8 < n; i += 8) differ |= Differ<uint64_t>(a + i, b + i);
         return differ == 0;
     }
     if (n >= 4) return (Differ<uint32_t>(a, b) | Differ<uint32_t>(a + n - 4, b + n - 4)) == 0;
