@@ -53,7 +53,8 @@ const TokenEntry *FindInTable(const KeywordIndex &index, int table, KeywordMatch
                               size_t length) {
     const TokenEntry *whole = nullptr;
     if (length != 0) {
-        const TokenEntry *first = index.buckets[table][KeywordIndex::BucketOf(length, at[0], at[length - 1])].first;
+        size_t bucket = KeywordIndex::BucketOf(length, at[0], at[length - 1]);
+        const TokenEntry *first = index.buckets[table][bucket].first;
         if (first != nullptr) whole = FindFoldedFrom(first, at, length);
     }
     if (match == KeywordMatch::kWhole) return whole;
@@ -70,12 +71,11 @@ const TokenEntry *FindInTable(const KeywordIndex &index, int table, KeywordMatch
 const TokenEntry *FindInTables(const KeywordIndex &index, Vocabulary vocabulary, KeywordMatch match,
                                const char *at, size_t length) {
     const Members &members = kMembers[static_cast<int>(vocabulary)];
-    for (int m = 0; m < members.count; ++m) {
-        if (const TokenEntry *found = FindInTable(index, static_cast<int>(members.tables[m]), match, at, length)) {
-            return found;
-        }
+    const TokenEntry *found = nullptr;
+    for (int m = 0; m < members.count && found == nullptr; ++m) {
+        found = FindInTable(index, static_cast<int>(members.tables[m]), match, at, length);
     }
-    return nullptr;
+    return found;
 }
 
 }  // namespace
@@ -98,30 +98,30 @@ KeywordIndex::KeywordIndex() {
             if (bucket.first == nullptr) bucket.first = entry;
         }
     }
-    // Each bucket's keyword with what the lookups that these buckets do not serve give for it,
-    // followed by the first byte that no keyword holds. Any such byte gives the same: the
-    // prefix rule compares it with no keyword's byte.
-    char after = 1;
-    while (bytes[static_cast<unsigned char>(after)] & kContinues) ++after;
+    // Each bucket's fast path: its first keyword, with the entry that the table lookups give for
+    // it followed by a byte that no keyword holds (any such byte gives the same, since the prefix
+    // rule compares it with no keyword's byte), where a whole-token lookup gives that entry too.
+    int after = 1;
+    while (after < 256 && (bytes[after] & kContinues)) ++after;
+    if (after == 256) return;
     for (int v = 0; v < kVocabularies; ++v) {
+        auto vocabulary = static_cast<Vocabulary>(v);
         for (int m = 0; m < kMembers[v].count; ++m) {
-            for (const TokenEntry *entry = kTableOf[static_cast<int>(kMembers[v].tables[m])]; entry->id != 0; ++entry) {
+            const TokenEntry *table = kTableOf[static_cast<int>(kMembers[v].tables[m])];
+            for (const TokenEntry *entry = table; entry->id != 0; ++entry) {
                 char text[64];
                 size_t length = strlen(entry->name);
                 if (length == 0 || length + 2 > sizeof text) continue;
                 Bucket &bucket = buckets[v][BucketOf(length, entry->name[0], entry->name[length - 1])];
                 if (bucket.name != nullptr) continue;
                 memcpy(text, entry->name, length);
-                text[length] = after;
+                text[length] = static_cast<char>(after);
                 text[length + 1] = '\0';
-                auto vocabulary = static_cast<Vocabulary>(v);
                 const TokenEntry *found = FindInTables(*this, vocabulary, KeywordMatch::kPrefix, text, length);
-                if (found == nullptr || found != FindInTables(*this, vocabulary, KeywordMatch::kWhole, text, length)) {
-                    continue;
+                const TokenEntry *whole = FindInTables(*this, vocabulary, KeywordMatch::kWhole, text, length);
+                if (found != nullptr && found == whole) {
+                    bucket = {entry->name, length, found, bucket.first};
                 }
-                bucket.name = entry->name;
-                bucket.length = length;
-                bucket.entry = found;
             }
         }
     }
@@ -129,7 +129,8 @@ KeywordIndex::KeywordIndex() {
 
 const KeywordIndex kKeywordIndex;
 
-const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, const char *at, size_t length) {
+const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, const char *at,
+                                    size_t length) {
     return FindInTables(kKeywordIndex, vocabulary, match, at, length);
 }
 

@@ -77,10 +77,10 @@ struct KeywordIndex {
 
     KeywordIndex();
 
-    // 'name' is the first keyword of the vocabulary in the bucket as its table writes it, and
-    // 'entry' what a lookup of it gives whole or followed by a byte that no keyword holds
-    // (no name where the two differ). 'first' is the first entry of a table in the bucket:
-    // the entries after it follow in table order, so that a folded lookup walks on from it.
+    // 'name' (of 'length' bytes) is the keyword that the bucket settles at once, as its table
+    // writes it, and 'entry' what a lookup of it gives, whole or followed by a byte that no
+    // keyword holds. 'first' is the first entry of a table in the bucket: the entries after it
+    // follow in table order, so that a folded lookup walks on from it.
     struct Bucket {
         const char *name;
         size_t length;
@@ -95,18 +95,19 @@ extern const KeywordIndex kKeywordIndex;
 
 // The lookups that the index cannot settle at once: folded keywords, several keywords in a
 // bucket, and the classic prefix rule by walking the tables.
-const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, const char *at, size_t length);
+const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, const char *at,
+                                    size_t length);
 
 // The entry of 'vocabulary' that matches the text at 'at' whose token is at[0..length-1]
 // (length 0: no token known, which only a prefix match can use); nullptr when none does.
-MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, KeywordMatch match, const char *at,
-                                                       size_t length) {
+MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, KeywordMatch match,
+                                                       const char *at, size_t length) {
     const KeywordIndex &index = kKeywordIndex;
     if (length != 0) {
         // Clients mostly write a keyword as its table does, followed by a blank: a whole keyword
         // followed by a byte that no keyword holds is all that the prefix rule takes too.
-        const KeywordIndex::Bucket &bucket = index.buckets[static_cast<int>(vocabulary)]
-                                                          [KeywordIndex::BucketOf(length, at[0], at[length - 1])];
+        size_t slot = KeywordIndex::BucketOf(length, at[0], at[length - 1]);
+        const KeywordIndex::Bucket &bucket = index.buckets[static_cast<int>(vocabulary)][slot];
         if (bucket.length == length && SameBytes(at, bucket.name, length) &&
             (match == KeywordMatch::kWhole ||
              !(index.bytes[static_cast<unsigned char>(at[length])] & KeywordIndex::kContinues))) {
