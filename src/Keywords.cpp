@@ -7,19 +7,78 @@
 namespace msc {
 namespace {
 
-const TokenEntry *const kTables[kVocabularies] = {g_PropertyName, g_LogOpName, g_BinOpName,
-                                                  g_ExistOpName};
+const TokenEntry *const kTableOf[kTables] = {g_PropertyName, g_LogOpName, g_BinOpName, g_ExistOpName};
+
+// The tables that each vocabulary reads, in the order they are tried.
+struct Members {
+    int count;
+    Vocabulary tables[3];
+};
+constexpr Members kMembers[kVocabularies] = {
+    {1, {Vocabulary::kProperty}},
+    {1, {Vocabulary::kLogical}},
+    {1, {Vocabulary::kBinary}},
+    {1, {Vocabulary::kExists}},
+    {3, {Vocabulary::kLogical, Vocabulary::kBinary, Vocabulary::kExists}},
+};
 
 unsigned char Fold(char c) { return FoldAscii(static_cast<unsigned char>(c)); }
+
+const TokenEntry *FindKeywordByPrefix(int table, const char *at) {
+    const TokenEntry *best = nullptr;
+    size_t bestLength = 0;
+    for (const TokenEntry *entry = kTableOf[table]; entry->id != 0; ++entry) {
+        size_t i = 0;
+        while (entry->name[i] != '\0' && at[i] != '\0' && Fold(at[i]) == Fold(entry->name[i])) ++i;
+        if (entry->name[i] != '\0' && at[i] != '\0') continue;
+        size_t length = strlen(entry->name);
+        if (best == nullptr ||
+            (length > bestLength && strncmp(entry->name, best->name, bestLength) == 0)) {
+            best = entry;
+            bestLength = length;
+        }
+    }
+    return best;
+}
+
+// The lookup in one table, with no use of the buckets' names.
+const TokenEntry *FindInTable(const KeywordIndex &index, int table, KeywordMatch match, const char *at,
+                              size_t length) {
+    const TokenEntry *whole = nullptr;
+    if (length != 0) {
+        size_t bucket = KeywordIndex::BucketOf(length, at[0], at[length - 1]);
+        const TokenEntry *first = index.buckets[table][bucket].first;
+        if (first != nullptr) whole = FindFoldedFrom(first, at, length);
+    }
+    if (match == KeywordMatch::kWhole) return whole;
+    // A whole keyword followed by a byte that no keyword holds is what the prefix rule takes:
+    // every other match is a shorter keyword that it extends.
+    if (whole != nullptr && !(index.bytes[static_cast<unsigned char>(at[length])] & KeywordIndex::kContinues)) {
+        return whole;
+    }
+    if (!(index.bytes[static_cast<unsigned char>(at[0])] & (1 << table))) return nullptr;
+    return FindKeywordByPrefix(table, at);
+}
+
+// The lookup in each table of the vocabulary in turn.
+const TokenEntry *FindInTables(const KeywordIndex &index, Vocabulary vocabulary, KeywordMatch match,
+                               const char *at, size_t length) {
+    const Members &members = kMembers[static_cast<int>(vocabulary)];
+    const TokenEntry *found = nullptr;
+    for (int m = 0; m < members.count && found == nullptr; ++m) {
+        found = FindInTable(index, static_cast<int>(members.tables[m]), match, at, length);
+    }
+    return found;
+}
 
 }  // namespace
 
 // Built when the library loads, before any call can reach it: the tables are constant data,
 // initialised before any constructor runs.
 KeywordIndex::KeywordIndex() {
-    bytes[0] = kContinues | ((1 << kVocabularies) - 1);
-    for (int v = 0; v < kVocabularies; ++v) {
-        for (const TokenEntry *entry = kTables[v]; entry->id != 0; ++entry) {
+    bytes[0] = kContinues | ((1 << kTables) - 1);
+    for (int v = 0; v < kTables; ++v) {
+        for (const TokenEntry *entry = kTableOf[v]; entry->id != 0; ++entry) {
             size_t length = strlen(entry->name);
             for (size_t i = 0; i < length; ++i) {
                 unsigned char folded = Fold(entry->name[i]);
@@ -27,8 +86,36 @@ KeywordIndex::KeywordIndex() {
                 bytes[folded] |= bits;
                 if (folded >= 'a' && folded <= 'z') bytes[folded - 'a' + 'A'] |= bits;
             }
-            Bucket &bucket = buckets[v][BucketOf(length, length != 0 ? entry->name[length - 1] : '\0')];
-            if (bucket.entry == nullptr) bucket = {entry, length};
+            if (length == 0) continue;
+            Bucket &bucket = buckets[v][BucketOf(length, entry->name[0], entry->name[length - 1])];
+            if (bucket.first == nullptr) bucket.first = entry;
+        }
+    }
+    // Each bucket's fast path: its first keyword, with the entry that the table lookups give for
+    // it followed by a byte that no keyword holds (any such byte gives the same, since the prefix
+    // rule compares it with no keyword's byte), where a whole-token lookup gives that entry too.
+    int after = 1;
+    while (after < 256 && (bytes[after] & kContinues)) ++after;
+    if (after == 256) return;
+    for (int v = 0; v < kVocabularies; ++v) {
+        auto vocabulary = static_cast<Vocabulary>(v);
+        for (int m = 0; m < kMembers[v].count; ++m) {
+            const TokenEntry *table = kTableOf[static_cast<int>(kMembers[v].tables[m])];
+            for (const TokenEntry *entry = table; entry->id != 0; ++entry) {
+                char text[64];
+                size_t length = strlen(entry->name);
+                if (length == 0 || length + 2 > sizeof text) continue;
+                Bucket &bucket = buckets[v][BucketOf(length, entry->name[0], entry->name[length - 1])];
+                if (bucket.name != nullptr) continue;
+                memcpy(text, entry->name, length);
+                text[length] = static_cast<char>(after);
+                text[length + 1] = '\0';
+                const TokenEntry *found = FindInTables(*this, vocabulary, KeywordMatch::kPrefix, text, length);
+                const TokenEntry *whole = FindInTables(*this, vocabulary, KeywordMatch::kWhole, text, length);
+                if (found != nullptr && found == whole) {
+                    bucket = {entry->name, length, found, bucket.first};
+                }
+            }
         }
     }
 }
@@ -42,21 +129,9 @@ const TokenEntry *FindFoldedFrom(const TokenEntry *entry, const char *at, size_t
     return nullptr;
 }
 
-const TokenEntry *FindKeywordByPrefix(Vocabulary vocabulary, const char *at) {
-    const TokenEntry *best = nullptr;
-    size_t bestLength = 0;
-    for (const TokenEntry *entry = kTables[static_cast<int>(vocabulary)]; entry->id != 0; ++entry) {
-        size_t i = 0;
-        while (entry->name[i] != '\0' && at[i] != '\0' && Fold(at[i]) == Fold(entry->name[i])) ++i;
-        if (entry->name[i] != '\0' && at[i] != '\0') continue;
-        size_t length = strlen(entry->name);
-        if (best == nullptr ||
-            (length > bestLength && strncmp(entry->name, best->name, bestLength) == 0)) {
-            best = entry;
-            bestLength = length;
-        }
-    }
-    return best;
+const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, const char *at,
+                                    size_t length) {
+    return FindInTables(kKeywordIndex, vocabulary, match, at, length);
 }
 
 }  // namespace msc

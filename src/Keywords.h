@@ -10,9 +10,11 @@
 
 namespace msc {
 
-// The exported tables the parsers read their vocabulary from.
-enum class Vocabulary { kProperty = 0, kLogical = 1, kBinary = 2, kExists = 3 };
-constexpr int kVocabularies = 4;
+// What a lookup may find: one of the exported tables, or kOperator, what the classic grammar
+// reads where an operator may stand: a logical keyword, else a binary one, else exists.
+enum class Vocabulary { kProperty = 0, kLogical = 1, kBinary = 2, kExists = 3, kOperator = 4 };
+constexpr int kTables = 4;  // The vocabularies with a table of their own come first.
+constexpr int kVocabularies = 5;
 
 // How a keyword matches the text at a token.
 enum class KeywordMatch {
@@ -36,8 +38,6 @@ inline bool EqualsFolded(const char *text, size_t length, const char *word) {
     return word[length] == '\0';
 }
 
-// True when a[0..n-1] and b[0..n-1] are the same bytes: eight at a time, then four, two and one
-// as the bits of n say, reading nothing outside the n bytes.
 template <typename Word>
 inline uint64_t Differ(const char *a, const char *b) {
     Word x, y;
@@ -46,36 +46,46 @@ inline uint64_t Differ(const char *a, const char *b) {
     return static_cast<uint64_t>(x ^ y);
 }
 
+// True when a[0..n-1] and b[0..n-1] are the same bytes: a word from each end (the widest of
+// 8, 4, 2 and 1 bytes that n holds; the two may overlap) and whole words between them, reading
+// nothing outside the n bytes.
 MSC_ALWAYS_INLINE inline bool SameBytes(const char *a, const char *b, size_t n) {
-    uint64_t differ = 0;
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) differ |= Differ<uint64_t>(a + i, b + i);
-    if (n & 4) differ |= Differ<uint32_t>(a + i, b + i), i += 4;
-    if (n & 2) differ |= Differ<uint16_t>(a + i, b + i), i += 2;
-    if (n & 1) differ |= Differ<uint8_t>(a + i, b + i);
-    return differ == 0;
+    if (n >= 8) {
+        uint64_t differ = Differ<uint64_t>(a, b) | Differ<uint64_t>(a + n - 8, b + n - 8);
+        for (size_t i = 8; i + 8 < n; i += 8) differ |= Differ<uint64_t>(a + i, b + i);
+        return differ == 0;
+    }
+    if (n >= 4) return (Differ<uint32_t>(a, b) | Differ<uint32_t>(a + n - 4, b + n - 4)) == 0;
+    if (n >= 2) return (Differ<uint16_t>(a, b) | Differ<uint16_t>(a + n - 2, b + n - 2)) == 0;
+    return n == 0 || a[0] == b[0];
 }
 
-// The index, by vocabulary, length and last folded byte: a token is compared with hardly more
-// than the one keyword that it may be.
+// The index, by vocabulary, length, first and last folded byte: a token is compared with
+// hardly more than the one keyword that it may be.
 struct KeywordIndex {
     static constexpr size_t kBuckets = 64;
     // kContinues marks the bytes that stand in some keyword, and the NUL (after which every
-    // keyword that the text began matches); bit v the bytes that a keyword of vocabulary v begins.
-    static constexpr uint8_t kContinues = 1 << kVocabularies;
+    // keyword that the text began matches); bit v the bytes that a keyword of table v begins.
+    static constexpr uint8_t kContinues = 1 << kTables;
 
-    // Any function that gives a letter's two cases one bucket will do: the keyword is compared.
-    static size_t BucketOf(size_t length, char lastByte) {
-        return (length * 31 + (static_cast<unsigned char>(lastByte) | 0x20)) % kBuckets;
+    // Any function that gives a letter's two cases one bucket will do, since the keyword is
+    // compared; this one gives each keyword of a vocabulary a bucket of its own.
+    static size_t BucketOf(size_t length, char firstByte, char lastByte) {
+        return (length * 5 + (static_cast<unsigned char>(firstByte) | 0x20) +
+                (static_cast<unsigned char>(lastByte) | 0x20)) % kBuckets;
     }
 
     KeywordIndex();
 
-    // The first entry of each vocabulary whose keyword falls in the bucket, with the keyword's
-    // length; the entries after it follow in table order, so that a lookup walks on from it.
+    // 'name' (of 'length' bytes) is the keyword that the bucket settles at once, as its table
+    // writes it, and 'entry' what a lookup of it gives, whole or followed by a byte that no
+    // keyword holds. 'first' is the first entry of a table in the bucket: the entries after it
+    // follow in table order, so that a folded lookup walks on from it.
     struct Bucket {
-        const TokenEntry *entry;
+        const char *name;
         size_t length;
+        const TokenEntry *entry;
+        const TokenEntry *first;
     };
     Bucket buckets[kVocabularies][kBuckets] = {};
     uint8_t bytes[256] = {};
@@ -83,35 +93,32 @@ struct KeywordIndex {
 
 extern const KeywordIndex kKeywordIndex;
 
-// The first entry from 'entry' on in its table whose keyword is at[0..length-1], letters folded.
+// The first entry of a table from 'entry' on whose keyword is at[0..length-1], ASCII letters
+// without regard to case; nullptr at the terminator.
 const TokenEntry *FindFoldedFrom(const TokenEntry *entry, const char *at, size_t length);
 
-// The prefix rule by walking the table: the lookups that the index cannot settle.
-const TokenEntry *FindKeywordByPrefix(Vocabulary vocabulary, const char *at);
+// The lookups that the index cannot settle at once: folded keywords, several keywords in a
+// bucket, and the classic prefix rule by walking the tables.
+const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, const char *at,
+                                    size_t length);
 
 // The entry of 'vocabulary' that matches the text at 'at' whose token is at[0..length-1]
 // (length 0: no token known, which only a prefix match can use); nullptr when none does.
-MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, KeywordMatch match, const char *at,
-                                     size_t length) {
+MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, KeywordMatch match,
+                                                       const char *at, size_t length) {
     const KeywordIndex &index = kKeywordIndex;
-    const TokenEntry *whole = nullptr;
     if (length != 0) {
-        const KeywordIndex::Bucket &bucket =
-            index.buckets[static_cast<int>(vocabulary)][KeywordIndex::BucketOf(length, at[length - 1])];
-        whole = bucket.entry;
-        // Clients mostly write keywords as the tables do: the bytes as they stand decide first.
-        if (whole != nullptr && !(bucket.length == length && SameBytes(at, whole->name, length))) {
-            whole = FindFoldedFrom(whole, at, length);
+        // Clients mostly write a keyword as its table does, followed by a blank: a whole keyword
+        // followed by a byte that no keyword holds is all that the prefix rule takes too.
+        size_t slot = KeywordIndex::BucketOf(length, at[0], at[length - 1]);
+        const KeywordIndex::Bucket &bucket = index.buckets[static_cast<int>(vocabulary)][slot];
+        if (bucket.length == length && SameBytes(at, bucket.name, length) &&
+            (match == KeywordMatch::kWhole ||
+             !(index.bytes[static_cast<unsigned char>(at[length])] & KeywordIndex::kContinues))) {
+            return bucket.entry;
         }
     }
-    if (match == KeywordMatch::kWhole) return whole;
-    // A whole keyword followed by a byte that no keyword holds is what the prefix rule takes:
-    // every other match is a shorter keyword that it extends.
-    if (whole != nullptr && !(index.bytes[static_cast<unsigned char>(at[length])] & KeywordIndex::kContinues)) {
-        return whole;
-    }
-    if (!(index.bytes[static_cast<unsigned char>(at[0])] & (1 << static_cast<int>(vocabulary)))) return nullptr;
-    return FindKeywordByPrefix(vocabulary, at);
+    return FindKeywordSlowly(vocabulary, match, at, length);
 }
 
 }  // namespace msc

@@ -83,7 +83,8 @@ inline Pos FindStop(const char *text, Pos pos, Pos last) {
         __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + pos));
         __m128i stop = _mm_setzero_si128();
         auto add = [&](bool wanted, __m128i hits) { if (wanted) stop = _mm_or_si128(stop, hits); };
-        add(kStops & kTokenEnd, _mm_cmplt_epi8(bytes, _mm_set1_epi8(33)));  // Signed: 00-20, 80-FF.
+        // Signed 00-20 and 80-FF: the bytes whose saturated difference with 33 is negative.
+        add(kStops & kTokenEnd, _mm_subs_epi8(bytes, _mm_set1_epi8(33)));
         add(kStops & kQuote, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')));
         add(kStops & kEscape, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
         add(kStops & kOpen, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('(')));
@@ -125,6 +126,8 @@ public:
 protected:
     // The first non-blank byte from 'pos' on, or last + 1.
     Pos SkipBlanks(Pos pos, Pos last) const {
+        // Tokens are nearly always parted by one space.
+        if (MSC_LIKELY(pos < last && text_[pos] == ' ' && !Is(kBlank, text_[pos + 1]))) return pos + 1;
         while (pos <= last && Is(kBlank, text_[pos])) ++pos;
         return pos;
     }
@@ -136,39 +139,52 @@ protected:
         return {pos, end};
     }
 
+    // What stops a classic scan inside quotes: a quote, a backslash, and the bytes that may
+    // follow a range.
+    static constexpr uint16_t kInsideQuotes = kQuote | kEscape | kRangeEnd;
+
     // The classic token from 'pos' on: a quote flips the in-quote state, a backslash takes the
     // next byte unexamined, and outside quotes a token-end byte ends it; never past 'last'.
     MSC_ALWAYS_INLINE Token ClassicToken(Pos pos, Pos last) const {
         // The text ends with a NUL and a group's range with its closing parenthesis, which stop
         // every search: a stop past 'last' ends the token at 'last'.
-        constexpr uint16_t kInsideQuotes = kQuote | kEscape | kRangeEnd;
         const Pos first = pos;
-        if (MSC_LIKELY(text_[pos] == '"')) {
-            // Most values: a quoted text without backslashes, followed by a blank.
-            Pos close = FindStop<kInsideQuotes>(text_, pos + 1, last);
-            if (close <= last && text_[close] == '"' && (close == last || Is(kTokenEnd, text_[close + 1]))) {
-                return {first, close + 1};
-            }
-        }
         bool inQuotes = false;
-        for (;;) {
-            pos = inQuotes ? FindStop<kInsideQuotes>(text_, pos, last)
-                           : FindStop<kInsideQuotes | kTokenEnd>(text_, pos, last);
-            if (pos > last) break;
+        pos = FindStop<kInsideQuotes | kTokenEnd>(text_, pos, last);
+        while (pos <= last) {
             char c = text_[pos];
+            if (!inQuotes && Is(kTokenEnd, c)) return {first, pos};  // Most keywords: the first stop.
             if (c == '"') {
                 inQuotes = !inQuotes;
                 ++pos;
             } else if (c == '\\') {
                 pos += 2;
-            } else if (!inQuotes && Is(kTokenEnd, c)) {
-                return {first, pos};
             } else {
                 ++pos;  // A closing parenthesis, or a NUL inside quotes: ordinary bytes here.
             }
             if (pos > last) break;
+            pos = inQuotes ? FindStop<kInsideQuotes>(text_, pos, last)
+                           : FindStop<kInsideQuotes | kTokenEnd>(text_, pos, last);
         }
         return {first, last + 1};
+    }
+
+    // The classic value token from 'pos' on, into *token, and its text: the bytes between the
+    // quotes of a quoted pair, else the whole token.
+    MSC_ALWAYS_INLINE Token ClassicValue(Pos pos, Pos last, Token *token) const {
+        if (MSC_LIKELY(text_[pos] == '"')) {
+            // Most values: a quoted text without backslashes, followed by a blank.
+            Pos close = FindStop<kInsideQuotes>(text_, pos + 1, last);
+            if (close <= last && text_[close] == '"' && (close == last || Is(kTokenEnd, text_[close + 1]))) {
+                *token = {pos, close + 1};
+                return {pos + 1, close};
+            }
+        }
+        *token = ClassicToken(pos, last);
+        if (token->size() >= 2 && text_[token->first] == '"' && text_[token->end - 1] == '"') {
+            return {token->first + 1, token->end - 1};
+        }
+        return *token;
     }
 
     // The entry of 'vocabulary' for the token, whole or by prefix as the flags say.

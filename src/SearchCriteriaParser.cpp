@@ -145,32 +145,24 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
             pos = SkipBlanks(token.end, last);
             if (pos > last) return true;
             token = ClassicToken(pos, last);
-            if (token.empty()) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
-            if (const TokenEntry *logical = Keyword(Vocabulary::kLogical, token)) {
+            const TokenEntry *op = token.empty() ? nullptr : Keyword(Vocabulary::kOperator, token);
+            if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
+            if (IsLogicalOperator(op->id)) {
                 ParseTreeNode *node = NewNode(NODE_OPERATOR);
                 if (node == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
-                node->opId = logical->id;
+                node->opId = op->id;
                 node->left = current;
                 *slot = node;
                 slot = &node->right;
                 pos = token.end;  // The whole token is consumed: "and(" takes its parenthesis.
                 break;
             }
-            const TokenEntry *op = Keyword(Vocabulary::kBinary, token);
-            if (op == nullptr) op = Keyword(Vocabulary::kExists, token);
-            if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
 
             pos = SkipBlanks(token.end, last);
             if (pos > last) return Fail(SEARCH_PARSE_MISSING_VALUE, pos);
-            token = ClassicToken(pos, last);
+            Token text = ClassicValue(pos, last, &token);
             if (token.empty()) return Fail(SEARCH_PARSE_MISSING_VALUE, pos);
             if (nesting + chain > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, pos);
-
-            // The bytes between the quotes of a quoted pair, else the whole token.
-            Token text = token;
-            if (MSC_LIKELY(token.size() >= 2 && text_[token.first] == '"' && text_[token.end - 1] == '"')) {
-                text = {token.first + 1, token.end - 1};
-            }
             bool identifier = op->id != OP_EXISTS &&
                               (IsPropertyLeaf(current, PROP_REFID) || IsPropertyLeaf(current, PROP_ID));
             ParseTreeNode *value = ValueLeaf(text, identifier);
