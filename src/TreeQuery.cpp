@@ -19,11 +19,18 @@ struct ConditionLookup : WalkHooks<const ParseTreeNode, int> {
 
     explicit ConditionLookup(int id) : propertyId(id) {}
 
+    // A node whose operands are all leaves has nothing below them to look at: skipped.
     Step Enter(const ParseTreeNode *node, int) {
-        bool hit = node->kind == NODE_GROUP ? IsPropertyLeaf(node->inner, propertyId)
-                                            : IsPropertyLeaf(node->left, propertyId) ||
-                                                  IsPropertyLeaf(node->right, propertyId);
-        if (!hit) return Step::kDescend;
+        const ParseTreeNode *first = node->left;  // a group's inner is the same field
+        bool firstIsLeaf = IsLeaf(first);
+        if (firstIsLeaf && IsPropertyLeaf(first, propertyId)) return Found(node);
+        if (node->kind == NODE_GROUP) return firstIsLeaf ? Step::kSkip : Step::kDescend;
+        const ParseTreeNode *right = node->right;
+        if (!IsLeaf(right)) return Step::kDescend;
+        if (IsPropertyLeaf(right, propertyId)) return Found(node);
+        return firstIsLeaf ? Step::kSkip : Step::kDescend;
+    }
+    Step Found(const ParseTreeNode *node) {
         found = node;
         return Step::kStop;
     }

@@ -2,6 +2,8 @@
 #ifndef MSC_TREE_WALK_H
 #define MSC_TREE_WALK_H
 
+#include <type_traits>
+
 #include "mysearchcriteria.h"
 
 namespace msc {
@@ -40,6 +42,13 @@ struct WalkHooks {
     }
     bool Leave(Node *, Down) { return true; }
 };
+
+// True when V hides the default Leave, which does nothing.
+template <typename V>
+constexpr bool HasLeave() {
+    using Base = WalkHooks<typename V::Node, typename V::Down>;
+    return !std::is_same_v<decltype(&V::Leave), bool (Base::*)(typename V::Node *, typename V::Down)>;
+}
 
 // Null operands, property and value leaves and nodes of unknown kind go to Leaf.
 template <typename Node>
@@ -89,6 +98,15 @@ inline bool Walk(typename V::Node *node, V &v, typename V::Down down) {
                 Side side = node->kind == NODE_GROUP ? Side::kInner : Side::kLeft;
                 Node *first = side == Side::kInner ? node->inner : node->left;
                 typename V::Down firstDown = v.Operand(node, down, side);
+                if constexpr (!V::kConsumes && !HasLeave<V>()) {
+                    // Nothing is left to do for the group after its contents: they are the rest
+                    // of this walk, not a walk of their own.
+                    if (side == Side::kInner) {
+                        node = first;
+                        down = firstDown;
+                        continue;
+                    }
+                }
                 bool done;
                 if constexpr (V::kConsumes) {
                     if (!IsLeaf(first)) {
