@@ -364,29 +364,28 @@ private:
     void WriteLiteral(const char *text, const char (&open)[N], const char (&close)[M]) {
         constexpr size_t opening = N - 1, closing = M - 1;
         size_t length = strlen(text);
-        if (length <= kQuoteFreeCopy && length + opening + closing <= Room() &&
-            CopyIfNoQuote(at_ + opening, text, length)) {
-            memcpy(at_, open, opening);
-            memcpy(at_ + opening + length, close, closing);
-            at_ += length + opening + closing;
-            return;
+        if (length + opening + closing <= Room()) {
+            // A short value is tested for quotes by the words it is copied with; a long one
+            // (a class name) by memchr, and then copied.
+            bool copied = length <= kQuoteFreeCopy ? CopyIfNoQuote(at_ + opening, text, length)
+                                                   : memchr(text, '\'', length) == nullptr;
+            if (copied) {
+                if (length > kQuoteFreeCopy) CopyValueText(at_ + opening, text, length);
+                memcpy(at_, open, opening);
+                memcpy(at_ + opening + length, close, closing);
+                at_ += length + opening + closing;
+                return;
+            }
         }
         WriteLiteralPiecewise(text, length, open, close);
     }
 
-    // The rest of WriteLiteral: a long value, one with a quote, or one cut at the buffer's end.
+    // The rest of WriteLiteral: a value with a quote, or one cut at the buffer's end.
     template <size_t N, size_t M>
     __attribute__((noinline)) void WriteLiteralPiecewise(const char *text, size_t length, const char (&open)[N],
                                                          const char (&close)[M]) {
         constexpr size_t opening = N - 1, closing = M - 1;
         const char *quote = static_cast<const char *>(memchr(text, '\'', length));
-        if (quote == nullptr && length + opening + closing <= Room()) {  // a long value: one room test
-            memcpy(at_, open, opening);
-            CopyValueText(at_ + opening, text, length);
-            memcpy(at_ + opening + length, close, closing);
-            at_ += length + opening + closing;
-            return;
-        }
         Put(open, opening);
         while (quote != nullptr) {
             size_t before = static_cast<size_t>(quote - text);
