@@ -191,12 +191,11 @@ public:
     ConditionWriter(const TokenEntry *columns, const char *prefix, char *out, int outSize, State state = {})
         : state_(state),
           columns_(columns != nullptr ? columns : kNoColumns),
-          prefix_(prefix != nullptr ? prefix : ""),
-          prefixLength_(*prefix_ != '\0' ? strlen(prefix_) : 0) {
-        if (out != nullptr && outSize > 0) {
-            start_ = at_ = out;
-            limit_ = out + (outSize - 1);
-        }
+          prefix_(prefix),
+          prefixLength_(prefix != nullptr && *prefix != '\0' ? strlen(prefix) : 0) {
+        bool buffer = out != nullptr && outSize > 0;
+        start_ = at_ = buffer ? out : scratch_;
+        limit_ = at_ + (buffer ? outSize - 1 : 0);
     }
 
     // The pointers may point at scratch_ inside this object: no copies.
@@ -478,12 +477,12 @@ private:
 
     State state_;
     const TokenEntry *columns_;
-    const char *prefix_;
+    const char *prefix_;      // nullptr or read only for a prefixLength_ above 0
     size_t prefixLength_;
-    char scratch_[1] = {};    // Stands in for a missing buffer, so that Put needs no null test.
-    char *start_ = scratch_;
-    char *at_ = scratch_;     // Where the next byte goes.
-    char *limit_ = scratch_;  // Where the NUL goes when the buffer is full.
+    char scratch_[1];         // Stands in for a missing buffer, so that Put needs no null test.
+    char *start_;
+    char *at_;                // Where the next byte goes.
+    char *limit_;             // Where the NUL goes when the buffer is full.
     size_t lost_ = 0;         // Bytes of the whole text that did not fit.
 };
 
