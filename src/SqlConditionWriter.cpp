@@ -363,16 +363,17 @@ private:
     void WriteLiteral(const char *text, const char (&open)[N], const char (&close)[M]) {
         constexpr size_t opening = N - 1, closing = M - 1;
         size_t length = strlen(text);
+        char *at = at_;  // Read before the stores, which may alias it.
         if (length + opening + closing <= Room()) {
             // A short value is tested for quotes by the words it is copied with; a long one
             // (a class name) by memchr, and then copied.
-            bool copied = length <= kQuoteFreeCopy ? CopyIfNoQuote(at_ + opening, text, length)
+            bool copied = length <= kQuoteFreeCopy ? CopyIfNoQuote(at + opening, text, length)
                                                    : memchr(text, '\'', length) == nullptr;
             if (copied) {
-                if (length > kQuoteFreeCopy) CopyValueText(at_ + opening, text, length);
-                memcpy(at_, open, opening);
-                memcpy(at_ + opening + length, close, closing);
-                at_ += length + opening + closing;
+                if (length > kQuoteFreeCopy) CopyValueText(at + opening, text, length);
+                memcpy(at, open, opening);
+                memcpy(at + opening + length, close, closing);
+                at_ = at + length + opening + closing;
                 return;
             }
         }
