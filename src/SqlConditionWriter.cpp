@@ -404,26 +404,30 @@ private:
         return piece != nullptr ? piece->form : FormOfRightOperand(opId);
     }
 
+    // Plain and pattern values, nearly all of them, are written here; the rest out of line.
     inline void WriteValue(const char *text, ValueForm form) {
+        if constexpr (!kDialect) {
+            if (form == kPatternValue) return WriteLiteral(text, " '%", "%' ");
+            if (form == kPlainValue) return WriteLiteral(text, " '", "' ");
+        }
+        WriteOtherValue(text, form);
+    }
+
+    // An exists value, a prefix pattern (only the standard grammar's startsWith has this form),
+    // or any value in a dialect.
+    __attribute__((noinline)) void WriteOtherValue(const char *text, ValueForm form) {
         if (form == kExistsValue && IsWordIgnoringCase(text, "true")) {
             Put(" NOT NULL ", 10);
         } else if (form == kExistsValue && IsWordIgnoringCase(text, "false")) {
             Put(" NULL ", 6);
         } else if constexpr (kDialect) {
             WriteDialectValue(reinterpret_cast<const unsigned char *>(text), form);
-        } else if (form == kPatternValue) {
-            WriteLiteral(text, " '%", "%' ");
-        } else if (form != kPrefixPatternValue) {
-            WriteLiteral(text, " '", "' ");
+        } else if (form == kPrefixPatternValue) {
+            WriteLiteral(text, " '", "%' ");
         } else {
-            WritePrefixPattern(text);
+            WriteLiteral(text, " '", "' ");
         }
     }
-
-    // Out of line: only the standard grammar's startsWith has this form, and the hot path of
-    // the plain and pattern values stays as small as it was.
-    __attribute__((noinline)) void WritePrefixPattern(const char *text) { WriteLiteral(text, " '", "%' "); }
-
 
     // A value in the dialect. A pattern has '%' around the value ('value%' for a prefix) and,
     // with an ESCAPE clause, kEscape before each of its bytes that would not match itself: kEscape
