@@ -492,9 +492,10 @@ private:
 };
 
 // The whole conversion; the exported functions call this rather than each other, so that no
-// call goes through the library's symbol table.
-int Convert(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
-            char *out, int outSize) {
+// call goes through the library's symbol table. Inline: each caller's own tests of the buffer
+// then decide the writer's set-up, and the walk is the only call.
+inline int Convert(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
+                   char *out, int outSize) {
     ConditionWriter<false> writer(columnTable, tablePrefix, out, outSize);
     Walk(tree, writer, kPlainValue);
     size_t total = writer.Finish();
