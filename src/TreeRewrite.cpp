@@ -101,13 +101,15 @@ struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
         return static_cast<int>(IsAndOr(op) ? down & kNearest : OfTerm(down));
     }
 
+    // A group's contents and an operator's left operand share the field, so one test serves
+    // both; the rare rewrite is out of line.
     Step Enter(ParseTreeNode *node, Polarity down) {
-        if (node->kind == NODE_GROUP) {
-            if (!Matching(node->inner)) return Step::kDescend;
-            if (TurnIntoOne(node->inner)) return Step::kSkip;
-        } else {
-            if (!Matching(node->left)) return Step::kDescend;
-            if (RewriteLeft(node, Of(node, down)) == 0) return Step::kSkip;
+        if (!Matching(node->left)) return Step::kDescend;
+        return RewriteFirst(node, down);
+    }
+    __attribute__((noinline)) Step RewriteFirst(ParseTreeNode *node, Polarity down) {
+        if (node->kind == NODE_GROUP ? TurnIntoOne(node->inner) : RewriteLeft(node, Of(node, down)) == 0) {
+            return Step::kSkip;
         }
         Failed();
         return Step::kStop;
