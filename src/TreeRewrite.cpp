@@ -65,15 +65,25 @@ int RewriteRight(ParseTreeNode *node, int polarity) {
 // The flags a node receives, in one word: kNearest is set unless the nearest and/or above is an
 // or (through groups); the neighbour bits name the operators written just before and after the
 // node in its list; kInherited is what a list of one single operand gets, the enclosing term's.
+// kNewList marks flags handed unchanged into a group or a comparison: the neighbour bits are
+// still the enclosing list's, and Resolved turns them into the new list's flags only where an
+// and/or needs them. Most operands are leaves, which never look.
 using Polarity = unsigned;
 constexpr Polarity kNearest = 1u, kInherited = 2u, kAndBefore = 4u, kOrBefore = 8u, kAndAfter = 16u,
-                   kOrAfter = 32u;
+                   kOrAfter = 32u, kNewList = 64u;
 
 // The polarity of a node that is an operand of a list, or the whole list: 1 next to an and, 0
-// between ors only, else the inherited one.
+// between ors only, else the inherited one. Marked flags give the same answer as resolved ones.
 inline unsigned OfTerm(Polarity down) {
     if ((down & (kAndBefore | kAndAfter)) != 0) return 1;
     return (down & (kOrBefore | kOrAfter | kInherited)) == kInherited ? 1 : 0;
+}
+
+// The flags of a new list's first and/or. Resolving twice gives the same flags, so nested
+// groups and comparisons may each mark them.
+inline Polarity Resolved(Polarity down) {
+    if ((down & kNewList) == 0) return down;
+    return (down & kNearest) | (OfTerm(down) != 0 ? kInherited : 0);
 }
 
 bool IsAndOr(const ParseTreeNode *node) { return node->opId == OP_AND || node->opId == OP_OR; }
@@ -117,9 +127,8 @@ struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
     // The operands of an and/or stay in its list; a group or any other operator begins a new
     // one that inherits its own polarity.
     Polarity Operand(const ParseTreeNode *parent, Polarity down, Side side) {
-        if (side == Side::kInner || !IsAndOr(parent)) {
-            return (down & kNearest) | (OfTerm(down) != 0 ? kInherited : 0);
-        }
+        if (side == Side::kInner || !IsAndOr(parent)) return down | kNewList;
+        down = Resolved(down);
         bool isAnd = parent->opId == OP_AND;
         if (side == Side::kLeft) {
             return (down & (kInherited | kAndBefore | kOrBefore)) | (isAnd ? kAndAfter | kNearest : kOrAfter);
