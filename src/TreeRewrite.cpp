@@ -74,17 +74,26 @@ constexpr Polarity kNearest = 1u, kInherited = 2u, kAndBefore = 4u, kOrBefore = 
 
 // The polarity of a node that is an operand of a list, or the whole list: 1 next to an and, 0
 // between ors only, else the inherited one. Marked flags give the same answer as resolved ones.
-inline unsigned OfTerm(Polarity down) {
+constexpr unsigned OfTerm(Polarity down) {
     if ((down & (kAndBefore | kAndAfter)) != 0) return 1;
     return (down & (kOrBefore | kOrAfter | kInherited)) == kInherited ? 1 : 0;
 }
 
-// The flags of a new list's first and/or. Resolving twice gives the same flags, so nested
-// groups and comparisons may each mark them.
-inline Polarity Resolved(Polarity down) {
-    if ((down & kNewList) == 0) return down;
-    return (down & kNearest) | (OfTerm(down) != 0 ? kInherited : 0);
-}
+// The flags of a new list's first and/or, marked flags resolved and others kept, looked up in a
+// table of every value. Resolving twice gives the same flags, so nested groups and comparisons
+// may each mark them.
+struct ResolvedTable {
+    unsigned char flags[2 * kNewList];
+    constexpr ResolvedTable() : flags{} {
+        for (Polarity down = 0; down < 2 * kNewList; ++down) {
+            flags[down] = static_cast<unsigned char>(
+                (down & kNewList) == 0 ? down : (down & kNearest) | (OfTerm(down) != 0 ? kInherited : 0));
+        }
+    }
+};
+constexpr ResolvedTable kResolved;
+
+inline Polarity Resolved(Polarity down) { return kResolved.flags[down]; }
 
 bool IsAndOr(const ParseTreeNode *node) { return node->opId == OP_AND || node->opId == OP_OR; }
 
