@@ -104,7 +104,7 @@ bool IsAndOr(const ParseTreeNode *node) { return node->opId == OP_AND || node->o
 // the walk with the result -1.
 template <typename Matches>
 struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
-    const Matches &matches;
+    const Matches matches;  // a copy: the walk then reads its state with one load
     int result = 0;
 
     explicit Rewriting(const Matches &m) : matches(m) {}
@@ -164,9 +164,8 @@ int RewriteTree(ParseTreeNode *tree, const Matches &matches) {
     return rewriting.result;
 }
 
-// A null or empty table supports no property.
+// An empty table supports no property.
 bool IsSupported(const TokenEntry *supportedTable, int propertyId) {
-    if (supportedTable == nullptr) return false;
     for (; supportedTable->id != 0; ++supportedTable) {
         if (supportedTable->id == propertyId) return true;
     }
@@ -211,8 +210,10 @@ int SetAlwayTrueForProperty(ParseTreeNode *tree, int propertyId) {
 }
 
 int SetAlwayTrueForNonSupportedProperty(ParseTreeNode *tree, const TokenEntry *supportedTable) {
-    return msc::RewriteTree(tree,
-                            [supportedTable](int id) { return !msc::IsSupported(supportedTable, id); });
+    // A null table is the empty one, so the look-up for each property tests for neither.
+    static const TokenEntry kNone[] = {{0, nullptr}};
+    const TokenEntry *table = supportedTable != nullptr ? supportedTable : kNone;
+    return msc::RewriteTree(tree, [table](int id) { return !msc::IsSupported(table, id); });
 }
 
 int CheckContainerIsSupportRefID(const char *containerId, ParseTreeNode *pTree) {
