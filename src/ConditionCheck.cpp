@@ -96,9 +96,8 @@ const char *SearchConditionMessage(int code) {
         "an operator of unknown id",                     // SEARCH_CONDITION_UNKNOWN_OPERATOR
         "a node of unknown kind",                        // SEARCH_CONDITION_UNKNOWN_KIND
     };
-    constexpr int kCount = static_cast<int>(sizeof kMessages / sizeof kMessages[0]);
-    static_assert(kCount == SEARCH_CONDITION_UNKNOWN_KIND + 1, "a message for every code");
-    return code >= 0 && code < kCount ? kMessages[code] : "unknown problem";
+    static_assert(sizeof kMessages / sizeof kMessages[0] == SEARCH_CONDITION_UNKNOWN_KIND + 1, "a message for every code");
+    return msc::MessageOf(kMessages, code, "unknown problem");
 }
 
 }  // extern "C"

@@ -20,6 +20,13 @@ inline unsigned char FoldAscii(unsigned char c) {
 // strncasecmp(text, word, strlen(word)) == 0 over ASCII letters, locale-free like FoldAscii.
 bool StartsWithIgnoringCase(const char *text, const char *word);
 
+// The message of a code that indexes 'messages', or 'unknown' for any other code: the library's
+// words for its error and problem codes.
+template <size_t N>
+const char *MessageOf(const char *const (&messages)[N], int code, const char *unknown) {
+    return code >= 0 && static_cast<size_t>(code) < N ? messages[code] : unknown;
+}
+
 // Why a parse stopped; the offset is the byte where it stopped.
 struct ParseFailure {
     SearchParseErrorCode code;

@@ -294,9 +294,8 @@ const char *SearchParseErrorMessage(int code) {
         "out of memory",                              // SEARCH_PARSE_OUT_OF_MEMORY
         "invalid argument or option",                 // SEARCH_PARSE_INVALID_ARGUMENT
     };
-    constexpr int kCount = static_cast<int>(sizeof kMessages / sizeof kMessages[0]);
-    static_assert(kCount == SEARCH_PARSE_INVALID_ARGUMENT + 1, "a message for every code");
-    return code >= 0 && code < kCount ? kMessages[code] : "unknown error";
+    static_assert(sizeof kMessages / sizeof kMessages[0] == SEARCH_PARSE_INVALID_ARGUMENT + 1, "a message for every code");
+    return msc::MessageOf(kMessages, code, "unknown error");
 }
 
 }  // extern "C"

@@ -65,16 +65,35 @@ int RewriteRight(ParseTreeNode *node, int polarity) {
 // The flags a node receives, in one word: kNearest is set unless the nearest and/or above is an
 // or (through groups); the neighbour bits name the operators written just before and after the
 // node in its list; kInherited is what a list of one single operand gets, the enclosing term's.
+// kNewList marks flags handed unchanged into a group or a comparison: the neighbour bits are
+// still the enclosing list's, and Resolved turns them into the new list's flags only where an
+// and/or needs them. Most operands are leaves, which never look.
 using Polarity = unsigned;
 constexpr Polarity kNearest = 1u, kInherited = 2u, kAndBefore = 4u, kOrBefore = 8u, kAndAfter = 16u,
-                   kOrAfter = 32u;
+                   kOrAfter = 32u, kNewList = 64u;
 
 // The polarity of a node that is an operand of a list, or the whole list: 1 next to an and, 0
-// between ors only, else the inherited one.
-inline unsigned OfTerm(Polarity down) {
+// between ors only, else the inherited one. Marked flags give the same answer as resolved ones.
+constexpr unsigned OfTerm(Polarity down) {
     if ((down & (kAndBefore | kAndAfter)) != 0) return 1;
     return (down & (kOrBefore | kOrAfter | kInherited)) == kInherited ? 1 : 0;
 }
+
+// The flags of a new list's first and/or, marked flags resolved and others kept, looked up in a
+// table of every value. Resolving twice gives the same flags, so nested groups and comparisons
+// may each mark them.
+struct ResolvedTable {
+    unsigned char flags[2 * kNewList];
+    constexpr ResolvedTable() : flags{} {
+        for (Polarity down = 0; down < 2 * kNewList; ++down) {
+            flags[down] = static_cast<unsigned char>(
+                (down & kNewList) == 0 ? down : (down & kNearest) | (OfTerm(down) != 0 ? kInherited : 0));
+        }
+    }
+};
+constexpr ResolvedTable kResolved;
+
+inline Polarity Resolved(Polarity down) { return kResolved.flags[down]; }
 
 bool IsAndOr(const ParseTreeNode *node) { return node->opId == OP_AND || node->opId == OP_OR; }
 
@@ -85,7 +104,7 @@ bool IsAndOr(const ParseTreeNode *node) { return node->opId == OP_AND || node->o
 // the walk with the result -1.
 template <typename Matches>
 struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
-    const Matches &matches;
+    const Matches matches;  // a copy: the walk then reads its state with one load
     int result = 0;
 
     explicit Rewriting(const Matches &m) : matches(m) {}
@@ -101,13 +120,15 @@ struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
         return static_cast<int>(IsAndOr(op) ? down & kNearest : OfTerm(down));
     }
 
+    // A group's contents and an operator's left operand share the field, so one test serves
+    // both; the rare rewrite is out of line.
     Step Enter(ParseTreeNode *node, Polarity down) {
-        if (node->kind == NODE_GROUP) {
-            if (!Matching(node->inner)) return Step::kDescend;
-            if (TurnIntoOne(node->inner)) return Step::kSkip;
-        } else {
-            if (!Matching(node->left)) return Step::kDescend;
-            if (RewriteLeft(node, Of(node, down)) == 0) return Step::kSkip;
+        if (!Matching(node->left)) return Step::kDescend;
+        return RewriteFirst(node, down);
+    }
+    __attribute__((noinline)) Step RewriteFirst(ParseTreeNode *node, Polarity down) {
+        if (node->kind == NODE_GROUP ? TurnIntoOne(node->inner) : RewriteLeft(node, Of(node, down)) == 0) {
+            return Step::kSkip;
         }
         Failed();
         return Step::kStop;
@@ -115,9 +136,8 @@ struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
     // The operands of an and/or stay in its list; a group or any other operator begins a new
     // one that inherits its own polarity.
     Polarity Operand(const ParseTreeNode *parent, Polarity down, Side side) {
-        if (side == Side::kInner || !IsAndOr(parent)) {
-            return (down & kNearest) | (OfTerm(down) != 0 ? kInherited : 0);
-        }
+        if (side == Side::kInner || !IsAndOr(parent)) return down | kNewList;
+        down = Resolved(down);
         bool isAnd = parent->opId == OP_AND;
         if (side == Side::kLeft) {
             return (down & (kInherited | kAndBefore | kOrBefore)) | (isAnd ? kAndAfter | kNearest : kOrAfter);
@@ -144,9 +164,8 @@ int RewriteTree(ParseTreeNode *tree, const Matches &matches) {
     return rewriting.result;
 }
 
-// A null or empty table supports no property.
+// An empty table supports no property.
 bool IsSupported(const TokenEntry *supportedTable, int propertyId) {
-    if (supportedTable == nullptr) return false;
     for (; supportedTable->id != 0; ++supportedTable) {
         if (supportedTable->id == propertyId) return true;
     }
@@ -191,8 +210,10 @@ int SetAlwayTrueForProperty(ParseTreeNode *tree, int propertyId) {
 }
 
 int SetAlwayTrueForNonSupportedProperty(ParseTreeNode *tree, const TokenEntry *supportedTable) {
-    return msc::RewriteTree(tree,
-                            [supportedTable](int id) { return !msc::IsSupported(supportedTable, id); });
+    // A null table is the empty one, so the look-up for each property tests for neither.
+    static const TokenEntry kNone[] = {{0, nullptr}};
+    const TokenEntry *table = supportedTable != nullptr ? supportedTable : kNone;
+    return msc::RewriteTree(tree, [table](int id) { return !msc::IsSupported(table, id); });
 }
 
 int CheckContainerIsSupportRefID(const char *containerId, ParseTreeNode *pTree) {
