@@ -196,8 +196,14 @@ protected:
     // 'literal' when not null; for an identifier the rewritten number, announced on standard
     // error unless kQuiet. Fails with SEARCH_PARSE_OUT_OF_MEMORY at the token.
     MSC_ALWAYS_INLINE ParseTreeNode *ValueLeaf(Token token, bool identifier, const char *literal = nullptr) {
+        return arena_ != nullptr ? ValueLeafIn<true>(token, identifier, literal)
+                                 : ValueLeafIn<false>(token, identifier, literal);
+    }
+    // ValueLeaf for a parser that knows where its tree goes.
+    template <bool kInArena>
+    MSC_ALWAYS_INLINE ParseTreeNode *ValueLeafIn(Token token, bool identifier, const char *literal = nullptr) {
         if (MSC_LIKELY(!identifier && literal == nullptr && !(flags_ & kDecodeEscapes))) {
-            return NewValueLeaf(text_ + token.first, token.size(), 0, arena_);  // The text as it stands.
+            return NewValueLeafIn<kInArena>(text_ + token.first, token.size(), 0, arena_);  // The text as it stands.
         }
         return DecodedValueLeaf(token, identifier, literal);
     }

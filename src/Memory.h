@@ -67,12 +67,21 @@ inline ParseTreeNode *NewNode(NodeKind kind) {
     return node;
 }
 
+// NewNode from 'arena' when kInArena, else from the heap: a parse makes that choice once.
+template <bool kInArena>
+MSC_ALWAYS_INLINE inline ParseTreeNode *NewNodeIn(NodeKind kind, Arena *arena) {
+    if constexpr (!kInArena) {
+        return NewNode(kind);
+    } else {
+        auto *node = static_cast<ParseTreeNode *>(arena->Take(sizeof(ParseTreeNode)));
+        if (node != nullptr) *node = ParseTreeNode{static_cast<uint32_t>(kind), {nullptr}, nullptr, 0};
+        return node;
+    }
+}
+
 // NewNode from 'arena', or from the heap when it is null.
 inline ParseTreeNode *NewNode(NodeKind kind, Arena *arena) {
-    if (MSC_LIKELY(arena == nullptr)) return NewNode(kind);
-    auto *node = static_cast<ParseTreeNode *>(arena->Take(sizeof(ParseTreeNode)));
-    if (node != nullptr) *node = ParseTreeNode{static_cast<uint32_t>(kind), {nullptr}, nullptr, 0};
-    return node;
+    return arena == nullptr ? NewNodeIn<false>(kind, arena) : NewNodeIn<true>(kind, arena);
 }
 
 // Frees a heap tree; a tree in an arena goes with the arena.
@@ -125,16 +134,26 @@ inline ParseTreeNode *NewValueLeaf(const char *text, size_t length, size_t room 
     return leaf;
 }
 
+// NewValueLeaf from 'arena' when kInArena, else from the heap.
+template <bool kInArena>
+MSC_ALWAYS_INLINE inline ParseTreeNode *NewValueLeafIn(const char *text, size_t length, size_t room, Arena *arena) {
+    if constexpr (!kInArena) {
+        return NewValueLeaf(text, length, room);
+    } else {
+        auto *copy = static_cast<char *>(arena->Take(length + 1 > room ? length + 1 : room));
+        ParseTreeNode *leaf = copy != nullptr ? NewNodeIn<true>(NODE_VALUE, arena) : nullptr;
+        if (leaf == nullptr) return nullptr;
+        CopyValueText(copy, text, length);
+        copy[length] = '\0';
+        leaf->text = copy;
+        return leaf;
+    }
+}
+
 // NewValueLeaf from 'arena', or from the heap when it is null.
 inline ParseTreeNode *NewValueLeaf(const char *text, size_t length, size_t room, Arena *arena) {
-    if (MSC_LIKELY(arena == nullptr)) return NewValueLeaf(text, length, room);
-    auto *copy = static_cast<char *>(arena->Take(length + 1 > room ? length + 1 : room));
-    ParseTreeNode *leaf = copy != nullptr ? NewNode(NODE_VALUE, arena) : nullptr;
-    if (leaf == nullptr) return nullptr;
-    CopyValueText(copy, text, length);
-    copy[length] = '\0';
-    leaf->text = copy;
-    return leaf;
+    return arena == nullptr ? NewValueLeafIn<false>(text, length, room, arena)
+                            : NewValueLeafIn<true>(text, length, room, arena);
 }
 
 }  // namespace msc

@@ -91,7 +91,8 @@ struct PropertyRecorder : WalkHooks<const ParseTreeNode, int> {
     SearchInfo *info;
     const TokenEntry *supported;
     Arena &arena;
-    uint64_t seen[4] = {};
+    uint64_t seen[4] = {};      // unsupported ids below 256 met so far
+    unsigned builtIn = 0;       // bit n: property n (below 32) occurs
     ArenaInts seenHigh;
     bool outOfMemory = false;
 
@@ -101,6 +102,7 @@ struct PropertyRecorder : WalkHooks<const ParseTreeNode, int> {
         if (leaf == nullptr || leaf->kind == NODE_VALUE) return true;
         if (leaf->kind != NODE_PROPERTY) return false;
         int id = leaf->propertyId;
+        if (id >= 0 && id < 32) builtIn |= 1u << id;
         if (info->propertyCount < MSC_SEARCH_INFO_PROPERTIES) info->properties[info->propertyCount] = id;
         ++info->propertyCount;
         if (HasEntry(supported, id) || !FirstTime(id)) return true;
@@ -132,7 +134,7 @@ void ResetInfo(SearchInfo *info) {
 }
 
 int Failed(SearchInfo *info, int code, int offset) {
-    if (info != nullptr) info->error = {code, offset};
+    info->error = {code, offset};
     return -1;
 }
 
@@ -152,7 +154,10 @@ extern "C" {
 
 int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions *options, char *out,
                           int outSize, SearchInfo *info) {
-    if (info != nullptr) msc::ResetInfo(info);
+    SearchInfo ownInfo;
+    bool wanted = info != nullptr;  // the check runs only for a record the host reads
+    if (!wanted) info = &ownInfo;
+    msc::ResetInfo(info);
     if (out != nullptr && outSize > 0) out[0] = '\0';
     if (criteria == nullptr || options == nullptr || length < -1 || !msc::ValidSqlOptions(options->sql)) {
         return msc::Failed(info, SEARCH_PARSE_INVALID_ARGUMENT, 0);
@@ -171,9 +176,13 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
         return msc::Failed(info, error.code, error.offset);
     }
 
+    info->error = error;
+    // The property list first: the lookups and rewrites that follow run only for the properties
+    // that occur.
     const TokenEntry *supported = options->supportedTable != nullptr ? options->supportedTable : options->columnTable;
-    if (info != nullptr) {
-        info->error = error;
+    msc::PropertyRecorder recorder(info, supported, arena);
+    msc::Walk(tree, recorder, 0);
+    if ((recorder.builtIn & (1u << PROP_UPNP_CLASS)) != 0) {
         if (const char *upnpClass = msc::UPnPClassOf(tree)) {
             size_t classLength = strlen(upnpClass);
             size_t copied = classLength < sizeof info->upnpClass ? classLength : sizeof info->upnpClass - 1;
@@ -181,21 +190,16 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
             info->upnpClass[copied] = '\0';
             info->classLength = classLength > INT_MAX ? INT_MAX : static_cast<int>(classLength);
         }
-        msc::PropertyRecorder recorder(info, supported, arena);
-        msc::Walk(tree, recorder, 0);
     }
-    if (msc::RewriteUnsupported(tree, supported, &arena) != 0) {
+    if (info->alwaysTrueCount != 0 && msc::RewriteUnsupported(tree, supported, &arena) != 0) {
         return msc::Failed(info, SEARCH_PARSE_OUT_OF_MEMORY, -1);
     }
-    bool refIdMadeFalse = false;
-    if (options->containerId != nullptr && tree != nullptr) {
-        refIdMadeFalse = msc::MakeRefIdConditionFalse(options->containerId, tree, &arena);
+    // The rewrite may have dropped the @refID condition, which the lookup then does not find.
+    if (options->containerId != nullptr && (recorder.builtIn & (1u << PROP_REFID)) != 0) {
+        info->refIdMadeFalse = msc::MakeRefIdConditionFalse(options->containerId, tree, &arena) ? 1 : 0;
     }
     if (arena.failed()) return msc::Failed(info, SEARCH_PARSE_OUT_OF_MEMORY, -1);
-    if (info != nullptr) {
-        info->refIdMadeFalse = refIdMadeFalse ? 1 : 0;
-        info->condition = CheckSQLCondition(tree, options->columnTable, nullptr);
-    }
+    if (wanted) info->condition = CheckSQLCondition(tree, options->columnTable, nullptr);
     return ConvertSQLConditionWith(tree, options->columnTable, options->tablePrefix, &options->sql, out, outSize);
 }
 

@@ -71,7 +71,8 @@ private:
         return true;
     }
 
-    bool Grow() {
+    // Out of line: few texts hold more groups than the inline pairs.
+    __attribute__((noinline)) bool Grow() {
         Pos capacity = capacity_ * 2;
         Pair *grown;
         if (arena_ != nullptr) {
@@ -99,6 +100,8 @@ private:
     Arena *arena_;  // Where a grown array comes from; null: the heap.
 };
 
+// kInArena: the tree goes into the arena, chosen once per parse rather than once per node.
+template <bool kInArena>
 class Parser : public Lexer {
 public:
     Parser(const char *text, bool quiet, Arena *arena)
@@ -115,7 +118,8 @@ private:
     GroupMatcher groups_;
 };
 
-bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nesting) {
+template <bool kInArena>
+bool Parser<kInArena>::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nesting) {
     // Each turn parses one operand; a logical keyword hangs the rest of the range on its right
     // operand and the loop goes on there.
     for (;;) {
@@ -139,7 +143,7 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
             if (!(flags_ & kQuiet)) fputs("can't find key!!\n", stderr);
             return Fail(SEARCH_PARSE_NO_PROPERTY, pos);
         }
-        ParseTreeNode *current = NewNode(NODE_PROPERTY, arena_);
+        ParseTreeNode *current = NewNodeIn<kInArena>(NODE_PROPERTY, arena_);
         if (current == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
         current->propertyId = property->id;
         *slot = current;
@@ -153,7 +157,7 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
             const TokenEntry *op = token.empty() ? nullptr : Keyword(Vocabulary::kOperator, token);
             if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
             if (IsLogicalOperator(op->id)) {
-                ParseTreeNode *node = NewNode(NODE_OPERATOR, arena_);
+                ParseTreeNode *node = NewNodeIn<kInArena>(NODE_OPERATOR, arena_);
                 if (node == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
                 node->opId = op->id;
                 node->left = current;
@@ -170,9 +174,9 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
             if (nesting + chain > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, pos);
             bool identifier = op->id != OP_EXISTS &&
                               (IsPropertyLeaf(current, PROP_REFID) || IsPropertyLeaf(current, PROP_ID));
-            ParseTreeNode *value = ValueLeaf(text, identifier);
+            ParseTreeNode *value = ValueLeafIn<kInArena>(text, identifier);
             if (value == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
-            ParseTreeNode *comparison = NewNode(NODE_OPERATOR, arena_);
+            ParseTreeNode *comparison = NewNodeIn<kInArena>(NODE_OPERATOR, arena_);
             if (comparison == nullptr) {
                 FreeTree(value, arena_);
                 return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
@@ -189,7 +193,8 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
 // Parses the group that opens at 'open' into *slot. When a logical keyword follows it, *slot
 // becomes the logical node and *rightStart the first byte of its right operand; otherwise *done
 // is set, the group being the whole of the rest of the range.
-bool Parser::ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, bool *done,
+template <bool kInArena>
+bool Parser<kInArena>::ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, bool *done,
                         Pos *rightStart) {
     if (open + 1 > last) return Fail(SEARCH_PARSE_UNBALANCED_PARENTHESES, open);
     if (nesting + 1 > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, open);
@@ -197,7 +202,7 @@ bool Parser::ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, b
     if (!groups_.Find(text_, open, last, &close)) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, open);
     if (close < 0 || close > last) return Fail(SEARCH_PARSE_UNBALANCED_PARENTHESES, open);
 
-    ParseTreeNode *group = NewNode(NODE_GROUP, arena_);
+    ParseTreeNode *group = NewNodeIn<kInArena>(NODE_GROUP, arena_);
     if (group == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, open);
     *slot = group;
     if (!ParseExpression(open + 1, close - 1, &group->inner, nesting + 1)) return false;
@@ -209,7 +214,7 @@ bool Parser::ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, b
     // Only a logical keyword may follow a group, matched in place: `(a)and(b)` is fine.
     const TokenEntry *logical = Keyword(Vocabulary::kLogical, {pos, pos});
     if (logical == nullptr) return Fail(SEARCH_PARSE_TRAILING_TEXT, pos);
-    ParseTreeNode *node = NewNode(NODE_OPERATOR, arena_);
+    ParseTreeNode *node = NewNodeIn<kInArena>(NODE_OPERATOR, arena_);
     if (node == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
     node->opId = logical->id;
     node->left = group;
@@ -219,12 +224,11 @@ bool Parser::ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, b
     return true;
 }
 
-}  // namespace
-
-int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last, bool quiet,
-                 ParseFailure *failure, Arena *arena) {
+template <bool kInArena>
+int ParseClassicIn(ParseTreeNode **tree, const char *criteria, int first, int last, bool quiet,
+                   ParseFailure *failure, Arena *arena) {
     Pos from = first < 0 ? 0 : first;
-    Parser parser(criteria, quiet, arena);
+    Parser<kInArena> parser(criteria, quiet, arena);
     ParseTreeNode *root = nullptr;
     bool ok = parser.ParseExpression(from, last, &root, 0);
     if (failure != nullptr) *failure = parser.failure();
@@ -233,6 +237,14 @@ int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last
         return 0;
     }
     return HandOverTree(ok, root, tree, arena);
+}
+
+}  // namespace
+
+int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last, bool quiet,
+                 ParseFailure *failure, Arena *arena) {
+    if (arena != nullptr) return ParseClassicIn<true>(tree, criteria, first, last, quiet, failure, arena);
+    return ParseClassicIn<false>(tree, criteria, first, last, quiet, failure, nullptr);
 }
 
 namespace {
