@@ -429,6 +429,24 @@ void BM_Scale(benchmark::State &state, std::shared_ptr<ScaledInput> input) {
     state.counters["input_bytes"] = static_cast<double>(text.size());
 }
 
+// The same text through the one call: its arena grows by doubling heap blocks past the stack.
+void BM_ScaleOneCall(benchmark::State &state, std::shared_ptr<ScaledInput> input) {
+    static const SearchOptions options = {{0, nullptr}, kColumns, kSupported, kContainer, nullptr,
+                                          {SQL_DIALECT_SQLITE, 0}, nullptr, 0};
+    const std::string &text = input->text;
+    SearchInfo info;
+    for (auto _ : state) {
+        if (ConvertSearchCriteria(text.c_str(), static_cast<int>(text.size()), &options, input->out.data(),
+                                  static_cast<int>(input->out.size()), &info) < 0) {
+            state.SkipWithError("the generated text does not parse");
+            return;
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+    state.counters["input_bytes"] = static_cast<double>(text.size());
+}
+
 // The depth series, up to the parser's bound: groups nested around a comparison (which takes
 // the last level itself), and one comparison chain.
 const int kGroupDepths[] = {1, 4, 16, 64, MSC_MAX_NESTING - 1};
@@ -451,6 +469,8 @@ void RegisterScaling() {
             benchmark::RegisterBenchmark(("Scale/" + size_name).c_str(), BM_Scale, input)
                 ->Unit(benchmark::kMicrosecond);
             benchmark::RegisterBenchmark(("ScaleBaseline/" + size_name).c_str(), BM_ScaleBaseline, input)
+                ->Unit(benchmark::kMicrosecond);
+            benchmark::RegisterBenchmark(("ScaleOneCall/" + size_name).c_str(), BM_ScaleOneCall, input)
                 ->Unit(benchmark::kMicrosecond);
         }
     }
@@ -533,6 +553,8 @@ public:
             std::string tail = std::string(shape.name) + "/";
             met &= Goal(out, (std::string(shape.name) + " ns/byte 1 MiB / 1 KiB").c_str(),
                         Get("Scale/" + tail + "1048576"), Get("Scale/" + tail + "1024"), 1.5);
+            met &= Goal(out, (std::string(shape.name) + " one call 1 MiB / 1 KiB").c_str(),
+                        Get("ScaleOneCall/" + tail + "1048576"), Get("ScaleOneCall/" + tail + "1024"), 1.5);
         }
         return met;
     }
