@@ -245,7 +245,8 @@ typedef struct SearchOptions {
                                          CheckContainerIsSupportRefID; NULL: no such rule */
     const char *tablePrefix;          /* written before each column name, or NULL */
     SqlOptions sql;                   /* dialect and flags, as for ConvertSQLConditionWith */
-    void *scratch;                    /* memory for the call's tree, or NULL: see ConvertSearchCriteria */
+    void *scratch;                    /* memory for the call's tree past 8 KiB of stack, used by one
+                                         call at a time; or NULL */
     size_t scratchSize;
 } SearchOptions;
 
@@ -272,14 +273,11 @@ typedef struct SearchInfo {
     int refIdMadeFalse;      /* 1 when the container rule made a @refID condition false */
 } SearchInfo;
 
-/** Parses criteria[0..length-1] (length -1: up to its NUL) with options->parse, rewrites the tree
- *  as a host does (unsupported properties, then the container rule) and writes it as
- *  ConvertSQLConditionWith does into out[0..outSize-1]: returns the whole text's length, as
- *  ConvertSQLConditionEx does, or -1 with info->error set when the criteria does not parse, when
- *  memory runs out (SEARCH_PARSE_OUT_OF_MEMORY), or for a NULL criteria or options, a length
- *  below -1 or invalid SQL options (SEARCH_PARSE_INVALID_ARGUMENT). It builds its tree in 8 KiB
- *  of stack, then in options->scratch (which one thread uses at a time), then in heap memory that
- *  it frees before it returns. 'info' may be NULL. */
+/** Runs a host's whole sequence (Parse_searchExpWith, GetUPnPClass, GetPropertyList, the rewrites
+ *  with the supported table and the container, CheckSQLCondition, ConvertSQLConditionWith) on
+ *  criteria[0..length-1] (length -1: up to its NUL) without a heap tree, fills 'info' (or NULL)
+ *  and returns the SQL text's length as ConvertSQLConditionEx does, or -1 with info->error set
+ *  when the text does not parse, memory runs out or an argument is invalid (docs/API.md). */
 MSC_EXPORT int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions *options,
                                      char *out, int outSize, SearchInfo *info);
 

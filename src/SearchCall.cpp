@@ -133,7 +133,9 @@ void ResetInfo(SearchInfo *info) {
     info->refIdMadeFalse = 0;
 }
 
+// A failed call reports only why: the rest of the record is as for an empty text.
 int Failed(SearchInfo *info, int code, int offset) {
+    ResetInfo(info);
     info->error = {code, offset};
     return -1;
 }

@@ -343,6 +343,15 @@ TEST(Allocation, OneCallTakesNoHeapMemory) {
         {repeat("x=1 or res=1 and ", "x=1"), &standard},
     };
     std::vector<char> scratch(MSC_SEARCH_SCRATCH_SIZE(65536));
+    // The most memory per byte: a parenthesis each, all matched before the nesting bound stops it.
+    SearchOptions opening = classic;
+    opening.scratch = scratch.data();
+    opening.scratchSize = scratch.size();
+    const std::string opens(65536, '(');
+    OpenAllocationWindow();
+    EXPECT_EQ(ConvertSearchCriteria(opens.c_str(), -1, &opening, nullptr, 0, &info), -1);
+    EXPECT_EQ(CloseAllocationWindow(), 0);
+    EXPECT_EQ(info.error.code, SEARCH_PARSE_UNBALANCED_PARENTHESES);
     for (const auto &[text, options] : shapes) {
         SearchOptions withScratch = *options;
         withScratch.scratch = scratch.data();
