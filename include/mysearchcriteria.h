@@ -13,6 +13,7 @@
 #ifndef MYSEARCHCRITERIA_H
 #define MYSEARCHCRITERIA_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 
@@ -232,6 +233,53 @@ MSC_EXPORT int CheckSQLCondition(const ParseTreeNode *tree, const TokenEntry *co
 /** Returns a static English message for a SearchConditionCode ("unknown problem" outside the
  *  enumeration); never NULL, never to be freed. */
 MSC_EXPORT const char *SearchConditionMessage(int code);
+
+/** What ConvertSearchCriteria searches with: the host's tables and choices, set once. */
+typedef struct SearchOptions {
+    SearchParseConfig parse;          /* grammar and host vocabulary, as for Parse_searchExpWith */
+    const TokenEntry *columnTable;    /* property ids to column names, as for ConvertSQLCondition */
+    const TokenEntry *supportedTable; /* what the database evaluates (the others' conditions become
+                                         constants, as SetAlwayTrueForNonSupportedProperty makes
+                                         them); NULL: the ids of columnTable */
+    const char *containerId;          /* the container searched, for the rule of
+                                         CheckContainerIsSupportRefID; NULL: no such rule */
+    const char *tablePrefix;          /* written before each column name, or NULL */
+    SqlOptions sql;                   /* dialect and flags, as for ConvertSQLConditionWith */
+    void *scratch;                    /* memory for the call's tree past 8 KiB of stack, used by one
+                                         call at a time; or NULL */
+    size_t scratchSize;
+} SearchOptions;
+
+/** Scratch bytes with which ConvertSearchCriteria takes no heap memory for a criteria of 'length' bytes. */
+#define MSC_SEARCH_SCRATCH_SIZE(length) (40 * (size_t)(length) + 4096)
+
+/** The most property ids that SearchInfo lists; its counts are the whole ones. */
+#define MSC_SEARCH_INFO_PROPERTIES 32
+/** The size of SearchInfo.upnpClass. */
+#define MSC_SEARCH_INFO_CLASS_SIZE 128
+
+/** What ConvertSearchCriteria learnt besides the SQL text; each field is what the classic calls give. */
+typedef struct SearchInfo {
+    SearchParseError error;  /* of the parse, as Parse_searchExpWith sets it; or why the call failed */
+    int condition;           /* CheckSQLCondition of the rewritten tree with the column table: a host
+                                writes no SQL for anything but SEARCH_CONDITION_OK */
+    int classLength;         /* the length of GetUPnPClass's text, or -1 when it gives NULL */
+    char upnpClass[MSC_SEARCH_INFO_CLASS_SIZE]; /* that text, NUL-terminated, cut to fit */
+    int propertyCount;       /* GetPropertyList's count; the first ones follow in text order */
+    int properties[MSC_SEARCH_INFO_PROPERTIES];
+    int alwaysTrueCount;     /* properties whose conditions became constants: those of the list
+                                that the supported table lacks, each once, in text order */
+    int alwaysTrue[MSC_SEARCH_INFO_PROPERTIES];
+    int refIdMadeFalse;      /* 1 when the container rule made a @refID condition false */
+} SearchInfo;
+
+/** Runs a host's whole sequence (Parse_searchExpWith, GetUPnPClass, GetPropertyList, the rewrites
+ *  with the supported table and the container, CheckSQLCondition, ConvertSQLConditionWith) on
+ *  criteria[0..length-1] (length -1: up to its NUL) without a heap tree, fills 'info' (or NULL)
+ *  and returns the SQL text's length as ConvertSQLConditionEx does, or -1 with info->error set
+ *  when the text does not parse, memory runs out or an argument is invalid (docs/API.md). */
+MSC_EXPORT int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions *options,
+                                     char *out, int outSize, SearchInfo *info);
 
 /** Appends printf-formatted text to buf at *len, bounded by size, and adds the formatted
  *  length (also of a cut text) to *len; returns that length, or vsnprintf's negative error. */

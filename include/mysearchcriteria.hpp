@@ -4,6 +4,9 @@
  * its comment, with the same results; the wrapper frees what the C interface hands out and turns
  * caller-sized buffers into std::string and std::vector.
  *
+ *   msc::SearchResult found = msc::search(criteria, options);   // the whole search, one call
+ *   if (!found || found.info.condition != SEARCH_CONDITION_OK) return refuse(found.info);
+ *
  *   auto parsed = msc::parse(R"(dc:title contains "love" and upnp:class derivedfrom "object.item")");
  *   if (!parsed) return report(parsed.error.code, parsed.error.offset);
  *   parsed.tree.set_always_true_for_non_supported_property(kSupported);
@@ -191,6 +194,41 @@ inline ParseResult parse(std::string_view criteria, unsigned options = 0,
                         &result.error);
     result.tree.reset(root);
     if (result.error.code == SEARCH_PARSE_OUT_OF_MEMORY) throw std::bad_alloc();
+    return result;
+}
+
+/** What search() gives: the SQL condition and what ConvertSearchCriteria reports with it. */
+struct SearchResult {
+    std::string sql;  /* the whole condition; empty when the criteria did not parse */
+    SearchInfo info{};
+    /** The criteria parsed; info.condition still says whether sql is a condition to run. */
+    bool ok() const noexcept { return info.error.code == SEARCH_PARSE_OK; }
+    explicit operator bool() const noexcept { return ok(); }
+    const char *message() const noexcept { return SearchParseErrorMessage(info.error.code); }
+};
+
+/** The host's whole search in one call (ConvertSearchCriteria) on the whole of 'criteria', copied
+ *  first since the C call reads up to a terminating NUL. Throws std::bad_alloc when memory runs
+ *  out, std::length_error for a text or condition beyond INT_MAX bytes. */
+inline SearchResult search(std::string_view criteria, const SearchOptions &options) {
+    if (criteria.size() >= static_cast<size_t>(INT_MAX)) throw std::length_error("msc::search: criteria too long");
+    const std::string text(criteria);
+    SearchResult result;
+    char first[512];
+    int length = ConvertSearchCriteria(text.c_str(), static_cast<int>(text.size()), &options, first,
+                                       sizeof first, &result.info);
+    if (length < 0) {
+        if (result.info.error.code == SEARCH_PARSE_OUT_OF_MEMORY) throw std::bad_alloc();
+        return result;
+    }
+    if (length < static_cast<int>(sizeof first)) {
+        result.sql.assign(first, static_cast<size_t>(length));
+        return result;
+    }
+    if (length == INT_MAX) throw std::length_error("msc::search: condition too long");
+    result.sql.assign(static_cast<size_t>(length), '\0');
+    ConvertSearchCriteria(text.c_str(), static_cast<int>(text.size()), &options, result.sql.data(), length + 1,
+                          &result.info);
     return result;
 }
 

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(SearchCriteriaFuzzer ParseEntryFuzzer TreeWalkFuzzer)
+((${#targets[@]})) || targets=(SearchCriteriaFuzzer ParseEntryFuzzer TreeWalkFuzzer OneCallFuzzer)
 jobs=${FUZZ_JOBS:-1}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 
@@ -28,6 +28,7 @@ seed_corpus() {
   case $target in
     SearchCriteriaFuzzer) headers=('\x00\x00\x01\xff\x0f\x00\x01' '\x00\x09\x04\x0b\x00\x2c\x00') ;;
     ParseEntryFuzzer) headers=('\x00\x00' '\x02\x01') ;;
+    OneCallFuzzer) headers=('\x00\x05\x00\xff' '\x26\x14\x06\x20') ;;
     *) return 0 ;;
   esac
   for file in fuzz/corpus/*; do

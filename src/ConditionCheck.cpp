@@ -3,6 +3,8 @@
 // accept trees that are no condition: a logical keyword at the end of the text, empty
 // parentheses, a property without operator and value ("dc:title" is written "title", which a
 // database may take as a truth value).
+#include <cstdint>
+
 #include "Internal.h"
 #include "TreeWalk.h"
 
@@ -19,9 +21,25 @@ struct Place {
 bool IsLogical(int opId) { return opId == OP_AND || opId == OP_OR; }
 
 // An operator that the writer writes by name; any other writes nothing or "(null)".
-bool IsNamedOperator(int opId) {
+bool LooksUpAsNamed(int opId) {
     const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL, kStandardOpSQL);
     return table != nullptr && LookupName(table, opId) != nullptr;
+}
+
+// LooksUpAsNamed for every id below 64, read from the tables once: a check asks for every
+// operator of the tree.
+uint64_t NamedOperatorsBelow64() {
+    static const uint64_t named = [] {
+        uint64_t bits = 0;
+        for (int id = 0; id < 64; ++id) bits |= LooksUpAsNamed(id) ? uint64_t{1} << id : 0;
+        return bits;
+    }();
+    return named;
+}
+
+bool IsNamedOperator(int opId) {
+    if (opId >= 0 && opId < 64) return ((NamedOperatorsBelow64() >> opId) & 1) != 0;
+    return LooksUpAsNamed(opId);
 }
 
 class ConditionCheck : public WalkHooks<const ParseTreeNode, Place> {

@@ -43,23 +43,35 @@ constexpr size_t kIdentifierRoom = 8;
 void RewriteIdentifier(char *text);
 
 // Ends a parse: hands the tree to *tree on success (or frees it when the caller gave no slot),
-// frees what a failed parse built; returns the parse result, 0 or 1.
-int HandOverTree(bool ok, ParseTreeNode *root, ParseTreeNode **tree);
+// frees what a failed parse built (unless it is in 'arena'); returns the parse result, 0 or 1.
+int HandOverTree(bool ok, ParseTreeNode *root, ParseTreeNode **tree, Arena *arena = nullptr);
 
 // The classic parse behind Parse_searchExp; 'quiet' leaves standard error alone, and *failure
-// (when not null) tells why a failed parse stopped.
+// (when not null) tells why a failed parse stopped. The tree is built in 'arena', or on the heap
+// when it is null.
 int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last, bool quiet,
-                 ParseFailure *failure);
+                 ParseFailure *failure, Arena *arena);
 
 // The UPnP ContentDirectory grammar behind Parse_searchExpEx(SEARCH_PARSE_STANDARD); always
 // quiet. 'options' may add SEARCH_PARSE_KEEP_UNKNOWN; 'hostProperties' (or null) is a table that
 // IsValidHostTable accepted.
 int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
-                  const TokenEntry *hostProperties, ParseFailure *failure);
+                  const TokenEntry *hostProperties, ParseFailure *failure, Arena *arena);
+
+// Parse_searchExpWith, building the tree in 'arena' (null: the heap).
+int ParseWithConfig(ParseTreeNode **tree, const char *criteria, int first, int last,
+                    const SearchParseConfig *config, SearchParseError *error, Arena *arena);
 
 // True for a null table, or one whose entries up to {0, NULL} all have an id of at least
 // PROP_HOST_FIRST and a name that is a property name of the standard grammar.
 bool IsValidHostTable(const TokenEntry *hostProperties);
+
+// SetAlwayTrueForNonSupportedProperty with new leaves from 'arena' (null: the heap).
+int RewriteUnsupported(ParseTreeNode *tree, const TokenEntry *supportedTable, Arena *arena);
+
+// CheckContainerIsSupportRefID on a tree and a container that are not null, without messages and
+// with a new text from 'arena' (null: the heap); true when it made a condition false.
+bool MakeRefIdConditionFalse(const char *containerId, ParseTreeNode *tree, Arena *arena);
 
 }  // namespace msc
 

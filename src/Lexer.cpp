@@ -9,7 +9,7 @@ namespace msc {
 ParseTreeNode *Lexer::DecodedValueLeaf(Token token, bool identifier, const char *literal) {
     const char *from = literal != nullptr ? literal : text_ + token.first;
     size_t length = literal != nullptr ? strlen(literal) : token.size();
-    ParseTreeNode *leaf = NewValueLeaf(from, length, identifier ? kIdentifierRoom : 0);
+    ParseTreeNode *leaf = NewValueLeaf(from, length, identifier ? kIdentifierRoom : 0, arena_);
     if (leaf == nullptr) return nullptr;
     char *text = leaf->text;
     if ((flags_ & kDecodeEscapes) && memchr(text, '\\', length) != nullptr) {

@@ -119,7 +119,7 @@ struct Token {
 
 class Lexer {
 public:
-    Lexer(const char *text, unsigned flags) : text_(text), flags_(flags) {}
+    Lexer(const char *text, unsigned flags, Arena *arena = nullptr) : text_(text), flags_(flags), arena_(arena) {}
 
     ParseFailure failure() const { return failure_; }
 
@@ -196,19 +196,25 @@ protected:
     // 'literal' when not null; for an identifier the rewritten number, announced on standard
     // error unless kQuiet. Fails with SEARCH_PARSE_OUT_OF_MEMORY at the token.
     MSC_ALWAYS_INLINE ParseTreeNode *ValueLeaf(Token token, bool identifier, const char *literal = nullptr) {
+        return arena_ != nullptr ? ValueLeafIn<true>(token, identifier, literal)
+                                 : ValueLeafIn<false>(token, identifier, literal);
+    }
+    // ValueLeaf for a parser that knows where its tree goes.
+    template <bool kInArena>
+    MSC_ALWAYS_INLINE ParseTreeNode *ValueLeafIn(Token token, bool identifier, const char *literal = nullptr) {
         if (MSC_LIKELY(!identifier && literal == nullptr && !(flags_ & kDecodeEscapes))) {
-            return NewValueLeaf(text_ + token.first, token.size());  // The text as it stands.
+            return NewValueLeafIn<kInArena>(text_ + token.first, token.size(), 0, arena_);  // The text as it stands.
         }
         return DecodedValueLeaf(token, identifier, literal);
     }
     ParseTreeNode *DecodedValueLeaf(Token token, bool identifier, const char *literal);
 
     // A comparison of two leaves; nullptr when memory runs out or a leaf is missing, both freed.
-    static ParseTreeNode *NewComparison(int opId, ParseTreeNode *left, ParseTreeNode *right) {
-        ParseTreeNode *node = left != nullptr && right != nullptr ? NewNode(NODE_OPERATOR) : nullptr;
+    ParseTreeNode *NewComparison(int opId, ParseTreeNode *left, ParseTreeNode *right) {
+        ParseTreeNode *node = left != nullptr && right != nullptr ? NewNode(NODE_OPERATOR, arena_) : nullptr;
         if (node == nullptr) {
-            freeParseTree(left);
-            freeParseTree(right);
+            FreeTree(left, arena_);
+            FreeTree(right, arena_);
             return nullptr;
         }
         node->opId = opId;
@@ -229,6 +235,7 @@ protected:
     unsigned flags_;
     KeywordMatch match_ = flags_ & kWholeKeywords ? KeywordMatch::kWhole : KeywordMatch::kPrefix;
     ParseFailure failure_ = {SEARCH_PARSE_OK, -1};
+    Arena *arena_;  // Where nodes and texts come from; null: the heap.
 };
 
 }  // namespace msc

@@ -12,12 +12,80 @@
 
 namespace msc {
 
+// A bump allocator for a tree that lives for one call: its first block is the caller's (on the
+// stack), then a spare one of the caller's if any, later ones come from malloc and all go at once
+// with the arena. Nothing in it is freed alone, so its trees never go to freeParseTree.
+class Arena {
+public:
+    Arena(void *first, size_t size, void *spare = nullptr, size_t spareSize = 0)
+        : next_(static_cast<char *>(first)), end_(next_ + size), spare_(static_cast<char *>(spare)),
+          spareSize_(spareSize) {}
+    Arena(const Arena &) = delete;
+    Arena &operator=(const Arena &) = delete;
+    ~Arena() {
+        while (blocks_ != nullptr) {
+            Block *previous = blocks_->previous;
+            free(blocks_);
+            blocks_ = previous;
+        }
+    }
+
+    // 'bytes' rounded up to 8, aligned to 8; nullptr when memory runs out.
+    MSC_ALWAYS_INLINE void *Take(size_t bytes) {
+        bytes = (bytes + 7) & ~size_t{7};
+        if (MSC_LIKELY(static_cast<size_t>(end_ - next_) >= bytes)) {
+            char *taken = next_;
+            next_ += bytes;
+            return taken;
+        }
+        return TakeFromNewBlock(bytes);
+    }
+
+    // True once a Take found no memory.
+    bool failed() const { return failed_; }
+
+private:
+    struct Block {
+        Block *previous;
+        size_t padding;  // Keeps what follows 16-byte aligned.
+    };
+    void *TakeFromNewBlock(size_t bytes);
+
+    char *next_;
+    char *end_;
+    char *spare_;
+    size_t spareSize_;
+    bool failed_ = false;
+    Block *blocks_ = nullptr;
+    size_t nextBlock_ = 16384;  // Doubles with each block: a long text costs few mallocs.
+};
+
 // One node of the given kind with every field cleared; nullptr when memory runs out.
 inline ParseTreeNode *NewNode(NodeKind kind) {
     auto *node = static_cast<ParseTreeNode *>(malloc(sizeof(ParseTreeNode)));
     if (node != nullptr) *node = ParseTreeNode{static_cast<uint32_t>(kind), {nullptr}, nullptr, 0};
     return node;
 }
+
+// NewNode from 'arena' when kInArena, else from the heap: a parse makes that choice once.
+template <bool kInArena>
+MSC_ALWAYS_INLINE inline ParseTreeNode *NewNodeIn(NodeKind kind, Arena *arena) {
+    if constexpr (!kInArena) {
+        return NewNode(kind);
+    } else {
+        auto *node = static_cast<ParseTreeNode *>(arena->Take(sizeof(ParseTreeNode)));
+        if (node != nullptr) *node = ParseTreeNode{static_cast<uint32_t>(kind), {nullptr}, nullptr, 0};
+        return node;
+    }
+}
+
+// NewNode from 'arena', or from the heap when it is null.
+inline ParseTreeNode *NewNode(NodeKind kind, Arena *arena) {
+    return arena == nullptr ? NewNodeIn<false>(kind, arena) : NewNodeIn<true>(kind, arena);
+}
+
+// Frees a heap tree; a tree in an arena goes with the arena.
+void FreeTree(ParseTreeNode *tree, Arena *arena);
 
 // Copies from[0..n-1] with an N-byte load and store at each end of it (n from N to 2N), which
 // may overlap and touch nothing outside the n bytes.
@@ -64,6 +132,28 @@ inline ParseTreeNode *NewValueLeaf(const char *text, size_t length, size_t room 
     }
     leaf->text = copy;
     return leaf;
+}
+
+// NewValueLeaf from 'arena' when kInArena, else from the heap.
+template <bool kInArena>
+MSC_ALWAYS_INLINE inline ParseTreeNode *NewValueLeafIn(const char *text, size_t length, size_t room, Arena *arena) {
+    if constexpr (!kInArena) {
+        return NewValueLeaf(text, length, room);
+    } else {
+        auto *copy = static_cast<char *>(arena->Take(length + 1 > room ? length + 1 : room));
+        ParseTreeNode *leaf = copy != nullptr ? NewNodeIn<true>(NODE_VALUE, arena) : nullptr;
+        if (leaf == nullptr) return nullptr;
+        CopyValueText(copy, text, length);
+        copy[length] = '\0';
+        leaf->text = copy;
+        return leaf;
+    }
+}
+
+// NewValueLeaf from 'arena', or from the heap when it is null.
+inline ParseTreeNode *NewValueLeaf(const char *text, size_t length, size_t room, Arena *arena) {
+    return arena == nullptr ? NewValueLeafIn<false>(text, length, room, arena)
+                            : NewValueLeafIn<true>(text, length, room, arena);
 }
 
 }  // namespace msc

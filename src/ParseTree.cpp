@@ -102,9 +102,13 @@ void RewriteIdentifier(char *text) {
     memcpy(text, first, static_cast<size_t>(digits + sizeof digits - first));
 }
 
-int HandOverTree(bool ok, ParseTreeNode *root, ParseTreeNode **tree) {
+void FreeTree(ParseTreeNode *tree, Arena *arena) {
+    if (arena == nullptr) freeParseTree(tree);
+}
+
+int HandOverTree(bool ok, ParseTreeNode *root, ParseTreeNode **tree, Arena *arena) {
     if (!ok || tree == nullptr) {
-        freeParseTree(root);
+        FreeTree(root, arena);
         root = nullptr;
     }
     if (tree != nullptr) *tree = root;

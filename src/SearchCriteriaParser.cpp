@@ -22,11 +22,11 @@ namespace {
 // ends its group inside the quotes.
 class GroupMatcher {
 public:
-    GroupMatcher() = default;
+    explicit GroupMatcher(Arena *arena) : arena_(arena) {}
     GroupMatcher(const GroupMatcher &) = delete;
     GroupMatcher &operator=(const GroupMatcher &) = delete;
     ~GroupMatcher() {
-        if (pairs_ != inlinePairs_) free(pairs_);
+        if (pairs_ != inlinePairs_ && arena_ == nullptr) free(pairs_);
     }
 
     // Sets *match to the closing parenthesis of the opening one at 'open' (-1 when there is none
@@ -71,10 +71,14 @@ private:
         return true;
     }
 
-    bool Grow() {
+    // Out of line: few texts hold more groups than the inline pairs.
+    __attribute__((noinline)) bool Grow() {
         Pos capacity = capacity_ * 2;
         Pair *grown;
-        if (pairs_ == inlinePairs_) {
+        if (arena_ != nullptr) {
+            grown = static_cast<Pair *>(arena_->Take(sizeof(Pair) * static_cast<size_t>(capacity)));
+            if (grown != nullptr) memcpy(grown, pairs_, sizeof(Pair) * static_cast<size_t>(capacity_));
+        } else if (pairs_ == inlinePairs_) {
             grown = static_cast<Pair *>(malloc(sizeof(Pair) * static_cast<size_t>(capacity)));
             if (grown != nullptr) memcpy(grown, inlinePairs_, sizeof inlinePairs_);
         } else {
@@ -93,11 +97,15 @@ private:
     Pos capacity_ = kInlinePairs;
     Pos count_ = -1;  // -1 until built.
     Pos cursor_ = 0;
+    Arena *arena_;  // Where a grown array comes from; null: the heap.
 };
 
+// kInArena: the tree goes into the arena, chosen once per parse rather than once per node.
+template <bool kInArena>
 class Parser : public Lexer {
 public:
-    Parser(const char *text, bool quiet) : Lexer(text, quiet ? unsigned{kQuiet} : 0u) {}
+    Parser(const char *text, bool quiet, Arena *arena)
+        : Lexer(text, quiet ? unsigned{kQuiet} : 0u, arena), groups_(arena) {}
 
     // Parses text_[pos..last] into *slot; false on failure, with what was built hanging under
     // the caller's root (the caller frees it).
@@ -110,7 +118,8 @@ private:
     GroupMatcher groups_;
 };
 
-bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nesting) {
+template <bool kInArena>
+bool Parser<kInArena>::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nesting) {
     // Each turn parses one operand; a logical keyword hangs the rest of the range on its right
     // operand and the loop goes on there.
     for (;;) {
@@ -134,7 +143,7 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
             if (!(flags_ & kQuiet)) fputs("can't find key!!\n", stderr);
             return Fail(SEARCH_PARSE_NO_PROPERTY, pos);
         }
-        ParseTreeNode *current = NewNode(NODE_PROPERTY);
+        ParseTreeNode *current = NewNodeIn<kInArena>(NODE_PROPERTY, arena_);
         if (current == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
         current->propertyId = property->id;
         *slot = current;
@@ -148,7 +157,7 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
             const TokenEntry *op = token.empty() ? nullptr : Keyword(Vocabulary::kOperator, token);
             if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
             if (IsLogicalOperator(op->id)) {
-                ParseTreeNode *node = NewNode(NODE_OPERATOR);
+                ParseTreeNode *node = NewNodeIn<kInArena>(NODE_OPERATOR, arena_);
                 if (node == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
                 node->opId = op->id;
                 node->left = current;
@@ -165,11 +174,11 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
             if (nesting + chain > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, pos);
             bool identifier = op->id != OP_EXISTS &&
                               (IsPropertyLeaf(current, PROP_REFID) || IsPropertyLeaf(current, PROP_ID));
-            ParseTreeNode *value = ValueLeaf(text, identifier);
+            ParseTreeNode *value = ValueLeafIn<kInArena>(text, identifier);
             if (value == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
-            ParseTreeNode *comparison = NewNode(NODE_OPERATOR);
+            ParseTreeNode *comparison = NewNodeIn<kInArena>(NODE_OPERATOR, arena_);
             if (comparison == nullptr) {
-                freeParseTree(value);
+                FreeTree(value, arena_);
                 return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
             }
             comparison->opId = op->id;
@@ -184,7 +193,8 @@ bool Parser::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, int nestin
 // Parses the group that opens at 'open' into *slot. When a logical keyword follows it, *slot
 // becomes the logical node and *rightStart the first byte of its right operand; otherwise *done
 // is set, the group being the whole of the rest of the range.
-bool Parser::ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, bool *done,
+template <bool kInArena>
+bool Parser<kInArena>::ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, bool *done,
                         Pos *rightStart) {
     if (open + 1 > last) return Fail(SEARCH_PARSE_UNBALANCED_PARENTHESES, open);
     if (nesting + 1 > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, open);
@@ -192,7 +202,7 @@ bool Parser::ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, b
     if (!groups_.Find(text_, open, last, &close)) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, open);
     if (close < 0 || close > last) return Fail(SEARCH_PARSE_UNBALANCED_PARENTHESES, open);
 
-    ParseTreeNode *group = NewNode(NODE_GROUP);
+    ParseTreeNode *group = NewNodeIn<kInArena>(NODE_GROUP, arena_);
     if (group == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, open);
     *slot = group;
     if (!ParseExpression(open + 1, close - 1, &group->inner, nesting + 1)) return false;
@@ -204,7 +214,7 @@ bool Parser::ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, b
     // Only a logical keyword may follow a group, matched in place: `(a)and(b)` is fine.
     const TokenEntry *logical = Keyword(Vocabulary::kLogical, {pos, pos});
     if (logical == nullptr) return Fail(SEARCH_PARSE_TRAILING_TEXT, pos);
-    ParseTreeNode *node = NewNode(NODE_OPERATOR);
+    ParseTreeNode *node = NewNodeIn<kInArena>(NODE_OPERATOR, arena_);
     if (node == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
     node->opId = logical->id;
     node->left = group;
@@ -214,12 +224,11 @@ bool Parser::ParseGroup(Pos open, Pos last, ParseTreeNode **slot, int nesting, b
     return true;
 }
 
-}  // namespace
-
-int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last, bool quiet,
-                 ParseFailure *failure) {
+template <bool kInArena>
+int ParseClassicIn(ParseTreeNode **tree, const char *criteria, int first, int last, bool quiet,
+                   ParseFailure *failure, Arena *arena) {
     Pos from = first < 0 ? 0 : first;
-    Parser parser(criteria, quiet);
+    Parser<kInArena> parser(criteria, quiet, arena);
     ParseTreeNode *root = nullptr;
     bool ok = parser.ParseExpression(from, last, &root, 0);
     if (failure != nullptr) *failure = parser.failure();
@@ -227,7 +236,15 @@ int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last
         *tree = root;  // The usual end, without a call.
         return 0;
     }
-    return HandOverTree(ok, root, tree);
+    return HandOverTree(ok, root, tree, arena);
+}
+
+}  // namespace
+
+int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last, bool quiet,
+                 ParseFailure *failure, Arena *arena) {
+    if (arena != nullptr) return ParseClassicIn<true>(tree, criteria, first, last, quiet, failure, arena);
+    return ParseClassicIn<false>(tree, criteria, first, last, quiet, failure, nullptr);
 }
 
 namespace {
@@ -235,7 +252,7 @@ namespace {
 // Both extended entry points; they call this rather than each other, so that no call goes
 // through the library's symbol table.
 int ParseExtended(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
-                  const TokenEntry *hostProperties, SearchParseError *error) {
+                  const TokenEntry *hostProperties, SearchParseError *error, Arena *arena = nullptr) {
     if (tree != nullptr) *tree = nullptr;
     ParseFailure failure = {SEARCH_PARSE_INVALID_ARGUMENT, first};
     int result = 1;
@@ -244,15 +261,26 @@ int ParseExtended(ParseTreeNode **tree, const char *criteria, int first, int las
     bool standard = options == SEARCH_PARSE_STANDARD ||
                     options == (SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN);
     if (criteria != nullptr && options == 0) {
-        result = ParseClassic(tree, criteria, first, last, /*quiet=*/true, &failure);
+        result = ParseClassic(tree, criteria, first, last, /*quiet=*/true, &failure, arena);
     } else if (criteria != nullptr && standard) {
-        result = ParseStandard(tree, criteria, first, last, options, hostProperties, &failure);
+        result = ParseStandard(tree, criteria, first, last, options, hostProperties, &failure, arena);
     }
     if (error != nullptr) *error = {failure.code, result == 0 ? -1 : failure.offset};
     return result;
 }
 
 }  // namespace
+
+int ParseWithConfig(ParseTreeNode **tree, const char *criteria, int first, int last,
+                    const SearchParseConfig *config, SearchParseError *error, Arena *arena) {
+    // A host table that the parser could misread is refused whole, before any criteria is read.
+    if (config == nullptr || !IsValidHostTable(config->hostProperties)) {
+        if (tree != nullptr) *tree = nullptr;
+        if (error != nullptr) *error = {SEARCH_PARSE_INVALID_ARGUMENT, first};
+        return 1;
+    }
+    return ParseExtended(tree, criteria, first, last, config->options, config->hostProperties, error, arena);
+}
 
 }  // namespace msc
 
@@ -261,7 +289,7 @@ extern "C" {
 int Parse_searchExp(ParseTreeNode **tree, const char *criteria, int first, int last) {
     if (tree != nullptr) *tree = nullptr;
     if (criteria == nullptr) return 1;
-    return msc::ParseClassic(tree, criteria, first, last, /*quiet=*/false, nullptr);
+    return msc::ParseClassic(tree, criteria, first, last, /*quiet=*/false, nullptr, nullptr);
 }
 
 int Parse_searchExpEx(ParseTreeNode **tree, const char *criteria, int first, int last,
@@ -271,13 +299,7 @@ int Parse_searchExpEx(ParseTreeNode **tree, const char *criteria, int first, int
 
 int Parse_searchExpWith(ParseTreeNode **tree, const char *criteria, int first, int last,
                         const SearchParseConfig *config, SearchParseError *error) {
-    // A host table that the parser could misread is refused whole, before any criteria is read.
-    if (config == nullptr || !msc::IsValidHostTable(config->hostProperties)) {
-        if (tree != nullptr) *tree = nullptr;
-        if (error != nullptr) *error = {SEARCH_PARSE_INVALID_ARGUMENT, first};
-        return 1;
-    }
-    return msc::ParseExtended(tree, criteria, first, last, config->options, config->hostProperties, error);
+    return msc::ParseWithConfig(tree, criteria, first, last, config, error, nullptr);
 }
 
 const char *SearchParseErrorMessage(int code) {

@@ -110,9 +110,10 @@ bool ScanHostName(const char *name, PropertyName *scanned) {
 
 class StandardParser : public Lexer {
 public:
-    StandardParser(const char *text, Pos last, unsigned options, const TokenEntry *hostProperties)
+    StandardParser(const char *text, Pos last, unsigned options, const TokenEntry *hostProperties, Arena *arena)
         : Lexer(text, kWholeKeywords | kDecodeEscapes | kTightOperators | kAndBeforeOr | kQuiet |
-                          ((options & SEARCH_PARSE_KEEP_UNKNOWN) != 0 ? unsigned{kKeepUnknown} : 0u)),
+                          ((options & SEARCH_PARSE_KEEP_UNKNOWN) != 0 ? unsigned{kKeepUnknown} : 0u),
+                arena),
           last_(last),
           hostProperties_(hostProperties) {}
 
@@ -155,8 +156,8 @@ int StandardParser::HostPropertyId(const PropertyName &name) const {
 
 // Makes a logical node with the tree in *slot as its left operand, puts it into *slot, and
 // returns the slot of its right operand; nullptr when memory runs out (*slot unchanged).
-ParseTreeNode **HangOnLogical(ParseTreeNode **slot, int opId) {
-    ParseTreeNode *node = NewNode(NODE_OPERATOR);
+ParseTreeNode **HangOnLogical(ParseTreeNode **slot, int opId, Arena *arena) {
+    ParseTreeNode *node = NewNode(NODE_OPERATOR, arena);
     if (node == nullptr) return nullptr;
     node->opId = opId;
     node->left = *slot;
@@ -173,8 +174,8 @@ bool StandardParser::ParseCriteria(Pos pos, ParseTreeNode **root) {
         // "*" is the whole criteria or nothing: it matches every object, as "1" = "1" does.
         Pos star = pos;
         if (!Finish(pos + 1)) return false;
-        ParseTreeNode *one = NewValueLeaf("1", 1);
-        *root = NewComparison(OP_EQ, one, one != nullptr ? NewValueLeaf("1", 1) : nullptr);
+        ParseTreeNode *one = NewValueLeaf("1", 1, 0, arena_);
+        *root = NewComparison(OP_EQ, one, one != nullptr ? NewValueLeaf("1", 1, 0, arena_) : nullptr);
         return *root != nullptr || Fail(SEARCH_PARSE_OUT_OF_MEMORY, star);
     }
 
@@ -206,7 +207,7 @@ bool StandardParser::ParseOrList(Pos *pos, ParseTreeNode **slot, int nesting) {
         int logical = keyword->id;
         // Under kAndBeforeOr an "or" takes the whole and-list before it as its left operand.
         bool outer = (flags_ & kAndBeforeOr) && logical == OP_OR;
-        ParseTreeNode **right = HangOnLogical(outer ? orSlot : andSlot, logical);
+        ParseTreeNode **right = HangOnLogical(outer ? orSlot : andSlot, logical, arena_);
         if (right == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
         andSlot = right;
         if (outer || !(flags_ & kAndBeforeOr)) orSlot = right;
@@ -229,7 +230,7 @@ bool StandardParser::ParsePrimary(Pos *pos, ParseTreeNode **slot, int nesting) {
     }
 
     if (nesting + 1 > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, at);
-    ParseTreeNode *group = NewNode(NODE_GROUP);
+    ParseTreeNode *group = NewNode(NODE_GROUP, arena_);
     if (group == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
     *slot = group;
     Pos inner = at + 1;
@@ -263,7 +264,7 @@ bool StandardParser::ParseComparison(Pos *pos, ParseTreeNode **slot) {
     ParseTreeNode *value = nullptr;
     if (!ParseValue(pos, opId, identifier, &value)) return false;
 
-    ParseTreeNode *property = NewNode(NODE_PROPERTY);
+    ParseTreeNode *property = NewNode(NODE_PROPERTY, arena_);
     if (property != nullptr) property->propertyId = propertyId;
     *slot = NewComparison(opId, property, value);
     return *slot != nullptr || Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
@@ -332,7 +333,7 @@ bool IsValidHostTable(const TokenEntry *hostProperties) {
 }
 
 int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
-                  const TokenEntry *hostProperties, ParseFailure *failure) {
+                  const TokenEntry *hostProperties, ParseFailure *failure, Arena *arena) {
     Pos from = first < 0 ? 0 : first;
     Pos to = last;
     // The criteria is a C string: it ends at its NUL even where the range reaches further, and
@@ -341,11 +342,11 @@ int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int las
         const void *nul = memchr(criteria + from, '\0', static_cast<size_t>(to - from + 1));
         if (nul != nullptr) to = static_cast<const char *>(nul) - criteria - 1;
     }
-    StandardParser parser(criteria, to, options, hostProperties);
+    StandardParser parser(criteria, to, options, hostProperties, arena);
     ParseTreeNode *root = nullptr;
     bool ok = parser.ParseCriteria(from, &root);
     if (failure != nullptr) *failure = parser.failure();
-    return HandOverTree(ok, root, tree);
+    return HandOverTree(ok, root, tree, arena);
 }
 
 }  // namespace msc

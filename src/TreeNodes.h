@@ -44,6 +44,9 @@ inline const TokenEntry *OperatorTable(int opId, const TokenEntry *logical, cons
 // anything below them; nullptr when there is none.
 ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId);
 
+// GetUPnPClass: the value text of the first upnp:class condition, or nullptr.
+const char *UPnPClassOf(const ParseTreeNode *tree);
+
 }  // namespace msc
 
 #endif  // MSC_TREE_NODES_H

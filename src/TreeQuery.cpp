@@ -45,6 +45,14 @@ ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
     return const_cast<ParseTreeNode *>(lookup.found);
 }
 
+const char *UPnPClassOf(const ParseTreeNode *tree) {
+    const ParseTreeNode *condition = FindConditionNode(tree, PROP_UPNP_CLASS);
+    if (condition == nullptr || condition->kind != NODE_OPERATOR) return nullptr;
+    const ParseTreeNode *value = condition->right;
+    if (value == nullptr || value->kind != NODE_VALUE) return nullptr;
+    return value->text;
+}
+
 namespace {
 // Property ids gathered in walk order. The array grows by exactly 10 entries at a time, as
 // hosts that size their own copies by it expect; realloc extends large blocks in place or by
@@ -169,13 +177,7 @@ struct Dumper : WalkHooks<const ParseTreeNode, int> {
 
 extern "C" {
 
-const char *GetUPnPClass(const ParseTreeNode *tree) {
-    const ParseTreeNode *condition = msc::FindConditionNode(tree, PROP_UPNP_CLASS);
-    if (condition == nullptr || condition->kind != NODE_OPERATOR) return nullptr;
-    const ParseTreeNode *value = condition->right;
-    if (value == nullptr || value->kind != NODE_VALUE) return nullptr;
-    return value->text;
-}
+const char *GetUPnPClass(const ParseTreeNode *tree) { return msc::UPnPClassOf(tree); }
 
 // A count that is not 0 on entry is reset: it is also the index of the next store into the
 // fresh array, so trusting it would write outside the array.

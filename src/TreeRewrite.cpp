@@ -11,45 +11,47 @@
 namespace msc {
 namespace {
 
-char *NewOneText() {
-    auto *one = static_cast<char *>(malloc(2));
+char *NewOneText(Arena *arena) {
+    auto *one = static_cast<char *>(arena != nullptr ? arena->Take(2) : malloc(2));
     if (one != nullptr) memcpy(one, "1", 2);
     return one;
 }
 
 // Turns a property leaf into the value leaf "1" in place; the node keeps its address, so the
 // parent's link stays valid. False when memory runs out, the leaf then unchanged.
-bool TurnIntoOne(ParseTreeNode *leaf) {
-    char *one = NewOneText();
+bool TurnIntoOne(ParseTreeNode *leaf, Arena *arena) {
+    char *one = NewOneText(arena);
     if (one == nullptr) return false;
     leaf->kind = NODE_VALUE;
     leaf->text = one;
     return true;
 }
 
-ParseTreeNode *NewDigitLeaf(int polarity) { return NewValueLeaf(polarity != 0 ? "1" : "0", 1); }
+ParseTreeNode *NewDigitLeaf(int polarity, Arena *arena) {
+    return NewValueLeaf(polarity != 0 ? "1" : "0", 1, 0, arena);
+}
 
 // The left operand is the matching property leaf: the node becomes "1" = "1" or "1" = "0".
 // Each step that allocates comes before the change it feeds, so a failure never leaves a value
 // leaf without text.
-int RewriteLeft(ParseTreeNode *node, int polarity) {
-    freeParseTree(node->right);
+int RewriteLeft(ParseTreeNode *node, int polarity, Arena *arena) {
+    FreeTree(node->right, arena);
     node->right = nullptr;
-    node->right = NewDigitLeaf(polarity);
-    if (node->right == nullptr || !TurnIntoOne(node->left)) return -1;
+    node->right = NewDigitLeaf(polarity, arena);
+    if (node->right == nullptr || !TurnIntoOne(node->left, arena)) return -1;
     node->opId = OP_EQ;
     return 0;
 }
 
 // The right operand is the matching property leaf; whatever the left operand holds is released.
-int RewriteRight(ParseTreeNode *node, int polarity) {
-    freeParseTree(node->right);
+int RewriteRight(ParseTreeNode *node, int polarity, Arena *arena) {
+    FreeTree(node->right, arena);
     node->right = nullptr;
-    node->right = NewDigitLeaf(polarity);
+    node->right = NewDigitLeaf(polarity, arena);
     if (node->right == nullptr) return -1;
-    freeParseTree(node->left);
+    FreeTree(node->left, arena);
     node->left = nullptr;
-    node->left = NewValueLeaf("1", 1);
+    node->left = NewValueLeaf("1", 1, 0, arena);
     if (node->left == nullptr) return -1;
     node->opId = OP_EQ;
     return 0;
@@ -105,9 +107,10 @@ bool IsAndOr(const ParseTreeNode *node) { return node->opId == OP_AND || node->o
 template <typename Matches>
 struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
     const Matches matches;  // a copy: the walk then reads its state with one load
+    Arena *arena;  // Where new leaves come from; null: the heap.
     int result = 0;
 
-    explicit Rewriting(const Matches &m) : matches(m) {}
+    Rewriting(const Matches &m, Arena *a) : matches(m), arena(a) {}
 
     bool Matching(const ParseTreeNode *leaf) const {
         return leaf != nullptr && leaf->kind == NODE_PROPERTY && matches(leaf->propertyId);
@@ -127,9 +130,9 @@ struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
         return RewriteFirst(node, down);
     }
     __attribute__((noinline)) Step RewriteFirst(ParseTreeNode *node, Polarity down) {
-        if (node->kind == NODE_GROUP ? TurnIntoOne(node->inner) : RewriteLeft(node, Of(node, down)) == 0) {
-            return Step::kSkip;
-        }
+        bool done = node->kind == NODE_GROUP ? TurnIntoOne(node->inner, arena)
+                                             : RewriteLeft(node, Of(node, down), arena) == 0;
+        if (done) return Step::kSkip;
         Failed();
         return Step::kStop;
     }
@@ -145,7 +148,7 @@ struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
         return (down & (kInherited | kAndAfter | kOrAfter)) | (isAnd ? kAndBefore | kNearest : kOrBefore);
     }
     bool Between(ParseTreeNode *op, Polarity down, ParseTreeNode *&right) {
-        if (Matching(op->right) && RewriteRight(op, Of(op, down)) != 0) return Failed();
+        if (Matching(op->right) && RewriteRight(op, Of(op, down), arena) != 0) return Failed();
         right = op->right;
         return true;
     }
@@ -157,9 +160,9 @@ struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
 
 // The root is never replaced: a matching property leaf at the root becomes the value "1" in place.
 template <typename Matches>
-int RewriteTree(ParseTreeNode *tree, const Matches &matches) {
-    Rewriting<Matches> rewriting(matches);
-    if (rewriting.Matching(tree)) return TurnIntoOne(tree) ? 0 : -1;
+int RewriteTree(ParseTreeNode *tree, const Matches &matches, Arena *arena = nullptr) {
+    Rewriting<Matches> rewriting(matches, arena);
+    if (rewriting.Matching(tree)) return TurnIntoOne(tree, arena) ? 0 : -1;
     Walk(tree, rewriting, Polarity{kNearest | kInherited});
     return rewriting.result;
 }
@@ -184,12 +187,13 @@ bool IsRefIdContainer(const char *containerId) {
 
 // Turns a true @refID condition in a reference-free container into "1" = "0"; always 0. Out of
 // line: most trees have no @refID condition, and their lookup need not save registers for this.
-__attribute__((noinline)) int RewriteRefIdCondition(const char *containerId, ParseTreeNode *condition) {
+__attribute__((noinline)) int RewriteRefIdCondition(const char *containerId, ParseTreeNode *condition,
+                                                    Arena *arena = nullptr) {
     if (!StartsWithIgnoringCase(condition->right->text, "true")) return 0;
     if (!IsRefIdContainer(containerId)) return 0;
 
     // Take the new text first: when memory runs out the condition stays as it was.
-    char *one = NewOneText();
+    char *one = NewOneText(arena);
     if (one == nullptr) return 0;
     condition->opId = OP_EQ;
     condition->left->kind = NODE_VALUE;
@@ -201,6 +205,24 @@ __attribute__((noinline)) int RewriteRefIdCondition(const char *containerId, Par
 }
 
 }  // namespace
+
+int RewriteUnsupported(ParseTreeNode *tree, const TokenEntry *supportedTable, Arena *arena) {
+    // A null table is the empty one, so the look-up for each property tests for neither.
+    static const TokenEntry kNone[] = {{0, nullptr}};
+    const TokenEntry *table = supportedTable != nullptr ? supportedTable : kNone;
+    return RewriteTree(tree, [table](int id) { return !IsSupported(table, id); }, arena);
+}
+
+bool MakeRefIdConditionFalse(const char *containerId, ParseTreeNode *tree, Arena *arena) {
+    ParseTreeNode *condition = FindConditionNode(tree, PROP_REFID);
+    if (condition == nullptr || condition->kind != NODE_OPERATOR || condition->right == nullptr ||
+        condition->right->kind != NODE_VALUE) {
+        return false;
+    }
+    RewriteRefIdCondition(containerId, condition, arena);
+    return condition->left->kind == NODE_VALUE;
+}
+
 }  // namespace msc
 
 extern "C" {
@@ -210,10 +232,7 @@ int SetAlwayTrueForProperty(ParseTreeNode *tree, int propertyId) {
 }
 
 int SetAlwayTrueForNonSupportedProperty(ParseTreeNode *tree, const TokenEntry *supportedTable) {
-    // A null table is the empty one, so the look-up for each property tests for neither.
-    static const TokenEntry kNone[] = {{0, nullptr}};
-    const TokenEntry *table = supportedTable != nullptr ? supportedTable : kNone;
-    return msc::RewriteTree(tree, [table](int id) { return !msc::IsSupported(table, id); });
+    return msc::RewriteUnsupported(tree, supportedTable, nullptr);
 }
 
 int CheckContainerIsSupportRefID(const char *containerId, ParseTreeNode *pTree) {

@@ -313,4 +313,66 @@ TEST(Allocation, EveryAllocationOfTheHostSequenceMayFail) {
     }
 }
 
+// The one call builds its tree on the stack for client criteria, in the caller's scratch for a
+// 64 KiB text of the shapes that take the most tree per byte, and on the heap without scratch,
+// giving back all it took; a heap that fails gives -1 and SEARCH_PARSE_OUT_OF_MEMORY.
+TEST(Allocation, OneCallTakesNoHeapMemory) {
+    const TokenEntry host[] = {{PROP_HOST_FIRST, "upnp:author"}, {0, nullptr}};
+    SearchOptions classic = {{0, nullptr}, kSweepColumns, kSupported, "A0$128$129", "o.", {SQL_DIALECT_SQLITE, 0}, nullptr, 0};
+    SearchOptions standard = classic;
+    standard.parse = {SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN, host};
+    standard.sql = {SQL_DIALECT_MYSQL, SQL_LITERAL_PATTERNS};
+    char out[1024];
+    SearchInfo info;
+    for (const auto &row : ReadCriteriaTable(MSC_TEST_CORPUS_DIR "/client-criteria.tsv")) {
+        for (const SearchOptions *options : {&classic, &standard}) {
+            OpenAllocationWindow();
+            ConvertSearchCriteria(row.second.c_str(), -1, options, out, sizeof out, &info);
+            EXPECT_EQ(CloseAllocationWindow(), 0) << row.second;
+        }
+    }
+    auto repeat = [](const std::string &unit, const std::string &end) {
+        std::string text;
+        while (text.size() + unit.size() + end.size() <= 65536) text += unit;
+        return text + end;
+    };
+    const std::pair<std::string, const SearchOptions *> shapes[] = {
+        {repeat("()or", "()"), &classic},
+        {repeat("@id = 1 or ", "@id = 1"), &classic},
+        {repeat("x=\"\"or ", "x=1"), &standard},
+        {repeat("x=1 or res=1 and ", "x=1"), &standard},
+    };
+    std::vector<char> scratch(MSC_SEARCH_SCRATCH_SIZE(65536));
+    // The most memory per byte: a parenthesis each, all matched before the nesting bound stops it.
+    SearchOptions opening = classic;
+    opening.scratch = scratch.data();
+    opening.scratchSize = scratch.size();
+    const std::string opens(65536, '(');
+    OpenAllocationWindow();
+    EXPECT_EQ(ConvertSearchCriteria(opens.c_str(), -1, &opening, nullptr, 0, &info), -1);
+    EXPECT_EQ(CloseAllocationWindow(), 0);
+    EXPECT_EQ(info.error.code, SEARCH_PARSE_UNBALANCED_PARENTHESES);
+    for (const auto &[text, options] : shapes) {
+        SearchOptions withScratch = *options;
+        withScratch.scratch = scratch.data();
+        withScratch.scratchSize = scratch.size();
+        OpenAllocationWindow();
+        int result = ConvertSearchCriteria(text.c_str(), -1, &withScratch, nullptr, 0, &info);
+        EXPECT_EQ(CloseAllocationWindow(), 0) << text.substr(0, 20);
+        EXPECT_GT(result, 0) << text.substr(0, 20);
+        OpenAllocationWindow();
+        EXPECT_EQ(ConvertSearchCriteria(text.c_str(), -1, options, nullptr, 0, nullptr), result);
+        long allocations = CloseAllocationWindow();
+        EXPECT_GT(allocations, 0);
+        EXPECT_EQ(FreesInWindow(), allocations);
+        for (long failAt = 1; failAt <= allocations; ++failAt) {
+            OpenAllocationWindow(failAt);
+            EXPECT_EQ(ConvertSearchCriteria(text.c_str(), -1, options, nullptr, 0, &info), -1);
+            CloseAllocationWindow();
+            EXPECT_EQ(info.error.code, SEARCH_PARSE_OUT_OF_MEMORY);
+            EXPECT_EQ(FreesInWindow(), failAt - 1);
+        }
+    }
+}
+
 }  // namespace

@@ -161,7 +161,18 @@ TEST(CxxWrapper, ToSqlGivesTheWholeText) {
         std::string sql = parsed.tree.to_sql(kColumns, c.prefix, c.options);
         EXPECT_EQ(sql, c.sql) << c.criteria;
         EXPECT_EQ(sql.size(), strlen(sql.c_str())) << c.criteria;  // No NUL inside.
+        // The one call writes the same text, whole, around its first buffer's size too.
+        SearchOptions options = {{0, nullptr}, kColumns, nullptr, nullptr, c.prefix,
+                                 c.options != nullptr ? *c.options : SqlOptions{SQL_DIALECT_SQLITE, 0}, nullptr, 0};
+        msc::SearchResult found = msc::search(c.criteria, options);
+        EXPECT_TRUE(found) << c.criteria;
+        EXPECT_EQ(found.sql, c.sql) << c.criteria;
     }
+    const SearchOptions noParse = {{0, nullptr}, kColumns, nullptr, nullptr, nullptr, {SQL_DIALECT_SQLITE, 0}, nullptr, 0};
+    msc::SearchResult failed = msc::search("dc:title = ", noParse);
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(failed.sql, "");
+    EXPECT_STREQ(failed.message(), "missing value after the operator");
     const SqlOptions unknown = {SQL_DIALECT_MYSQL + 1, 0};
     EXPECT_THROW(msc::parse("dc:title = \"a\"").tree.to_sql(kColumns, nullptr, &unknown), std::invalid_argument);
 }

@@ -115,6 +115,7 @@ TEST(HostSequence, GivesTheWholeOutcome) {
         }
         HostSearch search = RunHostSequence(c.criteria, options);
         EXPECT_EQ(Outcome(search), c.outcome) << c.criteria;
+        EXPECT_EQ(Outcome(RunOneCall(c.criteria, options)), c.outcome) << c.criteria;
         // The dump's size as the tool measures it before it dumps, and the limit that stops it.
         for (const msc::Tree *tree : {&search.parsed, &search.rewritten}) {
             if (!*tree) continue;

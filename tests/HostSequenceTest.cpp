@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ClassicSearch.h"
 #include "TreeText.h"
 
 using namespace msc_test;
@@ -172,6 +173,71 @@ TEST(HostSequence, ClientCorpus) {
         EXPECT_EQ(actual, Render(c.expected)) << c.id << ": " << found->second;
         EXPECT_EQ(printed, "") << c.id;
     }
+}
+
+// ConvertSearchCriteria gives exactly what the classic calls give, on the client corpus and
+// texts that reach its bounds, for options that use each of its choices.
+TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
+    const TokenEntry host[] = {{PROP_HOST_FIRST, "upnp:author"}, {PROP_HOST_FIRST + 1, "upnp:playbackCount"}, {0, nullptr}};
+    const TokenEntry hostColumns[] = {{PROP_DC_TITLE, "title"}, {PROP_UPNP_CLASS, "class"}, {PROP_REFID, "ref_id"},
+                                      {PROP_HOST_FIRST, "author"}, {0, nullptr}};
+    const TokenEntry none[] = {{0, nullptr}};
+    struct OptionsCase {
+        SearchOptions options;
+        int outSize;
+    };
+    const OptionsCase optionCases[] = {
+        {{{0, nullptr}, kColumns, kSupported, kRefContainer, "o.", {SQL_DIALECT_SQLITE, 0}, nullptr, 0}, 4096},
+        {{{0, nullptr}, kColumns, nullptr, nullptr, nullptr, {SQL_DIALECT_MYSQL, SQL_LITERAL_PATTERNS}, nullptr, 0}, 24},
+        {{{SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN, host}, hostColumns, nullptr, kRefContainer, nullptr,
+          {SQL_DIALECT_POSTGRESQL, 0}, nullptr, 0}, 4096},
+        {{{SEARCH_PARSE_STANDARD, nullptr}, kColumns, none, kMusicContainer, "t.", {SQL_DIALECT_SQLITE, SQL_LITERAL_PATTERNS},
+          nullptr, 0}, 0},
+        {{{0, nullptr}, kColumns, kSupported, kRefContainer, nullptr, {3, 0}, nullptr, 0}, 4096},
+    };
+    std::vector<std::string> texts;
+    for (const char *file : {"/client-criteria.tsv", "/client-criteria-more.tsv"}) {
+        for (auto &row : ReadCriteriaTable(std::string(MSC_TEST_CORPUS_DIR) + file)) texts.push_back(row.second);
+    }
+    std::string many;
+    for (int i = 0; i < 40; ++i) many += (i == 0 ? "" : " or ") + std::string(i % 3 ? "upnp:author = \"a\"" : "res = \"r\"");
+    texts.insert(texts.end(), {
+        "", "  ", "*", many, "@refID exists true and dc:title = \"x\"", "upnp:class = \"" + std::string(200, 'c') + "\"",
+        "(upnp:playbackCount > 3 or res contains \"x\") and upnp:class derivedfrom \"object.item\"",
+        "dc:title = \"a\" and", "(dc:title)", "dc:title = \"a\" x", std::string(300, '(') + "dc:title = \"a\"",
+    });
+    int compared = 0, failed = 0, cut = 0, madeTrue = 0, refIdFalse = 0, overBound = 0;
+    for (const OptionsCase &c : optionCases) {
+        for (const std::string &text : texts) {
+            for (int length : {static_cast<int>(text.size()), -1}) {
+                SearchOutcome classic = ClassicSearch(text.c_str(), length, c.options, c.outSize);
+                SearchOutcome one = OneCallSearch(text.c_str(), length, c.options, c.outSize);
+                EXPECT_EQ(Difference(classic, one), "") << text << " with outSize " << c.outSize;
+                ++compared;
+                failed += one.result < 0;
+                cut += one.result >= c.outSize;
+                madeTrue += one.info.alwaysTrueCount > 0;
+                refIdFalse += one.info.refIdMadeFalse;
+                overBound += one.info.propertyCount > MSC_SEARCH_INFO_PROPERTIES;
+            }
+        }
+    }
+    // The table reaches every part of the record.
+    EXPECT_GT(failed, 0);
+    EXPECT_GT(cut, 0);
+    EXPECT_GT(madeTrue, 0);
+    EXPECT_GT(refIdFalse, 0);
+    EXPECT_GT(overBound, 0);
+    EXPECT_EQ(compared, 5 * 2 * static_cast<int>(texts.size()));
+
+    // A NULL record or buffer only measures; NULL options or text fail as invalid.
+    SearchInfo info;
+    EXPECT_EQ(ConvertSearchCriteria("dc:title = \"a\"", -1, &optionCases[0].options, nullptr, 0, nullptr),
+              static_cast<int>(strlen(" o.title  =  'a' ")));
+    EXPECT_EQ(ConvertSearchCriteria(nullptr, 0, &optionCases[0].options, nullptr, 0, &info), -1);
+    EXPECT_EQ(info.error.code, SEARCH_PARSE_INVALID_ARGUMENT);
+    EXPECT_EQ(ConvertSearchCriteria("", 0, nullptr, nullptr, 0, &info), -1);
+    EXPECT_EQ(info.error.code, SEARCH_PARSE_INVALID_ARGUMENT);
 }
 
 }  // namespace

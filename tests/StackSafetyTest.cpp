@@ -86,6 +86,17 @@ struct Outcome {
 
 Outcome RunHostSequence(const std::string &text, int takenOut, DumpMode dumpMode) {
     Outcome o;
+    // Every property but 'takenOut' is supported.
+    std::vector<TokenEntry> supported;
+    for (int id = PROP_DC_TITLE; id <= PROP_UPNP_ORIGINAL_TRACK_NUMBER; ++id) {
+        if (id != takenOut) supported.push_back({id, ""});
+    }
+    supported.push_back({0, nullptr});
+    // The same sequence in one call, on the same small stack.
+    const SearchOptions oneCall = {{0, nullptr}, kColumns, supported.data(), "A0$128$129", nullptr,
+                                   {SQL_DIALECT_SQLITE, 0}, nullptr, 0};
+    std::string oneCallSql;
+    SearchInfo info;
     ParseTreeNode *tree = nullptr;
     ParseTreeNode *copy = nullptr;
     bool started = false;
@@ -98,7 +109,15 @@ Outcome RunHostSequence(const std::string &text, int takenOut, DumpMode dumpMode
             Parse_searchExpEx(&quiet, text.c_str(), 0, last, 0, &error);
             o.why = error.code;
             freeParseTree(quiet);
-            if (o.result != 0) return;
+            int length = ConvertSearchCriteria(text.c_str(), last + 1, &oneCall, nullptr, 0, &info);
+            if (o.result != 0) {
+                EXPECT_EQ(length, -1);
+                EXPECT_EQ(info.error.code, error.code);
+                return;
+            }
+            oneCallSql.assign(static_cast<size_t>(length) + 1, '\0');
+            ConvertSearchCriteria(text.c_str(), last + 1, &oneCall, &oneCallSql[0], length + 1, &info);
+            oneCallSql.resize(static_cast<size_t>(length));
             const char *cls = GetUPnPClass(tree);
             o.upnpClass = cls != nullptr ? cls : "(none)";
             int count = 0;
@@ -121,17 +140,13 @@ Outcome RunHostSequence(const std::string &text, int takenOut, DumpMode dumpMode
     // The test's own printer recurses a little deeper than the library: it runs on the main stack.
     o.tree = TreeToString(tree);
     EXPECT_TRUE(TreeToString(copy) == o.tree) << "the copy differs";
-    // The copy loses exactly what the tree loses: every property but 'takenOut' is supported.
-    std::vector<TokenEntry> supported;
-    for (int id = PROP_DC_TITLE; id <= PROP_UPNP_ORIGINAL_TRACK_NUMBER; ++id) {
-        if (id != takenOut) supported.push_back({id, ""});
-    }
-    supported.push_back({0, nullptr});
+    // The copy loses exactly what the tree loses.
     EXPECT_TRUE(RunOnSmallStack(kStackBytes, [&] {
         EXPECT_EQ(SetAlwayTrueForProperty(tree, takenOut), 0);
         o.rewrittenSql = Sql(tree);
         o.container = CheckContainerIsSupportRefID("A0$128$129", tree);
         o.containerSql = Sql(tree);
+        EXPECT_TRUE(oneCallSql == o.containerSql) << "the one call differs: " << oneCallSql.substr(0, 200);
         EXPECT_EQ(SetAlwayTrueForNonSupportedProperty(copy, supported.data()), 0);
         EXPECT_TRUE(Sql(copy) == o.rewrittenSql) << "the non-supported rewrite differs";
         freeParseTree(copy);

@@ -350,6 +350,53 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     return search;
 }
 
+HostSearch RunOneCall(const std::string &criteria, const HostOptions &options) {
+    if (IsEverything(criteria) || criteria.size() >= static_cast<size_t>(INT_MAX)) {
+        return RunHostSequence(criteria, options);
+    }
+    TokenTable supported;
+    for (int id : options.supported) supported.Set(id, PropertyName(id, &options.hostProperties));
+    const SearchOptions searchOptions = {
+        {options.standard ? SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN : 0u,
+         options.standard ? options.hostProperties.Entries() : nullptr},
+        options.columns.Entries(),
+        supported.Entries(),
+        options.container.c_str(),
+        options.prefix.empty() ? nullptr : options.prefix.c_str(),
+        options.sql,
+        nullptr,
+        0};
+    msc::SearchResult found;
+    try {
+        found = msc::search(criteria, searchOptions);
+    } catch (const std::length_error &) {
+        return RunHostSequence(criteria, options);  // says why in its own words
+    }
+    const SearchInfo &info = found.info;
+    HostSearch search;
+    search.error = info.error;
+    if (!found) {
+        search.status = HostSearch::kParseFailed;
+        return search;
+    }
+    if (info.condition == SEARCH_CONDITION_EMPTY) return search;  // Blanks only: no condition.
+    // What the record leaves out (the node at fault, lists or a class past its bounds) comes from
+    // the classic calls.
+    if (info.condition != SEARCH_CONDITION_OK || info.propertyCount > MSC_SEARCH_INFO_PROPERTIES ||
+        info.alwaysTrueCount > MSC_SEARCH_INFO_PROPERTIES ||
+        info.classLength >= static_cast<int>(sizeof info.upnpClass)) {
+        return RunHostSequence(criteria, options);
+    }
+    search.hasClass = info.classLength >= 0;
+    if (search.hasClass) search.upnpClass.assign(info.upnpClass, static_cast<size_t>(info.classLength));
+    search.properties.assign(info.properties, info.properties + info.propertyCount);
+    search.alwaysTrue.assign(info.alwaysTrue, info.alwaysTrue + info.alwaysTrueCount);
+    search.refIdMadeFalse = info.refIdMadeFalse != 0;
+    search.condition = std::move(found.sql);
+    search.status = HostSearch::kCondition;
+    return search;
+}
+
 size_t DumpSize(const ParseTreeNode *tree, size_t limit, const TokenTable *host) {
     auto find = [](const TokenEntry *table, int id) -> const char * {
         for (const TokenEntry *e = table; e->id != 0; ++e) {

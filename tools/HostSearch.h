@@ -99,6 +99,10 @@ struct HostSearch {
 // Parse, read the class and the property list, rewrite, convert: the whole sequence of a host.
 HostSearch RunHostSequence(const std::string &criteria, const HostOptions &options);
 
+// The same answers, but for the trees, which it leaves empty: through ConvertSearchCriteria,
+// with the classic calls only for what its record leaves out.
+HostSearch RunOneCall(const std::string &criteria, const HostOptions &options);
+
 // The criteria "*" (blanks around it allowed), which UPnP defines as "everything".
 bool IsEverything(const std::string &criteria);
 

@@ -253,7 +253,9 @@ bool IsExpressionDepthError(const std::string &error) {
 bool RunOne(const Settings &settings, HostDatabase *database, const std::string &criteria,
             const std::string &where = "") {
     auto start = std::chrono::steady_clock::now();
-    HostSearch search = RunHostSequence(criteria, settings.host);
+    // Only the tree job shows trees; the others need just the answers.
+    HostSearch search = settings.job == Job::kTree ? RunHostSequence(criteria, settings.host)
+                                                   : RunOneCall(criteria, settings.host);
     if (search.status == HostSearch::kParseFailed) {
         PrintParseFailure(where, criteria, search.error);
         return false;

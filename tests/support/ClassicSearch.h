@@ -1,0 +1,116 @@
+// What ConvertSearchCriteria must give, made with the classic calls in a host's order, and the
+// comparison of two results; shared by the equality test and the fuzz target.
+#ifndef MSC_TEST_CLASSIC_SEARCH_H
+#define MSC_TEST_CLASSIC_SEARCH_H
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "mysearchcriteria.h"
+
+namespace msc_test {
+
+struct SearchOutcome {
+    int result = 0;
+    std::string sql;  // out as the call left it, up to its NUL
+    SearchInfo info{};
+};
+
+// The classic sequence: Parse_searchExpWith, GetUPnPClass, GetPropertyList, the always-true
+// rewrite, the container rule, CheckSQLCondition, ConvertSQLConditionWith.
+inline SearchOutcome ClassicSearch(const char *criteria, int length, const SearchOptions &options, int outSize) {
+    SearchOutcome o;
+    SearchInfo &info = o.info;
+    info.error = {SEARCH_PARSE_OK, -1};
+    info.condition = SEARCH_CONDITION_EMPTY;
+    info.classLength = -1;
+    std::vector<char> out(static_cast<size_t>(outSize) + 1, '\0');
+    const SqlOptions &sql = options.sql;
+    if (sql.dialect < SQL_DIALECT_SQLITE || sql.dialect > SQL_DIALECT_MYSQL || (sql.flags & ~SQL_LITERAL_PATTERNS) != 0) {
+        info.error = {SEARCH_PARSE_INVALID_ARGUMENT, 0};
+        o.result = -1;
+        return o;
+    }
+    if (length == -1) length = static_cast<int>(strlen(criteria));
+    ParseTreeNode *tree = nullptr;
+    if (Parse_searchExpWith(&tree, criteria, 0, length - 1, &options.parse, &info.error) != 0) {
+        o.result = -1;
+        return o;
+    }
+    if (const char *upnpClass = GetUPnPClass(tree)) {
+        info.classLength = static_cast<int>(strlen(upnpClass));
+        snprintf(info.upnpClass, sizeof info.upnpClass, "%s", upnpClass);
+    }
+    int count = 0;
+    int *ids = GetPropertyList(tree, &count);
+    const TokenEntry *supported = options.supportedTable != nullptr ? options.supportedTable : options.columnTable;
+    std::vector<int> alwaysTrue;
+    for (int i = 0; i < count; ++i) {
+        if (i < MSC_SEARCH_INFO_PROPERTIES) info.properties[i] = ids[i];
+        bool isSupported = false;
+        for (const TokenEntry *e = supported; e != nullptr && e->id != 0; ++e) isSupported |= e->id == ids[i];
+        if (!isSupported && std::find(alwaysTrue.begin(), alwaysTrue.end(), ids[i]) == alwaysTrue.end()) {
+            if (alwaysTrue.size() < MSC_SEARCH_INFO_PROPERTIES) info.alwaysTrue[alwaysTrue.size()] = ids[i];
+            alwaysTrue.push_back(ids[i]);
+        }
+    }
+    info.propertyCount = count;
+    info.alwaysTrueCount = static_cast<int>(alwaysTrue.size());
+    free(ids);
+    SetAlwayTrueForNonSupportedProperty(tree, supported);
+    if (options.containerId != nullptr && tree != nullptr) {
+        auto refIds = [](const ParseTreeNode *t) {
+            int n = 0;
+            int *list = GetPropertyList(t, &n);
+            long found = std::count(list, list + n, static_cast<int>(PROP_REFID));
+            free(list);
+            return found;
+        };
+        long before = refIds(tree);
+        CheckContainerIsSupportRefID(options.containerId, tree);
+        info.refIdMadeFalse = refIds(tree) < before ? 1 : 0;
+    }
+    info.condition = CheckSQLCondition(tree, options.columnTable, nullptr);
+    o.result = ConvertSQLConditionWith(tree, options.columnTable, options.tablePrefix, &options.sql, out.data(), outSize);
+    o.sql = out.data();
+    freeParseTree(tree);
+    return o;
+}
+
+inline SearchOutcome OneCallSearch(const char *criteria, int length, const SearchOptions &options, int outSize) {
+    SearchOutcome o;
+    std::vector<char> out(static_cast<size_t>(outSize) + 1, '\0');
+    o.result = ConvertSearchCriteria(criteria, length, &options, out.data(), outSize, &o.info);
+    o.sql = out.data();
+    return o;
+}
+
+// The fields that differ, as text; empty when the outcomes are equal.
+inline std::string Difference(const SearchOutcome &a, const SearchOutcome &b) {
+    std::string d;
+    auto field = [&d](const char *name, bool same) {
+        if (!same) d += std::string(d.empty() ? "" : ", ") + name;
+    };
+    const SearchInfo &x = a.info, &y = b.info;
+    field("result", a.result == b.result);
+    field("sql", a.sql == b.sql);
+    field("error", x.error.code == y.error.code && x.error.offset == y.error.offset);
+    field("condition", x.condition == y.condition);
+    field("class", x.classLength == y.classLength && strcmp(x.upnpClass, y.upnpClass) == 0);
+    int shown = std::min(x.propertyCount, MSC_SEARCH_INFO_PROPERTIES);
+    field("properties", x.propertyCount == y.propertyCount &&
+                            std::equal(x.properties, x.properties + shown, y.properties));
+    shown = std::min(x.alwaysTrueCount, MSC_SEARCH_INFO_PROPERTIES);
+    field("alwaysTrue", x.alwaysTrueCount == y.alwaysTrueCount &&
+                            std::equal(x.alwaysTrue, x.alwaysTrue + shown, y.alwaysTrue));
+    field("refIdMadeFalse", x.refIdMadeFalse == y.refIdMadeFalse);
+    return d;
+}
+
+}  // namespace msc_test
+
+#endif  // MSC_TEST_CLASSIC_SEARCH_H
