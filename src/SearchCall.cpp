@@ -75,15 +75,6 @@ struct ArenaInts {
     }
 };
 
-// True when 'table' has an entry with the id, up to its terminator; a null table has none.
-bool HasEntry(const TokenEntry *table, int id) {
-    if (table == nullptr) return false;
-    for (; table->id != 0; ++table) {
-        if (table->id == id) return true;
-    }
-    return false;
-}
-
 // The property list of GetPropertyList into the record, and the unsupported properties among
 // it, each once: ids below 256 (the built-in ones, the unknown one and the first host ones) are
 // remembered in a bit set, the rest in a list in the arena.

@@ -20,6 +20,15 @@ inline bool IsPropertyLeaf(const ParseTreeNode *node, int propertyId) {
 // a null table.
 const char *LookupName(const TokenEntry *table, int id);
 
+// True when the table has an entry with the id before its terminator; a null table has none.
+inline bool HasEntry(const TokenEntry *table, int id) {
+    if (table == nullptr) return false;
+    for (; table->id != 0; ++table) {
+        if (table->id == id) return true;
+    }
+    return false;
+}
+
 // The standard grammar's own operators, outside the exported tables: their criteria keywords and
 // SQL texts, paired by id as the exported tables pair theirs. A new operator is a row in each
 // (and, when its value is no plain literal, a value form in the SQL writer).

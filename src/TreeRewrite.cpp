@@ -167,12 +167,14 @@ int RewriteTree(ParseTreeNode *tree, const Matches &matches, Arena *arena = null
     return rewriting.result;
 }
 
-// An empty table supports no property.
-bool IsSupported(const TokenEntry *supportedTable, int propertyId) {
-    for (; supportedTable->id != 0; ++supportedTable) {
-        if (supportedTable->id == propertyId) return true;
+// The first @refID condition that has a value, or nullptr: what the container rule looks at.
+ParseTreeNode *RefIdCondition(ParseTreeNode *tree) {
+    ParseTreeNode *condition = FindConditionNode(tree, PROP_REFID);
+    if (condition == nullptr || condition->kind != NODE_OPERATOR || condition->right == nullptr ||
+        condition->right->kind != NODE_VALUE) {
+        return nullptr;
     }
-    return false;
+    return condition;
 }
 
 // Containers whose searches must not return references.
@@ -207,18 +209,12 @@ __attribute__((noinline)) int RewriteRefIdCondition(const char *containerId, Par
 }  // namespace
 
 int RewriteUnsupported(ParseTreeNode *tree, const TokenEntry *supportedTable, Arena *arena) {
-    // A null table is the empty one, so the look-up for each property tests for neither.
-    static const TokenEntry kNone[] = {{0, nullptr}};
-    const TokenEntry *table = supportedTable != nullptr ? supportedTable : kNone;
-    return RewriteTree(tree, [table](int id) { return !IsSupported(table, id); }, arena);
+    return RewriteTree(tree, [supportedTable](int id) { return !HasEntry(supportedTable, id); }, arena);
 }
 
 bool MakeRefIdConditionFalse(const char *containerId, ParseTreeNode *tree, Arena *arena) {
-    ParseTreeNode *condition = FindConditionNode(tree, PROP_REFID);
-    if (condition == nullptr || condition->kind != NODE_OPERATOR || condition->right == nullptr ||
-        condition->right->kind != NODE_VALUE) {
-        return false;
-    }
+    ParseTreeNode *condition = RefIdCondition(tree);
+    if (condition == nullptr) return false;
     RewriteRefIdCondition(containerId, condition, arena);
     return condition->left->kind == NODE_VALUE;
 }
@@ -247,11 +243,8 @@ int CheckContainerIsSupportRefID(const char *containerId, ParseTreeNode *pTree) 
                 "CheckContainerIsSupportRefID", 1095);
         return 0;
     }
-    ParseTreeNode *condition = msc::FindConditionNode(pTree, PROP_REFID);
-    if (condition == nullptr || condition->kind != NODE_OPERATOR || condition->right == nullptr ||
-        condition->right->kind != NODE_VALUE) {
-        return 1;
-    }
+    ParseTreeNode *condition = msc::RefIdCondition(pTree);
+    if (condition == nullptr) return 1;
     return msc::RewriteRefIdCondition(containerId, condition);
 }
 
