@@ -44,13 +44,29 @@ public:
     // True once a Take found no memory.
     bool failed() const { return failed_; }
 
+    // The ids of the property leaves made in this arena, in the order they were made: both
+    // parsers make them in text order, the order in which GetPropertyList's walk meets them.
+    // A list that cannot grow marks the arena failed.
+    MSC_ALWAYS_INLINE void NoteProperty(int id) {
+        if (MSC_UNLIKELY(noted_ == noteCapacity_) && !GrowNotes()) return;
+        notes_[noted_++] = id;
+    }
+    const int *notes() const { return notes_; }
+    size_t noted() const { return noted_; }
+
 private:
     struct Block {
         Block *previous;
         size_t padding;  // Keeps what follows 16-byte aligned.
     };
     void *TakeFromNewBlock(size_t bytes);
+    bool GrowNotes();
 
+    static constexpr size_t kInlineNotes = 32;  // Real criteria name a handful of properties.
+    int inlineNotes_[kInlineNotes];
+    int *notes_ = inlineNotes_;
+    size_t noted_ = 0;
+    size_t noteCapacity_ = kInlineNotes;
     char *next_;
     char *end_;
     char *spare_;
@@ -82,6 +98,20 @@ MSC_ALWAYS_INLINE inline ParseTreeNode *NewNodeIn(NodeKind kind, Arena *arena) {
 // NewNode from 'arena', or from the heap when it is null.
 inline ParseTreeNode *NewNode(NodeKind kind, Arena *arena) {
     return arena == nullptr ? NewNodeIn<false>(kind, arena) : NewNodeIn<true>(kind, arena);
+}
+
+// A property leaf; one in an arena is noted there (Arena::NoteProperty).
+template <bool kInArena>
+MSC_ALWAYS_INLINE inline ParseTreeNode *NewPropertyLeafIn(int propertyId, Arena *arena) {
+    ParseTreeNode *leaf = NewNodeIn<kInArena>(NODE_PROPERTY, arena);
+    if (leaf == nullptr) return nullptr;
+    leaf->propertyId = propertyId;
+    if constexpr (kInArena) arena->NoteProperty(propertyId);
+    return leaf;
+}
+
+inline ParseTreeNode *NewPropertyLeaf(int propertyId, Arena *arena) {
+    return arena == nullptr ? NewPropertyLeafIn<false>(propertyId, arena) : NewPropertyLeafIn<true>(propertyId, arena);
 }
 
 // Frees a heap tree; a tree in an arena goes with the arena.

@@ -47,6 +47,16 @@ void *Arena::TakeFromNewBlock(size_t bytes) {
     return Take(bytes);
 }
 
+bool Arena::GrowNotes() {
+    size_t grown = noteCapacity_ * 2;
+    auto *moved = static_cast<int *>(Take(grown * sizeof(int)));
+    if (moved == nullptr) return false;
+    memcpy(moved, notes_, noted_ * sizeof(int));
+    notes_ = moved;
+    noteCapacity_ = grown;
+    return true;
+}
+
 namespace {
 
 // An array of ints in an arena, for lists whose length the record cannot bound.
@@ -75,31 +85,31 @@ struct ArenaInts {
     }
 };
 
-// The property list of GetPropertyList into the record, and the unsupported properties among
-// it, each once: ids below 256 (the built-in ones, the unknown one and the first host ones) are
-// remembered in a bit set, the rest in a list in the arena.
-struct PropertyRecorder : WalkHooks<const ParseTreeNode, int> {
+// The property list of GetPropertyList into the record, from the ids the parse noted, and the
+// unsupported properties among it, each once: ids below 256 (the built-in ones, the unknown one
+// and the first host ones) are remembered in a bit set, the rest in a list in the arena.
+struct PropertyRecorder {
     SearchInfo *info;
     const TokenEntry *supported;
     Arena &arena;
-    uint64_t seen[4] = {};      // unsupported ids below 256 met so far
+    uint64_t seen[4] = {};      // ids below 256 met so far
     unsigned builtIn = 0;       // bit n: property n (below 32) occurs
     ArenaInts seenHigh;
-    bool outOfMemory = false;
 
     PropertyRecorder(SearchInfo *i, const TokenEntry *s, Arena &a) : info(i), supported(s), arena(a) {}
 
-    bool Leaf(const ParseTreeNode *leaf, int) {
-        if (leaf == nullptr || leaf->kind == NODE_VALUE) return true;
-        if (leaf->kind != NODE_PROPERTY) return false;
-        int id = leaf->propertyId;
-        if (id >= 0 && id < 32) builtIn |= 1u << id;
-        if (info->propertyCount < MSC_SEARCH_INFO_PROPERTIES) info->properties[info->propertyCount] = id;
-        ++info->propertyCount;
-        if (HasEntry(supported, id) || !FirstTime(id)) return true;
-        if (info->alwaysTrueCount < MSC_SEARCH_INFO_PROPERTIES) info->alwaysTrue[info->alwaysTrueCount] = id;
-        ++info->alwaysTrueCount;
-        return !outOfMemory;
+    void Record(const int *ids, size_t count) {
+        size_t listed = count < MSC_SEARCH_INFO_PROPERTIES ? count : MSC_SEARCH_INFO_PROPERTIES;
+        if (listed != 0) memcpy(info->properties, ids, listed * sizeof(int));
+        info->propertyCount = count > INT_MAX ? INT_MAX : static_cast<int>(count);
+        for (size_t i = 0; i < count; ++i) {
+            int id = ids[i];
+            if (id >= 0 && id < 32) builtIn |= 1u << id;
+            // A repeated id was looked up at its first occurrence.
+            if (!FirstTime(id) || HasEntry(supported, id)) continue;
+            if (info->alwaysTrueCount < MSC_SEARCH_INFO_PROPERTIES) info->alwaysTrue[info->alwaysTrueCount] = id;
+            ++info->alwaysTrueCount;
+        }
     }
     bool FirstTime(int id) {
         if (id >= 0 && id < 256) {
@@ -109,7 +119,7 @@ struct PropertyRecorder : WalkHooks<const ParseTreeNode, int> {
             return true;
         }
         if (seenHigh.Contains(id)) return false;
-        if (!seenHigh.Append(id, arena)) outOfMemory = true;
+        seenHigh.Append(id, arena);  // Out of memory: the arena is marked failed.
         return true;
     }
 };
@@ -174,7 +184,7 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
     // that occur.
     const TokenEntry *supported = options->supportedTable != nullptr ? options->supportedTable : options->columnTable;
     msc::PropertyRecorder recorder(info, supported, arena);
-    msc::Walk(tree, recorder, 0);
+    recorder.Record(arena.notes(), arena.noted());
     if ((recorder.builtIn & (1u << PROP_UPNP_CLASS)) != 0) {
         if (const char *upnpClass = msc::UPnPClassOf(tree)) {
             size_t classLength = strlen(upnpClass);

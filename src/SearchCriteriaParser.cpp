@@ -143,9 +143,8 @@ bool Parser<kInArena>::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, 
             if (!(flags_ & kQuiet)) fputs("can't find key!!\n", stderr);
             return Fail(SEARCH_PARSE_NO_PROPERTY, pos);
         }
-        ParseTreeNode *current = NewNodeIn<kInArena>(NODE_PROPERTY, arena_);
+        ParseTreeNode *current = NewPropertyLeafIn<kInArena>(property->id, arena_);
         if (current == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
-        current->propertyId = property->id;
         *slot = current;
 
         // Comparisons in a row: each one takes the tree so far as its left operand. At the

@@ -264,8 +264,7 @@ bool StandardParser::ParseComparison(Pos *pos, ParseTreeNode **slot) {
     ParseTreeNode *value = nullptr;
     if (!ParseValue(pos, opId, identifier, &value)) return false;
 
-    ParseTreeNode *property = NewNode(NODE_PROPERTY, arena_);
-    if (property != nullptr) property->propertyId = propertyId;
+    ParseTreeNode *property = NewPropertyLeaf(propertyId, arena_);
     *slot = NewComparison(opId, property, value);
     return *slot != nullptr || Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
 }
