@@ -54,6 +54,12 @@ public:
     const int *notes() const { return notes_; }
     size_t noted() const { return noted_; }
 
+    // A parse into the arena notes where it left an operand out (an empty text or group, a
+    // logical keyword at the end) or made a property without a comparison around it: the only
+    // trees of its making that CheckSQLCondition can find fault with besides their columns.
+    void NoteLooseEnd() { looseEnd_ = true; }
+    bool looseEnd() const { return looseEnd_; }
+
 private:
     struct Block {
         Block *previous;
@@ -67,6 +73,7 @@ private:
     int *notes_ = inlineNotes_;
     size_t noted_ = 0;
     size_t noteCapacity_ = kInlineNotes;
+    bool looseEnd_ = false;
     char *next_;
     char *end_;
     char *spare_;

@@ -125,7 +125,10 @@ bool Parser<kInArena>::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, 
     for (;;) {
         *slot = nullptr;
         pos = SkipBlanks(pos, last);
-        if (pos > last) return true;
+        if (pos > last) {
+            if constexpr (kInArena) arena_->NoteLooseEnd();
+            return true;
+        }
 
         if (text_[pos] == '(') {
             Pos rightStart = 0;
@@ -151,11 +154,19 @@ bool Parser<kInArena>::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, 
         // operator position a logical keyword wins over a binary one, and that over exists.
         for (int chain = 1;; ++chain) {
             pos = SkipBlanks(token.end, last);
-            if (pos > last) return true;
+            if (pos > last) {
+                if constexpr (kInArena) {
+                    if (chain == 1) arena_->NoteLooseEnd();
+                }
+                return true;
+            }
             token = ClassicToken(pos, last);
             const TokenEntry *op = token.empty() ? nullptr : Keyword(Vocabulary::kOperator, token);
             if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
             if (IsLogicalOperator(op->id)) {
+                if constexpr (kInArena) {
+                    if (chain == 1) arena_->NoteLooseEnd();
+                }
                 ParseTreeNode *node = NewNodeIn<kInArena>(NODE_OPERATOR, arena_);
                 if (node == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
                 node->opId = op->id;
