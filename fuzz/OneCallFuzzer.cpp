@@ -7,7 +7,8 @@
 //           a length that leaves the last byte out (bit 4), a scratch area (bit 5)
 //   byte 1: supported table (bits 0-1: NULL, the columns less res, none), container (bits 2-3:
 //           NULL, a reference-free one, another), prefix (bits 4-5)
-//   byte 2: dialect (bits 0-1, 3 invalid), literal patterns (bit 2), an invalid flag (bit 3)
+//   byte 2: dialect (bits 0-1, 3 invalid), literal patterns (bit 2), an invalid flag (bit 3),
+//           column table (bits 4-5: the full one, NULL, one with gaps, empty and null names)
 //   byte 3: output buffer size (0 to 255, 255 meaning 64 KiB)
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +30,9 @@ const TokenEntry kSupported[] = {{PROP_DC_TITLE, "t"}, {PROP_DC_DATE, "d"}, {PRO
                                  {PROP_UPNP_ARTIST, "a"}, {PROP_REFID, "r"}, {PROP_ID, "i"},
                                  {PROP_HOST_FIRST, "h"}, {0, nullptr}};
 const TokenEntry kNone[] = {{0, nullptr}};
+const TokenEntry kGappedColumns[] = {{PROP_DC_TITLE, "title"},  {PROP_UPNP_CLASS, ""},   {PROP_UPNP_ARTIST, nullptr},
+                                     {PROP_DC_TITLE, ""},       {PROP_REFID, "ref_id"},  {PROP_UNKNOWN, "unknown"},
+                                     {PROP_HOST_FIRST, "host_a"}, {0, nullptr}};
 const char *const kContainers[] = {nullptr, "A0$148$149", "A0$1$2", "A0$160$161"};
 
 }  // namespace
@@ -42,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const TokenEntry *const supported[] = {nullptr, kSupported, kNone, kColumns};
     SearchOptions options = {};
     options.parse = {kGrammars[grammar & 3], (grammar & 4) ? kHost : nullptr};
-    options.columnTable = kColumns;
+    const TokenEntry *const columns[] = {kColumns, nullptr, kGappedColumns, kColumns};
+    options.columnTable = columns[(sql >> 4) & 3];
     options.supportedTable = supported[tables & 3];
     options.containerId = kContainers[(tables >> 2) & 3];
     options.tablePrefix = kPrefixes[(tables >> 4) & 3];

@@ -73,6 +73,9 @@ int RewriteUnsupported(ParseTreeNode *tree, const TokenEntry *supportedTable, Ar
 // with a new text from 'arena' (null: the heap); true when it made a condition false.
 bool MakeRefIdConditionFalse(const char *containerId, ParseTreeNode *tree, Arena *arena);
 
+// MakeRefIdConditionFalse given what FindConditionNode finds for @refID (null: nothing).
+bool MakeRefIdConditionFalseAt(const char *containerId, ParseTreeNode *firstCondition, Arena *arena);
+
 }  // namespace msc
 
 #endif  // MSC_INTERNAL_H

@@ -60,6 +60,17 @@ public:
     void NoteLooseEnd() { looseEnd_ = true; }
     bool looseEnd() const { return looseEnd_; }
 
+    // The first comparison on upnp:class and on @refID that the parse made, in text order: in a
+    // tree without loose ends, the conditions FindConditionNode finds. For a comparison whose
+    // left operand is a property leaf.
+    MSC_ALWAYS_INLINE void NoteComparison(ParseTreeNode *comparison) {
+        int id = comparison->left->propertyId;
+        if (id == PROP_UPNP_CLASS && classCondition_ == nullptr) classCondition_ = comparison;
+        if (id == PROP_REFID && refIdCondition_ == nullptr) refIdCondition_ = comparison;
+    }
+    ParseTreeNode *classCondition() const { return classCondition_; }
+    ParseTreeNode *refIdCondition() const { return refIdCondition_; }
+
 private:
     struct Block {
         Block *previous;
@@ -74,6 +85,8 @@ private:
     size_t noted_ = 0;
     size_t noteCapacity_ = kInlineNotes;
     bool looseEnd_ = false;
+    ParseTreeNode *classCondition_ = nullptr;
+    ParseTreeNode *refIdCondition_ = nullptr;
     char *next_;
     char *end_;
     char *spare_;

@@ -198,7 +198,10 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
                                    arena);
     recorder.Record(arena.notes(), arena.noted());
     if ((recorder.builtIn & (1u << PROP_UPNP_CLASS)) != 0) {
-        if (const char *upnpClass = msc::UPnPClassOf(tree)) {
+        // Without loose ends the first condition in text order is the one the lookup finds.
+        const char *upnpClass =
+            arena.looseEnd() ? msc::UPnPClassOf(tree) : msc::ClassOfCondition(arena.classCondition());
+        if (upnpClass != nullptr) {
             size_t classLength = strlen(upnpClass);
             size_t copied = classLength < sizeof info->upnpClass ? classLength : sizeof info->upnpClass - 1;
             memcpy(info->upnpClass, upnpClass, copied);
@@ -210,8 +213,16 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
         return msc::Failed(info, SEARCH_PARSE_OUT_OF_MEMORY, -1);
     }
     // The rewrite may have dropped the @refID condition, which the lookup then does not find.
+    // Without loose ends it drops every @refID condition or none, and keeps the first in place.
     if (options->containerId != nullptr && (recorder.builtIn & (1u << PROP_REFID)) != 0) {
-        info->refIdMadeFalse = msc::MakeRefIdConditionFalse(options->containerId, tree, &arena) ? 1 : 0;
+        bool made;
+        if (arena.looseEnd()) {
+            made = msc::MakeRefIdConditionFalse(options->containerId, tree, &arena);
+        } else {
+            made = msc::HasEntry(supported, PROP_REFID) &&
+                   msc::MakeRefIdConditionFalseAt(options->containerId, arena.refIdCondition(), &arena);
+        }
+        info->refIdMadeFalse = made ? 1 : 0;
     }
     if (arena.failed()) return msc::Failed(info, SEARCH_PARSE_OUT_OF_MEMORY, -1);
     if (wanted) {

@@ -195,6 +195,9 @@ bool Parser<kInArena>::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, 
             comparison->left = current;
             comparison->right = value;
             *slot = comparison;
+            if constexpr (kInArena) {
+                if (chain == 1) arena_->NoteComparison(comparison);
+            }
             current = comparison;
         }
     }

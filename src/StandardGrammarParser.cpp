@@ -266,7 +266,9 @@ bool StandardParser::ParseComparison(Pos *pos, ParseTreeNode **slot) {
 
     ParseTreeNode *property = NewPropertyLeaf(propertyId, arena_);
     *slot = NewComparison(opId, property, value);
-    return *slot != nullptr || Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
+    if (*slot == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
+    if (arena_ != nullptr) arena_->NoteComparison(*slot);
+    return true;
 }
 
 // The operator after a property: under kTightOperators a whole run of relational bytes ("=",

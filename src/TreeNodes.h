@@ -56,6 +56,14 @@ ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId);
 // GetUPnPClass: the value text of the first upnp:class condition, or nullptr.
 const char *UPnPClassOf(const ParseTreeNode *tree);
 
+// What GetUPnPClass reads from that condition (null: none): its value text, or nullptr.
+inline const char *ClassOfCondition(const ParseTreeNode *condition) {
+    if (condition == nullptr || condition->kind != NODE_OPERATOR) return nullptr;
+    const ParseTreeNode *value = condition->right;
+    if (value == nullptr || value->kind != NODE_VALUE) return nullptr;
+    return value->text;
+}
+
 }  // namespace msc
 
 #endif  // MSC_TREE_NODES_H

@@ -46,11 +46,7 @@ ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
 }
 
 const char *UPnPClassOf(const ParseTreeNode *tree) {
-    const ParseTreeNode *condition = FindConditionNode(tree, PROP_UPNP_CLASS);
-    if (condition == nullptr || condition->kind != NODE_OPERATOR) return nullptr;
-    const ParseTreeNode *value = condition->right;
-    if (value == nullptr || value->kind != NODE_VALUE) return nullptr;
-    return value->text;
+    return ClassOfCondition(FindConditionNode(tree, PROP_UPNP_CLASS));
 }
 
 namespace {

@@ -167,15 +167,17 @@ int RewriteTree(ParseTreeNode *tree, const Matches &matches, Arena *arena = null
     return rewriting.result;
 }
 
-// The first @refID condition that has a value, or nullptr: what the container rule looks at.
-ParseTreeNode *RefIdCondition(ParseTreeNode *tree) {
-    ParseTreeNode *condition = FindConditionNode(tree, PROP_REFID);
+// The first @refID condition (null: none) if it has a value, or nullptr: what the container rule
+// looks at.
+ParseTreeNode *WithValue(ParseTreeNode *condition) {
     if (condition == nullptr || condition->kind != NODE_OPERATOR || condition->right == nullptr ||
         condition->right->kind != NODE_VALUE) {
         return nullptr;
     }
     return condition;
 }
+
+ParseTreeNode *RefIdCondition(ParseTreeNode *tree) { return WithValue(FindConditionNode(tree, PROP_REFID)); }
 
 // Containers whose searches must not return references.
 const char *const kRefIdContainers[] = {"A0$128$129", "A0$148$149", "A0$160$161"};
@@ -213,7 +215,11 @@ int RewriteUnsupported(ParseTreeNode *tree, const TokenEntry *supportedTable, Ar
 }
 
 bool MakeRefIdConditionFalse(const char *containerId, ParseTreeNode *tree, Arena *arena) {
-    ParseTreeNode *condition = RefIdCondition(tree);
+    return MakeRefIdConditionFalseAt(containerId, FindConditionNode(tree, PROP_REFID), arena);
+}
+
+bool MakeRefIdConditionFalseAt(const char *containerId, ParseTreeNode *firstCondition, Arena *arena) {
+    ParseTreeNode *condition = WithValue(firstCondition);
     if (condition == nullptr) return false;
     RewriteRefIdCondition(containerId, condition, arena);
     return condition->left->kind == NODE_VALUE;

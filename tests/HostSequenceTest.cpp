@@ -182,6 +182,7 @@ TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
     const TokenEntry hostColumns[] = {{PROP_DC_TITLE, "title"}, {PROP_UPNP_CLASS, "class"}, {PROP_REFID, "ref_id"},
                                       {PROP_HOST_FIRST, "author"}, {0, nullptr}};
     const TokenEntry none[] = {{0, nullptr}};
+    const TokenEntry gapped[] = {{PROP_DC_TITLE, "title"}, {PROP_UPNP_CLASS, ""}, {PROP_UPNP_ARTIST, nullptr}, {0, nullptr}};
     struct OptionsCase {
         SearchOptions options;
         int outSize;
@@ -194,6 +195,8 @@ TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
         {{{SEARCH_PARSE_STANDARD, nullptr}, kColumns, none, kMusicContainer, "t.", {SQL_DIALECT_SQLITE, SQL_LITERAL_PATTERNS},
           nullptr, 0}, 0},
         {{{0, nullptr}, kColumns, kSupported, kRefContainer, nullptr, {3, 0}, nullptr, 0}, 4096},
+        {{{0, nullptr}, gapped, kSupported, kRefContainer, nullptr, {SQL_DIALECT_SQLITE, 0}, nullptr, 0}, 4096},
+        {{{SEARCH_PARSE_STANDARD, nullptr}, nullptr, kSupported, nullptr, nullptr, {SQL_DIALECT_SQLITE, 0}, nullptr, 0}, 4096},
     };
     std::vector<std::string> texts;
     for (const char *file : {"/client-criteria.tsv", "/client-criteria-more.tsv"}) {
@@ -206,7 +209,7 @@ TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
         "(upnp:playbackCount > 3 or res contains \"x\") and upnp:class derivedfrom \"object.item\"",
         "dc:title = \"a\" and", "(dc:title)", "dc:title = \"a\" x", std::string(300, '(') + "dc:title = \"a\"",
     });
-    int compared = 0, failed = 0, cut = 0, madeTrue = 0, refIdFalse = 0, overBound = 0;
+    int compared = 0, failed = 0, cut = 0, madeTrue = 0, refIdFalse = 0, overBound = 0, noColumn = 0;
     for (const OptionsCase &c : optionCases) {
         for (const std::string &text : texts) {
             for (int length : {static_cast<int>(text.size()), -1}) {
@@ -219,6 +222,7 @@ TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
                 madeTrue += one.info.alwaysTrueCount > 0;
                 refIdFalse += one.info.refIdMadeFalse;
                 overBound += one.info.propertyCount > MSC_SEARCH_INFO_PROPERTIES;
+                noColumn += one.info.condition == SEARCH_CONDITION_NO_COLUMN;
             }
         }
     }
@@ -228,7 +232,8 @@ TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
     EXPECT_GT(madeTrue, 0);
     EXPECT_GT(refIdFalse, 0);
     EXPECT_GT(overBound, 0);
-    EXPECT_EQ(compared, 5 * 2 * static_cast<int>(texts.size()));
+    EXPECT_GT(noColumn, 0);
+    EXPECT_EQ(compared, 7 * 2 * static_cast<int>(texts.size()));
 
     // A NULL record or buffer only measures; NULL options or text fail as invalid.
     SearchInfo info;
