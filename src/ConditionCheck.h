@@ -68,19 +68,17 @@ public:
         return true;
     }
 
-    // The writer takes the first entry with the id; a missing or empty name writes no column.
-    // For a table that is not null.
-    bool HasColumn(int propertyId) const {
-        for (const TokenEntry *entry = columns_; entry->id != 0; ++entry) {
-            if (entry->id == propertyId) return entry->name != nullptr && entry->name[0] != '\0';
-        }
-        return false;
-    }
-
 private:
     bool Fail(int code, const ParseTreeNode *node) {
         code_ = code;
         node_ = node;
+        return false;
+    }
+    // The writer takes the first entry with the id; a missing or empty name writes no column.
+    bool HasColumn(int propertyId) const {
+        for (const TokenEntry *entry = columns_; entry->id != 0; ++entry) {
+            if (entry->id == propertyId) return entry->name != nullptr && entry->name[0] != '\0';
+        }
         return false;
     }
 

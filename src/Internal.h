@@ -76,6 +76,11 @@ bool MakeRefIdConditionFalse(const char *containerId, ParseTreeNode *tree, Arena
 // MakeRefIdConditionFalse given what FindConditionNode finds for @refID (null: nothing).
 bool MakeRefIdConditionFalseAt(const char *containerId, ParseTreeNode *firstCondition, Arena *arena);
 
+// ConvertSQLConditionWith with valid options; *wroteNoColumn tells whether some property of the
+// tree had no column name in the table (all do for a null table).
+int ConvertNotingColumns(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
+                         const SqlOptions &options, char *out, int outSize, bool *wroteNoColumn);
+
 }  // namespace msc
 
 #endif  // MSC_INTERNAL_H

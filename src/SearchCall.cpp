@@ -89,20 +89,15 @@ struct ArenaInts {
 // The property list of GetPropertyList into the record, from the ids the parse noted, and the
 // unsupported properties among it, each once: ids below 256 (the built-in ones, the unknown one
 // and the first host ones) are remembered in a bit set, the rest in a list in the arena.
-// With a column table, each supported property is also looked up there once: one without a
-// column stays in the rewritten tree, where CheckSQLCondition would find it.
 struct PropertyRecorder {
     SearchInfo *info;
     const TokenEntry *supported;
-    const ConditionCheck *columns;  // null: no column table, or no check wanted
     Arena &arena;
     uint64_t seen[4] = {};      // ids below 256 met so far
     unsigned builtIn = 0;       // bit n: property n (below 32) occurs
-    bool columnMissing = false; // a supported property has no column
     ArenaInts seenHigh;
 
-    PropertyRecorder(SearchInfo *i, const TokenEntry *s, const ConditionCheck *c, Arena &a)
-        : info(i), supported(s), columns(c), arena(a) {}
+    PropertyRecorder(SearchInfo *i, const TokenEntry *s, Arena &a) : info(i), supported(s), arena(a) {}
 
     void Record(const int *ids, size_t count) {
         size_t listed = count < MSC_SEARCH_INFO_PROPERTIES ? count : MSC_SEARCH_INFO_PROPERTIES;
@@ -112,11 +107,7 @@ struct PropertyRecorder {
             int id = ids[i];
             if (id >= 0 && id < 32) builtIn |= 1u << id;
             // A repeated id was looked up at its first occurrence.
-            if (!FirstTime(id)) continue;
-            if (HasEntry(supported, id)) {
-                if (columns != nullptr && !columns->HasColumn(id)) columnMissing = true;
-                continue;
-            }
+            if (!FirstTime(id) || HasEntry(supported, id)) continue;
             if (info->alwaysTrueCount < MSC_SEARCH_INFO_PROPERTIES) info->alwaysTrue[info->alwaysTrueCount] = id;
             ++info->alwaysTrueCount;
         }
@@ -193,9 +184,7 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
     // The property list first: the lookups and rewrites that follow run only for the properties
     // that occur.
     const TokenEntry *supported = options->supportedTable != nullptr ? options->supportedTable : options->columnTable;
-    msc::ConditionCheck columns(options->columnTable);
-    msc::PropertyRecorder recorder(info, supported, wanted && options->columnTable != nullptr ? &columns : nullptr,
-                                   arena);
+    msc::PropertyRecorder recorder(info, supported, arena);
     recorder.Record(arena.notes(), arena.noted());
     if ((recorder.builtIn & (1u << PROP_UPNP_CLASS)) != 0) {
         // Without loose ends the first condition in text order is the one the lookup finds.
@@ -225,15 +214,19 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
         info->refIdMadeFalse = made ? 1 : 0;
     }
     if (arena.failed()) return msc::Failed(info, SEARCH_PARSE_OUT_OF_MEMORY, -1);
+    bool wroteNoColumn = false;
+    int result = msc::ConvertNotingColumns(tree, options->columnTable, options->tablePrefix, options->sql, out,
+                                           outSize, &wroteNoColumn);
     if (wanted) {
         // The rewrites turn conditions into comparisons of values and remove every unsupported
         // property: they add nothing the check could find fault with. So a tree whose parse left
-        // no loose end (the parsers make no other fault) and whose remaining properties all have
-        // columns is well-formed without a walk; any other goes to the check.
-        bool wellFormed = tree != nullptr && !arena.looseEnd() && msc::kParsedOperatorsNamed && !recorder.columnMissing;
+        // no loose end (the parsers make no other fault) and whose properties the writer found
+        // columns for is well-formed without a walk; any other goes to the check.
+        bool wellFormed = tree != nullptr && !arena.looseEnd() && msc::kParsedOperatorsNamed &&
+                          !(wroteNoColumn && options->columnTable != nullptr);
         info->condition = wellFormed ? SEARCH_CONDITION_OK : CheckSQLCondition(tree, options->columnTable, nullptr);
     }
-    return ConvertSQLConditionWith(tree, options->columnTable, options->tablePrefix, &options->sql, out, outSize);
+    return result;
 }
 
 }  // extern "C"

@@ -182,8 +182,9 @@ const TokenEntry kNoColumns[] = {{0, nullptr}};
 // moves the limit to the cursor, so later pieces are only counted): a short buffer holds a
 // prefix of the whole condition. Without a buffer it only counts. The NUL is written once, at
 // the end. The value handed down is the form of a value met there. The classic writer
-// (kDialect false) has no dialect state and no test for one.
-template <bool kDialect>
+// (kDialect false) has no dialect state and no test for one. With kNoteColumns it notes whether
+// it wrote some property without a column name.
+template <bool kDialect, bool kNoteColumns = false>
 class ConditionWriter : public WalkHooks<const ParseTreeNode, ValueForm> {
     using State = std::conditional_t<kDialect, DialectState, NoDialect>;
 
@@ -201,6 +202,9 @@ public:
     // The pointers may point at scratch_ inside this object: no copies.
     ConditionWriter(const ConditionWriter &) = delete;
     ConditionWriter &operator=(const ConditionWriter &) = delete;
+
+    // True when some property had no column name (kNoteColumns only).
+    bool wroteNoColumn() const { return wroteNoColumn_; }
 
     // Ends the text with its NUL and returns the length of the whole text.
     size_t Finish() {
@@ -299,6 +303,7 @@ private:
             }
         }
         size_t nameLength = strlen(name);
+        if constexpr (kNoteColumns) wroteNoColumn_ |= name == kNullName || nameLength == 0;
         // " " prefix name " ", tested for room once; piece by piece only where it is cut. The
         // copies are calls: a column writer this small is compiled into the walk.
         // The members are read before the stores, which may alias them.
@@ -489,6 +494,7 @@ private:
     char *at_;                // Where the next byte goes.
     char *limit_;             // Where the NUL goes when the buffer is full.
     size_t lost_ = 0;         // Bytes of the whole text that did not fit.
+    bool wroteNoColumn_ = false;
 };
 
 // The whole conversion; the exported functions call this rather than each other, so that no
@@ -514,7 +520,29 @@ int ConvertInDialect(const ParseTreeNode *tree, const TokenEntry *columnTable, c
     return total > INT_MAX ? INT_MAX : static_cast<int>(total);
 }
 
+template <typename Writer>
+int WriteNotingColumns(const ParseTreeNode *tree, Writer &writer, bool *wroteNoColumn) {
+    Walk(tree, writer, kPlainValue);
+    *wroteNoColumn = writer.wroteNoColumn();
+    size_t total = writer.Finish();
+    return total > INT_MAX ? INT_MAX : static_cast<int>(total);
+}
+
 }  // namespace
+
+int ConvertNotingColumns(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
+                         const SqlOptions &options, char *out, int outSize, bool *wroteNoColumn) {
+    if (options.dialect == SQL_DIALECT_SQLITE && options.flags == 0) {
+        ConditionWriter<false, true> writer(columnTable, tablePrefix, out, outSize);
+        return WriteNotingColumns(tree, writer, wroteNoColumn);
+    }
+    const Dialect &dialect = kDialects[options.dialect];
+    bool literal = (options.flags & SQL_LITERAL_PATTERNS) != 0;
+    ConditionWriter<true, true> writer(columnTable, tablePrefix, out, outSize,
+                                       DialectState{&dialect, literal || dialect.escapeAlways, literal});
+    return WriteNotingColumns(tree, writer, wroteNoColumn);
+}
+
 }  // namespace msc
 
 extern "C" {
