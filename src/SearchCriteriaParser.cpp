@@ -264,8 +264,9 @@ namespace {
 
 // Both extended entry points; they call this rather than each other, so that no call goes
 // through the library's symbol table.
-int ParseExtended(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
-                  const TokenEntry *hostProperties, SearchParseError *error, Arena *arena = nullptr) {
+MSC_ALWAYS_INLINE inline int ParseExtended(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
+                                            const TokenEntry *hostProperties, SearchParseError *error,
+                                            Arena *arena = nullptr) {
     if (tree != nullptr) *tree = nullptr;
     ParseFailure failure = {SEARCH_PARSE_INVALID_ARGUMENT, first};
     int result = 1;
