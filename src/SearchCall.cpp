@@ -100,11 +100,10 @@ struct PropertyRecorder {
     PropertyRecorder(SearchInfo *i, const TokenEntry *s, Arena &a) : info(i), supported(s), arena(a) {}
 
     void Record(const int *ids, size_t count) {
-        size_t listed = count < MSC_SEARCH_INFO_PROPERTIES ? count : MSC_SEARCH_INFO_PROPERTIES;
-        if (listed != 0) memcpy(info->properties, ids, listed * sizeof(int));
         info->propertyCount = count > INT_MAX ? INT_MAX : static_cast<int>(count);
         for (size_t i = 0; i < count; ++i) {
             int id = ids[i];
+            if (i < MSC_SEARCH_INFO_PROPERTIES) info->properties[i] = id;
             if (id >= 0 && id < 32) builtIn |= 1u << id;
             // A repeated id was looked up at its first occurrence.
             if (!FirstTime(id) || HasEntry(supported, id)) continue;
@@ -193,7 +192,7 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
         if (upnpClass != nullptr) {
             size_t classLength = strlen(upnpClass);
             size_t copied = classLength < sizeof info->upnpClass ? classLength : sizeof info->upnpClass - 1;
-            memcpy(info->upnpClass, upnpClass, copied);
+            msc::CopyValueText(info->upnpClass, upnpClass, copied);
             info->upnpClass[copied] = '\0';
             info->classLength = classLength > INT_MAX ? INT_MAX : static_cast<int>(classLength);
         }
