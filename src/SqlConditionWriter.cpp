@@ -204,7 +204,10 @@ public:
     ConditionWriter &operator=(const ConditionWriter &) = delete;
 
     // True when some property had no column name (kNoteColumns only).
-    bool wroteNoColumn() const { return wroteNoColumn_; }
+    bool wroteNoColumn() const {
+        if constexpr (kNoteColumns) return wroteNoColumn_;
+        return false;
+    }
 
     // Ends the text with its NUL and returns the length of the whole text.
     size_t Finish() {
@@ -494,7 +497,8 @@ private:
     char *at_;                // Where the next byte goes.
     char *limit_;             // Where the NUL goes when the buffer is full.
     size_t lost_ = 0;         // Bytes of the whole text that did not fit.
-    bool wroteNoColumn_ = false;
+    // Only the writer that notes columns has the flag: the others set nothing up for it.
+    [[no_unique_address]] std::conditional_t<kNoteColumns, bool, NoDialect> wroteNoColumn_{};
 };
 
 // The whole conversion; the exported functions call this rather than each other, so that no
