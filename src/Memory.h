@@ -115,6 +115,16 @@ MSC_ALWAYS_INLINE inline ParseTreeNode *NewNodeIn(NodeKind kind, Arena *arena) {
     }
 }
 
+// An operator node with its operands, each field written once; nullptr when memory runs out.
+template <bool kInArena>
+MSC_ALWAYS_INLINE inline ParseTreeNode *NewOperatorIn(int opId, ParseTreeNode *left, ParseTreeNode *right,
+                                                      Arena *arena) {
+    void *block = kInArena ? arena->Take(sizeof(ParseTreeNode)) : malloc(sizeof(ParseTreeNode));
+    auto *node = static_cast<ParseTreeNode *>(block);
+    if (node != nullptr) *node = ParseTreeNode{static_cast<uint32_t>(NODE_OPERATOR), {left}, right, opId};
+    return node;
+}
+
 // NewNode from 'arena', or from the heap when it is null.
 inline ParseTreeNode *NewNode(NodeKind kind, Arena *arena) {
     return arena == nullptr ? NewNodeIn<false>(kind, arena) : NewNodeIn<true>(kind, arena);

@@ -167,10 +167,8 @@ bool Parser<kInArena>::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, 
                 if constexpr (kInArena) {
                     if (chain == 1) arena_->NoteLooseEnd();
                 }
-                ParseTreeNode *node = NewNodeIn<kInArena>(NODE_OPERATOR, arena_);
+                ParseTreeNode *node = NewOperatorIn<kInArena>(op->id, current, nullptr, arena_);
                 if (node == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
-                node->opId = op->id;
-                node->left = current;
                 *slot = node;
                 slot = &node->right;
                 pos = token.end;  // The whole token is consumed: "and(" takes its parenthesis.
@@ -186,14 +184,11 @@ bool Parser<kInArena>::ParseExpression(Pos pos, Pos last, ParseTreeNode **slot, 
                               (IsPropertyLeaf(current, PROP_REFID) || IsPropertyLeaf(current, PROP_ID));
             ParseTreeNode *value = ValueLeafIn<kInArena>(text, identifier);
             if (value == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
-            ParseTreeNode *comparison = NewNodeIn<kInArena>(NODE_OPERATOR, arena_);
+            ParseTreeNode *comparison = NewOperatorIn<kInArena>(op->id, current, value, arena_);
             if (comparison == nullptr) {
                 FreeTree(value, arena_);
                 return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos);
             }
-            comparison->opId = op->id;
-            comparison->left = current;
-            comparison->right = value;
             *slot = comparison;
             if constexpr (kInArena) {
                 if (chain == 1) arena_->NoteComparison(comparison);
