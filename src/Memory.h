@@ -200,11 +200,15 @@ MSC_ALWAYS_INLINE inline ParseTreeNode *NewValueLeafIn(const char *text, size_t 
     if constexpr (!kInArena) {
         return NewValueLeaf(text, length, room);
     } else {
-        auto *copy = static_cast<char *>(arena->Take(length + 1 > room ? length + 1 : room));
-        ParseTreeNode *leaf = copy != nullptr ? NewNodeIn<true>(NODE_VALUE, arena) : nullptr;
-        if (leaf == nullptr) return nullptr;
+        // The node and its text in one block: one bump of the arena.
+        size_t textRoom = length + 1 > room ? length + 1 : room;
+        auto *block = static_cast<char *>(arena->Take(sizeof(ParseTreeNode) + textRoom));
+        if (block == nullptr) return nullptr;
+        char *copy = block + sizeof(ParseTreeNode);
         CopyValueText(copy, text, length);
         copy[length] = '\0';
+        auto *leaf = reinterpret_cast<ParseTreeNode *>(block);
+        *leaf = ParseTreeNode{static_cast<uint32_t>(NODE_VALUE), {nullptr}, nullptr, 0};
         leaf->text = copy;
         return leaf;
     }
