@@ -93,7 +93,7 @@ struct PropertyRecorder {
     SearchInfo *info;
     const TokenEntry *supported;
     Arena &arena;
-    uint64_t seen[4] = {};      // ids below 256 met so far
+    uint64_t seen[4] = {};      // ids from 32 to 255 met so far
     unsigned builtIn = 0;       // bit n: property n (below 32) occurs
     ArenaInts seenHigh;
 
@@ -104,9 +104,16 @@ struct PropertyRecorder {
         for (size_t i = 0; i < count; ++i) {
             int id = ids[i];
             if (i < MSC_SEARCH_INFO_PROPERTIES) info->properties[i] = id;
-            if (id >= 0 && id < 32) builtIn |= 1u << id;
-            // A repeated id was looked up at its first occurrence.
-            if (!FirstTime(id) || HasEntry(supported, id)) continue;
+            // A repeated id was looked up at its first occurrence. The built-in ids, nearly all
+            // of them, have their own bit set.
+            if (id >= 0 && id < 32) {
+                unsigned bit = 1u << id;
+                if ((builtIn & bit) != 0) continue;
+                builtIn |= bit;
+            } else if (!FirstTime(id)) {
+                continue;
+            }
+            if (HasEntry(supported, id)) continue;
             if (info->alwaysTrueCount < MSC_SEARCH_INFO_PROPERTIES) info->alwaysTrue[info->alwaysTrueCount] = id;
             ++info->alwaysTrueCount;
         }
