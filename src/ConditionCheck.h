@@ -20,8 +20,6 @@ struct Place {
     bool inComparison;
 };
 
-inline bool IsLogical(int opId) { return opId == OP_AND || opId == OP_OR; }
-
 // Bit n: operator id n is one that the writer writes by name, read from the SQL tables when the
 // library loads (they are constant data, initialised before any constructor runs).
 extern const uint64_t kNamedOperatorsBelow64;
@@ -46,7 +44,7 @@ public:
     const ParseTreeNode *node() const { return node_; }
 
     Place Operand(const ParseTreeNode *parent, Place, Side side) {
-        return {parent, side != Side::kInner && !IsLogical(parent->opId)};
+        return {parent, side != Side::kInner && !IsAndOr(parent->opId)};
     }
     bool Between(const ParseTreeNode *op, Place, const ParseTreeNode *&right) {
         if (!IsNamedOperator(op->opId)) return Fail(SEARCH_CONDITION_UNKNOWN_OPERATOR, op);

@@ -96,33 +96,33 @@ private:
     size_t nextBlock_ = 16384;  // Doubles with each block: a long text costs few mallocs.
 };
 
-// One node of the given kind with every field cleared; nullptr when memory runs out.
-inline ParseTreeNode *NewNode(NodeKind kind) {
-    auto *node = static_cast<ParseTreeNode *>(malloc(sizeof(ParseTreeNode)));
-    if (node != nullptr) *node = ParseTreeNode{static_cast<uint32_t>(kind), {nullptr}, nullptr, 0};
+// Storage from 'arena' when kInArena, else from the heap: a parse makes that choice once.
+template <bool kInArena>
+MSC_ALWAYS_INLINE inline void *TakeStorage(size_t size, Arena *arena) {
+    if constexpr (kInArena) {
+        return arena->Take(size);
+    } else {
+        (void)arena;
+        return malloc(size);
+    }
+}
+
+// A node with every field given (cleared by default); nullptr when memory runs out.
+template <bool kInArena>
+MSC_ALWAYS_INLINE inline ParseTreeNode *NewNodeIn(NodeKind kind, Arena *arena, ParseTreeNode *first = nullptr,
+                                                  ParseTreeNode *right = nullptr, int opId = 0) {
+    auto *node = static_cast<ParseTreeNode *>(TakeStorage<kInArena>(sizeof(ParseTreeNode), arena));
+    if (node != nullptr) *node = ParseTreeNode{static_cast<uint32_t>(kind), {first}, right, opId};
     return node;
 }
 
-// NewNode from 'arena' when kInArena, else from the heap: a parse makes that choice once.
-template <bool kInArena>
-MSC_ALWAYS_INLINE inline ParseTreeNode *NewNodeIn(NodeKind kind, Arena *arena) {
-    if constexpr (!kInArena) {
-        return NewNode(kind);
-    } else {
-        auto *node = static_cast<ParseTreeNode *>(arena->Take(sizeof(ParseTreeNode)));
-        if (node != nullptr) *node = ParseTreeNode{static_cast<uint32_t>(kind), {nullptr}, nullptr, 0};
-        return node;
-    }
-}
+inline ParseTreeNode *NewNode(NodeKind kind) { return NewNodeIn<false>(kind, nullptr); }
 
 // An operator node with its operands, each field written once; nullptr when memory runs out.
 template <bool kInArena>
 MSC_ALWAYS_INLINE inline ParseTreeNode *NewOperatorIn(int opId, ParseTreeNode *left, ParseTreeNode *right,
                                                       Arena *arena) {
-    void *block = kInArena ? arena->Take(sizeof(ParseTreeNode)) : malloc(sizeof(ParseTreeNode));
-    auto *node = static_cast<ParseTreeNode *>(block);
-    if (node != nullptr) *node = ParseTreeNode{static_cast<uint32_t>(NODE_OPERATOR), {left}, right, opId};
-    return node;
+    return NewNodeIn<kInArena>(NODE_OPERATOR, arena, left, right, opId);
 }
 
 // NewNode from 'arena', or from the heap when it is null.

@@ -8,6 +8,8 @@ namespace msc {
 
 // The operator ids by range, as the public header numbers them.
 constexpr bool IsLogicalOperator(int opId) { return opId >= OP_AND && opId < OP_EQ; }
+// The two logical operators that the parsers make: an and/or list.
+constexpr bool IsAndOr(int opId) { return opId == OP_AND || opId == OP_OR; }
 constexpr bool IsBinaryOperator(int opId) { return opId >= OP_EQ && opId < OP_EXISTS; }
 constexpr bool IsExistsOperator(int opId) { return opId >= OP_EXISTS; }
 

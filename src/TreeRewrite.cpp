@@ -97,8 +97,6 @@ constexpr ResolvedTable kResolved;
 
 inline Polarity Resolved(Polarity down) { return kResolved.flags[down]; }
 
-bool IsAndOr(const ParseTreeNode *node) { return node->opId == OP_AND || node->opId == OP_OR; }
-
 // Rewrites the property leaves that 'matches' picks. A comparison takes the polarity of its place
 // in the written list; an and/or node that is itself rewritten, having a bare property operand,
 // keeps that of the nearest and/or above it. An operator's left leaf is decided before its left
@@ -120,7 +118,7 @@ struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
         return false;
     }
     static int Of(const ParseTreeNode *op, Polarity down) {
-        return static_cast<int>(IsAndOr(op) ? down & kNearest : OfTerm(down));
+        return static_cast<int>(IsAndOr(op->opId) ? down & kNearest : OfTerm(down));
     }
 
     // A group's contents and an operator's left operand share the field, so one test serves
@@ -139,7 +137,7 @@ struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
     // The operands of an and/or stay in its list; a group or any other operator begins a new
     // one that inherits its own polarity.
     Polarity Operand(const ParseTreeNode *parent, Polarity down, Side side) {
-        if (side == Side::kInner || !IsAndOr(parent)) return down | kNewList;
+        if (side == Side::kInner || !IsAndOr(parent->opId)) return down | kNewList;
         down = Resolved(down);
         bool isAnd = parent->opId == OP_AND;
         if (side == Side::kLeft) {
