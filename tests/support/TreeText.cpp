@@ -3,10 +3,12 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <stdexcept>
 #include <vector>
 
 namespace msc_test {
@@ -188,6 +190,60 @@ std::string ToSql(const ParseTreeNode *tree, const TokenEntry *columns, const ch
     int length = ConvertSQLConditionWith(tree, columns, prefix, options, out.data(), static_cast<int>(out.size()));
     std::string text(out.data());
     return length == static_cast<int>(text.size()) ? text : "length " + std::to_string(length) + ": " + text;
+}
+
+std::string Case::operator[](const std::string &name) const {
+    auto field = fields.find(name);
+    return field == fields.end() ? std::string() : field->second;
+}
+
+namespace {
+
+std::string DecodeField(const std::string &text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 2, "{x") == 0 && i + 4 < text.size() && text[i + 4] == '}' &&
+            isxdigit(static_cast<unsigned char>(text[i + 2])) && isxdigit(static_cast<unsigned char>(text[i + 3]))) {
+            out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            i += 4;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> SplitTabs(const std::string &line) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+        parts.push_back(line.substr(start, tab - start));
+    parts.push_back(line.substr(start));
+    return parts;
+}
+
+}  // namespace
+
+std::vector<Case> ReadCases(const std::string &name) {
+    std::string path = std::string(MSC_TEST_CASES_DIR "/") + name;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw std::runtime_error("cannot read " + path);
+    std::vector<std::string> header;
+    std::vector<Case> cases;
+    std::string line;
+    for (int number = 1; std::getline(file, line); ++number) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> parts = SplitTabs(line);
+        if (header.empty()) {
+            header = parts;
+            continue;
+        }
+        Case row{name, number, {}};
+        for (size_t i = 0; i < parts.size() && i < header.size(); ++i) row.fields[header[i]] = DecodeField(parts[i]);
+        cases.push_back(std::move(row));
+    }
+    if (cases.empty()) throw std::runtime_error("no cases in " + path);
+    return cases;
 }
 
 std::vector<std::pair<std::string, std::string>> ReadCriteriaTable(const std::string &path) {

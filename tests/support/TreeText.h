@@ -3,6 +3,7 @@
 #define MSC_TESTS_TREE_TEXT_H
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -46,6 +47,24 @@ std::set<const void *> TreeBlocks(const ParseTreeNode *tree);
 
 // 'unit' written 'times' times.
 std::string Repeat(const std::string &unit, size_t times);
+
+// One row of a case file: its fields by the names of the file's header line.
+struct Case {
+    std::string file;
+    int line = 0;
+    std::map<std::string, std::string> fields;
+    bool has(const std::string &name) const { return fields.count(name) != 0; }
+    // The field's text; empty when the row lacks it.
+    std::string operator[](const std::string &name) const;
+    // "file:line" for failure messages.
+    std::string where() const { return file + ":" + std::to_string(line); }
+};
+
+// The rows of tests/cases/NAME: tab-separated fields under a header line of field names; blank
+// lines and lines starting with '#' are skipped. In a field, {xHH} stands for the byte HH (a tab,
+// a line break, a NUL or a byte that is not UTF-8); nothing else is special, so backslashes and
+// quotes are the criteria's own. Throws when the file cannot be read or holds no rows.
+std::vector<Case> ReadCases(const std::string &name);
 
 // The rows of a tab-separated corpus file (id, source, criteria) after its header line, as pairs
 // of id and criteria; empty when the file cannot be read.
