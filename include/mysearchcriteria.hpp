@@ -227,8 +227,11 @@ inline SearchResult search(std::string_view criteria, const SearchOptions &optio
     }
     if (length == INT_MAX) throw std::length_error("msc::search: condition too long");
     result.sql.assign(static_cast<size_t>(length), '\0');
-    ConvertSearchCriteria(text.c_str(), static_cast<int>(text.size()), &options, result.sql.data(), length + 1,
-                          &result.info);
+    // The same text parsed once already: only memory can fail the second call.
+    if (ConvertSearchCriteria(text.c_str(), static_cast<int>(text.size()), &options, result.sql.data(), length + 1,
+                              &result.info) < 0) {
+        throw std::bad_alloc();
+    }
     return result;
 }
 

@@ -85,8 +85,10 @@ TEST(CxxWrapper, HandBuiltTreesAndLongLists) {
 // failure and gives the whole result.
 TEST(CxxWrapper, ThrowsWhenMemoryRunsOut) {
     const std::string criteria = R"(upnp:class derivedfrom "object.item" and (dc:title contains "x"))";
-    // Past the one call's room on the stack, with a short condition: it has no second call.
+    // Past the one call's room on the stack: an unsupported genre writes a short condition, a
+    // title a long one, which search() asks for a second time.
     const std::string genre = "upnp:genre = \"" + std::string(9000, 'g') + "\"";
+    const std::string title = "dc:title = \"" + std::string(9000, 't') + "\"";
     const SearchOptions options = {{0, nullptr}, kColumns, nullptr, nullptr, nullptr, {SQL_DIALECT_SQLITE, 0}, nullptr, 0};
     msc::Tree tree = msc::parse(criteria).tree;
     const std::function<std::string()> calls[] = {
@@ -94,6 +96,7 @@ TEST(CxxWrapper, ThrowsWhenMemoryRunsOut) {
         [&] { return TreeToString(tree.clone().get()); },
         [&] { return tree.dump(); },
         [&] { return msc::search(genre, options).sql; },
+        [&] { return msc::search(title, options).sql; },
     };
     for (const auto &call : calls) {
         const std::string whole = call();
