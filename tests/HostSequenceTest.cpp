@@ -51,6 +51,8 @@ TEST(HostSequence, ClientCorpus) {
 // texts of api-one-call.tsv, whole and up to a NUL, with each option set of api-one-call-options.tsv.
 TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
     const TokenEntry host[] = {{PROP_HOST_FIRST, "upnp:author"}, {PROP_HOST_FIRST + 1, "upnp:playbackCount"}, {0, nullptr}};
+    const TokenEntry high[] = {{300, "upnp:author"}, {301, "upnp:playbackCount"}, {0, nullptr}};
+    const std::map<std::string, const TokenEntry *> hosts = {{"", nullptr}, {"low", host}, {"high", high}};
     const TokenEntry hostColumns[] = {{PROP_DC_TITLE, "title"}, {PROP_UPNP_CLASS, "class"}, {PROP_REFID, "ref_id"},
                                       {PROP_HOST_FIRST, "author"}, {0, nullptr}};
     const TokenEntry none[] = {{0, nullptr}};
@@ -64,7 +66,7 @@ TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
     std::map<std::string, int> reached;
     for (const Case &row : ReadCases("api-one-call-options.tsv")) {
         const std::string container = row["container"], prefix = row["prefix"];
-        const SearchOptions options = {{static_cast<unsigned>(std::stoi(row["parse"])), row["host"].empty() ? nullptr : host},
+        const SearchOptions options = {{static_cast<unsigned>(std::stoi(row["parse"])), hosts.at(row["host"])},
                                        tables.at(row["columns"]), tables.at(row["supported"]),
                                        container.empty() ? nullptr : container.c_str(), prefix.empty() ? nullptr : prefix.c_str(),
                                        {std::stoi(row["dialect"]), static_cast<unsigned>(std::stoi(row["flags"]))}, nullptr, 0};
