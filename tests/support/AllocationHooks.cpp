@@ -21,26 +21,15 @@ void __libc_free(void *);
 namespace {
 
 // Plain globals rather than thread_local: the allocator runs before the sanitizers' runtime has
-// set up thread-local storage. Only the thread that opened the window is counted.
+// set up thread-local storage. Only the thread that opened the window counts.
 std::atomic<bool> windowOpen;
 pthread_t windowThread;
-long failAt;
-long calls;
-long frees;
+long failAt, calls, frees;
 
-// True when this call must fail.
-bool CountCall() {
-    if (!windowOpen.load(std::memory_order_relaxed)) return false;
-    if (!pthread_equal(pthread_self(), windowThread)) return false;
-    ++calls;
-    return calls == failAt;
-}
+bool InWindow() { return windowOpen.load(std::memory_order_relaxed) && pthread_equal(pthread_self(), windowThread); }
 
-// Counts the release of a block on the window's thread; freeing null releases nothing.
-void CountFree(void *block) {
-    if (block == nullptr || !windowOpen.load(std::memory_order_relaxed)) return;
-    if (pthread_equal(pthread_self(), windowThread)) ++frees;
-}
+// True when this allocation must fail.
+bool CountCall() { return InWindow() && ++calls == failAt; }
 
 }  // namespace
 
@@ -53,23 +42,17 @@ void *malloc(size_t size) {
 
 void *calloc(size_t count, size_t size) {
     if (CountCall()) return nullptr;
-    return __interceptor_calloc != nullptr ? __interceptor_calloc(count, size)
-                                           : __libc_calloc(count, size);
+    return __interceptor_calloc != nullptr ? __interceptor_calloc(count, size) : __libc_calloc(count, size);
 }
 
 void *realloc(void *block, size_t size) {
     if (CountCall()) return nullptr;
-    return __interceptor_realloc != nullptr ? __interceptor_realloc(block, size)
-                                            : __libc_realloc(block, size);
+    return __interceptor_realloc != nullptr ? __interceptor_realloc(block, size) : __libc_realloc(block, size);
 }
 
 void free(void *block) {
-    CountFree(block);
-    if (__interceptor_free != nullptr) {
-        __interceptor_free(block);
-    } else {
-        __libc_free(block);
-    }
+    if (block != nullptr && InWindow()) ++frees;
+    return __interceptor_free != nullptr ? __interceptor_free(block) : __libc_free(block);
 }
 
 }  // extern "C"
@@ -77,8 +60,7 @@ void free(void *block) {
 namespace msc_test {
 
 void OpenAllocationWindow(long failAtCall) {
-    calls = 0;
-    frees = 0;
+    calls = frees = 0;
     failAt = failAtCall;
     windowThread = pthread_self();
     windowOpen = true;
@@ -88,8 +70,6 @@ long CloseAllocationWindow() {
     windowOpen = false;
     return calls;
 }
-
-long AllocationsInWindow() { return calls; }
 
 long FreesInWindow() { return frees; }
 

@@ -6,20 +6,13 @@
 
 namespace msc_test {
 
-// Opens a counting window on this thread; the failAt-th allocation in it (1-based) returns null,
-// and none fails when failAt is 0.
+// Opens a counting window on this thread whose failAt-th allocation (1-based; 0: none) returns null.
 void OpenAllocationWindow(long failAt = 0);
 
-// Closes the window and returns the number of allocations made in it (the failed one included).
+// Closes the window; returns its allocations, the failed one included (a realloc counts as one).
 long CloseAllocationWindow();
 
-// Number of allocations that the running window has made so far.
-long AllocationsInWindow();
-
-// Number of non-null blocks freed on this thread in the running or the last closed window. A
-// call that balances its own allocations, such as a failed copy, frees as many blocks as its
-// successful allocations (AllocationsInWindow minus the failed one). A realloc counts as an
-// allocation and releases its old block without a count.
+// Non-null blocks freed on this thread in the open or the last closed window.
 long FreesInWindow();
 
 }  // namespace msc_test
