@@ -3,17 +3,14 @@
 #include <pthread.h>
 
 #include <atomic>
-#include <cstddef>
 
 // The allocator behind the interposed functions: a sanitizer's, when the build has one, else the
 // C library's. Both are reached by name, without dlsym, which would itself allocate.
 extern "C" {
 void *__interceptor_malloc(size_t) __attribute__((weak));
-void *__interceptor_calloc(size_t, size_t) __attribute__((weak));
 void *__interceptor_realloc(void *, size_t) __attribute__((weak));
 void __interceptor_free(void *) __attribute__((weak));
 void *__libc_malloc(size_t);
-void *__libc_calloc(size_t, size_t);
 void *__libc_realloc(void *, size_t);
 void __libc_free(void *);
 }
@@ -28,31 +25,21 @@ long failAt, calls, frees;
 
 bool InWindow() { return windowOpen.load(std::memory_order_relaxed) && pthread_equal(pthread_self(), windowThread); }
 
-// True when this allocation must fail.
-bool CountCall() { return InWindow() && ++calls == failAt; }
+bool CountCall() { return InWindow() && ++calls == failAt; }  // True for the one that fails.
 
 }  // namespace
 
 extern "C" {
 
 void *malloc(size_t size) {
-    if (CountCall()) return nullptr;
-    return __interceptor_malloc != nullptr ? __interceptor_malloc(size) : __libc_malloc(size);
+    return CountCall() ? nullptr : __interceptor_malloc ? __interceptor_malloc(size) : __libc_malloc(size);
 }
-
-void *calloc(size_t count, size_t size) {
-    if (CountCall()) return nullptr;
-    return __interceptor_calloc != nullptr ? __interceptor_calloc(count, size) : __libc_calloc(count, size);
-}
-
 void *realloc(void *block, size_t size) {
-    if (CountCall()) return nullptr;
-    return __interceptor_realloc != nullptr ? __interceptor_realloc(block, size) : __libc_realloc(block, size);
+    return CountCall() ? nullptr : __interceptor_realloc ? __interceptor_realloc(block, size) : __libc_realloc(block, size);
 }
-
 void free(void *block) {
     if (block != nullptr && InWindow()) ++frees;
-    return __interceptor_free != nullptr ? __interceptor_free(block) : __libc_free(block);
+    return __interceptor_free ? __interceptor_free(block) : __libc_free(block);
 }
 
 }  // extern "C"

@@ -1,6 +1,6 @@
-// Test-only control over the C allocator: the test executable interposes malloc, calloc, realloc
-// and free (forwarding to the next definition, so sanitizers keep working), counts the calls made
-// on the calling thread while a window is open, and can make the Nth of them fail.
+// Test-only control over the C allocator: the test executable interposes malloc, realloc and free,
+// the functions the library uses (forwarding to the next definition, so sanitizers keep working),
+// counts the calls made on the calling thread while a window is open, and can make the Nth fail.
 #ifndef MSC_TESTS_ALLOCATION_HOOKS_H
 #define MSC_TESTS_ALLOCATION_HOOKS_H
 

@@ -4,10 +4,10 @@
 #define MSC_TEST_CLASSIC_SEARCH_H
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mysearchcriteria.h"
@@ -31,10 +31,8 @@ inline int CountRefIds(const ParseTreeNode *tree) {
 // The classic sequence: Parse_searchExpWith, GetUPnPClass, GetPropertyList, the always-true
 // rewrite, the container rule, CheckSQLCondition, ConvertSQLConditionWith.
 inline SearchOutcome ClassicSearch(const char *criteria, int length, const SearchOptions &options, int outSize) {
-    SearchOutcome o;
+    SearchOutcome o{-1, "", {{SEARCH_PARSE_OK, -1}, SEARCH_CONDITION_EMPTY, -1, {}, 0, {}, 0, {}, 0}};
     SearchInfo &info = o.info;
-    info = {{SEARCH_PARSE_OK, -1}, SEARCH_CONDITION_EMPTY, -1, {}, 0, {}, 0, {}, 0};
-    o.result = -1;
     const SqlOptions &sql = options.sql;
     if (sql.dialect < SQL_DIALECT_SQLITE || sql.dialect > SQL_DIALECT_MYSQL || (sql.flags & ~SQL_LITERAL_PATTERNS) != 0) {
         info.error = {SEARCH_PARSE_INVALID_ARGUMENT, 0};
@@ -85,22 +83,17 @@ inline SearchOutcome OneCallSearch(const char *criteria, int length, const Searc
 
 // The fields that differ, as text; empty when the outcomes are equal.
 inline std::string Difference(const SearchOutcome &a, const SearchOutcome &b) {
-    std::string d;
-    auto field = [&d](const char *name, bool same) {
-        if (!same) d += std::string(d.empty() ? "" : ", ") + name;
-    };
     const SearchInfo &x = a.info, &y = b.info;
-    auto sameList = [](int count, const int *p, int otherCount, const int *q) {
-        return count == otherCount && std::equal(p, p + std::min(count, MSC_SEARCH_INFO_PROPERTIES), q);
-    };
-    field("result", a.result == b.result);
-    field("sql", a.sql == b.sql);
-    field("error", x.error.code == y.error.code && x.error.offset == y.error.offset);
-    field("condition", x.condition == y.condition);
-    field("class", x.classLength == y.classLength && strcmp(x.upnpClass, y.upnpClass) == 0);
-    field("properties", sameList(x.propertyCount, x.properties, y.propertyCount, y.properties));
-    field("alwaysTrue", sameList(x.alwaysTrueCount, x.alwaysTrue, y.alwaysTrueCount, y.alwaysTrue));
-    field("refIdMadeFalse", x.refIdMadeFalse == y.refIdMadeFalse);
+    auto list = [](int count, const int *ids) { return std::vector<int>(ids, ids + std::min(count, MSC_SEARCH_INFO_PROPERTIES)); };
+    const std::pair<const char *, bool> fields[] = {
+        {"result", a.result == b.result}, {"sql", a.sql == b.sql},
+        {"error", x.error.code == y.error.code && x.error.offset == y.error.offset}, {"condition", x.condition == y.condition},
+        {"class", x.classLength == y.classLength && strcmp(x.upnpClass, y.upnpClass) == 0},
+        {"properties", x.propertyCount == y.propertyCount && list(x.propertyCount, x.properties) == list(y.propertyCount, y.properties)},
+        {"alwaysTrue", x.alwaysTrueCount == y.alwaysTrueCount && list(x.alwaysTrueCount, x.alwaysTrue) == list(y.alwaysTrueCount, y.alwaysTrue)},
+        {"refIdMadeFalse", x.refIdMadeFalse == y.refIdMadeFalse}};
+    std::string d;
+    for (const auto &[name, same] : fields) d += same ? "" : std::string(d.empty() ? "" : ", ") + name;
     return d;
 }
 
