@@ -4,10 +4,10 @@
 #define MSC_TEST_CLASSIC_SEARCH_H
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mysearchcriteria.h"
@@ -20,36 +20,35 @@ struct SearchOutcome {
     SearchInfo info{};
 };
 
+inline int CountRefIds(const ParseTreeNode *tree) {
+    int count = 0;
+    int *ids = GetPropertyList(tree, &count);
+    const int found = static_cast<int>(std::count(ids, ids + count, static_cast<int>(PROP_REFID)));
+    free(ids);
+    return found;
+}
+
 // The classic sequence: Parse_searchExpWith, GetUPnPClass, GetPropertyList, the always-true
 // rewrite, the container rule, CheckSQLCondition, ConvertSQLConditionWith.
 inline SearchOutcome ClassicSearch(const char *criteria, int length, const SearchOptions &options, int outSize) {
-    SearchOutcome o;
+    SearchOutcome o{-1, "", {{SEARCH_PARSE_OK, -1}, SEARCH_CONDITION_EMPTY, -1, {}, 0, {}, 0, {}, 0}};
     SearchInfo &info = o.info;
-    info.error = {SEARCH_PARSE_OK, -1};
-    info.condition = SEARCH_CONDITION_EMPTY;
-    info.classLength = -1;
-    std::vector<char> out(static_cast<size_t>(outSize) + 1, '\0');
     const SqlOptions &sql = options.sql;
     if (sql.dialect < SQL_DIALECT_SQLITE || sql.dialect > SQL_DIALECT_MYSQL || (sql.flags & ~SQL_LITERAL_PATTERNS) != 0) {
         info.error = {SEARCH_PARSE_INVALID_ARGUMENT, 0};
-        o.result = -1;
         return o;
     }
     if (length == -1) length = static_cast<int>(strlen(criteria));
     ParseTreeNode *tree = nullptr;
-    if (Parse_searchExpWith(&tree, criteria, 0, length - 1, &options.parse, &info.error) != 0) {
-        o.result = -1;
-        return o;
-    }
+    if (Parse_searchExpWith(&tree, criteria, 0, length - 1, &options.parse, &info.error) != 0) return o;
     if (const char *upnpClass = GetUPnPClass(tree)) {
         info.classLength = static_cast<int>(strlen(upnpClass));
         snprintf(info.upnpClass, sizeof info.upnpClass, "%s", upnpClass);
     }
-    int count = 0;
-    int *ids = GetPropertyList(tree, &count);
+    int *ids = GetPropertyList(tree, &info.propertyCount);
     const TokenEntry *supported = options.supportedTable != nullptr ? options.supportedTable : options.columnTable;
     std::vector<int> alwaysTrue;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < info.propertyCount; ++i) {
         if (i < MSC_SEARCH_INFO_PROPERTIES) info.properties[i] = ids[i];
         bool isSupported = false;
         for (const TokenEntry *e = supported; e != nullptr && e->id != 0; ++e) isSupported |= e->id == ids[i];
@@ -58,23 +57,16 @@ inline SearchOutcome ClassicSearch(const char *criteria, int length, const Searc
             alwaysTrue.push_back(ids[i]);
         }
     }
-    info.propertyCount = count;
     info.alwaysTrueCount = static_cast<int>(alwaysTrue.size());
     free(ids);
     SetAlwayTrueForNonSupportedProperty(tree, supported);
     if (options.containerId != nullptr && tree != nullptr) {
-        auto refIds = [](const ParseTreeNode *t) {
-            int n = 0;
-            int *list = GetPropertyList(t, &n);
-            long found = std::count(list, list + n, static_cast<int>(PROP_REFID));
-            free(list);
-            return found;
-        };
-        long before = refIds(tree);
+        const int before = CountRefIds(tree);
         CheckContainerIsSupportRefID(options.containerId, tree);
-        info.refIdMadeFalse = refIds(tree) < before ? 1 : 0;
+        info.refIdMadeFalse = CountRefIds(tree) < before ? 1 : 0;
     }
     info.condition = CheckSQLCondition(tree, options.columnTable, nullptr);
+    std::vector<char> out(static_cast<size_t>(outSize) + 1, '\0');
     o.result = ConvertSQLConditionWith(tree, options.columnTable, options.tablePrefix, &options.sql, out.data(), outSize);
     o.sql = out.data();
     freeParseTree(tree);
@@ -91,23 +83,17 @@ inline SearchOutcome OneCallSearch(const char *criteria, int length, const Searc
 
 // The fields that differ, as text; empty when the outcomes are equal.
 inline std::string Difference(const SearchOutcome &a, const SearchOutcome &b) {
-    std::string d;
-    auto field = [&d](const char *name, bool same) {
-        if (!same) d += std::string(d.empty() ? "" : ", ") + name;
-    };
     const SearchInfo &x = a.info, &y = b.info;
-    field("result", a.result == b.result);
-    field("sql", a.sql == b.sql);
-    field("error", x.error.code == y.error.code && x.error.offset == y.error.offset);
-    field("condition", x.condition == y.condition);
-    field("class", x.classLength == y.classLength && strcmp(x.upnpClass, y.upnpClass) == 0);
-    int shown = std::min(x.propertyCount, MSC_SEARCH_INFO_PROPERTIES);
-    field("properties", x.propertyCount == y.propertyCount &&
-                            std::equal(x.properties, x.properties + shown, y.properties));
-    shown = std::min(x.alwaysTrueCount, MSC_SEARCH_INFO_PROPERTIES);
-    field("alwaysTrue", x.alwaysTrueCount == y.alwaysTrueCount &&
-                            std::equal(x.alwaysTrue, x.alwaysTrue + shown, y.alwaysTrue));
-    field("refIdMadeFalse", x.refIdMadeFalse == y.refIdMadeFalse);
+    auto list = [](int count, const int *ids) { return std::vector<int>(ids, ids + std::min(count, MSC_SEARCH_INFO_PROPERTIES)); };
+    const std::pair<const char *, bool> fields[] = {
+        {"result", a.result == b.result}, {"sql", a.sql == b.sql},
+        {"error", x.error.code == y.error.code && x.error.offset == y.error.offset}, {"condition", x.condition == y.condition},
+        {"class", x.classLength == y.classLength && strcmp(x.upnpClass, y.upnpClass) == 0},
+        {"properties", x.propertyCount == y.propertyCount && list(x.propertyCount, x.properties) == list(y.propertyCount, y.properties)},
+        {"alwaysTrue", x.alwaysTrueCount == y.alwaysTrueCount && list(x.alwaysTrueCount, x.alwaysTrue) == list(y.alwaysTrueCount, y.alwaysTrue)},
+        {"refIdMadeFalse", x.refIdMadeFalse == y.refIdMadeFalse}};
+    std::string d;
+    for (const auto &[name, same] : fields) d += same ? "" : std::string(d.empty() ? "" : ", ") + name;
     return d;
 }
 
