@@ -74,8 +74,11 @@ inline SearchOutcome ClassicSearch(const char *criteria, int length, const Searc
 }
 
 inline SearchOutcome OneCallSearch(const char *criteria, int length, const SearchOptions &options, int outSize) {
+    // A record and buffer left dirty by an earlier call: the call must set every field it reports.
     SearchOutcome o;
+    memset(&o.info, 0x5a, sizeof o.info);
     std::vector<char> out(static_cast<size_t>(outSize) + 1, '\0');
+    std::fill(out.begin(), out.end() - 1, 'x');
     o.result = ConvertSearchCriteria(criteria, length, &options, out.data(), outSize, &o.info);
     o.sql = out.data();
     return o;
