@@ -70,10 +70,10 @@ TreePtr Input(const Case &row) {
 // A column or name table from a row: "usual", "-" for none, or blank-separated entries "id=name"
 // ("id" alone: no name); the {0, NULL} end is added. Not to be copied: the entries point into it.
 struct Table {
-    explicit Table(std::string spec) {
-        if (spec == "-") return;
-        if (spec == "usual") spec = "1=title 4=class 6=artist 8=genre 9=ref_id 128=added";
-        std::istringstream entries(spec);
+    explicit Table(std::string text) {
+        if (text == "-") return;
+        if (text == "usual") text = "1=title 4=class 6=artist 8=genre 9=ref_id 128=added";
+        std::istringstream entries(text);
         for (std::string entry; entries >> entry;) {
             const size_t equals = entry.find('=');
             if (equals != std::string::npos) names.push_back(entry.substr(equals + 1));
