@@ -31,7 +31,11 @@ stop() {
 
 fail() {
   echo "databases.sh: $*" >&2
-  for log in "$dir/initdb.log" "$dir/pg/server.log" "$dir/mariadb/log"; do [ -f "$log" ] && tail -n 20 "$log" >&2; done
+  for log in "$dir/initdb.log" "$dir/pg/server.log" "$dir/mariadb/log"; do
+    [ -f "$log" ] || continue
+    grep -iE '\b(error|fatal)\b' "$log" | head -n 20 >&2  # The cause, which a long help text may follow.
+    tail -n 20 "$log" >&2
+  done
   stop
   exit 1
 }
@@ -64,8 +68,14 @@ fi
 
 as_root=()
 [ "$(id -u)" -eq 0 ] && as_root=(--user=root)
-mariadb-install-db --no-defaults --datadir="$dir/mariadb/data" --auth-root-authentication-method=normal \
-  --skip-test-db "${as_root[@]}" >"$dir/mariadb/log" 2>&1 || fail "mariadb-install-db failed"
+# The bootstrap has been seen to fail once under load, with another test run starting its own
+# servers: one more try on a clean folder before the run fails.
+install_mariadb() {
+  rm -rf "$dir/mariadb/data"
+  mariadb-install-db --no-defaults --datadir="$dir/mariadb/data" --auth-root-authentication-method=normal \
+    --skip-test-db "${as_root[@]}" >>"$dir/mariadb/log" 2>&1
+}
+install_mariadb || install_mariadb || fail "mariadb-install-db failed"
 "$mariadbd" --no-defaults --datadir="$dir/mariadb/data" --socket="$dir/mariadb/socket" --skip-networking \
   --pid-file="$dir/mariadb/mariadbd.pid" --log-error="$dir/mariadb/log" --innodb-flush-log-at-trx-commit=0 \
   "${as_root[@]}" </dev/null >/dev/null 2>&1 &
