@@ -36,40 +36,10 @@ const TokenEntry kColumns[] = {
 // Stands where a call must store its tree: prints as GROUP(null) if the call never does.
 ParseTreeNode gUnset{};
 
-// The id whose tree text is 'name' (an operator's with two null operands); -1 when none is.
-int IdNamed(const std::string &name, bool op) {
-    for (int id = 0; id < 256; ++id) {
-        TreePtr node(op ? Op(id, nullptr, nullptr) : Prop(id));
-        if (TreeToString(node.get()) == (op ? name + "(null, null)" : name)) return id;
-    }
-    return -1;
-}
-
-// Builds the tree that a tree text prints; a value's text ends at a quote before ',' or ')' or the end.
-ParseTreeNode *Build(const std::string &s, size_t &at) {
-    if (s.compare(at, 4, "null") == 0) return at += 4, nullptr;
-    if (s[at] == '"') {
-        size_t end = at + 1;
-        while (s[end] != '"' || (end + 1 < s.size() && s[end + 1] != ',' && s[end + 1] != ')')) ++end;
-        ParseTreeNode *value = Val(s.substr(at + 1, end - at - 1).c_str());
-        return at = end + 1, value;
-    }
-    const size_t open = s.find_first_of("(,)", at);
-    const std::string word = s.substr(at, open - at);
-    at = open;
-    if (word.rfind("KIND", 0) == 0) return OfKind(static_cast<unsigned>(std::stoul(word.substr(4))));
-    if (word.rfind("PROP", 0) == 0) return Prop(IdNamed(word, false));
-    ParseTreeNode *left = Build(s, ++at);
-    if (word == "GROUP") return ++at, Group(left);
-    ParseTreeNode *right = Build(s, at += 2);
-    return ++at, Op(IdNamed(word, true), left, right);
-}
-
 TEST(ParseTree, CopyAndFreeEveryShape) {
     for (const Case &row : ReadCases("parse-trees.tsv")) {
         SCOPED_TRACE(row.where());
-        size_t at = 0;
-        ParseTreeNode *original = Build(row["tree"], at);
+        ParseTreeNode *original = TreeFromString(row["tree"]);
         ASSERT_EQ(TreeToString(original), row["tree"]);
         TreePtr copy(CloneParseTree(original));
         const std::set<const void *> blocks = TreeBlocks(original);

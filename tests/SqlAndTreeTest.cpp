@@ -19,43 +19,12 @@ using namespace msc_test;
 
 namespace {
 
-// The id of an operator or a property as TreeToString names it: OP_EQ, OP41, PROP_DC_TITLE, PROP-3.
-int IdOf(const std::string &name, bool op) {
-    for (int id = -8; id <= 256; ++id) {
-        TreePtr node(op ? Op(id, nullptr, nullptr) : Prop(id));
-        if (TreeToString(node.get()) == (op ? name + "(null, null)" : name)) return id;
-    }
-    throw std::invalid_argument("no id is named " + name);
-}
-
-// The tree that TreeToString prints as 'text', read from 'at' on: trees that no parse makes.
-ParseTreeNode *Build(const std::string &text, size_t &at) {
-    if (text[at] == '"') {  // A value ends at the quote before ',', ')' or the end.
-        size_t end = at + 1;
-        while (text[end] != '"' || (end + 1 < text.size() && text[end + 1] != ',' && text[end + 1] != ')')) ++end;
-        ParseTreeNode *value = Val(text.substr(at + 1, end - at - 1).c_str());
-        at = end + 1;
-        return value;
-    }
-    const size_t end = std::min(text.find_first_of("(,)", at), text.size());
-    const std::string name = text.substr(at, end - at);
-    at = end;
-    if (name == "null") return nullptr;
-    if (name.compare(0, 4, "KIND") == 0) return OfKind(static_cast<unsigned>(std::stoul(name.substr(4))));
-    if (at == text.size() || text[at] != '(') return Prop(IdOf(name, false));
-    ParseTreeNode *first = Build(text, ++at);
-    ParseTreeNode *second = name == "GROUP" ? nullptr : Build(text, at += 2);  // After ", ".
-    ++at;  // The closing ')'.
-    return name == "GROUP" ? Group(first) : Op(IdOf(name, true), first, second);
-}
-
 // The tree of a row: 'tree' in TreeToString's notation, else 'criteria' parsed in the classic
 // grammar or, when 'grammar' says so, in the standard one.
 TreePtr Input(const Case &row) {
     const std::string text = row["tree"];
     if (!text.empty()) {
-        size_t at = 0;
-        TreePtr tree(Build(text, at));
+        TreePtr tree(TreeFromString(text));
         EXPECT_EQ(TreeToString(tree.get()), text) << "the notation is not read back whole";
         return tree;
     }
@@ -253,7 +222,7 @@ TEST(TreeRewrite, AlwaysTrueRewritesWholeTrees) {
         SCOPED_TRACE(row.where());
         TreePtr tree = Input(row);
         const Table supported(row["supported"]);
-        const int property = row["property"].empty() ? 0 : IdOf(row["property"], false);
+        const int property = row["property"].empty() ? 0 : IdNamed(row["property"], false);
         auto rewrite = [&] {
             return property != 0 ? SetAlwayTrueForProperty(tree.get(), property)
                                  : SetAlwayTrueForNonSupportedProperty(tree.get(), supported.get());

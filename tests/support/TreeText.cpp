@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -80,6 +81,27 @@ void Append(const ParseTreeNode *node, std::string *out) {
     out->append(static_cast<size_t>(closers), ')');
 }
 
+// TreeFromString from 'at' on.
+ParseTreeNode *Build(const std::string &text, size_t &at) {
+    if (text[at] == '"') {
+        size_t end = at + 1;
+        while (text[end] != '"' || (end + 1 < text.size() && text[end + 1] != ',' && text[end + 1] != ')')) ++end;
+        ParseTreeNode *value = Val(text.substr(at + 1, end - at - 1).c_str());
+        at = end + 1;
+        return value;
+    }
+    const size_t end = std::min(text.find_first_of("(,)", at), text.size());
+    const std::string name = text.substr(at, end - at);
+    at = end;
+    if (name == "null") return nullptr;
+    if (name.compare(0, 4, "KIND") == 0) return OfKind(static_cast<unsigned>(std::stoul(name.substr(4))));
+    if (at == text.size() || text[at] != '(') return Prop(IdNamed(name, false));
+    ParseTreeNode *first = Build(text, ++at);
+    ParseTreeNode *second = name == "GROUP" ? nullptr : Build(text, at += 2);  // After ", ".
+    ++at;  // The closing ')'.
+    return name == "GROUP" ? Group(first) : Op(IdNamed(name, true), first, second);
+}
+
 ParseTreeNode *NewRaw(unsigned kind) {
     auto *node = static_cast<ParseTreeNode *>(malloc(sizeof(ParseTreeNode)));
     memset(node, 0, sizeof *node);
@@ -112,6 +134,19 @@ void *RunBody(void *arg) {
 }
 
 }  // namespace
+
+ParseTreeNode *TreeFromString(const std::string &text) {
+    size_t at = 0;
+    return Build(text, at);
+}
+
+int IdNamed(const std::string &name, bool op) {
+    for (int id = -8; id <= 256; ++id) {
+        const char *known = op ? OperatorName(id) : PropertyName(id);
+        if (name == (known != nullptr ? std::string(known) : (op ? "OP" : "PROP") + std::to_string(id))) return id;
+    }
+    throw std::invalid_argument("no id is named " + name);
+}
 
 std::string TreeToString(const ParseTreeNode *tree) {
     std::string out;

@@ -24,6 +24,14 @@ using TreePtr = std::unique_ptr<ParseTreeNode, TreeDeleter>;
 // unknown kind as KIND<n>, unknown identifiers as OP<n> and PROP<n>.
 std::string TreeToString(const ParseTreeNode *tree);
 
+// The tree that TreeToString prints as 'text', built by hand as below: trees that no parse makes.
+// A value's text ends at the quote before ',' or ')' or the end.
+ParseTreeNode *TreeFromString(const std::string &text);
+
+// The operator (op) or property id that TreeToString names 'name' (OP_EQ, OP41, PROP_DC_TITLE,
+// PROP-3); throws when none from -8 to 256 is.
+int IdNamed(const std::string &name, bool op);
+
 // Parses the whole text; the result code goes to *result when given.
 TreePtr Parse(const std::string &criteria, int *result = nullptr);
 
