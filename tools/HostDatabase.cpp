@@ -4,6 +4,7 @@
 #include <mysql.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -283,6 +284,46 @@ std::unique_ptr<HostDatabase> OpenDatabase(const std::string &target, std::strin
     return std::unique_ptr<HostDatabase>(new SqliteDatabase(std::move(sqlite)));
 }
 
+namespace {
+
+// The sample's columns in table order: text ones by whether they ignore letter case and whether
+// they are keys (an index needs a bounded type on MariaDB), the others by their type.
+struct SampleColumn {
+    const char *name;
+    bool nocase = false;
+    bool key = false;
+    const char *type = nullptr;  // null: a text column
+    const char *constraint = "";
+    bool computed = false;
+};
+const SampleColumn kSampleColumns[] = {
+    {"object_id", false, true, nullptr, " PRIMARY KEY NOT NULL"},
+    {"num_id", false, false, "BIGINT", " NOT NULL"},
+    {"parent_id", false, true, nullptr, " NOT NULL"},
+    {"ref_id", false, true},
+    {"own_id", false, false, nullptr, "", true},
+    {"class", true, true, nullptr, " NOT NULL"},
+    {"title", true, false, nullptr, " NOT NULL"},
+    {"creator", true},
+    {"date"},
+    {"artist", true},
+    {"actor", true},
+    {"album", true},
+    {"genre", true},
+    {"res"},
+    {"track", false, false, "INTEGER"},
+    {"album_artist", true},
+    {"composer", true},
+    {"author", true},
+    {"publisher", true},
+    {"duration"},
+    {"play_count", false, false, "INTEGER"},
+    {"last_played"},
+    {"last_updated"},
+};
+
+}  // namespace
+
 bool SampleScript(DatabaseKind kind, std::string *script, std::string *error) {
     if (kind == DatabaseKind::kSqlite) {
         *script = SampleLibrarySql();
@@ -300,41 +341,25 @@ bool SampleScript(DatabaseKind kind, std::string *script, std::string *error) {
         return std::string(key ? "VARCHAR(255)" : "TEXT") +
                (nocase ? " COLLATE utf8mb4_uca1400_nopad_as_ci" : " COLLATE utf8mb4_nopad_bin");
     };
-    // own_id follows ref_id as in the SQLite table.
+    // own_id follows ref_id as in the SQLite table; it is computed, never inserted.
     std::string own = "(CASE WHEN ref_id IS NULL THEN num_id END)";
+    std::string table, columns;
+    for (const SampleColumn &c : kSampleColumns) {
+        std::string type = c.computed ? (postgres ? "BIGINT GENERATED ALWAYS AS " + own + " STORED"
+                                                  : "BIGINT AS " + own + " VIRTUAL")
+                           : c.type != nullptr ? c.type
+                                               : column(c.nocase, c.key);
+        std::string name = c.name;
+        name.resize(std::max<size_t>(name.size(), 9), ' ');
+        table += "  " + name + " " + type + c.constraint + ",\n";
+        if (!c.computed) columns += std::string(columns.empty() ? "" : ", ") + c.name;
+    }
+    table.erase(table.size() - 2, 1);  // The last column's comma.
     *script = std::string("-- The sample media library of the mysearchcriteria host, for ") +
               (postgres ? "PostgreSQL" : "MariaDB 10.10 or later") + ".\n" +
               (postgres ? "BEGIN;\nCREATE EXTENSION IF NOT EXISTS citext;\n" : "SET NAMES utf8mb4;\nSTART TRANSACTION;\n") +
-              "CREATE TABLE objects (\n"
-              "  object_id " + column(false, true) + " PRIMARY KEY NOT NULL,\n"
-              "  num_id    BIGINT NOT NULL,\n"
-              "  parent_id " + column(false, true) + " NOT NULL,\n"
-              "  ref_id    " + column(false, true) + ",\n" +
-              (postgres ? "  own_id    BIGINT GENERATED ALWAYS AS " + own + " STORED,\n"
-                        : "  own_id    BIGINT AS " + own + " VIRTUAL,\n") +
-              "  class     " + column(true, true) + " NOT NULL,\n"
-              "  title     " + column(true, false) + " NOT NULL,\n"
-              "  creator   " + column(true, false) + ",\n"
-              "  date      " + column(false, false) + ",\n"
-              "  artist    " + column(true, false) + ",\n"
-              "  actor     " + column(true, false) + ",\n"
-              "  album     " + column(true, false) + ",\n"
-              "  genre     " + column(true, false) + ",\n"
-              "  res       " + column(false, false) + ",\n"
-              "  track     INTEGER,\n"
-              "  album_artist " + column(true, false) + ",\n"
-              "  composer  " + column(true, false) + ",\n"
-              "  author    " + column(true, false) + ",\n"
-              "  publisher " + column(true, false) + ",\n"
-              "  duration  " + column(false, false) + ",\n"
-              "  play_count INTEGER,\n"
-              "  last_played " + column(false, false) + ",\n"
-              "  last_updated " + column(false, false) + "\n" +
-              (postgres ? ");\n" : ") DEFAULT CHARSET=utf8mb4;\n");
-    const char kColumns[] = "object_id, num_id, parent_id, ref_id, class, title, creator, date, artist, actor, "
-                            "album, genre, res, track, album_artist, composer, author, publisher, duration, "
-                            "play_count, last_played, last_updated";
-    std::string select = std::string("SELECT ") + kColumns + " FROM objects ORDER BY rowid";
+              "CREATE TABLE objects (\n" + table + (postgres ? ");\n" : ") DEFAULT CHARSET=utf8mb4;\n");
+    std::string select = "SELECT " + columns + " FROM objects ORDER BY rowid";
     sqlite3_stmt *statement = nullptr;
     if (sqlite3_prepare_v2(sample->Handle(), select.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
         *error = sqlite3_errmsg(sample->Handle());
@@ -344,7 +369,7 @@ bool SampleScript(DatabaseKind kind, std::string *script, std::string *error) {
     int rows = 0;
     int step;
     while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-        *script += rows % 100 == 0 ? std::string(rows ? ";\n" : "") + "INSERT INTO objects (" + kColumns + ") VALUES\n  ("
+        *script += rows % 100 == 0 ? std::string(rows ? ";\n" : "") + "INSERT INTO objects (" + columns + ") VALUES\n  ("
                                    : ",\n  (";
         for (int i = 0; i < sqlite3_column_count(statement); ++i) {
             if (i > 0) *script += ", ";
