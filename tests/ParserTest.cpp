@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <deque>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -73,18 +72,6 @@ TEST(ParseTree, FreeNeedsNoStackPerLevel) {
     EXPECT_EQ(frees, 4 + kLevels * 5 + 2 + kLevels);
 }
 
-// A host table from "id=name|id|..." (no "=": a null name); empty for "null" (no config at all).
-std::vector<TokenEntry> HostEntries(const std::string &text, std::deque<std::string> *names) {
-    std::vector<TokenEntry> entries;
-    for (size_t start = 0; start < text.size() && text != "null";) {
-        const size_t end = std::min(text.find('|', start), text.size()), eq = text.find('=', start);
-        entries.push_back({std::stoi(text.substr(start)), eq < end ? names->emplace_back(text.substr(eq + 1, end - eq - 1)).c_str() : nullptr});
-        start = end + 1;
-    }
-    if (!text.empty() && text != "null") entries.push_back({0, nullptr});
-    return entries;
-}
-
 TEST(Parser, ParsesEveryCase) {
     for (const char *file : kParseFiles) {
         for (const Case &row : ReadCases(file)) {
@@ -93,10 +80,9 @@ TEST(Parser, ParsesEveryCase) {
             const char *text = criteria == "{null}" ? nullptr : criteria.c_str();
             const int first = row["first"].empty() ? 0 : std::stoi(row["first"]);
             const int last = row["last"].empty() ? static_cast<int>(criteria.size()) - 1 : std::stoi(row["last"]);
-            std::deque<std::string> names;
-            const std::vector<TokenEntry> host = HostEntries(row["host"], &names);
+            const EntryTable host(row["host"] == "null" ? "-" : row["host"]);
             const bool classic = row["options"].empty(), place = row["place"] != "none";
-            const SearchParseConfig config = {classic ? 0 : static_cast<unsigned>(std::stoul(row["options"])), host.data()};
+            const SearchParseConfig config = {classic ? 0 : static_cast<unsigned>(std::stoul(row["options"])), host.get()};
             ParseTreeNode *tree = place ? &gUnset : nullptr;
             SearchParseError error = {-7, -7};
             ParseTreeNode **out = place ? &tree : nullptr;
@@ -110,7 +96,7 @@ TEST(Parser, ParsesEveryCase) {
                               } else if (row["host"].empty()) {
                                   result = Parse_searchExpEx(out, text, first, last, config.options, record);
                               } else {
-                                  result = Parse_searchExpWith(out, text, first, last, host.empty() ? nullptr : &config, record);
+                                  result = Parse_searchExpWith(out, text, first, last, row["host"] == "null" ? nullptr : &config, record);
                               }
                           });
                       }),

@@ -6,7 +6,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -36,25 +35,11 @@ TreePtr Input(const Case &row) {
     return TreePtr(tree);
 }
 
-// A column or name table from a row: "usual", "-" for none, or blank-separated entries "id=name"
-// ("id" alone: no name); the {0, NULL} end is added. Not to be copied: the entries point into it.
-struct Table {
-    explicit Table(std::string text) {
-        if (text == "-") return;
-        if (text == "usual") text = "1=title 4=class 6=artist 8=genre 9=ref_id 128=added";
-        std::istringstream entries(text);
-        for (std::string entry; entries >> entry;) {
-            const size_t equals = entry.find('=');
-            if (equals != std::string::npos) names.push_back(entry.substr(equals + 1));
-            rows.push_back({std::stoi(entry), equals != std::string::npos ? names.back().c_str() : nullptr});
-        }
-        rows.push_back({0, nullptr});
-    }
-    const TokenEntry *get() const { return rows.empty() ? nullptr : rows.data(); }
-    std::deque<std::string> names;  // Keeps its strings in place as it grows.
-    std::vector<TokenEntry> rows;
-};
-const Table kUsual("usual");
+// A table of a row: "usual" for the columns most rows write, else as EntryTable reads it.
+std::string TableText(const std::string &field) {
+    return field == "usual" ? "1=title|4=class|6=artist|8=genre|9=ref_id|128=added" : field;
+}
+const EntryTable kUsual(TableText("usual"));
 
 // Each row's whole text; then at every buffer size both entry points write the same NUL-terminated
 // prefix of it and nothing past it, and the result is the whole length, so that a host can retry
@@ -63,7 +48,7 @@ TEST(SqlConditionWriter, WritesWholeConditionsAtEveryBufferSize) {
     for (const Case &row : ReadCases("sql-writer.tsv")) {
         SCOPED_TRACE(row.where());
         TreePtr tree = Input(row);
-        const Table columns(row["columns"]);
+        const EntryTable columns(TableText(row["columns"]));
         const std::string prefixText = row["prefix"];
         const char *prefix = prefixText == "-" ? nullptr : prefixText.c_str();
         const bool classic = row["options"] == "-";
@@ -178,7 +163,7 @@ TEST(SqlConditionWriter, ChecksTreesBeforeWriting) {
     for (const Case &row : ReadCases("sql-check.tsv")) {
         SCOPED_TRACE(row.where());
         TreePtr tree = Input(row);
-        const Table columns(row["columns"]);
+        const EntryTable columns(TableText(row["columns"]));
         ParseTreeNode unset{};
         const ParseTreeNode *node = &unset;  // Must be overwritten, with nullptr too.
         const int code = CheckSQLCondition(tree.get(), columns.get(), &node);
@@ -221,7 +206,7 @@ TEST(TreeRewrite, AlwaysTrueRewritesWholeTrees) {
     for (const Case &row : ReadCases("sql-always-true.tsv")) {
         SCOPED_TRACE(row.where());
         TreePtr tree = Input(row);
-        const Table supported(row["supported"]);
+        const EntryTable supported(TableText(row["supported"]));
         const int property = row["property"].empty() ? 0 : IdNamed(row["property"], false);
         auto rewrite = [&] {
             return property != 0 ? SetAlwayTrueForProperty(tree.get(), property)
@@ -311,7 +296,7 @@ TEST(TreeQuery, TravelTreePrintsWholeDumps) {
         SCOPED_TRACE(row.where());
         TreePtr tree = Input(row);
         const std::string before = TreeToString(tree.get());
-        const Table names(row["names"]);
+        const EntryTable names(TableText(row["names"]));
         const int depth = std::stoi(row["depth"]);
         std::string dump;
         const std::string messages = CaptureStderr([&] {

@@ -135,6 +135,17 @@ void *RunBody(void *arg) {
 
 }  // namespace
 
+EntryTable::EntryTable(const std::string &text) {
+    if (text == "-") return;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find('|', start), text.size()), equals = text.find('=', start);
+        const char *name = equals < end ? names_.emplace_back(text.substr(equals + 1, end - equals - 1)).c_str() : nullptr;
+        entries_.push_back({std::stoi(text.substr(start)), name});
+        start = end + 1;
+    }
+    entries_.push_back({0, nullptr});
+}
+
 ParseTreeNode *TreeFromString(const std::string &text) {
     size_t at = 0;
     return Build(text, at);

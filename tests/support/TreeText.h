@@ -2,6 +2,7 @@
 #ifndef MSC_TESTS_TREE_TEXT_H
 #define MSC_TESTS_TREE_TEXT_H
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -31,6 +32,20 @@ ParseTreeNode *TreeFromString(const std::string &text);
 // The operator (op) or property id that TreeToString names 'name' (OP_EQ, OP41, PROP_DC_TITLE,
 // PROP-3); throws when none from -8 to 256 is.
 int IdNamed(const std::string &name, bool op);
+
+// A column or name table from "id=name|id|..." ("id" alone: an entry with a null name), ended by
+// {0, NULL}; no table at all for "-". The entries point into it: not to be copied.
+class EntryTable {
+public:
+    explicit EntryTable(const std::string &text);
+    EntryTable(const EntryTable &) = delete;
+    EntryTable &operator=(const EntryTable &) = delete;
+    const TokenEntry *get() const { return entries_.empty() ? nullptr : entries_.data(); }
+
+private:
+    std::deque<std::string> names_;  // Keeps its strings in place as it grows.
+    std::vector<TokenEntry> entries_;
+};
 
 // Parses the whole text; the result code goes to *result when given.
 TreePtr Parse(const std::string &criteria, int *result = nullptr);
