@@ -76,10 +76,9 @@ bool MakeRefIdConditionFalse(const char *containerId, ParseTreeNode *tree, Arena
 // MakeRefIdConditionFalse given what FindConditionNode finds for @refID (null: nothing).
 bool MakeRefIdConditionFalseAt(const char *containerId, ParseTreeNode *firstCondition, Arena *arena);
 
-// ConvertSQLConditionWith with valid options; *wroteNoColumn tells whether some property of the
-// tree had no column name in the table (all do for a null table).
-int ConvertNotingColumns(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
-                         const SqlOptions &options, char *out, int outSize, bool *wroteNoColumn);
+// True when the container rule makes false a @refID condition whose value is the text of
+// 'length' bytes at 'value'.
+bool RefIdRuleApplies(const char *containerId, const char *value, size_t length);
 
 }  // namespace msc
 

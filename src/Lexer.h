@@ -72,9 +72,10 @@ inline bool Is(uint16_t byteClass, char c) {
 // (kTokenEnd or kRangeEnd): the NUL ends the search, and a result past 'last' means the range
 // holds no stop from 'pos' on. The only vector code of the library: with MSC_VECTOR (CMake option,
 // on by default) and SSE2 it tests sixteen bytes at a time while the range holds them, then the
-// plain loop, which is all a build without it runs. Only the plain loop needs kRangeEnd, since
-// the blocks never pass 'last'. Values such as "object.item.audioItem" are most of the bytes of
-// a criteria.
+// plain loop, which is all a build without it runs. Of kRangeEnd the blocks test only the NUL,
+// so that both ways a scan that stops at a quote has passed none (the closing parenthesis the
+// blocks need not test: they never pass 'last'). Values such as "object.item.audioItem" are most
+// of the bytes of a criteria.
 template <uint16_t kStops>
 inline Pos FindStop(const char *text, Pos pos, Pos last) {
     static_assert((kStops & (kTokenEnd | kRangeEnd)) != 0, "the NUL must stop the search");
@@ -85,6 +86,7 @@ inline Pos FindStop(const char *text, Pos pos, Pos last) {
         auto add = [&](bool wanted, __m128i hits) { if (wanted) stop = _mm_or_si128(stop, hits); };
         // Signed 00-20 and 80-FF: the bytes whose saturated difference with 33 is negative.
         add(kStops & kTokenEnd, _mm_subs_epi8(bytes, _mm_set1_epi8(33)));
+        add((kStops & (kTokenEnd | kRangeEnd)) == kRangeEnd, _mm_cmpeq_epi8(bytes, _mm_setzero_si128()));
         add(kStops & kQuote, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')));
         add(kStops & kEscape, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
         add(kStops & kOpen, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('(')));
@@ -123,6 +125,25 @@ public:
 
     ParseFailure failure() const { return failure_; }
 
+    // A value leaf with the text of 'token' (escapes decoded under kDecodeEscapes), or with
+    // 'literal' when not null; for an identifier the rewritten number, announced on standard
+    // error unless kQuiet. Fails with SEARCH_PARSE_OUT_OF_MEMORY at the token.
+    MSC_ALWAYS_INLINE ParseTreeNode *ValueLeaf(Token token, bool identifier, const char *literal = nullptr) {
+        return arena_ != nullptr ? ValueLeafIn<true>(token, identifier, literal)
+                                 : ValueLeafIn<false>(token, identifier, literal);
+    }
+    // ValueLeaf for a parser that knows where its tree goes.
+    template <bool kInArena>
+    MSC_ALWAYS_INLINE ParseTreeNode *ValueLeafIn(Token token, bool identifier, const char *literal = nullptr) {
+        if (MSC_LIKELY(!identifier && literal == nullptr && !(flags_ & kDecodeEscapes))) {
+            return NewValueLeafIn<kInArena>(text_ + token.first, token.size(), 0, arena_);  // The text as it stands.
+        }
+        return DecodedValueLeaf(token, identifier, literal);
+    }
+
+    // The text that tokens index.
+    const char *text() const { return text_; }
+
 protected:
     // The first non-blank byte from 'pos' on, or last + 1.
     Pos SkipBlanks(Pos pos, Pos last) const {
@@ -145,7 +166,8 @@ protected:
 
     // The classic token from 'pos' on: a quote flips the in-quote state, a backslash takes the
     // next byte unexamined, and outside quotes a token-end byte ends it; never past 'last'.
-    MSC_ALWAYS_INLINE Token ClassicToken(Pos pos, Pos last) const {
+    // *heldNul (when given) tells whether a NUL stands inside its quotes.
+    MSC_ALWAYS_INLINE Token ClassicToken(Pos pos, Pos last, bool *heldNul = nullptr) const {
         // The text ends with a NUL and a group's range with its closing parenthesis, which stop
         // every search: a stop past 'last' ends the token at 'last'.
         const Pos first = pos;
@@ -160,7 +182,9 @@ protected:
             } else if (c == '\\') {
                 pos += 2;
             } else {
-                ++pos;  // A closing parenthesis, or a NUL inside quotes: ordinary bytes here.
+                // A closing parenthesis, or a NUL inside quotes: ordinary bytes here.
+                if (heldNul != nullptr && c == '\0') *heldNul = true;
+                ++pos;
             }
             if (pos > last) break;
             pos = inQuotes ? FindStop<kInsideQuotes>(text_, pos, last)
@@ -170,21 +194,25 @@ protected:
     }
 
     // The classic value token from 'pos' on, into *token, and its text: the bytes between the
-    // quotes of a quoted pair, else the whole token.
+    // quotes of a quoted pair, else the whole token, up to a NUL that quotes may hold (a value
+    // leaf's text ends there).
     MSC_ALWAYS_INLINE Token ClassicValue(Pos pos, Pos last, Token *token) const {
         if (MSC_LIKELY(text_[pos] == '"')) {
-            // Most values: a quoted text without backslashes, followed by a blank.
+            // Most values: a quoted text without backslashes or NULs, followed by a blank.
             Pos close = FindStop<kInsideQuotes>(text_, pos + 1, last);
             if (close <= last && text_[close] == '"' && (close == last || Is(kTokenEnd, text_[close + 1]))) {
                 *token = {pos, close + 1};
                 return {pos + 1, close};
             }
         }
-        *token = ClassicToken(pos, last);
+        bool heldNul = false;
+        *token = ClassicToken(pos, last, &heldNul);
+        Token text = *token;
         if (token->size() >= 2 && text_[token->first] == '"' && text_[token->end - 1] == '"') {
-            return {token->first + 1, token->end - 1};
+            text = {token->first + 1, token->end - 1};
         }
-        return *token;
+        if (MSC_UNLIKELY(heldNul)) text.end = text.first + static_cast<Pos>(strnlen(text_ + text.first, text.size()));
+        return text;
     }
 
     // The entry of 'vocabulary' for the token, whole or by prefix as the flags say.
@@ -192,21 +220,6 @@ protected:
         return FindKeyword(vocabulary, match_, text_ + token.first, token.size());
     }
 
-    // A value leaf with the text of 'token' (escapes decoded under kDecodeEscapes), or with
-    // 'literal' when not null; for an identifier the rewritten number, announced on standard
-    // error unless kQuiet. Fails with SEARCH_PARSE_OUT_OF_MEMORY at the token.
-    MSC_ALWAYS_INLINE ParseTreeNode *ValueLeaf(Token token, bool identifier, const char *literal = nullptr) {
-        return arena_ != nullptr ? ValueLeafIn<true>(token, identifier, literal)
-                                 : ValueLeafIn<false>(token, identifier, literal);
-    }
-    // ValueLeaf for a parser that knows where its tree goes.
-    template <bool kInArena>
-    MSC_ALWAYS_INLINE ParseTreeNode *ValueLeafIn(Token token, bool identifier, const char *literal = nullptr) {
-        if (MSC_LIKELY(!identifier && literal == nullptr && !(flags_ & kDecodeEscapes))) {
-            return NewValueLeafIn<kInArena>(text_ + token.first, token.size(), 0, arena_);  // The text as it stands.
-        }
-        return DecodedValueLeaf(token, identifier, literal);
-    }
     ParseTreeNode *DecodedValueLeaf(Token token, bool identifier, const char *literal);
 
     // A comparison of two leaves; nullptr when memory runs out or a leaf is missing, both freed.

@@ -5,10 +5,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
+#include "ClassicParser.h"
 #include "ConditionCheck.h"
-#include "Internal.h"
-#include "TreeWalk.h"
+#include "ConditionWriter.h"
 
 namespace msc {
 
@@ -86,7 +87,7 @@ struct ArenaInts {
     }
 };
 
-// The property list of GetPropertyList into the record, from the ids the parse noted, and the
+// The property list of GetPropertyList into the record, one id at a time in text order, and the
 // unsupported properties among it, each once: ids below 256 (the built-in ones, the unknown one
 // and the first host ones) are remembered in a bit set, the rest in a list in the arena.
 struct PropertyRecorder {
@@ -99,24 +100,24 @@ struct PropertyRecorder {
 
     PropertyRecorder(SearchInfo *i, const TokenEntry *s, Arena &a) : info(i), supported(s), arena(a) {}
 
-    void Record(const int *ids, size_t count) {
-        info->propertyCount = count > INT_MAX ? INT_MAX : static_cast<int>(count);
-        for (size_t i = 0; i < count; ++i) {
-            int id = ids[i];
-            if (i < MSC_SEARCH_INFO_PROPERTIES) info->properties[i] = id;
-            // A repeated id was looked up at its first occurrence. The built-in ids, nearly all
-            // of them, have their own bit set.
-            if (id >= 0 && id < 32) {
-                unsigned bit = 1u << id;
-                if ((builtIn & bit) != 0) continue;
-                builtIn |= bit;
-            } else if (!FirstTime(id)) {
-                continue;
-            }
-            if (HasEntry(supported, id)) continue;
-            if (info->alwaysTrueCount < MSC_SEARCH_INFO_PROPERTIES) info->alwaysTrue[info->alwaysTrueCount] = id;
-            ++info->alwaysTrueCount;
+    // Adds the next property of the list; false when its conditions become constants.
+    MSC_ALWAYS_INLINE bool Record(int id) {
+        int index = info->propertyCount;
+        if (index < MSC_SEARCH_INFO_PROPERTIES) info->properties[index] = id;
+        if (index < INT_MAX) info->propertyCount = index + 1;
+        // A repeated id was looked up at its first occurrence. The built-in ids, nearly all of
+        // them, have their own bit set.
+        if (id >= 0 && id < 32) {
+            unsigned bit = 1u << id;
+            if ((builtIn & bit) != 0) return true;
+            builtIn |= bit;
+        } else if (!FirstTime(id)) {
+            return true;
         }
+        if (HasEntry(supported, id)) return true;
+        if (info->alwaysTrueCount < MSC_SEARCH_INFO_PROPERTIES) info->alwaysTrue[info->alwaysTrueCount] = id;
+        ++info->alwaysTrueCount;
+        return false;
     }
     bool FirstTime(int id) {
         if (id >= 0 && id < 256) {
@@ -129,6 +130,79 @@ struct PropertyRecorder {
         seenHigh.Append(id, arena);  // Out of memory: the arena is marked failed.
         return true;
     }
+    bool Occurs(int id) const { return (builtIn & (1u << id)) != 0; }  // for ids below 32
+};
+
+// GetUPnPClass's text, of 'length' bytes, into the record, cut to fit.
+void RecordClass(SearchInfo *info, const char *text, size_t length) {
+    size_t copied = length < sizeof info->upnpClass ? length : sizeof info->upnpClass - 1;
+    CopyValueText(info->upnpClass, text, copied);
+    info->upnpClass[copied] = '\0';
+    info->classLength = length > INT_MAX ? INT_MAX : static_cast<int>(length);
+}
+
+// The builder of a classic parse that writes the SQL condition as the text is read, with no
+// tree, for the criteria that need none: every property supported, no loose end (nothing for
+// the check to find but columns), and no @refID condition that the container rule rewrites.
+// It stops at anything else, and the call then parses into a tree. It writes the tree writer's
+// pieces in the order in which that writer's walk writes them, and records what the record's
+// lookups would find: the first condition on a property in text order is the one that
+// FindConditionNode finds in a tree without loose ends.
+template <typename Writer>
+class SqlBuilder {
+public:
+    struct Slot {};
+
+    SqlBuilder(Writer &writer, PropertyRecorder &recorder, const char *containerId)
+        : writer_(writer), recorder_(recorder), containerId_(containerId) {}
+
+    void Clear(Slot) {}
+    bool LooseEnd() { return false; }
+    bool Property(int id, Slot) {
+        if (!recorder_.Record(id)) return false;
+        property_ = id;
+        writer_.WriteColumn(id);
+        return true;
+    }
+    bool Logical(int opId, Slot &) {
+        writer_.WriteOperator(opId);
+        return true;
+    }
+    MSC_ALWAYS_INLINE bool Comparison(Lexer &lexer, int opId, Token text, bool identifier, Slot, bool first) {
+        const char *value = lexer.text() + text.first;
+        size_t length = text.size();
+        if (MSC_UNLIKELY(identifier)) {
+            // The leaf's rewritten number, from the arena; the leaf itself is not needed.
+            ParseTreeNode *leaf = lexer.ValueLeafIn<true>(text, true);
+            if (leaf == nullptr) return false;
+            value = leaf->text;
+            length = strlen(value);
+        }
+        if (first && property_ == PROP_UPNP_CLASS && !classSeen_) {
+            classSeen_ = true;
+            RecordClass(recorder_.info, value, length);
+        }
+        if (first && property_ == PROP_REFID && !refIdSeen_) {
+            refIdSeen_ = true;
+            if (containerId_ != nullptr && RefIdRuleApplies(containerId_, value, length)) return false;
+        }
+        writer_.WriteOperator(opId);
+        writer_.WriteValue(value, length, Writer::FormOf(opId, first && opId == OP_EXISTS && property_ == PROP_REFID));
+        return true;
+    }
+    bool OpenGroup(Slot &) {
+        writer_.OpenGroup();
+        return true;
+    }
+    void CloseGroup() { writer_.CloseGroup(); }
+
+private:
+    Writer &writer_;
+    PropertyRecorder &recorder_;
+    const char *containerId_;
+    int property_ = 0;  // of the comparison being read
+    bool classSeen_ = false;
+    bool refIdSeen_ = false;
 };
 
 void ResetInfo(SearchInfo *info) {
@@ -157,6 +231,86 @@ bool ValidSqlOptions(const SqlOptions &sql) {
 // parser's nesting bound already assumes.
 constexpr size_t kStackArena = 8192;
 
+// What WriteWhileParsing returns for criteria that need a tree after all.
+constexpr int kNeedsTree = -2;
+
+// The call for the classic grammar without a tree (SqlBuilder): the result, or kNeedsTree.
+int WriteWhileParsing(const char *criteria, int length, const SearchOptions &options, const TokenEntry *supported,
+                      Arena *arena, char *out, int outSize, SearchInfo *info) {
+    PropertyRecorder recorder(info, supported, *arena);
+    return WithConditionWriter<true>(options.columnTable, options.tablePrefix, options.sql, out, outSize,
+                                     [&](auto &writer) {
+        using Builder = SqlBuilder<std::remove_reference_t<decltype(writer)>>;
+        ClassicParser<Builder> parser(criteria, /*quiet=*/true, arena, Builder(writer, recorder, options.containerId));
+        if (!parser.ParseExpression(0, length - 1, typename Builder::Slot{}, 0)) {
+            ParseFailure failure = parser.failure();
+            // The builder's stops are for the tree to settle; memory that ran out would run out
+            // for the tree too.
+            if (failure.code == SEARCH_PARSE_OUT_OF_MEMORY && !arena->failed()) return kNeedsTree;
+            if (out != nullptr && outSize > 0) out[0] = '\0';
+            return Failed(info, failure.code, failure.offset);
+        }
+        // Without loose ends the check could find fault with nothing but columns.
+        if (!kParsedOperatorsNamed || (writer.wroteNoColumn() && options.columnTable != nullptr)) return kNeedsTree;
+        info->condition = SEARCH_CONDITION_OK;
+        return TextLength(writer.Finish());
+    });
+}
+
+// The call on a tree in the arena: the host's sequence step by step.
+int WriteFromTree(const char *criteria, int length, const SearchOptions &options, const TokenEntry *supported,
+                  Arena *arena, char *out, int outSize, SearchInfo *info, bool wanted) {
+    ParseTreeNode *tree = nullptr;
+    SearchParseError error;
+    if (ParseWithConfig(&tree, criteria, 0, length - 1, &options.parse, &error, arena) != 0) {
+        return Failed(info, error.code, error.offset);
+    }
+
+    info->error = error;
+    // The property list first: the lookups and rewrites that follow run only for the properties
+    // that occur.
+    PropertyRecorder recorder(info, supported, *arena);
+    for (size_t i = 0; i < arena->noted(); ++i) recorder.Record(arena->notes()[i]);
+    if (recorder.Occurs(PROP_UPNP_CLASS)) {
+        // Without loose ends the first condition in text order is the one the lookup finds.
+        const char *upnpClass =
+            arena->looseEnd() ? UPnPClassOf(tree) : ClassOfCondition(arena->classCondition());
+        if (upnpClass != nullptr) RecordClass(info, upnpClass, strlen(upnpClass));
+    }
+    if (info->alwaysTrueCount != 0 && RewriteUnsupported(tree, supported, arena) != 0) {
+        return Failed(info, SEARCH_PARSE_OUT_OF_MEMORY, -1);
+    }
+    // The rewrite may have dropped the @refID condition, which the lookup then does not find.
+    // Without loose ends it drops every @refID condition or none, and keeps the first in place.
+    if (options.containerId != nullptr && recorder.Occurs(PROP_REFID)) {
+        bool made;
+        if (arena->looseEnd()) {
+            made = MakeRefIdConditionFalse(options.containerId, tree, arena);
+        } else {
+            made = HasEntry(supported, PROP_REFID) &&
+                   MakeRefIdConditionFalseAt(options.containerId, arena->refIdCondition(), arena);
+        }
+        info->refIdMadeFalse = made ? 1 : 0;
+    }
+    if (arena->failed()) return Failed(info, SEARCH_PARSE_OUT_OF_MEMORY, -1);
+    return WithConditionWriter<true>(options.columnTable, options.tablePrefix, options.sql, out, outSize,
+                                     [&](auto &writer) {
+        Walk(tree, writer, kPlainValue);
+        int result = TextLength(writer.Finish());
+        if (wanted) {
+            // The rewrites turn conditions into comparisons of values and remove every
+            // unsupported property: they add nothing the check could find fault with. So a tree
+            // whose parse left no loose end (the parsers make no other fault) and whose
+            // properties the writer found columns for is well-formed without a walk; any other
+            // goes to the check.
+            bool wellFormed = tree != nullptr && !arena->looseEnd() && kParsedOperatorsNamed &&
+                              !(writer.wroteNoColumn() && options.columnTable != nullptr);
+            info->condition = wellFormed ? SEARCH_CONDITION_OK : CheckSQLCondition(tree, options.columnTable, nullptr);
+        }
+        return result;
+    });
+}
+
 }  // namespace
 }  // namespace msc
 
@@ -179,60 +333,20 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
     }
 
     alignas(16) char stack[msc::kStackArena];
-    msc::Arena arena(stack, sizeof stack, options->scratch, options->scratchSize);
-    ParseTreeNode *tree = nullptr;
-    SearchParseError error;
-    if (msc::ParseWithConfig(&tree, criteria, 0, length - 1, &options->parse, &error, &arena) != 0) {
-        return msc::Failed(info, error.code, error.offset);
-    }
-
-    info->error = error;
-    // The property list first: the lookups and rewrites that follow run only for the properties
-    // that occur.
     const TokenEntry *supported = options->supportedTable != nullptr ? options->supportedTable : options->columnTable;
-    msc::PropertyRecorder recorder(info, supported, arena);
-    recorder.Record(arena.notes(), arena.noted());
-    if ((recorder.builtIn & (1u << PROP_UPNP_CLASS)) != 0) {
-        // Without loose ends the first condition in text order is the one the lookup finds.
-        const char *upnpClass =
-            arena.looseEnd() ? msc::UPnPClassOf(tree) : msc::ClassOfCondition(arena.classCondition());
-        if (upnpClass != nullptr) {
-            size_t classLength = strlen(upnpClass);
-            size_t copied = classLength < sizeof info->upnpClass ? classLength : sizeof info->upnpClass - 1;
-            msc::CopyValueText(info->upnpClass, upnpClass, copied);
-            info->upnpClass[copied] = '\0';
-            info->classLength = classLength > INT_MAX ? INT_MAX : static_cast<int>(classLength);
+    if (options->parse.options == 0 && msc::IsValidHostTable(options->parse.hostProperties)) {
+        int result;
+        {
+            msc::Arena arena(stack, sizeof stack, options->scratch, options->scratchSize);
+            result = msc::WriteWhileParsing(criteria, length, *options, supported, &arena, out, outSize, info);
         }
+        if (result != msc::kNeedsTree) return result;
+        // The tree starts afresh, with all the memory the attempt took.
+        msc::ResetInfo(info);
+        if (out != nullptr && outSize > 0) out[0] = '\0';
     }
-    if (info->alwaysTrueCount != 0 && msc::RewriteUnsupported(tree, supported, &arena) != 0) {
-        return msc::Failed(info, SEARCH_PARSE_OUT_OF_MEMORY, -1);
-    }
-    // The rewrite may have dropped the @refID condition, which the lookup then does not find.
-    // Without loose ends it drops every @refID condition or none, and keeps the first in place.
-    if (options->containerId != nullptr && (recorder.builtIn & (1u << PROP_REFID)) != 0) {
-        bool made;
-        if (arena.looseEnd()) {
-            made = msc::MakeRefIdConditionFalse(options->containerId, tree, &arena);
-        } else {
-            made = msc::HasEntry(supported, PROP_REFID) &&
-                   msc::MakeRefIdConditionFalseAt(options->containerId, arena.refIdCondition(), &arena);
-        }
-        info->refIdMadeFalse = made ? 1 : 0;
-    }
-    if (arena.failed()) return msc::Failed(info, SEARCH_PARSE_OUT_OF_MEMORY, -1);
-    bool wroteNoColumn = false;
-    int result = msc::ConvertNotingColumns(tree, options->columnTable, options->tablePrefix, options->sql, out,
-                                           outSize, &wroteNoColumn);
-    if (wanted) {
-        // The rewrites turn conditions into comparisons of values and remove every unsupported
-        // property: they add nothing the check could find fault with. So a tree whose parse left
-        // no loose end (the parsers make no other fault) and whose properties the writer found
-        // columns for is well-formed without a walk; any other goes to the check.
-        bool wellFormed = tree != nullptr && !arena.looseEnd() && msc::kParsedOperatorsNamed &&
-                          !(wroteNoColumn && options->columnTable != nullptr);
-        info->condition = wellFormed ? SEARCH_CONDITION_OK : CheckSQLCondition(tree, options->columnTable, nullptr);
-    }
-    return result;
+    msc::Arena arena(stack, sizeof stack, options->scratch, options->scratchSize);
+    return msc::WriteFromTree(criteria, length, *options, supported, &arena, out, outSize, info, wanted);
 }
 
 }  // extern "C"

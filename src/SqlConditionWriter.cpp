@@ -1,152 +1,38 @@
-// The SQL condition writer: a visitor on the tree walk that appends each piece to the caller's
-// buffer at a running length. Every piece carries a blank on each side, so " title  =  'abc' "
-// has two blanks between pieces and one at each end.
+// The SQL condition writer's exported functions and the tables it composes when the library
+// loads; the writer itself is in ConditionWriter.h.
 #include <climits>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <type_traits>
 
-#include "Internal.h"
-#include "TreeWalk.h"
+#include "ConditionWriter.h"
 
 namespace msc {
-namespace {
 
-// True when 'text' is the lower-case 'word' in any case of ASCII letters. A byte matches a
-// lower-case letter exactly when setting its 0x20 bit makes it that letter; the NUL of a
-// shorter text ends the match.
-template <size_t N>
-bool IsWordIgnoringCase(const char *text, const char (&word)[N]) {
-    for (size_t i = 0; i + 1 < N; ++i) {
-        if ((static_cast<unsigned char>(text[i]) | 0x20) != static_cast<unsigned char>(word[i])) return false;
-    }
-    return text[N - 1] == '\0';
-}
-
-// True when one of the bytes of 'word' is a single quote: the byte-wise zero test of
-// word XOR '\'' repeated, which never reports a byte that is not one.
-template <typename Word>
-inline bool HasQuote(Word word) {
-    constexpr Word kOnes = static_cast<Word>(~Word{0}) / 0xFF;
-    Word x = word ^ (kOnes * '\'');
-    return static_cast<Word>((x - kOnes) & ~x & (kOnes * 0x80)) != 0;
-}
-
-// Copies n bytes (at most kQuoteFreeCopy) that hold no single quote, testing the words it loads
-// for quotes; false, with nothing written, when a quote is among them. Two words from the ends
-// may overlap and read and write nothing outside the n bytes.
-constexpr size_t kQuoteFreeCopy = 16;
-template <typename Word>
-MSC_ALWAYS_INLINE inline bool CopyWordsIfNoQuote(char *to, const char *from, size_t n) {
-    Word head, tail;
-    memcpy(&head, from, sizeof head);
-    memcpy(&tail, from + n - sizeof tail, sizeof tail);
-    if (HasQuote(head) || HasQuote(tail)) return false;
-    memcpy(to, &head, sizeof head);
-    memcpy(to + n - sizeof tail, &tail, sizeof tail);
-    return true;
-}
-
-MSC_ALWAYS_INLINE inline bool CopyIfNoQuote(char *to, const char *from, size_t n) {
-    if (n >= 8) return CopyWordsIfNoQuote<uint64_t>(to, from, n);
-    if (n >= 4) return CopyWordsIfNoQuote<uint32_t>(to, from, n);
-    for (size_t i = 0; i < n; ++i) {
-        if (from[i] == '\'') return false;
-    }
-    for (size_t i = 0; i < n; ++i) to[i] = from[i];
-    return true;
-}
-
-// A name missing from its table prints as the C library prints a null text.
-const char kNullName[] = "(null)";
-
-// How a value is written: as the right operand of contains, doesNotContain or derivedfrom a
-// pattern that finds it anywhere, of exists a null test, anywhere else a plain literal. A prefix
-// pattern finds it at the start ('value%'); every pattern goes through the same dialect rules.
-enum ValueForm { kPlainValue, kPatternValue, kPrefixPatternValue, kExistsValue };
-
-inline bool IsPattern(ValueForm form) { return form == kPatternValue || form == kPrefixPatternValue; }
-
-// What a dialect writes differently from the classic text, one row per SqlDialect: all its
-// decisions are here.
-struct Dialect {
-    const char *like;     // The pattern operators' words; nullptr: the classic table's.
-    const char *notLike;
-    bool hexLiterals;     // Values as _utf8mb4 X'...': hex digits that no sql_mode reads as escapes.
-    bool escapeAlways;    // The database's LIKE takes a backslash as escape unless ESCAPE names another.
-};
-const Dialect kDialects[] = {
-    /* SQL_DIALECT_SQLITE */ {nullptr, nullptr, false, false},
-    /* SQL_DIALECT_POSTGRESQL */ {"ILIKE", "NOT ILIKE", false, true},
-    /* SQL_DIALECT_MYSQL */ {nullptr, nullptr, true, true},
-};
-constexpr int kDialectCount = sizeof kDialects / sizeof kDialects[0];
-
-// The escape character of patterns: not a backslash, which MySQL's string literals read
-// differently by sql_mode, and accepted by the ESCAPE clause of all three databases.
-constexpr char kEscape = '!';
-const char kEscapeClause[] = " ESCAPE '!' ";
-
-ValueForm FormOfRightOperand(int opId) {
-    if (opId == OP_STARTS_WITH) return kPrefixPatternValue;
-    if (IsExistsOperator(opId)) return kExistsValue;
-    if (opId == OP_CONTAINS || opId == OP_DOES_NOT_CONTAIN || opId == OP_DERIVED_FROM) {
-        return kPatternValue;
-    }
-    return kPlainValue;
-}
-
-// The operator pieces " AND ", " = ", " LIKE ", ..., composed once from the SQL tables for every
-// id up to the last named one, so that writing one is a copy of known length rather than a
-// table walk. Each is followed by a blank and padded to 16 bytes: see ConditionWriter::PutPiece.
-class OperatorPieces {
-public:
-    struct Piece {
-        char text[16];
-        size_t length;  // SIZE_MAX: no piece here (too long, or an id that writes nothing)
-        ValueForm form;
-    };
-    static constexpr int kLastId = kLastOperatorId;
-
-    explicit OperatorPieces(const Dialect &dialect) {
-        for (int opId = 0; opId <= kLastId; ++opId) {
-            Piece &piece = pieces_[opId];
-            piece.length = SIZE_MAX;
-            piece.form = FormOfRightOperand(opId);
-            memset(piece.text, ' ', sizeof piece.text);
-            const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL, kStandardOpSQL);
-            if (table == nullptr) continue;
-            const char *name = LookupName(table, opId);
-            if (name == nullptr) name = kNullName;
-            if (IsPattern(piece.form) && dialect.like != nullptr) {
-                name = strncmp(name, "NOT ", 4) == 0 ? dialect.notLike : dialect.like;
-            }
-            size_t length = strlen(name) + 2;
-            if (length >= sizeof piece.text) continue;
-            memcpy(piece.text + 1, name, length - 2);
-            piece.length = length;
+OperatorPieces::OperatorPieces(const Dialect &dialect) {
+    for (int opId = 0; opId <= kLastId; ++opId) {
+        Piece &piece = pieces_[opId];
+        piece.length = SIZE_MAX;
+        piece.form = FormOfRightOperand(opId);
+        memset(piece.text, ' ', sizeof piece.text);
+        const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL, kStandardOpSQL);
+        if (table == nullptr) continue;
+        const char *name = LookupName(table, opId);
+        if (name == nullptr) name = kNullName;
+        if (IsPattern(piece.form) && dialect.like != nullptr) {
+            name = strncmp(name, "NOT ", 4) == 0 ? dialect.notLike : dialect.like;
         }
+        size_t length = strlen(name) + 2;
+        if (length >= sizeof piece.text) continue;
+        memcpy(piece.text + 1, name, length - 2);
+        piece.length = length;
     }
+}
 
-    // The piece of 'opId', or nullptr for an id above those composed here.
-    const Piece *Get(int opId) const {
-        return static_cast<unsigned>(opId) <= kLastId ? &pieces_[opId] : nullptr;
-    }
-
-private:
-    Piece pieces_[kLastId + 1];
-};
-
-// Composed when the library loads (the SQL tables are constant data, initialised before any
-// constructor runs), so that a call pays no first-use check. Indexed by SqlDialect; the SQLite
-// row is the classic text.
 const OperatorPieces kOperatorPieces[kDialectCount] = {
     OperatorPieces(kDialects[0]), OperatorPieces(kDialects[1]), OperatorPieces(kDialects[2])};
 
-// True when text[0..length-1] is well-formed UTF-8 (no overlong forms, surrogates or code
-// points above U+10FFFF): MySQL refuses a _utf8mb4 literal of any other bytes.
 bool IsUtf8(const unsigned char *text, size_t length) {
     for (size_t i = 0; i < length;) {
         unsigned char c = text[i];
@@ -166,386 +52,22 @@ bool IsUtf8(const unsigned char *text, size_t length) {
     return true;
 }
 
-// The dialect state of a writer that has one.
-struct DialectState {
-    const Dialect *dialect;
-    bool escapeClause;  // Patterns name kEscape in an ESCAPE clause.
-    bool literal;       // SQL_LITERAL_PATTERNS: % and _ are escaped too.
-};
-struct NoDialect {};
-
-// A missing column table names no column, like an empty one.
-const TokenEntry kNoColumns[] = {{0, nullptr}};
-
-// Writes the condition text into out[0..size-1] and counts the length of the whole text. The
-// first piece that does not fit is cut at the buffer's end and ends the written text (a cut
-// moves the limit to the cursor, so later pieces are only counted): a short buffer holds a
-// prefix of the whole condition. Without a buffer it only counts. The NUL is written once, at
-// the end. The value handed down is the form of a value met there. The classic writer
-// (kDialect false) has no dialect state and no test for one. With kNoteColumns it notes whether
-// it wrote some property without a column name.
-template <bool kDialect, bool kNoteColumns = false>
-class ConditionWriter : public WalkHooks<const ParseTreeNode, ValueForm> {
-    using State = std::conditional_t<kDialect, DialectState, NoDialect>;
-
-public:
-    ConditionWriter(const TokenEntry *columns, const char *prefix, char *out, int outSize, State state = {})
-        : state_(state),
-          columns_(columns != nullptr ? columns : kNoColumns),
-          prefix_(prefix),
-          prefixLength_(prefix != nullptr && *prefix != '\0' ? strlen(prefix) : 0) {
-        bool buffer = out != nullptr && outSize > 0;
-        start_ = at_ = buffer ? out : scratch_;
-        limit_ = at_ + (buffer ? outSize - 1 : 0);
-    }
-
-    // The pointers may point at scratch_ inside this object: no copies.
-    ConditionWriter(const ConditionWriter &) = delete;
-    ConditionWriter &operator=(const ConditionWriter &) = delete;
-
-    // True when some property had no column name (kNoteColumns only).
-    bool wroteNoColumn() const {
-        if constexpr (kNoteColumns) return wroteNoColumn_;
-        return false;
-    }
-
-    // Ends the text with its NUL and returns the length of the whole text.
-    size_t Finish() {
-        *at_ = '\0';
-        return static_cast<size_t>(at_ - start_) + lost_;
-    }
-
-    Step Enter(const ParseTreeNode *node, ValueForm) {
-        if (node->kind == NODE_GROUP) {
-            Put(" ( ", 3);
-            return Step::kDescend;
-        }
-        if (node->opId != OP_EXISTS || !IsPropertyLeaf(node->left, PROP_REFID)) return Step::kDescend;
-        return WriteRefIdExistsFalse(node) ? Step::kSkip : Step::kDescend;
-    }
-    ValueForm Operand(const ParseTreeNode *parent, ValueForm, Side side) {
-        if (side != Side::kRight) return kPlainValue;
-        return FormOf(parent->opId);
-    }
-    bool Between(const ParseTreeNode *op, ValueForm, const ParseTreeNode *&right) {
-        WriteOperator(op->opId);
-        right = op->right;
-        return true;
-    }
-    bool Leave(const ParseTreeNode *, ValueForm) {
-        Put(" ) ", 3);
-        return true;
-    }
-    bool Leaf(const ParseTreeNode *node, ValueForm form) {
-        if (node == nullptr) return true;
-        if (node->kind == NODE_PROPERTY) {
-            WriteColumn(node->propertyId);
-        } else if (node->kind == NODE_VALUE) {
-            WriteValue(node->text, form);
-        } else {
-            puts("Something Error");
-        }
-        return true;
-    }
-
-private:
-    // "@refID exists false" selects the objects that are no references, whose ref id column is
-    // set: IS NOT NULL rather than the general IS NULL. False, with nothing written, for any
-    // other @refID exists condition. Out of line: rare, and the walk's hot path stays small.
-    __attribute__((noinline)) bool WriteRefIdExistsFalse(const ParseTreeNode *node) {
-        const ParseTreeNode *value = node->right;
-        if (value == nullptr || value->kind != NODE_VALUE || !IsWordIgnoringCase(value->text, "false")) {
-            return false;
-        }
-        WriteColumn(PROP_REFID);
-        WriteOperator(OP_EXISTS);
-        Put(" NOT NULL ", 10);
-        return true;
-    }
-
-    size_t Room() const { return static_cast<size_t>(limit_ - at_); }
-
-    inline void Put(const char *text, size_t length) {
-        if (length <= Room()) {
-            CopyValueText(at_, text, length);
-            at_ += length;
-            return;
-        }
-        PutCut(text, length);
-    }
-
-    // Copies what fits of a piece that does not, and counts the rest.
-    __attribute__((noinline)) void PutCut(const char *text, size_t length) {
-        size_t fits = Room();
-        memcpy(at_, text, fits);
-        lost_ += length - fits;
-        at_ += fits;
-        limit_ = at_;
-    }
-
-    // Writes text[0..n-1], n from 3 to 15, of a piece followed by a blank and padded to 16 bytes:
-    // two word stores that may overlap, with no branch on the length's size, copy the blank too.
-    // That byte, at_[n], is where the next piece or the NUL goes, so it is always written over
-    // and the text stays the same; the caller's test n <= Room() keeps it within the buffer.
-    void PutPiece(const char *text, size_t n) {
-        if (n >= 7) {
-            CopyBothEnds<8>(at_, text, n + 1);
-        } else {
-            CopyBothEnds<4>(at_, text, n + 1);
-        }
-        at_ += n;
-    }
-
-    // The column of a property: the name of the first entry of the table with its id.
-    inline void WriteColumn(int propertyId) {
-        const char *name = kNullName;
-        for (const TokenEntry *entry = columns_; entry->id != 0; ++entry) {
-            if (entry->id == propertyId) {
-                if (entry->name != nullptr) name = entry->name;
-                break;
-            }
-        }
-        size_t nameLength = strlen(name);
-        if constexpr (kNoteColumns) wroteNoColumn_ |= name == kNullName || nameLength == 0;
-        // " " prefix name " ", tested for room once; piece by piece only where it is cut. The
-        // copies are calls: a column writer this small is compiled into the walk.
-        // The members are read before the stores, which may alias them.
-        char *at = at_;
-        size_t prefixLength = prefixLength_;
-        size_t length = nameLength + prefixLength + 2;
-        if (length <= Room()) {
-            at_ = at + length;
-            if (prefixLength != 0) memcpy(at + 1, prefix_, prefixLength);
-            memcpy(at + 1 + prefixLength, name, nameLength);
-            at[0] = ' ';
-            at[length - 1] = ' ';
-            return;
-        }
-        WriteColumnCut(name, nameLength);
-    }
-
-    // The column piece by piece, where it is cut.
-    __attribute__((noinline)) void WriteColumnCut(const char *name, size_t nameLength) {
-        Put(" ", 1);
-        Put(prefix_, prefixLength_);
-        Put(name, nameLength);
-        Put(" ", 1);
-    }
-
-    static const OperatorPieces &Pieces(const State &state) {
-        if constexpr (kDialect) {
-            return kOperatorPieces[state.dialect - kDialects];
-        } else {
-            return kOperatorPieces[SQL_DIALECT_SQLITE];
-        }
-    }
-
-    void WriteOperator(int opId) {
-        const OperatorPieces::Piece *piece = Pieces(state_).Get(opId);
-        if (piece != nullptr && piece->length <= Room()) {  // never for a length of SIZE_MAX
-            PutPiece(piece->text, piece->length);
-            return;
-        }
-        WriteOperatorPiecewise(opId);
-    }
-
-    // An operator cut at the buffer's end, or without a piece: then its name is looked up.
-    __attribute__((noinline)) void WriteOperatorPiecewise(int opId) {
-        const OperatorPieces::Piece *piece = Pieces(state_).Get(opId);
-        if (piece != nullptr && piece->length != SIZE_MAX) {
-            Put(piece->text, piece->length);
-            return;
-        }
-        const TokenEntry *table = OperatorTable(opId, g_LogOpSQL, g_BinOpSQL, g_ExistOpSQL, kStandardOpSQL);
-        if (table == nullptr) return;  // Ids below the logical ones write nothing.
-        const char *name = LookupName(table, opId);
-        if (name == nullptr) name = kNullName;
-        Put(" ", 1);
-        Put(name, strlen(name));
-        Put(" ", 1);
-    }
-
-    // open + text + close, each single quote of the text doubled as standard SQL does
-    // ("O'Brien" is written O''Brien), so that no value can end the literal early.
-    template <size_t N, size_t M>
-    void WriteLiteral(const char *text, const char (&open)[N], const char (&close)[M]) {
-        constexpr size_t opening = N - 1, closing = M - 1;
-        size_t length = strlen(text);
-        char *at = at_;  // Read before the stores, which may alias it.
-        if (length + opening + closing <= Room()) {
-            // A short value is tested for quotes by the words it is copied with; a long one
-            // (a class name) by memchr, and then copied.
-            bool copied = length <= kQuoteFreeCopy ? CopyIfNoQuote(at + opening, text, length)
-                                                   : memchr(text, '\'', length) == nullptr;
-            if (copied) {
-                if (length > kQuoteFreeCopy) CopyValueText(at + opening, text, length);
-                memcpy(at, open, opening);
-                memcpy(at + opening + length, close, closing);
-                at_ = at + length + opening + closing;
-                return;
-            }
-        }
-        WriteLiteralPiecewise(text, length, open, close);
-    }
-
-    // The rest of WriteLiteral: a value with a quote, or one cut at the buffer's end.
-    template <size_t N, size_t M>
-    __attribute__((noinline)) void WriteLiteralPiecewise(const char *text, size_t length, const char (&open)[N],
-                                                         const char (&close)[M]) {
-        constexpr size_t opening = N - 1, closing = M - 1;
-        const char *quote = static_cast<const char *>(memchr(text, '\'', length));
-        Put(open, opening);
-        while (quote != nullptr) {
-            size_t before = static_cast<size_t>(quote - text);
-            Put(text, before);
-            Put("''", 2);
-            text += before + 1;
-            length -= before + 1;
-            quote = static_cast<const char *>(memchr(text, '\'', length));
-        }
-        Put(text, length);
-        Put(close, closing);
-    }
-
-    static ValueForm FormOf(int opId) {
-        const OperatorPieces::Piece *piece = kOperatorPieces[SQL_DIALECT_SQLITE].Get(opId);
-        return piece != nullptr ? piece->form : FormOfRightOperand(opId);
-    }
-
-    // Plain and pattern values, nearly all of them, are written here; the rest out of line.
-    inline void WriteValue(const char *text, ValueForm form) {
-        if constexpr (!kDialect) {
-            if (form == kPatternValue) return WriteLiteral(text, " '%", "%' ");
-            if (form == kPlainValue) return WriteLiteral(text, " '", "' ");
-        }
-        WriteOtherValue(text, form);
-    }
-
-    // An exists value, a prefix pattern (only the standard grammar's startsWith has this form),
-    // or any value in a dialect.
-    __attribute__((noinline)) void WriteOtherValue(const char *text, ValueForm form) {
-        if (form == kExistsValue && IsWordIgnoringCase(text, "true")) {
-            Put(" NOT NULL ", 10);
-        } else if (form == kExistsValue && IsWordIgnoringCase(text, "false")) {
-            Put(" NULL ", 6);
-        } else if constexpr (kDialect) {
-            WriteDialectValue(reinterpret_cast<const unsigned char *>(text), form);
-        } else if (form == kPrefixPatternValue) {
-            WriteLiteral(text, " '", "%' ");
-        } else {
-            WriteLiteral(text, " '", "' ");
-        }
-    }
-
-    // A value in the dialect. A pattern has '%' around the value ('value%' for a prefix) and,
-    // with an ESCAPE clause, kEscape before each of its bytes that would not match itself: kEscape
-    // always, % and _ with SQL_LITERAL_PATTERNS. MySQL gets the bytes in hex, with the utf8mb4
-    // introducer when they are UTF-8 (a binary string otherwise, which MySQL compares byte by byte).
-    __attribute__((noinline)) void WriteDialectValue(const unsigned char *text, ValueForm form) {
-        bool pattern = IsPattern(form);
-        auto escaped = [&](unsigned char c) {
-            return pattern && state_.escapeClause && (c == kEscape || (state_.literal && (c == '%' || c == '_')));
-        };
-        size_t length = strlen(reinterpret_cast<const char *>(text));
-        if (state_.dialect->hexLiterals) {
-            static const char kDigits[] = "0123456789ABCDEF";
-            if (IsUtf8(text, length)) Put(" _utf8mb4", 9);
-            Put(" X'", 3);
-            char hex[64];
-            size_t used = 0;
-            auto add = [&](unsigned char c) {
-                if (used + 2 > sizeof hex) {
-                    Put(hex, used);
-                    used = 0;
-                }
-                hex[used++] = kDigits[c >> 4];
-                hex[used++] = kDigits[c & 15];
-            };
-            if (form == kPatternValue) add('%');
-            for (size_t i = 0; i < length; ++i) {
-                if (escaped(text[i])) add(kEscape);
-                add(text[i]);
-            }
-            if (pattern) add('%');
-            Put(hex, used);
-        } else {
-            Put(form == kPatternValue ? " '%" : " '", form == kPatternValue ? 3 : 2);
-            size_t run = 0;  // Start of the bytes not yet written.
-            for (size_t i = 0; i < length; ++i) {
-                if (text[i] != '\'' && !escaped(text[i])) continue;
-                Put(reinterpret_cast<const char *>(text) + run, i - run);
-                Put(text[i] == '\'' ? "'" : &kEscape, 1);  // The byte itself starts the next run.
-                run = i;
-            }
-            Put(reinterpret_cast<const char *>(text) + run, length - run);
-            if (pattern) Put("%", 1);
-        }
-        if (pattern && state_.escapeClause) {
-            Put("'", 1);
-            Put(kEscapeClause, sizeof kEscapeClause - 1);
-        } else {
-            Put("' ", 2);
-        }
-    }
-
-    State state_;
-    const TokenEntry *columns_;
-    const char *prefix_;      // nullptr or read only for a prefixLength_ above 0
-    size_t prefixLength_;
-    char scratch_[1];         // Stands in for a missing buffer, so that Put needs no null test.
-    char *start_;
-    char *at_;                // Where the next byte goes.
-    char *limit_;             // Where the NUL goes when the buffer is full.
-    size_t lost_ = 0;         // Bytes of the whole text that did not fit.
-    // Only the writer that notes columns has the flag: the others set nothing up for it.
-    [[no_unique_address]] std::conditional_t<kNoteColumns, bool, NoDialect> wroteNoColumn_{};
-};
+namespace {
 
 // The whole conversion; the exported functions call this rather than each other, so that no
 // call goes through the library's symbol table. Inline: each caller's own tests of the buffer
 // then decide the writer's set-up, and the walk is the only call.
 inline int Convert(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
-                   char *out, int outSize) {
-    ConditionWriter<false> writer(columnTable, tablePrefix, out, outSize);
-    Walk(tree, writer, kPlainValue);
-    size_t total = writer.Finish();
-    return total > INT_MAX ? INT_MAX : static_cast<int>(total);
+                   const SqlOptions &options, char *out, int outSize) {
+    return WithConditionWriter<false>(columnTable, tablePrefix, options, out, outSize, [tree](auto &writer) {
+        Walk(tree, writer, kPlainValue);
+        return TextLength(writer.Finish());
+    });
 }
 
-// The conversion in a dialect other than the classic text; the options are valid.
-int ConvertInDialect(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
-                     const SqlOptions &options, char *out, int outSize) {
-    const Dialect &dialect = kDialects[options.dialect];
-    bool literal = (options.flags & SQL_LITERAL_PATTERNS) != 0;
-    ConditionWriter<true> writer(columnTable, tablePrefix, out, outSize,
-                                 DialectState{&dialect, literal || dialect.escapeAlways, literal});
-    Walk(tree, writer, kPlainValue);
-    size_t total = writer.Finish();
-    return total > INT_MAX ? INT_MAX : static_cast<int>(total);
-}
-
-template <typename Writer>
-int WriteNotingColumns(const ParseTreeNode *tree, Writer &writer, bool *wroteNoColumn) {
-    Walk(tree, writer, kPlainValue);
-    *wroteNoColumn = writer.wroteNoColumn();
-    size_t total = writer.Finish();
-    return total > INT_MAX ? INT_MAX : static_cast<int>(total);
-}
+constexpr SqlOptions kClassicText = {SQL_DIALECT_SQLITE, 0};
 
 }  // namespace
-
-int ConvertNotingColumns(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
-                         const SqlOptions &options, char *out, int outSize, bool *wroteNoColumn) {
-    if (options.dialect == SQL_DIALECT_SQLITE && options.flags == 0) {
-        ConditionWriter<false, true> writer(columnTable, tablePrefix, out, outSize);
-        return WriteNotingColumns(tree, writer, wroteNoColumn);
-    }
-    const Dialect &dialect = kDialects[options.dialect];
-    bool literal = (options.flags & SQL_LITERAL_PATTERNS) != 0;
-    ConditionWriter<true, true> writer(columnTable, tablePrefix, out, outSize,
-                                       DialectState{&dialect, literal || dialect.escapeAlways, literal});
-    return WriteNotingColumns(tree, writer, wroteNoColumn);
-}
 
 }  // namespace msc
 
@@ -554,25 +76,22 @@ extern "C" {
 void ConvertSQLCondition(const ParseTreeNode *tree, const TokenEntry *columnTable,
                          const char *tablePrefix, char *out, int outSize) {
     if (out == nullptr || outSize <= 0) return;
-    msc::Convert(tree, columnTable, tablePrefix, out, outSize);
+    msc::Convert(tree, columnTable, tablePrefix, msc::kClassicText, out, outSize);
 }
 
 int ConvertSQLConditionEx(const ParseTreeNode *tree, const TokenEntry *columnTable,
                           const char *tablePrefix, char *out, int outSize) {
-    return msc::Convert(tree, columnTable, tablePrefix, out, outSize);
+    return msc::Convert(tree, columnTable, tablePrefix, msc::kClassicText, out, outSize);
 }
 
 int ConvertSQLConditionWith(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
                             const SqlOptions *options, char *out, int outSize) {
-    if (options == nullptr) return msc::Convert(tree, columnTable, tablePrefix, out, outSize);
+    if (options == nullptr) return msc::Convert(tree, columnTable, tablePrefix, msc::kClassicText, out, outSize);
     if (options->dialect < 0 || options->dialect >= msc::kDialectCount || (options->flags & ~SQL_LITERAL_PATTERNS) != 0) {
         if (out != nullptr && outSize > 0) out[0] = '\0';
         return -1;
     }
-    if (options->dialect == SQL_DIALECT_SQLITE && options->flags == 0) {
-        return msc::Convert(tree, columnTable, tablePrefix, out, outSize);
-    }
-    return msc::ConvertInDialect(tree, columnTable, tablePrefix, *options, out, outSize);
+    return msc::Convert(tree, columnTable, tablePrefix, *options, out, outSize);
 }
 
 int MyStrCatf(char *buf, int *len, int size, const char *format, ...) {

@@ -191,8 +191,8 @@ bool IsRefIdContainer(const char *containerId) {
 // line: most trees have no @refID condition, and their lookup need not save registers for this.
 __attribute__((noinline)) int RewriteRefIdCondition(const char *containerId, ParseTreeNode *condition,
                                                     Arena *arena = nullptr) {
-    if (!StartsWithIgnoringCase(condition->right->text, "true")) return 0;
-    if (!IsRefIdContainer(containerId)) return 0;
+    const char *value = condition->right->text;
+    if (!RefIdRuleApplies(containerId, value, strnlen(value, 4))) return 0;
 
     // Take the new text first: when memory runs out the condition stays as it was.
     char *one = NewOneText(arena);
@@ -207,6 +207,11 @@ __attribute__((noinline)) int RewriteRefIdCondition(const char *containerId, Par
 }
 
 }  // namespace
+
+bool RefIdRuleApplies(const char *containerId, const char *value, size_t length) {
+    // The four bytes are read only when the text has them.
+    return length >= 4 && StartsWithIgnoringCase(value, "true") && IsRefIdContainer(containerId);
+}
 
 int RewriteUnsupported(ParseTreeNode *tree, const TokenEntry *supportedTable, Arena *arena) {
     return RewriteTree(tree, [supportedTable](int id) { return !HasEntry(supportedTable, id); }, arena);
