@@ -168,7 +168,7 @@ public:
           prefixLength_(prefix != nullptr && *prefix != '\0' ? strlen(prefix) : 0) {
         bool buffer = out != nullptr && outSize > 0;
         start_ = at_ = buffer ? out : scratch_;
-        limit_ = at_ + (buffer ? outSize - 1 : 0);
+        end_ = limit_ = at_ + (buffer ? outSize - 1 : 0);
     }
 
     // The pointers may point at scratch_ inside this object: no copies.
@@ -179,6 +179,24 @@ public:
     bool wroteNoColumn() const {
         if constexpr (kNoteColumns) return wroteNoColumn_;
         return false;
+    }
+
+    // The length of the whole text so far.
+    size_t Length() const { return static_cast<size_t>(at_ - start_) + lost_; }
+
+    // Writes a value again where one of the same length begins, at 'offset' of the whole text,
+    // as much of it as the buffer held. A parse that writes as it reads learns some values only
+    // from the text that follows.
+    void WriteValueAt(size_t offset, const char *text, size_t length, ValueForm form) {
+        char *at = at_, *limit = limit_;
+        size_t lost = lost_;
+        if (offset >= static_cast<size_t>(at - start_)) return;
+        at_ = start_ + offset;
+        limit_ = end_;
+        WriteValue(text, length, form);
+        at_ = at;
+        limit_ = limit;
+        lost_ = lost;
     }
 
     // Ends the text with its NUL and returns the length of the whole text.
@@ -463,6 +481,7 @@ private:
     char *start_;
     char *at_;                // Where the next byte goes.
     char *limit_;             // Where the NUL goes when the buffer is full.
+    char *end_;               // The limit before any cut.
     size_t lost_ = 0;         // Bytes of the whole text that did not fit.
     // Only the writer that notes columns has the flag: the others set nothing up for it.
     [[no_unique_address]] std::conditional_t<kNoteColumns, bool, NoDialect> wroteNoColumn_{};

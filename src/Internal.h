@@ -66,6 +66,19 @@ int ParseWithConfig(ParseTreeNode **tree, const char *criteria, int first, int l
 // PROP_HOST_FIRST and a name that is a property name of the standard grammar.
 bool IsValidHostTable(const TokenEntry *hostProperties);
 
+// The always-true rewrite makes a comparison on a property that the database cannot evaluate
+// the comparison of two texts, kConstantText[1] = kConstantText[polarity]: "1" = "1" where it
+// must be true, "1" = "0" where false.
+inline constexpr const char *kConstantText[2] = {"0", "1"};
+constexpr int kConstantOperator = OP_EQ;
+
+// The polarity of such a comparison, from the logical operators written next to it in its and/or
+// list: true beside an AND (it leaves that AND term unchanged), false beside ORs only, and beside
+// none (alone in its list) what its enclosing term inherited, true for the whole text.
+constexpr int PolarityOfTerm(bool andBeside, bool orBeside, bool inheritedTrue) {
+    return andBeside ? 1 : orBeside ? 0 : inheritedTrue ? 1 : 0;
+}
+
 // SetAlwayTrueForNonSupportedProperty with new leaves from 'arena' (null: the heap).
 int RewriteUnsupported(ParseTreeNode *tree, const TokenEntry *supportedTable, Arena *arena);
 

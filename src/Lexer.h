@@ -166,7 +166,7 @@ protected:
 
     // The classic token from 'pos' on: a quote flips the in-quote state, a backslash takes the
     // next byte unexamined, and outside quotes a token-end byte ends it; never past 'last'.
-    // *heldNul (when given) tells whether a NUL stands inside its quotes.
+    // *heldNul (when given) tells whether it holds a NUL: inside quotes, or after a backslash.
     MSC_ALWAYS_INLINE Token ClassicToken(Pos pos, Pos last, bool *heldNul = nullptr) const {
         // The text ends with a NUL and a group's range with its closing parenthesis, which stop
         // every search: a stop past 'last' ends the token at 'last'.
@@ -180,6 +180,7 @@ protected:
                 inQuotes = !inQuotes;
                 ++pos;
             } else if (c == '\\') {
+                if (heldNul != nullptr && pos < last && text_[pos + 1] == '\0') *heldNul = true;
                 pos += 2;
             } else {
                 // A closing parenthesis, or a NUL inside quotes: ordinary bytes here.
@@ -194,8 +195,8 @@ protected:
     }
 
     // The classic value token from 'pos' on, into *token, and its text: the bytes between the
-    // quotes of a quoted pair, else the whole token, up to a NUL that quotes may hold (a value
-    // leaf's text ends there).
+    // quotes of a quoted pair, else the whole token, up to a NUL that quotes or a backslash may
+    // hold (a value leaf's text ends there).
     MSC_ALWAYS_INLINE Token ClassicValue(Pos pos, Pos last, Token *token) const {
         if (MSC_LIKELY(text_[pos] == '"')) {
             // Most values: a quoted text without backslashes or NULs, followed by a blank.

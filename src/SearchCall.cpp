@@ -96,25 +96,28 @@ struct PropertyRecorder {
     Arena &arena;
     uint64_t seen[4] = {};      // ids from 32 to 255 met so far
     unsigned builtIn = 0;       // bit n: property n (below 32) occurs
+    unsigned unsupportedBuiltIn = 0;  // bit n: and the supported table lacks it
     ArenaInts seenHigh;
 
     PropertyRecorder(SearchInfo *i, const TokenEntry *s, Arena &a) : info(i), supported(s), arena(a) {}
 
-    // Adds the next property of the list; false when its conditions become constants.
+    // Adds the next property of the list; true when the database evaluates its conditions, false
+    // when they become constants.
     MSC_ALWAYS_INLINE bool Record(int id) {
         int index = info->propertyCount;
         if (index < MSC_SEARCH_INFO_PROPERTIES) info->properties[index] = id;
         if (index < INT_MAX) info->propertyCount = index + 1;
         // A repeated id was looked up at its first occurrence. The built-in ids, nearly all of
-        // them, have their own bit set.
+        // them, have their own bit sets.
         if (id >= 0 && id < 32) {
             unsigned bit = 1u << id;
-            if ((builtIn & bit) != 0) return true;
+            if ((builtIn & bit) != 0) return (unsupportedBuiltIn & bit) == 0;
             builtIn |= bit;
         } else if (!FirstTime(id)) {
-            return true;
+            return HasEntry(supported, id);
         }
         if (HasEntry(supported, id)) return true;
+        if (id >= 0 && id < 32) unsupportedBuiltIn |= 1u << id;
         if (info->alwaysTrueCount < MSC_SEARCH_INFO_PROPERTIES) info->alwaysTrue[info->alwaysTrueCount] = id;
         ++info->alwaysTrueCount;
         return false;
@@ -141,36 +144,55 @@ void RecordClass(SearchInfo *info, const char *text, size_t length) {
     info->classLength = length > INT_MAX ? INT_MAX : static_cast<int>(length);
 }
 
+// Where a parse that writes as it reads stands in one and/or list, the whole text's or a group's:
+// the logical operator written before the operand being read (0: none, the list's first), and
+// the offset + 1 in the text of the constant written for it that its polarity may yet turn false
+// (0: none). An operand holds at most one: a comparison its own, a group the one of a list of a
+// single operand inside it, whose polarity is the group's.
+struct ListState {
+    int before;
+    uint32_t pending;
+};
+
 // The builder of a classic parse that writes the SQL condition as the text is read, with no
-// tree, for the criteria that need none: every property supported, no loose end (nothing for
-// the check to find but columns), and no @refID condition that the container rule rewrites.
-// It stops at anything else, and the call then parses into a tree. It writes the tree writer's
-// pieces in the order in which that writer's walk writes them, and records what the record's
-// lookups would find: the first condition on a property in text order is the one that
-// FindConditionNode finds in a tree without loose ends.
+// tree, for the criteria that need none: no loose end (nothing for the check to find but
+// columns) and no @refID condition that the container rule rewrites. It stops at anything
+// else, and the call then parses into a tree. It writes the tree writer's pieces in the order in
+// which that writer's walk writes them, and records what the record's lookups would find: the
+// first condition on a property in text order is the one that FindConditionNode finds in a tree
+// without loose ends. A condition on an unsupported property is written as the always-true
+// rewrite makes it, true, and made false once its list shows its polarity (PolarityOfTerm): the
+// constants have the same length.
 template <typename Writer>
 class SqlBuilder {
 public:
     struct Slot {};
 
-    SqlBuilder(Writer &writer, PropertyRecorder &recorder, const char *containerId)
-        : writer_(writer), recorder_(recorder), containerId_(containerId) {}
+    SqlBuilder(Writer &writer, PropertyRecorder &recorder, const char *containerId, ListState *lists)
+        : writer_(writer), recorder_(recorder), containerId_(containerId), lists_(lists) {}
 
     void Clear(Slot) {}
     bool LooseEnd() { return false; }
     bool Property(int id, Slot) {
-        if (!recorder_.Record(id)) return false;
         property_ = id;
-        writer_.WriteColumn(id);
+        supported_ = recorder_.Record(id);
+        if (supported_) writer_.WriteColumn(id);
         return true;
     }
     bool Logical(int opId, Slot &) {
+        ListState &list = lists_[level_];
+        if (list.pending != 0 &&
+            PolarityOfTerm(list.before == OP_AND || opId == OP_AND, list.before == OP_OR || opId == OP_OR, true) == 0) {
+            MakeFalse(list.pending);
+        }
+        list = {opId, 0};
         writer_.WriteOperator(opId);
         return true;
     }
     MSC_ALWAYS_INLINE bool Comparison(Lexer &lexer, int opId, Token text, bool identifier, Slot, bool first) {
         const char *value = lexer.text() + text.first;
         size_t length = text.size();
+        if (first && !supported_) return WriteConstant(value, length);
         if (MSC_UNLIKELY(identifier)) {
             // The leaf's rewritten number, from the arena; the leaf itself is not needed.
             ParseTreeNode *leaf = lexer.ValueLeafIn<true>(text, true);
@@ -191,16 +213,55 @@ public:
         return true;
     }
     bool OpenGroup(Slot &) {
+        lists_[++level_] = {0, 0};
         writer_.OpenGroup();
         return true;
     }
-    void CloseGroup() { writer_.CloseGroup(); }
+    void CloseGroup() {
+        // The group's last operand has nothing after it; alone in the group, it has the group's
+        // polarity.
+        const ListState &list = lists_[level_--];
+        if (list.before == 0) {
+            lists_[level_].pending = list.pending;
+        } else if (list.pending != 0 && PolarityOfTerm(list.before == OP_AND, list.before == OP_OR, true) == 0) {
+            MakeFalse(list.pending);
+        }
+        writer_.CloseGroup();
+    }
+    // The end of the whole text, whose term is true.
+    void Finish() {
+        const ListState &list = lists_[0];
+        if (list.pending != 0 && PolarityOfTerm(list.before == OP_AND, list.before == OP_OR, true) == 0) {
+            MakeFalse(list.pending);
+        }
+    }
 
 private:
+    // The condition as the always-true rewrite makes it, true until its list says otherwise.
+    // GetUPnPClass reads the tree before the rewrite.
+    __attribute__((noinline)) bool WriteConstant(const char *value, size_t length) {
+        if (property_ == PROP_UPNP_CLASS && !classSeen_) {
+            classSeen_ = true;
+            RecordClass(recorder_.info, value, length);
+        }
+        writer_.WriteValue(kConstantText[1], 1, kPlainValue);
+        writer_.WriteOperator(kConstantOperator);
+        size_t at = writer_.Length();
+        lists_[level_].pending = at < INT_MAX ? static_cast<uint32_t>(at + 1) : 0;
+        writer_.WriteValue(kConstantText[1], 1, Writer::FormOf(kConstantOperator, false));
+        return true;
+    }
+    __attribute__((noinline)) void MakeFalse(uint32_t pending) {
+        writer_.WriteValueAt(pending - 1, kConstantText[0], 1, Writer::FormOf(kConstantOperator, false));
+    }
+
     Writer &writer_;
     PropertyRecorder &recorder_;
     const char *containerId_;
-    int property_ = 0;  // of the comparison being read
+    ListState *lists_;   // one for each level of groups
+    int level_ = 0;
+    int property_ = 0;   // of the comparison being read
+    bool supported_ = true;
     bool classSeen_ = false;
     bool refIdSeen_ = false;
 };
@@ -238,10 +299,13 @@ constexpr int kNeedsTree = -2;
 int WriteWhileParsing(const char *criteria, int length, const SearchOptions &options, const TokenEntry *supported,
                       Arena *arena, char *out, int outSize, SearchInfo *info) {
     PropertyRecorder recorder(info, supported, *arena);
+    ListState lists[MSC_MAX_NESTING + 1];
+    lists[0] = {0, 0};
     return WithConditionWriter<true>(options.columnTable, options.tablePrefix, options.sql, out, outSize,
                                      [&](auto &writer) {
         using Builder = SqlBuilder<std::remove_reference_t<decltype(writer)>>;
-        ClassicParser<Builder> parser(criteria, /*quiet=*/true, arena, Builder(writer, recorder, options.containerId));
+        ClassicParser<Builder> parser(criteria, /*quiet=*/true, arena,
+                                      Builder(writer, recorder, options.containerId, lists));
         if (!parser.ParseExpression(0, length - 1, typename Builder::Slot{}, 0)) {
             ParseFailure failure = parser.failure();
             // The builder's stops are for the tree to settle; memory that ran out would run out
@@ -252,6 +316,7 @@ int WriteWhileParsing(const char *criteria, int length, const SearchOptions &opt
         }
         // Without loose ends the check could find fault with nothing but columns.
         if (!kParsedOperatorsNamed || (writer.wroteNoColumn() && options.columnTable != nullptr)) return kNeedsTree;
+        parser.builder().Finish();
         info->condition = SEARCH_CONDITION_OK;
         return TextLength(writer.Finish());
     });

@@ -13,7 +13,7 @@ namespace {
 
 char *NewOneText(Arena *arena) {
     auto *one = static_cast<char *>(arena != nullptr ? arena->Take(2) : malloc(2));
-    if (one != nullptr) memcpy(one, "1", 2);
+    if (one != nullptr) memcpy(one, kConstantText[1], 2);
     return one;
 }
 
@@ -28,7 +28,7 @@ bool TurnIntoOne(ParseTreeNode *leaf, Arena *arena) {
 }
 
 ParseTreeNode *NewDigitLeaf(int polarity, Arena *arena) {
-    return NewValueLeaf(polarity != 0 ? "1" : "0", 1, 0, arena);
+    return NewValueLeaf(kConstantText[polarity != 0 ? 1 : 0], 1, 0, arena);
 }
 
 // The left operand is the matching property leaf: the node becomes "1" = "1" or "1" = "0".
@@ -39,7 +39,7 @@ int RewriteLeft(ParseTreeNode *node, int polarity, Arena *arena) {
     node->right = nullptr;
     node->right = NewDigitLeaf(polarity, arena);
     if (node->right == nullptr || !TurnIntoOne(node->left, arena)) return -1;
-    node->opId = OP_EQ;
+    node->opId = kConstantOperator;
     return 0;
 }
 
@@ -51,9 +51,9 @@ int RewriteRight(ParseTreeNode *node, int polarity, Arena *arena) {
     if (node->right == nullptr) return -1;
     FreeTree(node->left, arena);
     node->left = nullptr;
-    node->left = NewValueLeaf("1", 1, 0, arena);
+    node->left = NewValueLeaf(kConstantText[1], 1, 0, arena);
     if (node->left == nullptr) return -1;
-    node->opId = OP_EQ;
+    node->opId = kConstantOperator;
     return 0;
 }
 
@@ -74,11 +74,11 @@ using Polarity = unsigned;
 constexpr Polarity kNearest = 1u, kInherited = 2u, kAndBefore = 4u, kOrBefore = 8u, kAndAfter = 16u,
                    kOrAfter = 32u, kNewList = 64u;
 
-// The polarity of a node that is an operand of a list, or the whole list: 1 next to an and, 0
-// between ors only, else the inherited one. Marked flags give the same answer as resolved ones.
+// The polarity of a node that is an operand of a list, or the whole list. Marked flags give the
+// same answer as resolved ones.
 constexpr unsigned OfTerm(Polarity down) {
-    if ((down & (kAndBefore | kAndAfter)) != 0) return 1;
-    return (down & (kOrBefore | kOrAfter | kInherited)) == kInherited ? 1 : 0;
+    return PolarityOfTerm((down & (kAndBefore | kAndAfter)) != 0, (down & (kOrBefore | kOrAfter)) != 0,
+                          (down & kInherited) != 0);
 }
 
 // The flags of a new list's first and/or, marked flags resolved and others kept, looked up in a
