@@ -72,10 +72,10 @@ inline bool Is(uint16_t byteClass, char c) {
 // (kTokenEnd or kRangeEnd): the NUL ends the search, and a result past 'last' means the range
 // holds no stop from 'pos' on. The only vector code of the library: with MSC_VECTOR (CMake option,
 // on by default) and SSE2 it tests sixteen bytes at a time while the range holds them, then the
-// plain loop, which is all a build without it runs. Of kRangeEnd the blocks test only the NUL,
-// so that both ways a scan that stops at a quote has passed none (the closing parenthesis the
-// blocks need not test: they never pass 'last'). Values such as "object.item.audioItem" are most
-// of the bytes of a criteria.
+// plain loop, which is all a build without it runs. The blocks need not test kRangeEnd, since
+// they never pass 'last'; but a scan for a quote tests the NUL too, so that both ways a scan
+// that stops at a quote has passed none. Values such as "object.item.audioItem" are most of the
+// bytes of a criteria.
 template <uint16_t kStops>
 inline Pos FindStop(const char *text, Pos pos, Pos last) {
     static_assert((kStops & (kTokenEnd | kRangeEnd)) != 0, "the NUL must stop the search");
@@ -86,7 +86,7 @@ inline Pos FindStop(const char *text, Pos pos, Pos last) {
         auto add = [&](bool wanted, __m128i hits) { if (wanted) stop = _mm_or_si128(stop, hits); };
         // Signed 00-20 and 80-FF: the bytes whose saturated difference with 33 is negative.
         add(kStops & kTokenEnd, _mm_subs_epi8(bytes, _mm_set1_epi8(33)));
-        add((kStops & (kTokenEnd | kRangeEnd)) == kRangeEnd, _mm_cmpeq_epi8(bytes, _mm_setzero_si128()));
+        add((kStops & (kQuote | kTokenEnd)) == kQuote, _mm_cmpeq_epi8(bytes, _mm_setzero_si128()));
         add(kStops & kQuote, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')));
         add(kStops & kEscape, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
         add(kStops & kOpen, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('(')));

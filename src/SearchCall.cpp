@@ -177,6 +177,8 @@ public:
         property_ = id;
         supported_ = recorder_.Record(id);
         if (supported_) writer_.WriteColumn(id);
+        // The properties whose first comparison needs more than its pieces.
+        special_ = !supported_ || id == PROP_UPNP_CLASS || id == PROP_REFID || id == PROP_ID;
         return true;
     }
     bool Logical(int opId, Slot &) {
@@ -190,26 +192,9 @@ public:
         return true;
     }
     MSC_ALWAYS_INLINE bool Comparison(Lexer &lexer, int opId, Token text, bool identifier, Slot, bool first) {
-        const char *value = lexer.text() + text.first;
-        size_t length = text.size();
-        if (first && !supported_) return WriteConstant(value, length);
-        if (MSC_UNLIKELY(identifier)) {
-            // The leaf's rewritten number, from the arena; the leaf itself is not needed.
-            ParseTreeNode *leaf = lexer.ValueLeafIn<true>(text, true);
-            if (leaf == nullptr) return false;
-            value = leaf->text;
-            length = strlen(value);
-        }
-        if (first && property_ == PROP_UPNP_CLASS && !classSeen_) {
-            classSeen_ = true;
-            RecordClass(recorder_.info, value, length);
-        }
-        if (first && property_ == PROP_REFID && !refIdSeen_) {
-            refIdSeen_ = true;
-            if (containerId_ != nullptr && RefIdRuleApplies(containerId_, value, length)) return false;
-        }
+        if (first && special_) return SpecialComparison(lexer, opId, text, identifier);
         writer_.WriteOperator(opId);
-        writer_.WriteValue(value, length, Writer::FormOf(opId, first && opId == OP_EXISTS && property_ == PROP_REFID));
+        writer_.WriteValue(lexer.text() + text.first, text.size(), Writer::FormOf(opId, false));
         return true;
     }
     bool OpenGroup(Slot &) {
@@ -237,6 +222,30 @@ public:
     }
 
 private:
+    // The first comparison of an unsupported property, the class, @refID or @id.
+    MSC_ALWAYS_INLINE bool SpecialComparison(Lexer &lexer, int opId, Token text, bool identifier) {
+        const char *value = lexer.text() + text.first;
+        size_t length = text.size();
+        if (!supported_) return WriteConstant(value, length);
+        if (identifier) {
+            // The leaf's rewritten number, from the arena; the leaf itself is not needed.
+            ParseTreeNode *leaf = lexer.ValueLeafIn<true>(text, true);
+            if (leaf == nullptr) return false;
+            value = leaf->text;
+            length = strlen(value);
+        }
+        if (property_ == PROP_UPNP_CLASS && !classSeen_) {
+            classSeen_ = true;
+            RecordClass(recorder_.info, value, length);
+        }
+        if (property_ == PROP_REFID && !refIdSeen_) {
+            refIdSeen_ = true;
+            if (containerId_ != nullptr && RefIdRuleApplies(containerId_, value, length)) return false;
+        }
+        writer_.WriteOperator(opId);
+        writer_.WriteValue(value, length, Writer::FormOf(opId, opId == OP_EXISTS && property_ == PROP_REFID));
+        return true;
+    }
     // The condition as the always-true rewrite makes it, true until its list says otherwise.
     // GetUPnPClass reads the tree before the rewrite.
     __attribute__((noinline)) bool WriteConstant(const char *value, size_t length) {
@@ -262,6 +271,7 @@ private:
     int level_ = 0;
     int property_ = 0;   // of the comparison being read
     bool supported_ = true;
+    bool special_ = false;
     bool classSeen_ = false;
     bool refIdSeen_ = false;
 };
@@ -399,7 +409,8 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
 
     alignas(16) char stack[msc::kStackArena];
     const TokenEntry *supported = options->supportedTable != nullptr ? options->supportedTable : options->columnTable;
-    if (options->parse.options == 0 && msc::IsValidHostTable(options->parse.hostProperties)) {
+    const TokenEntry *hostProperties = options->parse.hostProperties;
+    if (options->parse.options == 0 && (hostProperties == nullptr || msc::IsValidHostTable(hostProperties))) {
         int result;
         {
             msc::Arena arena(stack, sizeof stack, options->scratch, options->scratchSize);
