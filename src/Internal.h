@@ -68,7 +68,7 @@ bool IsValidHostTable(const TokenEntry *hostProperties);
 
 // The always-true rewrite makes a comparison on a property that the database cannot evaluate
 // the comparison of two texts, kConstantText[1] = kConstantText[polarity]: "1" = "1" where it
-// must be true, "1" = "0" where false.
+// must be true, "1" = "0" where false. The container rule makes a @refID condition the false one.
 inline constexpr const char *kConstantText[2] = {"0", "1"};
 constexpr int kConstantOperator = OP_EQ;
 

@@ -156,13 +156,13 @@ struct ListState {
 
 // The builder of a classic parse that writes the SQL condition as the text is read, with no
 // tree, for the criteria that need none: no loose end (nothing for the check to find but
-// columns) and no @refID condition that the container rule rewrites. It stops at anything
-// else, and the call then parses into a tree. It writes the tree writer's pieces in the order in
+// columns). It stops at one, and the call then parses into a tree. It writes the tree writer's pieces in the order in
 // which that writer's walk writes them, and records what the record's lookups would find: the
 // first condition on a property in text order is the one that FindConditionNode finds in a tree
 // without loose ends. A condition on an unsupported property is written as the always-true
 // rewrite makes it, true, and made false once its list shows its polarity (PolarityOfTerm): the
-// constants have the same length.
+// constants have the same length. The first @refID condition waits for its value before it
+// writes its column, since the container rule may make it the constant false.
 template <typename Writer>
 class SqlBuilder {
 public:
@@ -176,7 +176,8 @@ public:
     bool Property(int id, Slot) {
         property_ = id;
         supported_ = recorder_.Record(id);
-        if (supported_) writer_.WriteColumn(id);
+        bool ruled = id == PROP_REFID && containerId_ != nullptr && !refIdSeen_;
+        if (supported_ && !ruled) writer_.WriteColumn(id);
         // The properties whose first comparison needs more than its pieces.
         special_ = !supported_ || id == PROP_UPNP_CLASS || id == PROP_REFID || id == PROP_ID;
         return true;
@@ -240,7 +241,14 @@ private:
         }
         if (property_ == PROP_REFID && !refIdSeen_) {
             refIdSeen_ = true;
-            if (containerId_ != nullptr && RefIdRuleApplies(containerId_, value, length)) return false;
+            if (containerId_ != nullptr) {
+                if (RefIdRuleApplies(containerId_, value, length)) {
+                    recorder_.info->refIdMadeFalse = 1;
+                    WriteConstantComparison(0);
+                    return true;
+                }
+                writer_.WriteColumn(PROP_REFID);
+            }
         }
         writer_.WriteOperator(opId);
         writer_.WriteValue(value, length, Writer::FormOf(opId, opId == OP_EXISTS && property_ == PROP_REFID));
@@ -253,12 +261,17 @@ private:
             classSeen_ = true;
             RecordClass(recorder_.info, value, length);
         }
+        size_t at = WriteConstantComparison(1);
+        lists_[level_].pending = at < INT_MAX ? static_cast<uint32_t>(at + 1) : 0;
+        return true;
+    }
+    // A constant comparison, as the rewrites make them; the offset of its second text.
+    size_t WriteConstantComparison(int polarity) {
         writer_.WriteValue(kConstantText[1], 1, kPlainValue);
         writer_.WriteOperator(kConstantOperator);
         size_t at = writer_.Length();
-        lists_[level_].pending = at < INT_MAX ? static_cast<uint32_t>(at + 1) : 0;
-        writer_.WriteValue(kConstantText[1], 1, Writer::FormOf(kConstantOperator, false));
-        return true;
+        writer_.WriteValue(kConstantText[polarity], 1, Writer::FormOf(kConstantOperator, false));
+        return at;
     }
     __attribute__((noinline)) void MakeFalse(uint32_t pending) {
         writer_.WriteValueAt(pending - 1, kConstantText[0], 1, Writer::FormOf(kConstantOperator, false));

@@ -197,12 +197,11 @@ __attribute__((noinline)) int RewriteRefIdCondition(const char *containerId, Par
     // Take the new text first: when memory runs out the condition stays as it was.
     char *one = NewOneText(arena);
     if (one == nullptr) return 0;
-    condition->opId = OP_EQ;
+    condition->opId = kConstantOperator;
     condition->left->kind = NODE_VALUE;
     condition->left->text = one;
     // The value text begins with "true", so its buffer holds at least five bytes.
-    condition->right->text[0] = '0';
-    condition->right->text[1] = '\0';
+    memcpy(condition->right->text, kConstantText[0], 2);
     return 0;
 }
 
