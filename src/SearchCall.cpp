@@ -155,14 +155,15 @@ struct ListState {
 };
 
 // The builder of a classic parse that writes the SQL condition as the text is read, with no
-// tree, for the criteria that need none: no loose end (nothing for the check to find but
-// columns). It stops at one, and the call then parses into a tree. It writes the tree writer's pieces in the order in
-// which that writer's walk writes them, and records what the record's lookups would find: the
-// first condition on a property in text order is the one that FindConditionNode finds in a tree
-// without loose ends. A condition on an unsupported property is written as the always-true
-// rewrite makes it, true, and made false once its list shows its polarity (PolarityOfTerm): the
-// constants have the same length. The first @refID condition waits for its value before it
-// writes its column, since the container rule may make it the constant false.
+// tree, for the criteria that need none: those without a loose end (with one, only the check can
+// tell what the condition lacks). It stops at a loose end, and the call then parses into a tree.
+// It writes the tree writer's pieces in the order in which that writer's walk writes them, and
+// records what the record's lookups would find: the first condition on a property in text order
+// is the one that FindConditionNode finds in a tree without loose ends. The rewrites' results
+// are written in place of the conditions they rewrite: a condition on an unsupported property
+// as the always-true rewrite makes it, true, and made false once its list shows its polarity
+// (PolarityOfTerm; the two constants have the same length); and the first @refID condition
+// holds back its column until its value shows whether the container rule makes it false.
 template <typename Writer>
 class SqlBuilder {
 public:
@@ -184,10 +185,7 @@ public:
     }
     bool Logical(int opId, Slot &) {
         ListState &list = lists_[level_];
-        if (list.pending != 0 &&
-            PolarityOfTerm(list.before == OP_AND || opId == OP_AND, list.before == OP_OR || opId == OP_OR, true) == 0) {
-            MakeFalse(list.pending);
-        }
+        EndOperand(list, opId);
         list = {opId, 0};
         writer_.WriteOperator(opId);
         return true;
@@ -204,40 +202,50 @@ public:
         return true;
     }
     void CloseGroup() {
-        // The group's last operand has nothing after it; alone in the group, it has the group's
-        // polarity.
+        // Alone in the group, the last operand has the group's polarity.
         const ListState &list = lists_[level_--];
         if (list.before == 0) {
             lists_[level_].pending = list.pending;
-        } else if (list.pending != 0 && PolarityOfTerm(list.before == OP_AND, list.before == OP_OR, true) == 0) {
-            MakeFalse(list.pending);
+        } else {
+            EndOperand(list, 0);
         }
         writer_.CloseGroup();
     }
     // The end of the whole text, whose term is true.
-    void Finish() {
-        const ListState &list = lists_[0];
-        if (list.pending != 0 && PolarityOfTerm(list.before == OP_AND, list.before == OP_OR, true) == 0) {
-            MakeFalse(list.pending);
+    void Finish() { EndOperand(lists_[0], 0); }
+
+private:
+    // The operand of 'list' ends, followed by the logical operator 'after' (0: the list ends).
+    void EndOperand(const ListState &list, int after) {
+        if (list.pending != 0) EndConstant(list, after);
+    }
+    __attribute__((noinline)) void EndConstant(const ListState &list, int after) {
+        bool andBeside = list.before == OP_AND || after == OP_AND, orBeside = list.before == OP_OR || after == OP_OR;
+        if (PolarityOfTerm(andBeside, orBeside, true) == 0) {
+            writer_.WriteValueAt(list.pending - 1, kConstantText[0], 1, Writer::FormOf(kConstantOperator, false));
         }
     }
 
-private:
     // The first comparison of an unsupported property, the class, @refID or @id.
     MSC_ALWAYS_INLINE bool SpecialComparison(Lexer &lexer, int opId, Token text, bool identifier) {
         const char *value = lexer.text() + text.first;
         size_t length = text.size();
-        if (!supported_) return WriteConstant(value, length);
+        // GetUPnPClass reads the tree before the rewrites.
+        if (property_ == PROP_UPNP_CLASS && !classSeen_) {
+            classSeen_ = true;
+            RecordClass(recorder_.info, value, length);
+        }
+        if (!supported_) {
+            size_t at = WriteConstantComparison(1);
+            lists_[level_].pending = at < INT_MAX ? static_cast<uint32_t>(at + 1) : 0;
+            return true;
+        }
         if (identifier) {
             // The leaf's rewritten number, from the arena; the leaf itself is not needed.
             ParseTreeNode *leaf = lexer.ValueLeafIn<true>(text, true);
             if (leaf == nullptr) return false;
             value = leaf->text;
             length = strlen(value);
-        }
-        if (property_ == PROP_UPNP_CLASS && !classSeen_) {
-            classSeen_ = true;
-            RecordClass(recorder_.info, value, length);
         }
         if (property_ == PROP_REFID && !refIdSeen_) {
             refIdSeen_ = true;
@@ -254,18 +262,7 @@ private:
         writer_.WriteValue(value, length, Writer::FormOf(opId, opId == OP_EXISTS && property_ == PROP_REFID));
         return true;
     }
-    // The condition as the always-true rewrite makes it, true until its list says otherwise.
-    // GetUPnPClass reads the tree before the rewrite.
-    __attribute__((noinline)) bool WriteConstant(const char *value, size_t length) {
-        if (property_ == PROP_UPNP_CLASS && !classSeen_) {
-            classSeen_ = true;
-            RecordClass(recorder_.info, value, length);
-        }
-        size_t at = WriteConstantComparison(1);
-        lists_[level_].pending = at < INT_MAX ? static_cast<uint32_t>(at + 1) : 0;
-        return true;
-    }
-    // A constant comparison, as the rewrites make them; the offset of its second text.
+    // A constant comparison as the rewrites make it; the offset of its second text.
     size_t WriteConstantComparison(int polarity) {
         writer_.WriteValue(kConstantText[1], 1, kPlainValue);
         writer_.WriteOperator(kConstantOperator);
@@ -273,10 +270,6 @@ private:
         writer_.WriteValue(kConstantText[polarity], 1, Writer::FormOf(kConstantOperator, false));
         return at;
     }
-    __attribute__((noinline)) void MakeFalse(uint32_t pending) {
-        writer_.WriteValueAt(pending - 1, kConstantText[0], 1, Writer::FormOf(kConstantOperator, false));
-    }
-
     Writer &writer_;
     PropertyRecorder &recorder_;
     const char *containerId_;
