@@ -77,8 +77,8 @@ constexpr Polarity kNearest = 1u, kInherited = 2u, kAndBefore = 4u, kOrBefore = 
 // The polarity of a node that is an operand of a list, or the whole list. Marked flags give the
 // same answer as resolved ones.
 constexpr unsigned OfTerm(Polarity down) {
-    return PolarityOfTerm((down & (kAndBefore | kAndAfter)) != 0, (down & (kOrBefore | kOrAfter)) != 0,
-                          (down & kInherited) != 0);
+    return static_cast<unsigned>(PolarityOfTerm((down & (kAndBefore | kAndAfter)) != 0,
+                                                (down & (kOrBefore | kOrAfter)) != 0, (down & kInherited) != 0));
 }
 
 // The flags of a new list's first and/or, marked flags resolved and others kept, looked up in a

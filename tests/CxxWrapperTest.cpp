@@ -85,10 +85,11 @@ TEST(CxxWrapper, HandBuiltTreesAndLongLists) {
 // failure and gives the whole result.
 TEST(CxxWrapper, ThrowsWhenMemoryRunsOut) {
     const std::string criteria = R"(upnp:class derivedfrom "object.item" and (dc:title contains "x"))";
-    // Past the one call's room on the stack: an unsupported genre writes a short condition, a
-    // title a long one, which search() asks for a second time.
-    const std::string genre = "upnp:genre = \"" + std::string(9000, 'g') + "\"";
-    const std::string title = "dc:title = \"" + std::string(9000, 't') + "\"";
+    // Past the one call's room on the stack: a logical keyword at the end makes the one call
+    // build a tree, and the value's copy takes heap memory. An unsupported genre writes a short
+    // condition, a title a long one, which search() asks for a second time.
+    const std::string genre = "upnp:genre = \"" + std::string(9000, 'g') + "\" and";
+    const std::string title = "dc:title = \"" + std::string(9000, 't') + "\" and";
     const SearchOptions options = {{0, nullptr}, kColumns, nullptr, nullptr, nullptr, {SQL_DIALECT_SQLITE, 0}, nullptr, 0};
     msc::Tree tree = msc::parse(criteria).tree;
     const std::function<std::string()> calls[] = {
