@@ -162,7 +162,7 @@ bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int n
         }
 
         Token token = ClassicToken(pos, last);
-        const TokenEntry *property = token.empty() ? nullptr : Keyword(Vocabulary::kProperty, token);
+        const TokenEntry *property = token.empty() ? nullptr : Keyword<KeywordMatch::kPrefix>(Vocabulary::kProperty, token);
         if (property == nullptr) {
             if (!(flags_ & kQuiet)) fputs("can't find key!!\n", stderr);
             return Fail(SEARCH_PARSE_NO_PROPERTY, pos);
@@ -175,7 +175,7 @@ bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int n
             pos = SkipBlanks(token.end, last);
             if (pos > last) return chain != 1 || build_.LooseEnd() || Stopped(pos);
             token = ClassicToken(pos, last);
-            const TokenEntry *op = token.empty() ? nullptr : Keyword(Vocabulary::kOperator, token);
+            const TokenEntry *op = token.empty() ? nullptr : Keyword<KeywordMatch::kPrefix>(Vocabulary::kOperator, token);
             if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
             if (IsLogicalOperator(op->id)) {
                 if ((chain == 1 && !build_.LooseEnd()) || !build_.Logical(op->id, slot)) return Stopped(pos);
@@ -217,7 +217,7 @@ bool ClassicParser<Builder>::ParseGroup(Pos open, Pos last, Slot slot, int nesti
     Pos pos = SkipBlanks(close + 1, last);
     if (pos > last) return true;
     // Only a logical keyword may follow a group, matched in place: `(a)and(b)` is fine.
-    const TokenEntry *logical = Keyword(Vocabulary::kLogical, {pos, pos});
+    const TokenEntry *logical = Keyword<KeywordMatch::kPrefix>(Vocabulary::kLogical, {pos, pos});
     if (logical == nullptr) return Fail(SEARCH_PARSE_TRAILING_TEXT, pos);
     if (!build_.Logical(logical->id, slot)) return Stopped(pos);
     *rightSlot = slot;

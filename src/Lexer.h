@@ -1,5 +1,6 @@
 // The lexer of both grammars: byte classes, positions, the blank skip, tokens, keywords, value
-// leaves and the failure record. The grammars differ by flags, as re2's dialects do.
+// leaves and the failure record. The grammars differ by flags, as re2's dialects do, and by how
+// they match keywords, which each parser states where it looks one up.
 #ifndef MSC_LEXER_H
 #define MSC_LEXER_H
 
@@ -103,12 +104,11 @@ inline Pos FindStop(const char *text, Pos pos, Pos last) {
 
 // The grammar flags; the classic grammar is 0.
 enum LexFlags : unsigned {
-    kWholeKeywords = 1 << 0,   // A keyword is a whole token, not any text that it begins.
-    kDecodeEscapes = 1 << 1,   // \" and \\ in a quoted value stand for the quote and backslash.
-    kTightOperators = 1 << 2,  // Relational operators need no blanks around them.
-    kAndBeforeOr = 1 << 3,     // "and" binds tighter than "or"; else both group to the right.
-    kQuiet = 1 << 4,           // Nothing on standard error.
-    kKeepUnknown = 1 << 5,     // An unknown property becomes PROP_UNKNOWN.
+    kDecodeEscapes = 1 << 0,   // \" and \\ in a quoted value stand for the quote and backslash.
+    kTightOperators = 1 << 1,  // Relational operators need no blanks around them.
+    kAndBeforeOr = 1 << 2,     // "and" binds tighter than "or"; else both group to the right.
+    kQuiet = 1 << 3,           // Nothing on standard error.
+    kKeepUnknown = 1 << 4,     // An unknown property becomes PROP_UNKNOWN.
 };
 
 // A token: the bytes text[first..end-1].
@@ -216,9 +216,10 @@ protected:
         return text;
     }
 
-    // The entry of 'vocabulary' for the token, whole or by prefix as the flags say.
+    // The entry of 'vocabulary' for the token, whole or by prefix as the grammar reads keywords.
+    template <KeywordMatch kMatch>
     MSC_ALWAYS_INLINE const TokenEntry *Keyword(Vocabulary vocabulary, Token token) const {
-        return FindKeyword(vocabulary, match_, text_ + token.first, token.size());
+        return FindKeyword(vocabulary, kMatch, text_ + token.first, token.size());
     }
 
     ParseTreeNode *DecodedValueLeaf(Token token, bool identifier, const char *literal);
@@ -247,7 +248,6 @@ protected:
 
     const char *text_;
     unsigned flags_;
-    KeywordMatch match_ = flags_ & kWholeKeywords ? KeywordMatch::kWhole : KeywordMatch::kPrefix;
     ParseFailure failure_ = {SEARCH_PARSE_OK, -1};
     Arena *arena_;  // Where nodes and texts come from; null: the heap.
 };

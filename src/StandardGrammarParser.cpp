@@ -111,7 +111,7 @@ bool ScanHostName(const char *name, PropertyName *scanned) {
 class StandardParser : public Lexer {
 public:
     StandardParser(const char *text, Pos last, unsigned options, const TokenEntry *hostProperties, Arena *arena)
-        : Lexer(text, kWholeKeywords | kDecodeEscapes | kTightOperators | kAndBeforeOr | kQuiet |
+        : Lexer(text, kDecodeEscapes | kTightOperators | kAndBeforeOr | kQuiet |
                           ((options & SEARCH_PARSE_KEEP_UNKNOWN) != 0 ? unsigned{kKeepUnknown} : 0u),
                 arena),
           last_(last),
@@ -128,7 +128,7 @@ private:
     const TokenEntry *LogicalAt(Pos pos, Pos *end) const {
         Token name = Run(kName, pos);
         *end = name.end;
-        return Keyword(Vocabulary::kLogical, name);
+        return Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, name);
     }
 
     bool ParseOrList(Pos *pos, ParseTreeNode **slot, int nesting);
@@ -249,9 +249,9 @@ bool StandardParser::ParseComparison(Pos *pos, ParseTreeNode **slot) {
     if (!Is(kNameStart, text_[at])) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
     PropertyName scanned = ScanPropertyName(text_, at, last_);
     Token name = {at, scanned.end};
-    if (Keyword(Vocabulary::kLogical, name) != nullptr) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
+    if (Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, name) != nullptr) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
     int propertyId = PROP_UNKNOWN;
-    if (const TokenEntry *property = Keyword(Vocabulary::kProperty, name)) {
+    if (const TokenEntry *property = Keyword<KeywordMatch::kWhole>(Vocabulary::kProperty, name)) {
         propertyId = property->id;
     } else if ((propertyId = HostPropertyId(scanned)) == PROP_UNKNOWN && !(flags_ & kKeepUnknown)) {
         return Fail(SEARCH_PARSE_UNKNOWN_PROPERTY, at);
@@ -279,8 +279,8 @@ bool StandardParser::ParseOperator(Pos *pos, int *opId) {
     if (AtEnd(at)) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
     bool relational = (flags_ & kTightOperators) && Is(kRelOp, text_[at]);
     Token token = Run(relational ? kRelOp : kName, at);
-    const TokenEntry *op = Keyword(Vocabulary::kBinary, token);
-    if (op == nullptr) op = Keyword(Vocabulary::kExists, token);
+    const TokenEntry *op = Keyword<KeywordMatch::kWhole>(Vocabulary::kBinary, token);
+    if (op == nullptr) op = Keyword<KeywordMatch::kWhole>(Vocabulary::kExists, token);
     // The grammar's own operators, which no exported table lists (the classic grammar never
     // reads them): a walk of their short table, after the indexed vocabularies.
     if (op == nullptr && !token.empty()) op = FindFoldedFrom(kStandardOpName, text_ + token.first, token.size());
@@ -306,7 +306,7 @@ bool StandardParser::ParseValue(Pos *pos, int opId, bool identifier, ParseTreeNo
     } else {
         text = Run(kWord, at);
         // A bare "and" or "or" here means the value was left out, not that it reads "and".
-        if (text.empty() || Keyword(Vocabulary::kLogical, text) != nullptr) {
+        if (text.empty() || Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, text) != nullptr) {
             return Fail(SEARCH_PARSE_MISSING_VALUE, at);
         }
         *pos = text.end;
