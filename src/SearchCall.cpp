@@ -1,5 +1,6 @@
-// The whole host sequence in one call: parse, class, property list, rewrites, check, SQL. The
-// tree lives in an arena for the length of the call, so nothing is freed node by node and short
+// The whole host sequence in one call: parse, class, property list, rewrites, check, SQL. A
+// classic text is written while it is read, without a tree (SqlBuilder); the others get a tree
+// that lives in an arena for the length of the call, so nothing is freed node by node and short
 // criteria take no heap memory at all.
 #include <climits>
 #include <cstdint>
