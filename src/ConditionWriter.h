@@ -202,7 +202,7 @@ public:
     // Ends the text with its NUL and returns the length of the whole text.
     size_t Finish() {
         *at_ = '\0';
-        return static_cast<size_t>(at_ - start_) + lost_;
+        return Length();
     }
 
     // The walk's hooks.
@@ -212,7 +212,10 @@ public:
     }
     ValueForm Operand(const ParseTreeNode *parent, ValueForm, Side side) {
         if (side != Side::kRight) return kPlainValue;
-        return FormOf(parent->opId, parent->opId == OP_EXISTS && IsPropertyLeaf(parent->left, PROP_REFID));
+        // The left operand's property matters to exists only: the rest of the walk need not look.
+        const ParseTreeNode *left = parent->left;
+        bool leftProperty = parent->opId == OP_EXISTS && left != nullptr && left->kind == NODE_PROPERTY;
+        return FormOf(parent->opId, leftProperty ? left->propertyId : 0);
     }
     bool Between(const ParseTreeNode *op, ValueForm, const ParseTreeNode *&right) {
         WriteOperator(op->opId);
@@ -240,10 +243,10 @@ public:
     void OpenGroup() { Put(" ( ", 3); }
     void CloseGroup() { Put(" ) ", 3); }
 
-    // The form of the right operand of 'opId'; 'refIdExists' for exists with the @refID property
-    // on its left.
-    static ValueForm FormOf(int opId, bool refIdExists) {
-        if (refIdExists) return kRefIdExistsValue;
+    // The form of the right operand of 'opId' whose left operand is the property 'leftProperty'
+    // (0: no property).
+    static ValueForm FormOf(int opId, int leftProperty) {
+        if (opId == OP_EXISTS && leftProperty == PROP_REFID) return kRefIdExistsValue;
         const OperatorPieces::Piece *piece = kOperatorPieces[SQL_DIALECT_SQLITE].Get(opId);
         return piece != nullptr ? piece->form : FormOfRightOperand(opId);
     }

@@ -134,7 +134,9 @@ struct PropertyRecorder {
         seenHigh.Append(id, arena);  // Out of memory: the arena is marked failed.
         return true;
     }
-    bool Occurs(int id) const { return (builtIn & (1u << id)) != 0; }  // for ids below 32
+    // For ids below 32: whether the list holds the property, and whether the database evaluates it.
+    bool Occurs(int id) const { return (builtIn & (1u << id)) != 0; }
+    bool Supports(int id) const { return (unsupportedBuiltIn & (1u << id)) == 0; }
 };
 
 // GetUPnPClass's text, of 'length' bytes, into the record, cut to fit.
@@ -178,8 +180,8 @@ public:
     bool Property(int id, Slot) {
         property_ = id;
         supported_ = recorder_.Record(id);
-        bool ruled = id == PROP_REFID && containerId_ != nullptr && !refIdSeen_;
-        if (supported_ && !ruled) writer_.WriteColumn(id);
+        heldColumn_ = supported_ && id == PROP_REFID && containerId_ != nullptr && !refIdSeen_;
+        if (supported_ && !heldColumn_) writer_.WriteColumn(id);
         // The properties whose first comparison needs more than its pieces.
         special_ = !supported_ || id == PROP_UPNP_CLASS || id == PROP_REFID || id == PROP_ID;
         return true;
@@ -194,7 +196,7 @@ public:
     MSC_ALWAYS_INLINE bool Comparison(Lexer &lexer, int opId, Token text, bool identifier, Slot, bool first) {
         if (first && special_) return SpecialComparison(lexer, opId, text, identifier);
         writer_.WriteOperator(opId);
-        writer_.WriteValue(lexer.text() + text.first, text.size(), Writer::FormOf(opId, false));
+        writer_.WriteValue(lexer.text() + text.first, text.size(), Writer::FormOf(opId, 0));
         return true;
     }
     bool OpenGroup(Slot &) {
@@ -223,7 +225,7 @@ private:
     __attribute__((noinline)) void EndConstant(const ListState &list, int after) {
         bool andBeside = list.before == OP_AND || after == OP_AND, orBeside = list.before == OP_OR || after == OP_OR;
         if (PolarityOfTerm(andBeside, orBeside, true) == 0) {
-            writer_.WriteValueAt(list.pending - 1, kConstantText[0], 1, Writer::FormOf(kConstantOperator, false));
+            writer_.WriteValueAt(list.pending - 1, kConstantText[0], 1, Writer::FormOf(kConstantOperator, 0));
         }
     }
 
@@ -248,19 +250,17 @@ private:
             value = leaf->text;
             length = strlen(value);
         }
-        if (property_ == PROP_REFID && !refIdSeen_) {
+        if (heldColumn_) {
             refIdSeen_ = true;
-            if (containerId_ != nullptr) {
-                if (RefIdRuleApplies(containerId_, value, length)) {
-                    recorder_.info->refIdMadeFalse = 1;
-                    WriteConstantComparison(0);
-                    return true;
-                }
-                writer_.WriteColumn(PROP_REFID);
+            if (RefIdRuleApplies(containerId_, value, length)) {
+                recorder_.info->refIdMadeFalse = 1;
+                WriteConstantComparison(0);
+                return true;
             }
+            writer_.WriteColumn(PROP_REFID);
         }
         writer_.WriteOperator(opId);
-        writer_.WriteValue(value, length, Writer::FormOf(opId, opId == OP_EXISTS && property_ == PROP_REFID));
+        writer_.WriteValue(value, length, Writer::FormOf(opId, property_));
         return true;
     }
     // A constant comparison as the rewrites make it; the offset of its second text.
@@ -268,7 +268,7 @@ private:
         writer_.WriteValue(kConstantText[1], 1, kPlainValue);
         writer_.WriteOperator(kConstantOperator);
         size_t at = writer_.Length();
-        writer_.WriteValue(kConstantText[polarity], 1, Writer::FormOf(kConstantOperator, false));
+        writer_.WriteValue(kConstantText[polarity], 1, Writer::FormOf(kConstantOperator, 0));
         return at;
     }
     Writer &writer_;
@@ -279,6 +279,7 @@ private:
     int property_ = 0;   // of the comparison being read
     bool supported_ = true;
     bool special_ = false;
+    bool heldColumn_ = false;  // the first @refID condition's, which the container rule may rewrite
     bool classSeen_ = false;
     bool refIdSeen_ = false;
 };
@@ -328,7 +329,6 @@ int WriteWhileParsing(const char *criteria, int length, const SearchOptions &opt
             // The builder's stops are for the tree to settle; memory that ran out would run out
             // for the tree too.
             if (failure.code == SEARCH_PARSE_OUT_OF_MEMORY && !arena->failed()) return kNeedsTree;
-            if (out != nullptr && outSize > 0) out[0] = '\0';
             return Failed(info, failure.code, failure.offset);
         }
         // Without loose ends the check could find fault with nothing but columns.
@@ -369,7 +369,7 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
         if (arena->looseEnd()) {
             made = MakeRefIdConditionFalse(options.containerId, tree, arena);
         } else {
-            made = HasEntry(supported, PROP_REFID) &&
+            made = recorder.Supports(PROP_REFID) &&
                    MakeRefIdConditionFalseAt(options.containerId, arena->refIdCondition(), arena);
         }
         info->refIdMadeFalse = made ? 1 : 0;
@@ -423,10 +423,11 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
             msc::Arena arena(stack, sizeof stack, options->scratch, options->scratchSize);
             result = msc::WriteWhileParsing(criteria, length, *options, supported, &arena, out, outSize, info);
         }
-        if (result != msc::kNeedsTree) return result;
-        // The tree starts afresh, with all the memory the attempt took.
-        msc::ResetInfo(info);
+        if (result >= 0) return result;
+        // A failure leaves the empty text; a tree starts afresh, with all the memory the attempt took.
         if (out != nullptr && outSize > 0) out[0] = '\0';
+        if (result != msc::kNeedsTree) return result;
+        msc::ResetInfo(info);
     }
     msc::Arena arena(stack, sizeof stack, options->scratch, options->scratchSize);
     return msc::WriteFromTree(criteria, length, *options, supported, &arena, out, outSize, info, wanted);
