@@ -35,7 +35,7 @@ public:
 
     // Sets *match to the closing parenthesis of the opening one at 'open' (-1 when there is none
     // up to 'last'); false when memory runs out.
-    bool Find(const char *text, Pos open, Pos last, Pos *match) {
+    MSC_ALWAYS_INLINE bool Find(const char *text, Pos open, Pos last, Pos *match) {
         if (count_ < 0 && !Build(text, open, last)) return false;
         // Groups are met in text order, so a cursor usually finds the entry at once.
         while (cursor_ < count_ && pairs_[cursor_].open < open) ++cursor_;
@@ -50,7 +50,7 @@ private:
         Pos close;  // While unmatched: -2 - the index of the enclosing open pair, or -1.
     };
 
-    bool Build(const char *text, Pos from, Pos last) {
+    __attribute__((noinline)) bool Build(const char *text, Pos from, Pos last) {
         count_ = 0;
         Pos innermost = -1;
         for (Pos pos = from;; ++pos) {

@@ -69,6 +69,16 @@ inline bool Is(uint16_t byteClass, char c) {
     return (bytes::kClass[static_cast<unsigned char>(c)] & byteClass) != 0;
 }
 
+// Is(kTokenEnd, c) by one comparison: the bytes below 33 read as signed.
+constexpr bool IsTokenEnd(char c) { return static_cast<signed char>(c) <= ' '; }
+constexpr bool TokenEndIsSignedBelow33() {
+    for (int c = 0; c < 256; ++c) {
+        if (IsTokenEnd(static_cast<char>(c)) != ((bytes::kClass[c] & kTokenEnd) != 0)) return false;
+    }
+    return true;
+}
+static_assert(TokenEndIsSignedBelow33(), "IsTokenEnd tests the kTokenEnd class");
+
 // The first byte at or after 'pos' whose class is in kStops, which must hold the text's NUL
 // (kTokenEnd or kRangeEnd): the NUL ends the search, and a result past 'last' means the range
 // holds no stop from 'pos' on. The only vector code of the library: with MSC_VECTOR (CMake option,
@@ -147,8 +157,10 @@ public:
 protected:
     // The first non-blank byte from 'pos' on, or last + 1.
     Pos SkipBlanks(Pos pos, Pos last) const {
-        // Tokens are nearly always parted by one space.
-        if (MSC_LIKELY(pos < last && text_[pos] == ' ' && !Is(kBlank, text_[pos + 1]))) return pos + 1;
+        // Tokens are nearly always parted by one space, and begin with a byte above the blanks.
+        if (MSC_LIKELY(pos < last && text_[pos] == ' ' && static_cast<unsigned char>(text_[pos + 1]) > ' ')) {
+            return pos + 1;
+        }
         while (pos <= last && Is(kBlank, text_[pos])) ++pos;
         return pos;
     }
@@ -173,9 +185,10 @@ protected:
         const Pos first = pos;
         bool inQuotes = false;
         pos = FindStop<kInsideQuotes | kTokenEnd>(text_, pos, last);
+        if (MSC_LIKELY(pos <= last && IsTokenEnd(text_[pos]))) return {first, pos};  // Most keywords.
         while (pos <= last) {
             char c = text_[pos];
-            if (!inQuotes && Is(kTokenEnd, c)) return {first, pos};  // Most keywords: the first stop.
+            if (!inQuotes && IsTokenEnd(c)) return {first, pos};
             if (c == '"') {
                 inQuotes = !inQuotes;
                 ++pos;
@@ -201,7 +214,7 @@ protected:
         if (MSC_LIKELY(text_[pos] == '"')) {
             // Most values: a quoted text without backslashes or NULs, followed by a blank.
             Pos close = FindStop<kInsideQuotes>(text_, pos + 1, last);
-            if (close <= last && text_[close] == '"' && (close == last || Is(kTokenEnd, text_[close + 1]))) {
+            if (close <= last && text_[close] == '"' && (close == last || IsTokenEnd(text_[close + 1]))) {
                 *token = {pos, close + 1};
                 return {pos + 1, close};
             }
