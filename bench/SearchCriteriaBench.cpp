@@ -272,10 +272,20 @@ void HostSequencePass() {
     }
 }
 
+// The options of the one call, set once as a host does, and prepared or not.
+const SearchOptions kOneCallOptions = {{0, nullptr}, kColumns, kSupported, kContainer, nullptr,
+                                       {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}};
+const SearchOptions &PreparedOptions() {
+    static const SearchOptions options = [] {
+        SearchOptions prepared = kOneCallOptions;
+        PrepareSearchOptions(&prepared);
+        return prepared;
+    }();
+    return options;
+}
+
 // The same sequence as one call: the tree in the call's arena, the answers in its record.
-void OneCallPass() {
-    static const SearchOptions options = {{0, nullptr}, kColumns, kSupported, kContainer, nullptr,
-                                          {SQL_DIALECT_SQLITE, 0}, nullptr, 0};
+void OneCallOver(const SearchOptions &options) {
     SearchInfo info;
     for (const Sample &sample : corpus) {
         ConvertSearchCriteria(sample.text.c_str(), static_cast<int>(sample.text.size()), &options, sqlOut,
@@ -284,6 +294,8 @@ void OneCallPass() {
         benchmark::ClobberMemory();
     }
 }
+void OneCallPass() { OneCallOver(PreparedOptions()); }
+void OneCallUnpreparedPass() { OneCallOver(kOneCallOptions); }
 
 // The dump writes to stdout; during its benchmark stdout is a stream over a memory buffer,
 // rewound before every pass, so the numbers are the library's and not the terminal's.
@@ -431,8 +443,7 @@ void BM_Scale(benchmark::State &state, std::shared_ptr<ScaledInput> input) {
 
 // The same text through the one call: its arena grows by doubling heap blocks past the stack.
 void BM_ScaleOneCall(benchmark::State &state, std::shared_ptr<ScaledInput> input) {
-    static const SearchOptions options = {{0, nullptr}, kColumns, kSupported, kContainer, nullptr,
-                                          {SQL_DIALECT_SQLITE, 0}, nullptr, 0};
+    const SearchOptions &options = PreparedOptions();
     const std::string &text = input->text;
     SearchInfo info;
     for (auto _ : state) {
@@ -522,7 +533,8 @@ public:
             << " bytes on average. CPU ns per criteria, best of the repetitions:\n";
         const char *const kCorpusRuns[] = {"Baseline/corpus", "ParseFree/corpus",  "Convert/corpus",
                                            "MemcpyOutput/corpus", "Clone/corpus", "Dump/corpus",
-                                           "HostSequence/corpus", "OneCall/corpus", "HostFloor/corpus",
+                                           "HostSequence/corpus", "OneCall/corpus", "OneCallUnprepared/corpus",
+                                           "HostFloor/corpus",
                                            "ConvertFloor/corpus"};
         for (const char *name : kCorpusRuns) {
             double ns = Get(name);
@@ -627,7 +639,8 @@ struct NamedPass {
 const NamedPass kPasses[] = {
     {"baseline", BaselinePass}, {"parse", ParseFreePass}, {"convert", ConvertPass},
     {"memcpy", MemcpyOutputPass}, {"clone", ClonePass}, {"dump", DumpPass},
-    {"host", HostSequencePass}, {"onecall", OneCallPass}, {"floor", HostFloorPass},
+    {"host", HostSequencePass}, {"onecall", OneCallPass}, {"unprepared", OneCallUnpreparedPass},
+    {"floor", HostFloorPass},
     {"convertfloor", ConvertFloorPass},
 };
 
@@ -704,6 +717,7 @@ int main(int argc, char **argv) {
     benchmark::RegisterBenchmark("Dump/corpus", BM_Dump);
     benchmark::RegisterBenchmark("HostSequence/corpus", RunCorpus, HostSequencePass);
     benchmark::RegisterBenchmark("OneCall/corpus", RunCorpus, OneCallPass);
+    benchmark::RegisterBenchmark("OneCallUnprepared/corpus", RunCorpus, OneCallUnpreparedPass);
     benchmark::RegisterBenchmark("HostFloor/corpus", RunCorpus, HostFloorPass);
     benchmark::RegisterBenchmark("ConvertFloor/corpus", RunCorpus, ConvertFloorPass);
     RegisterScaling();

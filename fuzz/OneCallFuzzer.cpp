@@ -4,7 +4,8 @@
 // Input: 4 configuration bytes, then the text.
 //   byte 0: grammar (bits 0-1: classic, standard, standard keeping unknown properties, an
 //           invalid option), host vocabulary (bit 2), length -1 instead of the size (bit 3),
-//           a length that leaves the last byte out (bit 4), a scratch area (bit 5)
+//           a length that leaves the last byte out (bit 4), a scratch area (bit 5), the record
+//           prepared (bit 6) while it named the gapped columns and no supported property (bit 7)
 //   byte 1: supported table (bits 0-1: NULL, the columns less res, none), container (bits 2-3:
 //           NULL, a reference-free one, another), prefix (bits 4-5)
 //   byte 2: dialect (bits 0-1, 3 invalid), literal patterns (bit 2), an invalid flag (bit 3),
@@ -32,6 +33,7 @@ const TokenEntry kSupported[] = {{PROP_DC_TITLE, "t"}, {PROP_DC_DATE, "d"}, {PRO
 const TokenEntry kNone[] = {{0, nullptr}};
 const TokenEntry kGappedColumns[] = {{PROP_DC_TITLE, "title"},  {PROP_UPNP_CLASS, ""},   {PROP_UPNP_ARTIST, nullptr},
                                      {PROP_DC_TITLE, ""},       {PROP_REFID, "ref_id"},  {PROP_UNKNOWN, "unknown"},
+                                     {PROP_UPNP_ALBUM, "album_title_as_the_label_prints"},
                                      {PROP_HOST_FIRST, "host_a"}, {0, nullptr}};
 const char *const kContainers[] = {nullptr, "A0$148$149", "A0$1$2", "A0$160$161"};
 
@@ -56,6 +58,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     options.scratch = scratch.empty() ? nullptr : scratch.data();
     options.scratchSize = scratch.size();
     const int outSize = out == 255 ? 65536 : out;
+    if (grammar & 0x40) {
+        const SearchOptions own = options;
+        if (grammar & 0x80) {
+            options.columnTable = kGappedColumns;
+            options.supportedTable = kNone;
+        }
+        PrepareSearchOptions(&options);
+        options.columnTable = own.columnTable;
+        options.supportedTable = own.supportedTable;
+    }
 
     int length = static_cast<int>(text.size());
     if (grammar & 8) length = -1;

@@ -234,6 +234,11 @@ MSC_EXPORT int CheckSQLCondition(const ParseTreeNode *tree, const TokenEntry *co
  *  enumeration); never NULL, never to be freed. */
 MSC_EXPORT const char *SearchConditionMessage(int code);
 
+/** Room for what PrepareSearchOptions copies out of a SearchOptions record's tables; opaque. */
+typedef struct SearchOptionsIndex {
+    uint64_t words[72];
+} SearchOptionsIndex;
+
 /** What ConvertSearchCriteria searches with: the host's tables and choices, set once. */
 typedef struct SearchOptions {
     SearchParseConfig parse;          /* grammar and host vocabulary, as for Parse_searchExpWith */
@@ -248,7 +253,15 @@ typedef struct SearchOptions {
     void *scratch;                    /* memory for the call's tree past 8 KiB of stack, used by one
                                          call at a time; or NULL */
     size_t scratchSize;
+    SearchOptionsIndex index;         /* filled by PrepareSearchOptions; all zeros (as an initializer
+                                         that leaves it out makes it): none, the call reads the tables */
 } SearchOptions;
+
+/** Copies what ConvertSearchCriteria looks up in the column and supported tables of 'options'
+ *  into options->index, so that calls with the record look nothing up; returns 0, or -1 for a
+ *  NULL record. A call reads the index only while the record names the tables it was made from:
+ *  prepare again after changing a table's entries or names in place (docs/API.md). */
+MSC_EXPORT int PrepareSearchOptions(SearchOptions *options);
 
 /** Scratch bytes with which ConvertSearchCriteria takes no heap memory for a criteria of 'length' bytes. */
 #define MSC_SEARCH_SCRATCH_SIZE(length) (40 * (size_t)(length) + 4096)

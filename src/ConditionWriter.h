@@ -92,6 +92,45 @@ bool IsUtf8(const unsigned char *text, size_t length);
 // A missing column table names no column, like an empty one.
 inline constexpr TokenEntry kNoColumns[] = {{0, nullptr}};
 
+// The column of a property: the name of the first entry of the table with its id, kNullName
+// when it has none.
+inline const char *ColumnNameOf(const TokenEntry *columns, int propertyId) {
+    for (const TokenEntry *entry = columns; entry->id != 0; ++entry) {
+        if (entry->id == propertyId) return entry->name != nullptr ? entry->name : kNullName;
+    }
+    return kNullName;
+}
+
+// The column names of the built-in properties, copied out of a host's table once so that a
+// writer finds each without a look-up. Copies rather than pointers: a host that changes or
+// frees its table's names afterwards leaves the index stale, never pointing at freed memory.
+// A name too long for its room is looked up as before.
+struct ColumnIndex {
+    static constexpr int kProperties = 16;  // the ids indexed: the built-in ones
+    struct Name {
+        char text[30];
+        bool missing;  // ColumnNameOf gives kNullName or the empty name
+        uint8_t length;
+    };
+    uint32_t indexed = 0;  // bit n: names[n] holds the column of property n
+    Name names[kProperties] = {};
+
+    // Indexes 'columns' (null: no column).
+    void Fill(const TokenEntry *columns) {
+        indexed = 0;
+        for (int id = 1; id < kProperties; ++id) {
+            const char *name = ColumnNameOf(columns != nullptr ? columns : kNoColumns, id);
+            size_t length = strlen(name);
+            if (length > sizeof names[id].text) continue;
+            memcpy(names[id].text, name, length);
+            names[id].missing = name == kNullName || length == 0;
+            names[id].length = static_cast<uint8_t>(length);
+            indexed |= 1u << id;
+        }
+    }
+};
+inline constexpr ColumnIndex kNoColumnIndex{};
+
 // The writer itself is compiled into each source that writes, with internal linkage, so that
 // the compiler inlines its pieces into the walk as it would a source's own functions.
 namespace {
@@ -154,14 +193,16 @@ struct NoDialect {};
 // moves the limit to the cursor, so later pieces are only counted): a short buffer holds a
 // prefix of the whole condition. Without a buffer it only counts. The NUL is written once, at
 // the end. The value handed down is the form of a value met there. The classic writer
-// (kDialect false) has no dialect state and no test for one. With kNoteColumns it notes whether
-// it wrote some property without a column name.
-template <bool kDialect, bool kNoteColumns = false>
+// (kDialect false) has no dialect state and no test for one. The one call's writer (kSearchCall)
+// finds column names in a ColumnIndex before the table, and notes whether it wrote some
+// property without a column name.
+template <bool kDialect, bool kSearchCall = false>
 class ConditionWriter : public WalkHooks<const ParseTreeNode, ValueForm> {
     using State = std::conditional_t<kDialect, DialectState, NoDialect>;
 
 public:
-    ConditionWriter(const TokenEntry *columns, const char *prefix, char *out, int outSize, State state = {})
+    ConditionWriter(const TokenEntry *columns, const char *prefix, char *out, int outSize, State state = {},
+                    const ColumnIndex *index = &kNoColumnIndex)
         : state_(state),
           columns_(columns != nullptr ? columns : kNoColumns),
           prefix_(prefix),
@@ -169,15 +210,16 @@ public:
         bool buffer = out != nullptr && outSize > 0;
         start_ = at_ = buffer ? out : scratch_;
         end_ = limit_ = at_ + (buffer ? outSize - 1 : 0);
+        if constexpr (kSearchCall) index_ = index;
     }
 
     // The pointers may point at scratch_ inside this object: no copies.
     ConditionWriter(const ConditionWriter &) = delete;
     ConditionWriter &operator=(const ConditionWriter &) = delete;
 
-    // True when some property had no column name (kNoteColumns only).
+    // True when some property had no column name (kSearchCall only).
     bool wroteNoColumn() const {
-        if constexpr (kNoteColumns) return wroteNoColumn_;
+        if constexpr (kSearchCall) return wroteNoColumn_;
         return false;
     }
 
@@ -251,32 +293,24 @@ public:
         return piece != nullptr ? piece->form : FormOfRightOperand(opId);
     }
 
-    // The column of a property: the name of the first entry of the table with its id.
-    inline void WriteColumn(int propertyId) {
-        const char *name = kNullName;
-        for (const TokenEntry *entry = columns_; entry->id != 0; ++entry) {
-            if (entry->id == propertyId) {
-                if (entry->name != nullptr) name = entry->name;
-                break;
+    // The column of a property.
+    MSC_ALWAYS_INLINE void WriteColumn(int propertyId) {
+        if constexpr (kSearchCall) {
+            if (static_cast<unsigned>(propertyId) < ColumnIndex::kProperties && (index_->indexed >> propertyId) & 1) {
+                const ColumnIndex::Name &column = index_->names[propertyId];
+                wroteNoColumn_ |= column.missing;
+                return PutColumn(column.text, column.length);
             }
         }
+        WriteColumnFromTable(propertyId);
+    }
+
+    // The column as the table names it.
+    void WriteColumnFromTable(int propertyId) {
+        const char *name = ColumnNameOf(columns_, propertyId);
         size_t nameLength = strlen(name);
-        if constexpr (kNoteColumns) wroteNoColumn_ |= name == kNullName || nameLength == 0;
-        // " " prefix name " ", tested for room once; piece by piece only where it is cut. The
-        // copies are calls: a column writer this small is compiled into the walk.
-        // The members are read before the stores, which may alias them.
-        char *at = at_;
-        size_t prefixLength = prefixLength_;
-        size_t length = nameLength + prefixLength + 2;
-        if (length <= Room()) {
-            at_ = at + length;
-            if (prefixLength != 0) memcpy(at + 1, prefix_, prefixLength);
-            memcpy(at + 1 + prefixLength, name, nameLength);
-            at[0] = ' ';
-            at[length - 1] = ' ';
-            return;
-        }
-        WriteColumnCut(name, nameLength);
+        if constexpr (kSearchCall) wroteNoColumn_ |= name == kNullName || nameLength == 0;
+        PutColumn(name, nameLength);
     }
 
     void WriteOperator(int opId) {
@@ -300,6 +334,24 @@ public:
 
 private:
     size_t Room() const { return static_cast<size_t>(limit_ - at_); }
+
+    inline void PutColumn(const char *name, size_t nameLength) {
+        // " " prefix name " ", tested for room once; piece by piece only where it is cut. The
+        // copies are calls: a column writer this small is compiled into the walk.
+        // The members are read before the stores, which may alias them.
+        char *at = at_;
+        size_t prefixLength = prefixLength_;
+        size_t length = nameLength + prefixLength + 2;
+        if (length <= Room()) {
+            at_ = at + length;
+            if (prefixLength != 0) memcpy(at + 1, prefix_, prefixLength);
+            memcpy(at + 1 + prefixLength, name, nameLength);
+            at[0] = ' ';
+            at[length - 1] = ' ';
+            return;
+        }
+        WriteColumnCut(name, nameLength);
+    }
 
     inline void Put(const char *text, size_t length) {
         if (length <= Room()) {
@@ -486,26 +538,30 @@ private:
     char *limit_;             // Where the NUL goes when the buffer is full.
     char *end_;               // The limit before any cut.
     size_t lost_ = 0;         // Bytes of the whole text that did not fit.
-    // Only the writer that notes columns has the flag: the others set nothing up for it.
-    [[no_unique_address]] std::conditional_t<kNoteColumns, bool, NoDialect> wroteNoColumn_{};
+    // Only the one call's writer has an index and the flag: the others set nothing up for them.
+    [[no_unique_address]] std::conditional_t<kSearchCall, const ColumnIndex *, NoDialect> index_{};
+    [[no_unique_address]] std::conditional_t<kSearchCall, bool, NoDialect> wroteNoColumn_{};
 };
 
 // The length that a writer's Finish gave, as the exported functions return it.
 inline int TextLength(size_t total) { return total > INT_MAX ? INT_MAX : static_cast<int>(total); }
 
 // Calls body(writer) with the writer that 'options' (valid) choose, and returns its result: the
-// classic text has a writer of its own, without dialect state.
-template <bool kNoteColumns, typename Body>
-MSC_ALWAYS_INLINE inline auto WithConditionWriter(const TokenEntry *columnTable, const char *tablePrefix,
-                                                  const SqlOptions &options, char *out, int outSize, Body &&body) {
+// classic text has a writer of its own, without dialect state. Only the one call's writers
+// (kSearchCall) read 'columnIndex'.
+template <bool kSearchCall, typename Body>
+MSC_ALWAYS_INLINE inline auto WithConditionWriter(const TokenEntry *columnTable, const ColumnIndex *columnIndex,
+                                                  const char *tablePrefix, const SqlOptions &options, char *out,
+                                                  int outSize, Body &&body) {
     if (options.dialect == SQL_DIALECT_SQLITE && options.flags == 0) {
-        ConditionWriter<false, kNoteColumns> writer(columnTable, tablePrefix, out, outSize);
+        ConditionWriter<false, kSearchCall> writer(columnTable, tablePrefix, out, outSize, {}, columnIndex);
         return body(writer);
     }
     const Dialect &dialect = kDialects[options.dialect];
     bool literal = (options.flags & SQL_LITERAL_PATTERNS) != 0;
-    ConditionWriter<true, kNoteColumns> writer(columnTable, tablePrefix, out, outSize,
-                                               DialectState{&dialect, literal || dialect.escapeAlways, literal});
+    ConditionWriter<true, kSearchCall> writer(columnTable, tablePrefix, out, outSize,
+                                              DialectState{&dialect, literal || dialect.escapeAlways, literal},
+                                              columnIndex);
     return body(writer);
 }
 

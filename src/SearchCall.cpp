@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <type_traits>
 
 #include "ClassicParser.h"
@@ -62,6 +63,35 @@ bool Arena::GrowNotes() {
 
 namespace {
 
+// What PrepareSearchOptions keeps in a record's index: the look-ups of its tables for the built-in
+// properties, and which tables they were made from.
+struct PreparedTables {
+    uint64_t mark;                      // kPreparedMark once filled
+    const TokenEntry *columnTable;
+    const TokenEntry *supportedTable;
+    uint32_t known;                     // bit n: 'supported' tells whether property n is supported
+    uint32_t supported;
+    ColumnIndex columns;
+};
+static_assert(sizeof(PreparedTables) <= sizeof(SearchOptionsIndex), "the record's index has room for it");
+static_assert(alignof(PreparedTables) <= alignof(SearchOptionsIndex), "and its alignment");
+
+constexpr uint64_t kPreparedMark = 0x4d53432d50524550;  // any other value: not prepared
+constexpr PreparedTables kUnprepared{};
+
+// What the database evaluates: the supported table, or the ids of the column table.
+const TokenEntry *SupportedTableOf(const SearchOptions &options) {
+    return options.supportedTable != nullptr ? options.supportedTable : options.columnTable;
+}
+
+// The record's index while it was made for the tables the record names; else one that knows nothing.
+const PreparedTables &PreparedFor(const SearchOptions &options) {
+    const auto *prepared = std::launder(reinterpret_cast<const PreparedTables *>(&options.index));
+    bool current = prepared->mark == kPreparedMark && prepared->columnTable == options.columnTable &&
+                   prepared->supportedTable == options.supportedTable;
+    return current ? *prepared : kUnprepared;
+}
+
 // An array of ints in an arena, for lists whose length the record cannot bound.
 struct ArenaInts {
     int *items = nullptr;
@@ -94,13 +124,15 @@ struct ArenaInts {
 struct PropertyRecorder {
     SearchInfo *info;
     const TokenEntry *supported;
+    const PreparedTables &prepared;
     Arena &arena;
     uint64_t seen[4] = {};      // ids from 32 to 255 met so far
     unsigned builtIn = 0;       // bit n: property n (below 32) occurs
     unsigned unsupportedBuiltIn = 0;  // bit n: and the supported table lacks it
     ArenaInts seenHigh;
 
-    PropertyRecorder(SearchInfo *i, const TokenEntry *s, Arena &a) : info(i), supported(s), arena(a) {}
+    PropertyRecorder(SearchInfo *i, const TokenEntry *s, const PreparedTables &p, Arena &a)
+        : info(i), supported(s), prepared(p), arena(a) {}
 
     // Adds the next property of the list; true when the database evaluates its conditions, false
     // when they become constants.
@@ -115,9 +147,9 @@ struct PropertyRecorder {
             if ((builtIn & bit) != 0) return (unsupportedBuiltIn & bit) == 0;
             builtIn |= bit;
         } else if (!FirstTime(id)) {
-            return HasEntry(supported, id);
+            return IsSupported(id);
         }
-        if (HasEntry(supported, id)) return true;
+        if (IsSupported(id)) return true;
         if (id >= 0 && id < 32) unsupportedBuiltIn |= 1u << id;
         if (info->alwaysTrueCount < MSC_SEARCH_INFO_PROPERTIES) info->alwaysTrue[info->alwaysTrueCount] = id;
         ++info->alwaysTrueCount;
@@ -133,6 +165,10 @@ struct PropertyRecorder {
         if (seenHigh.Contains(id)) return false;
         seenHigh.Append(id, arena);  // Out of memory: the arena is marked failed.
         return true;
+    }
+    bool IsSupported(int id) const {
+        if (id >= 0 && id < 32 && ((prepared.known >> id) & 1) != 0) return ((prepared.supported >> id) & 1) != 0;
+        return HasEntry(supported, id);
     }
     // For ids below 32: whether the list holds the property, and whether the database evaluates it.
     bool Occurs(int id) const { return (builtIn & (1u << id)) != 0; }
@@ -178,12 +214,13 @@ public:
     void Clear(Slot) {}
     bool LooseEnd() { return false; }
     bool Property(int id, Slot) {
+        // The properties whose first comparison needs more than its pieces.
+        constexpr uint32_t kSpecial = 1u << PROP_UPNP_CLASS | 1u << PROP_REFID | 1u << PROP_ID;
         property_ = id;
         supported_ = recorder_.Record(id);
-        heldColumn_ = supported_ && id == PROP_REFID && containerId_ != nullptr && !refIdSeen_;
+        heldColumn_ = id == PROP_REFID && supported_ && containerId_ != nullptr && !refIdSeen_;
         if (supported_ && !heldColumn_) writer_.WriteColumn(id);
-        // The properties whose first comparison needs more than its pieces.
-        special_ = !supported_ || id == PROP_UPNP_CLASS || id == PROP_REFID || id == PROP_ID;
+        special_ = !supported_ || (static_cast<unsigned>(id) < 32 && ((kSpecial >> id) & 1) != 0);
         return true;
     }
     bool Logical(int opId, Slot &) {
@@ -314,13 +351,14 @@ constexpr size_t kStackArena = 8192;
 constexpr int kNeedsTree = -2;
 
 // The call for the classic grammar without a tree (SqlBuilder): the result, or kNeedsTree.
-int WriteWhileParsing(const char *criteria, int length, const SearchOptions &options, const TokenEntry *supported,
-                      Arena *arena, char *out, int outSize, SearchInfo *info) {
-    PropertyRecorder recorder(info, supported, *arena);
+int WriteWhileParsing(const char *criteria, int length, const SearchOptions &options, Arena *arena, char *out,
+                      int outSize, SearchInfo *info) {
+    const PreparedTables &prepared = PreparedFor(options);
+    PropertyRecorder recorder(info, SupportedTableOf(options), prepared, *arena);
     ListState lists[MSC_MAX_NESTING + 1];
     lists[0] = {0, 0};
-    return WithConditionWriter<true>(options.columnTable, options.tablePrefix, options.sql, out, outSize,
-                                     [&](auto &writer) {
+    return WithConditionWriter<true>(options.columnTable, &prepared.columns, options.tablePrefix, options.sql, out,
+                                     outSize, [&](auto &writer) {
         using Builder = SqlBuilder<std::remove_reference_t<decltype(writer)>>;
         ClassicParser<Builder> parser(criteria, /*quiet=*/true, arena,
                                       Builder(writer, recorder, options.containerId, lists));
@@ -340,8 +378,8 @@ int WriteWhileParsing(const char *criteria, int length, const SearchOptions &opt
 }
 
 // The call on a tree in the arena: the host's sequence step by step.
-int WriteFromTree(const char *criteria, int length, const SearchOptions &options, const TokenEntry *supported,
-                  Arena *arena, char *out, int outSize, SearchInfo *info, bool wanted) {
+int WriteFromTree(const char *criteria, int length, const SearchOptions &options, Arena *arena, char *out,
+                  int outSize, SearchInfo *info, bool wanted) {
     ParseTreeNode *tree = nullptr;
     SearchParseError error;
     if (ParseWithConfig(&tree, criteria, 0, length - 1, &options.parse, &error, arena) != 0) {
@@ -351,7 +389,9 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
     info->error = error;
     // The property list first: the lookups and rewrites that follow run only for the properties
     // that occur.
-    PropertyRecorder recorder(info, supported, *arena);
+    const PreparedTables &prepared = PreparedFor(options);
+    const TokenEntry *supported = SupportedTableOf(options);
+    PropertyRecorder recorder(info, supported, prepared, *arena);
     for (size_t i = 0; i < arena->noted(); ++i) recorder.Record(arena->notes()[i]);
     if (recorder.Occurs(PROP_UPNP_CLASS)) {
         // Without loose ends the first condition in text order is the one the lookup finds.
@@ -375,8 +415,8 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
         info->refIdMadeFalse = made ? 1 : 0;
     }
     if (arena->failed()) return Failed(info, SEARCH_PARSE_OUT_OF_MEMORY, -1);
-    return WithConditionWriter<true>(options.columnTable, options.tablePrefix, options.sql, out, outSize,
-                                     [&](auto &writer) {
+    return WithConditionWriter<true>(options.columnTable, &prepared.columns, options.tablePrefix, options.sql, out,
+                                     outSize, [&](auto &writer) {
         Walk(tree, writer, kPlainValue);
         int result = TextLength(writer.Finish());
         if (wanted) {
@@ -393,6 +433,25 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
     });
 }
 
+// The call on valid arguments: without a tree when it can, else on one.
+MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const SearchOptions &options, char *out,
+                                    int outSize, SearchInfo *info, bool wanted) {
+    alignas(16) char stack[kStackArena];
+    const TokenEntry *hostProperties = options.parse.hostProperties;
+    if (options.parse.options == 0 && (hostProperties == nullptr || IsValidHostTable(hostProperties))) {
+        int result;
+        {
+            Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
+            result = WriteWhileParsing(criteria, length, options, &arena, out, outSize, info);
+        }
+        if (result != kNeedsTree) return result;
+        // A tree starts afresh, with all the memory the attempt took.
+        ResetInfo(info);
+    }
+    Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
+    return WriteFromTree(criteria, length, options, &arena, out, outSize, info, wanted);
+}
+
 }  // namespace
 }  // namespace msc
 
@@ -404,33 +463,32 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
     bool wanted = info != nullptr;  // the check runs only for a record the host reads
     if (!wanted) info = &ownInfo;
     msc::ResetInfo(info);
-    if (out != nullptr && outSize > 0) out[0] = '\0';
-    if (criteria == nullptr || options == nullptr || length < -1 || !msc::ValidSqlOptions(options->sql)) {
-        return msc::Failed(info, SEARCH_PARSE_INVALID_ARGUMENT, 0);
-    }
-    if (length == -1) {
+    bool valid = criteria != nullptr && options != nullptr && length >= -1 && msc::ValidSqlOptions(options->sql);
+    if (valid && length == -1) {
         size_t whole = strlen(criteria);
-        if (whole > static_cast<size_t>(INT_MAX)) return msc::Failed(info, SEARCH_PARSE_INVALID_ARGUMENT, 0);
-        length = static_cast<int>(whole);
+        valid = whole <= static_cast<size_t>(INT_MAX);
+        length = valid ? static_cast<int>(whole) : 0;
     }
+    int result = valid ? msc::Search(criteria, length, *options, out, outSize, info, wanted)
+                       : msc::Failed(info, SEARCH_PARSE_INVALID_ARGUMENT, 0);
+    // A failure leaves the empty text.
+    if (result < 0 && out != nullptr && outSize > 0) out[0] = '\0';
+    return result;
+}
 
-    alignas(16) char stack[msc::kStackArena];
-    const TokenEntry *supported = options->supportedTable != nullptr ? options->supportedTable : options->columnTable;
-    const TokenEntry *hostProperties = options->parse.hostProperties;
-    if (options->parse.options == 0 && (hostProperties == nullptr || msc::IsValidHostTable(hostProperties))) {
-        int result;
-        {
-            msc::Arena arena(stack, sizeof stack, options->scratch, options->scratchSize);
-            result = msc::WriteWhileParsing(criteria, length, *options, supported, &arena, out, outSize, info);
-        }
-        if (result >= 0) return result;
-        // A failure leaves the empty text; a tree starts afresh, with all the memory the attempt took.
-        if (out != nullptr && outSize > 0) out[0] = '\0';
-        if (result != msc::kNeedsTree) return result;
-        msc::ResetInfo(info);
+int PrepareSearchOptions(SearchOptions *options) {
+    if (options == nullptr) return -1;
+    auto *prepared = new (&options->index) msc::PreparedTables{};
+    prepared->columnTable = options->columnTable;
+    prepared->supportedTable = options->supportedTable;
+    const TokenEntry *supported = msc::SupportedTableOf(*options);
+    for (int id = 1; id < msc::ColumnIndex::kProperties; ++id) {
+        if (msc::HasEntry(supported, id)) prepared->supported |= 1u << id;
     }
-    msc::Arena arena(stack, sizeof stack, options->scratch, options->scratchSize);
-    return msc::WriteFromTree(criteria, length, *options, supported, &arena, out, outSize, info, wanted);
+    prepared->known = (1u << msc::ColumnIndex::kProperties) - 1;
+    prepared->columns.Fill(options->columnTable);
+    prepared->mark = msc::kPreparedMark;
+    return 0;
 }
 
 }  // extern "C"

@@ -59,7 +59,7 @@ namespace {
 // then decide the writer's set-up, and the walk is the only call.
 inline int Convert(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
                    const SqlOptions &options, char *out, int outSize) {
-    return WithConditionWriter<false>(columnTable, tablePrefix, options, out, outSize, [tree](auto &writer) {
+    return WithConditionWriter<false>(columnTable, &kNoColumnIndex, tablePrefix, options, out, outSize, [tree](auto &writer) {
         Walk(tree, writer, kPlainValue);
         return TextLength(writer.Finish());
     });

@@ -56,7 +56,10 @@ TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
     const TokenEntry hostColumns[] = {{PROP_DC_TITLE, "title"}, {PROP_UPNP_CLASS, "class"}, {PROP_REFID, "ref_id"},
                                       {PROP_HOST_FIRST, "author"}, {0, nullptr}};
     const TokenEntry none[] = {{0, nullptr}};
-    const TokenEntry gapped[] = {{PROP_DC_TITLE, "title"}, {PROP_UPNP_CLASS, ""}, {PROP_UPNP_ARTIST, nullptr}, {0, nullptr}};
+    // Names of 30 and 31 bytes: the longest that a prepared record copies, and one it looks up.
+    const TokenEntry gapped[] = {{PROP_DC_TITLE, "title"}, {PROP_UPNP_CLASS, ""}, {PROP_UPNP_ARTIST, nullptr},
+                                 {PROP_UPNP_ALBUM, "album_title_as_the_label_prints"}, {PROP_UPNP_GENRE, "genre_as_the_client_sends_it__"},
+                                 {PROP_DC_TITLE, "second"}, {0, nullptr}};
     std::map<std::string, const TokenEntry *> tables = {{"server", kColumns}, {"host", hostColumns}, {"none", none},
                                                         {"gapped", gapped}, {"", nullptr}};
     std::vector<std::string> texts;
@@ -66,10 +69,20 @@ TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
     std::map<std::string, int> reached;
     for (const Case &row : ReadCases("api-one-call-options.tsv")) {
         const std::string container = row["container"], prefix = row["prefix"];
-        const SearchOptions options = {{static_cast<unsigned>(std::stoi(row["parse"])), hosts.at(row["host"])},
-                                       tables.at(row["columns"]), tables.at(row["supported"]),
-                                       container.empty() ? nullptr : container.c_str(), prefix.empty() ? nullptr : prefix.c_str(),
-                                       {std::stoi(row["dialect"]), static_cast<unsigned>(std::stoi(row["flags"]))}, nullptr, 0};
+        SearchOptions options = {{static_cast<unsigned>(std::stoi(row["parse"])), hosts.at(row["host"])},
+                                 tables.at(row["columns"]), tables.at(row["supported"]),
+                                 container.empty() ? nullptr : container.c_str(), prefix.empty() ? nullptr : prefix.c_str(),
+                                 {std::stoi(row["dialect"]), static_cast<unsigned>(std::stoi(row["flags"]))}, nullptr, 0, {}};
+        // Prepared for the record's tables, or for others before it was pointed at its own.
+        const std::string prepared = row["prepared"];
+        if (!prepared.empty()) {
+            SearchOptions own = options;
+            if (prepared == "other columns") options.columnTable = hostColumns;
+            if (prepared == "other supported") options.supportedTable = none;
+            EXPECT_EQ(PrepareSearchOptions(&options), 0);
+            options.columnTable = own.columnTable;
+            options.supportedTable = own.supportedTable;
+        }
         const int outSize = std::stoi(row["out"]);
         for (const std::string &text : texts) {
             for (int length : {static_cast<int>(text.size()), -1}) {
@@ -87,13 +100,14 @@ TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
     for (const auto &[part, count] : reached) EXPECT_GT(count, 0) << "no text and option set reach " << part;
 
     // A NULL record or buffer only measures; NULL options or text fail as invalid.
-    const SearchOptions options = {{0, nullptr}, kColumns, nullptr, nullptr, "o.", {SQL_DIALECT_SQLITE, 0}, nullptr, 0};
+    const SearchOptions options = {{0, nullptr}, kColumns, nullptr, nullptr, "o.", {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}};
     SearchInfo info;
     EXPECT_EQ(ConvertSearchCriteria("dc:title = \"a\"", -1, &options, nullptr, 0, nullptr), 17);  // " o.title  =  'a' "
     EXPECT_EQ(ConvertSearchCriteria(nullptr, 0, &options, nullptr, 0, &info), -1);
     EXPECT_EQ(info.error.code, SEARCH_PARSE_INVALID_ARGUMENT);
     EXPECT_EQ(ConvertSearchCriteria("", 0, nullptr, nullptr, 0, &info), -1);
     EXPECT_EQ(info.error.code, SEARCH_PARSE_INVALID_ARGUMENT);
+    EXPECT_EQ(PrepareSearchOptions(nullptr), -1);
 }
 
 }  // namespace

@@ -365,7 +365,8 @@ HostSearch RunOneCall(const std::string &criteria, const HostOptions &options) {
         options.prefix.empty() ? nullptr : options.prefix.c_str(),
         options.sql,
         nullptr,
-        0};
+        0,
+        {}};
     msc::SearchResult found;
     try {
         found = msc::search(criteria, searchOptions);
