@@ -4,6 +4,7 @@
  * its comment, with the same results; the wrapper frees what the C interface hands out and turns
  * caller-sized buffers into std::string and std::vector.
  *
+ *   static const SearchOptions options = msc::prepared({...});  // set and prepared once
  *   msc::SearchResult found = msc::search(criteria, options);   // the whole search, one call
  *   if (!found || found.info.condition != SEARCH_CONDITION_OK) return refuse(found.info);
  *
@@ -206,6 +207,13 @@ struct SearchResult {
     explicit operator bool() const noexcept { return ok(); }
     const char *message() const noexcept { return SearchParseErrorMessage(info.error.code); }
 };
+
+/** A copy of 'options' with its tables looked up once (PrepareSearchOptions), for the searches
+ *  that follow: set once, prepare once. */
+inline SearchOptions prepared(SearchOptions options) noexcept {
+    PrepareSearchOptions(&options);
+    return options;
+}
 
 /** The host's whole search in one call (ConvertSearchCriteria) on the whole of 'criteria', copied
  *  first since the C call reads up to a terminating NUL. Throws std::bad_alloc when memory runs

@@ -48,7 +48,7 @@ TEST(CxxWrapper, MembersGiveWhatTheCFunctionsGive) {
                                 : std::string("error: ") + parsed.message();
             want["dump"] = CaptureStdout([&] { TravelTreeToStream(tree.get(), 2, stdout, config.hostProperties); });
             EXPECT_EQ(CaptureStdout([&] { printf("<"), got["dump"] = tree.dump(2, config.hostProperties), printf(">"); }), "<>");
-            msc::SearchResult found = msc::search(criteria, {config, kColumns, nullptr, nullptr, prefix, sql, nullptr, 0, {}});
+            msc::SearchResult found = msc::search(criteria, msc::prepared({config, kColumns, nullptr, nullptr, prefix, sql, nullptr, 0, {}}));
             got["search"] = found ? found.sql : found.sql + "error: " + found.message();
             // Each rewrite runs twice, the second time on the rewritten tree.
             const std::string rewrite = row["rewrite"], argument = row["argument"];
