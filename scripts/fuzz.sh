@@ -21,14 +21,15 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$build" -j2 --target "${targets[@]}"
 
 # The seed corpus holds plain criteria; each target reads its configuration bytes first, so the
-# seeds are given a few typical configurations (no trimming, a table prefix, a short buffer).
+# seeds are given a few typical configurations (no trimming, a table prefix, a short buffer,
+# prepared options).
 seed_corpus() {
   local target=$1 dir=$2 file header
   mkdir -p "$dir"
   case $target in
     SearchCriteriaFuzzer) headers=('\x00\x00\x01\xff\x0f\x00\x01' '\x00\x09\x04\x0b\x00\x2c\x00') ;;
     ParseEntryFuzzer) headers=('\x00\x00' '\x02\x01') ;;
-    OneCallFuzzer) headers=('\x00\x05\x00\xff' '\x26\x14\x06\x20') ;;
+    OneCallFuzzer) headers=('\x00\x05\x00\xff' '\x26\x14\x06\x20' '\x40\x05\x00\xff') ;;
     *) return 0 ;;
   esac
   for file in fuzz/corpus/*; do
