@@ -229,12 +229,19 @@ TEST(Allocation, EveryAllocationOfTheHostSequenceMayFail) {
     }
 }
 
-// Worker threads of a media server each run their own searches and read one shared tree, all at once,
-// and get what one thread gets; the ThreadSanitizer build shows that the library shares no mutable
-// state. A search gives its whole outputs; the wrapper's dump must hold only its own tree's text.
+// Worker threads of a media server each run their own searches and read one shared tree and one
+// shared options record, prepared once, all at once, and get what one thread gets; the
+// ThreadSanitizer build shows that the library shares no mutable state. A search gives its whole
+// outputs; the wrapper's dump must hold only its own tree's text.
 std::string RunSearch(const std::string &criteria, const ParseTreeNode *shared) {
+    static const SearchOptions options =
+        msc::prepared({{0, nullptr}, kColumns, kSupported, "A0$128$129", "t.", {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}});
+    char where[512];
+    SearchInfo info;
+    std::string out = std::to_string(ConvertSearchCriteria(criteria.c_str(), -1, &options, where, sizeof where, &info));
+    out += std::string(" ") + where + "\n";
     ParseTreeNode *tree = nullptr;
-    std::string out = std::to_string(Parse_searchExp(&tree, criteria.c_str(), 0, static_cast<int>(criteria.size()) - 1));
+    out += std::to_string(Parse_searchExp(&tree, criteria.c_str(), 0, static_cast<int>(criteria.size()) - 1));
     out += TreeToString(tree) + "\n" + ToSql(tree, kColumns, "t.") + "\n" + msc::parse(criteria).tree.dump();
     TravelTree(tree, 0);
     SetAlwayTrueForNonSupportedProperty(tree, kSupported);
