@@ -59,14 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     options.scratchSize = scratch.size();
     const int outSize = out == 255 ? 65536 : out;
     if (grammar & 0x40) {
-        const SearchOptions own = options;
-        if (grammar & 0x80) {
-            options.columnTable = kGappedColumns;
-            options.supportedTable = kNone;
-        }
-        PrepareSearchOptions(&options);
-        options.columnTable = own.columnTable;
-        options.supportedTable = own.supportedTable;
+        const bool other = (grammar & 0x80) != 0;
+        msc_test::PrepareNaming(&options, other ? kGappedColumns : options.columnTable,
+                                other ? kNone : options.supportedTable);
     }
 
     int length = static_cast<int>(text.size());

@@ -43,6 +43,11 @@ inline constexpr Dialect kDialects[] = {
 };
 constexpr int kDialectCount = sizeof kDialects / sizeof kDialects[0];
 
+// True for a dialect of kDialects and flags that the writers know.
+inline bool IsValidSqlOptions(const SqlOptions &options) {
+    return options.dialect >= 0 && options.dialect < kDialectCount && (options.flags & ~SQL_LITERAL_PATTERNS) == 0;
+}
+
 // The escape character of patterns: not a backslash, which MySQL's string literals read
 // differently by sql_mode, and accepted by the ESCAPE clause of all three databases.
 constexpr char kPatternEscape = '!';
@@ -101,6 +106,9 @@ inline const char *ColumnNameOf(const TokenEntry *columns, int propertyId) {
     return kNullName;
 }
 
+// True when a column name that ColumnNameOf gave names no column: missing, or empty.
+inline bool NamesNoColumn(const char *name, size_t length) { return name == kNullName || length == 0; }
+
 // The column names of the built-in properties, copied out of a host's table once so that a
 // writer finds each without a look-up. Copies rather than pointers: a host that changes or
 // frees its table's names afterwards leaves the index stale, never pointing at freed memory.
@@ -109,7 +117,7 @@ struct ColumnIndex {
     static constexpr int kProperties = 16;  // the ids indexed: the built-in ones
     struct Name {
         char text[30];
-        bool missing;  // ColumnNameOf gives kNullName or the empty name
+        bool missing;  // NamesNoColumn
         uint8_t length;
     };
     uint32_t indexed = 0;  // bit n: names[n] holds the column of property n
@@ -123,7 +131,7 @@ struct ColumnIndex {
             size_t length = strlen(name);
             if (length > sizeof names[id].text) continue;
             memcpy(names[id].text, name, length);
-            names[id].missing = name == kNullName || length == 0;
+            names[id].missing = NamesNoColumn(name, length);
             names[id].length = static_cast<uint8_t>(length);
             indexed |= 1u << id;
         }
@@ -305,14 +313,6 @@ public:
         WriteColumnFromTable(propertyId);
     }
 
-    // The column as the table names it.
-    void WriteColumnFromTable(int propertyId) {
-        const char *name = ColumnNameOf(columns_, propertyId);
-        size_t nameLength = strlen(name);
-        if constexpr (kSearchCall) wroteNoColumn_ |= name == kNullName || nameLength == 0;
-        PutColumn(name, nameLength);
-    }
-
     void WriteOperator(int opId) {
         const OperatorPieces::Piece *piece = Pieces(state_).Get(opId);
         if (piece != nullptr && piece->length <= Room()) {  // never for a length of SIZE_MAX
@@ -334,6 +334,14 @@ public:
 
 private:
     size_t Room() const { return static_cast<size_t>(limit_ - at_); }
+
+    // The column as the table names it.
+    void WriteColumnFromTable(int propertyId) {
+        const char *name = ColumnNameOf(columns_, propertyId);
+        size_t nameLength = strlen(name);
+        if constexpr (kSearchCall) wroteNoColumn_ |= NamesNoColumn(name, nameLength);
+        PutColumn(name, nameLength);
+    }
 
     inline void PutColumn(const char *name, size_t nameLength) {
         // " " prefix name " ", tested for room once; piece by piece only where it is cut. The

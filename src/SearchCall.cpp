@@ -338,11 +338,6 @@ int Failed(SearchInfo *info, int code, int offset) {
     return -1;
 }
 
-bool ValidSqlOptions(const SqlOptions &sql) {
-    return sql.dialect >= SQL_DIALECT_SQLITE && sql.dialect <= SQL_DIALECT_MYSQL &&
-           (sql.flags & ~SQL_LITERAL_PATTERNS) == 0;
-}
-
 // Typical criteria take a few hundred bytes of tree; the stack stays well within what the
 // parser's nesting bound already assumes.
 constexpr size_t kStackArena = 8192;
@@ -463,7 +458,7 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
     bool wanted = info != nullptr;  // the check runs only for a record the host reads
     if (!wanted) info = &ownInfo;
     msc::ResetInfo(info);
-    bool valid = criteria != nullptr && options != nullptr && length >= -1 && msc::ValidSqlOptions(options->sql);
+    bool valid = criteria != nullptr && options != nullptr && length >= -1 && msc::IsValidSqlOptions(options->sql);
     if (valid && length == -1) {
         size_t whole = strlen(criteria);
         valid = whole <= static_cast<size_t>(INT_MAX);

@@ -59,7 +59,8 @@ namespace {
 // then decide the writer's set-up, and the walk is the only call.
 inline int Convert(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
                    const SqlOptions &options, char *out, int outSize) {
-    return WithConditionWriter<false>(columnTable, &kNoColumnIndex, tablePrefix, options, out, outSize, [tree](auto &writer) {
+    return WithConditionWriter<false>(columnTable, &kNoColumnIndex, tablePrefix, options, out, outSize,
+                                      [tree](auto &writer) {
         Walk(tree, writer, kPlainValue);
         return TextLength(writer.Finish());
     });
@@ -87,7 +88,7 @@ int ConvertSQLConditionEx(const ParseTreeNode *tree, const TokenEntry *columnTab
 int ConvertSQLConditionWith(const ParseTreeNode *tree, const TokenEntry *columnTable, const char *tablePrefix,
                             const SqlOptions *options, char *out, int outSize) {
     if (options == nullptr) return msc::Convert(tree, columnTable, tablePrefix, msc::kClassicText, out, outSize);
-    if (options->dialect < 0 || options->dialect >= msc::kDialectCount || (options->flags & ~SQL_LITERAL_PATTERNS) != 0) {
+    if (!msc::IsValidSqlOptions(*options)) {
         if (out != nullptr && outSize > 0) out[0] = '\0';
         return -1;
     }

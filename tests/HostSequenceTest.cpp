@@ -76,12 +76,9 @@ TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
         // Prepared for the record's tables, or for others before it was pointed at its own.
         const std::string prepared = row["prepared"];
         if (!prepared.empty()) {
-            SearchOptions own = options;
-            if (prepared == "other columns") options.columnTable = hostColumns;
-            if (prepared == "other supported") options.supportedTable = none;
-            EXPECT_EQ(PrepareSearchOptions(&options), 0);
-            options.columnTable = own.columnTable;
-            options.supportedTable = own.supportedTable;
+            EXPECT_EQ(PrepareNaming(&options, prepared == "other columns" ? hostColumns : options.columnTable,
+                                    prepared == "other supported" ? none : options.supportedTable),
+                      0);
         }
         const int outSize = std::stoi(row["out"]);
         for (const std::string &text : texts) {

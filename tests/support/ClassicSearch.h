@@ -73,6 +73,19 @@ inline SearchOutcome ClassicSearch(const char *criteria, int length, const Searc
     return o;
 }
 
+// Prepares 'options' while it names the tables 'columns' and 'supported', then points it back at
+// its own: a call must read the index only when they are the ones it was made for. Returns what
+// PrepareSearchOptions returned.
+inline int PrepareNaming(SearchOptions *options, const TokenEntry *columns, const TokenEntry *supported) {
+    const SearchOptions own = *options;
+    options->columnTable = columns;
+    options->supportedTable = supported;
+    const int result = PrepareSearchOptions(options);
+    options->columnTable = own.columnTable;
+    options->supportedTable = own.supportedTable;
+    return result;
+}
+
 inline SearchOutcome OneCallSearch(const char *criteria, int length, const SearchOptions &options, int outSize) {
     // A record and buffer left dirty by an earlier call: the call must set every field it reports.
     SearchOutcome o;
