@@ -274,7 +274,7 @@ void HostSequencePass() {
 
 // The options of the one call, set once as a host does, and prepared or not.
 const SearchOptions kOneCallOptions = {{0, nullptr}, kColumns, kSupported, kContainer, nullptr,
-                                       {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}};
+                                       {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}, MSC_VERSION_NUMBER, 0, nullptr, nullptr, nullptr};
 const SearchOptions &PreparedOptions() {
     static const SearchOptions options = [] {
         SearchOptions prepared = kOneCallOptions;

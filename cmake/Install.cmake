@@ -1,5 +1,5 @@
-# Install rules: the library as the one file libmysearchcriteria.so (no version suffix, since
-# hosts load it by that name), both public headers, a pkg-config file and a CMake package that
+# Install rules: the library (libmysearchcriteria.so.1, with libmysearchcriteria.so beside it, the
+# name hosts link and load), both public headers, a pkg-config file and a CMake package that
 # gives find_package(mysearchcriteria) the target mysearchcriteria::mysearchcriteria.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)

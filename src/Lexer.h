@@ -265,6 +265,13 @@ protected:
     Arena *arena_;  // Where nodes and texts come from; null: the heap.
 };
 
+// The property named at text[at..last], whose first byte is a kNameStart byte, with its filter
+// ("upnp:artist[@role=\"Composer\"]"); *end is the byte after the name. Its id: a built-in name in
+// any letter case gives its own, else the first entry of 'hostProperties' (or null) with the same
+// name byte for byte (blanks around the filter's "=" and its value's escapes aside), else
+// PROP_UNKNOWN; 0 when the name is a logical keyword, which no property may be called.
+int ReadPropertyName(const char *text, Pos at, Pos last, const TokenEntry *hostProperties, Pos *end);
+
 }  // namespace msc
 
 #endif  // MSC_LEXER_H

@@ -137,19 +137,18 @@ private:
     bool ParseOperator(Pos *pos, int *opId);
     bool ParseValue(Pos *pos, int opId, bool identifier, ParseTreeNode **value);
     bool Finish(Pos pos);
-    int HostPropertyId(const PropertyName &name) const;
 
     Pos last_;
     const TokenEntry *hostProperties_;
 };
 
-// The id of the first host entry with the criteria's name, or PROP_UNKNOWN. The table is short
-// and this runs only for names outside the built-in vocabulary: each entry is scanned here.
-int StandardParser::HostPropertyId(const PropertyName &name) const {
-    if (hostProperties_ == nullptr) return PROP_UNKNOWN;
-    for (const TokenEntry *entry = hostProperties_; entry->id != 0; ++entry) {
+// The id of the first host entry with the name 'name' of 'text', or PROP_UNKNOWN. The table is
+// short and this runs only for names outside the built-in vocabulary: each entry is scanned here.
+int HostPropertyId(const TokenEntry *hostProperties, const char *text, const PropertyName &name) {
+    if (hostProperties == nullptr) return PROP_UNKNOWN;
+    for (const TokenEntry *entry = hostProperties; entry->id != 0; ++entry) {
         PropertyName host;
-        if (ScanHostName(entry->name, &host) && SameName(entry->name, host, text_, name)) return entry->id;
+        if (ScanHostName(entry->name, &host) && SameName(entry->name, host, text, name)) return entry->id;
     }
     return PROP_UNKNOWN;
 }
@@ -247,24 +246,19 @@ bool StandardParser::ParsePrimary(Pos *pos, ParseTreeNode **slot, int nesting) {
 bool StandardParser::ParseComparison(Pos *pos, ParseTreeNode **slot) {
     Pos at = *pos;
     if (!Is(kNameStart, text_[at])) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
-    PropertyName scanned = ScanPropertyName(text_, at, last_);
-    Token name = {at, scanned.end};
-    if (Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, name) != nullptr) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
-    int propertyId = PROP_UNKNOWN;
-    if (const TokenEntry *property = Keyword<KeywordMatch::kWhole>(Vocabulary::kProperty, name)) {
-        propertyId = property->id;
-    } else if ((propertyId = HostPropertyId(scanned)) == PROP_UNKNOWN && !(flags_ & kKeepUnknown)) {
-        return Fail(SEARCH_PARSE_UNKNOWN_PROPERTY, at);
-    }
+    Pos end = at;
+    int propertyId = ReadPropertyName(text_, at, last_, hostProperties_, &end);
+    if (propertyId == 0) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
+    if (propertyId == PROP_UNKNOWN && !(flags_ & kKeepUnknown)) return Fail(SEARCH_PARSE_UNKNOWN_PROPERTY, at);
 
-    *pos = name.end;
+    *pos = end;
     int opId = 0;
     if (!ParseOperator(pos, &opId)) return false;
     bool identifier = opId != OP_EXISTS && (propertyId == PROP_REFID || propertyId == PROP_ID);
     ParseTreeNode *value = nullptr;
     if (!ParseValue(pos, opId, identifier, &value)) return false;
 
-    ParseTreeNode *property = NewPropertyLeaf(propertyId, arena_);
+    ParseTreeNode *property = NewPropertyLeaf(propertyId, static_cast<int>(at), arena_);
     *slot = NewComparison(opId, property, value);
     if (*slot == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
     if (arena_ != nullptr) arena_->NoteComparison(*slot);
@@ -323,6 +317,17 @@ bool StandardParser::ParseValue(Pos *pos, int opId, bool identifier, ParseTreeNo
 }
 
 }  // namespace
+
+int ReadPropertyName(const char *text, Pos at, Pos last, const TokenEntry *hostProperties, Pos *end) {
+    PropertyName scanned = ScanPropertyName(text, at, last);
+    *end = scanned.end;
+    size_t length = static_cast<size_t>(scanned.end - at);
+    if (FindKeyword(Vocabulary::kLogical, KeywordMatch::kWhole, text + at, length) != nullptr) return 0;
+    if (const TokenEntry *property = FindKeyword(Vocabulary::kProperty, KeywordMatch::kWhole, text + at, length)) {
+        return property->id;
+    }
+    return HostPropertyId(hostProperties, text, scanned);
+}
 
 bool IsValidHostTable(const TokenEntry *hostProperties) {
     if (hostProperties == nullptr) return true;

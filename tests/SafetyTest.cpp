@@ -80,7 +80,7 @@ TEST(StackSafety, WholeSequenceOnHostileInput) {
         std::vector<TokenEntry> supported;  // All but 'takenOut', whose place -1 takes.
         for (int id = PROP_DC_TITLE; id <= PROP_UPNP_ORIGINAL_TRACK_NUMBER; ++id) supported.push_back({id == takenOut ? -1 : id, ""});
         supported.push_back({0, nullptr});
-        const SearchOptions options = {{0, nullptr}, kColumns, supported.data(), "A0$128$129", nullptr, {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}};
+        const SearchOptions options = {{0, nullptr}, kColumns, supported.data(), "A0$128$129", nullptr, {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}, MSC_VERSION_NUMBER, 0, nullptr, nullptr, nullptr};
         std::map<std::string, std::string> got;
         got["messages"] = CaptureStderr([&] {
             EXPECT_TRUE(RunOnSmallStack(kStackBytes, [&] {
@@ -159,7 +159,7 @@ TEST(Allocation, EveryAllocationOfTheHostSequenceMayFail) {
             if (std::string(kCalls[call][0]).find(row["calls"]) == std::string::npos) continue;
             std::vector<char> scratch(call == 11 || call == 13 ? MSC_SEARCH_SCRATCH_SIZE(text.size()) : 0);
             SearchOptions options = {{0, nullptr}, kColumns, kSupported, "A0$128$129", "o.", {SQL_DIALECT_SQLITE, 0},
-                                     scratch.data(), scratch.size(), {}};
+                                     scratch.data(), scratch.size(), {}, MSC_VERSION_NUMBER, 0, nullptr, nullptr, nullptr};
             if (call >= 12) options.parse = {SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN, kHost};
             if (call >= 12) options.sql = {SQL_DIALECT_MYSQL, SQL_LITERAL_PATTERNS};
             long allocations = 0;
@@ -235,7 +235,7 @@ TEST(Allocation, EveryAllocationOfTheHostSequenceMayFail) {
 // outputs; the wrapper's dump must hold only its own tree's text.
 std::string RunSearch(const std::string &criteria, const ParseTreeNode *shared) {
     static const SearchOptions options =
-        msc::prepared({{0, nullptr}, kColumns, kSupported, "A0$128$129", "t.", {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}});
+        msc::prepared({{0, nullptr}, kColumns, kSupported, "A0$128$129", "t.", {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}, MSC_VERSION_NUMBER, 0, nullptr, nullptr, nullptr});
     char where[512];
     SearchInfo info;
     std::string out = std::to_string(ConvertSearchCriteria(criteria.c_str(), -1, &options, where, sizeof where, &info));

@@ -366,7 +366,12 @@ HostSearch RunOneCall(const std::string &criteria, const HostOptions &options) {
         options.sql,
         nullptr,
         0,
-        {}};
+        {},
+        MSC_VERSION_NUMBER,
+        0,
+        nullptr,
+        nullptr,
+        nullptr};
     msc::SearchResult found;
     try {
         found = msc::search(criteria, searchOptions);

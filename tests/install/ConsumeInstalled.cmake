@@ -35,9 +35,13 @@ endfunction()
 file(REMOVE_RECURSE ${WORK_DIR})
 must_run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
-# The library is the one regular file libmysearchcriteria.so: no versioned names, no links.
+# The library is the file of its whole version, the loader's name of its major version links to
+# it, and the name that hosts link and load to that.
 file(GLOB installed_libs RELATIVE ${libdir} ${libdir}/libmysearchcriteria*)
-if(NOT installed_libs STREQUAL "libmysearchcriteria.so" OR IS_SYMLINK ${libdir}/libmysearchcriteria.so)
+file(READ_SYMLINK ${libdir}/libmysearchcriteria.so link_name)
+file(READ_SYMLINK ${libdir}/libmysearchcriteria.so.1 soname_target)
+if(NOT installed_libs STREQUAL "libmysearchcriteria.so;libmysearchcriteria.so.1;libmysearchcriteria.so.${VERSION}"
+   OR NOT link_name STREQUAL "libmysearchcriteria.so.1" OR NOT soname_target STREQUAL "libmysearchcriteria.so.${VERSION}")
   message(FATAL_ERROR "installed library files: ${installed_libs}")
 endif()
 foreach(file include/mysearchcriteria.h include/mysearchcriteria.hpp

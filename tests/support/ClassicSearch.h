@@ -31,7 +31,7 @@ inline int CountRefIds(const ParseTreeNode *tree) {
 // The classic sequence: Parse_searchExpWith, GetUPnPClass, GetPropertyList, the always-true
 // rewrite, the container rule, CheckSQLCondition, ConvertSQLConditionWith.
 inline SearchOutcome ClassicSearch(const char *criteria, int length, const SearchOptions &options, int outSize) {
-    SearchOutcome o{-1, "", {{SEARCH_PARSE_OK, -1}, SEARCH_CONDITION_EMPTY, -1, {}, 0, {}, 0, {}, 0}};
+    SearchOutcome o{-1, "", {{SEARCH_PARSE_OK, -1}, SEARCH_CONDITION_EMPTY, -1, {}, 0, {}, 0, {}, 0, 0, {}, 0, {}}};
     SearchInfo &info = o.info;
     const SqlOptions &sql = options.sql;
     if (sql.dialect < SQL_DIALECT_SQLITE || sql.dialect > SQL_DIALECT_MYSQL || (sql.flags & ~SQL_LITERAL_PATTERNS) != 0) {
