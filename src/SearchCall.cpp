@@ -491,7 +491,7 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
 
 int InitSearchOptions(SearchOptions *options) {
     if (options == nullptr) return -1;
-    *options = SearchOptions{};
+    memset(options, 0, sizeof *options);
     options->version = MSC_VERSION_NUMBER;
     return 0;
 }

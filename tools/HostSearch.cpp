@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <optional>
@@ -350,31 +351,78 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     return search;
 }
 
+SearchRecord::SearchRecord(const HostOptions &options) {
+    for (int id : options.supported) supported_.Set(id, PropertyName(id, &options.hostProperties));
+    InitSearchOptions(&options_);
+    // The sort keys are named as the standard grammar names properties, whichever grammar parses.
+    options_.parse = {options.standard ? SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN : 0u,
+                      options.hostProperties.Entries()};
+    options_.columnTable = options.columns.Entries();
+    options_.supportedTable = supported_.Entries();
+    options_.containerId = options.container.c_str();
+    options_.tablePrefix = options.prefix.empty() ? nullptr : options.prefix.c_str();
+    options_.sql = options.sql;
+    options_.policy = options.strictSort ? 0u : SEARCH_POLICY_SKIP_UNKNOWN_SORT;
+    options_.idColumn = options.idColumn.empty() ? nullptr : options.idColumn.c_str();
+    PrepareSearchOptions(&options_);
+}
+
+namespace {
+
+// A text of the library's, measured first and then written whole.
+template <typename Write>
+std::string WrittenWhole(Write write) {
+    int length = write(nullptr, 0);
+    if (length <= 0) return "";
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    write(&text[0], length + 1);
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+}  // namespace
+
+HostSort RunSort(const std::string &sort, const HostOptions &options) {
+    SearchRecord record(options);
+    HostSort result;
+    if (sort.size() >= static_cast<size_t>(INT_MAX)) {
+        result.ok = false;
+        result.info.error = {SEARCH_PARSE_INVALID_ARGUMENT, 0};
+        return result;
+    }
+    int length = static_cast<int>(sort.size());
+    result.keys = WrittenWhole([&](char *out, int size) {
+        return ConvertSortCriteria(sort.c_str(), length, &record.Options(), out, size, &result.info);
+    });
+    result.ok = result.info.upnpError == 0;
+    int listed = std::min(result.info.sortSkippedCount, MSC_SEARCH_INFO_PROPERTIES);
+    for (int i = 0; i < listed; ++i) {
+        size_t from = static_cast<size_t>(result.info.sortSkipped[i]);
+        size_t to = std::min(sort.find(',', from), sort.size());
+        while (to > from && isspace(static_cast<unsigned char>(sort[to - 1]))) --to;
+        result.skipped.push_back(sort.substr(from, to - from));
+    }
+    return result;
+}
+
+std::string SearchCapabilities(const HostOptions &options) {
+    SearchRecord record(options);
+    return WrittenWhole([&](char *out, int size) { return WriteSearchCapabilities(&record.Options(), out, size); });
+}
+
+std::string SortCapabilities(const HostOptions &options) {
+    SearchRecord record(options);
+    return WrittenWhole([&](char *out, int size) { return WriteSortCapabilities(&record.Options(), out, size); });
+}
+
 HostSearch RunOneCall(const std::string &criteria, const HostOptions &options) {
     if (IsEverything(criteria) || criteria.size() >= static_cast<size_t>(INT_MAX)) {
         return RunHostSequence(criteria, options);
     }
-    TokenTable supported;
-    for (int id : options.supported) supported.Set(id, PropertyName(id, &options.hostProperties));
-    const SearchOptions searchOptions = {
-        {options.standard ? SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN : 0u,
-         options.standard ? options.hostProperties.Entries() : nullptr},
-        options.columns.Entries(),
-        supported.Entries(),
-        options.container.c_str(),
-        options.prefix.empty() ? nullptr : options.prefix.c_str(),
-        options.sql,
-        nullptr,
-        0,
-        {},
-        MSC_VERSION_NUMBER,
-        0,
-        nullptr,
-        nullptr,
-        nullptr};
+    SearchRecord record(options);
     msc::SearchResult found;
     try {
-        found = msc::search(criteria, searchOptions);
+        found = msc::search(criteria, record.Options());
     } catch (const std::length_error &) {
         return RunHostSequence(criteria, options);  // says why in its own words
     }
@@ -476,7 +524,11 @@ std::string BuildSelect(const SelectQuery &query, const std::string &condition) 
                query.table + " WHERE " + parent + " = " + query.parameter + " UNION SELECT child." + id + " FROM " +
                query.table + " AS child JOIN inside ON child." + parent + " = inside.id) SELECT id FROM inside)";
     }
-    if (!query.order.empty()) sql += " ORDER BY " + qualifier + query.order;
+    if (!query.sortKeys.empty()) {
+        sql += " ORDER BY " + query.sortKeys;
+    } else if (!query.order.empty()) {
+        sql += " ORDER BY " + qualifier + query.order;
+    }
     return sql;
 }
 

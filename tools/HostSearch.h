@@ -73,7 +73,35 @@ struct HostOptions {
     bool standard = false;        // The UPnP grammar instead of the classic one.
     // The SQL dialect of the database searched; % and _ in contains values match themselves.
     SqlOptions sql = {SQL_DIALECT_SQLITE, SQL_LITERAL_PATTERNS};
+    bool strictSort = false;      // Sort keys that cannot be sorted by fail rather than being skipped.
+    std::string idColumn = "object_id";  // Ends every sort order; empty for none.
 };
+
+// The library's options record for a host's options, and the table it points at.
+class SearchRecord {
+public:
+    explicit SearchRecord(const HostOptions &options);
+    SearchRecord(const SearchRecord &) = delete;
+    SearchRecord &operator=(const SearchRecord &) = delete;
+    const SearchOptions &Options() const { return options_; }
+
+private:
+    TokenTable supported_;
+    SearchOptions options_;
+};
+
+// What the library made of a SortCriteria: the keys of ORDER BY, or why there are none.
+struct HostSort {
+    bool ok = true;
+    std::string keys;                  // Empty: no order.
+    std::vector<std::string> skipped;  // The keys left out, as the client wrote them.
+    SearchInfo info{};                 // The error and its UPnP code when not ok.
+};
+HostSort RunSort(const std::string &sort, const HostOptions &options);
+
+// The GetSearchCapabilities and GetSortCapabilities texts of the options.
+std::string SearchCapabilities(const HostOptions &options);
+std::string SortCapabilities(const HostOptions &options);
 
 // What the host sequence made of one criteria text.
 struct HostSearch {
@@ -129,7 +157,8 @@ struct SelectQuery {
     std::string idColumn = "object_id";   // With parentColumn, keeps the rows inside the
     std::string parentColumn = "parent_id";  // container; either empty: no such check.
     std::string container = "0";          // The container searched in; "0" is the root.
-    std::string order = "rowid";          // ORDER BY text; empty for none.
+    std::string order = "rowid";          // ORDER BY text after the alias; empty for none.
+    std::string sortKeys;                 // ORDER BY keys written whole (RunSort); replace 'order'.
     std::string parameter = "?1";         // How the statement names the container's value.
 };
 

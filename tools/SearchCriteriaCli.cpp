@@ -49,6 +49,8 @@ const char kUsage[] =
     "           print the rows it selects, their count and the time taken\n"
     "  sample   print the SQL script of the embedded sample library (--dialect: for which\n"
     "           database: sqlite, postgresql or mariadb; default sqlite)\n"
+    "  caps     print what a server advertises for the options: the lines \"search: \" and\n"
+    "           \"sort: \" with the GetSearchCapabilities and GetSortCapabilities texts\n"
     "\n"
     "Options:\n"
     "  --prefix TEXT      text written before every column name, such as o. (search: the\n"
@@ -83,6 +85,10 @@ const char kUsage[] =
     "                     (with --db the search covers the whole table unless --container,\n"
     "                     --id-column or --parent-column is given; --container then needs both\n"
     "                     column options, or an empty --parent-column)\n"
+    "  --sort SORT        a UPnP SortCriteria such as +upnp:originalTrackNumber,-dc:date, in\n"
+    "                     place of --order: keys that cannot be sorted by are skipped, with a\n"
+    "                     line on standard error; --id-column ends the order\n"
+    "  --strict           sort keys that cannot be sorted by are errors (UPnP 709)\n"
     "  -h, --help         print this help\n"
     "\n"
     "Properties: dc:title dc:date dc:creator upnp:class upnp:actor upnp:artist upnp:album\n"
@@ -98,7 +104,7 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 when every criteria was handled, 1 otherwise.\n";
 
-enum class Job { kSql, kTree, kSearch, kSample };
+enum class Job { kSql, kTree, kSearch, kSample, kCaps };
 
 struct Settings {
     Job job = Job::kSql;
@@ -108,6 +114,8 @@ struct Settings {
     DatabaseKind dialect = DatabaseKind::kSqlite;
     bool showGiven = false;
     bool orderGiven = false;
+    bool sortGiven = false;
+    std::string sort;
     bool supportedGiven = false;
     bool columnsReplaced = false;
     bool containerGiven = false;
@@ -329,6 +337,24 @@ bool TakeValue(int argc, char **argv, int *i, std::string *value) {
     return true;
 }
 
+// The order of --sort in place of --order; false when the sort text is refused.
+bool ApplySort(Settings *settings) {
+    HostSort sort = RunSort(settings->sort, settings->host);
+    if (!sort.ok) {
+        Fail("cannot sort: " + std::string(sort.info.upnpErrorDescription) + " (UPnP error " +
+             std::to_string(sort.info.upnpError) + ")");
+        return false;
+    }
+    if (!sort.skipped.empty()) {
+        std::string names;
+        int columns = 0;
+        for (const std::string &key : sort.skipped) names += (names.empty() ? "" : ", ") + Printable(key, &columns);
+        Fail("sort keys skipped, they cannot be sorted by: " + names);
+    }
+    settings->select.sortKeys = sort.keys;
+    return true;
+}
+
 // 0: go on; 1: failed; 2: help printed.
 int ParseArguments(int argc, char **argv, Settings *settings) {
     if (argc < 2) {
@@ -341,6 +367,7 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
     else if (job == "tree") settings->job = Job::kTree;
     else if (job == "search") settings->job = Job::kSearch;
     else if (job == "sample") settings->job = Job::kSample;
+    else if (job == "caps") settings->job = Job::kCaps;
     else {
         Fail("unknown job \"" + job + "\"; try --help");
         return 1;
@@ -352,6 +379,11 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
         if (arg == "-h" || arg == "--help") return 2;
         if (arg == "--standard") {
             settings->host.standard = true;
+        } else if (arg == "--strict") {
+            settings->host.strictSort = true;
+        } else if (arg == "--sort") {
+            if (!TakeValue(argc, argv, &i, &settings->sort)) return 1;
+            settings->sortGiven = true;
         } else if (arg == "--prefix") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
             if (!value.empty() && !IsPlainName(value)) {
@@ -442,6 +474,7 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
             return 1;
         }
     }
+    settings->host.idColumn = settings->select.idColumn;
     const std::string &prefix = settings->host.prefix;
     if (settings->job == Job::kSearch && !prefix.empty()) {
         // The prefix names the table: "o." searches "objects AS o".
@@ -464,6 +497,11 @@ int main(int argc, char **argv) {
         return 0;
     }
     if (parsed != 0) return 1;
+    if (settings.job == Job::kCaps) {
+        printf("search: %s\nsort: %s\n", SearchCapabilities(settings.host).c_str(),
+               SortCapabilities(settings.host).c_str());
+        return 0;
+    }
     if (settings.job == Job::kSample) {
         std::string script, error;
         if (!SampleScript(settings.dialect, &script, &error)) {
@@ -486,6 +524,7 @@ int main(int argc, char **argv) {
 
     // The condition is written for the database it runs on; % and _ in values match themselves.
     settings.host.sql.dialect = DialectOf(database != nullptr ? database->Kind() : settings.dialect);
+    if (settings.sortGiven && settings.job == Job::kSearch && !ApplySort(&settings)) return 1;
     if (settings.haveCriteria) return RunOne(settings, database.get(), settings.criteria) ? 0 : 1;
     // Batch: output line (sql) or block (tree, search) N answers input line N, failures included.
     bool allHandled = true;
