@@ -112,6 +112,11 @@ TokenTable SampleHostProperties() {
     return host;
 }
 
+std::vector<int> SampleNumeric() {
+    const TokenTable host = SampleHostProperties();
+    return {PROP_UPNP_ORIGINAL_TRACK_NUMBER, PropertyId("upnp:playbackCount", &host)};
+}
+
 TokenTable SampleColumns() {
     TokenTable columns;
     columns.Set(PROP_DC_TITLE, "title");
@@ -351,8 +356,9 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     return search;
 }
 
-SearchRecord::SearchRecord(const HostOptions &options) {
+SearchRecord::SearchRecord(const HostOptions &options) : numeric_(options.numeric) {
     for (int id : options.supported) supported_.Set(id, PropertyName(id, &options.hostProperties));
+    numeric_.push_back(0);
     InitSearchOptions(&options_);
     // The sort keys are named as the standard grammar names properties, whichever grammar parses.
     options_.parse = {options.standard ? SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN : 0u,
@@ -364,6 +370,7 @@ SearchRecord::SearchRecord(const HostOptions &options) {
     options_.sql = options.sql;
     options_.policy = options.strictSort ? 0u : SEARCH_POLICY_SKIP_UNKNOWN_SORT;
     options_.idColumn = options.idColumn.empty() ? nullptr : options.idColumn.c_str();
+    options_.numericProperties = numeric_.data();
     PrepareSearchOptions(&options_);
 }
 

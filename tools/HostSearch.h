@@ -43,6 +43,8 @@ std::string PropertyName(int propertyId, const TokenTable *host = nullptr);
 TokenTable SampleHostProperties();
 // The columns of the sample library: every property has one, res the resource URL.
 TokenTable SampleColumns();
+// The properties whose sample columns hold numbers: the track number and the play count.
+std::vector<int> SampleNumeric();
 // The properties the sample library evaluates by default: all but res. The parser reads
 // res@duration, res@size and res@protocolInfo all as res, so its one column cannot answer a
 // condition on them, and the search treats such a condition as true unless asked otherwise.
@@ -73,6 +75,7 @@ struct HostOptions {
     bool standard = false;        // The UPnP grammar instead of the classic one.
     // The SQL dialect of the database searched; % and _ in contains values match themselves.
     SqlOptions sql = {SQL_DIALECT_SQLITE, SQL_LITERAL_PATTERNS};
+    std::vector<int> numeric = SampleNumeric();  // Sorted as numbers, not as text.
     bool strictSort = false;      // Sort keys that cannot be sorted by fail rather than being skipped.
     std::string idColumn = "object_id";  // Ends every sort order; empty for none.
 };
@@ -87,6 +90,7 @@ public:
 
 private:
     TokenTable supported_;
+    std::vector<int> numeric_;  // Ended by 0.
     SearchOptions options_;
 };
 
