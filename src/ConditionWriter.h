@@ -28,6 +28,15 @@ enum ValueForm { kPlainValue, kPatternValue, kPrefixPatternValue, kExistsValue, 
 
 inline bool IsPattern(ValueForm form) { return form == kPatternValue || form == kPrefixPatternValue; }
 
+// A constant text and its length, known when the library is compiled.
+struct Words {
+    const char *text;
+    size_t length;
+    template <size_t N>
+    constexpr Words(const char (&literal)[N]) : text(literal), length(N - 1) {}  // NOLINT: a literal converts
+    constexpr Words(const char *words, size_t size) : text(words), length(size) {}
+};
+
 // What a dialect writes differently from the classic text, one row per SqlDialect: all its
 // decisions are here.
 struct Dialect {
@@ -37,8 +46,8 @@ struct Dialect {
     bool escapeAlways;    // The database's LIKE takes a backslash as escape unless ESCAPE names another.
     // A text column as a sort key, between these two: its bytes with ASCII letters folded, compared
     // byte by byte, whatever the column's collation. MySQL's LOWER folds other letters too.
-    const char *foldedBefore;
-    const char *foldedAfter;
+    Words foldedBefore;
+    Words foldedAfter;
 };
 inline constexpr Dialect kDialects[] = {
     /* SQL_DIALECT_SQLITE */ {nullptr, nullptr, false, false, "", " COLLATE NOCASE"},

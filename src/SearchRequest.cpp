@@ -41,26 +41,78 @@ void ReportUPnPError(SearchInfo *info, int upnpError, const char *detail, int of
 
 namespace {
 
+// A piece of text to write. A padded piece can be read 32 bytes from its start whatever its
+// length, so that it is copied by two fixed 16-byte moves rather than by a length's branches.
+struct Piece {
+    const char *text;
+    size_t length;
+    bool padded;
+};
+constexpr size_t kPadding = 32;
+
+// A constant piece, zero-padded to kPadding bytes.
+struct PaddedWords {
+    char text[kPadding] = {};
+    size_t length = 0;
+    constexpr explicit PaddedWords(Words words) : length(words.length) {
+        for (size_t i = 0; i < words.length && i < kPadding; ++i) text[i] = words.text[i];
+    }
+    Piece piece() const { return {text, length, true}; }
+};
+constexpr PaddedWords kComma(", "), kIsNull(" IS NULL, "), kAscending(" ASC"), kDescending(" DESC");
+// The dialects' words that fold a text key, padded.
+constexpr PaddedWords kFolded[kDialectCount][2] = {
+    {PaddedWords(kDialects[0].foldedBefore), PaddedWords(kDialects[0].foldedAfter)},
+    {PaddedWords(kDialects[1].foldedBefore), PaddedWords(kDialects[1].foldedAfter)},
+    {PaddedWords(kDialects[2].foldedBefore), PaddedWords(kDialects[2].foldedAfter)},
+};
+static_assert(kDialectCount == 3, "a row of kFolded for each dialect");
+
 // Appends to out[0..size-1] and counts the whole text as snprintf does: a text too long for the
-// buffer is cut at its end.
+// buffer is cut at its end. Without a buffer it only counts.
 class TextOut {
 public:
     TextOut(char *out, int size)
-        : out_(out != nullptr && size > 0 ? out : nullptr), room_(out_ != nullptr ? static_cast<size_t>(size) - 1 : 0) {}
+        : out_(out != nullptr && size > 0 ? out : none_), room_(out_ != none_ ? static_cast<size_t>(size) - 1 : 0) {}
+    TextOut(const TextOut &) = delete;
+    TextOut &operator=(const TextOut &) = delete;
 
     void Put(const char *text, size_t length) {
         if (length_ < room_) memcpy(out_ + length_, text, length < room_ - length_ ? length : room_ - length_);
         length_ += length;
     }
     void Put(const char *text) { Put(text, strlen(text)); }
+
+    // Writes the pieces that 'pieces' hands to the function it is given, which are at most
+    // 'most' bytes in all: straight into the buffer when that many fit with kPadding bytes to
+    // spare (the usual case), else cut where the buffer ends.
+    template <typename Pieces>
+    MSC_ALWAYS_INLINE void Write(size_t most, Pieces pieces) {
+        if (length_ <= room_ && room_ - length_ >= most + kPadding) {
+            char *at = out_ + length_;
+            pieces([&at](Piece piece) {
+                if (piece.padded) {
+                    memcpy(at, piece.text, kPadding);
+                } else {
+                    CopyValueText(at, piece.text, piece.length);
+                }
+                at += piece.length;
+            });
+            length_ = static_cast<size_t>(at - out_);
+        } else {
+            pieces([this](Piece piece) { Put(piece.text, piece.length); });
+        }
+    }
+
     size_t Length() const { return length_; }
     // Ends the text with its NUL; the whole text's length.
     int Finish() {
-        if (out_ != nullptr) out_[length_ < room_ ? length_ : room_] = '\0';
+        if (out_ != none_) out_[length_ < room_ ? length_ : room_] = '\0';
         return TextLength(length_);
     }
 
 private:
+    char none_[1];
     char *out_;
     size_t room_;
     size_t length_ = 0;
@@ -77,17 +129,22 @@ bool SortsAsText(const SearchOptions &options, int id) {
     return true;
 }
 
-bool IsSortable(const SearchOptions &options, const PreparedTables &prepared, int id, const char **column,
-                size_t *length) {
-    return id != PROP_UNKNOWN && id != 0 && FindColumn(options, prepared, id, column, length) &&
-           (options.sortableTable == nullptr || HasEntry(options.sortableTable, id));
+// The column of a property that clients may sort by, padded when the prepared index holds it
+// (its room of 30 bytes is followed by two more of the same record); false for any other.
+bool SortColumn(const SearchOptions &options, const PreparedTables &prepared, int id, Piece *column) {
+    if (id == PROP_UNKNOWN || id == 0) return false;
+    const ColumnIndex &index = prepared.columns;
+    static_assert(sizeof(ColumnIndex::Name) == kPadding, "a column name of the index is readable as padded");
+    bool found = FindColumn(options, prepared, id, &column->text, &column->length);
+    column->padded = static_cast<unsigned>(id) < ColumnIndex::kProperties && (index.indexed >> id) & 1;
+    return found && (options.sortableTable == nullptr || HasEntry(options.sortableTable, id));
 }
 
 // The distinct properties among the keys written so far: a bit each below kBitIds, a short list
 // above, which only a host with that many properties of its own reaches.
 class KeysWritten {
 public:
-    static constexpr int kBitIds = 1024;
+    static constexpr int kBitIds = 256;
     static constexpr int kListed = 64;
 
     // Adds 'id'; false when it was added before, or when the list above kBitIds is full (a key
@@ -113,40 +170,94 @@ private:
     int listed_ = 0;
 };
 
+// The most bytes of words that a key writes besides its column: ", ", " IS NULL, ", the longest
+// folding and " DESC".
+constexpr size_t kMostKeyWords = 2 + 10 + 24 + 5;
+constexpr bool FoldingFits() {
+    for (const auto &folded : kFolded) {
+        if (folded[0].length + folded[1].length > 24) return false;
+    }
+    return kComma.length == 2 && kIsNull.length == 10 && kDescending.length == 5 && kAscending.length < 5;
+}
+static_assert(FoldingFits(), "kMostKeyWords bounds the words of every key");
+
+// One key: its null test, which puts missing values last in both directions as no database agrees
+// on by default, then its ordering, a text folded as the dialect folds it.
+void WriteKey(TextOut &out, Piece prefix, Piece column, bool text, bool descending, int dialect) {
+    bool first = out.Length() == 0;
+    bool prefixed = prefix.length != 0;
+    out.Write(2 * (prefix.length + column.length) + kMostKeyWords, [&](auto put) {
+        if (!first) put(kComma.piece());
+        if (prefixed) put(prefix);
+        put(column);
+        put(kIsNull.piece());
+        if (text) put(kFolded[dialect][0].piece());
+        if (prefixed) put(prefix);
+        put(column);
+        if (text) put(kFolded[dialect][1].piece());
+        put(descending ? kDescending.piece() : kAscending.piece());
+    });
+}
+
 struct SortFailure {
     int code;   // a SearchParseErrorCode
     Pos offset;
 };
 
+// The blanks between keys: those of the standard grammar but NUL, which ends the text.
+inline bool IsSortBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The property of the key named at sort[pos..last] (a name start), and in *end the byte after its
+// name. Clients name built-in properties, each followed by a comma or the end: such a name is
+// found in the keyword index as the whole text up to the comma, without a scan of its bytes (a
+// text holding a NUL is no keyword). Any other name is read up to the text's NUL, which the first
+// such name finds for all the others (*nulLast: the byte before it; -1 until found).
+int SortKeyProperty(const char *sort, Pos pos, Pos last, const TokenEntry *hostProperties, Pos *end, Pos *nulLast) {
+    const void *comma = memchr(sort + pos, ',', static_cast<size_t>(last + 1 - pos));
+    Pos stop = comma != nullptr ? static_cast<const char *>(comma) - sort : last + 1;
+    while (IsSortBlank(sort[stop - 1])) --stop;
+    if (const TokenEntry *property =
+            FindKeyword(Vocabulary::kProperty, KeywordMatch::kWhole, sort + pos, static_cast<size_t>(stop - pos))) {
+        *end = stop;
+        return property->id;
+    }
+    if (*nulLast < 0) {
+        const void *nul = memchr(sort + pos, '\0', static_cast<size_t>(last + 1 - pos));
+        *nulLast = nul != nullptr ? static_cast<const char *>(nul) - sort - 1 : last;
+    }
+    return ReadPropertyName(sort, pos, *nulLast, hostProperties, end);
+}
+
 // Writes the keys of sort[0..last] into 'out'; false with *failure for a text that is no list of
 // property names, or for a key that cannot be sorted by when such keys are not to be skipped.
+// The text ends at its NUL.
 bool WriteSortKeys(const char *sort, Pos last, const SearchOptions &options, TextOut &out, SearchInfo *info,
                    SortFailure *failure) {
     const PreparedTables &prepared = PreparedFor(options);
-    const Dialect &dialect = kDialects[options.sql.dialect];
-    const char *prefix = options.tablePrefix != nullptr ? options.tablePrefix : "";
-    size_t prefixLength = strlen(prefix);
+    Piece prefix = {"", 0, false};
+    if (options.tablePrefix != nullptr) prefix = {options.tablePrefix, strlen(options.tablePrefix), false};
     bool skip = (options.policy & SEARCH_POLICY_SKIP_UNKNOWN_SORT) != 0;
     KeysWritten written;
+    Pos nulLast = -1;
     auto skipBlanks = [sort, last](Pos pos) {
-        while (pos <= last && Is(kBlank, sort[pos])) ++pos;
+        while (pos <= last && IsSortBlank(sort[pos])) ++pos;
         return pos;
     };
+    auto atEnd = [sort, last](Pos pos) { return pos > last || sort[pos] == '\0'; };
     Pos pos = skipBlanks(0);
-    if (pos > last) return true;
+    if (atEnd(pos)) return true;
     for (;;) {
         Pos key = pos;
         bool descending = sort[pos] == '-';
         if (sort[pos] == '+' || descending) pos = skipBlanks(pos + 1);
-        if (pos > last || !Is(kNameStart, sort[pos])) {
+        if (atEnd(pos) || !Is(kNameStart, sort[pos])) {
             *failure = {SEARCH_PARSE_NO_PROPERTY, pos};
             return false;
         }
         Pos end = pos;
-        int id = ReadPropertyName(sort, pos, last, options.parse.hostProperties, &end);
-        const char *column = nullptr;
-        size_t length = 0;
-        bool sortable = IsSortable(options, prepared, id, &column, &length);
+        int id = SortKeyProperty(sort, pos, last, options.parse.hostProperties, &end, &nulLast);
+        Piece column = {nullptr, 0, false};
+        bool sortable = SortColumn(options, prepared, id, &column);
         if (sortable && !written.Add(id)) {
             // A repeated property: its first occurrence counts.
         } else if (!sortable) {
@@ -159,20 +270,10 @@ bool WriteSortKeys(const char *sort, Pos last, const SearchOptions &options, Tex
             }
             ++info->sortSkippedCount;
         } else {
-            if (out.Length() != 0) out.Put(", ", 2);
-            bool text = SortsAsText(options, id);
-            // Missing values last in both directions, as no database agrees on by default.
-            out.Put(prefix, prefixLength);
-            out.Put(column, length);
-            out.Put(" IS NULL, ", 10);
-            if (text) out.Put(dialect.foldedBefore);
-            out.Put(prefix, prefixLength);
-            out.Put(column, length);
-            if (text) out.Put(dialect.foldedAfter);
-            out.Put(descending ? " DESC" : " ASC", descending ? 5 : 4);
+            WriteKey(out, prefix, column, SortsAsText(options, id), descending, options.sql.dialect);
         }
         pos = skipBlanks(end);
-        if (pos > last) return true;
+        if (atEnd(pos)) return true;
         if (sort[pos] != ',') {
             *failure = {SEARCH_PARSE_TRAILING_TEXT, pos};
             return false;
@@ -252,17 +353,13 @@ int ConvertSortCriteria(const char *sort, int length, const SearchOptions *optio
     info->sortSkippedCount = 0;
     msc::ClearUPnPError(info);
     msc::TextOut text(out, outSize);
-    if (sort == nullptr || options == nullptr || length < -1 || !msc::IsValidSqlOptions(options->sql) ||
-        !msc::IsValidHostTable(options->parse.hostProperties)) {
+    if (sort == nullptr || options == nullptr || length < -1 || !msc::IsValidSqlOptions(options->sql)) {
         info->error = {SEARCH_PARSE_INVALID_ARGUMENT, 0};
         msc::ReportUPnPError(info, msc::kUPnPInvalidArgs, "invalid argument or option", -1);
         text.Finish();
         return -1;
     }
-    // The text ends at its NUL, also inside the range.
     size_t whole = length == -1 ? strlen(sort) : static_cast<size_t>(length);
-    const void *nul = length == -1 ? nullptr : memchr(sort, '\0', whole);
-    if (nul != nullptr) whole = static_cast<size_t>(static_cast<const char *>(nul) - sort);
     msc::SortFailure failure = {SEARCH_PARSE_OK, -1};
     if (!msc::WriteSortKeys(sort, static_cast<msc::Pos>(whole) - 1, *options, text, info, &failure)) {
         int offset = failure.offset > INT_MAX ? INT_MAX : static_cast<int>(failure.offset);
@@ -277,10 +374,16 @@ int ConvertSortCriteria(const char *sort, int length, const SearchOptions *optio
     }
     const char *id = options->idColumn;
     if (id != nullptr && *id != '\0') {
-        if (text.Length() != 0) text.Put(", ", 2);
-        if (options->tablePrefix != nullptr) text.Put(options->tablePrefix);
-        text.Put(id);
-        text.Put(" ASC", 4);
+        const msc::Piece prefix = {options->tablePrefix != nullptr ? options->tablePrefix : "",
+                                   options->tablePrefix != nullptr ? strlen(options->tablePrefix) : 0, false};
+        const msc::Piece column = {id, strlen(id), false};
+        bool first = text.Length() == 0;
+        text.Write(2 + prefix.length + column.length + 4, [&](auto put) {
+            if (!first) put(msc::kComma.piece());
+            put(prefix);
+            put(column);
+            put(msc::kAscending.piece());
+        });
     }
     return text.Finish();
 }

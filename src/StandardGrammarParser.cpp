@@ -322,10 +322,12 @@ int ReadPropertyName(const char *text, Pos at, Pos last, const TokenEntry *hostP
     PropertyName scanned = ScanPropertyName(text, at, last);
     *end = scanned.end;
     size_t length = static_cast<size_t>(scanned.end - at);
-    if (FindKeyword(Vocabulary::kLogical, KeywordMatch::kWhole, text + at, length) != nullptr) return 0;
+    // No logical keyword is a property name: the property look-up, which settles nearly every
+    // name at once, goes first.
     if (const TokenEntry *property = FindKeyword(Vocabulary::kProperty, KeywordMatch::kWhole, text + at, length)) {
         return property->id;
     }
+    if (FindKeyword(Vocabulary::kLogical, KeywordMatch::kWhole, text + at, length) != nullptr) return 0;
     return HostPropertyId(hostProperties, text, scanned);
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "AllocationHooks.h"
 #include "TreeText.h"
 
 using namespace msc_test;
@@ -110,6 +111,10 @@ TEST(SearchRequest, HostileSortTexts) {
     EXPECT_EQ(ConvertSortCriteria(unclosed.c_str(), -1, &options, out, sizeof out, &info), -1);
     EXPECT_EQ(Failure(info), "709 7@22 Unsupported or invalid sort criteria: expected a comma at byte 22");
     const std::string nul("+dc:title\0,+dc:date", 19);
+    std::vector<std::string> texts = {repeated, unknown, unclosed, nul};
+    OpenAllocationWindow();
+    for (const std::string &text : texts) ConvertSortCriteria(text.c_str(), static_cast<int>(text.size()), &options, out, sizeof out, &info);
+    EXPECT_EQ(CloseAllocationWindow(), 0) << "the sort call takes no heap memory";
     EXPECT_EQ(ConvertSortCriteria(nul.c_str(), 19, &options, out, sizeof out, &info), 54) << "the text ends at its NUL";
 }
 
@@ -125,12 +130,16 @@ TEST(SearchRequest, InvalidArguments) {
     SearchInfo info;
     char out[16] = "x";
     const std::string invalid = "402 10@0 Invalid Args: invalid argument or option";
-    const SearchOptions *const records[] = {nullptr, &badDialect, &badTable};
+    const SearchOptions *const records[] = {nullptr, &badDialect};
     for (const SearchOptions *record : records) {
         EXPECT_EQ(ConvertSortCriteria("+dc:title", -1, record, out, sizeof out, &info), -1);
         EXPECT_EQ(Failure(info), invalid);
         EXPECT_STREQ(out, "");
     }
+    // A host entry that names no property is never matched; the search call refuses its table.
+    EXPECT_EQ(ConvertSortCriteria("+dc:title", -1, &badTable, nullptr, 0, &info), 54);
+    EXPECT_EQ(ConvertSearchCriteria("dc:title = \"a\"", -1, &badTable, out, sizeof out, &info), -1);
+    EXPECT_EQ(Failure(info), invalid);
     EXPECT_EQ(ConvertSortCriteria(nullptr, 0, &options, out, sizeof out, &info), -1);
     EXPECT_EQ(ConvertSortCriteria("+dc:title", -2, &options, out, sizeof out, &info), -1);
     EXPECT_EQ(Failure(info), invalid);
