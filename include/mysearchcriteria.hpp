@@ -209,8 +209,10 @@ struct SearchResult {
 };
 
 /** A copy of 'options' with its tables looked up once (PrepareSearchOptions), for the searches
- *  that follow: set once, prepare once. */
+ *  that follow: set once, prepare once. A record without a version gets this header's, which
+ *  its layout is: code that includes this header has every field of it. */
 inline SearchOptions prepared(SearchOptions options) noexcept {
+    if (options.version == 0) options.version = MSC_VERSION_NUMBER;
     PrepareSearchOptions(&options);
     return options;
 }
@@ -241,6 +243,51 @@ inline SearchResult search(std::string_view criteria, const SearchOptions &optio
         throw std::bad_alloc();
     }
     return result;
+}
+
+/** What sort() gives: the keys that follow ORDER BY, and what ConvertSortCriteria reports. */
+struct SortResult {
+    std::string keys;  /* empty for no order, or when the sort text was refused */
+    SearchInfo info{};
+    /** The sort text was answered; info.sortSkippedCount says whether keys were left out. */
+    bool ok() const noexcept { return info.error.code == SEARCH_PARSE_OK; }
+    explicit operator bool() const noexcept { return ok(); }
+};
+
+namespace detail {
+/** A text the library writes like snprintf, measured first when it passes the first buffer. */
+template <typename Write>
+std::string written(Write write) {
+    char first[512];
+    int length = write(first, static_cast<int>(sizeof first));
+    if (length < 0) return std::string();
+    if (length < static_cast<int>(sizeof first)) return std::string(first, static_cast<size_t>(length));
+    if (length == INT_MAX) throw std::length_error("msc: text too long");
+    std::string text(static_cast<size_t>(length), '\0');
+    write(text.data(), length + 1);
+    return text;
+}
+}  // namespace detail
+
+/** The ORDER BY keys of a SortCriteria (ConvertSortCriteria) on the whole of 'sort'; throws
+ *  std::length_error for a text of INT_MAX bytes or more. */
+inline SortResult sort(std::string_view sort, const SearchOptions &options) {
+    if (sort.size() >= static_cast<size_t>(INT_MAX)) throw std::length_error("msc::sort: sort text too long");
+    SortResult result;
+    result.keys = detail::written([&](char *out, int size) {
+        return ConvertSortCriteria(sort.data(), static_cast<int>(sort.size()), &options, out, size, &result.info);
+    });
+    return result;
+}
+
+/** The GetSearchCapabilities text of 'options' (WriteSearchCapabilities). */
+inline std::string search_capabilities(const SearchOptions &options) {
+    return detail::written([&](char *out, int size) { return WriteSearchCapabilities(&options, out, size); });
+}
+
+/** The GetSortCapabilities text of 'options' (WriteSortCapabilities). */
+inline std::string sort_capabilities(const SearchOptions &options) {
+    return detail::written([&](char *out, int size) { return WriteSortCapabilities(&options, out, size); });
 }
 
 }  // namespace msc

@@ -10,6 +10,7 @@
 
 #include "AllocationHooks.h"
 #include "TreeText.h"
+#include "mysearchcriteria.hpp"
 
 using namespace msc_test;
 
@@ -75,6 +76,9 @@ TEST(SearchRequest, SortCriteria) {
         EXPECT_EQ(length < 0 ? "" : std::string(out), row["keys"]);
         EXPECT_EQ(Failure(info), row["failure"]);
         EXPECT_EQ(Offsets(info.sortSkipped, info.sortSkippedCount), row["skipped"]);
+        const msc::SortResult wrapped = msc::sort(sort, options);
+        EXPECT_EQ(wrapped.keys, row["keys"]);
+        EXPECT_EQ(wrapped.ok(), row["failure"].empty());
         if (length < 0) {
             EXPECT_STREQ(out, "") << "a failure leaves the empty text";
             continue;
@@ -111,6 +115,11 @@ TEST(SearchRequest, HostileSortTexts) {
     EXPECT_EQ(ConvertSortCriteria(unclosed.c_str(), -1, &options, out, sizeof out, &info), -1);
     EXPECT_EQ(Failure(info), "709 7@22 Unsupported or invalid sort criteria: expected a comma at byte 22");
     const std::string nul("+dc:title\0,+dc:date", 19);
+    const std::string prefix(300, 'p');  // keys longer than the wrapper's first buffer
+    SearchOptions prefixed = options;
+    prefixed.tablePrefix = prefix.c_str();
+    const std::string longKeys = prefix + "title IS NULL, " + prefix + "title COLLATE NOCASE DESC, " + prefix + "object_id ASC";
+    EXPECT_EQ(msc::sort("-dc:title", prefixed).keys, longKeys);
     std::vector<std::string> texts = {repeated, unknown, unclosed, nul};
     OpenAllocationWindow();
     for (const std::string &text : texts) ConvertSortCriteria(text.c_str(), static_cast<int>(text.size()), &options, out, sizeof out, &info);
@@ -163,6 +172,8 @@ TEST(SearchRequest, Capabilities) {
         EXPECT_EQ(length, static_cast<int>(row["sort"].size()));
         EXPECT_EQ(WriteSortCapabilities(&options, out, 5), length);
         EXPECT_EQ(std::string(out), row["sort"].substr(0, 4));
+        EXPECT_EQ(msc::search_capabilities(options), row["search"]);
+        EXPECT_EQ(msc::sort_capabilities(options), row["sort"]);
     }
 }
 
@@ -203,6 +214,8 @@ TEST(SearchRequest, UnversionedRecordsAreReadAsOld) {
     const SearchOptions expected = MSC_SEARCH_OPTIONS_INIT;
     EXPECT_EQ(memcmp(&initialised, &expected, sizeof expected), 0);
     EXPECT_EQ(InitSearchOptions(nullptr), -1);
+    EXPECT_EQ(msc::prepared(SearchOptions{}).version, static_cast<uint32_t>(MSC_VERSION_NUMBER))
+        << "C++ code has the header's record";
     EXPECT_EQ(SearchLibraryVersion(), static_cast<unsigned>(MSC_VERSION_NUMBER));
 }
 
