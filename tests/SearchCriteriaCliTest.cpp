@@ -23,8 +23,8 @@ TEST(SearchCriteriaCli, PrintsWholeOutputs) {
     std::string cli = MSC_CLI_PATH;
     setenv("PATH", (cli.substr(0, cli.rfind('/')) + ":" + getenv("PATH")).c_str(), 1);
     setenv("CASES", MSC_TEST_CASES_DIR, 1);
-    setenv("PG", MSC_TEST_POSTGRESQL, 1);
-    setenv("MARIADB", MSC_TEST_MARIADB, 1);
+    setenv("PG", msc_test::DatabaseAddress("postgresql").c_str(), 1);
+    setenv("MARIADB", msc_test::DatabaseAddress("mariadb").c_str(), 1);
     for (const msc_test::Case &row : msc_test::ReadCases("host-cli.tsv")) {
         char pattern[] = "/tmp/msc-cli-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Private throwaway PostgreSQL and MariaDB servers for the tests, with the sample library loaded:
-#   databases.sh start DIR CLI   initialise and start both in DIR, load the sample written by CLI
+#   databases.sh start DIR CLI   initialise and start both in DIR, load the sample written by CLI,
+#                                and print their addresses, which DIR/addresses keeps, one a line
 #   databases.sh stop DIR        stop both and delete DIR
-# Everything lives in DIR: data, Unix sockets (no TCP), logs. No password, no system service.
+# Data and logs live in DIR. The Unix sockets (no TCP) live in a private folder of their own
+# under /tmp, since a socket's path has at most 107 bytes and DIR may be a deep build folder;
+# DIR/sockets names that folder. No password, no system service.
 # start leaves a watchdog that stops the servers once the process that ran it (ctest) is gone,
 # so an interrupted run leaves nothing behind; stop ends the watchdog too.
 set -euo pipefail
@@ -26,6 +29,10 @@ stop() {
     for _ in $(seq 100); do alive "$pid" || break; sleep 0.1; done
     kill -9 "$pid" 2>/dev/null || true
   done
+  if [ -f "$dir/sockets" ]; then
+    local sockets; sockets=$(cat "$dir/sockets")
+    case $sockets in /tmp/msc-db.*) rm -rf "$sockets" ;; esac
+  fi
   rm -rf "$dir"
 }
 
@@ -48,8 +55,10 @@ fi
 cli=${3:?the mysearchcriteria executable}
 stop  # What an earlier, killed run left behind.
 mkdir -p "$dir/pg" "$dir/mariadb"
-# A Unix socket path has at most 107 bytes.
-[ ${#dir} -le 80 ] || fail "the folder $dir is too long for a socket path"
+# Not $TMPDIR, which may be as long as the build folder.
+sockets=$(mktemp -d /tmp/msc-db.XXXXXX)
+echo "$sockets" >"$dir/sockets"
+mkdir "$sockets/pg"
 [ -x "$pg_bin/initdb" ] || fail "no PostgreSQL server in $pg_bin (scripts/install-deps.sh installs it)"
 command -v mariadb-install-db >/dev/null || fail "no mariadb-install-db (scripts/install-deps.sh installs it)"
 mariadbd=$(command -v mariadbd || echo /usr/sbin/mariadbd)
@@ -57,13 +66,13 @@ mariadbd=$(command -v mariadbd || echo /usr/sbin/mariadbd)
 # PostgreSQL refuses to run as root: as root, run it as nobody in a folder nobody owns.
 as_owner=()
 if [ "$(id -u)" -eq 0 ]; then
-  chown nobody: "$dir/pg"
+  chown nobody: "$dir/pg" "$sockets" "$sockets/pg"
   as_owner=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
 fi
 "${as_owner[@]}" "$pg_bin/initdb" -D "$dir/pg/data" -U msc --auth=trust -E UTF8 --locale=C.UTF-8 \
   --no-sync >"$dir/initdb.log" 2>&1 || fail "initdb failed"
 "${as_owner[@]}" "$pg_bin/pg_ctl" -D "$dir/pg/data" -l "$dir/pg/server.log" -w -t 60 \
-  -o "-c listen_addresses= -k $dir/pg -c fsync=off -c full_page_writes=off" start </dev/null >/dev/null \
+  -o "-c listen_addresses= -k $sockets/pg -c fsync=off -c full_page_writes=off" start </dev/null >/dev/null \
   || fail "PostgreSQL did not start"
 
 as_root=()
@@ -76,16 +85,16 @@ install_mariadb() {
     --skip-test-db "${as_root[@]}" >>"$dir/mariadb/log" 2>&1
 }
 install_mariadb || install_mariadb || fail "mariadb-install-db failed"
-"$mariadbd" --no-defaults --datadir="$dir/mariadb/data" --socket="$dir/mariadb/socket" --skip-networking \
+"$mariadbd" --no-defaults --datadir="$dir/mariadb/data" --socket="$sockets/mariadb" --skip-networking \
   --pid-file="$dir/mariadb/mariadbd.pid" --log-error="$dir/mariadb/log" --innodb-flush-log-at-trx-commit=0 \
   "${as_root[@]}" </dev/null >/dev/null 2>&1 &
 for _ in $(seq 300); do
-  [ -S "$dir/mariadb/socket" ] && mariadb --no-defaults --socket="$dir/mariadb/socket" -u root -e 'SELECT 1' \
+  [ -S "$sockets/mariadb" ] && mariadb --no-defaults --socket="$sockets/mariadb" -u root -e 'SELECT 1' \
     >/dev/null 2>&1 && break
   alive $! || fail "MariaDB did not start"
   sleep 0.1
 done
-[ -S "$dir/mariadb/socket" ] || fail "MariaDB did not open its socket"
+[ -S "$sockets/mariadb" ] || fail "MariaDB did not open its socket"
 
 # The watchdog: ends with the process that started the servers (ctest), or after an hour.
 watched=$PPID
@@ -93,11 +102,11 @@ setsid bash -c "for _ in \$(seq 3600); do kill -0 $watched 2>/dev/null || break;
   exec '$script' stop '$dir'" </dev/null >/dev/null 2>&1 &
 echo $! >"$dir/watchdog.pid"
 
-"$pg_bin/psql" -X -q -v ON_ERROR_STOP=1 -h "$dir/pg" -U msc -d postgres -c 'CREATE DATABASE library' \
+"$pg_bin/psql" -X -q -v ON_ERROR_STOP=1 -h "$sockets/pg" -U msc -d postgres -c 'CREATE DATABASE library' \
   >/dev/null || fail "cannot create the PostgreSQL database"
-"$cli" sample --dialect postgresql | "$pg_bin/psql" -X -q -v ON_ERROR_STOP=1 -h "$dir/pg" -U msc -d library \
+"$cli" sample --dialect postgresql | "$pg_bin/psql" -X -q -v ON_ERROR_STOP=1 -h "$sockets/pg" -U msc -d library \
   >/dev/null || fail "cannot load the sample into PostgreSQL"
 { echo 'CREATE DATABASE library CHARACTER SET utf8mb4; USE library;'; "$cli" sample --dialect mariadb; } |
-  mariadb --no-defaults --socket="$dir/mariadb/socket" -u root || fail "cannot load the sample into MariaDB"
-echo "postgresql://msc@/library?host=$dir/pg"
-echo "mariadb://root@localhost/library?socket=$dir/mariadb/socket"
+  mariadb --no-defaults --socket="$sockets/mariadb" -u root || fail "cannot load the sample into MariaDB"
+printf '%s\n' "postgresql://msc@/library?host=$sockets/pg" "mariadb://root@localhost/library?socket=$sockets/mariadb" |
+  tee "$dir/addresses"
