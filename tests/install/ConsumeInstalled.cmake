@@ -56,7 +56,7 @@ if(CLI)
     ${cli} sql --prefix o. [[upnp:genre = "Jazz" and @refID exists false]])
   expect_run(0 "parsed:\n--->P:@id\nO:=\n--->V:1021\nrewritten:\n--->P:@id\nO:=\n--->V:1021\n" ""
     ${cli} tree [[@id = "A0$128$129$66912385"]])
-  expect_run(1 "" "mysearchcriteria: cannot parse the criteria: expected a property at byte 0\n  **\n  ^\n"
+  expect_run(1 "" "mysearchcriteria: cannot parse the criteria: unexpected text after the expression at byte 1\n  **\n   ^\n"
     ${cli} sql "**")
 endif()
 
