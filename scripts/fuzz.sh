@@ -17,7 +17,7 @@ build=${FUZZ_BUILD_DIR:-build-fuzz}
 scripts/install-deps.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DMSC_BUILD_TESTS=OFF -DMSC_BUILD_FUZZERS=ON >/dev/null
+  -DMSC_BUILD_TESTS=OFF -DMSC_BUILD_FUZZERS=ON -DMSC_REQUIRE_ALL=ON >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]}"
 
 # The seed corpus holds plain criteria (fuzz/corpus) and sort texts (fuzz/sort-corpus); each target

@@ -287,6 +287,15 @@ std::string DescribeConditionProblem(int code, const ParseTreeNode *node, const 
 
 HostSearch RunHostSequence(const std::string &criteria, const HostOptions &options) {
     HostSearch search;
+    // The classic grammar reads a NUL as a blank and goes on, so a log or a check that reads the
+    // text as a C string would see less than the library parses: "dc:title = \"x\"<NUL> or
+    // dc:title contains \"\"" would select everything while the log shows one title.
+    size_t nul = criteria.find('\0');
+    if (nul != std::string::npos) {
+        search.status = HostSearch::kUnusable;
+        search.problem = "a NUL byte at byte " + std::to_string(nul) + " (a criteria is text, and text holds no NUL)";
+        return search;
+    }
     if (IsEverything(criteria)) return search;  // "*" never reaches the parser.
     if (criteria.size() >= static_cast<size_t>(INT_MAX)) {
         search.status = HostSearch::kUnusable;
@@ -423,7 +432,8 @@ std::string SortCapabilities(const HostOptions &options) {
 }
 
 HostSearch RunOneCall(const std::string &criteria, const HostOptions &options) {
-    if (IsEverything(criteria) || criteria.size() >= static_cast<size_t>(INT_MAX)) {
+    if (IsEverything(criteria) || criteria.size() >= static_cast<size_t>(INT_MAX) ||
+        criteria.find('\0') != std::string::npos) {
         return RunHostSequence(criteria, options);
     }
     SearchRecord record(options);

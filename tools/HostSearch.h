@@ -72,7 +72,9 @@ struct HostOptions {
     std::vector<int> supported = SampleSupported();  // The others' conditions become constants.
     std::string container = "0";  // The container searched in: the root by default.
     std::string prefix;           // Written before every column name; empty for none.
-    bool standard = false;        // The UPnP grammar instead of the classic one.
+    // The UPnP grammar, which answers what clients send (dc:title="x" needs no blanks there);
+    // false: the classic one.
+    bool standard = true;
     // The SQL dialect of the database searched; % and _ in contains values match themselves.
     SqlOptions sql = {SQL_DIALECT_SQLITE, SQL_LITERAL_PATTERNS};
     std::vector<int> numeric = SampleNumeric();  // Sorted as numbers, not as text.
@@ -113,7 +115,7 @@ struct HostSearch {
         kEverything,   // "*", or a text of blanks only: no condition at all.
         kCondition,    // 'condition' holds the SQL condition.
         kParseFailed,  // 'error' says where and why.
-        kUnusable      // Parsed, but no usable condition: 'problem' says why.
+        kUnusable      // No usable condition, or a NUL byte in the text: 'problem' says why.
     };
     Status status = kEverything;
     SearchParseError error = {SEARCH_PARSE_OK, -1};
@@ -129,6 +131,7 @@ struct HostSearch {
 };
 
 // Parse, read the class and the property list, rewrite, convert: the whole sequence of a host.
+// A text that holds a NUL byte is refused unparsed.
 HostSearch RunHostSequence(const std::string &criteria, const HostOptions &options);
 
 // The same answers, but for the trees, which it leaves empty: through ConvertSearchCriteria,

@@ -59,7 +59,7 @@ const char kUsage[] =
     "                     such as dc:title=title,upnp:class=class (default: the sample library's,\n"
     "                     where every property has a column). A name that is not built in, such\n"
     "                     as last_updated or upnp:artist[@role=\"AlbumArtist\"], is a property\n"
-    "                     of the host's own, which --standard criteria may name\n"
+    "                     of the host's own, which criteria may name (not with --classic)\n"
     "  --columns +MAP     with a leading +, changes or adds the pairs in the table instead, such\n"
     "                     as +dc:title=name\n"
     "  --supported LIST   the properties the database can evaluate, separated by commas, or\n"
@@ -68,7 +68,9 @@ const char kUsage[] =
     "                     table: the sample's one res column cannot answer res@duration)\n"
     "  --container ID     the container searched in, for the reference-container rewrite and\n"
     "                     to keep the rows inside it (default: 0, the root)\n"
-    "  --standard         parse with the UPnP grammar, keeping unknown properties\n"
+    "  --classic          parse with the classic grammar instead: tokens between blanks, keywords\n"
+    "                     by prefix, and no host properties\n"
+    "  --standard         parse with the UPnP grammar, keeping unknown properties (the default)\n"
     "  --db TARGET        search an existing database, read only, instead of the sample: an\n"
     "                     SQLite file, postgresql://... (a libpq URI) or mariadb://... or\n"
     "                     mysql://... (user@host:port/database, or ?socket=PATH)\n"
@@ -377,8 +379,8 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
         std::string arg = argv[i];
         std::string value;
         if (arg == "-h" || arg == "--help") return 2;
-        if (arg == "--standard") {
-            settings->host.standard = true;
+        if (arg == "--standard" || arg == "--classic") {
+            settings->host.standard = arg == "--standard";
         } else if (arg == "--strict") {
             settings->host.strictSort = true;
         } else if (arg == "--sort") {

@@ -348,4 +348,12 @@ bool RunOnSmallStack(size_t stackBytes, const std::function<void()> &body) {
 std::string CaptureStdout(const std::function<void()> &body) { return CaptureFd(stdout, body); }
 std::string CaptureStderr(const std::function<void()> &body) { return CaptureFd(stderr, body); }
 
+std::string DatabaseAddress(const std::string &scheme) {
+    std::ifstream addresses(std::string(MSC_TEST_DATABASES_DIR) + "/addresses");
+    for (std::string line; std::getline(addresses, line);) {
+        if (line.compare(0, scheme.size() + 3, scheme + "://") == 0) return line;
+    }
+    return "";
+}
+
 }  // namespace msc_test

@@ -93,6 +93,11 @@ std::vector<Case> ReadCases(const std::string &name);
 // of id and criteria; empty when the file cannot be read.
 std::vector<std::pair<std::string, std::string>> ReadCriteriaTable(const std::string &path);
 
+// The address of ctest's private server for 'scheme' ("postgresql", "mariadb"), which
+// Databases.Start writes to MSC_TEST_DATABASES_DIR/addresses once the server runs; "" for
+// "sqlite" (the sample in memory) and before the servers started.
+std::string DatabaseAddress(const std::string &scheme);
+
 // Hand-built nodes, each malloc'd as the library does.
 ParseTreeNode *Op(int opId, ParseTreeNode *left, ParseTreeNode *right);
 ParseTreeNode *Prop(int propertyId);
