@@ -34,7 +34,7 @@ endif()
 # The library, and no program: every program belongs to a part that was skipped.
 if(GENERATOR STREQUAL "Ninja")
   file(READ ${WORK_DIR}/bare/build.ninja ninja)
-  if(NOT ninja MATCHES "build libmysearchcriteria\\.so:" OR ninja MATCHES "_EXECUTABLE_LINKER_")
+  if(NOT ninja MATCHES "build libmysearchcriteria\\.so\\.[0-9.]+:" OR ninja MATCHES "_EXECUTABLE_LINKER_")
     message(FATAL_ERROR "the bare configure must build the library and no program")
   endif()
 endif()
