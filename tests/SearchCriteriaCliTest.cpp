@@ -15,4 +15,9 @@ TEST(SearchCriteriaCli, PrintsWholeOutputs) {
     msc_test::RunCommandTable("host-cli.tsv", {MSC_CLI_PATH});
 }
 
+// INTEGRATION.md's host of a whole Search request, as printed there, on the sample library.
+TEST(SearchRequestHost, AnswersPagesSortsAndFaults) {
+    msc_test::RunCommandTable("search-request.tsv", {MSC_CLI_PATH, MSC_SEARCH_REQUEST_PATH});
+}
+
 }  // namespace
