@@ -331,6 +331,13 @@ void ResetInfo(SearchInfo *info) {
     info->refIdMadeFalse = 0;
 }
 
+// What the parse repaired, into the record: the one place that writes those fields, once per
+// call (a failed call repaired nothing).
+void RecordRepairs(SearchInfo *info, const SearchParseRepairs &repairs) {
+    info->repairs = repairs.repairs;
+    info->repairOffset = repairs.offset;
+}
+
 // A failed call reports only why: the rest of the record is as for an empty text.
 int Failed(SearchInfo *info, int code, int offset) {
     ResetInfo(info);
@@ -374,10 +381,10 @@ int WriteWhileParsing(const char *criteria, int length, const SearchOptions &opt
 
 // The call on a tree in the arena: the host's sequence step by step.
 int WriteFromTree(const char *criteria, int length, const SearchOptions &options, Arena *arena, char *out,
-                  int outSize, SearchInfo *info, bool wanted) {
+                  int outSize, SearchInfo *info, bool wanted, SearchParseRepairs *repairs) {
     ParseTreeNode *tree = nullptr;
     SearchParseError error;
-    if (ParseWithConfig(&tree, criteria, 0, length - 1, &options.parse, &error, arena) != 0) {
+    if (ParseWithConfig(&tree, criteria, 0, length - 1, &options.parse, &error, arena, repairs) != 0) {
         return Failed(info, error.code, error.offset);
     }
 
@@ -429,8 +436,9 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
 }
 
 // The call on valid arguments: without a tree when it can, else on one.
+// The classic grammar, the only one written while it is read, repairs nothing.
 MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const SearchOptions &options, char *out,
-                                    int outSize, SearchInfo *info, bool wanted) {
+                                    int outSize, SearchInfo *info, bool wanted, SearchParseRepairs *repairs) {
     alignas(16) char stack[kStackArena];
     const TokenEntry *hostProperties = options.parse.hostProperties;
     if (options.parse.options == 0 && (hostProperties == nullptr || IsValidHostTable(hostProperties))) {
@@ -444,7 +452,7 @@ MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const Sear
         ResetInfo(info);
     }
     Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
-    return WriteFromTree(criteria, length, options, &arena, out, outSize, info, wanted);
+    return WriteFromTree(criteria, length, options, &arena, out, outSize, info, wanted, repairs);
 }
 
 }  // namespace
@@ -464,10 +472,12 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
         valid = whole <= static_cast<size_t>(INT_MAX);
         length = valid ? static_cast<int>(whole) : 0;
     }
-    int result = valid ? msc::Search(criteria, length, *options, out, outSize, info, wanted)
+    SearchParseRepairs repairs = {0, -1};
+    int result = valid ? msc::Search(criteria, length, *options, out, outSize, info, wanted, &repairs)
                        : msc::Failed(info, SEARCH_PARSE_INVALID_ARGUMENT, 0);
     // A failure leaves the empty text.
     if (result < 0 && out != nullptr && outSize > 0) out[0] = '\0';
+    msc::RecordRepairs(info, result < 0 ? SearchParseRepairs{0, -1} : repairs);
     return result;
 }
 
