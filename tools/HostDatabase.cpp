@@ -320,6 +320,10 @@ const SampleColumn kSampleColumns[] = {
     {"play_count", false, false, "INTEGER"},
     {"last_played"},
     {"last_updated"},
+    {"conductor", true},
+    {"lyricist", true},
+    {"album_art"},
+    {"protocol_info"},
 };
 
 }  // namespace

@@ -62,11 +62,15 @@ const char kUsage[] =
     "                     as +dc:title=name\n"
     "  --supported LIST   the properties the database can evaluate, separated by commas, or\n"
     "                     none; conditions on the others become always true (default: every\n"
-    "                     property that has a column, except res unless --columns replaced the\n"
-    "                     table: the sample's one res column cannot answer res@duration)\n"
+    "                     property that has a column, except res with the classic grammar\n"
+    "                     unless --columns replaced the table: that grammar reads res@duration\n"
+    "                     as res, which the sample's one res column cannot answer)\n"
     "  --container ID     the container searched in, for the reference-container rewrite and\n"
     "                     to keep the rows inside it (default: 0, the root)\n"
-    "  --standard         parse with the UPnP grammar, keeping unknown properties\n"
+    "  --standard         parse with the UPnP grammar, keeping unknown properties and repairing\n"
+    "                     what clients get wrong in one obvious way (a parenthesis or quote left\n"
+    "                     open at the end, single or doubled quotes), said on standard error\n"
+    "  --strict           strict grammar: no repairs\n"
     "  --db TARGET        search an existing database, read only, instead of the sample: an\n"
     "                     SQLite file, postgresql://... (a libpq URI) or mariadb://... or\n"
     "                     mysql://... (user@host:port/database, or ?socket=PATH)\n"
@@ -86,7 +90,8 @@ const char kUsage[] =
     "  -h, --help         print this help\n"
     "\n"
     "Properties: dc:title dc:date dc:creator upnp:class upnp:actor upnp:artist upnp:album\n"
-    "upnp:genre @refID @id res upnp:originalTrackNumber.\n"
+    "upnp:genre @refID @id res upnp:originalTrackNumber; with --standard also the sample's own,\n"
+    "such as @parentID, res@duration, upnp:albumArtURI and microsoft:authorComposer.\n"
     "\n"
     "Examples:\n"
     "  mysearchcriteria search 'upnp:class derivedfrom \"object.item.audioItem\" and dc:title contains \"love\"'\n"
@@ -260,6 +265,7 @@ bool RunOne(const Settings &settings, HostDatabase *database, const std::string 
         PrintParseFailure(where, criteria, search.error);
         return false;
     }
+    if (search.repairs.repairs != 0) Fail(where + "repaired the criteria: " + DescribeRepairs(search.repairs));
 
     if (settings.job == Job::kTree) {
         if (search.status == HostSearch::kEverything) {
@@ -352,6 +358,8 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
         if (arg == "-h" || arg == "--help") return 2;
         if (arg == "--standard") {
             settings->host.standard = true;
+        } else if (arg == "--strict") {
+            settings->host.lenient = false;
         } else if (arg == "--prefix") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
             if (!value.empty() && !IsPlainName(value)) {
@@ -369,10 +377,12 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
             settings->columnsReplaced = settings->columnsReplaced || replaced;
         } else if (arg == "--supported") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
-            if (!ParsePropertyList(value, &settings->host.supported, &error, &settings->host.hostProperties)) {
+            std::vector<int> supported;
+            if (!ParsePropertyList(value, &supported, &error, &settings->host.hostProperties)) {
                 Fail("--supported: " + error);
                 return 1;
             }
+            settings->host.supported = supported;
             settings->supportedGiven = true;
         } else if (arg == "--container") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
