@@ -21,7 +21,8 @@
 -- (upnp:playbackCount), last_played (upnp:lastPlaybackTime) and last_updated (the time the
 -- object was added or changed, "YYYY-MM-DD HH:MM:SS"), conductor and lyricist
 -- (upnp:artist[@role="Conductor"], upnp:author[@role="Lyricist"]), album_art
--- (upnp:albumArtURI) and protocol_info (res@protocolInfo). They are set for the music, the
+-- (upnp:albumArtURI), and protocol_info, size, bitrate and resolution (res@protocolInfo,
+-- res@size, res@bitrate, res@resolution). They are set for the music, the
 -- videos and the photos where such a value exists, and NULL elsewhere (a track never played has
 -- no play count).
 --
@@ -56,7 +57,10 @@ CREATE TABLE objects (
   conductor TEXT COLLATE NOCASE,
   lyricist  TEXT COLLATE NOCASE,
   album_art TEXT,
-  protocol_info TEXT
+  protocol_info TEXT,
+  size      INTEGER,
+  bitrate   INTEGER,
+  resolution TEXT
 );
 CREATE INDEX objects_parent ON objects(parent_id);
 CREATE INDEX objects_num ON objects(num_id);
@@ -436,14 +440,6 @@ INSERT INTO objects (object_id, num_id, parent_id, ref_id, class, title, creator
   WHERE p.parent_id = 'A0$160$161'
   ORDER BY p.num_id;
 
--- Every resource's protocol, from its file's kind, as a server announces it in res@protocolInfo.
-UPDATE objects SET protocol_info = 'http-get:*:' || CASE
-    WHEN res LIKE '%.mp3' THEN 'audio/mpeg'
-    WHEN res LIKE '%.mkv' THEN 'video/x-matroska'
-    ELSE 'image/jpeg'
-  END || ':*'
-WHERE res IS NOT NULL;
-
 -- References repeat the library's knowledge of the item they stand for, as they repeat its tags.
 UPDATE objects SET (album_artist, composer, author, publisher, duration, play_count, last_played, last_updated,
                     conductor, lyricist, album_art) =
@@ -451,5 +447,22 @@ UPDATE objects SET (album_artist, composer, author, publisher, duration, play_co
           i.conductor, i.lyricist, i.album_art
    FROM objects AS i WHERE i.object_id = objects.ref_id)
 WHERE ref_id IS NOT NULL;
+
+-- What a server announces of every resource, from its file's kind and length: the protocol, the
+-- size in bytes, the bit rate in bytes per second (MP3 files at 128 kbit/s, videos at 4 Mbit/s)
+-- and the pixels of pictures and videos.
+UPDATE objects SET protocol_info = 'http-get:*:' || CASE
+    WHEN res LIKE '%.mp3' THEN 'audio/mpeg'
+    WHEN res LIKE '%.mkv' THEN 'video/x-matroska'
+    ELSE 'image/jpeg'
+  END || ':*',
+  bitrate = CASE WHEN res LIKE '%.mp3' THEN 16000 WHEN res LIKE '%.mkv' THEN 500000 END,
+  resolution = CASE WHEN res LIKE '%.mkv' THEN '1920x1080' WHEN res LIKE '%.jpg' THEN '4000x3000' END
+WHERE res IS NOT NULL;
+UPDATE objects SET size = CASE
+    WHEN bitrate IS NULL THEN 2000000 + (num_id * 7919) % 3000000
+    ELSE bitrate * (substr(duration, 1, instr(duration, ':') - 1) * 3600 + substr(duration, -5, 2) * 60 + substr(duration, -2))
+  END
+WHERE res IS NOT NULL;
 
 COMMIT;

@@ -324,6 +324,9 @@ const SampleColumn kSampleColumns[] = {
     {"lyricist", true},
     {"album_art"},
     {"protocol_info"},
+    {"size", false, false, "BIGINT"},
+    {"bitrate", false, false, "INTEGER"},
+    {"resolution"},
 };
 
 }  // namespace

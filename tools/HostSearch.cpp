@@ -116,6 +116,9 @@ const std::pair<const char *, const char *> kSampleHostColumns[] = {
     {"@parentID", "parent_id"},
     {"upnp:albumArtURI", "album_art"},
     {"res@protocolInfo", "protocol_info"},
+    {"res@size", "size"},
+    {"res@bitrate", "bitrate"},
+    {"res@resolution", "resolution"},
 };
 
 }  // namespace

@@ -41,8 +41,9 @@ std::string PropertyName(int propertyId, const TokenTable *host = nullptr);
 
 // The sample library's own properties, from PROP_HOST_FIRST up: album artist, composer, author,
 // publisher, duration, play count, last playback and last update time, conductor, lyricist, the
-// parent container, the album art and the resource's protocol, each under the names that
-// ContentDirectory and real clients give it (microsoft:authorComposer is the composer too).
+// parent container, the album art and the resource's protocol, size, bit rate and resolution,
+// each under the names that ContentDirectory and real clients give it (microsoft:authorComposer
+// is the composer too).
 TokenTable SampleHostProperties();
 // The columns of the sample library: every property has one, res the resource URL.
 TokenTable SampleColumns();
