@@ -463,6 +463,8 @@ int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int las
         StandardParser lenient(criteria, to, options, /*repair=*/true, hostProperties, arena);
         ok = lenient.ParseCriteria(from, &root);
         if (ok) made = lenient.repairs();
+        // Memory that runs out is no verdict on the text: the host learns that, not a syntax error.
+        if (lenient.failure().code == SEARCH_PARSE_OUT_OF_MEMORY) strict = lenient.failure();
     }
     if (failure != nullptr) *failure = ok ? ParseFailure{SEARCH_PARSE_OK, -1} : strict;
     if (repairs != nullptr) *repairs = made;

@@ -223,6 +223,34 @@ TEST(Parser, FailsCleanlyWhenMemoryRunsOut) {
     }
 }
 
+// The repairs read a refused text a second time: an allocation failing in either reading gives
+// a clean failure that says memory ran out, not the strict grammar's error.
+TEST(Parser, RepairsFailCleanlyWhenMemoryRunsOut) {
+    const std::string text = R"((upnp:class = 'c' or @id = ""65536"") and upnp:author exists "true)";
+    const int last = static_cast<int>(text.size()) - 1;
+    const SearchParseConfig config = {SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN | SEARCH_PARSE_LENIENT, nullptr};
+    ParseTreeNode *tree = nullptr;
+    SearchParseRepairs repairs = {0, 0};
+    OpenAllocationWindow();
+    EXPECT_EQ(Parse_searchExpRepaired(&tree, text.c_str(), 0, last, &config, nullptr, &repairs), 0);
+    const long allocations = CloseAllocationWindow();
+    EXPECT_EQ(TreeToString(tree) + " " + std::to_string(repairs.repairs) + "@" + std::to_string(repairs.offset),
+              R"(OP_AND(GROUP(OP_OR(OP_EQ(PROP_UPNP_CLASS, "c"), OP_EQ(PROP_ID, "1"))), OP_EXISTS(PROP127, "true")) 14@14)");
+    freeParseTree(tree);
+    EXPECT_EQ(allocations, 1 /*the strict reading's group, which fails at the single quote*/ + 12 /*nodes*/ + 3 /*texts*/);
+    for (long n = 1; n <= allocations; ++n) {
+        SearchParseError error = {0, 0};
+        tree = &gUnset;
+        repairs = {77, 77};
+        OpenAllocationWindow(n);
+        const int result = Parse_searchExpRepaired(&tree, text.c_str(), 0, last, &config, &error, &repairs);
+        const long leaked = CloseAllocationWindow() - 1 - FreesInWindow();
+        EXPECT_EQ(std::to_string(result) + " " + TreeToString(tree) + " " + std::to_string(error.code) + " " +
+                      std::to_string(leaked) + " " + std::to_string(repairs.repairs) + "@" + std::to_string(repairs.offset),
+                  "1 null " + std::to_string(SEARCH_PARSE_OUT_OF_MEMORY) + " 0 0@-1") << n;
+    }
+}
+
 // The token rule, one byte at a time: a quote flips the in-quote state, a backslash takes the next
 // byte, a byte below 33 as a signed char ends the token outside quotes; never past 'last'. Returns
 // the index of the token's last byte (first - 1 when it is empty).
