@@ -435,8 +435,8 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
     });
 }
 
-// The call on valid arguments: without a tree when it can, else on one.
-// The classic grammar, the only one written while it is read, repairs nothing.
+// The call on valid arguments: without a tree when it can, else on one. Only the tree's parse
+// fills *repairs: the classic grammar, the only one written while it is read, repairs nothing.
 MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const SearchOptions &options, char *out,
                                     int outSize, SearchInfo *info, bool wanted, SearchParseRepairs *repairs) {
     alignas(16) char stack[kStackArena];

@@ -1,7 +1,8 @@
 // The standard-grammar parser behind Parse_searchExpEx(SEARCH_PARSE_STANDARD): the UPnP
 // ContentDirectory search grammar, with "and" binding tighter than "or", parentheses kept as
 // groups, whole-token keywords, decoded quoted values and an error record that says where and
-// why a parse stopped. It writes nothing to standard output or standard error.
+// why a parse stopped; with SEARCH_PARSE_LENIENT, the repairs of a text it refuses (ParseStandard,
+// RepairedValue). It writes nothing to standard output or standard error.
 //
 //   criteria   = blanks [ "*" | orList ] blanks
 //   orList     = andList *( "or" andList )
