@@ -29,7 +29,7 @@ seed_corpus() {
   case $target in
     SearchCriteriaFuzzer) headers=('\x00\x00\x01\xff\x0f\x00\x01' '\x00\x09\x04\x0b\x00\x2c\x00') ;;
     ParseEntryFuzzer) headers=('\x00\x00' '\x02\x01') ;;
-    OneCallFuzzer) headers=('\x00\x05\x00\xff' '\x26\x14\x06\x20' '\x40\x05\x00\xff') ;;
+    OneCallFuzzer) headers=('\x00\x05\x00\xff' '\x26\x14\x06\x20' '\x40\x05\x00\xff' '\x06\x05\x40\xff') ;;
     *) return 0 ;;
   esac
   for file in fuzz/corpus/*; do
