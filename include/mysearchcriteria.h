@@ -122,6 +122,8 @@ MSC_EXPORT int Parse_searchExp(ParseTreeNode **tree, const char *criteria, int f
 /** Options of Parse_searchExpEx. */
 #define SEARCH_PARSE_STANDARD 0x1u     /* the UPnP ContentDirectory grammar instead of the classic one */
 #define SEARCH_PARSE_KEEP_UNKNOWN 0x2u /* standard grammar: unknown properties become PROP_UNKNOWN */
+#define SEARCH_PARSE_LENIENT 0x4u      /* standard grammar: repair a text that fails to parse where a
+                                          client's mistake has one obvious meaning (SEARCH_REPAIR_) */
 
 /** The property id of a property that the vocabulary lacks (SEARCH_PARSE_KEEP_UNKNOWN). */
 #define PROP_UNKNOWN 127
@@ -155,7 +157,7 @@ typedef struct SearchParseError {
 /** Parses like Parse_searchExp but writes nothing to stdout or stderr and fills *error (when not
  *  NULL). With options 0 the trees are exactly those of Parse_searchExp; SEARCH_PARSE_STANDARD
  *  selects the UPnP grammar (docs/STANDARD_GRAMMAR.md). Unknown option bits, and
- *  SEARCH_PARSE_KEEP_UNKNOWN without SEARCH_PARSE_STANDARD, fail with
+ *  SEARCH_PARSE_KEEP_UNKNOWN or SEARCH_PARSE_LENIENT without SEARCH_PARSE_STANDARD, fail with
  *  SEARCH_PARSE_INVALID_ARGUMENT. Returns 0 or 1 like Parse_searchExp. */
 MSC_EXPORT int Parse_searchExpEx(ParseTreeNode **tree, const char *criteria, int first, int last,
                                  unsigned options, SearchParseError *error);
@@ -173,6 +175,26 @@ typedef struct SearchParseConfig {
  *  0 with a name, or a name that is no property name fails with SEARCH_PARSE_INVALID_ARGUMENT. */
 MSC_EXPORT int Parse_searchExpWith(ParseTreeNode **tree, const char *criteria, int first, int last,
                                    const SearchParseConfig *config, SearchParseError *error);
+
+/** What SEARCH_PARSE_LENIENT repaired, one bit per kind (docs/STANDARD_GRAMMAR.md). */
+#define SEARCH_REPAIR_CLOSE_PARENTHESES 0x1u /* closing parentheses added at the end of the text */
+#define SEARCH_REPAIR_CLOSE_QUOTE 0x2u       /* a closing quote added at the end of the text */
+#define SEARCH_REPAIR_SINGLE_QUOTES 0x4u     /* a value in single quotes read as a quoted value */
+#define SEARCH_REPAIR_DOUBLED_QUOTES 0x8u    /* a value wrapped in two or three quotes read as quoted once */
+
+/** What a parse repaired: 'repairs' SEARCH_REPAIR_ bits (0: none), 'offset' the index in the
+ *  criteria text of the first repair (-1 when none): the opening quote of a repaired value, or
+ *  the byte after the range for what was added at the end. */
+typedef struct SearchParseRepairs {
+    unsigned repairs;
+    int offset;
+} SearchParseRepairs;
+
+/** Parses like Parse_searchExpWith and fills *repairs (when not NULL) with what
+ *  SEARCH_PARSE_LENIENT repaired: no repairs without that option or when the parse fails. */
+MSC_EXPORT int Parse_searchExpRepaired(ParseTreeNode **tree, const char *criteria, int first, int last,
+                                       const SearchParseConfig *config, SearchParseError *error,
+                                       SearchParseRepairs *repairs);
 
 /** Returns a static English message for a SearchParseErrorCode ("no error" for SEARCH_PARSE_OK,
  *  "unknown error" for a code outside the enumeration); never NULL, never to be freed. */
@@ -335,6 +357,8 @@ typedef struct SearchInfo {
                                 "" when none; never a byte of the client's text */
     int sortSkippedCount;    /* ConvertSortCriteria: keys left out (SEARCH_POLICY_SKIP_UNKNOWN_SORT) */
     int sortSkipped[MSC_SEARCH_INFO_PROPERTIES]; /* the byte offsets of the first of them */
+    unsigned repairs;        /* SEARCH_REPAIR_ bits of the parse (SEARCH_PARSE_LENIENT) */
+    int repairOffset;        /* offset of the first repair, -1 when none */
 } SearchInfo;
 
 /** Runs a host's whole sequence (Parse_searchExpWith, GetUPnPClass, GetPropertyList, the rewrites

@@ -171,13 +171,14 @@ private:
 struct ParseResult {
     Tree tree;
     SearchParseError error = {SEARCH_PARSE_OK, -1};
+    SearchParseRepairs repairs = {0, -1}; /* what SEARCH_PARSE_LENIENT repaired */
     bool ok() const noexcept { return error.code == SEARCH_PARSE_OK; }
     explicit operator bool() const noexcept { return ok(); }
     /** The library's words for the error code, such as "unknown property". */
     const char *message() const noexcept { return SearchParseErrorMessage(error.code); }
 };
 
-/** Parses the whole of 'criteria' with Parse_searchExpWith, 'options' (0 for the classic
+/** Parses the whole of 'criteria' with Parse_searchExpRepaired, 'options' (0 for the classic
  *  grammar, SEARCH_PARSE_STANDARD...) and the host's property names (or NULL). Writes nothing to stdout or stderr. The text is copied
  *  first, since the C parser reads up to a terminating NUL. A text of more than INT_MAX bytes
  *  fails with SEARCH_PARSE_INVALID_ARGUMENT at offset 0. */
@@ -191,8 +192,8 @@ inline ParseResult parse(std::string_view criteria, unsigned options = 0,
     const std::string text(criteria);
     ParseTreeNode *root = nullptr;
     const SearchParseConfig config = {options, hostProperties};
-    Parse_searchExpWith(&root, text.c_str(), 0, static_cast<int>(text.size()) - 1, &config,
-                        &result.error);
+    Parse_searchExpRepaired(&root, text.c_str(), 0, static_cast<int>(text.size()) - 1, &config,
+                            &result.error, &result.repairs);
     result.tree.reset(root);
     if (result.error.code == SEARCH_PARSE_OUT_OF_MEMORY) throw std::bad_alloc();
     return result;

@@ -119,6 +119,7 @@ enum LexFlags : unsigned {
     kAndBeforeOr = 1 << 2,     // "and" binds tighter than "or"; else both group to the right.
     kQuiet = 1 << 3,           // Nothing on standard error.
     kKeepUnknown = 1 << 4,     // An unknown property becomes PROP_UNKNOWN.
+    kRepair = 1 << 5,          // Repairs a client's mistake of one obvious meaning (SEARCH_PARSE_LENIENT).
 };
 
 // A token: the bytes text[first..end-1].

@@ -77,6 +77,22 @@ public:
     ParseTreeNode *classCondition() const { return classCondition_; }
     ParseTreeNode *refIdCondition() const { return refIdCondition_; }
 
+    // The notes as they stand, and back to them: a parse whose tree is thrown away leaves no notes
+    // behind for the parse that follows it (its memory stays taken until the arena goes).
+    struct NotesMark {
+        size_t noted;
+        bool looseEnd;
+        ParseTreeNode *classCondition;
+        ParseTreeNode *refIdCondition;
+    };
+    NotesMark MarkNotes() const { return {noted_, looseEnd_, classCondition_, refIdCondition_}; }
+    void ForgetNotesSince(const NotesMark &mark) {
+        noted_ = mark.noted;
+        looseEnd_ = mark.looseEnd;
+        classCondition_ = mark.classCondition;
+        refIdCondition_ = mark.refIdCondition;
+    }
+
 private:
     struct Block {
         Block *previous;

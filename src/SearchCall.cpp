@@ -307,6 +307,13 @@ void ResetInfo(SearchInfo *info) {
     info->refIdMadeFalse = 0;
 }
 
+// What the parse repaired, into the record: the one place that writes those fields, once per
+// call (a failed call repaired nothing).
+void RecordRepairs(SearchInfo *info, const SearchParseRepairs &repairs) {
+    info->repairs = repairs.repairs;
+    info->repairOffset = repairs.offset;
+}
+
 // A failed call reports only why: the rest of the record is as for an empty text.
 int Failed(SearchInfo *info, int code, int offset) {
     ResetInfo(info);
@@ -352,10 +359,11 @@ int WriteWhileParsing(const char *criteria, int length, const SearchOptions &opt
 
 // The call on a tree in the arena: the host's sequence step by step.
 int WriteFromTree(const char *criteria, int length, const SearchOptions &options, Arena *arena, char *out,
-                  int outSize, SearchInfo *info, bool wanted, PropertyNote *unsupported) {
+                  int outSize, SearchInfo *info, bool wanted, PropertyNote *unsupported,
+                  SearchParseRepairs *repairs) {
     ParseTreeNode *tree = nullptr;
     SearchParseError error;
-    if (ParseWithConfig(&tree, criteria, 0, length - 1, &options.parse, &error, arena) != 0) {
+    if (ParseWithConfig(&tree, criteria, 0, length - 1, &options.parse, &error, arena, repairs) != 0) {
         return Failed(info, error.code, error.offset);
     }
 
@@ -427,9 +435,11 @@ int Refuse(SearchInfo *info, PropertyNote property, const SearchOptions &options
     return -1;
 }
 
-// The call on valid arguments: without a tree when it can, else on one.
+// The call on valid arguments: without a tree when it can, else on one. Only the tree's parse
+// fills *repairs: the classic grammar, the only one written while it is read, repairs nothing.
 MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const SearchOptions &options, char *out,
-                                    int outSize, SearchInfo *info, bool wanted, bool refuseUnsupported) {
+                                    int outSize, SearchInfo *info, bool wanted, bool refuseUnsupported,
+                                    SearchParseRepairs *repairs) {
     alignas(16) char stack[kStackArena];
     const TokenEntry *hostProperties = options.parse.hostProperties;
     PropertyNote unsupported = {0, -1};
@@ -444,7 +454,7 @@ MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const Sear
     }
     if (result == kNeedsTree) {
         Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
-        result = WriteFromTree(criteria, length, options, &arena, out, outSize, info, wanted, &unsupported);
+        result = WriteFromTree(criteria, length, options, &arena, out, outSize, info, wanted, &unsupported, repairs);
     }
     if (MSC_UNLIKELY(refuseUnsupported && result >= 0 && unsupported.id != 0)) return Refuse(info, unsupported, options);
     return result;
@@ -477,8 +487,9 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
         valid = whole <= static_cast<size_t>(INT_MAX);
         length = valid ? static_cast<int>(whole) : 0;
     }
+    SearchParseRepairs repairs = {0, -1};
     int result = valid ? msc::Search(criteria, length, *options, out, outSize, info, wanted,
-                                     versioned && (options->policy & SEARCH_POLICY_REFUSE_UNSUPPORTED) != 0)
+                                     versioned && (options->policy & SEARCH_POLICY_REFUSE_UNSUPPORTED) != 0, &repairs)
                        : msc::Failed(info, SEARCH_PARSE_INVALID_ARGUMENT, 0);
     if (result < 0 && versioned && info->upnpError == 0) {
         msc::ReportUPnPError(info, msc::UPnPErrorOf(info->error.code), SearchParseErrorMessage(info->error.code),
@@ -486,6 +497,7 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
     }
     // A failure leaves the empty text.
     if (result < 0 && out != nullptr && outSize > 0) out[0] = '\0';
+    if (versioned) msc::RecordRepairs(info, result < 0 ? SearchParseRepairs{0, -1} : repairs);
     return result;
 }
 

@@ -38,6 +38,9 @@ TEST(CxxWrapper, MembersGiveWhatTheCFunctionsGive) {
             parsed.tree.reset();
             got["tree"] = TreeToString(tree.get()) + (parsed ? "" : " error " + std::to_string(parsed.error.code) + " at " +
                                                                   std::to_string(parsed.error.offset) + ": " + parsed.message());
+            if (parsed.repairs.repairs != 0 || parsed.repairs.offset != -1) {
+                got["tree"] += " repairs " + std::to_string(parsed.repairs.repairs) + " at " + std::to_string(parsed.repairs.offset);
+            }
             got["properties"] = got["rewritten"] = "";
             for (int id : tree.properties()) got["properties"] += (got["properties"].empty() ? "" : " ") + std::to_string(id);
             std::optional<std::string_view> upnpClass = tree.upnp_class();

@@ -91,6 +91,7 @@ TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
                 reached["a @refID made false"] += one.info.refIdMadeFalse;
                 reached["more properties than listed"] += one.info.propertyCount > MSC_SEARCH_INFO_PROPERTIES;
                 reached["a property without a column"] += one.info.condition == SEARCH_CONDITION_NO_COLUMN;
+                reached["a repair"] += one.info.repairs != 0;
             }
         }
     }

@@ -101,6 +101,25 @@ const std::pair<const char *, const char *> kSampleHostColumns[] = {
     // Clients name the time an object was added or changed in several ways; one column.
     {"last_updated", "last_updated"},
     {"pv:lastUpdated", "last_updated"},
+    // The names real clients use beside ContentDirectory's, Windows Media Player's among them.
+    {"upnp:albumArtist", "album_artist"},
+    {"microsoft:artistAlbumArtist", "album_artist"},
+    {"microsoft:artistPerformer", "artist"},
+    {R"(upnp:artist[@role="Performer"])", "artist"},
+    {"microsoft:artistConductor", "conductor"},
+    {R"(upnp:artist[@role="Conductor"])", "conductor"},
+    {"microsoft:authorComposer", "composer"},
+    {R"(upnp:author[@role="Composer"])", "composer"},
+    {"microsoft:authorWriter", "lyricist"},
+    {R"(upnp:author[@role="Lyricist"])", "lyricist"},
+    {R"(upnp:author[@role="Writer"])", "lyricist"},
+    {"last_modified", "last_updated"},
+    {"@parentID", "parent_id"},
+    {"upnp:albumArtURI", "album_art"},
+    {"res@protocolInfo", "protocol_info"},
+    {"res@size", "size"},
+    {"res@bitrate", "bitrate"},
+    {"res@resolution", "resolution"},
 };
 
 }  // namespace
@@ -138,10 +157,19 @@ TokenTable SampleColumns() {
     return columns;
 }
 
-std::vector<int> SampleSupported() {
+std::vector<int> SampleSupported(bool standard) {
     std::vector<int> ids = SampleColumns().Ids();
-    ids.erase(std::remove(ids.begin(), ids.end(), static_cast<int>(PROP_RES)), ids.end());
+    if (!standard) ids.erase(std::remove(ids.begin(), ids.end(), static_cast<int>(PROP_RES)), ids.end());
     return ids;
+}
+
+unsigned GrammarOptions(const HostOptions &options) {
+    if (!options.standard) return 0;
+    return SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN | (options.lenient ? SEARCH_PARSE_LENIENT : 0u);
+}
+
+std::vector<int> SupportedOf(const HostOptions &options) {
+    return options.supported ? *options.supported : SampleSupported(options.standard);
 }
 
 namespace {
@@ -251,6 +279,21 @@ std::string DescribeParseError(const SearchParseError &error) {
     return text;
 }
 
+std::string DescribeRepairs(const SearchParseRepairs &repairs) {
+    static const std::pair<unsigned, const char *> kWords[] = {
+        {SEARCH_REPAIR_SINGLE_QUOTES, "read a value in single quotes"},
+        {SEARCH_REPAIR_DOUBLED_QUOTES, "read a value in doubled quotes"},
+        {SEARCH_REPAIR_CLOSE_QUOTE, "closed the quote left open at the end"},
+        {SEARCH_REPAIR_CLOSE_PARENTHESES, "closed the parentheses left open at the end"},
+    };
+    std::string text;
+    for (const auto &[bit, words] : kWords) {
+        if ((repairs.repairs & bit) != 0) text += (text.empty() ? "" : ", ") + std::string(words);
+    }
+    if (text.empty()) return text;
+    return text + " (first repair at byte " + std::to_string(repairs.offset) + ")";
+}
+
 namespace {
 
 // The criteria keyword of an operator id, quoted, or its number.
@@ -304,10 +347,10 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     }
 
     // One quiet parse: options 0 gives the classic grammar's trees, and the error says where.
-    unsigned grammar = options.standard ? SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN : 0;
     msc::ParseResult parsed =
-        msc::parse(criteria, grammar, options.standard ? options.hostProperties.Entries() : nullptr);
+        msc::parse(criteria, GrammarOptions(options), options.standard ? options.hostProperties.Entries() : nullptr);
     search.error = parsed.error;
+    search.repairs = parsed.repairs;
     if (!parsed) {
         search.status = HostSearch::kParseFailed;
         return search;
@@ -323,7 +366,7 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     search.properties = tree.properties();
 
     TokenTable supported;
-    for (int id : options.supported) supported.Set(id, PropertyName(id, &options.hostProperties));
+    for (int id : SupportedOf(options)) supported.Set(id, PropertyName(id, &options.hostProperties));
     for (int id : search.properties) {
         if (supported.Find(id) == nullptr &&
             std::find(search.alwaysTrue.begin(), search.alwaysTrue.end(), id) == search.alwaysTrue.end()) {
@@ -366,12 +409,11 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
 }
 
 SearchRecord::SearchRecord(const HostOptions &options) : numeric_(options.numeric) {
-    for (int id : options.supported) supported_.Set(id, PropertyName(id, &options.hostProperties));
+    for (int id : SupportedOf(options)) supported_.Set(id, PropertyName(id, &options.hostProperties));
     numeric_.push_back(0);
     InitSearchOptions(&options_);
     // The sort keys are named as the standard grammar names properties, whichever grammar parses.
-    options_.parse = {options.standard ? SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN : 0u,
-                      options.hostProperties.Entries()};
+    options_.parse = {GrammarOptions(options), options.hostProperties.Entries()};
     options_.columnTable = options.columns.Entries();
     options_.supportedTable = supported_.Entries();
     options_.containerId = options.container.c_str();
@@ -446,6 +488,7 @@ HostSearch RunOneCall(const std::string &criteria, const HostOptions &options) {
     const SearchInfo &info = found.info;
     HostSearch search;
     search.error = info.error;
+    search.repairs = {info.repairs, info.repairOffset};
     if (!found) {
         search.status = HostSearch::kParseFailed;
         return search;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,16 +40,20 @@ int PropertyId(const std::string &name, const TokenTable *host = nullptr);
 std::string PropertyName(int propertyId, const TokenTable *host = nullptr);
 
 // The sample library's own properties, from PROP_HOST_FIRST up: album artist, composer, author,
-// publisher, duration, play count, last playback and last update time.
+// publisher, duration, play count, last playback and last update time, conductor, lyricist, the
+// parent container, the album art and the resource's protocol, size, bit rate and resolution,
+// each under the names that ContentDirectory and real clients give it (microsoft:authorComposer
+// is the composer too).
 TokenTable SampleHostProperties();
 // The columns of the sample library: every property has one, res the resource URL.
 TokenTable SampleColumns();
 // The properties whose sample columns hold numbers: the track number and the play count.
 std::vector<int> SampleNumeric();
-// The properties the sample library evaluates by default: all but res. The parser reads
-// res@duration, res@size and res@protocolInfo all as res, so its one column cannot answer a
+// The properties the sample library evaluates by default with the grammar: all of them in the
+// standard one; all but res in the classic one, which reads res@duration, res@size and
+// res@protocolInfo all as res by its prefix match, so that the one res column cannot answer a
 // condition on them, and the search treats such a condition as true unless asked otherwise.
-std::vector<int> SampleSupported();
+std::vector<int> SampleSupported(bool standard);
 
 // "dc:title=title,upnp:class=class" replaces the whole column table; with a leading '+'
 // ("+res=url") the pairs change or add entries of *columns instead. With 'host', a property
@@ -69,18 +74,25 @@ bool IsPlainName(const std::string &text);
 struct HostOptions {
     TokenTable hostProperties = SampleHostProperties();  // Known to the standard grammar.
     TokenTable columns = SampleColumns();
-    std::vector<int> supported = SampleSupported();  // The others' conditions become constants.
+    // The others' conditions become constants; unset: SampleSupported for the grammar.
+    std::optional<std::vector<int>> supported;
     std::string container = "0";  // The container searched in: the root by default.
     std::string prefix;           // Written before every column name; empty for none.
     // The UPnP grammar, which answers what clients send (dc:title="x" needs no blanks there);
     // false: the classic one.
     bool standard = true;
+    bool lenient = true;          // With the UPnP grammar: repair clients' mistakes (SEARCH_PARSE_LENIENT).
     // The SQL dialect of the database searched; % and _ in contains values match themselves.
     SqlOptions sql = {SQL_DIALECT_SQLITE, SQL_LITERAL_PATTERNS};
     std::vector<int> numeric = SampleNumeric();  // Sorted as numbers, not as text.
     bool strictSort = false;      // Sort keys that cannot be sorted by fail rather than being skipped.
     std::string idColumn = "object_id";  // Ends every sort order; empty for none.
 };
+
+// The SEARCH_PARSE_ options of the grammar that 'options' names.
+unsigned GrammarOptions(const HostOptions &options);
+// The properties the database evaluates: options.supported, or the sample's for the grammar.
+std::vector<int> SupportedOf(const HostOptions &options);
 
 // The library's options record for a host's options, and the table it points at.
 class SearchRecord {
@@ -119,6 +131,7 @@ struct HostSearch {
     };
     Status status = kEverything;
     SearchParseError error = {SEARCH_PARSE_OK, -1};
+    SearchParseRepairs repairs = {0, -1};  // What the lenient grammar repaired.
     std::string problem;
     msc::Tree parsed;               // The tree as the parser made it.
     msc::Tree rewritten;            // The tree after the rewrites.
@@ -144,6 +157,10 @@ bool IsEverything(const std::string &criteria);
 // A one-line text for a parse failure: "unknown operator at byte 9". The one place that turns
 // a parse error code into words.
 std::string DescribeParseError(const SearchParseError &error);
+
+// A one-line text for what a parse repaired, empty for nothing: "closed the parentheses left open
+// at the end (first repair at byte 41)". The one place that turns repair bits into words.
+std::string DescribeRepairs(const SearchParseRepairs &repairs);
 
 // The bytes TravelTreeToStream prints for 'tree' at depth 0 with the names of 'host', counted
 // without printing; a count past

@@ -64,13 +64,17 @@ const char kUsage[] =
     "                     as +dc:title=name\n"
     "  --supported LIST   the properties the database can evaluate, separated by commas, or\n"
     "                     none; conditions on the others become always true (default: every\n"
-    "                     property that has a column, except res unless --columns replaced the\n"
-    "                     table: the sample's one res column cannot answer res@duration)\n"
+    "                     property that has a column, except res with the classic grammar\n"
+    "                     unless --columns replaced the table: that grammar reads res@duration\n"
+    "                     as res, which the sample's one res column cannot answer)\n"
     "  --container ID     the container searched in, for the reference-container rewrite and\n"
     "                     to keep the rows inside it (default: 0, the root)\n"
     "  --classic          parse with the classic grammar instead: tokens between blanks, keywords\n"
     "                     by prefix, and no host properties\n"
-    "  --standard         parse with the UPnP grammar, keeping unknown properties (the default)\n"
+    "  --standard         parse with the UPnP grammar (the default), keeping unknown properties\n"
+    "                     and repairing what clients get wrong in one obvious way (a parenthesis\n"
+    "                     or quote left open at the end, single or doubled quotes), said on\n"
+    "                     standard error\n"
     "  --db TARGET        search an existing database, read only, instead of the sample: an\n"
     "                     SQLite file, postgresql://... (a libpq URI) or mariadb://... or\n"
     "                     mysql://... (user@host:port/database, or ?socket=PATH)\n"
@@ -90,11 +94,13 @@ const char kUsage[] =
     "  --sort SORT        a UPnP SortCriteria such as +upnp:originalTrackNumber,-dc:date, in\n"
     "                     place of --order: keys that cannot be sorted by are skipped, with a\n"
     "                     line on standard error; --id-column ends the order\n"
-    "  --strict           sort keys that cannot be sorted by are errors (UPnP 709)\n"
+    "  --strict           no repairs of the criteria, and sort keys that cannot be sorted by are\n"
+    "                     errors (UPnP 709)\n"
     "  -h, --help         print this help\n"
     "\n"
     "Properties: dc:title dc:date dc:creator upnp:class upnp:actor upnp:artist upnp:album\n"
-    "upnp:genre @refID @id res upnp:originalTrackNumber.\n"
+    "upnp:genre @refID @id res upnp:originalTrackNumber; with --standard also the sample's own,\n"
+    "such as @parentID, res@duration, upnp:albumArtURI and microsoft:authorComposer.\n"
     "\n"
     "Examples:\n"
     "  mysearchcriteria search 'upnp:class derivedfrom \"object.item.audioItem\" and dc:title contains \"love\"'\n"
@@ -270,6 +276,7 @@ bool RunOne(const Settings &settings, HostDatabase *database, const std::string 
         PrintParseFailure(where, criteria, search.error);
         return false;
     }
+    if (search.repairs.repairs != 0) Fail(where + "repaired the criteria: " + DescribeRepairs(search.repairs));
 
     if (settings.job == Job::kTree) {
         if (search.status == HostSearch::kEverything) {
@@ -382,6 +389,7 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
         if (arg == "--standard" || arg == "--classic") {
             settings->host.standard = arg == "--standard";
         } else if (arg == "--strict") {
+            settings->host.lenient = false;
             settings->host.strictSort = true;
         } else if (arg == "--sort") {
             if (!TakeValue(argc, argv, &i, &settings->sort)) return 1;
@@ -403,10 +411,12 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
             settings->columnsReplaced = settings->columnsReplaced || replaced;
         } else if (arg == "--supported") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
-            if (!ParsePropertyList(value, &settings->host.supported, &error, &settings->host.hostProperties)) {
+            std::vector<int> supported;
+            if (!ParsePropertyList(value, &supported, &error, &settings->host.hostProperties)) {
                 Fail("--supported: " + error);
                 return 1;
             }
+            settings->host.supported = supported;
             settings->supportedGiven = true;
         } else if (arg == "--container") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;

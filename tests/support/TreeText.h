@@ -71,6 +71,11 @@ std::set<const void *> TreeBlocks(const ParseTreeNode *tree);
 // 'unit' written 'times' times.
 std::string Repeat(const std::string &unit, size_t times);
 
+// A pattern of a case file written out: pieces split at '|'; a piece ending in *N stands N times,
+// {i} in it as i arrows '--->' and {j} as N-1-i the i-th time (0-based); {B} is every byte but NUL,
+// quote and backslash, {Q} that with each ' doubled, {A} all 256 bytes.
+std::string Expand(const std::string &pattern);
+
 // One row of a case file: its fields by the names of the file's header line.
 struct Case {
     std::string file;
