@@ -236,14 +236,14 @@ private:
     int listed_ = 0;
 };
 
-// One key followed by its separator: its null test (unless 'ordering' only), which puts missing
+// One key followed by its separator: its null test (unless 'orderingOnly'), which puts missing
 // values last in both directions as no database agrees on by default, then its ordering, a text
 // folded as the dialect folds it. The id column that ends the list is an ordering only.
 MSC_ALWAYS_INLINE inline void WriteKey(TextOut &out, Piece prefix, Piece column, const KeyWords &words,
-                                       bool ordering) {
+                                       bool orderingOnly) {
     bool prefixed = prefix.length != 0;
     out.Write(2 * (prefix.length + column.length) + kMostKeyWords, [&](auto &put) MSC_ALWAYS_INLINE {
-        if (!ordering) {
+        if (!orderingOnly) {
             if (prefixed) put(prefix);
             put(column);
             put(words.nullTest);
@@ -311,7 +311,8 @@ bool WriteSortKeys(const char *sort, Pos last, const SearchOptions &options, Pie
     if (atEnd(pos)) return true;
     for (;;) {
         Pos key = pos;
-        char sign = pos <= last ? sort[pos] : '\0';  // past the text after a last comma
+        // A text given by its length may end at a comma: nothing past it is read.
+        char sign = pos <= last ? sort[pos] : '\0';
         if (sign == '+' || sign == '-') pos = SkipSortBlanks(sort, pos + 1, last);
         if (pos > last || !Is(kNameStart, sort[pos])) {
             *failure = {SEARCH_PARSE_NO_PROPERTY, pos};
