@@ -271,13 +271,28 @@ Pos SkipSortBlanks(const char *sort, Pos pos, Pos last) {
     return pos;
 }
 
+// A name that is no keyword, read up to the text's NUL, which the first such name finds for all
+// the others (*nulLast: the byte before it; -1 until found): its property, and in *next the first
+// byte after it and its blanks.
+__attribute__((noinline)) int ReadSortKeyName(const char *sort, Pos pos, Pos last, const TokenEntry *hostProperties,
+                                              Pos *next, Pos *nulLast) {
+    if (*nulLast < 0) {
+        const void *nul = memchr(sort + pos, '\0', static_cast<size_t>(last + 1 - pos));
+        *nulLast = nul != nullptr ? static_cast<const char *>(nul) - sort - 1 : last;
+    }
+    Pos end = pos;
+    int id = ReadPropertyName(sort, pos, *nulLast, hostProperties, &end);
+    *next = SkipSortBlanks(sort, end, last);
+    return id;
+}
+
 // The property of the key named at sort[pos..last] (a name start), and in *next the first byte
 // after its name and the blanks that follow it. Clients name built-in properties, each followed
 // by a comma or the end: such a name is found in the keyword index as the whole text up to the
 // comma less its blanks, without a scan of its bytes (a text holding a NUL is no keyword), and
-// the comma is *next. Any other name is read up to the text's NUL, which the first such name
-// finds for all the others (*nulLast: the byte before it; -1 until found).
-int SortKeyProperty(const char *sort, Pos pos, Pos last, const TokenEntry *hostProperties, Pos *next, Pos *nulLast) {
+// the comma is *next. Any other name is read as the standard grammar reads it.
+MSC_ALWAYS_INLINE inline int SortKeyProperty(const char *sort, Pos pos, Pos last, const TokenEntry *hostProperties,
+                                             Pos *next, Pos *nulLast) {
     const void *comma = memchr(sort + pos, ',', static_cast<size_t>(last + 1 - pos));
     Pos separator = comma != nullptr ? static_cast<const char *>(comma) - sort : last + 1;
     Pos stop = separator;
@@ -287,14 +302,7 @@ int SortKeyProperty(const char *sort, Pos pos, Pos last, const TokenEntry *hostP
         *next = separator;
         return property->id;
     }
-    if (*nulLast < 0) {
-        const void *nul = memchr(sort + pos, '\0', static_cast<size_t>(last + 1 - pos));
-        *nulLast = nul != nullptr ? static_cast<const char *>(nul) - sort - 1 : last;
-    }
-    Pos end = pos;
-    int id = ReadPropertyName(sort, pos, *nulLast, hostProperties, &end);
-    *next = SkipSortBlanks(sort, end, last);
-    return id;
+    return ReadSortKeyName(sort, pos, last, hostProperties, next, nulLast);
 }
 
 // Writes the keys of sort[0..last] into 'out', each column after 'prefix'; false with *failure for
@@ -314,14 +322,14 @@ bool WriteSortKeys(const char *sort, Pos last, const SearchOptions &options, Pie
         // A text given by its length may end at a comma: nothing past it is read.
         char sign = pos <= last ? sort[pos] : '\0';
         if (sign == '+' || sign == '-') pos = SkipSortBlanks(sort, pos + 1, last);
-        if (pos > last || !Is(kNameStart, sort[pos])) {
+        if (MSC_UNLIKELY(pos > last || !Is(kNameStart, sort[pos]))) {
             *failure = {SEARCH_PARSE_NO_PROPERTY, pos};
             return false;
         }
         Pos next = pos;
         int id = SortKeyProperty(sort, pos, last, options.parse.hostProperties, &next, &nulLast);
         Piece column = {nullptr, 0, false};
-        if (!SortColumn(options, prepared, id, &column)) {
+        if (MSC_UNLIKELY(!SortColumn(options, prepared, id, &column))) {
             if ((options.policy & SEARCH_POLICY_SKIP_UNKNOWN_SORT) == 0) {
                 *failure = {SEARCH_PARSE_UNKNOWN_PROPERTY, key};
                 return false;
@@ -334,7 +342,7 @@ bool WriteSortKeys(const char *sort, Pos last, const SearchOptions &options, Pie
             WriteKey(out, prefix, column, words.of[SortsAsText(options, id)][sign == '-'], false);
         }
         if (atEnd(next)) return true;
-        if (sort[next] != ',') {
+        if (MSC_UNLIKELY(sort[next] != ',')) {
             *failure = {SEARCH_PARSE_TRAILING_TEXT, next};
             return false;
         }
