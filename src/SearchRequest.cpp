@@ -68,8 +68,9 @@ constexpr Words kSeparator(", "), kIsNull(" IS NULL, "), kAscending(" ASC"), kDe
 
 // What a key writes besides its column: its null test, which ends with the opening of the folding
 // of a text key, and its ordering, which begins with the closing and ends with the separator (the
-// last one is taken back). A key is thus four copies: column, null test, column, ordering.
-struct KeyWords {
+// last one is taken back). A key is thus four copies: column, null test, column, ordering. 128
+// bytes a row, so that a key finds its words by shifts rather than multiplications.
+struct alignas(128) KeyWords {
     PaddedWords nullTest;
     PaddedWords order;
 };
