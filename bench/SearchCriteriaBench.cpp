@@ -296,6 +296,16 @@ void OneCallOver(const SearchOptions &options) {
 }
 void OneCallPass() { OneCallOver(PreparedOptions()); }
 void OneCallUnpreparedPass() { OneCallOver(kOneCallOptions); }
+// The one call as a new host makes it: the standard grammar, unknown properties kept (their
+// conditions become constants) and a refused text read once more with the repairs.
+void OneCallStandardPass() {
+    static const SearchOptions options = [] {
+        SearchOptions standard = PreparedOptions();
+        standard.parse.options = SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN | SEARCH_PARSE_LENIENT;
+        return standard;
+    }();
+    OneCallOver(options);
+}
 
 // The sort text of a Search request beside each criteria: the two keys a music app sends, with
 // the prepared options and the id column that ends every order.
@@ -657,6 +667,7 @@ const NamedPass kPasses[] = {
     {"baseline", BaselinePass}, {"parse", ParseFreePass}, {"convert", ConvertPass},
     {"memcpy", MemcpyOutputPass}, {"clone", ClonePass}, {"dump", DumpPass},
     {"host", HostSequencePass}, {"onecall", OneCallPass}, {"unprepared", OneCallUnpreparedPass},
+    {"standard", OneCallStandardPass},
     {"sort", SortPass},
     {"floor", HostFloorPass},
     {"convertfloor", ConvertFloorPass},
@@ -736,6 +747,7 @@ int main(int argc, char **argv) {
     benchmark::RegisterBenchmark("HostSequence/corpus", RunCorpus, HostSequencePass);
     benchmark::RegisterBenchmark("OneCall/corpus", RunCorpus, OneCallPass);
     benchmark::RegisterBenchmark("OneCallUnprepared/corpus", RunCorpus, OneCallUnpreparedPass);
+    benchmark::RegisterBenchmark("OneCallStandard/corpus", RunCorpus, OneCallStandardPass);
     benchmark::RegisterBenchmark("SortTwoKeys/corpus", RunCorpus, SortPass);
     benchmark::RegisterBenchmark("HostFloor/corpus", RunCorpus, HostFloorPass);
     benchmark::RegisterBenchmark("ConvertFloor/corpus", RunCorpus, ConvertFloorPass);
