@@ -50,7 +50,7 @@ private:
         Pos close;  // While unmatched: -2 - the index of the enclosing open pair, or -1.
     };
 
-    __attribute__((noinline)) bool Build(const char *text, Pos from, Pos last) {
+    MSC_NOINLINE bool Build(const char *text, Pos from, Pos last) {
         count_ = 0;
         Pos innermost = -1;
         for (Pos pos = from;; ++pos) {
@@ -76,7 +76,7 @@ private:
     }
 
     // Out of line: few texts hold more groups than the inline pairs.
-    __attribute__((noinline)) bool Grow() {
+    MSC_NOINLINE bool Grow() {
         Pos capacity = capacity_ * 2;
         Pair *grown;
         if (arena_ != nullptr) {

@@ -127,7 +127,7 @@ struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
         if (!Matching(node->left)) return Step::kDescend;
         return RewriteFirst(node, down);
     }
-    __attribute__((noinline)) Step RewriteFirst(ParseTreeNode *node, Polarity down) {
+    MSC_NOINLINE Step RewriteFirst(ParseTreeNode *node, Polarity down) {
         bool done = node->kind == NODE_GROUP ? TurnIntoOne(node->inner, arena)
                                              : RewriteLeft(node, Of(node, down), arena) == 0;
         if (done) return Step::kSkip;
@@ -189,7 +189,7 @@ bool IsRefIdContainer(const char *containerId) {
 
 // Turns a true @refID condition in a reference-free container into "1" = "0"; always 0. Out of
 // line: most trees have no @refID condition, and their lookup need not save registers for this.
-__attribute__((noinline)) int RewriteRefIdCondition(const char *containerId, ParseTreeNode *condition,
+MSC_NOINLINE int RewriteRefIdCondition(const char *containerId, ParseTreeNode *condition,
                                                     Arena *arena = nullptr) {
     const char *value = condition->right->text;
     if (!RefIdRuleApplies(containerId, value, strnlen(value, 4))) return 0;
