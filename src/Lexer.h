@@ -115,11 +115,9 @@ inline Pos FindStop(const char *text, Pos pos, Pos last) {
 // The grammar flags; the classic grammar is 0.
 enum LexFlags : unsigned {
     kDecodeEscapes = 1 << 0,   // \" and \\ in a quoted value stand for the quote and backslash.
-    kTightOperators = 1 << 1,  // Relational operators need no blanks around them.
-    kAndBeforeOr = 1 << 2,     // "and" binds tighter than "or"; else both group to the right.
-    kQuiet = 1 << 3,           // Nothing on standard error.
-    kKeepUnknown = 1 << 4,     // An unknown property becomes PROP_UNKNOWN.
-    kRepair = 1 << 5,          // Repairs a client's mistake of one obvious meaning (SEARCH_PARSE_LENIENT).
+    kQuiet = 1 << 1,           // Nothing on standard error.
+    kKeepUnknown = 1 << 2,     // An unknown property becomes PROP_UNKNOWN.
+    kRepair = 1 << 3,          // Repairs a client's mistake of one obvious meaning (SEARCH_PARSE_LENIENT).
 };
 
 // A token: the bytes text[first..end-1].

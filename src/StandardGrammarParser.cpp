@@ -148,7 +148,7 @@ class StandardParser : public Lexer {
 public:
     StandardParser(const char *text, Pos last, unsigned options, bool repair, const TokenEntry *hostProperties,
                    Arena *arena)
-        : Lexer(text, kDecodeEscapes | kTightOperators | kAndBeforeOr | kQuiet |
+        : Lexer(text, kDecodeEscapes | kQuiet |
                           ((options & SEARCH_PARSE_KEEP_UNKNOWN) != 0 ? unsigned{kKeepUnknown} : 0u) |
                           (repair ? unsigned{kRepair} : 0u),
                 arena),
@@ -254,12 +254,12 @@ bool StandardParser::ParseOrList(Pos *pos, ParseTreeNode **slot, int nesting) {
         const TokenEntry *keyword = AtEnd(at) ? nullptr : LogicalAt(at, &end);
         if (keyword == nullptr) return true;
         int logical = keyword->id;
-        // Under kAndBeforeOr an "or" takes the whole and-list before it as its left operand.
-        bool outer = (flags_ & kAndBeforeOr) && logical == OP_OR;
+        // "and" binds tighter than "or": an "or" takes the whole and-list before it as its left operand.
+        bool outer = logical == OP_OR;
         ParseTreeNode **right = HangOnLogical(outer ? orSlot : andSlot, logical, arena_);
         if (right == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
         andSlot = right;
-        if (outer || !(flags_ & kAndBeforeOr)) orSlot = right;
+        if (outer) orSlot = right;
         *pos = end;
     }
 }
@@ -321,13 +321,13 @@ bool StandardParser::ParseComparison(Pos *pos, ParseTreeNode **slot, int nesting
     return true;
 }
 
-// The operator after a property: under kTightOperators a whole run of relational bytes ("=",
+// The operator after a property: a whole run of relational bytes, blanks around it or not ("=",
 // "!=", "<", "<=", ">", ">="; "==" and "<>" are no operators), else a whole word ("contains",
 // "doesNotContain", "derivedFrom", "is", "exists"), without regard to case.
 bool StandardParser::ParseOperator(Pos *pos, int *opId) {
     Pos at = SkipBlanks(*pos);
     if (AtEnd(at)) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
-    bool relational = (flags_ & kTightOperators) && Is(kRelOp, text_[at]);
+    bool relational = Is(kRelOp, text_[at]);
     Token token = Run(relational ? kRelOp : kName, at);
     const TokenEntry *op = Keyword<KeywordMatch::kWhole>(Vocabulary::kBinary, token);
     if (op == nullptr) op = Keyword<KeywordMatch::kWhole>(Vocabulary::kExists, token);
