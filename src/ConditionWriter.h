@@ -156,17 +156,6 @@ inline constexpr ColumnIndex kNoColumnIndex{};
 // the compiler inlines its pieces into the walk as it would a source's own functions.
 namespace {
 
-// True when text[0..length-1] is the lower-case 'word' in any case of ASCII letters. A byte
-// matches a lower-case letter exactly when setting its 0x20 bit makes it that letter.
-template <size_t N>
-bool IsWordIgnoringCase(const char *text, size_t length, const char (&word)[N]) {
-    if (length != N - 1) return false;
-    for (size_t i = 0; i + 1 < N; ++i) {
-        if ((static_cast<unsigned char>(text[i]) | 0x20) != static_cast<unsigned char>(word[i])) return false;
-    }
-    return true;
-}
-
 // True when one of the bytes of 'word' is a single quote: the byte-wise zero test of
 // word XOR '\'' repeated, which never reports a byte that is not one.
 template <typename Word>
@@ -482,9 +471,9 @@ private:
     // or any value in a dialect.
     MSC_NOINLINE void WriteOtherValue(const char *text, size_t length, ValueForm form) {
         bool exists = form == kExistsValue || form == kRefIdExistsValue;
-        if (exists && IsWordIgnoringCase(text, length, "true")) {
+        if (exists && EqualsFolded(text, length, "true")) {
             Put(" NOT NULL ", 10);
-        } else if (exists && IsWordIgnoringCase(text, length, "false")) {
+        } else if (exists && EqualsFolded(text, length, "false")) {
             if (form == kRefIdExistsValue) {
                 Put(" NOT NULL ", 10);
             } else {

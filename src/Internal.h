@@ -17,8 +17,18 @@ inline unsigned char FoldAscii(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
-// strncasecmp(text, word, strlen(word)) == 0 over ASCII letters, locale-free like FoldAscii.
-bool StartsWithIgnoringCase(const char *text, const char *word);
+// True when text[0..length-1] is 'word' with ASCII letters folded: the one comparison of keywords,
+// boolean words and the container rule's "true".
+inline bool EqualsFolded(const char *text, size_t length, const char *word) {
+    for (size_t i = 0; i < length; ++i) {
+        // Clients mostly write keywords as the tables do: the plain comparison settles most bytes.
+        if (word[i] == '\0' || (text[i] != word[i] && FoldAscii(static_cast<unsigned char>(text[i])) !=
+                                                          FoldAscii(static_cast<unsigned char>(word[i])))) {
+            return false;
+        }
+    }
+    return word[length] == '\0';
+}
 
 // The message of a code that indexes 'messages', or 'unknown' for any other code: the library's
 // words for its error and problem codes.

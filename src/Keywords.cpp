@@ -22,14 +22,12 @@ constexpr Members kMembers[kVocabularies] = {
     {3, {Vocabulary::kLogical, Vocabulary::kBinary, Vocabulary::kExists}},
 };
 
-unsigned char Fold(char c) { return FoldAscii(static_cast<unsigned char>(c)); }
-
 const TokenEntry *FindKeywordByPrefix(int table, const char *at) {
     const TokenEntry *best = nullptr;
     size_t bestLength = 0;
     for (const TokenEntry *entry = kTableOf[table]; entry->id != 0; ++entry) {
         size_t i = 0;
-        while (entry->name[i] != '\0' && at[i] != '\0' && Fold(at[i]) == Fold(entry->name[i])) ++i;
+        while (entry->name[i] != '\0' && at[i] != '\0' && FoldAscii(static_cast<unsigned char>(at[i])) == FoldAscii(static_cast<unsigned char>(entry->name[i]))) ++i;
         if (entry->name[i] != '\0' && at[i] != '\0') continue;
         size_t length = strlen(entry->name);
         if (best == nullptr ||
@@ -81,7 +79,7 @@ KeywordIndex::KeywordIndex() {
         for (const TokenEntry *entry = kTableOf[v]; entry->id != 0; ++entry) {
             size_t length = strlen(entry->name);
             for (size_t i = 0; i < length; ++i) {
-                unsigned char folded = Fold(entry->name[i]);
+                unsigned char folded = FoldAscii(static_cast<unsigned char>(entry->name[i]));
                 auto bits = static_cast<uint8_t>(kContinues | (i == 0 ? 1 << v : 0));
                 bytes[folded] |= bits;
                 if (folded >= 'a' && folded <= 'z') bytes[folded - 'a' + 'A'] |= bits;

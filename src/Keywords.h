@@ -26,18 +26,6 @@ enum class KeywordMatch {
     kPrefix,
 };
 
-// True when text[0..length-1] is 'word' with ASCII letters folded.
-inline bool EqualsFolded(const char *text, size_t length, const char *word) {
-    for (size_t i = 0; i < length; ++i) {
-        // Clients mostly write keywords as the tables do: the plain comparison settles most bytes.
-        if (word[i] == '\0' || (text[i] != word[i] && FoldAscii(static_cast<unsigned char>(text[i])) !=
-                                                          FoldAscii(static_cast<unsigned char>(word[i])))) {
-            return false;
-        }
-    }
-    return word[length] == '\0';
-}
-
 template <typename Word>
 inline uint64_t Differ(const char *a, const char *b) {
     Word x, y;

@@ -209,7 +209,7 @@ MSC_NOINLINE int RewriteRefIdCondition(const char *containerId, ParseTreeNode *c
 
 bool RefIdRuleApplies(const char *containerId, const char *value, size_t length) {
     // The four bytes are read only when the text has them.
-    return length >= 4 && StartsWithIgnoringCase(value, "true") && IsRefIdContainer(containerId);
+    return length >= 4 && EqualsFolded(value, 4, "true") && IsRefIdContainer(containerId);
 }
 
 int RewriteUnsupported(ParseTreeNode *tree, const TokenEntry *supportedTable, Arena *arena) {
