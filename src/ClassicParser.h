@@ -118,7 +118,8 @@ private:
 //                              becomes an @id number
 //   bool OpenGroup(Slot &), void CloseGroup()    a group; the slot becomes its contents'
 // A false result stops the parse, which then fails with SEARCH_PARSE_OUT_OF_MEMORY at the token:
-// the tree builder runs out of memory, the SQL builder meets what only a tree can answer.
+// the tree builder runs out of memory; the SQL builder either does, or meets what only a tree can
+// answer, which it tells its caller itself (SqlBuilder::needsTree).
 template <typename Builder>
 class ClassicParser : public Lexer {
 public:

@@ -188,7 +188,13 @@ public:
         : writer_(writer), recorder_(recorder), containerId_(containerId), lists_(lists) {}
 
     void Clear(Slot) {}
-    bool LooseEnd() { return false; }
+    // Only the tree's check can tell what a condition with a loose end lacks.
+    bool LooseEnd() {
+        needsTree_ = true;
+        return false;
+    }
+    // True when the parse stopped for a tree rather than for want of memory.
+    bool needsTree() const { return needsTree_; }
     bool Property(int id, int offset, Slot) {
         // The properties whose first comparison needs more than its pieces.
         constexpr uint32_t kSpecial = 1u << PROP_UPNP_CLASS | 1u << PROP_REFID | 1u << PROP_ID;
@@ -295,6 +301,7 @@ private:
     bool heldColumn_ = false;  // the first @refID condition's, which the container rule may rewrite
     bool classSeen_ = false;
     bool refIdSeen_ = false;
+    bool needsTree_ = false;
 };
 
 void ResetInfo(SearchInfo *info) {
@@ -342,11 +349,9 @@ int WriteWhileParsing(const char *criteria, int length, const SearchOptions &opt
         ClassicParser<Builder> parser(criteria, /*quiet=*/true, arena,
                                       Builder(writer, recorder, options.containerId, lists));
         if (!parser.ParseExpression(0, length - 1, typename Builder::Slot{}, 0)) {
-            ParseFailure failure = parser.failure();
-            // The builder's stops are for the tree to settle; memory that ran out would run out
-            // for the tree too.
-            if (failure.code == SEARCH_PARSE_OUT_OF_MEMORY && !arena->failed()) return kNeedsTree;
-            return Failed(info, failure.code, failure.offset);
+            // Memory that ran out would run out for the tree too.
+            if (parser.builder().needsTree()) return kNeedsTree;
+            return Failed(info, parser.failure().code, parser.failure().offset);
         }
         // Without loose ends the check could find fault with nothing but columns.
         if (!kParsedOperatorsNamed || (writer.wroteNoColumn() && options.columnTable != nullptr)) return kNeedsTree;
