@@ -234,15 +234,16 @@ class TreeBuilder {
 public:
     using Slot = ParseTreeNode **;
 
-    explicit TreeBuilder(Arena *arena) : arena_(arena) {}
+    TreeBuilder(Arena *arena, ParseNotes *notes) : arena_(arena), notes_(notes) {}
 
     void Clear(Slot slot) { *slot = nullptr; }
     bool LooseEnd() {
-        if constexpr (kInArena) arena_->NoteLooseEnd();
+        if constexpr (kInArena) notes_->NoteLooseEnd();
         return true;
     }
     bool Property(int id, int offset, Slot slot) {
-        *slot = NewPropertyLeafIn<kInArena>(id, offset, arena_);
+        *slot = NewPropertyLeafIn<kInArena>(id, arena_);
+        if constexpr (kInArena) notes_->NoteProperty(id, offset);
         return *slot != nullptr;
     }
     bool Logical(int opId, Slot &slot) {
@@ -262,7 +263,7 @@ public:
         }
         *slot = comparison;
         if constexpr (kInArena) {
-            if (first) arena_->NoteComparison(comparison);
+            if (first) notes_->NoteComparison(comparison);
         }
         return true;
     }
@@ -277,6 +278,7 @@ public:
 
 private:
     Arena *arena_;
+    ParseNotes *notes_;  // in an arena only
 };
 
 }  // namespace msc

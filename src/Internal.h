@@ -37,6 +37,91 @@ const char *MessageOf(const char *const (&messages)[N], int code, const char *un
     return code >= 0 && static_cast<size_t>(code) < N ? messages[code] : unknown;
 }
 
+// A property leaf that a parse made, and the offset of its name in the text.
+struct PropertyNote {
+    int id;
+    int offset;
+};
+
+// The first condition on upnp:class (GetUPnPClass reads its value) and on @refID (the container
+// rule may make it false): what FindConditionNode finds, which in a tree without loose ends is the
+// first comparison on the property in text order. A parse meets each comparison in text order and
+// asks here whether it is that one, so both ways of the one call (the tree's notes and the
+// condition written while parsing) pick the same comparison.
+class FirstConditions {
+public:
+    enum Rule { kClass, kRefId, kRules };
+
+    // The rule that reads the first condition on 'propertyId', or kRules for none.
+    static Rule RuleOf(int propertyId) {
+        return propertyId == PROP_UPNP_CLASS ? kClass : propertyId == PROP_REFID ? kRefId : kRules;
+    }
+    // True for the first comparison that 'rule' reads; once per rule.
+    bool Take(Rule rule) {
+        unsigned bit = 1u << rule;
+        if (rule == kRules || (taken_ & bit) != 0) return false;
+        taken_ |= bit;
+        return true;
+    }
+
+private:
+    unsigned taken_ = 0;
+};
+
+// What a parse into an arena notes besides its tree, so that the one call need not walk the tree
+// for it: the property leaves with the offsets of their names, in the order the parse makes them
+// (text order in both grammars, which is GetPropertyList's walk order); whether it left an operand
+// out (an empty text or group, a logical keyword at the end) or made a property without a
+// comparison around it, the only trees of its making that CheckSQLCondition can find fault with
+// besides their columns; and the first conditions of FirstConditions. A list that cannot grow
+// marks the arena failed.
+class ParseNotes {
+public:
+    explicit ParseNotes(Arena &arena) : arena_(arena) {}
+    ParseNotes(const ParseNotes &) = delete;
+    ParseNotes &operator=(const ParseNotes &) = delete;
+
+    MSC_ALWAYS_INLINE void NoteProperty(int id, int offset) {
+        if (MSC_UNLIKELY(noted_ == capacity_) && !Grow()) return;
+        properties_[noted_++] = {id, offset};
+    }
+    const PropertyNote *properties() const { return properties_; }
+    size_t noted() const { return noted_; }
+
+    void NoteLooseEnd() { looseEnd_ = true; }
+    bool looseEnd() const { return looseEnd_; }
+
+    // A comparison whose left operand is a property leaf.
+    MSC_ALWAYS_INLINE void NoteComparison(ParseTreeNode *comparison) {
+        FirstConditions::Rule rule = FirstConditions::RuleOf(comparison->left->propertyId);
+        if (rule != FirstConditions::kRules && first_.Take(rule)) conditions_[rule] = comparison;
+    }
+    // The first condition that 'rule' reads, or nullptr.
+    ParseTreeNode *condition(FirstConditions::Rule rule) const { return conditions_[rule]; }
+
+    // A parse whose tree is thrown away leaves no notes behind for the parse that follows it (its
+    // memory stays taken until the arena goes).
+    void ForgetAll() {
+        noted_ = 0;
+        looseEnd_ = false;
+        first_ = FirstConditions();
+        conditions_[0] = conditions_[1] = nullptr;
+    }
+
+private:
+    bool Grow();
+
+    static constexpr size_t kInline = 32;  // Real criteria name a handful of properties.
+    Arena &arena_;
+    PropertyNote inline_[kInline];
+    PropertyNote *properties_ = inline_;
+    size_t noted_ = 0;
+    size_t capacity_ = kInline;
+    bool looseEnd_ = false;
+    FirstConditions first_;
+    ParseTreeNode *conditions_[FirstConditions::kRules] = {};
+};
+
 // Why a parse stopped; the offset is the byte where it stopped.
 struct ParseFailure {
     SearchParseErrorCode code;
@@ -58,21 +143,21 @@ int HandOverTree(bool ok, ParseTreeNode *root, ParseTreeNode **tree, Arena *aren
 
 // The classic parse behind Parse_searchExp; 'quiet' leaves standard error alone, and *failure
 // (when not null) tells why a failed parse stopped. The tree is built in 'arena', or on the heap
-// when it is null.
+// when it is null; a parse into an arena fills 'notes' (not null then).
 int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last, bool quiet,
-                 ParseFailure *failure, Arena *arena);
+                 ParseFailure *failure, Arena *arena, ParseNotes *notes);
 
 // The UPnP ContentDirectory grammar behind Parse_searchExpEx(SEARCH_PARSE_STANDARD); always
 // quiet. 'options' may add SEARCH_PARSE_KEEP_UNKNOWN and SEARCH_PARSE_LENIENT; 'hostProperties'
 // (or null) is a table that IsValidHostTable accepted. *repairs (when not null) receives what the
 // lenient parse repaired.
 int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
-                  const TokenEntry *hostProperties, ParseFailure *failure, Arena *arena,
+                  const TokenEntry *hostProperties, ParseFailure *failure, Arena *arena, ParseNotes *notes,
                   SearchParseRepairs *repairs);
 
-// Parse_searchExpRepaired, building the tree in 'arena' (null: the heap).
+// Parse_searchExpRepaired, building the tree in 'arena' (null: the heap) with its 'notes'.
 int ParseWithConfig(ParseTreeNode **tree, const char *criteria, int first, int last,
-                    const SearchParseConfig *config, SearchParseError *error, Arena *arena,
+                    const SearchParseConfig *config, SearchParseError *error, Arena *arena, ParseNotes *notes,
                     SearchParseRepairs *repairs);
 
 // True for a null table, or one whose entries up to {0, NULL} all have an id of at least

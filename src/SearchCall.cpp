@@ -54,13 +54,13 @@ void *Arena::TakeFromNewBlock(size_t bytes) {
     return Take(bytes);
 }
 
-bool Arena::GrowNotes() {
-    size_t grown = noteCapacity_ * 2;
-    auto *moved = static_cast<PropertyNote *>(Take(grown * sizeof(PropertyNote)));
+bool ParseNotes::Grow() {
+    size_t grown = capacity_ * 2;
+    auto *moved = static_cast<PropertyNote *>(arena_.Take(grown * sizeof(PropertyNote)));
     if (moved == nullptr) return false;
-    memcpy(moved, notes_, noted_ * sizeof(PropertyNote));
-    notes_ = moved;
-    noteCapacity_ = grown;
+    memcpy(moved, properties_, noted_ * sizeof(PropertyNote));
+    properties_ = moved;
+    capacity_ = grown;
     return true;
 }
 
@@ -200,9 +200,9 @@ public:
         constexpr uint32_t kSpecial = 1u << PROP_UPNP_CLASS | 1u << PROP_REFID | 1u << PROP_ID;
         property_ = id;
         supported_ = recorder_.Record(id, offset);
-        heldColumn_ = id == PROP_REFID && supported_ && containerId_ != nullptr && !refIdSeen_;
-        if (supported_ && !heldColumn_) writer_.WriteColumn(id);
         special_ = !supported_ || (static_cast<unsigned>(id) < 32 && ((kSpecial >> id) & 1) != 0);
+        heldColumn_ = special_ && HoldsColumn(id);
+        if (supported_ && !heldColumn_) writer_.WriteColumn(id);
         return true;
     }
     bool Logical(int opId, Slot &) {
@@ -248,15 +248,20 @@ private:
         }
     }
 
+    // Whether the property begins a first condition (a property without a comparison goes to the
+    // tree, so its first property is its first comparison), and the container rule may rewrite it.
+    bool HoldsColumn(int id) {
+        FirstConditions::Rule rule = FirstConditions::RuleOf(id);
+        firstCondition_ = rule != FirstConditions::kRules && first_.Take(rule);
+        return firstCondition_ && id == PROP_REFID && supported_ && containerId_ != nullptr;
+    }
+
     // The first comparison of an unsupported property, the class, @refID or @id.
     MSC_ALWAYS_INLINE bool SpecialComparison(Lexer &lexer, int opId, Token text, bool identifier) {
         const char *value = lexer.text() + text.first;
         size_t length = text.size();
         // GetUPnPClass reads the tree before the rewrites.
-        if (property_ == PROP_UPNP_CLASS && !classSeen_) {
-            classSeen_ = true;
-            RecordClass(recorder_.info, value, length);
-        }
+        if (property_ == PROP_UPNP_CLASS && firstCondition_) RecordClass(recorder_.info, value, length);
         if (!supported_) {
             size_t at = WriteConstantComparison(1);
             lists_[level_].pending = at < INT_MAX ? static_cast<uint32_t>(at + 1) : 0;
@@ -270,7 +275,6 @@ private:
             length = strlen(value);
         }
         if (heldColumn_) {
-            refIdSeen_ = true;
             if (RefIdRuleApplies(containerId_, value, length)) {
                 recorder_.info->refIdMadeFalse = 1;
                 WriteConstantComparison(0);
@@ -298,9 +302,9 @@ private:
     int property_ = 0;   // of the comparison being read
     bool supported_ = true;
     bool special_ = false;
+    FirstConditions first_;
+    bool firstCondition_ = false;  // the comparison being read is one that FirstConditions names
     bool heldColumn_ = false;  // the first @refID condition's, which the container rule may rewrite
-    bool classSeen_ = false;
-    bool refIdSeen_ = false;
     bool needsTree_ = false;
 };
 
@@ -368,7 +372,8 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
                   SearchParseRepairs *repairs) {
     ParseTreeNode *tree = nullptr;
     SearchParseError error;
-    if (ParseWithConfig(&tree, criteria, 0, length - 1, &options.parse, &error, arena, repairs) != 0) {
+    ParseNotes notes(*arena);
+    if (ParseWithConfig(&tree, criteria, 0, length - 1, &options.parse, &error, arena, &notes, repairs) != 0) {
         return Failed(info, error.code, error.offset);
     }
 
@@ -378,12 +383,12 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
     const PreparedTables &prepared = PreparedFor(options);
     const TokenEntry *supported = SupportedTableOf(options);
     PropertyRecorder recorder(info, supported, prepared, *arena);
-    for (size_t i = 0; i < arena->noted(); ++i) recorder.Record(arena->notes()[i].id, arena->notes()[i].offset);
+    for (size_t i = 0; i < notes.noted(); ++i) recorder.Record(notes.properties()[i].id, notes.properties()[i].offset);
     *unsupported = recorder.firstUnsupported;
     if (recorder.Occurs(PROP_UPNP_CLASS)) {
         // Without loose ends the first condition in text order is the one the lookup finds.
         const char *upnpClass =
-            arena->looseEnd() ? UPnPClassOf(tree) : ClassOfCondition(arena->classCondition());
+            notes.looseEnd() ? UPnPClassOf(tree) : ClassOfCondition(notes.condition(FirstConditions::kClass));
         if (upnpClass != nullptr) RecordClass(info, upnpClass, strlen(upnpClass));
     }
     if (info->alwaysTrueCount != 0 && RewriteUnsupported(tree, supported, arena) != 0) {
@@ -393,11 +398,11 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
     // Without loose ends it drops every @refID condition or none, and keeps the first in place.
     if (options.containerId != nullptr && recorder.Occurs(PROP_REFID)) {
         bool made;
-        if (arena->looseEnd()) {
+        if (notes.looseEnd()) {
             made = MakeRefIdConditionFalse(options.containerId, tree, arena);
         } else {
             made = recorder.Supports(PROP_REFID) &&
-                   MakeRefIdConditionFalseAt(options.containerId, arena->refIdCondition(), arena);
+                   MakeRefIdConditionFalseAt(options.containerId, notes.condition(FirstConditions::kRefId), arena);
         }
         info->refIdMadeFalse = made ? 1 : 0;
     }
@@ -412,7 +417,7 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
             // whose parse left no loose end (the parsers make no other fault) and whose
             // properties the writer found columns for is well-formed without a walk; any other
             // goes to the check.
-            bool wellFormed = tree != nullptr && !arena->looseEnd() && kParsedOperatorsNamed &&
+            bool wellFormed = tree != nullptr && !notes.looseEnd() && kParsedOperatorsNamed &&
                               !(writer.wroteNoColumn() && options.columnTable != nullptr);
             info->condition = wellFormed ? SEARCH_CONDITION_OK : CheckSQLCondition(tree, options.columnTable, nullptr);
         }

@@ -147,13 +147,14 @@ bool ScanHostName(const char *name, PropertyName *scanned) {
 class StandardParser : public Lexer {
 public:
     StandardParser(const char *text, Pos last, unsigned options, bool repair, const TokenEntry *hostProperties,
-                   Arena *arena)
+                   Arena *arena, ParseNotes *notes)
         : Lexer(text, kDecodeEscapes | kQuiet |
                           ((options & SEARCH_PARSE_KEEP_UNKNOWN) != 0 ? unsigned{kKeepUnknown} : 0u) |
                           (repair ? unsigned{kRepair} : 0u),
                 arena),
           last_(last),
-          hostProperties_(hostProperties) {}
+          hostProperties_(hostProperties),
+          notes_(notes) {}
 
     bool ParseCriteria(Pos pos, ParseTreeNode **root);
 
@@ -189,6 +190,7 @@ private:
 
     Pos last_;
     const TokenEntry *hostProperties_;
+    ParseNotes *notes_;  // null but in an arena
     SearchParseRepairs repairs_ = {0, -1};
 };
 
@@ -314,10 +316,14 @@ bool StandardParser::ParseComparison(Pos *pos, ParseTreeNode **slot, int nesting
     ParseTreeNode *value = nullptr;
     if (!ParseValue(pos, opId, identifier, nesting, &value)) return false;
 
-    ParseTreeNode *property = NewPropertyLeaf(propertyId, static_cast<int>(at), arena_);
+    ParseTreeNode *property = NewNode(NODE_PROPERTY, arena_);
+    if (property != nullptr) property->propertyId = propertyId;
     *slot = NewComparison(opId, property, value);
     if (*slot == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
-    if (arena_ != nullptr) arena_->NoteComparison(*slot);
+    if (notes_ != nullptr) {
+        notes_->NoteProperty(propertyId, static_cast<int>(at));
+        notes_->NoteComparison(*slot);
+    }
     return true;
 }
 
@@ -445,7 +451,7 @@ bool IsValidHostTable(const TokenEntry *hostProperties) {
 }
 
 int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
-                  const TokenEntry *hostProperties, ParseFailure *failure, Arena *arena,
+                  const TokenEntry *hostProperties, ParseFailure *failure, Arena *arena, ParseNotes *notes,
                   SearchParseRepairs *repairs) {
     Pos from = first < 0 ? 0 : first;
     Pos to = last;
@@ -455,8 +461,7 @@ int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int las
         const void *nul = memchr(criteria + from, '\0', static_cast<size_t>(to - from + 1));
         if (nul != nullptr) to = static_cast<const char *>(nul) - criteria - 1;
     }
-    Arena::NotesMark notes = arena != nullptr ? arena->MarkNotes() : Arena::NotesMark{};
-    StandardParser parser(criteria, to, options, /*repair=*/false, hostProperties, arena);
+    StandardParser parser(criteria, to, options, /*repair=*/false, hostProperties, arena, notes);
     ParseTreeNode *root = nullptr;
     bool ok = parser.ParseCriteria(from, &root);
     ParseFailure strict = parser.failure();
@@ -467,8 +472,8 @@ int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int las
     if (!ok && (options & SEARCH_PARSE_LENIENT) != 0 && strict.code != SEARCH_PARSE_OUT_OF_MEMORY) {
         FreeTree(root, arena);
         root = nullptr;
-        if (arena != nullptr) arena->ForgetNotesSince(notes);
-        StandardParser lenient(criteria, to, options, /*repair=*/true, hostProperties, arena);
+        if (notes != nullptr) notes->ForgetAll();
+        StandardParser lenient(criteria, to, options, /*repair=*/true, hostProperties, arena, notes);
         ok = lenient.ParseCriteria(from, &root);
         if (ok) made = lenient.repairs();
         // Memory that runs out is no verdict on the text: the host learns that, not a syntax error.
