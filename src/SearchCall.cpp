@@ -357,8 +357,7 @@ int WriteWhileParsing(const char *criteria, int length, const SearchOptions &opt
             if (parser.builder().needsTree()) return kNeedsTree;
             return Failed(info, parser.failure().code, parser.failure().offset);
         }
-        // Without loose ends the check could find fault with nothing but columns.
-        if (!kParsedOperatorsNamed || (writer.wroteNoColumn() && options.columnTable != nullptr)) return kNeedsTree;
+        if (!WellFormedWithoutWalk(false, writer.wroteNoColumn(), options.columnTable)) return kNeedsTree;
         parser.builder().Finish();
         *unsupported = recorder.firstUnsupported;
         info->condition = SEARCH_CONDITION_OK;
@@ -412,13 +411,8 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
         Walk(tree, writer, kPlainValue);
         int result = TextLength(writer.Finish());
         if (wanted) {
-            // The rewrites turn conditions into comparisons of values and remove every
-            // unsupported property: they add nothing the check could find fault with. So a tree
-            // whose parse left no loose end (the parsers make no other fault) and whose
-            // properties the writer found columns for is well-formed without a walk; any other
-            // goes to the check.
-            bool wellFormed = tree != nullptr && !notes.looseEnd() && kParsedOperatorsNamed &&
-                              !(writer.wroteNoColumn() && options.columnTable != nullptr);
+            bool wellFormed = tree != nullptr && WellFormedWithoutWalk(notes.looseEnd(), writer.wroteNoColumn(),
+                                                                       options.columnTable);
             info->condition = wellFormed ? SEARCH_CONDITION_OK : CheckSQLCondition(tree, options.columnTable, nullptr);
         }
         return result;
