@@ -7,7 +7,8 @@
 namespace msc {
 namespace {
 
-const TokenEntry *const kTableOf[kTables] = {g_PropertyName, g_LogOpName, g_BinOpName, g_ExistOpName};
+const TokenEntry *const kTableOf[kTables] = {g_PropertyName, g_LogOpName, g_BinOpName, g_ExistOpName,
+                                             kStandardOpName};
 
 // The tables that each vocabulary reads, in the order they are tried.
 struct Members {
@@ -19,7 +20,9 @@ constexpr Members kMembers[kVocabularies] = {
     {1, {Vocabulary::kLogical}},
     {1, {Vocabulary::kBinary}},
     {1, {Vocabulary::kExists}},
+    {1, {Vocabulary::kStandardOperator}},
     {3, {Vocabulary::kLogical, Vocabulary::kBinary, Vocabulary::kExists}},
+    {3, {Vocabulary::kBinary, Vocabulary::kExists, Vocabulary::kStandardOperator}},
 };
 
 const TokenEntry *FindKeywordByPrefix(int table, const char *at) {

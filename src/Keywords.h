@@ -10,11 +10,21 @@
 
 namespace msc {
 
-// What a lookup may find: one of the exported tables, or kOperator, what the classic grammar
-// reads where an operator may stand: a logical keyword, else a binary one, else exists.
-enum class Vocabulary { kProperty = 0, kLogical = 1, kBinary = 2, kExists = 3, kOperator = 4 };
-constexpr int kTables = 4;  // The vocabularies with a table of their own come first.
-constexpr int kVocabularies = 5;
+// What a lookup may find: one of the keyword tables (the exported ones and the standard grammar's
+// own operators); kOperator, what the classic grammar reads where an operator may stand: a logical
+// keyword, else a binary one, else exists; or kComparison, the standard grammar's operators after a
+// property: a binary one, else exists, else one of its own.
+enum class Vocabulary {
+    kProperty = 0,
+    kLogical = 1,
+    kBinary = 2,
+    kExists = 3,
+    kStandardOperator = 4,
+    kOperator = 5,
+    kComparison = 6,
+};
+constexpr int kTables = 5;  // The vocabularies with a table of their own come first.
+constexpr int kVocabularies = 7;
 
 // How a keyword matches the text at a token.
 enum class KeywordMatch {

@@ -335,11 +335,7 @@ bool StandardParser::ParseOperator(Pos *pos, int *opId) {
     if (AtEnd(at)) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
     bool relational = Is(kRelOp, text_[at]);
     Token token = Run(relational ? kRelOp : kName, at);
-    const TokenEntry *op = Keyword<KeywordMatch::kWhole>(Vocabulary::kBinary, token);
-    if (op == nullptr) op = Keyword<KeywordMatch::kWhole>(Vocabulary::kExists, token);
-    // The grammar's own operators, which no exported table lists (the classic grammar never
-    // reads them): a walk of their short table, after the indexed vocabularies.
-    if (op == nullptr && !token.empty()) op = FindFoldedFrom(kStandardOpName, text_ + token.first, token.size());
+    const TokenEntry *op = Keyword<KeywordMatch::kWhole>(Vocabulary::kComparison, token);
     if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
     *opId = op->id;
     *pos = token.end;
