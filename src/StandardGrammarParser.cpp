@@ -48,11 +48,14 @@ struct PropertyName {
 // The closing quote of the quoted text that opens at 'open', or last + 1 when there is none:
 // only \" and \\ are escapes, a backslash before any other byte stands for itself.
 Pos FindClosingQuote(const char *text, Pos open, Pos last) {
-    Pos scan = open + 1;
-    for (; scan <= last && text[scan] != '"'; ++scan) {
+    for (Pos scan = open + 1;; ++scan) {
+        // The scan stops at quotes and backslashes, sixteen bytes a step, and at the text's NUL
+        // (or a closing parenthesis, read past) where the range does not end it first.
+        scan = FindStop<kQuote | kEscape | kRangeEnd>(text, scan, last);
+        if (scan > last) return last + 1;
+        if (text[scan] == '"') return scan;
         if (text[scan] == '\\' && scan + 1 <= last && (text[scan + 1] == '"' || text[scan + 1] == '\\')) ++scan;
     }
-    return scan;
 }
 
 // True when the quote at text[end - 1] closes a value in a client's own way: the text ends
