@@ -150,6 +150,13 @@ public:
         return DecodedValueLeaf(token, identifier, literal);
     }
 
+    // True when the value of 'token' is its text as it stands, as ValueLeaf would copy it: no
+    // literal, no identifier to rewrite and no escape to decode.
+    MSC_ALWAYS_INLINE bool ValueAsItStands(Token token, bool identifier, const char *literal) const {
+        if (identifier || literal != nullptr) return false;
+        return !(flags_ & kDecodeEscapes) || memchr(text_ + token.first, '\\', token.size()) == nullptr;
+    }
+
     // The text that tokens index.
     const char *text() const { return text_; }
 
@@ -249,6 +256,10 @@ protected:
         node->right = right;
         return node;
     }
+
+    // A builder's stop, at 'pos': it ran out of memory (the one call's builder may also stop for
+    // a tree, which it tells its caller itself).
+    bool Stopped(Pos pos) { return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos); }
 
     // Records the first failure; returns false.
     bool Fail(SearchParseErrorCode code, Pos pos) {

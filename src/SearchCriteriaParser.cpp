@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "ClassicParser.h"
+#include "TreeBuilder.h"
 
 namespace msc {
 namespace {
