@@ -141,6 +141,14 @@ void RewriteIdentifier(char *text);
 // frees what a failed parse built (unless it is in 'arena'); returns the parse result, 0 or 1.
 int HandOverTree(bool ok, ParseTreeNode *root, ParseTreeNode **tree, Arena *arena = nullptr);
 
+// True for option bits that choose the standard grammar, with the options it knows. Unknown bits
+// are refused rather than ignored, so that a host built against a later header learns that this
+// library lacks what it asked for; KEEP_UNKNOWN and LENIENT need STANDARD.
+constexpr bool IsStandardGrammar(unsigned options) {
+    return (options & SEARCH_PARSE_STANDARD) != 0 &&
+           (options & ~(SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN | SEARCH_PARSE_LENIENT)) == 0;
+}
+
 // The classic parse behind Parse_searchExp; 'quiet' leaves standard error alone, and *failure
 // (when not null) tells why a failed parse stopped. The tree is built in 'arena', or on the heap
 // when it is null; a parse into an arena fills 'notes' (not null then).

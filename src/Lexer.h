@@ -150,11 +150,10 @@ public:
         return DecodedValueLeaf(token, identifier, literal);
     }
 
-    // True when the value of 'token' is its text as it stands, as ValueLeaf would copy it: no
+    // True when the value just read is its text as it stands, as ValueLeaf would copy it: no
     // literal, no identifier to rewrite and no escape to decode.
-    MSC_ALWAYS_INLINE bool ValueAsItStands(Token token, bool identifier, const char *literal) const {
-        if (identifier || literal != nullptr) return false;
-        return !(flags_ & kDecodeEscapes) || memchr(text_ + token.first, '\\', token.size()) == nullptr;
+    MSC_ALWAYS_INLINE bool ValueAsItStands(bool identifier, const char *literal) const {
+        return !identifier && literal == nullptr && !valueEscaped_;
     }
 
     // The text that tokens index.
@@ -272,6 +271,7 @@ protected:
     const char *text_;
     unsigned flags_;
     ParseFailure failure_ = {SEARCH_PARSE_OK, -1};
+    bool valueEscaped_ = false;  // The standard grammar's last value holds a backslash (or was repaired).
     Arena *arena_;  // Where nodes and texts come from; null: the heap.
 };
 

@@ -1,6 +1,7 @@
-// The whole host sequence in one call: parse, class, property list, rewrites, check, SQL. A
-// classic text is written while it is read, without a tree (SqlBuilder); the others get a tree
-// that lives in an arena for the length of the call, so nothing is freed node by node and short
+// The whole host sequence in one call: parse, class, property list, rewrites, check, SQL. A text
+// is written while it is read, without a tree (SqlBuilder); one that only a tree can settle (a
+// loose end, a property without a column, a text the lenient grammar repairs) gets a tree that
+// lives in an arena for the length of the call, so nothing is freed node by node and short
 // criteria take no heap memory at all.
 #include <climits>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <type_traits>
 
 #include "ClassicParser.h"
+#include "StandardParser.h"
 #include "ConditionCheck.h"
 #include "ConditionWriter.h"
 #include "SearchOptions.h"
@@ -195,7 +197,7 @@ public:
     }
     // True when the parse stopped for a tree rather than for want of memory.
     bool needsTree() const { return needsTree_; }
-    bool Property(int id, int offset, Slot) {
+    MSC_ALWAYS_INLINE bool Property(int id, int offset, Slot) {
         // The properties whose first comparison needs more than its pieces.
         constexpr uint32_t kSpecial = 1u << PROP_UPNP_CLASS | 1u << PROP_REFID | 1u << PROP_ID;
         property_ = id;
@@ -212,15 +214,27 @@ public:
         writer_.WriteOperator(opId);
         return true;
     }
-    MSC_ALWAYS_INLINE bool Comparison(Lexer &lexer, int opId, Token text, bool identifier, Slot, bool first) {
-        if (first && special_) return SpecialComparison(lexer, opId, text, identifier);
+    MSC_ALWAYS_INLINE bool Comparison(Lexer &lexer, int opId, Token text, bool identifier, Slot, bool first,
+                                      const char *literal = nullptr) {
+        const char *value = lexer.text() + text.first;
+        size_t length = text.size();
+        if (MSC_UNLIKELY(!lexer.ValueAsItStands(identifier, literal)) &&
+            !ValueOfLeaf(lexer, text, identifier, literal, &value, &length)) {
+            return false;
+        }
+        if (first && special_) return SpecialComparison(opId, value, length);
         writer_.WriteOperator(opId);
-        writer_.WriteValue(lexer.text() + text.first, text.size(), Writer::FormOf(opId, 0));
+        writer_.WriteValue(value, length, Writer::FormOf(opId, 0));
         return true;
     }
     bool OpenGroup(Slot &) {
         lists_[++level_] = {0, 0};
         writer_.OpenGroup();
+        return true;
+    }
+    // The standard grammar's "*", which the tree holds as the always-true constant comparison.
+    bool MatchAll(Slot) {
+        WriteConstantComparison(1);
         return true;
     }
     void CloseGroup() {
@@ -257,22 +271,13 @@ private:
     }
 
     // The first comparison of an unsupported property, the class, @refID or @id.
-    MSC_ALWAYS_INLINE bool SpecialComparison(Lexer &lexer, int opId, Token text, bool identifier) {
-        const char *value = lexer.text() + text.first;
-        size_t length = text.size();
+    MSC_ALWAYS_INLINE bool SpecialComparison(int opId, const char *value, size_t length) {
         // GetUPnPClass reads the tree before the rewrites.
         if (property_ == PROP_UPNP_CLASS && firstCondition_) RecordClass(recorder_.info, value, length);
         if (!supported_) {
             size_t at = WriteConstantComparison(1);
             lists_[level_].pending = at < INT_MAX ? static_cast<uint32_t>(at + 1) : 0;
             return true;
-        }
-        if (identifier) {
-            // The leaf's rewritten number, from the arena; the leaf itself is not needed.
-            ParseTreeNode *leaf = lexer.ValueLeafIn<true>(text, true);
-            if (leaf == nullptr) return false;
-            value = leaf->text;
-            length = strlen(value);
         }
         if (heldColumn_) {
             if (RefIdRuleApplies(containerId_, value, length)) {
@@ -286,6 +291,17 @@ private:
         writer_.WriteValue(value, length, Writer::FormOf(opId, property_));
         return true;
     }
+    // The text of the value leaf that the tree would hold (an identifier's rewritten number, a
+    // decoded escape, a literal), from the arena; the leaf itself is not needed.
+    MSC_NOINLINE bool ValueOfLeaf(Lexer &lexer, Token text, bool identifier, const char *literal, const char **value,
+                                  size_t *length) {
+        ParseTreeNode *leaf = lexer.ValueLeafIn<true>(text, identifier, literal);
+        if (leaf == nullptr) return false;
+        *value = leaf->text;
+        *length = strlen(leaf->text);
+        return true;
+    }
+
     // A constant comparison as the rewrites make it; the offset of its second text.
     size_t WriteConstantComparison(int polarity) {
         writer_.WriteValue(kConstantText[1], 1, kPlainValue);
@@ -339,8 +355,8 @@ constexpr size_t kStackArena = 8192;
 // What WriteWhileParsing returns for criteria that need a tree after all.
 constexpr int kNeedsTree = -2;
 
-// The call for the classic grammar without a tree (SqlBuilder): the result, or kNeedsTree. Both
-// ways of the call set *unsupported to the first property whose conditions became constants.
+// The call without a tree (SqlBuilder), in either grammar: the result, or kNeedsTree. Both ways of
+// the call set *unsupported to the first property whose conditions became constants.
 int WriteWhileParsing(const char *criteria, int length, const SearchOptions &options, Arena *arena, char *out,
                       int outSize, SearchInfo *info, PropertyNote *unsupported) {
     const PreparedTables &prepared = PreparedFor(options);
@@ -350,18 +366,29 @@ int WriteWhileParsing(const char *criteria, int length, const SearchOptions &opt
     return WithConditionWriter<true>(options.columnTable, &prepared.columns, options.tablePrefix, options.sql, out,
                                      outSize, [&](auto &writer) {
         using Builder = SqlBuilder<std::remove_reference_t<decltype(writer)>>;
-        ClassicParser<Builder> parser(criteria, /*quiet=*/true, arena,
-                                      Builder(writer, recorder, options.containerId, lists));
-        if (!parser.ParseExpression(0, length - 1, typename Builder::Slot{}, 0)) {
-            // Memory that ran out would run out for the tree too.
-            if (parser.builder().needsTree()) return kNeedsTree;
-            return Failed(info, parser.failure().code, parser.failure().offset);
+        Builder builder(writer, recorder, options.containerId, lists);
+        auto settle = [&](auto &parser, bool parsed) {
+            if (!parsed) {
+                ParseFailure failure = parser.failure();
+                // Memory that ran out would run out for the tree too; a lenient parse reads a
+                // refused text once more, with its repairs, into a tree.
+                bool retry = (options.parse.options & SEARCH_PARSE_LENIENT) != 0 && failure.code != SEARCH_PARSE_OUT_OF_MEMORY;
+                if (parser.builder().needsTree() || retry) return kNeedsTree;
+                return Failed(info, failure.code, failure.offset);
+            }
+            if (!WellFormedWithoutWalk(false, writer.wroteNoColumn(), options.columnTable)) return kNeedsTree;
+            parser.builder().Finish();
+            *unsupported = recorder.firstUnsupported;
+            info->condition = SEARCH_CONDITION_OK;
+            return TextLength(writer.Finish());
+        };
+        if (options.parse.options == 0) {
+            ClassicParser<Builder> parser(criteria, /*quiet=*/true, arena, builder);
+            return settle(parser, parser.ParseExpression(0, length - 1, typename Builder::Slot{}, 0));
         }
-        if (!WellFormedWithoutWalk(false, writer.wroteNoColumn(), options.columnTable)) return kNeedsTree;
-        parser.builder().Finish();
-        *unsupported = recorder.firstUnsupported;
-        info->condition = SEARCH_CONDITION_OK;
-        return TextLength(writer.Finish());
+        StandardParser<Builder> parser(criteria, StandardRangeEnd(criteria, 0, length - 1), options.parse.options,
+                                       /*repair=*/false, options.parse.hostProperties, arena, builder);
+        return settle(parser, parser.ParseCriteria(0, typename Builder::Slot{}));
     });
 }
 
@@ -440,7 +467,7 @@ int Refuse(SearchInfo *info, PropertyNote property, const SearchOptions &options
 }
 
 // The call on valid arguments: without a tree when it can, else on one. Only the tree's parse
-// fills *repairs: the classic grammar, the only one written while it is read, repairs nothing.
+// fills *repairs: a text written while it is read is one that the strict grammar accepts.
 MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const SearchOptions &options, char *out,
                                     int outSize, SearchInfo *info, bool wanted, bool refuseUnsupported,
                                     SearchParseRepairs *repairs) {
@@ -448,7 +475,8 @@ MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const Sear
     const TokenEntry *hostProperties = options.parse.hostProperties;
     PropertyNote unsupported = {0, -1};
     int result = kNeedsTree;
-    if (options.parse.options == 0 && (hostProperties == nullptr || IsValidHostTable(hostProperties))) {
+    unsigned grammar = options.parse.options;
+    if ((grammar == 0 || IsStandardGrammar(grammar)) && IsValidHostTable(hostProperties)) {
         {
             Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
             result = WriteWhileParsing(criteria, length, options, &arena, out, outSize, info, &unsupported);

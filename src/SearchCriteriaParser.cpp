@@ -46,14 +46,9 @@ MSC_ALWAYS_INLINE inline int ParseExtended(ParseTreeNode **tree, const char *cri
     if (repairs != nullptr) *repairs = {0, -1};
     ParseFailure failure = {SEARCH_PARSE_INVALID_ARGUMENT, first};
     int result = 1;
-    // Unknown option bits are refused rather than ignored, so that a host built against a later
-    // header learns that this library lacks what it asked for; KEEP_UNKNOWN and LENIENT need
-    // STANDARD.
-    constexpr unsigned kStandardOptions = SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN | SEARCH_PARSE_LENIENT;
-    bool standard = (options & SEARCH_PARSE_STANDARD) != 0 && (options & ~kStandardOptions) == 0;
     if (criteria != nullptr && options == 0) {
         result = ParseClassic(tree, criteria, first, last, /*quiet=*/true, &failure, arena, notes);
-    } else if (criteria != nullptr && standard) {
+    } else if (criteria != nullptr && IsStandardGrammar(options)) {
         result = ParseStandard(tree, criteria, first, last, options, hostProperties, &failure, arena, notes, repairs);
     }
     if (error != nullptr) *error = {failure.code, result == 0 ? -1 : failure.offset};

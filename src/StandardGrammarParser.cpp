@@ -22,14 +22,16 @@ struct PropertyName {
 
 // The closing quote of the quoted text that opens at 'open', or last + 1 when there is none:
 // only \" and \\ are escapes, a backslash before any other byte stands for itself.
-Pos FindClosingQuote(const char *text, Pos open, Pos last) {
+Pos FindClosingQuote(const char *text, Pos open, Pos last, bool *escaped = nullptr) {
     for (Pos scan = open + 1;; ++scan) {
         // The scan stops at quotes and backslashes, sixteen bytes a step, and at the text's NUL
         // (or a closing parenthesis, read past) where the range does not end it first.
         scan = FindStop<kQuote | kEscape | kRangeEnd>(text, scan, last);
         if (scan > last) return last + 1;
         if (text[scan] == '"') return scan;
-        if (text[scan] == '\\' && scan + 1 <= last && (text[scan + 1] == '"' || text[scan + 1] == '\\')) ++scan;
+        if (text[scan] != '\\') continue;
+        if (escaped != nullptr) *escaped = true;
+        if (scan + 1 <= last && (text[scan + 1] == '"' || text[scan + 1] == '\\')) ++scan;
     }
 }
 
@@ -144,31 +146,6 @@ bool StandardLexer::Finish(Pos pos) {
                 pos);
 }
 
-// The property at *pos (a non-blank byte) into *id, *pos past its name.
-bool StandardLexer::ParseProperty(Pos *pos, int *id) {
-    Pos at = *pos;
-    if (!Is(kNameStart, text_[at])) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
-    *id = ReadPropertyName(text_, at, last_, hostProperties_, pos);
-    if (*id == 0) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
-    if (*id == PROP_UNKNOWN && !(flags_ & kKeepUnknown)) return Fail(SEARCH_PARSE_UNKNOWN_PROPERTY, at);
-    return true;
-}
-
-// The operator after a property: a whole run of relational bytes, blanks around it or not ("=",
-// "!=", "<", "<=", ">", ">="; "==" and "<>" are no operators), else a whole word ("contains",
-// "doesNotContain", "derivedFrom", "is", "exists"), without regard to case.
-bool StandardLexer::ParseOperator(Pos *pos, int *opId) {
-    Pos at = SkipBlanks(*pos);
-    if (AtEnd(at)) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
-    bool relational = Is(kRelOp, text_[at]);
-    Token token = Run(relational ? kRelOp : kName, at);
-    const TokenEntry *op = Keyword<KeywordMatch::kWhole>(Vocabulary::kComparison, token);
-    if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
-    *opId = op->id;
-    *pos = token.end;
-    return true;
-}
-
 // The value after an operator: a quoted text with \" and \\ decoded, or one unquoted word, into
 // *text. After "exists" it must read true or false (quoted or not, in any case) and stands for
 // *literal, "true" or "false".
@@ -176,10 +153,12 @@ bool StandardLexer::ParseValue(Pos *pos, int opId, int nesting, Token *text, con
     Pos at = SkipBlanks(*pos);
     if (AtEnd(at)) return Fail(SEARCH_PARSE_MISSING_VALUE, at);
 
+    valueEscaped_ = false;
     if ((flags_ & kRepair) && RepairedValue(at, nesting, text, pos)) {
         // A client's way of quoting, read as the quoted value it stands for.
+        valueEscaped_ = true;
     } else if (text_[at] == '"') {
-        Pos scan = FindClosingQuote(text_, at, last_);
+        Pos scan = FindClosingQuote(text_, at, last_, &valueEscaped_);
         if (AtEnd(scan)) return Fail(SEARCH_PARSE_UNTERMINATED_QUOTE, at);
         *text = {at + 1, scan};
         *pos = scan + 1;

@@ -66,8 +66,31 @@ protected:
         return Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, name);
     }
 
-    bool ParseProperty(Pos *pos, int *id);
-    bool ParseOperator(Pos *pos, int *opId);
+    // The property at *pos (a non-blank byte) into *id, *pos past its name.
+    MSC_ALWAYS_INLINE bool ParseProperty(Pos *pos, int *id) {
+        Pos at = *pos;
+        if (!Is(kNameStart, text_[at])) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
+        *id = ReadPropertyName(text_, at, last_, hostProperties_, pos);
+        if (*id == 0) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
+        if (*id == PROP_UNKNOWN && !(flags_ & kKeepUnknown)) return Fail(SEARCH_PARSE_UNKNOWN_PROPERTY, at);
+        return true;
+    }
+
+    // The operator after a property: a whole run of relational bytes, blanks around it or not ("=",
+    // "!=", "<", "<=", ">", ">="; "==" and "<>" are no operators), else a whole word ("contains",
+    // "doesNotContain", "derivedFrom", "is", "exists"), without regard to case.
+    MSC_ALWAYS_INLINE bool ParseOperator(Pos *pos, int *opId) {
+        Pos at = SkipBlanks(*pos);
+        if (AtEnd(at)) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
+        bool relational = Is(kRelOp, text_[at]);
+        Token token = Run(relational ? kRelOp : kName, at);
+        const TokenEntry *op = Keyword<KeywordMatch::kWhole>(Vocabulary::kComparison, token);
+        if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
+        *opId = op->id;
+        *pos = token.end;
+        return true;
+    }
+
     bool ParseValue(Pos *pos, int opId, int nesting, Token *text, const char **literal);
     bool RepairedValue(Pos at, int nesting, Token *text, Pos *end);
     bool Finish(Pos pos);
