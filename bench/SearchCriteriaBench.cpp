@@ -131,7 +131,9 @@ bool LoadCorpus(const char *path) {
         std::vector<char> sql(static_cast<size_t>(length) + 1);
         ConvertSQLCondition(sample.tree, kColumns, nullptr, sql.data(), length + 1);
         sample.sql.assign(sql.data(), static_cast<size_t>(length));
-        if (sql.size() > sqlOutBuffer.size()) sqlOutBuffer.resize(sql.size());
+        // Room for the standard grammar's text too, which writes what the classic one refuses.
+        size_t room = std::max(sql.size(), 8 * sample.text.size() + 64);
+        if (room > sqlOutBuffer.size()) sqlOutBuffer.resize(room);
         if (sample.text.size() + 1 > inputCopyBuffer.size()) inputCopyBuffer.resize(sample.text.size() + 1);
         if (sample.blockSizes.size() > blockSlots.size()) blockSlots.resize(sample.blockSizes.size());
         corpusBytes += sample.text.size();

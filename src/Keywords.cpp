@@ -114,9 +114,21 @@ KeywordIndex::KeywordIndex() {
                 const TokenEntry *found = FindInTables(*this, vocabulary, KeywordMatch::kPrefix, text, length);
                 const TokenEntry *whole = FindInTables(*this, vocabulary, KeywordMatch::kWhole, text, length);
                 if (found != nullptr && found == whole) {
-                    bucket = {entry->name, length, found, bucket.first};
+                    bucket = {entry->name, length, found, bucket.first, false};
                 }
             }
+        }
+        // A bucket is settled when the vocabulary's tables put no keyword into it, or only the
+        // one it names.
+        int keywords[kBuckets] = {};
+        for (int m = 0; m < kMembers[v].count; ++m) {
+            for (const TokenEntry *entry = kTableOf[static_cast<int>(kMembers[v].tables[m])]; entry->id != 0; ++entry) {
+                size_t length = strlen(entry->name);
+                if (length != 0) ++keywords[BucketOf(length, entry->name[0], entry->name[length - 1])];
+            }
+        }
+        for (size_t b = 0; b < kBuckets; ++b) {
+            buckets[v][b].settled = keywords[b] == 0 || (keywords[b] == 1 && buckets[v][b].name != nullptr);
         }
     }
 }

@@ -77,13 +77,16 @@ struct KeywordIndex {
 
     // 'name' (of 'length' bytes) is the keyword that the bucket settles at once, as its table
     // writes it, and 'entry' what a lookup of it gives, whole or followed by a byte that no
-    // keyword holds. 'first' is the first entry of a table in the bucket: the entries after it
-    // follow in table order, so that a folded lookup walks on from it.
+    // keyword holds; a lookup of the same bytes in other letter cases gives the same, since every
+    // lookup folds them. 'first' is the first entry of a table in the bucket: the entries after it
+    // follow in table order, so that a folded lookup walks on from it. 'settled': the bucket holds
+    // no keyword of the vocabulary but 'name', so a whole token that is not 'name' is none.
     struct Bucket {
         const char *name;
         size_t length;
         const TokenEntry *entry;
         const TokenEntry *first;
+        bool settled;
     };
     Bucket buckets[kVocabularies][kBuckets] = {};
     uint8_t bytes[256] = {};
@@ -110,11 +113,12 @@ MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, Ke
         // followed by a byte that no keyword holds is all that the prefix rule takes too.
         size_t slot = KeywordIndex::BucketOf(length, at[0], at[length - 1]);
         const KeywordIndex::Bucket &bucket = index.buckets[static_cast<int>(vocabulary)][slot];
-        if (bucket.length == length && SameBytes(at, bucket.name, length) &&
+        if (bucket.length == length && (SameBytes(at, bucket.name, length) || EqualsFolded(at, length, bucket.name)) &&
             (match == KeywordMatch::kWhole ||
              !(index.bytes[static_cast<unsigned char>(at[length])] & KeywordIndex::kContinues))) {
             return bucket.entry;
         }
+        if (match == KeywordMatch::kWhole && bucket.settled) return nullptr;
     }
     return FindKeywordSlowly(vocabulary, match, at, length);
 }
