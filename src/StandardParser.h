@@ -70,6 +70,16 @@ protected:
     MSC_ALWAYS_INLINE bool ParseProperty(Pos *pos, int *id) {
         Pos at = *pos;
         if (!Is(kNameStart, text_[at])) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
+        // Clients mostly write a built-in name followed by a blank. A built-in name holds name
+        // bytes only, so where the bytes up to the first token end are one, the name's scan
+        // (ReadPropertyName) ends there too. The criteria is a C string: its NUL ends the search.
+        Pos stop = FindStop<kTokenEnd>(text_, at, last_);
+        if (stop > last_) stop = last_ + 1;
+        if (const TokenEntry *property = Keyword<KeywordMatch::kWhole>(Vocabulary::kProperty, {at, stop})) {
+            *id = property->id;
+            *pos = stop;
+            return true;
+        }
         *id = ReadPropertyName(text_, at, last_, hostProperties_, pos);
         if (*id == 0) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
         if (*id == PROP_UNKNOWN && !(flags_ & kKeepUnknown)) return Fail(SEARCH_PARSE_UNKNOWN_PROPERTY, at);
