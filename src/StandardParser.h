@@ -59,8 +59,22 @@ protected:
     Pos SkipBlanks(Pos pos) const { return Lexer::SkipBlanks(pos, last_); }
     Token Run(uint16_t byteClass, Pos pos) const { return Lexer::Run(byteClass, pos, last_); }
 
+    // The entry of 'vocabulary' that the token at 'pos', up to the first token end, is whole (its
+    // end to *end), or nullptr. Clients mostly write a keyword followed by a blank, and a keyword
+    // holds bytes of one class only (name bytes, or relational ones for the operators "=" to
+    // ">="), so where the token is one, the run of that class from 'pos' ends where the token
+    // does. The criteria is a C string: its NUL ends the search.
+    MSC_ALWAYS_INLINE const TokenEntry *TokenKeyword(Vocabulary vocabulary, Pos pos, Pos *end) const {
+        Pos stop = FindStop<kTokenEnd>(text_, pos, last_);
+        if (stop > last_) stop = last_ + 1;
+        const TokenEntry *entry = Keyword<KeywordMatch::kWhole>(vocabulary, {pos, stop});
+        if (entry != nullptr) *end = stop;
+        return entry;
+    }
+
     // The logical keyword that is the whole name at 'pos' (its end to *end), or nullptr.
-    const TokenEntry *LogicalAt(Pos pos, Pos *end) const {
+    MSC_ALWAYS_INLINE const TokenEntry *LogicalAt(Pos pos, Pos *end) const {
+        if (const TokenEntry *logical = TokenKeyword(Vocabulary::kLogical, pos, end)) return logical;
         Token name = Run(kName, pos);
         *end = name.end;
         return Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, name);
@@ -70,14 +84,9 @@ protected:
     MSC_ALWAYS_INLINE bool ParseProperty(Pos *pos, int *id) {
         Pos at = *pos;
         if (!Is(kNameStart, text_[at])) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
-        // Clients mostly write a built-in name followed by a blank. A built-in name holds name
-        // bytes only, so where the bytes up to the first token end are one, the name's scan
-        // (ReadPropertyName) ends there too. The criteria is a C string: its NUL ends the search.
-        Pos stop = FindStop<kTokenEnd>(text_, at, last_);
-        if (stop > last_) stop = last_ + 1;
-        if (const TokenEntry *property = Keyword<KeywordMatch::kWhole>(Vocabulary::kProperty, {at, stop})) {
+        // A built-in name followed by a blank ends where ReadPropertyName's scan would end it.
+        if (const TokenEntry *property = TokenKeyword(Vocabulary::kProperty, at, pos)) {
             *id = property->id;
-            *pos = stop;
             return true;
         }
         *id = ReadPropertyName(text_, at, last_, hostProperties_, pos);
@@ -92,12 +101,14 @@ protected:
     MSC_ALWAYS_INLINE bool ParseOperator(Pos *pos, int *opId) {
         Pos at = SkipBlanks(*pos);
         if (AtEnd(at)) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
-        bool relational = Is(kRelOp, text_[at]);
-        Token token = Run(relational ? kRelOp : kName, at);
-        const TokenEntry *op = Keyword<KeywordMatch::kWhole>(Vocabulary::kComparison, token);
-        if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
+        const TokenEntry *op = TokenKeyword(Vocabulary::kComparison, at, pos);
+        if (op == nullptr) {
+            Token token = Run(Is(kRelOp, text_[at]) ? kRelOp : kName, at);
+            op = Keyword<KeywordMatch::kWhole>(Vocabulary::kComparison, token);
+            if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
+            *pos = token.end;
+        }
         *opId = op->id;
-        *pos = token.end;
         return true;
     }
 
