@@ -30,7 +30,10 @@ const TokenEntry *FindKeywordByPrefix(int table, const char *at) {
     size_t bestLength = 0;
     for (const TokenEntry *entry = kTableOf[table]; entry->id != 0; ++entry) {
         size_t i = 0;
-        while (entry->name[i] != '\0' && at[i] != '\0' && FoldAscii(static_cast<unsigned char>(at[i])) == FoldAscii(static_cast<unsigned char>(entry->name[i]))) ++i;
+        while (entry->name[i] != '\0' && at[i] != '\0' &&
+               FoldAscii(static_cast<unsigned char>(at[i])) == FoldAscii(static_cast<unsigned char>(entry->name[i]))) {
+            ++i;
+        }
         if (entry->name[i] != '\0' && at[i] != '\0') continue;
         size_t length = strlen(entry->name);
         if (best == nullptr ||

@@ -372,7 +372,8 @@ int WriteWhileParsing(const char *criteria, int length, const SearchOptions &opt
                 ParseFailure failure = parser.failure();
                 // Memory that ran out would run out for the tree too; a lenient parse reads a
                 // refused text once more, with its repairs, into a tree.
-                bool retry = (options.parse.options & SEARCH_PARSE_LENIENT) != 0 && failure.code != SEARCH_PARSE_OUT_OF_MEMORY;
+                bool retry = (options.parse.options & SEARCH_PARSE_LENIENT) != 0 &&
+                             failure.code != SEARCH_PARSE_OUT_OF_MEMORY;
                 if (parser.builder().needsTree() || retry) return kNeedsTree;
                 return Failed(info, failure.code, failure.offset);
             }
@@ -476,7 +477,8 @@ MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const Sear
     PropertyNote unsupported = {0, -1};
     int result = kNeedsTree;
     unsigned grammar = options.parse.options;
-    if ((grammar == 0 || IsStandardGrammar(grammar)) && IsValidHostTable(hostProperties)) {
+    bool valid = hostProperties == nullptr || IsValidHostTable(hostProperties);
+    if ((grammar == 0 || IsStandardGrammar(grammar)) && valid) {
         {
             Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
             result = WriteWhileParsing(criteria, length, options, &arena, out, outSize, info, &unsupported);
