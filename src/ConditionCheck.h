@@ -36,12 +36,12 @@ inline bool IsNamedOperator(int opId) {
     return LooksUpAsNamed(opId);
 }
 
-// Whether CheckSQLCondition would find a tree that a parser made, and the rewrites changed,
-// well-formed, known without its walk: the parsers make no fault but loose ends (ParseNotes), the
-// rewrites turn conditions into comparisons of values and remove unsupported properties, so they
-// add none, and what remains is a property without a column name, which the writer notices.
-inline bool WellFormedWithoutWalk(bool looseEnd, bool wroteNoColumn, const TokenEntry *columnTable) {
-    return !looseEnd && kParsedOperatorsNamed && !(wroteNoColumn && columnTable != nullptr);
+// Whether CheckSQLCondition would find the tree of a text without loose ends, rewritten, well-formed,
+// known without its walk: the parsers make no other fault, the rewrites turn conditions into
+// comparisons of values and remove unsupported properties, so they add none, and what remains is
+// a property without a column name, which the writer notices.
+inline bool WellFormedWithoutWalk(bool wroteNoColumn, const TokenEntry *columnTable) {
+    return kParsedOperatorsNamed && !(wroteNoColumn && columnTable != nullptr);
 }
 
 class ConditionCheck : public WalkHooks<const ParseTreeNode, Place> {

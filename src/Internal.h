@@ -43,37 +43,9 @@ struct PropertyNote {
     int offset;
 };
 
-// The first condition on upnp:class (GetUPnPClass reads its value) and on @refID (the container
-// rule may make it false): what FindConditionNode finds, which in a tree without loose ends is the
-// first comparison on the property in text order. A parse meets each comparison in text order and
-// asks here whether it is that one, so both ways of the one call (the tree's notes and the
-// condition written while parsing) pick the same comparison.
-class FirstConditions {
-public:
-    enum Rule { kClass, kRefId, kRules };
-
-    // The rule that reads the first condition on 'propertyId', or kRules for none.
-    static Rule RuleOf(int propertyId) {
-        return propertyId == PROP_UPNP_CLASS ? kClass : propertyId == PROP_REFID ? kRefId : kRules;
-    }
-    // True for the first comparison that 'rule' reads; once per rule.
-    bool Take(Rule rule) {
-        unsigned bit = 1u << rule;
-        if (rule == kRules || (taken_ & bit) != 0) return false;
-        taken_ |= bit;
-        return true;
-    }
-
-private:
-    unsigned taken_ = 0;
-};
-
 // What a parse into an arena notes besides its tree, so that the one call need not walk the tree
 // for it: the property leaves with the offsets of their names, in the order the parse makes them
-// (text order in both grammars, which is GetPropertyList's walk order); whether it left an operand
-// out (an empty text or group, a logical keyword at the end) or made a property without a
-// comparison around it, the only trees of its making that CheckSQLCondition can find fault with
-// besides their columns; and the first conditions of FirstConditions. A list that cannot grow
+// (text order in both grammars, which is GetPropertyList's walk order). A list that cannot grow
 // marks the arena failed.
 class ParseNotes {
 public:
@@ -88,25 +60,9 @@ public:
     const PropertyNote *properties() const { return properties_; }
     size_t noted() const { return noted_; }
 
-    void NoteLooseEnd() { looseEnd_ = true; }
-    bool looseEnd() const { return looseEnd_; }
-
-    // A comparison whose left operand is a property leaf.
-    MSC_ALWAYS_INLINE void NoteComparison(ParseTreeNode *comparison) {
-        FirstConditions::Rule rule = FirstConditions::RuleOf(comparison->left->propertyId);
-        if (rule != FirstConditions::kRules && first_.Take(rule)) conditions_[rule] = comparison;
-    }
-    // The first condition that 'rule' reads, or nullptr.
-    ParseTreeNode *condition(FirstConditions::Rule rule) const { return conditions_[rule]; }
-
     // A parse whose tree is thrown away leaves no notes behind for the parse that follows it (its
     // memory stays taken until the arena goes).
-    void ForgetAll() {
-        noted_ = 0;
-        looseEnd_ = false;
-        first_ = FirstConditions();
-        conditions_[0] = conditions_[1] = nullptr;
-    }
+    void ForgetAll() { noted_ = 0; }
 
 private:
     bool Grow();
@@ -117,9 +73,6 @@ private:
     PropertyNote *properties_ = inline_;
     size_t noted_ = 0;
     size_t capacity_ = kInline;
-    bool looseEnd_ = false;
-    FirstConditions first_;
-    ParseTreeNode *conditions_[FirstConditions::kRules] = {};
 };
 
 // Why a parse stopped; the offset is the byte where it stopped.
@@ -191,9 +144,6 @@ int RewriteUnsupported(ParseTreeNode *tree, const TokenEntry *supportedTable, Ar
 // CheckContainerIsSupportRefID on a tree and a container that are not null, without messages and
 // with a new text from 'arena' (null: the heap); true when it made a condition false.
 bool MakeRefIdConditionFalse(const char *containerId, ParseTreeNode *tree, Arena *arena);
-
-// MakeRefIdConditionFalse given what FindConditionNode finds for @refID (null: nothing).
-bool MakeRefIdConditionFalseAt(const char *containerId, ParseTreeNode *firstCondition, Arena *arena);
 
 // True when the container rule makes false a @refID condition whose value is the text of
 // 'length' bytes at 'value'.

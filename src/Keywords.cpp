@@ -45,6 +45,15 @@ const TokenEntry *FindKeywordByPrefix(int table, const char *at) {
     return best;
 }
 
+// The first entry of a table from 'entry' on whose keyword is at[0..length-1], ASCII letters
+// without regard to case; nullptr at the terminator.
+const TokenEntry *FindFoldedFrom(const TokenEntry *entry, const char *at, size_t length) {
+    for (; entry->id != 0; ++entry) {
+        if (EqualsFolded(at, length, entry->name)) return entry;
+    }
+    return nullptr;
+}
+
 // The lookup in one table, with no use of the buckets' names.
 const TokenEntry *FindInTable(const KeywordIndex &index, int table, KeywordMatch match, const char *at,
                               size_t length) {
@@ -137,13 +146,6 @@ KeywordIndex::KeywordIndex() {
 }
 
 const KeywordIndex kKeywordIndex;
-
-const TokenEntry *FindFoldedFrom(const TokenEntry *entry, const char *at, size_t length) {
-    for (; entry->id != 0; ++entry) {
-        if (EqualsFolded(at, length, entry->name)) return entry;
-    }
-    return nullptr;
-}
 
 const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, const char *at,
                                     size_t length) {

@@ -94,10 +94,6 @@ struct KeywordIndex {
 
 extern const KeywordIndex kKeywordIndex;
 
-// The first entry of a table from 'entry' on whose keyword is at[0..length-1], ASCII letters
-// without regard to case; nullptr at the terminator.
-const TokenEntry *FindFoldedFrom(const TokenEntry *entry, const char *at, size_t length);
-
 // The lookups that the index cannot settle at once: folded keywords, several keywords in a
 // bucket, and the classic prefix rule by walking the tables.
 const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, const char *at,

@@ -134,14 +134,9 @@ public:
 
     ParseFailure failure() const { return failure_; }
 
-    // A value leaf with the text of 'token' (escapes decoded under kDecodeEscapes), or with
-    // 'literal' when not null; for an identifier the rewritten number, announced on standard
-    // error unless kQuiet. Fails with SEARCH_PARSE_OUT_OF_MEMORY at the token.
-    MSC_ALWAYS_INLINE ParseTreeNode *ValueLeaf(Token token, bool identifier, const char *literal = nullptr) {
-        return arena_ != nullptr ? ValueLeafIn<true>(token, identifier, literal)
-                                 : ValueLeafIn<false>(token, identifier, literal);
-    }
-    // ValueLeaf for a parser that knows where its tree goes.
+    // A value leaf, in the arena when kInArena, with the text of 'token' (escapes decoded under
+    // kDecodeEscapes), or with 'literal' when not null; for an identifier the rewritten number,
+    // announced on standard error unless kQuiet. nullptr when memory runs out.
     template <bool kInArena>
     MSC_ALWAYS_INLINE ParseTreeNode *ValueLeafIn(Token token, bool identifier, const char *literal = nullptr) {
         if (MSC_LIKELY(!identifier && literal == nullptr && !(flags_ & kDecodeEscapes))) {
@@ -241,20 +236,6 @@ protected:
     }
 
     ParseTreeNode *DecodedValueLeaf(Token token, bool identifier, const char *literal);
-
-    // A comparison of two leaves; nullptr when memory runs out or a leaf is missing, both freed.
-    ParseTreeNode *NewComparison(int opId, ParseTreeNode *left, ParseTreeNode *right) {
-        ParseTreeNode *node = left != nullptr && right != nullptr ? NewNode(NODE_OPERATOR, arena_) : nullptr;
-        if (node == nullptr) {
-            FreeTree(left, arena_);
-            FreeTree(right, arena_);
-            return nullptr;
-        }
-        node->opId = opId;
-        node->left = left;
-        node->right = right;
-        return node;
-    }
 
     // A builder's stop, at 'pos': it ran out of memory (the one call's builder may also stop for
     // a tree, which it tells its caller itself).

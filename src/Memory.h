@@ -89,11 +89,6 @@ MSC_ALWAYS_INLINE inline ParseTreeNode *NewOperatorIn(int opId, ParseTreeNode *l
     return NewNodeIn<kInArena>(NODE_OPERATOR, arena, left, right, opId);
 }
 
-// NewNode from 'arena', or from the heap when it is null.
-inline ParseTreeNode *NewNode(NodeKind kind, Arena *arena) {
-    return arena == nullptr ? NewNodeIn<false>(kind, arena) : NewNodeIn<true>(kind, arena);
-}
-
 // A property leaf.
 template <bool kInArena>
 MSC_ALWAYS_INLINE inline ParseTreeNode *NewPropertyLeafIn(int propertyId, Arena *arena) {

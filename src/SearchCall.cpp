@@ -148,9 +148,8 @@ struct PropertyRecorder {
         if (id >= 0 && id < 32 && ((prepared.known >> id) & 1) != 0) return ((prepared.supported >> id) & 1) != 0;
         return HasEntry(supported, id);
     }
-    // For ids below 32: whether the list holds the property, and whether the database evaluates it.
+    // For ids below 32: whether the list holds the property.
     bool Occurs(int id) const { return (builtIn & (1u << id)) != 0; }
-    bool Supports(int id) const { return (unsupportedBuiltIn & (1u << id)) == 0; }
 };
 
 // GetUPnPClass's text, of 'length' bytes, into the record, cut to fit.
@@ -262,11 +261,14 @@ private:
         }
     }
 
-    // Whether the property begins a first condition (a property without a comparison goes to the
-    // tree, so its first property is its first comparison), and the container rule may rewrite it.
+    // Whether the property begins the first condition on upnp:class or @refID, whose value
+    // GetUPnPClass reads and which the container rule may rewrite; and whether it is that @refID
+    // condition, in a container and supported. FindConditionNode finds the first in text order
+    // when no property stands without a comparison, as in a text written while it is read.
     bool HoldsColumn(int id) {
-        FirstConditions::Rule rule = FirstConditions::RuleOf(id);
-        firstCondition_ = rule != FirstConditions::kRules && first_.Take(rule);
+        unsigned bit = id == PROP_UPNP_CLASS ? 1u : id == PROP_REFID ? 2u : 0u;
+        firstCondition_ = (firstSeen_ & bit) != bit;
+        firstSeen_ |= bit;
         return firstCondition_ && id == PROP_REFID && supported_ && containerId_ != nullptr;
     }
 
@@ -318,8 +320,8 @@ private:
     int property_ = 0;   // of the comparison being read
     bool supported_ = true;
     bool special_ = false;
-    FirstConditions first_;
-    bool firstCondition_ = false;  // the comparison being read is one that FirstConditions names
+    unsigned firstSeen_ = 0;  // bit 0: a condition on upnp:class was read, bit 1: on @refID
+    bool firstCondition_ = false;  // the comparison being read is the first on its property
     bool heldColumn_ = false;  // the first @refID condition's, which the container rule may rewrite
     bool needsTree_ = false;
 };
@@ -377,7 +379,7 @@ int WriteWhileParsing(const char *criteria, int length, const SearchOptions &opt
                 if (parser.builder().needsTree() || retry) return kNeedsTree;
                 return Failed(info, failure.code, failure.offset);
             }
-            if (!WellFormedWithoutWalk(false, writer.wroteNoColumn(), options.columnTable)) return kNeedsTree;
+            if (!WellFormedWithoutWalk(writer.wroteNoColumn(), options.columnTable)) return kNeedsTree;
             parser.builder().Finish();
             *unsupported = recorder.firstUnsupported;
             info->condition = SEARCH_CONDITION_OK;
@@ -413,36 +415,22 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
     for (size_t i = 0; i < notes.noted(); ++i) recorder.Record(notes.properties()[i].id, notes.properties()[i].offset);
     *unsupported = recorder.firstUnsupported;
     if (recorder.Occurs(PROP_UPNP_CLASS)) {
-        // Without loose ends the first condition in text order is the one the lookup finds.
-        const char *upnpClass =
-            notes.looseEnd() ? UPnPClassOf(tree) : ClassOfCondition(notes.condition(FirstConditions::kClass));
+        const char *upnpClass = UPnPClassOf(tree);
         if (upnpClass != nullptr) RecordClass(info, upnpClass, strlen(upnpClass));
     }
     if (info->alwaysTrueCount != 0 && RewriteUnsupported(tree, supported, arena) != 0) {
         return Failed(info, SEARCH_PARSE_OUT_OF_MEMORY, -1);
     }
     // The rewrite may have dropped the @refID condition, which the lookup then does not find.
-    // Without loose ends it drops every @refID condition or none, and keeps the first in place.
     if (options.containerId != nullptr && recorder.Occurs(PROP_REFID)) {
-        bool made;
-        if (notes.looseEnd()) {
-            made = MakeRefIdConditionFalse(options.containerId, tree, arena);
-        } else {
-            made = recorder.Supports(PROP_REFID) &&
-                   MakeRefIdConditionFalseAt(options.containerId, notes.condition(FirstConditions::kRefId), arena);
-        }
-        info->refIdMadeFalse = made ? 1 : 0;
+        info->refIdMadeFalse = MakeRefIdConditionFalse(options.containerId, tree, arena) ? 1 : 0;
     }
     if (arena->failed()) return Failed(info, SEARCH_PARSE_OUT_OF_MEMORY, -1);
     return WithConditionWriter<true>(options.columnTable, &prepared.columns, options.tablePrefix, options.sql, out,
                                      outSize, [&](auto &writer) {
         Walk(tree, writer, kPlainValue);
         int result = TextLength(writer.Finish());
-        if (wanted) {
-            bool wellFormed = tree != nullptr && WellFormedWithoutWalk(notes.looseEnd(), writer.wroteNoColumn(),
-                                                                       options.columnTable);
-            info->condition = wellFormed ? SEARCH_CONDITION_OK : CheckSQLCondition(tree, options.columnTable, nullptr);
-        }
+        if (wanted) info->condition = CheckSQLCondition(tree, options.columnTable, nullptr);
         return result;
     });
 }

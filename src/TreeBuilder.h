@@ -36,10 +36,7 @@ public:
     TreeBuilder(Arena *arena, ParseNotes *notes) : arena_(arena), notes_(notes) {}
 
     void Clear(Slot slot) { *slot = nullptr; }
-    bool LooseEnd() {
-        if constexpr (kInArena) notes_->NoteLooseEnd();
-        return true;
-    }
+    bool LooseEnd() { return true; }
     bool Property(int id, int offset, Slot slot) {
         *slot = NewPropertyLeafIn<kInArena>(id, arena_);
         if constexpr (kInArena) notes_->NoteProperty(id, offset);
@@ -52,7 +49,7 @@ public:
         slot = &node->right;
         return true;
     }
-    MSC_ALWAYS_INLINE bool Comparison(Lexer &lexer, int opId, Token text, bool identifier, Slot slot, bool first,
+    MSC_ALWAYS_INLINE bool Comparison(Lexer &lexer, int opId, Token text, bool identifier, Slot slot, bool /*first*/,
                                       const char *literal = nullptr) {
         ParseTreeNode *value = lexer.ValueLeafIn<kInArena>(text, identifier, literal);
         if (value == nullptr) return false;
@@ -62,9 +59,6 @@ public:
             return false;
         }
         *slot = comparison;
-        if constexpr (kInArena) {
-            if (first) notes_->NoteComparison(comparison);
-        }
         return true;
     }
     bool OpenGroup(Slot &slot) {

@@ -165,18 +165,6 @@ int RewriteTree(ParseTreeNode *tree, const Matches &matches, Arena *arena = null
     return rewriting.result;
 }
 
-// The first @refID condition (null: none) if it has a value, or nullptr: what the container rule
-// looks at.
-ParseTreeNode *WithValue(ParseTreeNode *condition) {
-    if (condition == nullptr || condition->kind != NODE_OPERATOR || condition->right == nullptr ||
-        condition->right->kind != NODE_VALUE) {
-        return nullptr;
-    }
-    return condition;
-}
-
-ParseTreeNode *RefIdCondition(ParseTreeNode *tree) { return WithValue(FindConditionNode(tree, PROP_REFID)); }
-
 // Containers whose searches must not return references.
 const char *const kRefIdContainers[] = {"A0$128$129", "A0$148$149", "A0$160$161"};
 
@@ -217,11 +205,7 @@ int RewriteUnsupported(ParseTreeNode *tree, const TokenEntry *supportedTable, Ar
 }
 
 bool MakeRefIdConditionFalse(const char *containerId, ParseTreeNode *tree, Arena *arena) {
-    return MakeRefIdConditionFalseAt(containerId, FindConditionNode(tree, PROP_REFID), arena);
-}
-
-bool MakeRefIdConditionFalseAt(const char *containerId, ParseTreeNode *firstCondition, Arena *arena) {
-    ParseTreeNode *condition = WithValue(firstCondition);
+    ParseTreeNode *condition = FirstConditionWithValue(tree, PROP_REFID);
     if (condition == nullptr) return false;
     RewriteRefIdCondition(containerId, condition, arena);
     return condition->left->kind == NODE_VALUE;
@@ -251,7 +235,7 @@ int CheckContainerIsSupportRefID(const char *containerId, ParseTreeNode *pTree) 
                 "CheckContainerIsSupportRefID", 1095);
         return 0;
     }
-    ParseTreeNode *condition = msc::RefIdCondition(pTree);
+    ParseTreeNode *condition = msc::FirstConditionWithValue(pTree, PROP_REFID);
     if (condition == nullptr) return 1;
     return msc::RewriteRefIdCondition(containerId, condition);
 }
