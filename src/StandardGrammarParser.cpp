@@ -248,50 +248,37 @@ bool IsValidHostTable(const TokenEntry *hostProperties) {
     return true;
 }
 
-namespace {
-
-template <bool kInArena>
-int ParseStandardIn(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
-                    const TokenEntry *hostProperties, ParseFailure *failure, Arena *arena, ParseNotes *notes,
-                    SearchParseRepairs *repairs) {
-    using Parser = StandardParser<TreeBuilder<kInArena>>;
-    Pos from = first < 0 ? 0 : first;
-    Pos to = StandardRangeEnd(criteria, from, last);
-    Parser parser(criteria, to, options, /*repair=*/false, hostProperties, arena, TreeBuilder<kInArena>(arena, notes));
-    ParseTreeNode *root = nullptr;
-    bool ok = parser.ParseCriteria(from, &root);
-    ParseFailure strict = parser.failure();
-    SearchParseRepairs made = {0, -1};
-    // A text that fails is read once more with the repairs. So a text that the strict grammar
-    // accepts keeps its tree and costs nothing more, and one that no repair saves keeps the strict
-    // grammar's error; hostile texts cost two linear reads at most.
-    if (!ok && (options & SEARCH_PARSE_LENIENT) != 0 && strict.code != SEARCH_PARSE_OUT_OF_MEMORY) {
-        FreeTree(root, arena);
-        root = nullptr;
-        if (notes != nullptr) notes->ForgetAll();
-        Parser lenient(criteria, to, options, /*repair=*/true, hostProperties, arena,
-                       TreeBuilder<kInArena>(arena, notes));
-        ok = lenient.ParseCriteria(from, &root);
-        if (ok) made = lenient.repairs();
-        // Memory that runs out is no verdict on the text: the host learns that, not a syntax error.
-        if (lenient.failure().code == SEARCH_PARSE_OUT_OF_MEMORY) strict = lenient.failure();
-    }
-    if (failure != nullptr) *failure = ok ? ParseFailure{SEARCH_PARSE_OK, -1} : strict;
-    if (repairs != nullptr) *repairs = made;
-    return HandOverTree(ok, root, tree, arena);
-}
-
-}  // namespace
-
 int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
                   const TokenEntry *hostProperties, ParseFailure *failure, Arena *arena, ParseNotes *notes,
                   SearchParseRepairs *repairs) {
-    if (arena != nullptr) {
-        return ParseStandardIn<true>(tree, criteria, first, last, options, hostProperties, failure, arena, notes,
-                                     repairs);
-    }
-    return ParseStandardIn<false>(tree, criteria, first, last, options, hostProperties, failure, nullptr, nullptr,
-                                  repairs);
+    Pos from = first < 0 ? 0 : first;
+    Pos to = StandardRangeEnd(criteria, from, last);
+    // The tree in the arena or on the heap: the builder knows which, as the classic parse's does.
+    auto parse = [&](auto builder) {
+        using Parser = StandardParser<decltype(builder)>;
+        Parser parser(criteria, to, options, /*repair=*/false, hostProperties, arena, builder);
+        ParseTreeNode *root = nullptr;
+        bool ok = parser.ParseCriteria(from, &root);
+        ParseFailure strict = parser.failure();
+        SearchParseRepairs made = {0, -1};
+        // A text that fails is read once more with the repairs. So a text that the strict grammar
+        // accepts keeps its tree and costs nothing more, and one that no repair saves keeps the
+        // strict grammar's error; hostile texts cost two linear reads at most.
+        if (!ok && (options & SEARCH_PARSE_LENIENT) != 0 && strict.code != SEARCH_PARSE_OUT_OF_MEMORY) {
+            FreeTree(root, arena);
+            root = nullptr;
+            if (notes != nullptr) notes->ForgetAll();
+            Parser lenient(criteria, to, options, /*repair=*/true, hostProperties, arena, builder);
+            ok = lenient.ParseCriteria(from, &root);
+            if (ok) made = lenient.repairs();
+            // Memory that runs out is no verdict on the text: the host learns that, not a syntax error.
+            if (lenient.failure().code == SEARCH_PARSE_OUT_OF_MEMORY) strict = lenient.failure();
+        }
+        if (failure != nullptr) *failure = ok ? ParseFailure{SEARCH_PARSE_OK, -1} : strict;
+        if (repairs != nullptr) *repairs = made;
+        return HandOverTree(ok, root, tree, arena);
+    };
+    return arena != nullptr ? parse(TreeBuilder<true>(arena, notes)) : parse(TreeBuilder<false>(nullptr, nullptr));
 }
 
 }  // namespace msc
