@@ -378,7 +378,8 @@ struct CapabilityName {
     size_t attribute;  // bytes of the filter's attribute ("@role"), 0: none
     const char *attributeText;
 
-    explicit CapabilityName(const char *name) : text(name), head(strcspn(name, "[")), attribute(0), attributeText(nullptr) {
+    explicit CapabilityName(const char *name)
+        : text(name), head(strcspn(name, "[")), attribute(0), attributeText(name + head) {
         if (name[head] == '[') {
             attributeText = name + head + 1;
             attribute = strcspn(attributeText, " \t=");
@@ -386,7 +387,7 @@ struct CapabilityName {
     }
     bool operator==(const CapabilityName &other) const {
         return head == other.head && attribute == other.attribute && memcmp(text, other.text, head) == 0 &&
-               (attribute == 0 || memcmp(attributeText, other.attributeText, attribute) == 0);
+               memcmp(attributeText, other.attributeText, attribute) == 0;
     }
     void WriteTo(TextOut &out) const {
         out.Put(text, head);
