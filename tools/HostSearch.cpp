@@ -459,7 +459,10 @@ std::string BuildSelect(const SelectQuery &query, const std::string &condition) 
     if (!condition.empty() || scoped) sql += " WHERE";
     if (!condition.empty()) sql += " (" + condition + ")";
     if (!condition.empty() && scoped) sql += " AND";
-    if (scoped && query.container == "0") {
+    if (scoped && query.scope != SelectQuery::kDescendants) {
+        sql += " " + qualifier + (query.scope == SelectQuery::kSelf ? query.idColumn : query.parentColumn) + " = " +
+               query.parameter;
+    } else if (scoped && query.container == "0") {
         // The root holds every other object: no need to walk the links.
         sql += " " + qualifier + query.idColumn + " <> " + query.parameter;
     } else if (scoped) {
@@ -472,6 +475,8 @@ std::string BuildSelect(const SelectQuery &query, const std::string &condition) 
                query.table + " AS child JOIN inside ON child." + parent + " = inside.id) SELECT id FROM inside)";
     }
     if (!query.order.empty()) sql += " ORDER BY " + qualifier + query.order;
+    // The one form the three databases share; a page starts at 'offset' only with a limit.
+    if (query.limit >= 0) sql += " LIMIT " + std::to_string(query.limit) + " OFFSET " + std::to_string(query.offset);
     return sql;
 }
 

@@ -131,9 +131,14 @@ struct SelectQuery {
     std::string container = "0";          // The container searched in; "0" is the root.
     std::string order = "rowid";          // ORDER BY text; empty for none.
     std::string parameter = "?1";         // How the statement names the container's value.
+    // Which rows of the container: its descendants (a search), its children or itself (a browse).
+    enum Scope { kDescendants, kChildren, kSelf } scope = kDescendants;
+    long long limit = -1;                 // At most this many rows; -1: no limit.
+    long long offset = 0;                 // Rows skipped first (with a limit only).
 };
 
-// The SELECT statement of a search; 'parameter' is the container, whose descendants it selects.
+// The SELECT statement of a search; 'parameter' is the container, whose descendants, children
+// or self it selects.
 std::string BuildSelect(const SelectQuery &query, const std::string &condition);
 
 class MediaDatabase {

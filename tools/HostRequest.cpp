@@ -1,0 +1,103 @@
+// Search and Browse as the host layer answers them: one existence check, the library's condition,
+// one count and one page, each a statement built by BuildSelect.
+#include "HostRequest.h"
+
+#include <cstdlib>
+
+namespace msc_host {
+
+namespace {
+
+UpnpFault Fault(int code, const std::string &description) { return UpnpFault{code, description}; }
+
+// Runs 'query'; a database error is UPnP's "action failed", with the database's words.
+bool Run(HostDatabase *database, const SelectQuery &query, const std::string &condition, ResultTable *rows,
+         UpnpFault *fault) {
+    std::string error;
+    if (database->Select(query, condition, rows, &error)) return true;
+    *fault = Fault(kUpnpActionFailed, "the database rejected the request: " + error);
+    return false;
+}
+
+// Whether the object 'id' exists: the check that tells "no such container" from "no matches".
+bool Exists(HostDatabase *database, const SelectQuery &base, const std::string &id, bool *exists, UpnpFault *fault) {
+    SelectQuery query = base;
+    query.show = base.idColumn;
+    query.scope = SelectQuery::kSelf;
+    query.container = id;
+    query.order.clear();
+    query.limit = 1;
+    ResultTable rows;
+    if (!Run(database, query, "", &rows, fault)) return false;
+    *exists = !rows.rows.empty();
+    return true;
+}
+
+}  // namespace
+
+bool SortOrder(const std::string &sort, const HostOptions &options, const SelectQuery &base, std::string *order,
+               UpnpFault *fault) {
+    (void)sort;
+    (void)options;
+    (void)fault;
+    // Without an order of its own the id column keeps pages apart: OFFSET on an unordered
+    // statement may repeat or skip rows.
+    *order = base.order.empty() ? base.idColumn : base.order;
+    return true;
+}
+
+std::string SearchCapabilities(const HostOptions &options) {
+    std::string text;
+    for (int id : options.supported) {
+        if (options.columns.Find(id) != nullptr) text += (text.empty() ? "" : ",") + PropertyName(id, &options.hostProperties);
+    }
+    return text;
+}
+
+std::string SortCapabilities(const HostOptions &options) { return SearchCapabilities(options); }
+
+bool AnswerObjectRequest(const ObjectRequest &request, const HostOptions &options, const SelectQuery &base,
+                         HostDatabase *database, ObjectPage *page, UpnpFault *fault) {
+    if (request.start < 0 || request.count < 0) {
+        *fault = Fault(kUpnpInvalidArgs, "StartingIndex and RequestedCount must not be negative");
+        return false;
+    }
+    bool exists = false;
+    if (!Exists(database, base, request.objectId, &exists, fault)) return false;
+    if (!exists) {
+        *fault = request.kind == ObjectRequest::kSearch ? Fault(kUpnpNoSuchContainer, "no such container")
+                                                        : Fault(kUpnpNoSuchObject, "no such object");
+        return false;
+    }
+
+    SelectQuery query = base;
+    query.container = request.objectId;
+    std::string condition;
+    if (request.kind == ObjectRequest::kSearch) {
+        HostOptions searched = options;
+        searched.container = request.objectId;
+        HostSearch search = RunOneCall(request.criteria, searched);
+        if (search.status == HostSearch::kParseFailed || search.status == HostSearch::kUnusable) {
+            std::string why = search.status == HostSearch::kParseFailed ? DescribeParseError(search.error) : search.problem;
+            *fault = Fault(kUpnpInvalidCriteria, "Unsupported or invalid search criteria: " + why);
+            return false;
+        }
+        condition = search.condition;
+    } else {
+        query.scope = request.kind == ObjectRequest::kChildren ? SelectQuery::kChildren : SelectQuery::kSelf;
+    }
+    if (!SortOrder(request.sort, options, base, &query.order, fault)) return false;
+
+    SelectQuery counted = query;
+    counted.show = "COUNT(*)";
+    counted.order.clear();
+    ResultTable count;
+    if (!Run(database, counted, condition, &count, fault)) return false;
+    page->total = count.rows.empty() || count.rows[0].empty() ? 0 : std::atoll(count.rows[0][0].c_str());
+
+    query.offset = request.start;
+    query.limit = request.count == 0 || request.count > kMaxPageObjects ? kMaxPageObjects : request.count;
+    return Run(database, query, condition, &page->rows, fault);
+}
+
+}  // namespace msc_host
