@@ -2,6 +2,7 @@
 // one count and one page, each a statement built by BuildSelect.
 #include "HostRequest.h"
 
+#include <chrono>
 #include <cstdlib>
 
 namespace msc_host {
@@ -9,6 +10,13 @@ namespace msc_host {
 namespace {
 
 UpnpFault Fault(int code, const std::string &description) { return UpnpFault{code, description}; }
+
+// Adds the time since 'start' to *total; returns the new start.
+std::chrono::steady_clock::time_point Account(std::chrono::steady_clock::time_point start, long long *total) {
+    auto now = std::chrono::steady_clock::now();
+    *total += std::chrono::duration_cast<std::chrono::nanoseconds>(now - start).count();
+    return now;
+}
 
 // Runs 'query'; a database error is UPnP's "action failed", with the database's words.
 bool Run(HostDatabase *database, const SelectQuery &query, const std::string &condition, ResultTable *rows,
@@ -62,8 +70,10 @@ bool AnswerObjectRequest(const ObjectRequest &request, const HostOptions &option
         *fault = Fault(kUpnpInvalidArgs, "StartingIndex and RequestedCount must not be negative");
         return false;
     }
+    auto start = std::chrono::steady_clock::now();
     bool exists = false;
     if (!Exists(database, base, request.objectId, &exists, fault)) return false;
+    start = Account(start, &page->databaseNanoseconds);
     if (!exists) {
         *fault = request.kind == ObjectRequest::kSearch ? Fault(kUpnpNoSuchContainer, "no such container")
                                                         : Fault(kUpnpNoSuchObject, "no such object");
@@ -87,6 +97,7 @@ bool AnswerObjectRequest(const ObjectRequest &request, const HostOptions &option
         query.scope = request.kind == ObjectRequest::kChildren ? SelectQuery::kChildren : SelectQuery::kSelf;
     }
     if (!SortOrder(request.sort, options, base, &query.order, fault)) return false;
+    start = Account(start, &page->libraryNanoseconds);
 
     SelectQuery counted = query;
     counted.show = "COUNT(*)";
@@ -97,7 +108,9 @@ bool AnswerObjectRequest(const ObjectRequest &request, const HostOptions &option
 
     query.offset = request.start;
     query.limit = request.count == 0 || request.count > kMaxPageObjects ? kMaxPageObjects : request.count;
-    return Run(database, query, condition, &page->rows, fault);
+    bool ran = Run(database, query, condition, &page->rows, fault);
+    Account(start, &page->databaseNanoseconds);
+    return ran;
 }
 
 }  // namespace msc_host

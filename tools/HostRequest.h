@@ -43,6 +43,10 @@ struct ObjectRequest {
 struct ObjectPage {
     ResultTable rows;       // The columns of 'base.show', one row per object of the page.
     long long total = 0;    // TotalMatches: every object the request selects.
+    // Where the answer's time went, in nanoseconds: the library's calls (with the host code
+    // around them that builds their options) and the database's statements.
+    long long libraryNanoseconds = 0;
+    long long databaseNanoseconds = 0;
 };
 
 // Answers 'request' on 'database' with 'options' (read only: the caller gives each thread its own
