@@ -390,7 +390,7 @@ func checkHostile(cd *av1.ContentDirectory1, endpoint string) {
 		go func(i int) {
 			defer wait.Done()
 			criteria := fmt.Sprintf(`dc:title contains "%c"`, 'a'+i%26)
-			status, code, _, err := call(endpoint, serviceType, "Search", searchArgs("0", criteria, "", "0", "0"))
+			status, code, _, err := call(endpoint, serviceType, "Search", searchArgs("0", criteria, "", "0", "10"))
 			if err != nil || (status != 200 && code != 501) {
 				results <- fmt.Sprintf("HTTP %d, error %d, %v", status, code, err)
 			}
