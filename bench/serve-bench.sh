@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The media server under load (a benchmark, never a test): Search requests per second and their
 # p50/p99 latency over loopback with 1, 8 and 32 concurrent clients, on the sample library and on
-# a generated SQLite library of about 100,000 objects, with the share of the workers' time spent
-# in the library's calls, which the server prints when it stops.
+# a generated library of about 100,000 objects in SQLite and in PostgreSQL (a private server that
+# tests/support/databases.sh starts in the build folder), with the share of the workers' time
+# spent in the library's calls, which the server prints when it stops.
 #   bench/serve-bench.sh [build-dir] [seconds per run]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,11 +18,9 @@ mkdir -p "$work"
   go build -o "$work/serveload" .)
 
 # The sample's 153 tracks, 654 times over, with fresh ids, titles and URLs: 100,062 more objects.
-library=$work/library-100k.db
-if [ ! -f "$library" ]; then
-  "$cli" sample | sqlite3 "$library.tmp"
-  sqlite3 "$library.tmp" <<'SQL'
-WITH RECURSIVE copy(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM copy WHERE k < 654)
+# The same statement for both databases, after the copies' numbers.
+copies="WITH RECURSIVE copy(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM copy WHERE k < 654)"
+generate=$(cat <<'SQL'
 INSERT INTO objects (object_id, num_id, parent_id, class, title, creator, date, artist, album, genre, res, track,
                      album_artist, composer, duration, play_count, last_played, last_updated)
 SELECT 'A0$128$129$' || ((1000000 + k * 1000 + t.num_id % 1000) * 65536 + 129), 1000000 + k * 1000 + t.num_id % 1000,
@@ -30,6 +29,11 @@ SELECT 'A0$128$129$' || ((1000000 + k * 1000 + t.num_id % 1000) * 65536 + 129), 
        t.album_artist, t.composer, t.duration, t.play_count, t.last_played, t.last_updated
 FROM copy, objects AS t WHERE t.parent_id = 'A0$128$129';
 SQL
+)
+library=$work/library-100k.db
+if [ ! -f "$library" ]; then
+  "$cli" sample | sqlite3 "$library.tmp"
+  echo "$copies $generate" | sqlite3 "$library.tmp"
   mv "$library.tmp" "$library"
 fi
 
@@ -47,3 +51,12 @@ run() {
 }
 run "the sample library (824 objects, in memory)"
 run "a generated library of $(sqlite3 "$library" 'SELECT COUNT(*) FROM objects') objects (SQLite file)" --db "$library"
+
+# PostgreSQL: the sample and the same copies on a private server, stopped when this script ends.
+databases=$work/databases
+addresses=$(bash tests/support/databases.sh start "$databases" "$cli")
+psql=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)/psql
+echo "$copies $generate; ANALYZE objects;" | "$psql" -X -q -v ON_ERROR_STOP=1 -h "$databases/pg" -U msc -d library
+count=$("$psql" -X -A -t -h "$databases/pg" -U msc -d library -c 'SELECT COUNT(*) FROM objects')
+run "a generated library of $count objects (PostgreSQL, Unix socket)" --db "$(echo "$addresses" | head -n 1)"
+bash tests/support/databases.sh stop "$databases"
