@@ -5,7 +5,7 @@ set -euo pipefail
 bench=${1:?usage: bench/callgrind.sh path/to/bench [operation...]}
 shift
 operations=("$@")
-((${#operations[@]})) || operations=(baseline parse convert memcpy clone dump host onecall unprepared floor convertfloor)
+((${#operations[@]})) || operations=(baseline parse convert memcpy clone dump host onecall unprepared sort floor convertfloor)
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 baseline=

@@ -54,9 +54,9 @@ run "a generated library of $(sqlite3 "$library" 'SELECT COUNT(*) FROM objects')
 
 # PostgreSQL: the sample and the same copies on a private server, stopped when this script ends.
 databases=$work/databases
-addresses=$(bash tests/support/databases.sh start "$databases" "$cli")
+postgresql=$(bash tests/support/databases.sh start "$databases" "$cli" postgresql | head -n 1)
 psql=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)/psql
-echo "$copies $generate; ANALYZE objects;" | "$psql" -X -q -v ON_ERROR_STOP=1 -h "$databases/pg" -U msc -d library
-count=$("$psql" -X -A -t -h "$databases/pg" -U msc -d library -c 'SELECT COUNT(*) FROM objects')
-run "a generated library of $count objects (PostgreSQL, Unix socket)" --db "$(echo "$addresses" | head -n 1)"
+echo "$copies $generate; ANALYZE objects;" | "$psql" -X -q -v ON_ERROR_STOP=1 "$postgresql"
+count=$("$psql" -X -A -t "$postgresql" -c 'SELECT COUNT(*) FROM objects')
+run "a generated library of $count objects (PostgreSQL, Unix socket)" --db "$postgresql"
 bash tests/support/databases.sh stop "$databases"

@@ -1,5 +1,5 @@
-# Install rules: the library as the one file libmysearchcriteria.so (no version suffix, since
-# hosts load it by that name), both public headers, a pkg-config file and a CMake package that
+# Install rules: the library (libmysearchcriteria.so.1, with libmysearchcriteria.so beside it, the
+# name hosts link and load), both public headers, a pkg-config file and a CMake package that
 # gives find_package(mysearchcriteria) the target mysearchcriteria::mysearchcriteria.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -30,23 +30,17 @@ install(FILES
   ${PROJECT_BINARY_DIR}/mysearchcriteriaConfigVersion.cmake
   DESTINATION ${MSC_CMAKE_DIR})
 
-# The pkg-config file finds the prefix from its own place (${pcfiledir}), so that the installed
-# tree still describes itself after `cmake --install --prefix` or DESTDIR moved it.
-if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
-  set(MSC_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
-else()
-  file(RELATIVE_PATH MSC_PC_UP "/p/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/p")
-  string(REGEX REPLACE "/$" "" MSC_PC_UP "${MSC_PC_UP}")
-  set(MSC_PC_PREFIX "\${pcfiledir}/${MSC_PC_UP}")
-endif()
-foreach(dir LIBDIR INCLUDEDIR)
-  if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
-    set(MSC_PC_${dir} "${CMAKE_INSTALL_${dir}}")
-  else()
-    set(MSC_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
-  endif()
-endforeach()
-configure_file(${PROJECT_SOURCE_DIR}/cmake/mysearchcriteria.pc.in
-  ${PROJECT_BINARY_DIR}/mysearchcriteria.pc @ONLY)
+# The pkg-config file is written when the files are installed, with the prefix they are
+# installed to (`cmake --install --prefix` included), in plain absolute paths: a host takes its
+# run path from libdir (-Wl,-rpath,$(pkg-config --variable=libdir ...)), and a path through
+# lib/pkgconfig/.. breaks where the development files, lib/pkgconfig with them, are not installed.
+install(CODE "
+  set(MSC_PC_IN [[${PROJECT_SOURCE_DIR}/cmake/mysearchcriteria.pc.in]])
+  set(MSC_PC_OUT [[${PROJECT_BINARY_DIR}/mysearchcriteria.pc]])
+  set(MSC_PC_LIBDIR [[${CMAKE_INSTALL_LIBDIR}]])
+  set(MSC_PC_INCLUDEDIR [[${CMAKE_INSTALL_INCLUDEDIR}]])
+  set(PROJECT_VERSION [[${PROJECT_VERSION}]])
+  include([[${PROJECT_SOURCE_DIR}/cmake/WritePkgConfig.cmake]])
+")
 install(FILES ${PROJECT_BINARY_DIR}/mysearchcriteria.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -19,9 +19,12 @@
 -- (upnp:artist[@role="AlbumArtist"]), composer (upnp:artist[@role="Composer"]), author
 -- (upnp:author), publisher (dc:publisher), duration (res@duration, "H:MM:SS"), play_count
 -- (upnp:playbackCount), last_played (upnp:lastPlaybackTime) and last_updated (the time the
--- object was added or changed, "YYYY-MM-DD HH:MM:SS"). They are set for the music, the videos
--- and the photos where such a value exists, and NULL elsewhere (a track never played has no
--- play count).
+-- object was added or changed, "YYYY-MM-DD HH:MM:SS"), conductor and lyricist
+-- (upnp:artist[@role="Conductor"], upnp:author[@role="Lyricist"]), album_art
+-- (upnp:albumArtURI), and protocol_info, size, bitrate and resolution (res@protocolInfo,
+-- res@size, res@bitrate, res@resolution). They are set for the music, the
+-- videos and the photos where such a value exists, and NULL elsewhere (a track never played has
+-- no play count).
 --
 -- Text columns compare without regard to ASCII letter case, as clients expect of a search.
 PRAGMA foreign_keys = ON;
@@ -50,7 +53,14 @@ CREATE TABLE objects (
   duration  TEXT,
   play_count INTEGER,
   last_played TEXT,
-  last_updated TEXT
+  last_updated TEXT,
+  conductor TEXT COLLATE NOCASE,
+  lyricist  TEXT COLLATE NOCASE,
+  album_art TEXT,
+  protocol_info TEXT,
+  size      INTEGER,
+  bitrate   INTEGER,
+  resolution TEXT
 );
 CREATE INDEX objects_parent ON objects(parent_id);
 CREATE INDEX objects_num ON objects(num_id);
@@ -216,6 +226,17 @@ UPDATE objects SET composer = CASE
     WHEN num_id BETWEEN 1021 AND 1050 THEN 'Lennon-McCartney'
   END
 WHERE parent_id = 'A0$128$129';
+-- Lyricists where the words have an author of their own, a conductor for the carols' orchestra,
+-- and each album's cover.
+UPDATE objects SET lyricist = CASE
+    WHEN num_id BETWEEN 1101 AND 1130 THEN 'Sting'
+    WHEN num_id = 1241 THEN 'Joseph Mohr'
+    WHEN num_id = 1243 THEN 'Placide Cappeau'
+    WHEN num_id = 1246 THEN 'Isaac Watts'
+  END,
+  conductor = CASE WHEN num_id IN (1241, 1243, 1246) THEN 'Walter Afanasieff' END,
+  album_art = 'http://192.168.1.20:8200/AlbumArt/' || ((num_id - 1000) / 20) || '.jpg'
+WHERE parent_id = 'A0$128$129';
 
 -- Albums, each with references to its tracks (ids 101.., references 5000 + track sequence).
 INSERT INTO objects (object_id, num_id, parent_id, class, title, creator, date, artist, genre)
@@ -224,6 +245,7 @@ INSERT INTO objects (object_id, num_id, parent_id, class, title, creator, date, 
   FROM album_src ORDER BY no;
 UPDATE objects SET album_artist = artist,
   publisher = (SELECT l.label FROM label_src AS l WHERE l.no = objects.num_id - 100),
+  album_art = 'http://192.168.1.20:8200/AlbumArt/' || (num_id - 100) || '.jpg',
   last_updated = date('2024-06-01', '+' || ((num_id * 23) % 180) || ' days') || ' 09:00:00'
 WHERE parent_id = 'A0$128$130';
 INSERT INTO objects (object_id, num_id, parent_id, ref_id, class, title, creator, date, artist,
@@ -419,9 +441,28 @@ INSERT INTO objects (object_id, num_id, parent_id, ref_id, class, title, creator
   ORDER BY p.num_id;
 
 -- References repeat the library's knowledge of the item they stand for, as they repeat its tags.
-UPDATE objects SET (album_artist, composer, author, publisher, duration, play_count, last_played, last_updated) =
-  (SELECT i.album_artist, i.composer, i.author, i.publisher, i.duration, i.play_count, i.last_played, i.last_updated
+UPDATE objects SET (album_artist, composer, author, publisher, duration, play_count, last_played, last_updated,
+                    conductor, lyricist, album_art) =
+  (SELECT i.album_artist, i.composer, i.author, i.publisher, i.duration, i.play_count, i.last_played, i.last_updated,
+          i.conductor, i.lyricist, i.album_art
    FROM objects AS i WHERE i.object_id = objects.ref_id)
 WHERE ref_id IS NOT NULL;
+
+-- What a server announces of every resource, from its file's kind and length: the protocol, the
+-- size in bytes, the bit rate in bytes per second (MP3 files at 128 kbit/s, videos at 4 Mbit/s)
+-- and the pixels of pictures and videos.
+UPDATE objects SET protocol_info = 'http-get:*:' || CASE
+    WHEN res LIKE '%.mp3' THEN 'audio/mpeg'
+    WHEN res LIKE '%.mkv' THEN 'video/x-matroska'
+    ELSE 'image/jpeg'
+  END || ':*',
+  bitrate = CASE WHEN res LIKE '%.mp3' THEN 16000 WHEN res LIKE '%.mkv' THEN 500000 END,
+  resolution = CASE WHEN res LIKE '%.mkv' THEN '1920x1080' WHEN res LIKE '%.jpg' THEN '4000x3000' END
+WHERE res IS NOT NULL;
+UPDATE objects SET size = CASE
+    WHEN bitrate IS NULL THEN 2000000 + (num_id * 7919) % 3000000
+    ELSE bitrate * (substr(duration, 1, instr(duration, ':') - 1) * 3600 + substr(duration, -5, 2) * 60 + substr(duration, -2))
+  END
+WHERE res IS NOT NULL;
 
 COMMIT;

@@ -9,7 +9,8 @@
 //   byte 1: supported table (bits 0-1: NULL, the columns less res, none), container (bits 2-3:
 //           NULL, a reference-free one, another), prefix (bits 4-5)
 //   byte 2: dialect (bits 0-1, 3 invalid), literal patterns (bit 2), an invalid flag (bit 3),
-//           column table (bits 4-5: the full one, NULL, one with gaps, empty and null names)
+//           column table (bits 4-5: the full one, NULL, one with gaps, empty and null names),
+//           the grammar's repairs (bit 6: SEARCH_PARSE_LENIENT, invalid with the classic grammar)
 //   byte 3: output buffer size (0 to 255, 255 meaning 64 KiB)
 #include <cstddef>
 #include <cstdint>
@@ -44,10 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint8_t grammar = data[0], tables = data[1], sql = data[2], out = data[3];
     const std::string text(reinterpret_cast<const char *>(data) + 4, size - 4);
 
-    static const unsigned kGrammars[] = {0, SEARCH_PARSE_STANDARD, SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN, 0x4};
+    static const unsigned kGrammars[] = {0, SEARCH_PARSE_STANDARD, SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN, 0x80};
     const TokenEntry *const supported[] = {nullptr, kSupported, kNone, kColumns};
     SearchOptions options = {};
-    options.parse = {kGrammars[grammar & 3], (grammar & 4) ? kHost : nullptr};
+    options.parse = {kGrammars[grammar & 3] | ((sql & 0x40) ? SEARCH_PARSE_LENIENT : 0u), (grammar & 4) ? kHost : nullptr};
     const TokenEntry *const columns[] = {kColumns, nullptr, kGappedColumns, kColumns};
     options.columnTable = columns[(sql >> 4) & 3];
     options.supportedTable = supported[tables & 3];

@@ -3,7 +3,9 @@
 // report a failure position inside the range, and both must leave no tree after a failure.
 // Then the standard grammar with a host vocabulary cut from the text itself: Parse_searchExpWith
 // must give the result and tree shape of the parse without it, a listed id only where that one
-// kept PROP_UNKNOWN, and a dump and SQL text that name the host's properties.
+// kept PROP_UNKNOWN, and a dump and SQL text that name the host's properties. Last the repairs of
+// SEARCH_PARSE_LENIENT: a text that the strict grammar accepts gives the same tree and no repairs;
+// one it refuses either fails with the same error or parses with repairs inside the range.
 //
 // Input: 2 configuration bytes (first index, bytes left out at the end), then the text.
 #include <cctype>
@@ -115,6 +117,30 @@ void CheckHostVocabulary(const char *text, int first, int last) {
     freeParseTree(hosted);
 }
 
+void CheckRepairs(const char *text, int first, int last) {
+    const SearchParseConfig strict = {SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN, nullptr};
+    const SearchParseConfig lenient = {strict.options | SEARCH_PARSE_LENIENT, nullptr};
+    ParseTreeNode *strictTree = nullptr, *lenientTree = nullptr;
+    SearchParseError strictError = {-7, -7}, lenientError = {-7, -7};
+    SearchParseRepairs repairs = {77, -7};
+    int strictResult = Parse_searchExpWith(&strictTree, text, first, last, &strict, &strictError);
+    int lenientResult = Parse_searchExpRepaired(&lenientTree, text, first, last, &lenient, &lenientError, &repairs);
+    if (strictResult == 0) {
+        MSC_FUZZ_CHECK(lenientResult == 0 && SameTree(strictTree, lenientTree), "a repair of an accepted text");
+        MSC_FUZZ_CHECK(repairs.repairs == 0 && repairs.offset == -1, "repairs reported for an accepted text");
+    } else if (lenientResult != 0) {
+        MSC_FUZZ_CHECK(lenientError.code == strictError.code && lenientError.offset == strictError.offset,
+                       "not the strict grammar's error");
+        MSC_FUZZ_CHECK(repairs.repairs == 0 && repairs.offset == -1 && lenientTree == nullptr, "a refused text repaired");
+    } else {
+        MSC_FUZZ_CHECK(repairs.repairs != 0 && (repairs.repairs & ~0xFu) == 0, std::to_string(repairs.repairs));
+        MSC_FUZZ_CHECK(lenientError.code == SEARCH_PARSE_OK && lenientError.offset == -1, "success with an error");
+        MSC_FUZZ_CHECK(repairs.offset >= first && repairs.offset <= last + 1, std::to_string(repairs.offset));
+    }
+    freeParseTree(strictTree);
+    freeParseTree(lenientTree);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -149,5 +175,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     freeParseTree(classic);
     freeParseTree(quiet);
     CheckHostVocabulary(text.get(), first, last);
+    CheckRepairs(text.get(), first, last);
     return 0;
 }

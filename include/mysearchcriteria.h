@@ -13,6 +13,15 @@
 #ifndef MYSEARCHCRITERIA_H
 #define MYSEARCHCRITERIA_H
 
+/* The version of this header. A host compares it with SearchLibraryVersion() of the library it
+ * runs with; records made with this header carry it (SearchOptions.version), so that a later
+ * library reads only the fields this header has. */
+#define MSC_VERSION_MAJOR 1
+#define MSC_VERSION_MINOR 1
+#define MSC_VERSION_PATCH 0
+#define MSC_VERSION_NUMBER (MSC_VERSION_MAJOR * 10000 + MSC_VERSION_MINOR * 100 + MSC_VERSION_PATCH)
+#define MSC_VERSION_STRING "1.1.0"
+
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -113,6 +122,8 @@ MSC_EXPORT int Parse_searchExp(ParseTreeNode **tree, const char *criteria, int f
 /** Options of Parse_searchExpEx. */
 #define SEARCH_PARSE_STANDARD 0x1u     /* the UPnP ContentDirectory grammar instead of the classic one */
 #define SEARCH_PARSE_KEEP_UNKNOWN 0x2u /* standard grammar: unknown properties become PROP_UNKNOWN */
+#define SEARCH_PARSE_LENIENT 0x4u      /* standard grammar: repair a text that fails to parse where a
+                                          client's mistake has one obvious meaning (SEARCH_REPAIR_) */
 
 /** The property id of a property that the vocabulary lacks (SEARCH_PARSE_KEEP_UNKNOWN). */
 #define PROP_UNKNOWN 127
@@ -146,7 +157,7 @@ typedef struct SearchParseError {
 /** Parses like Parse_searchExp but writes nothing to stdout or stderr and fills *error (when not
  *  NULL). With options 0 the trees are exactly those of Parse_searchExp; SEARCH_PARSE_STANDARD
  *  selects the UPnP grammar (docs/STANDARD_GRAMMAR.md). Unknown option bits, and
- *  SEARCH_PARSE_KEEP_UNKNOWN without SEARCH_PARSE_STANDARD, fail with
+ *  SEARCH_PARSE_KEEP_UNKNOWN or SEARCH_PARSE_LENIENT without SEARCH_PARSE_STANDARD, fail with
  *  SEARCH_PARSE_INVALID_ARGUMENT. Returns 0 or 1 like Parse_searchExp. */
 MSC_EXPORT int Parse_searchExpEx(ParseTreeNode **tree, const char *criteria, int first, int last,
                                  unsigned options, SearchParseError *error);
@@ -164,6 +175,26 @@ typedef struct SearchParseConfig {
  *  0 with a name, or a name that is no property name fails with SEARCH_PARSE_INVALID_ARGUMENT. */
 MSC_EXPORT int Parse_searchExpWith(ParseTreeNode **tree, const char *criteria, int first, int last,
                                    const SearchParseConfig *config, SearchParseError *error);
+
+/** What SEARCH_PARSE_LENIENT repaired, one bit per kind (docs/STANDARD_GRAMMAR.md). */
+#define SEARCH_REPAIR_CLOSE_PARENTHESES 0x1u /* closing parentheses added at the end of the text */
+#define SEARCH_REPAIR_CLOSE_QUOTE 0x2u       /* a closing quote added at the end of the text */
+#define SEARCH_REPAIR_SINGLE_QUOTES 0x4u     /* a value in single quotes read as a quoted value */
+#define SEARCH_REPAIR_DOUBLED_QUOTES 0x8u    /* a value wrapped in two or three quotes read as quoted once */
+
+/** What a parse repaired: 'repairs' SEARCH_REPAIR_ bits (0: none), 'offset' the index in the
+ *  criteria text of the first repair (-1 when none): the opening quote of a repaired value, or
+ *  the byte after the range for what was added at the end. */
+typedef struct SearchParseRepairs {
+    unsigned repairs;
+    int offset;
+} SearchParseRepairs;
+
+/** Parses like Parse_searchExpWith and fills *repairs (when not NULL) with what
+ *  SEARCH_PARSE_LENIENT repaired: no repairs without that option or when the parse fails. */
+MSC_EXPORT int Parse_searchExpRepaired(ParseTreeNode **tree, const char *criteria, int first, int last,
+                                       const SearchParseConfig *config, SearchParseError *error,
+                                       SearchParseRepairs *repairs);
 
 /** Returns a static English message for a SearchParseErrorCode ("no error" for SEARCH_PARSE_OK,
  *  "unknown error" for a code outside the enumeration); never NULL, never to be freed. */
@@ -236,8 +267,16 @@ MSC_EXPORT const char *SearchConditionMessage(int code);
 
 /** Room for what PrepareSearchOptions copies out of a SearchOptions record's tables; opaque. */
 typedef struct SearchOptionsIndex {
-    uint64_t words[72];
+    uint64_t words[71];
 } SearchOptionsIndex;
+
+/** Flags of SearchOptions.policy: what the calls do with what the host cannot answer. */
+#define SEARCH_POLICY_REFUSE_UNSUPPORTED 0x1u /* a condition on a property that the database does not
+                                                 evaluate fails the call with UPnP error 708 instead of
+                                                 becoming a constant */
+#define SEARCH_POLICY_SKIP_UNKNOWN_SORT 0x2u  /* a sort key that cannot be sorted by is left out (and
+                                                 listed in SearchInfo.sortSkipped) instead of failing
+                                                 with UPnP error 709 */
 
 /** What ConvertSearchCriteria searches with: the host's tables and choices, set once. */
 typedef struct SearchOptions {
@@ -255,7 +294,31 @@ typedef struct SearchOptions {
     size_t scratchSize;
     SearchOptionsIndex index;         /* filled by PrepareSearchOptions; all zeros (as an initializer
                                          that leaves it out makes it): none, the call reads the tables */
+    uint32_t version;                 /* MSC_VERSION_NUMBER of the header the record was made with
+                                         (MSC_SEARCH_OPTIONS_INIT, InitSearchOptions): the fields below
+                                         exist. 0, or any value below 10100: a record of version 1.0,
+                                         which has none of them, and whose SearchInfo neither */
+    uint32_t policy;                  /* SEARCH_POLICY_ flags */
+    /* Since 1.1. */
+    const char *idColumn;             /* the column of object ids, which ends every sort order so that
+                                         pages never repeat or skip an object; or NULL */
+    const TokenEntry *sortableTable;  /* the properties that clients may sort by (names ignored); NULL:
+                                         every property with a column */
+    const int *numericProperties;     /* the properties whose columns hold numbers, which sort as
+                                         numbers rather than as text, ended by 0; NULL: the track number */
 } SearchOptions;
+
+/** An initializer of a SearchOptions record made with this header: `SearchOptions options =
+ *  MSC_SEARCH_OPTIONS_INIT;`, then set the fields. */
+#define MSC_SEARCH_OPTIONS_INIT {{0, NULL}, NULL, NULL, NULL, NULL, {0, 0}, NULL, 0, {{0}}, MSC_VERSION_NUMBER, 0, \
+                                 NULL, NULL, NULL}
+
+/** Clears *options as MSC_SEARCH_OPTIONS_INIT does (for C++ and for records on the heap); returns
+ *  0, or -1 for a NULL record. */
+MSC_EXPORT int InitSearchOptions(SearchOptions *options);
+
+/** The version of the running library, MSC_VERSION_NUMBER of the header it was built with. */
+MSC_EXPORT unsigned SearchLibraryVersion(void);
 
 /** Copies what ConvertSearchCriteria looks up in the column and supported tables of 'options'
  *  into options->index, so that calls with the record look nothing up; returns 0, or -1 for a
@@ -270,6 +333,8 @@ MSC_EXPORT int PrepareSearchOptions(SearchOptions *options);
 #define MSC_SEARCH_INFO_PROPERTIES 32
 /** The size of SearchInfo.upnpClass. */
 #define MSC_SEARCH_INFO_CLASS_SIZE 128
+/** The size of SearchInfo.upnpErrorDescription. */
+#define MSC_SEARCH_INFO_DESCRIPTION_SIZE 160
 
 /** What ConvertSearchCriteria learnt besides the SQL text; each field is what the classic calls give. */
 typedef struct SearchInfo {
@@ -284,6 +349,16 @@ typedef struct SearchInfo {
                                 that the supported table lacks, each once, in text order */
     int alwaysTrue[MSC_SEARCH_INFO_PROPERTIES];
     int refIdMadeFalse;      /* 1 when the container rule made a @refID condition false */
+    /* Since 1.1: written only when the options record's version says that the host has them. */
+    int upnpError;           /* 0, or the UPnP error code of a failure for the server's SOAP fault:
+                                402 invalid arguments, 501 out of memory, 708 search criteria, 709
+                                sort criteria */
+    char upnpErrorDescription[MSC_SEARCH_INFO_DESCRIPTION_SIZE]; /* its words and what failed where,
+                                "" when none; never a byte of the client's text */
+    int sortSkippedCount;    /* ConvertSortCriteria: keys left out (SEARCH_POLICY_SKIP_UNKNOWN_SORT) */
+    int sortSkipped[MSC_SEARCH_INFO_PROPERTIES]; /* the byte offsets of the first of them */
+    unsigned repairs;        /* SEARCH_REPAIR_ bits of the parse (SEARCH_PARSE_LENIENT) */
+    int repairOffset;        /* offset of the first repair, -1 when none */
 } SearchInfo;
 
 /** Runs a host's whole sequence (Parse_searchExpWith, GetUPnPClass, GetPropertyList, the rewrites
@@ -293,6 +368,25 @@ typedef struct SearchInfo {
  *  when the text does not parse, memory runs out or an argument is invalid (docs/API.md). */
 MSC_EXPORT int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions *options,
                                      char *out, int outSize, SearchInfo *info);
+
+/** Writes the list of sort keys that follows ORDER BY (the keyword is not written) for the UPnP
+ *  SortCriteria sort[0..length-1] (length -1: up to its NUL), a comma-separated list of property
+ *  names each after + (ascending, also when there is no sign) or - (descending), from the columns,
+ *  host properties, prefix and dialect of 'options'. Every key sorts missing values last and
+ *  text without regard to letter case; the list ends with options->idColumn. Returns the length as
+ *  ConvertSQLConditionEx does (0 for an empty text without idColumn), or -1 with info->error and
+ *  info->upnpError (709, or 402 for invalid arguments) set (docs/API.md). */
+MSC_EXPORT int ConvertSortCriteria(const char *sort, int length, const SearchOptions *options, char *out,
+                                   int outSize, SearchInfo *info);
+
+/** Writes the GetSearchCapabilities text of 'options': the comma-separated names of the
+ *  properties whose conditions the database evaluates. Returns the length as ConvertSQLConditionEx
+ *  does, or -1 for a NULL record. */
+MSC_EXPORT int WriteSearchCapabilities(const SearchOptions *options, char *out, int outSize);
+
+/** Writes the GetSortCapabilities text of 'options': the comma-separated names of the properties
+ *  that ConvertSortCriteria sorts by. Returns as WriteSearchCapabilities does. */
+MSC_EXPORT int WriteSortCapabilities(const SearchOptions *options, char *out, int outSize);
 
 /** Appends printf-formatted text to buf at *len, bounded by size, and adds the formatted
  *  length (also of a cut text) to *len; returns that length, or vsnprintf's negative error. */

@@ -171,13 +171,14 @@ private:
 struct ParseResult {
     Tree tree;
     SearchParseError error = {SEARCH_PARSE_OK, -1};
+    SearchParseRepairs repairs = {0, -1}; /* what SEARCH_PARSE_LENIENT repaired */
     bool ok() const noexcept { return error.code == SEARCH_PARSE_OK; }
     explicit operator bool() const noexcept { return ok(); }
     /** The library's words for the error code, such as "unknown property". */
     const char *message() const noexcept { return SearchParseErrorMessage(error.code); }
 };
 
-/** Parses the whole of 'criteria' with Parse_searchExpWith, 'options' (0 for the classic
+/** Parses the whole of 'criteria' with Parse_searchExpRepaired, 'options' (0 for the classic
  *  grammar, SEARCH_PARSE_STANDARD...) and the host's property names (or NULL). Writes nothing to stdout or stderr. The text is copied
  *  first, since the C parser reads up to a terminating NUL. A text of more than INT_MAX bytes
  *  fails with SEARCH_PARSE_INVALID_ARGUMENT at offset 0. */
@@ -191,8 +192,8 @@ inline ParseResult parse(std::string_view criteria, unsigned options = 0,
     const std::string text(criteria);
     ParseTreeNode *root = nullptr;
     const SearchParseConfig config = {options, hostProperties};
-    Parse_searchExpWith(&root, text.c_str(), 0, static_cast<int>(text.size()) - 1, &config,
-                        &result.error);
+    Parse_searchExpRepaired(&root, text.c_str(), 0, static_cast<int>(text.size()) - 1, &config,
+                            &result.error, &result.repairs);
     result.tree.reset(root);
     if (result.error.code == SEARCH_PARSE_OUT_OF_MEMORY) throw std::bad_alloc();
     return result;
@@ -209,8 +210,10 @@ struct SearchResult {
 };
 
 /** A copy of 'options' with its tables looked up once (PrepareSearchOptions), for the searches
- *  that follow: set once, prepare once. */
+ *  that follow: set once, prepare once. A record without a version gets this header's, which
+ *  its layout is: code that includes this header has every field of it. */
 inline SearchOptions prepared(SearchOptions options) noexcept {
+    if (options.version == 0) options.version = MSC_VERSION_NUMBER;
     PrepareSearchOptions(&options);
     return options;
 }
@@ -241,6 +244,51 @@ inline SearchResult search(std::string_view criteria, const SearchOptions &optio
         throw std::bad_alloc();
     }
     return result;
+}
+
+/** What sort() gives: the keys that follow ORDER BY, and what ConvertSortCriteria reports. */
+struct SortResult {
+    std::string keys;  /* empty for no order, or when the sort text was refused */
+    SearchInfo info{};
+    /** The sort text was answered; info.sortSkippedCount says whether keys were left out. */
+    bool ok() const noexcept { return info.error.code == SEARCH_PARSE_OK; }
+    explicit operator bool() const noexcept { return ok(); }
+};
+
+namespace detail {
+/** A text the library writes like snprintf, measured first when it passes the first buffer. */
+template <typename Write>
+std::string written(Write write) {
+    char first[512];
+    int length = write(first, static_cast<int>(sizeof first));
+    if (length < 0) return std::string();
+    if (length < static_cast<int>(sizeof first)) return std::string(first, static_cast<size_t>(length));
+    if (length == INT_MAX) throw std::length_error("msc: text too long");
+    std::string text(static_cast<size_t>(length), '\0');
+    write(text.data(), length + 1);
+    return text;
+}
+}  // namespace detail
+
+/** The ORDER BY keys of a SortCriteria (ConvertSortCriteria) on the whole of 'sort'; throws
+ *  std::length_error for a text of INT_MAX bytes or more. */
+inline SortResult sort(std::string_view sort, const SearchOptions &options) {
+    if (sort.size() >= static_cast<size_t>(INT_MAX)) throw std::length_error("msc::sort: sort text too long");
+    SortResult result;
+    result.keys = detail::written([&](char *out, int size) {
+        return ConvertSortCriteria(sort.data(), static_cast<int>(sort.size()), &options, out, size, &result.info);
+    });
+    return result;
+}
+
+/** The GetSearchCapabilities text of 'options' (WriteSearchCapabilities). */
+inline std::string search_capabilities(const SearchOptions &options) {
+    return detail::written([&](char *out, int size) { return WriteSearchCapabilities(&options, out, size); });
+}
+
+/** The GetSortCapabilities text of 'options' (WriteSortCapabilities). */
+inline std::string sort_capabilities(const SearchOptions &options) {
+    return detail::written([&](char *out, int size) { return WriteSortCapabilities(&options, out, size); });
 }
 
 }  // namespace msc

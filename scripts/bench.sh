@@ -16,7 +16,7 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
 fi
 build=${1:-build-bench}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMSC_BUILD_BENCHMARKS=ON \
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMSC_BUILD_BENCHMARKS=ON -DMSC_REQUIRE_ALL=ON \
   -DMSC_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target bench
 mkdir -p "$build/results"

@@ -10,29 +10,31 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(SearchCriteriaFuzzer ParseEntryFuzzer TreeWalkFuzzer OneCallFuzzer)
+((${#targets[@]})) || targets=(SearchCriteriaFuzzer ParseEntryFuzzer TreeWalkFuzzer OneCallFuzzer SortFuzzer)
 jobs=${FUZZ_JOBS:-1}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 
 scripts/install-deps.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DMSC_BUILD_TESTS=OFF -DMSC_BUILD_FUZZERS=ON >/dev/null
+  -DMSC_BUILD_TESTS=OFF -DMSC_BUILD_FUZZERS=ON -DMSC_REQUIRE_ALL=ON >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]}"
 
-# The seed corpus holds plain criteria; each target reads its configuration bytes first, so the
-# seeds are given a few typical configurations (no trimming, a table prefix, a short buffer,
-# prepared options).
+# The seed corpus holds plain criteria (fuzz/corpus) and sort texts (fuzz/sort-corpus); each target
+# reads its configuration bytes first, so the seeds are given a few typical configurations (no
+# trimming, a table prefix, a short buffer, prepared options).
 seed_corpus() {
-  local target=$1 dir=$2 file header
+  local target=$1 dir=$2 file header texts=fuzz/corpus
+  [ "$target" = SortFuzzer ] && texts=fuzz/sort-corpus
   mkdir -p "$dir"
   case $target in
     SearchCriteriaFuzzer) headers=('\x00\x00\x01\xff\x0f\x00\x01' '\x00\x09\x04\x0b\x00\x2c\x00') ;;
     ParseEntryFuzzer) headers=('\x00\x00' '\x02\x01') ;;
-    OneCallFuzzer) headers=('\x00\x05\x00\xff' '\x26\x14\x06\x20' '\x40\x05\x00\xff') ;;
+    OneCallFuzzer) headers=('\x00\x05\x00\xff' '\x26\x14\x06\x20' '\x40\x05\x00\xff' '\x06\x05\x40\xff') ;;
+    SortFuzzer) headers=('\x00\xff' '\x35\x20') ;;
     *) return 0 ;;
   esac
-  for file in fuzz/corpus/*; do
+  for file in "$texts"/*; do
     for header in "${headers[@]}"; do
       { printf "$header"; cat "$file"; } > "$dir/seed-$(basename "$file" .txt)-${#header}-$(printf "$header" | od -An -tx1 | tr -d ' \n')"
     done

@@ -109,7 +109,7 @@ private:
 //   void Clear(Slot)           an operand begins there
 //   bool LooseEnd()            an operand is left out (an empty range, a logical keyword at the
 //                              end) or a property has no comparison around it
-//   bool Property(int id, Slot)             a property begins an operand
+//   bool Property(int id, int offset, Slot) a property, named at 'offset', begins an operand
 //   bool Logical(int opId, Slot &)          and/or after the operand in the slot; the slot
 //                                           becomes its right operand
 //   bool Comparison(Lexer &, int opId, Token value, bool identifier, Slot, bool first)
@@ -167,7 +167,7 @@ bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int n
             if (!(flags_ & kQuiet)) fputs("can't find key!!\n", stderr);
             return Fail(SEARCH_PARSE_NO_PROPERTY, pos);
         }
-        if (!build_.Property(property->id, slot)) return Stopped(pos);
+        if (!build_.Property(property->id, static_cast<int>(pos), slot)) return Stopped(pos);
 
         // Comparisons in a row: each one takes the tree so far as its left operand. At the
         // operator position a logical keyword wins over a binary one, and that over exists.
@@ -240,8 +240,8 @@ public:
         if constexpr (kInArena) arena_->NoteLooseEnd();
         return true;
     }
-    bool Property(int id, Slot slot) {
-        *slot = NewPropertyLeafIn<kInArena>(id, arena_);
+    bool Property(int id, int offset, Slot slot) {
+        *slot = NewPropertyLeafIn<kInArena>(id, offset, arena_);
         return *slot != nullptr;
     }
     bool Logical(int opId, Slot &slot) {

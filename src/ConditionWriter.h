@@ -28,6 +28,15 @@ enum ValueForm { kPlainValue, kPatternValue, kPrefixPatternValue, kExistsValue, 
 
 inline bool IsPattern(ValueForm form) { return form == kPatternValue || form == kPrefixPatternValue; }
 
+// A constant text and its length, known when the library is compiled.
+struct Words {
+    const char *text;
+    size_t length;
+    template <size_t N>
+    constexpr Words(const char (&literal)[N]) : text(literal), length(N - 1) {}  // NOLINT: a literal converts
+    constexpr Words(const char *words, size_t size) : text(words), length(size) {}
+};
+
 // What a dialect writes differently from the classic text, one row per SqlDialect: all its
 // decisions are here.
 struct Dialect {
@@ -35,11 +44,15 @@ struct Dialect {
     const char *notLike;
     bool hexLiterals;     // Values as _utf8mb4 X'...': hex digits that no sql_mode reads as escapes.
     bool escapeAlways;    // The database's LIKE takes a backslash as escape unless ESCAPE names another.
+    // A text column as a sort key, between these two: its bytes with ASCII letters folded, compared
+    // byte by byte, whatever the column's collation. MySQL's LOWER folds other letters too.
+    Words foldedBefore;
+    Words foldedAfter;
 };
 inline constexpr Dialect kDialects[] = {
-    /* SQL_DIALECT_SQLITE */ {nullptr, nullptr, false, false},
-    /* SQL_DIALECT_POSTGRESQL */ {"ILIKE", "NOT ILIKE", false, true},
-    /* SQL_DIALECT_MYSQL */ {nullptr, nullptr, true, true},
+    /* SQL_DIALECT_SQLITE */ {nullptr, nullptr, false, false, "", " COLLATE NOCASE"},
+    /* SQL_DIALECT_POSTGRESQL */ {"ILIKE", "NOT ILIKE", false, true, "lower(", " COLLATE \"C\")"},
+    /* SQL_DIALECT_MYSQL */ {nullptr, nullptr, true, true, "CAST(LOWER(", ") AS BINARY)"},
 };
 constexpr int kDialectCount = sizeof kDialects / sizeof kDialects[0];
 

@@ -53,14 +53,17 @@ int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last
                  ParseFailure *failure, Arena *arena);
 
 // The UPnP ContentDirectory grammar behind Parse_searchExpEx(SEARCH_PARSE_STANDARD); always
-// quiet. 'options' may add SEARCH_PARSE_KEEP_UNKNOWN; 'hostProperties' (or null) is a table that
-// IsValidHostTable accepted.
+// quiet. 'options' may add SEARCH_PARSE_KEEP_UNKNOWN and SEARCH_PARSE_LENIENT; 'hostProperties'
+// (or null) is a table that IsValidHostTable accepted. *repairs (when not null) receives what the
+// lenient parse repaired.
 int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
-                  const TokenEntry *hostProperties, ParseFailure *failure, Arena *arena);
+                  const TokenEntry *hostProperties, ParseFailure *failure, Arena *arena,
+                  SearchParseRepairs *repairs);
 
-// Parse_searchExpWith, building the tree in 'arena' (null: the heap).
+// Parse_searchExpRepaired, building the tree in 'arena' (null: the heap).
 int ParseWithConfig(ParseTreeNode **tree, const char *criteria, int first, int last,
-                    const SearchParseConfig *config, SearchParseError *error, Arena *arena);
+                    const SearchParseConfig *config, SearchParseError *error, Arena *arena,
+                    SearchParseRepairs *repairs);
 
 // True for a null table, or one whose entries up to {0, NULL} all have an id of at least
 // PROP_HOST_FIRST and a name that is a property name of the standard grammar.

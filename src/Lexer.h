@@ -119,6 +119,7 @@ enum LexFlags : unsigned {
     kAndBeforeOr = 1 << 2,     // "and" binds tighter than "or"; else both group to the right.
     kQuiet = 1 << 3,           // Nothing on standard error.
     kKeepUnknown = 1 << 4,     // An unknown property becomes PROP_UNKNOWN.
+    kRepair = 1 << 5,          // Repairs a client's mistake of one obvious meaning (SEARCH_PARSE_LENIENT).
 };
 
 // A token: the bytes text[first..end-1].
@@ -264,6 +265,13 @@ protected:
     ParseFailure failure_ = {SEARCH_PARSE_OK, -1};
     Arena *arena_;  // Where nodes and texts come from; null: the heap.
 };
+
+// The property named at text[at..last], whose first byte is a kNameStart byte, with its filter
+// ("upnp:artist[@role=\"Composer\"]"); *end is the byte after the name. Its id: a built-in name in
+// any letter case gives its own, else the first entry of 'hostProperties' (or null) with the same
+// name byte for byte (blanks around the filter's "=" and its value's escapes aside), else
+// PROP_UNKNOWN; 0 when the name is a logical keyword, which no property may be called.
+int ReadPropertyName(const char *text, Pos at, Pos last, const TokenEntry *hostProperties, Pos *end);
 
 }  // namespace msc
 

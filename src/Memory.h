@@ -12,6 +12,12 @@
 
 namespace msc {
 
+// A property leaf that a parse made, and the offset of its name in the text.
+struct PropertyNote {
+    int id;
+    int offset;
+};
+
 // A bump allocator for a tree that lives for one call: its first block is the caller's (on the
 // stack), then a spare one of the caller's if any, later ones come from malloc and all go at once
 // with the arena. Nothing in it is freed alone, so its trees never go to freeParseTree.
@@ -44,14 +50,14 @@ public:
     // True once a Take found no memory.
     bool failed() const { return failed_; }
 
-    // The ids of the property leaves made in this arena, in the order they were made: both
-    // parsers make them in text order, the order in which GetPropertyList's walk meets them.
-    // A list that cannot grow marks the arena failed.
-    MSC_ALWAYS_INLINE void NoteProperty(int id) {
+    // The property leaves made in this arena, with the offsets of their names, in the order they
+    // were made: both parsers make them in text order, the order in which GetPropertyList's walk
+    // meets them. A list that cannot grow marks the arena failed.
+    MSC_ALWAYS_INLINE void NoteProperty(int id, int offset) {
         if (MSC_UNLIKELY(noted_ == noteCapacity_) && !GrowNotes()) return;
-        notes_[noted_++] = id;
+        notes_[noted_++] = {id, offset};
     }
-    const int *notes() const { return notes_; }
+    const PropertyNote *notes() const { return notes_; }
     size_t noted() const { return noted_; }
 
     // A parse into the arena notes where it left an operand out (an empty text or group, a
@@ -71,6 +77,22 @@ public:
     ParseTreeNode *classCondition() const { return classCondition_; }
     ParseTreeNode *refIdCondition() const { return refIdCondition_; }
 
+    // The notes as they stand, and back to them: a parse whose tree is thrown away leaves no notes
+    // behind for the parse that follows it (its memory stays taken until the arena goes).
+    struct NotesMark {
+        size_t noted;
+        bool looseEnd;
+        ParseTreeNode *classCondition;
+        ParseTreeNode *refIdCondition;
+    };
+    NotesMark MarkNotes() const { return {noted_, looseEnd_, classCondition_, refIdCondition_}; }
+    void ForgetNotesSince(const NotesMark &mark) {
+        noted_ = mark.noted;
+        looseEnd_ = mark.looseEnd;
+        classCondition_ = mark.classCondition;
+        refIdCondition_ = mark.refIdCondition;
+    }
+
 private:
     struct Block {
         Block *previous;
@@ -80,8 +102,8 @@ private:
     bool GrowNotes();
 
     static constexpr size_t kInlineNotes = 32;  // Real criteria name a handful of properties.
-    int inlineNotes_[kInlineNotes];
-    int *notes_ = inlineNotes_;
+    PropertyNote inlineNotes_[kInlineNotes];
+    PropertyNote *notes_ = inlineNotes_;
     size_t noted_ = 0;
     size_t noteCapacity_ = kInlineNotes;
     bool looseEnd_ = false;
@@ -130,18 +152,20 @@ inline ParseTreeNode *NewNode(NodeKind kind, Arena *arena) {
     return arena == nullptr ? NewNodeIn<false>(kind, arena) : NewNodeIn<true>(kind, arena);
 }
 
-// A property leaf; one in an arena is noted there (Arena::NoteProperty).
+// A property leaf for the name at 'offset' of the text; one in an arena is noted there
+// (Arena::NoteProperty).
 template <bool kInArena>
-MSC_ALWAYS_INLINE inline ParseTreeNode *NewPropertyLeafIn(int propertyId, Arena *arena) {
+MSC_ALWAYS_INLINE inline ParseTreeNode *NewPropertyLeafIn(int propertyId, int offset, Arena *arena) {
     ParseTreeNode *leaf = NewNodeIn<kInArena>(NODE_PROPERTY, arena);
     if (leaf == nullptr) return nullptr;
     leaf->propertyId = propertyId;
-    if constexpr (kInArena) arena->NoteProperty(propertyId);
+    if constexpr (kInArena) arena->NoteProperty(propertyId, offset);
     return leaf;
 }
 
-inline ParseTreeNode *NewPropertyLeaf(int propertyId, Arena *arena) {
-    return arena == nullptr ? NewPropertyLeafIn<false>(propertyId, arena) : NewPropertyLeafIn<true>(propertyId, arena);
+inline ParseTreeNode *NewPropertyLeaf(int propertyId, int offset, Arena *arena) {
+    return arena == nullptr ? NewPropertyLeafIn<false>(propertyId, offset, arena)
+                            : NewPropertyLeafIn<true>(propertyId, offset, arena);
 }
 
 // Frees a heap tree; a tree in an arena goes with the arena.

@@ -5,13 +5,16 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <type_traits>
 
 #include "ClassicParser.h"
 #include "ConditionCheck.h"
 #include "ConditionWriter.h"
+#include "SearchOptions.h"
 
 namespace msc {
 
@@ -53,44 +56,15 @@ void *Arena::TakeFromNewBlock(size_t bytes) {
 
 bool Arena::GrowNotes() {
     size_t grown = noteCapacity_ * 2;
-    auto *moved = static_cast<int *>(Take(grown * sizeof(int)));
+    auto *moved = static_cast<PropertyNote *>(Take(grown * sizeof(PropertyNote)));
     if (moved == nullptr) return false;
-    memcpy(moved, notes_, noted_ * sizeof(int));
+    memcpy(moved, notes_, noted_ * sizeof(PropertyNote));
     notes_ = moved;
     noteCapacity_ = grown;
     return true;
 }
 
 namespace {
-
-// What PrepareSearchOptions keeps in a record's index: the look-ups of its tables for the built-in
-// properties, and which tables they were made from.
-struct PreparedTables {
-    uint64_t mark;                      // kPreparedMark once filled
-    const TokenEntry *columnTable;
-    const TokenEntry *supportedTable;
-    uint32_t known;                     // bit n: 'supported' tells whether property n is supported
-    uint32_t supported;
-    ColumnIndex columns;
-};
-static_assert(sizeof(PreparedTables) <= sizeof(SearchOptionsIndex), "the record's index has room for it");
-static_assert(alignof(PreparedTables) <= alignof(SearchOptionsIndex), "and its alignment");
-
-constexpr uint64_t kPreparedMark = 0x4d53432d50524550;  // any other value: not prepared
-constexpr PreparedTables kUnprepared{};
-
-// What the database evaluates: the supported table, or the ids of the column table.
-const TokenEntry *SupportedTableOf(const SearchOptions &options) {
-    return options.supportedTable != nullptr ? options.supportedTable : options.columnTable;
-}
-
-// The record's index while it was made for the tables the record names; else one that knows nothing.
-const PreparedTables &PreparedFor(const SearchOptions &options) {
-    const auto *prepared = std::launder(reinterpret_cast<const PreparedTables *>(&options.index));
-    bool current = prepared->mark == kPreparedMark && prepared->columnTable == options.columnTable &&
-                   prepared->supportedTable == options.supportedTable;
-    return current ? *prepared : kUnprepared;
-}
 
 // An array of ints in an arena, for lists whose length the record cannot bound.
 struct ArenaInts {
@@ -130,13 +104,14 @@ struct PropertyRecorder {
     unsigned builtIn = 0;       // bit n: property n (below 32) occurs
     unsigned unsupportedBuiltIn = 0;  // bit n: and the supported table lacks it
     ArenaInts seenHigh;
+    PropertyNote firstUnsupported = {0, -1};  // the first property whose conditions become constants
 
     PropertyRecorder(SearchInfo *i, const TokenEntry *s, const PreparedTables &p, Arena &a)
         : info(i), supported(s), prepared(p), arena(a) {}
 
-    // Adds the next property of the list; true when the database evaluates its conditions, false
-    // when they become constants.
-    MSC_ALWAYS_INLINE bool Record(int id) {
+    // Adds the next property of the list, named at 'offset'; true when the database evaluates its
+    // conditions, false when they become constants.
+    MSC_ALWAYS_INLINE bool Record(int id, int offset) {
         int index = info->propertyCount;
         if (index < MSC_SEARCH_INFO_PROPERTIES) info->properties[index] = id;
         if (index < INT_MAX) info->propertyCount = index + 1;
@@ -151,6 +126,7 @@ struct PropertyRecorder {
         }
         if (IsSupported(id)) return true;
         if (id >= 0 && id < 32) unsupportedBuiltIn |= 1u << id;
+        if (info->alwaysTrueCount == 0) firstUnsupported = {id, offset};
         if (info->alwaysTrueCount < MSC_SEARCH_INFO_PROPERTIES) info->alwaysTrue[info->alwaysTrueCount] = id;
         ++info->alwaysTrueCount;
         return false;
@@ -213,11 +189,11 @@ public:
 
     void Clear(Slot) {}
     bool LooseEnd() { return false; }
-    bool Property(int id, Slot) {
+    bool Property(int id, int offset, Slot) {
         // The properties whose first comparison needs more than its pieces.
         constexpr uint32_t kSpecial = 1u << PROP_UPNP_CLASS | 1u << PROP_REFID | 1u << PROP_ID;
         property_ = id;
-        supported_ = recorder_.Record(id);
+        supported_ = recorder_.Record(id, offset);
         heldColumn_ = id == PROP_REFID && supported_ && containerId_ != nullptr && !refIdSeen_;
         if (supported_ && !heldColumn_) writer_.WriteColumn(id);
         special_ = !supported_ || (static_cast<unsigned>(id) < 32 && ((kSpecial >> id) & 1) != 0);
@@ -331,6 +307,13 @@ void ResetInfo(SearchInfo *info) {
     info->refIdMadeFalse = 0;
 }
 
+// What the parse repaired, into the record: the one place that writes those fields, once per
+// call (a failed call repaired nothing).
+void RecordRepairs(SearchInfo *info, const SearchParseRepairs &repairs) {
+    info->repairs = repairs.repairs;
+    info->repairOffset = repairs.offset;
+}
+
 // A failed call reports only why: the rest of the record is as for an empty text.
 int Failed(SearchInfo *info, int code, int offset) {
     ResetInfo(info);
@@ -345,9 +328,10 @@ constexpr size_t kStackArena = 8192;
 // What WriteWhileParsing returns for criteria that need a tree after all.
 constexpr int kNeedsTree = -2;
 
-// The call for the classic grammar without a tree (SqlBuilder): the result, or kNeedsTree.
+// The call for the classic grammar without a tree (SqlBuilder): the result, or kNeedsTree. Both
+// ways of the call set *unsupported to the first property whose conditions became constants.
 int WriteWhileParsing(const char *criteria, int length, const SearchOptions &options, Arena *arena, char *out,
-                      int outSize, SearchInfo *info) {
+                      int outSize, SearchInfo *info, PropertyNote *unsupported) {
     const PreparedTables &prepared = PreparedFor(options);
     PropertyRecorder recorder(info, SupportedTableOf(options), prepared, *arena);
     ListState lists[MSC_MAX_NESTING + 1];
@@ -367,6 +351,7 @@ int WriteWhileParsing(const char *criteria, int length, const SearchOptions &opt
         // Without loose ends the check could find fault with nothing but columns.
         if (!kParsedOperatorsNamed || (writer.wroteNoColumn() && options.columnTable != nullptr)) return kNeedsTree;
         parser.builder().Finish();
+        *unsupported = recorder.firstUnsupported;
         info->condition = SEARCH_CONDITION_OK;
         return TextLength(writer.Finish());
     });
@@ -374,10 +359,11 @@ int WriteWhileParsing(const char *criteria, int length, const SearchOptions &opt
 
 // The call on a tree in the arena: the host's sequence step by step.
 int WriteFromTree(const char *criteria, int length, const SearchOptions &options, Arena *arena, char *out,
-                  int outSize, SearchInfo *info, bool wanted) {
+                  int outSize, SearchInfo *info, bool wanted, PropertyNote *unsupported,
+                  SearchParseRepairs *repairs) {
     ParseTreeNode *tree = nullptr;
     SearchParseError error;
-    if (ParseWithConfig(&tree, criteria, 0, length - 1, &options.parse, &error, arena) != 0) {
+    if (ParseWithConfig(&tree, criteria, 0, length - 1, &options.parse, &error, arena, repairs) != 0) {
         return Failed(info, error.code, error.offset);
     }
 
@@ -387,7 +373,8 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
     const PreparedTables &prepared = PreparedFor(options);
     const TokenEntry *supported = SupportedTableOf(options);
     PropertyRecorder recorder(info, supported, prepared, *arena);
-    for (size_t i = 0; i < arena->noted(); ++i) recorder.Record(arena->notes()[i]);
+    for (size_t i = 0; i < arena->noted(); ++i) recorder.Record(arena->notes()[i].id, arena->notes()[i].offset);
+    *unsupported = recorder.firstUnsupported;
     if (recorder.Occurs(PROP_UPNP_CLASS)) {
         // Without loose ends the first condition in text order is the one the lookup finds.
         const char *upnpClass =
@@ -428,23 +415,56 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
     });
 }
 
-// The call on valid arguments: without a tree when it can, else on one.
+// The name of a property for a host to read: the criteria keyword, else the host's name.
+const char *NameOfProperty(int id, const TokenEntry *hostProperties) {
+    for (const TokenEntry *table : {g_PropertyName, hostProperties}) {
+        for (const TokenEntry *entry = table; entry != nullptr && entry->id != 0; ++entry) {
+            if (entry->id == id && entry->name != nullptr) return entry->name;
+        }
+    }
+    return "an unknown property";
+}
+
+// SEARCH_POLICY_REFUSE_UNSUPPORTED: the criteria asks about a property that the database does not
+// evaluate, named at 'property'.
+int Refuse(SearchInfo *info, PropertyNote property, const SearchOptions &options) {
+    Failed(info, SEARCH_PARSE_UNKNOWN_PROPERTY, property.offset);
+    char detail[MSC_SEARCH_INFO_DESCRIPTION_SIZE];
+    snprintf(detail, sizeof detail, "unsupported property %s", NameOfProperty(property.id, options.parse.hostProperties));
+    ReportUPnPError(info, kUPnPBadSearchCriteria, detail, property.offset);
+    return -1;
+}
+
+// The call on valid arguments: without a tree when it can, else on one. Only the tree's parse
+// fills *repairs: the classic grammar, the only one written while it is read, repairs nothing.
 MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const SearchOptions &options, char *out,
-                                    int outSize, SearchInfo *info, bool wanted) {
+                                    int outSize, SearchInfo *info, bool wanted, bool refuseUnsupported,
+                                    SearchParseRepairs *repairs) {
     alignas(16) char stack[kStackArena];
     const TokenEntry *hostProperties = options.parse.hostProperties;
+    PropertyNote unsupported = {0, -1};
+    int result = kNeedsTree;
     if (options.parse.options == 0 && (hostProperties == nullptr || IsValidHostTable(hostProperties))) {
-        int result;
         {
             Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
-            result = WriteWhileParsing(criteria, length, options, &arena, out, outSize, info);
+            result = WriteWhileParsing(criteria, length, options, &arena, out, outSize, info, &unsupported);
         }
-        if (result != kNeedsTree) return result;
         // A tree starts afresh, with all the memory the attempt took.
-        ResetInfo(info);
+        if (result == kNeedsTree) ResetInfo(info);
     }
-    Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
-    return WriteFromTree(criteria, length, options, &arena, out, outSize, info, wanted);
+    if (result == kNeedsTree) {
+        Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
+        result = WriteFromTree(criteria, length, options, &arena, out, outSize, info, wanted, &unsupported, repairs);
+    }
+    if (MSC_UNLIKELY(refuseUnsupported && result >= 0 && unsupported.id != 0)) return Refuse(info, unsupported, options);
+    return result;
+}
+
+// The UPnP error of a call that failed with the parse error code 'code'.
+int UPnPErrorOf(int code) {
+    if (code == SEARCH_PARSE_INVALID_ARGUMENT) return kUPnPInvalidArgs;
+    if (code == SEARCH_PARSE_OUT_OF_MEMORY) return kUPnPActionFailed;
+    return kUPnPBadSearchCriteria;
 }
 
 }  // namespace
@@ -457,19 +477,38 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
     SearchInfo ownInfo;
     bool wanted = info != nullptr;  // the check runs only for a record the host reads
     if (!wanted) info = &ownInfo;
+    // A host built before 1.1 has a shorter info record, which only a versioned options record lengthens.
+    bool versioned = options != nullptr && msc::HasFieldsOf11(*options);
     msc::ResetInfo(info);
+    if (versioned) msc::ClearUPnPError(info);
     bool valid = criteria != nullptr && options != nullptr && length >= -1 && msc::IsValidSqlOptions(options->sql);
     if (valid && length == -1) {
         size_t whole = strlen(criteria);
         valid = whole <= static_cast<size_t>(INT_MAX);
         length = valid ? static_cast<int>(whole) : 0;
     }
-    int result = valid ? msc::Search(criteria, length, *options, out, outSize, info, wanted)
+    SearchParseRepairs repairs = {0, -1};
+    int result = valid ? msc::Search(criteria, length, *options, out, outSize, info, wanted,
+                                     versioned && (options->policy & SEARCH_POLICY_REFUSE_UNSUPPORTED) != 0, &repairs)
                        : msc::Failed(info, SEARCH_PARSE_INVALID_ARGUMENT, 0);
+    if (result < 0 && versioned && info->upnpError == 0) {
+        msc::ReportUPnPError(info, msc::UPnPErrorOf(info->error.code), SearchParseErrorMessage(info->error.code),
+                             info->error.code == SEARCH_PARSE_INVALID_ARGUMENT ? -1 : info->error.offset);
+    }
     // A failure leaves the empty text.
     if (result < 0 && out != nullptr && outSize > 0) out[0] = '\0';
+    if (versioned) msc::RecordRepairs(info, result < 0 ? SearchParseRepairs{0, -1} : repairs);
     return result;
 }
+
+int InitSearchOptions(SearchOptions *options) {
+    if (options == nullptr) return -1;
+    memset(options, 0, sizeof *options);
+    options->version = MSC_VERSION_NUMBER;
+    return 0;
+}
+
+unsigned SearchLibraryVersion(void) { return MSC_VERSION_NUMBER; }
 
 int PrepareSearchOptions(SearchOptions *options) {
     if (options == nullptr) return -1;

@@ -39,18 +39,20 @@ namespace {
 // through the library's symbol table.
 MSC_ALWAYS_INLINE inline int ParseExtended(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
                                             const TokenEntry *hostProperties, SearchParseError *error,
-                                            Arena *arena = nullptr) {
+                                            Arena *arena = nullptr, SearchParseRepairs *repairs = nullptr) {
     if (tree != nullptr) *tree = nullptr;
+    if (repairs != nullptr) *repairs = {0, -1};
     ParseFailure failure = {SEARCH_PARSE_INVALID_ARGUMENT, first};
     int result = 1;
     // Unknown option bits are refused rather than ignored, so that a host built against a later
-    // header learns that this library lacks what it asked for; KEEP_UNKNOWN needs STANDARD.
-    bool standard = options == SEARCH_PARSE_STANDARD ||
-                    options == (SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN);
+    // header learns that this library lacks what it asked for; KEEP_UNKNOWN and LENIENT need
+    // STANDARD.
+    constexpr unsigned kStandardOptions = SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN | SEARCH_PARSE_LENIENT;
+    bool standard = (options & SEARCH_PARSE_STANDARD) != 0 && (options & ~kStandardOptions) == 0;
     if (criteria != nullptr && options == 0) {
         result = ParseClassic(tree, criteria, first, last, /*quiet=*/true, &failure, arena);
     } else if (criteria != nullptr && standard) {
-        result = ParseStandard(tree, criteria, first, last, options, hostProperties, &failure, arena);
+        result = ParseStandard(tree, criteria, first, last, options, hostProperties, &failure, arena, repairs);
     }
     if (error != nullptr) *error = {failure.code, result == 0 ? -1 : failure.offset};
     return result;
@@ -59,14 +61,17 @@ MSC_ALWAYS_INLINE inline int ParseExtended(ParseTreeNode **tree, const char *cri
 }  // namespace
 
 int ParseWithConfig(ParseTreeNode **tree, const char *criteria, int first, int last,
-                    const SearchParseConfig *config, SearchParseError *error, Arena *arena) {
+                    const SearchParseConfig *config, SearchParseError *error, Arena *arena,
+                    SearchParseRepairs *repairs) {
     // A host table that the parser could misread is refused whole, before any criteria is read.
     if (config == nullptr || !IsValidHostTable(config->hostProperties)) {
         if (tree != nullptr) *tree = nullptr;
         if (error != nullptr) *error = {SEARCH_PARSE_INVALID_ARGUMENT, first};
+        if (repairs != nullptr) *repairs = {0, -1};
         return 1;
     }
-    return ParseExtended(tree, criteria, first, last, config->options, config->hostProperties, error, arena);
+    return ParseExtended(tree, criteria, first, last, config->options, config->hostProperties, error, arena,
+                         repairs);
 }
 
 }  // namespace msc
@@ -86,7 +91,12 @@ int Parse_searchExpEx(ParseTreeNode **tree, const char *criteria, int first, int
 
 int Parse_searchExpWith(ParseTreeNode **tree, const char *criteria, int first, int last,
                         const SearchParseConfig *config, SearchParseError *error) {
-    return msc::ParseWithConfig(tree, criteria, first, last, config, error, nullptr);
+    return msc::ParseWithConfig(tree, criteria, first, last, config, error, nullptr, nullptr);
+}
+
+int Parse_searchExpRepaired(ParseTreeNode **tree, const char *criteria, int first, int last,
+                            const SearchParseConfig *config, SearchParseError *error, SearchParseRepairs *repairs) {
+    return msc::ParseWithConfig(tree, criteria, first, last, config, error, nullptr, repairs);
 }
 
 const char *SearchParseErrorMessage(int code) {

@@ -1,7 +1,8 @@
 // The standard-grammar parser behind Parse_searchExpEx(SEARCH_PARSE_STANDARD): the UPnP
 // ContentDirectory search grammar, with "and" binding tighter than "or", parentheses kept as
 // groups, whole-token keywords, decoded quoted values and an error record that says where and
-// why a parse stopped. It writes nothing to standard output or standard error.
+// why a parse stopped; with SEARCH_PARSE_LENIENT, the repairs of a text it refuses (ParseStandard,
+// RepairedValue). It writes nothing to standard output or standard error.
 //
 //   criteria   = blanks [ "*" | orList ] blanks
 //   orList     = andList *( "or" andList )
@@ -52,6 +53,41 @@ Pos FindClosingQuote(const char *text, Pos open, Pos last) {
         if (text[scan] == '\\' && scan + 1 <= last && (text[scan + 1] == '"' || text[scan + 1] == '\\')) ++scan;
     }
     return scan;
+}
+
+// True when the quote at text[end - 1] closes a value in a client's own way: the text ends
+// there, or a blank or a closing parenthesis follows.
+bool EndsValue(const char *text, Pos end, Pos last) {
+    return end > last || Is(kBlank, text[end]) || text[end] == ')';
+}
+
+// The closing quote of a value in single quotes that opens at 'open', or last + 1 when there is
+// none: the first single quote that ends a value, so that an apostrophe inside stays a byte of
+// the value ('Don't Stop' is the text Don't Stop).
+Pos FindClosingSingleQuote(const char *text, Pos open, Pos last) {
+    Pos scan = open + 1;
+    while (scan <= last && !(text[scan] == '\'' && EndsValue(text, scan + 1, last))) ++scan;
+    return scan;
+}
+
+// The value that two or three quotes wrap at 'open' (""Amplifier"", """Dark moon"""), into
+// *value, and the byte after its closing quotes, into *end: the same number of quotes must close
+// it and end the value, and the bytes between are not empty and hold no quote but escaped ones.
+// False for anything else, "" followed by a blank among them (an empty value, then more text).
+bool FindWrappedValue(const char *text, Pos open, Pos last, Token *value, Pos *end) {
+    Pos inside = open;
+    while (inside <= last && text[inside] == '"') ++inside;
+    Pos quotes = inside - open;
+    if ((quotes != 2 && quotes != 3) || EndsValue(text, inside, last)) return false;
+    Pos close = FindClosingQuote(text, inside - 1, last);
+    Pos after = close + quotes;
+    if (after - 1 > last || !EndsValue(text, after, last)) return false;
+    for (Pos at = close; at < after; ++at) {
+        if (text[at] != '"') return false;
+    }
+    *value = {inside, close};
+    *end = after;
+    return true;
 }
 
 // The name at 'pos' (whose byte the caller checked to be a name start), with its filter when a
@@ -110,14 +146,19 @@ bool ScanHostName(const char *name, PropertyName *scanned) {
 
 class StandardParser : public Lexer {
 public:
-    StandardParser(const char *text, Pos last, unsigned options, const TokenEntry *hostProperties, Arena *arena)
+    StandardParser(const char *text, Pos last, unsigned options, bool repair, const TokenEntry *hostProperties,
+                   Arena *arena)
         : Lexer(text, kDecodeEscapes | kTightOperators | kAndBeforeOr | kQuiet |
-                          ((options & SEARCH_PARSE_KEEP_UNKNOWN) != 0 ? unsigned{kKeepUnknown} : 0u),
+                          ((options & SEARCH_PARSE_KEEP_UNKNOWN) != 0 ? unsigned{kKeepUnknown} : 0u) |
+                          (repair ? unsigned{kRepair} : 0u),
                 arena),
           last_(last),
           hostProperties_(hostProperties) {}
 
     bool ParseCriteria(Pos pos, ParseTreeNode **root);
+
+    // What a parse with kRepair repaired.
+    SearchParseRepairs repairs() const { return repairs_; }
 
 private:
     bool AtEnd(Pos pos) const { return pos > last_; }
@@ -133,23 +174,31 @@ private:
 
     bool ParseOrList(Pos *pos, ParseTreeNode **slot, int nesting);
     bool ParsePrimary(Pos *pos, ParseTreeNode **slot, int nesting);
-    bool ParseComparison(Pos *pos, ParseTreeNode **slot);
+    bool ParseComparison(Pos *pos, ParseTreeNode **slot, int nesting);
     bool ParseOperator(Pos *pos, int *opId);
-    bool ParseValue(Pos *pos, int opId, bool identifier, ParseTreeNode **value);
+    bool ParseValue(Pos *pos, int opId, bool identifier, int nesting, ParseTreeNode **value);
+    bool RepairedValue(Pos at, int nesting, Token *text, Pos *end);
     bool Finish(Pos pos);
-    int HostPropertyId(const PropertyName &name) const;
+
+    // Notes a repair of the kind 'bit' at 'pos'. The parse reads the text in order and adds what
+    // the end lacks last, so the first repair noted is the first in the text.
+    void Repair(unsigned bit, Pos pos) {
+        if (repairs_.repairs == 0) repairs_.offset = pos > INT32_MAX ? INT32_MAX : static_cast<int>(pos);
+        repairs_.repairs |= bit;
+    }
 
     Pos last_;
     const TokenEntry *hostProperties_;
+    SearchParseRepairs repairs_ = {0, -1};
 };
 
-// The id of the first host entry with the criteria's name, or PROP_UNKNOWN. The table is short
-// and this runs only for names outside the built-in vocabulary: each entry is scanned here.
-int StandardParser::HostPropertyId(const PropertyName &name) const {
-    if (hostProperties_ == nullptr) return PROP_UNKNOWN;
-    for (const TokenEntry *entry = hostProperties_; entry->id != 0; ++entry) {
+// The id of the first host entry with the name 'name' of 'text', or PROP_UNKNOWN. The table is
+// short and this runs only for names outside the built-in vocabulary: each entry is scanned here.
+int HostPropertyId(const TokenEntry *hostProperties, const char *text, const PropertyName &name) {
+    if (hostProperties == nullptr) return PROP_UNKNOWN;
+    for (const TokenEntry *entry = hostProperties; entry->id != 0; ++entry) {
         PropertyName host;
-        if (ScanHostName(entry->name, &host) && SameName(entry->name, host, text_, name)) return entry->id;
+        if (ScanHostName(entry->name, &host) && SameName(entry->name, host, text, name)) return entry->id;
     }
     return PROP_UNKNOWN;
 }
@@ -226,7 +275,7 @@ bool StandardParser::ParsePrimary(Pos *pos, ParseTreeNode **slot, int nesting) {
     }
     if (text_[at] != '(') {
         *pos = at;
-        return ParseComparison(pos, slot);
+        return ParseComparison(pos, slot, nesting);
     }
 
     if (nesting + 1 > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, at);
@@ -236,35 +285,36 @@ bool StandardParser::ParsePrimary(Pos *pos, ParseTreeNode **slot, int nesting) {
     Pos inner = at + 1;
     if (!ParseOrList(&inner, &group->inner, nesting + 1)) return false;
     Pos close = SkipBlanks(inner);
-    // An unclosed group is reported at its opening parenthesis, the byte a reader must fix.
-    if (AtEnd(close)) return Fail(SEARCH_PARSE_UNBALANCED_PARENTHESES, at);
+    if (AtEnd(close)) {
+        // A client that leaves parentheses open at the end meant to close them there. Strictly an
+        // unclosed group is reported at its opening parenthesis, the byte a reader must fix.
+        if (!(flags_ & kRepair)) return Fail(SEARCH_PARSE_UNBALANCED_PARENTHESES, at);
+        Repair(SEARCH_REPAIR_CLOSE_PARENTHESES, close);
+        *pos = close;
+        return true;
+    }
     if (text_[close] != ')') return Fail(SEARCH_PARSE_TRAILING_TEXT, close);
     *pos = close + 1;
     return true;
 }
 
-// property operator value, at *pos (a non-blank byte).
-bool StandardParser::ParseComparison(Pos *pos, ParseTreeNode **slot) {
+// property operator value, at *pos (a non-blank byte), 'nesting' groups deep.
+bool StandardParser::ParseComparison(Pos *pos, ParseTreeNode **slot, int nesting) {
     Pos at = *pos;
     if (!Is(kNameStart, text_[at])) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
-    PropertyName scanned = ScanPropertyName(text_, at, last_);
-    Token name = {at, scanned.end};
-    if (Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, name) != nullptr) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
-    int propertyId = PROP_UNKNOWN;
-    if (const TokenEntry *property = Keyword<KeywordMatch::kWhole>(Vocabulary::kProperty, name)) {
-        propertyId = property->id;
-    } else if ((propertyId = HostPropertyId(scanned)) == PROP_UNKNOWN && !(flags_ & kKeepUnknown)) {
-        return Fail(SEARCH_PARSE_UNKNOWN_PROPERTY, at);
-    }
+    Pos end = at;
+    int propertyId = ReadPropertyName(text_, at, last_, hostProperties_, &end);
+    if (propertyId == 0) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
+    if (propertyId == PROP_UNKNOWN && !(flags_ & kKeepUnknown)) return Fail(SEARCH_PARSE_UNKNOWN_PROPERTY, at);
 
-    *pos = name.end;
+    *pos = end;
     int opId = 0;
     if (!ParseOperator(pos, &opId)) return false;
     bool identifier = opId != OP_EXISTS && (propertyId == PROP_REFID || propertyId == PROP_ID);
     ParseTreeNode *value = nullptr;
-    if (!ParseValue(pos, opId, identifier, &value)) return false;
+    if (!ParseValue(pos, opId, identifier, nesting, &value)) return false;
 
-    ParseTreeNode *property = NewPropertyLeaf(propertyId, arena_);
+    ParseTreeNode *property = NewPropertyLeaf(propertyId, static_cast<int>(at), arena_);
     *slot = NewComparison(opId, property, value);
     if (*slot == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
     if (arena_ != nullptr) arena_->NoteComparison(*slot);
@@ -293,12 +343,14 @@ bool StandardParser::ParseOperator(Pos *pos, int *opId) {
 // The value after an operator: a quoted text with \" and \\ decoded, or one unquoted word.
 // After "exists" it must read true or false (quoted or not, in any case) and is stored as
 // "true" or "false".
-bool StandardParser::ParseValue(Pos *pos, int opId, bool identifier, ParseTreeNode **value) {
+bool StandardParser::ParseValue(Pos *pos, int opId, bool identifier, int nesting, ParseTreeNode **value) {
     Pos at = SkipBlanks(*pos);
     if (AtEnd(at)) return Fail(SEARCH_PARSE_MISSING_VALUE, at);
 
     Token text;
-    if (text_[at] == '"') {
+    if ((flags_ & kRepair) && RepairedValue(at, nesting, &text, pos)) {
+        // A client's way of quoting, read as the quoted value it stands for.
+    } else if (text_[at] == '"') {
         Pos scan = FindClosingQuote(text_, at, last_);
         if (AtEnd(scan)) return Fail(SEARCH_PARSE_UNTERMINATED_QUOTE, at);
         text = {at + 1, scan};
@@ -322,7 +374,66 @@ bool StandardParser::ParseValue(Pos *pos, int opId, bool identifier, ParseTreeNo
     return *value != nullptr || Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
 }
 
+// The repairs of a value at 'at', 'nesting' groups deep: its text into *text and the byte after
+// it into *end; false where the text is read as the strict grammar reads it. Each repair is made
+// only where the strict grammar fails at that very byte, so that a text it accepts never meets one:
+//   'Dark moon'        single quotes; the strict grammar has no value that begins with one.
+//   ""Amplifier""      two or three quotes; strictly the empty value "" and then text that no
+//                      "and" or "or" joins to it (hence not ""and).
+//   "2024-09-12        a quote that the text's end leaves open, closed at the very end.
+bool StandardParser::RepairedValue(Pos at, int nesting, Token *text, Pos *end) {
+    char quote = text_[at];
+    if (quote == '\'') {
+        Pos close = FindClosingSingleQuote(text_, at, last_);
+        if (!AtEnd(close)) {
+            Repair(SEARCH_REPAIR_SINGLE_QUOTES, at);
+            *text = {at + 1, close};
+            *end = close + 1;
+            return true;
+        }
+    } else if (quote == '"') {
+        Pos after = at + 2;
+        Pos word = Run(kName, after).end;
+        if (FindWrappedValue(text_, at, last_, text, end) &&
+            Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, {after, word}) == nullptr) {
+            Repair(SEARCH_REPAIR_DOUBLED_QUOTES, at);
+            return true;
+        }
+        if (!AtEnd(FindClosingQuote(text_, at, last_))) return false;
+    } else {
+        return false;
+    }
+    // Open to the end. Its one meaning is the rest of the text, unless that is empty (a text cut
+    // short), ends in a backslash (the closing quote may have been escaped), holds a quote of its
+    // kind (several values run together), or, inside a group, holds a closing parenthesis (it may
+    // have closed the group, and the quote belonged before it).
+    Token rest = {at + 1, last_ + 1};
+    const char *bytes = text_ + rest.first;
+    if (rest.empty() || text_[last_] == '\\' || memchr(bytes, quote, rest.size()) != nullptr ||
+        (nesting > 0 && memchr(bytes, ')', rest.size()) != nullptr)) {
+        return false;
+    }
+    if (quote == '\'') Repair(SEARCH_REPAIR_SINGLE_QUOTES, at);
+    Repair(SEARCH_REPAIR_CLOSE_QUOTE, rest.end);
+    *text = rest;
+    *end = rest.end;
+    return true;
+}
+
 }  // namespace
+
+int ReadPropertyName(const char *text, Pos at, Pos last, const TokenEntry *hostProperties, Pos *end) {
+    PropertyName scanned = ScanPropertyName(text, at, last);
+    *end = scanned.end;
+    size_t length = static_cast<size_t>(scanned.end - at);
+    // No logical keyword is a property name: the property look-up, which settles nearly every
+    // name at once, goes first.
+    if (const TokenEntry *property = FindKeyword(Vocabulary::kProperty, KeywordMatch::kWhole, text + at, length)) {
+        return property->id;
+    }
+    if (FindKeyword(Vocabulary::kLogical, KeywordMatch::kWhole, text + at, length) != nullptr) return 0;
+    return HostPropertyId(hostProperties, text, scanned);
+}
 
 bool IsValidHostTable(const TokenEntry *hostProperties) {
     if (hostProperties == nullptr) return true;
@@ -334,7 +445,8 @@ bool IsValidHostTable(const TokenEntry *hostProperties) {
 }
 
 int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
-                  const TokenEntry *hostProperties, ParseFailure *failure, Arena *arena) {
+                  const TokenEntry *hostProperties, ParseFailure *failure, Arena *arena,
+                  SearchParseRepairs *repairs) {
     Pos from = first < 0 ? 0 : first;
     Pos to = last;
     // The criteria is a C string: it ends at its NUL even where the range reaches further, and
@@ -343,10 +455,27 @@ int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int las
         const void *nul = memchr(criteria + from, '\0', static_cast<size_t>(to - from + 1));
         if (nul != nullptr) to = static_cast<const char *>(nul) - criteria - 1;
     }
-    StandardParser parser(criteria, to, options, hostProperties, arena);
+    Arena::NotesMark notes = arena != nullptr ? arena->MarkNotes() : Arena::NotesMark{};
+    StandardParser parser(criteria, to, options, /*repair=*/false, hostProperties, arena);
     ParseTreeNode *root = nullptr;
     bool ok = parser.ParseCriteria(from, &root);
-    if (failure != nullptr) *failure = parser.failure();
+    ParseFailure strict = parser.failure();
+    SearchParseRepairs made = {0, -1};
+    // A text that fails is read once more with the repairs. So a text that the strict grammar
+    // accepts keeps its tree and costs nothing more, and one that no repair saves keeps the strict
+    // grammar's error; hostile texts cost two linear reads at most.
+    if (!ok && (options & SEARCH_PARSE_LENIENT) != 0 && strict.code != SEARCH_PARSE_OUT_OF_MEMORY) {
+        FreeTree(root, arena);
+        root = nullptr;
+        if (arena != nullptr) arena->ForgetNotesSince(notes);
+        StandardParser lenient(criteria, to, options, /*repair=*/true, hostProperties, arena);
+        ok = lenient.ParseCriteria(from, &root);
+        if (ok) made = lenient.repairs();
+        // Memory that runs out is no verdict on the text: the host learns that, not a syntax error.
+        if (lenient.failure().code == SEARCH_PARSE_OUT_OF_MEMORY) strict = lenient.failure();
+    }
+    if (failure != nullptr) *failure = ok ? ParseFailure{SEARCH_PARSE_OK, -1} : strict;
+    if (repairs != nullptr) *repairs = made;
     return HandOverTree(ok, root, tree, arena);
 }
 

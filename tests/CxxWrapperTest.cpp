@@ -38,6 +38,9 @@ TEST(CxxWrapper, MembersGiveWhatTheCFunctionsGive) {
             parsed.tree.reset();
             got["tree"] = TreeToString(tree.get()) + (parsed ? "" : " error " + std::to_string(parsed.error.code) + " at " +
                                                                   std::to_string(parsed.error.offset) + ": " + parsed.message());
+            if (parsed.repairs.repairs != 0 || parsed.repairs.offset != -1) {
+                got["tree"] += " repairs " + std::to_string(parsed.repairs.repairs) + " at " + std::to_string(parsed.repairs.offset);
+            }
             got["properties"] = got["rewritten"] = "";
             for (int id : tree.properties()) got["properties"] += (got["properties"].empty() ? "" : " ") + std::to_string(id);
             std::optional<std::string_view> upnpClass = tree.upnp_class();
@@ -48,7 +51,7 @@ TEST(CxxWrapper, MembersGiveWhatTheCFunctionsGive) {
                                 : std::string("error: ") + parsed.message();
             want["dump"] = CaptureStdout([&] { TravelTreeToStream(tree.get(), 2, stdout, config.hostProperties); });
             EXPECT_EQ(CaptureStdout([&] { printf("<"), got["dump"] = tree.dump(2, config.hostProperties), printf(">"); }), "<>");
-            msc::SearchResult found = msc::search(criteria, msc::prepared({config, kColumns, nullptr, nullptr, prefix, sql, nullptr, 0, {}}));
+            msc::SearchResult found = msc::search(criteria, msc::prepared({config, kColumns, nullptr, nullptr, prefix, sql, nullptr, 0, {}, MSC_VERSION_NUMBER, 0, nullptr, nullptr, nullptr}));
             got["search"] = found ? found.sql : found.sql + "error: " + found.message();
             // Each rewrite runs twice, the second time on the rewritten tree.
             const std::string rewrite = row["rewrite"], argument = row["argument"];
@@ -90,7 +93,7 @@ TEST(CxxWrapper, ThrowsWhenMemoryRunsOut) {
     // condition, a title a long one, which search() asks for a second time.
     const std::string genre = "upnp:genre = \"" + std::string(9000, 'g') + "\" and";
     const std::string title = "dc:title = \"" + std::string(9000, 't') + "\" and";
-    const SearchOptions options = {{0, nullptr}, kColumns, nullptr, nullptr, nullptr, {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}};
+    const SearchOptions options = {{0, nullptr}, kColumns, nullptr, nullptr, nullptr, {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}, MSC_VERSION_NUMBER, 0, nullptr, nullptr, nullptr};
     msc::Tree tree = msc::parse(criteria).tree;
     const std::function<std::string()> calls[] = {
         [&] { return TreeToString(msc::parse(criteria).tree.get()); },

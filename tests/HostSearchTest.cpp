@@ -24,6 +24,7 @@ std::string Outcome(const HostSearch &search) {
     static const char *const kStatus[] = {"everything", "condition", "parse failed", "unusable"};
     std::string text = kStatus[search.status];
     if (search.status == HostSearch::kParseFailed) return text + ": " + DescribeParseError(search.error);
+    if (search.repairs.repairs != 0) text += "|repaired: " + DescribeRepairs(search.repairs);
     if (search.status == HostSearch::kEverything) return text;
     if (search.status == HostSearch::kUnusable) text += ": " + search.problem;
     text += "|class=" + (search.hasClass ? search.upnpClass : "(none)") + "|properties=" +
@@ -38,10 +39,13 @@ TEST(HostSequence, GivesTheWholeOutcome) {
         HostOptions options;
         options.container = row["container"];
         options.prefix = row["prefix"];
-        options.standard = row["grammar"] == "standard";
+        options.standard = row["grammar"] != "classic";
+        options.lenient = row["grammar"] != "strict";
         std::string error;
         if (!row["supported"].empty()) {
-            ASSERT_TRUE(ParsePropertyList(row["supported"], &options.supported, &error)) << error;
+            std::vector<int> supported;
+            ASSERT_TRUE(ParsePropertyList(row["supported"], &supported, &error)) << error;
+            options.supported = supported;
         }
         HostSearch search = RunHostSequence(row["criteria"], options);
         EXPECT_EQ(Outcome(search), row["outcome"]);

@@ -72,7 +72,7 @@ TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
         SearchOptions options = {{static_cast<unsigned>(std::stoi(row["parse"])), hosts.at(row["host"])},
                                  tables.at(row["columns"]), tables.at(row["supported"]),
                                  container.empty() ? nullptr : container.c_str(), prefix.empty() ? nullptr : prefix.c_str(),
-                                 {std::stoi(row["dialect"]), static_cast<unsigned>(std::stoi(row["flags"]))}, nullptr, 0, {}};
+                                 {std::stoi(row["dialect"]), static_cast<unsigned>(std::stoi(row["flags"]))}, nullptr, 0, {}, MSC_VERSION_NUMBER, 0, nullptr, nullptr, nullptr};
         // Prepared for the record's tables, or for others before it was pointed at its own.
         const std::string prepared = row["prepared"];
         if (!prepared.empty()) {
@@ -91,13 +91,14 @@ TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
                 reached["a @refID made false"] += one.info.refIdMadeFalse;
                 reached["more properties than listed"] += one.info.propertyCount > MSC_SEARCH_INFO_PROPERTIES;
                 reached["a property without a column"] += one.info.condition == SEARCH_CONDITION_NO_COLUMN;
+                reached["a repair"] += one.info.repairs != 0;
             }
         }
     }
     for (const auto &[part, count] : reached) EXPECT_GT(count, 0) << "no text and option set reach " << part;
 
     // A NULL record or buffer only measures; NULL options or text fail as invalid.
-    const SearchOptions options = {{0, nullptr}, kColumns, nullptr, nullptr, "o.", {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}};
+    const SearchOptions options = {{0, nullptr}, kColumns, nullptr, nullptr, "o.", {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}, MSC_VERSION_NUMBER, 0, nullptr, nullptr, nullptr};
     SearchInfo info;
     EXPECT_EQ(ConvertSearchCriteria("dc:title = \"a\"", -1, &options, nullptr, 0, nullptr), 17);  // " o.title  =  'a' "
     EXPECT_EQ(ConvertSearchCriteria(nullptr, 0, &options, nullptr, 0, &info), -1);

@@ -24,7 +24,7 @@ static_assert(offsetof(ParseTreeNode, kind) == 0 && sizeof(ParseTreeNode) == 4 *
               offsetof(ParseTreeNode, opId) == 3 * sizeof(void *) && offsetof(TokenEntry, name) == sizeof(void *),
               "node record and table entry layout");
 
-const char *const kParseFiles[] = {"parse-classic.tsv", "parse-standard.tsv", "parse-client.tsv"};
+const char *const kParseFiles[] = {"parse-classic.tsv", "parse-standard.tsv", "parse-client.tsv", "parse-lenient.tsv"};
 
 const TokenEntry kColumns[] = {
     {PROP_DC_TITLE, "title"},   {PROP_DC_DATE, "date"},     {PROP_DC_CREATOR, "creator"}, {PROP_UPNP_CLASS, "class"},
@@ -76,7 +76,10 @@ TEST(Parser, ParsesEveryCase) {
     for (const char *file : kParseFiles) {
         for (const Case &row : ReadCases(file)) {
             SCOPED_TRACE(row.where());
-            const std::string criteria = row["criteria"];
+            // The lenient rows' texts and trees are patterns, so that hostile shapes fit in a row.
+            const bool patterns = row.has("repairs");
+            const std::string criteria = patterns ? Expand(row["criteria"]) : row["criteria"];
+            const std::string expect = patterns ? Expand(row["expect"]) : row["expect"];
             const char *text = criteria == "{null}" ? nullptr : criteria.c_str();
             const int first = row["first"].empty() ? 0 : std::stoi(row["first"]);
             const int last = row["last"].empty() ? static_cast<int>(criteria.size()) - 1 : std::stoi(row["last"]);
@@ -89,10 +92,14 @@ TEST(Parser, ParsesEveryCase) {
             SearchParseError *record = place && !classic ? &error : nullptr;
             int result = -1;
             std::string messages;
+            SearchParseRepairs repairs = {77, -7};
             EXPECT_EQ(CaptureStdout([&] {
                           messages = CaptureStderr([&] {
                               if (classic) {
                                   result = Parse_searchExp(out, text, first, last);
+                              } else if (row.has("repairs")) {
+                                  result = Parse_searchExpRepaired(out, text, first, last, row["host"] == "null" ? nullptr : &config,
+                                                                   record, place ? &repairs : nullptr);
                               } else if (row["host"].empty()) {
                                   result = Parse_searchExpEx(out, text, first, last, config.options, record);
                               } else {
@@ -106,12 +113,27 @@ TEST(Parser, ParsesEveryCase) {
             if (result != 0 && tree != nullptr) got += " with a tree", tree = nullptr;
             if (record != nullptr && result != 0) got += " " + std::to_string(error.code) + "@" + std::to_string(error.offset);
             if (record != nullptr && result == 0 && (error.code != SEARCH_PARSE_OK || error.offset != -1)) got += " with a record";
-            EXPECT_EQ(got, row["expect"]);
+            EXPECT_EQ(got, expect);
+            if (row.has("repairs") && place && (config.options & SEARCH_PARSE_STANDARD) != 0) {
+                EXPECT_EQ(std::to_string(repairs.repairs) + "@" + std::to_string(repairs.offset), row["repairs"]);
+                // Without the repairs: a text the strict grammar accepts gives the same tree, one it
+                // refuses the error that the lenient parse gives when no repair saves it.
+                const SearchParseConfig strict = {config.options & ~SEARCH_PARSE_LENIENT, config.hostProperties};
+                ParseTreeNode *strictTree = nullptr;
+                SearchParseError strictError = {-7, -7};
+                const int strictResult = Parse_searchExpWith(&strictTree, text, first, last, row["host"] == "null" ? nullptr : &strict, &strictError);
+                TreePtr strictOwned(strictTree);
+                if (strictResult == 0) {
+                    EXPECT_EQ(TreeToString(strictTree) + " 0@-1", got + " " + row["repairs"]) << "the strict grammar accepts it";
+                } else if (result != 0) {
+                    EXPECT_EQ("FAIL " + std::to_string(strictError.code) + "@" + std::to_string(strictError.offset), got) << "not the strict error";
+                }
+            }
             // A parsed tree's copy prints the same once the parsed tree is gone, and writes the SQL.
             TreePtr copy(CloneParseTree(tree));
             freeParseTree(tree);
             if (result == 0) {
-                EXPECT_EQ(TreeToString(copy.get()), row["expect"]) << "the copy";
+                EXPECT_EQ(TreeToString(copy.get()), expect) << "the copy";
             }
             if (!row["sql"].empty()) {
                 EXPECT_EQ(SetAlwayTrueForNonSupportedProperty(copy.get(), kColumns), 0);
@@ -198,6 +220,34 @@ TEST(Parser, FailsCleanlyWhenMemoryRunsOut) {
         const long leaked = CloseAllocationWindow() - 1 - FreesInWindow();  // Every block it took is given back.
         EXPECT_EQ(std::to_string(result) + " " + TreeToString(tree) + " " + std::to_string(error.code) + " " + std::to_string(leaked),
                   "1 null " + std::to_string(SEARCH_PARSE_OUT_OF_MEMORY) + " 0") << n;
+    }
+}
+
+// The repairs read a refused text a second time: an allocation failing in either reading gives
+// a clean failure that says memory ran out, not the strict grammar's error.
+TEST(Parser, RepairsFailCleanlyWhenMemoryRunsOut) {
+    const std::string text = R"((upnp:class = 'c' or @id = ""65536"") and upnp:author exists "true)";
+    const int last = static_cast<int>(text.size()) - 1;
+    const SearchParseConfig config = {SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN | SEARCH_PARSE_LENIENT, nullptr};
+    ParseTreeNode *tree = nullptr;
+    SearchParseRepairs repairs = {0, 0};
+    OpenAllocationWindow();
+    EXPECT_EQ(Parse_searchExpRepaired(&tree, text.c_str(), 0, last, &config, nullptr, &repairs), 0);
+    const long allocations = CloseAllocationWindow();
+    EXPECT_EQ(TreeToString(tree) + " " + std::to_string(repairs.repairs) + "@" + std::to_string(repairs.offset),
+              R"(OP_AND(GROUP(OP_OR(OP_EQ(PROP_UPNP_CLASS, "c"), OP_EQ(PROP_ID, "1"))), OP_EXISTS(PROP127, "true")) 14@14)");
+    freeParseTree(tree);
+    EXPECT_EQ(allocations, 1 /*the strict reading's group, which fails at the single quote*/ + 12 /*nodes*/ + 3 /*texts*/);
+    for (long n = 1; n <= allocations; ++n) {
+        SearchParseError error = {0, 0};
+        tree = &gUnset;
+        repairs = {77, 77};
+        OpenAllocationWindow(n);
+        const int result = Parse_searchExpRepaired(&tree, text.c_str(), 0, last, &config, &error, &repairs);
+        const long leaked = CloseAllocationWindow() - 1 - FreesInWindow();
+        EXPECT_EQ(std::to_string(result) + " " + TreeToString(tree) + " " + std::to_string(error.code) + " " +
+                      std::to_string(leaked) + " " + std::to_string(repairs.repairs) + "@" + std::to_string(repairs.offset),
+                  "1 null " + std::to_string(SEARCH_PARSE_OUT_OF_MEMORY) + " 0 0@-1") << n;
     }
 }
 

@@ -36,32 +36,6 @@ constexpr size_t kStackBytes = 1024 * 1024;
 constexpr size_t kStackBytes = 256 * 1024;
 #endif
 
-std::string Replaced(std::string text, const std::string &name, const std::string &by) {
-    for (size_t at = 0; (at = text.find(name, at)) != std::string::npos; at += by.size()) text.replace(at, name.size(), by);
-    return text;
-}
-
-// A pattern of the case file, written out (the file's header says how).
-std::string Expand(const std::string &pattern) {
-    std::string all, unquoted, out;
-    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-    for (char c : all) unquoted += c == 0 || c == '"' || c == '\\' ? "" : std::string(1, c);
-    for (size_t start = 0, end = 0; start <= pattern.size(); start = end + 1) {
-        end = std::min(pattern.find('|', start), pattern.size());
-        std::string piece = pattern.substr(start, end - start);
-        const size_t star = piece.rfind('*');
-        const bool repeated = star != std::string::npos && piece.find_first_not_of("0123456789", star + 1) == std::string::npos;
-        const size_t times = repeated ? std::stoul(piece.substr(star + 1)) : 1;
-        if (repeated) piece.resize(star);
-        piece = Replaced(Replaced(Replaced(piece, "{B}", unquoted), "{Q}", Replaced(unquoted, "'", "''")), "{A}", all);
-        const bool counted = piece.find("{i}") != std::string::npos || piece.find("{j}") != std::string::npos;
-        for (size_t i = 0; i < times; ++i) {
-            out += counted ? Replaced(Replaced(piece, "{i}", Repeat("--->", i)), "{j}", Repeat("--->", times - 1 - i)) : piece;
-        }
-    }
-    return out;
-}
-
 // The whole condition text, in a buffer sized by measuring first.
 std::string Sql(const ParseTreeNode *tree) {
     std::vector<char> out(static_cast<size_t>(ConvertSQLConditionEx(tree, kColumns, nullptr, nullptr, 0)) + 1);
@@ -80,7 +54,7 @@ TEST(StackSafety, WholeSequenceOnHostileInput) {
         std::vector<TokenEntry> supported;  // All but 'takenOut', whose place -1 takes.
         for (int id = PROP_DC_TITLE; id <= PROP_UPNP_ORIGINAL_TRACK_NUMBER; ++id) supported.push_back({id == takenOut ? -1 : id, ""});
         supported.push_back({0, nullptr});
-        const SearchOptions options = {{0, nullptr}, kColumns, supported.data(), "A0$128$129", nullptr, {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}};
+        const SearchOptions options = {{0, nullptr}, kColumns, supported.data(), "A0$128$129", nullptr, {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}, MSC_VERSION_NUMBER, 0, nullptr, nullptr, nullptr};
         std::map<std::string, std::string> got;
         got["messages"] = CaptureStderr([&] {
             EXPECT_TRUE(RunOnSmallStack(kStackBytes, [&] {
@@ -159,7 +133,7 @@ TEST(Allocation, EveryAllocationOfTheHostSequenceMayFail) {
             if (std::string(kCalls[call][0]).find(row["calls"]) == std::string::npos) continue;
             std::vector<char> scratch(call == 11 || call == 13 ? MSC_SEARCH_SCRATCH_SIZE(text.size()) : 0);
             SearchOptions options = {{0, nullptr}, kColumns, kSupported, "A0$128$129", "o.", {SQL_DIALECT_SQLITE, 0},
-                                     scratch.data(), scratch.size(), {}};
+                                     scratch.data(), scratch.size(), {}, MSC_VERSION_NUMBER, 0, nullptr, nullptr, nullptr};
             if (call >= 12) options.parse = {SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN, kHost};
             if (call >= 12) options.sql = {SQL_DIALECT_MYSQL, SQL_LITERAL_PATTERNS};
             long allocations = 0;
@@ -235,7 +209,7 @@ TEST(Allocation, EveryAllocationOfTheHostSequenceMayFail) {
 // outputs; the wrapper's dump must hold only its own tree's text.
 std::string RunSearch(const std::string &criteria, const ParseTreeNode *shared) {
     static const SearchOptions options =
-        msc::prepared({{0, nullptr}, kColumns, kSupported, "A0$128$129", "t.", {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}});
+        msc::prepared({{0, nullptr}, kColumns, kSupported, "A0$128$129", "t.", {SQL_DIALECT_SQLITE, 0}, nullptr, 0, {}, MSC_VERSION_NUMBER, 0, nullptr, nullptr, nullptr});
     char where[512];
     SearchInfo info;
     std::string out = std::to_string(ConvertSearchCriteria(criteria.c_str(), -1, &options, where, sizeof where, &info));

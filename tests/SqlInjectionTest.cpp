@@ -103,13 +103,13 @@ std::vector<std::string> Column(msc_host::HostDatabase &db, const char *show, co
     return values;
 }
 
-// Where the test runs: an address for OpenDatabase (empty: SQLite in memory), and a statement
-// that sets the session up, or nullptr.
-struct Target { const char *name, *address, *session; };
+// Where the test runs: a database by its scheme for msc_test::DatabaseAddress ("sqlite": in
+// memory), and a statement that sets the session up, or nullptr.
+struct Target { const char *name, *scheme, *session; };
 void PrintTo(const Target &target, std::ostream *out) { *out << target.name; }
 const Target kTargets[] = {
-    {"sqlite", "", nullptr}, {"postgresql", MSC_TEST_POSTGRESQL, nullptr}, {"mariadb", MSC_TEST_MARIADB, nullptr},
-    {"mariadb_no_backslash_escapes", MSC_TEST_MARIADB, "SET SESSION sql_mode = CONCAT(@@sql_mode, ',NO_BACKSLASH_ESCAPES')"},
+    {"sqlite", "sqlite", nullptr}, {"postgresql", "postgresql", nullptr}, {"mariadb", "mariadb", nullptr},
+    {"mariadb_no_backslash_escapes", "mariadb", "SET SESSION sql_mode = CONCAT(@@sql_mode, ',NO_BACKSLASH_ESCAPES')"},
 };
 
 class SqlInjection : public ::testing::TestWithParam<Target> {};
@@ -119,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(Databases, SqlInjection, ::testing::ValuesIn(kTargets),
 TEST_P(SqlInjection, RandomValuesStayValues) {
     const Target &target = GetParam();
     std::string error;
-    std::unique_ptr<msc_host::HostDatabase> db = msc_host::OpenDatabase(target.address, &error);
+    std::unique_ptr<msc_host::HostDatabase> db = msc_host::OpenDatabase(msc_test::DatabaseAddress(target.scheme), &error);
     ASSERT_NE(db, nullptr) << error << " (ctest starts the servers first: Databases.Start)";
     const DatabaseKind kind = db->Kind();
     const std::string type = kKindSql[static_cast<int>(kind)][0];

@@ -320,6 +320,13 @@ const SampleColumn kSampleColumns[] = {
     {"play_count", false, false, "INTEGER"},
     {"last_played"},
     {"last_updated"},
+    {"conductor", true},
+    {"lyricist", true},
+    {"album_art"},
+    {"protocol_info"},
+    {"size", false, false, "BIGINT"},
+    {"bitrate", false, false, "INTEGER"},
+    {"resolution"},
 };
 
 }  // namespace

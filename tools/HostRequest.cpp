@@ -43,26 +43,22 @@ bool Exists(HostDatabase *database, const SelectQuery &base, const std::string &
 
 }  // namespace
 
-bool SortOrder(const std::string &sort, const HostOptions &options, const SelectQuery &base, std::string *order,
-               UpnpFault *fault) {
-    (void)sort;
-    (void)options;
-    (void)fault;
-    // Without an order of its own the id column keeps pages apart: OFFSET on an unordered
-    // statement may repeat or skip rows.
-    *order = base.order.empty() ? base.idColumn : base.order;
+bool SortOrder(const std::string &sort, const HostOptions &options, SelectQuery *query, UpnpFault *fault) {
+    if (sort.empty()) {
+        // Without an order of its own the id column keeps pages apart: OFFSET on an unordered
+        // statement may repeat or skip rows.
+        if (query->order.empty()) query->order = query->idColumn;
+        return true;
+    }
+    HostSort sorted = RunSort(sort, options);
+    if (!sorted.ok) {
+        *fault = Fault(sorted.info.upnpError != 0 ? sorted.info.upnpError : kUpnpInvalidSort,
+                       sorted.info.upnpErrorDescription);
+        return false;
+    }
+    query->sortKeys = sorted.keys;
     return true;
 }
-
-std::string SearchCapabilities(const HostOptions &options) {
-    std::string text;
-    for (int id : options.supported) {
-        if (options.columns.Find(id) != nullptr) text += (text.empty() ? "" : ",") + PropertyName(id, &options.hostProperties);
-    }
-    return text;
-}
-
-std::string SortCapabilities(const HostOptions &options) { return SearchCapabilities(options); }
 
 bool AnswerObjectRequest(const ObjectRequest &request, const HostOptions &options, const SelectQuery &base,
                          HostDatabase *database, ObjectPage *page, UpnpFault *fault) {
@@ -88,20 +84,24 @@ bool AnswerObjectRequest(const ObjectRequest &request, const HostOptions &option
         searched.container = request.objectId;
         HostSearch search = RunOneCall(request.criteria, searched);
         if (search.status == HostSearch::kParseFailed || search.status == HostSearch::kUnusable) {
+            // The library's code and words where its one call refused the text; the host's where
+            // the classic calls found no usable condition.
             std::string why = search.status == HostSearch::kParseFailed ? DescribeParseError(search.error) : search.problem;
-            *fault = Fault(kUpnpInvalidCriteria, "Unsupported or invalid search criteria: " + why);
+            *fault = search.upnpError != 0 ? Fault(search.upnpError, search.upnpErrorDescription)
+                                           : Fault(kUpnpInvalidCriteria, "Unsupported or invalid search criteria: " + why);
             return false;
         }
         condition = search.condition;
     } else {
         query.scope = request.kind == ObjectRequest::kChildren ? SelectQuery::kChildren : SelectQuery::kSelf;
     }
-    if (!SortOrder(request.sort, options, base, &query.order, fault)) return false;
+    if (!SortOrder(request.sort, options, &query, fault)) return false;
     start = Account(start, &page->libraryNanoseconds);
 
     SelectQuery counted = query;
     counted.show = "COUNT(*)";
     counted.order.clear();
+    counted.sortKeys.clear();
     ResultTable count;
     if (!Run(database, counted, condition, &count, fault)) return false;
     page->total = count.rows.empty() || count.rows[0].empty() ? 0 : std::atoll(count.rows[0][0].c_str());

@@ -56,14 +56,10 @@ struct ObjectPage {
 bool AnswerObjectRequest(const ObjectRequest &request, const HostOptions &options, const SelectQuery &base,
                          HostDatabase *database, ObjectPage *page, UpnpFault *fault);
 
-// The ORDER BY text for a client's sort text, over 'base' (its order is the default). False with
-// *fault for a sort text that is refused. The one place that turns SortCriteria into SQL.
-bool SortOrder(const std::string &sort, const HostOptions &options, const SelectQuery &base, std::string *order,
-               UpnpFault *fault);
-
-// The GetSearchCapabilities and GetSortCapabilities texts: the properties 'options' can answer.
-std::string SearchCapabilities(const HostOptions &options);
-std::string SortCapabilities(const HostOptions &options);
+// Orders 'query' by a client's sort text through the library's sort call (RunSort); an empty
+// text keeps the query's own order, or its id column. False with *fault (709, or 402) for a sort
+// text the library refuses.
+bool SortOrder(const std::string &sort, const HostOptions &options, SelectQuery *query, UpnpFault *fault);
 
 }  // namespace msc_host
 

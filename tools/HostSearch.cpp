@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <optional>
@@ -100,6 +101,25 @@ const std::pair<const char *, const char *> kSampleHostColumns[] = {
     // Clients name the time an object was added or changed in several ways; one column.
     {"last_updated", "last_updated"},
     {"pv:lastUpdated", "last_updated"},
+    // The names real clients use beside ContentDirectory's, Windows Media Player's among them.
+    {"upnp:albumArtist", "album_artist"},
+    {"microsoft:artistAlbumArtist", "album_artist"},
+    {"microsoft:artistPerformer", "artist"},
+    {R"(upnp:artist[@role="Performer"])", "artist"},
+    {"microsoft:artistConductor", "conductor"},
+    {R"(upnp:artist[@role="Conductor"])", "conductor"},
+    {"microsoft:authorComposer", "composer"},
+    {R"(upnp:author[@role="Composer"])", "composer"},
+    {"microsoft:authorWriter", "lyricist"},
+    {R"(upnp:author[@role="Lyricist"])", "lyricist"},
+    {R"(upnp:author[@role="Writer"])", "lyricist"},
+    {"last_modified", "last_updated"},
+    {"@parentID", "parent_id"},
+    {"upnp:albumArtURI", "album_art"},
+    {"res@protocolInfo", "protocol_info"},
+    {"res@size", "size"},
+    {"res@bitrate", "bitrate"},
+    {"res@resolution", "resolution"},
 };
 
 }  // namespace
@@ -109,6 +129,11 @@ TokenTable SampleHostProperties() {
     int id = PROP_HOST_FIRST;
     for (const auto &entry : kSampleHostColumns) host.Set(id++, entry.first);
     return host;
+}
+
+std::vector<int> SampleNumeric() {
+    const TokenTable host = SampleHostProperties();
+    return {PROP_UPNP_ORIGINAL_TRACK_NUMBER, PropertyId("upnp:playbackCount", &host)};
 }
 
 TokenTable SampleColumns() {
@@ -132,10 +157,19 @@ TokenTable SampleColumns() {
     return columns;
 }
 
-std::vector<int> SampleSupported() {
+std::vector<int> SampleSupported(bool standard) {
     std::vector<int> ids = SampleColumns().Ids();
-    ids.erase(std::remove(ids.begin(), ids.end(), static_cast<int>(PROP_RES)), ids.end());
+    if (!standard) ids.erase(std::remove(ids.begin(), ids.end(), static_cast<int>(PROP_RES)), ids.end());
     return ids;
+}
+
+unsigned GrammarOptions(const HostOptions &options) {
+    if (!options.standard) return 0;
+    return SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN | (options.lenient ? SEARCH_PARSE_LENIENT : 0u);
+}
+
+std::vector<int> SupportedOf(const HostOptions &options) {
+    return options.supported ? *options.supported : SampleSupported(options.standard);
 }
 
 namespace {
@@ -245,6 +279,21 @@ std::string DescribeParseError(const SearchParseError &error) {
     return text;
 }
 
+std::string DescribeRepairs(const SearchParseRepairs &repairs) {
+    static const std::pair<unsigned, const char *> kWords[] = {
+        {SEARCH_REPAIR_SINGLE_QUOTES, "read a value in single quotes"},
+        {SEARCH_REPAIR_DOUBLED_QUOTES, "read a value in doubled quotes"},
+        {SEARCH_REPAIR_CLOSE_QUOTE, "closed the quote left open at the end"},
+        {SEARCH_REPAIR_CLOSE_PARENTHESES, "closed the parentheses left open at the end"},
+    };
+    std::string text;
+    for (const auto &[bit, words] : kWords) {
+        if ((repairs.repairs & bit) != 0) text += (text.empty() ? "" : ", ") + std::string(words);
+    }
+    if (text.empty()) return text;
+    return text + " (first repair at byte " + std::to_string(repairs.offset) + ")";
+}
+
 namespace {
 
 // The criteria keyword of an operator id, quoted, or its number.
@@ -281,6 +330,15 @@ std::string DescribeConditionProblem(int code, const ParseTreeNode *node, const 
 
 HostSearch RunHostSequence(const std::string &criteria, const HostOptions &options) {
     HostSearch search;
+    // The classic grammar reads a NUL as a blank and goes on, so a log or a check that reads the
+    // text as a C string would see less than the library parses: "dc:title = \"x\"<NUL> or
+    // dc:title contains \"\"" would select everything while the log shows one title.
+    size_t nul = criteria.find('\0');
+    if (nul != std::string::npos) {
+        search.status = HostSearch::kUnusable;
+        search.problem = "a NUL byte at byte " + std::to_string(nul) + " (a criteria is text, and text holds no NUL)";
+        return search;
+    }
     if (IsEverything(criteria)) return search;  // "*" never reaches the parser.
     if (criteria.size() >= static_cast<size_t>(INT_MAX)) {
         search.status = HostSearch::kUnusable;
@@ -289,10 +347,10 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     }
 
     // One quiet parse: options 0 gives the classic grammar's trees, and the error says where.
-    unsigned grammar = options.standard ? SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN : 0;
     msc::ParseResult parsed =
-        msc::parse(criteria, grammar, options.standard ? options.hostProperties.Entries() : nullptr);
+        msc::parse(criteria, GrammarOptions(options), options.standard ? options.hostProperties.Entries() : nullptr);
     search.error = parsed.error;
+    search.repairs = parsed.repairs;
     if (!parsed) {
         search.status = HostSearch::kParseFailed;
         return search;
@@ -308,7 +366,7 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     search.properties = tree.properties();
 
     TokenTable supported;
-    for (int id : options.supported) supported.Set(id, PropertyName(id, &options.hostProperties));
+    for (int id : SupportedOf(options)) supported.Set(id, PropertyName(id, &options.hostProperties));
     for (int id : search.properties) {
         if (supported.Find(id) == nullptr &&
             std::find(search.alwaysTrue.begin(), search.alwaysTrue.end(), id) == search.alwaysTrue.end()) {
@@ -350,32 +408,89 @@ HostSearch RunHostSequence(const std::string &criteria, const HostOptions &optio
     return search;
 }
 
+SearchRecord::SearchRecord(const HostOptions &options) : numeric_(options.numeric) {
+    for (int id : SupportedOf(options)) supported_.Set(id, PropertyName(id, &options.hostProperties));
+    numeric_.push_back(0);
+    InitSearchOptions(&options_);
+    // The sort keys are named as the standard grammar names properties, whichever grammar parses.
+    options_.parse = {GrammarOptions(options), options.hostProperties.Entries()};
+    options_.columnTable = options.columns.Entries();
+    options_.supportedTable = supported_.Entries();
+    options_.containerId = options.container.c_str();
+    options_.tablePrefix = options.prefix.empty() ? nullptr : options.prefix.c_str();
+    options_.sql = options.sql;
+    options_.policy = options.strictSort ? 0u : SEARCH_POLICY_SKIP_UNKNOWN_SORT;
+    options_.idColumn = options.idColumn.empty() ? nullptr : options.idColumn.c_str();
+    options_.numericProperties = numeric_.data();
+    PrepareSearchOptions(&options_);
+}
+
+namespace {
+
+// A text of the library's, measured first and then written whole.
+template <typename Write>
+std::string WrittenWhole(Write write) {
+    int length = write(nullptr, 0);
+    if (length <= 0) return "";
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    write(&text[0], length + 1);
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+}  // namespace
+
+HostSort RunSort(const std::string &sort, const HostOptions &options) {
+    SearchRecord record(options);
+    HostSort result;
+    if (sort.size() >= static_cast<size_t>(INT_MAX)) {
+        result.ok = false;
+        result.info.error = {SEARCH_PARSE_INVALID_ARGUMENT, 0};
+        return result;
+    }
+    int length = static_cast<int>(sort.size());
+    result.keys = WrittenWhole([&](char *out, int size) {
+        return ConvertSortCriteria(sort.c_str(), length, &record.Options(), out, size, &result.info);
+    });
+    result.ok = result.info.upnpError == 0;
+    int listed = std::min(result.info.sortSkippedCount, MSC_SEARCH_INFO_PROPERTIES);
+    for (int i = 0; i < listed; ++i) {
+        size_t from = static_cast<size_t>(result.info.sortSkipped[i]);
+        size_t to = std::min(sort.find(',', from), sort.size());
+        while (to > from && isspace(static_cast<unsigned char>(sort[to - 1]))) --to;
+        result.skipped.push_back(sort.substr(from, to - from));
+    }
+    return result;
+}
+
+std::string SearchCapabilities(const HostOptions &options) {
+    SearchRecord record(options);
+    return WrittenWhole([&](char *out, int size) { return WriteSearchCapabilities(&record.Options(), out, size); });
+}
+
+std::string SortCapabilities(const HostOptions &options) {
+    SearchRecord record(options);
+    return WrittenWhole([&](char *out, int size) { return WriteSortCapabilities(&record.Options(), out, size); });
+}
+
 HostSearch RunOneCall(const std::string &criteria, const HostOptions &options) {
-    if (IsEverything(criteria) || criteria.size() >= static_cast<size_t>(INT_MAX)) {
+    if (IsEverything(criteria) || criteria.size() >= static_cast<size_t>(INT_MAX) ||
+        criteria.find('\0') != std::string::npos) {
         return RunHostSequence(criteria, options);
     }
-    TokenTable supported;
-    for (int id : options.supported) supported.Set(id, PropertyName(id, &options.hostProperties));
-    const SearchOptions searchOptions = {
-        {options.standard ? SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN : 0u,
-         options.standard ? options.hostProperties.Entries() : nullptr},
-        options.columns.Entries(),
-        supported.Entries(),
-        options.container.c_str(),
-        options.prefix.empty() ? nullptr : options.prefix.c_str(),
-        options.sql,
-        nullptr,
-        0,
-        {}};
+    SearchRecord record(options);
     msc::SearchResult found;
     try {
-        found = msc::search(criteria, searchOptions);
+        found = msc::search(criteria, record.Options());
     } catch (const std::length_error &) {
         return RunHostSequence(criteria, options);  // says why in its own words
     }
     const SearchInfo &info = found.info;
     HostSearch search;
     search.error = info.error;
+    search.repairs = {info.repairs, info.repairOffset};
+    search.upnpError = info.upnpError;
+    search.upnpErrorDescription = info.upnpErrorDescription;
     if (!found) {
         search.status = HostSearch::kParseFailed;
         return search;
@@ -474,7 +589,11 @@ std::string BuildSelect(const SelectQuery &query, const std::string &condition) 
                query.table + " WHERE " + parent + " = " + query.parameter + " UNION SELECT child." + id + " FROM " +
                query.table + " AS child JOIN inside ON child." + parent + " = inside.id) SELECT id FROM inside)";
     }
-    if (!query.order.empty()) sql += " ORDER BY " + qualifier + query.order;
+    if (!query.sortKeys.empty()) {
+        sql += " ORDER BY " + query.sortKeys;
+    } else if (!query.order.empty()) {
+        sql += " ORDER BY " + qualifier + query.order;
+    }
     // The one form the three databases share; a page starts at 'offset' only with a limit.
     if (query.limit >= 0) sql += " LIMIT " + std::to_string(query.limit) + " OFFSET " + std::to_string(query.offset);
     return sql;

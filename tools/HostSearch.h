@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,14 +40,20 @@ int PropertyId(const std::string &name, const TokenTable *host = nullptr);
 std::string PropertyName(int propertyId, const TokenTable *host = nullptr);
 
 // The sample library's own properties, from PROP_HOST_FIRST up: album artist, composer, author,
-// publisher, duration, play count, last playback and last update time.
+// publisher, duration, play count, last playback and last update time, conductor, lyricist, the
+// parent container, the album art and the resource's protocol, size, bit rate and resolution,
+// each under the names that ContentDirectory and real clients give it (microsoft:authorComposer
+// is the composer too).
 TokenTable SampleHostProperties();
 // The columns of the sample library: every property has one, res the resource URL.
 TokenTable SampleColumns();
-// The properties the sample library evaluates by default: all but res. The parser reads
-// res@duration, res@size and res@protocolInfo all as res, so its one column cannot answer a
+// The properties whose sample columns hold numbers: the track number and the play count.
+std::vector<int> SampleNumeric();
+// The properties the sample library evaluates by default with the grammar: all of them in the
+// standard one; all but res in the classic one, which reads res@duration, res@size and
+// res@protocolInfo all as res by its prefix match, so that the one res column cannot answer a
 // condition on them, and the search treats such a condition as true unless asked otherwise.
-std::vector<int> SampleSupported();
+std::vector<int> SampleSupported(bool standard);
 
 // "dc:title=title,upnp:class=class" replaces the whole column table; with a leading '+'
 // ("+res=url") the pairs change or add entries of *columns instead. With 'host', a property
@@ -67,13 +74,52 @@ bool IsPlainName(const std::string &text);
 struct HostOptions {
     TokenTable hostProperties = SampleHostProperties();  // Known to the standard grammar.
     TokenTable columns = SampleColumns();
-    std::vector<int> supported = SampleSupported();  // The others' conditions become constants.
+    // The others' conditions become constants; unset: SampleSupported for the grammar.
+    std::optional<std::vector<int>> supported;
     std::string container = "0";  // The container searched in: the root by default.
     std::string prefix;           // Written before every column name; empty for none.
-    bool standard = false;        // The UPnP grammar instead of the classic one.
+    // The UPnP grammar, which answers what clients send (dc:title="x" needs no blanks there);
+    // false: the classic one.
+    bool standard = true;
+    bool lenient = true;          // With the UPnP grammar: repair clients' mistakes (SEARCH_PARSE_LENIENT).
     // The SQL dialect of the database searched; % and _ in contains values match themselves.
     SqlOptions sql = {SQL_DIALECT_SQLITE, SQL_LITERAL_PATTERNS};
+    std::vector<int> numeric = SampleNumeric();  // Sorted as numbers, not as text.
+    bool strictSort = false;      // Sort keys that cannot be sorted by fail rather than being skipped.
+    std::string idColumn = "object_id";  // Ends every sort order; empty for none.
 };
+
+// The SEARCH_PARSE_ options of the grammar that 'options' names.
+unsigned GrammarOptions(const HostOptions &options);
+// The properties the database evaluates: options.supported, or the sample's for the grammar.
+std::vector<int> SupportedOf(const HostOptions &options);
+
+// The library's options record for a host's options, and the table it points at.
+class SearchRecord {
+public:
+    explicit SearchRecord(const HostOptions &options);
+    SearchRecord(const SearchRecord &) = delete;
+    SearchRecord &operator=(const SearchRecord &) = delete;
+    const SearchOptions &Options() const { return options_; }
+
+private:
+    TokenTable supported_;
+    std::vector<int> numeric_;  // Ended by 0.
+    SearchOptions options_;
+};
+
+// What the library made of a SortCriteria: the keys of ORDER BY, or why there are none.
+struct HostSort {
+    bool ok = true;
+    std::string keys;                  // Empty: no order.
+    std::vector<std::string> skipped;  // The keys left out, as the client wrote them.
+    SearchInfo info{};                 // The error and its UPnP code when not ok.
+};
+HostSort RunSort(const std::string &sort, const HostOptions &options);
+
+// The GetSearchCapabilities and GetSortCapabilities texts of the options.
+std::string SearchCapabilities(const HostOptions &options);
+std::string SortCapabilities(const HostOptions &options);
 
 // What the host sequence made of one criteria text.
 struct HostSearch {
@@ -81,10 +127,13 @@ struct HostSearch {
         kEverything,   // "*", or a text of blanks only: no condition at all.
         kCondition,    // 'condition' holds the SQL condition.
         kParseFailed,  // 'error' says where and why.
-        kUnusable      // Parsed, but no usable condition: 'problem' says why.
+        kUnusable      // No usable condition, or a NUL byte in the text: 'problem' says why.
     };
     Status status = kEverything;
     SearchParseError error = {SEARCH_PARSE_OK, -1};
+    SearchParseRepairs repairs = {0, -1};  // What the lenient grammar repaired.
+    int upnpError = 0;              // RunOneCall: the library's UPnP code for a refused text.
+    std::string upnpErrorDescription;  // And its words, for a SOAP fault.
     std::string problem;
     msc::Tree parsed;               // The tree as the parser made it.
     msc::Tree rewritten;            // The tree after the rewrites.
@@ -97,6 +146,7 @@ struct HostSearch {
 };
 
 // Parse, read the class and the property list, rewrite, convert: the whole sequence of a host.
+// A text that holds a NUL byte is refused unparsed.
 HostSearch RunHostSequence(const std::string &criteria, const HostOptions &options);
 
 // The same answers, but for the trees, which it leaves empty: through ConvertSearchCriteria,
@@ -109,6 +159,10 @@ bool IsEverything(const std::string &criteria);
 // A one-line text for a parse failure: "unknown operator at byte 9". The one place that turns
 // a parse error code into words.
 std::string DescribeParseError(const SearchParseError &error);
+
+// A one-line text for what a parse repaired, empty for nothing: "closed the parentheses left open
+// at the end (first repair at byte 41)". The one place that turns repair bits into words.
+std::string DescribeRepairs(const SearchParseRepairs &repairs);
 
 // The bytes TravelTreeToStream prints for 'tree' at depth 0 with the names of 'host', counted
 // without printing; a count past
@@ -129,7 +183,8 @@ struct SelectQuery {
     std::string idColumn = "object_id";   // With parentColumn, keeps the rows inside the
     std::string parentColumn = "parent_id";  // container; either empty: no such check.
     std::string container = "0";          // The container searched in; "0" is the root.
-    std::string order = "rowid";          // ORDER BY text; empty for none.
+    std::string order = "rowid";          // ORDER BY text after the alias; empty for none.
+    std::string sortKeys;                 // ORDER BY keys written whole (RunSort); replace 'order'.
     std::string parameter = "?1";         // How the statement names the container's value.
     // Which rows of the container: its descendants (a search), its children or itself (a browse).
     enum Scope { kDescendants, kChildren, kSelf } scope = kDescendants;

@@ -352,6 +352,9 @@ public:
         if (!MakeLayout(host_, select_, &layout_, error)) return false;
         select_.show = layout_.show;
         if (select_.order.empty()) select_.order = select_.idColumn;
+        // The library's texts: exactly what the options can answer.
+        searchCaps_ = SearchCapabilities(host_);
+        sortCaps_ = SortCapabilities(host_);
         // One connection now, so that a wrong target fails at start-up rather than on a request.
         return OpenDatabase(serve_.database, error) != nullptr;
     }
@@ -411,9 +414,9 @@ private:
     void Directory(GUPnPServiceAction *action) {
         std::string name = gupnp_service_action_get_name(action);
         if (name == "GetSearchCapabilities") {
-            gupnp_service_action_set(action, "SearchCaps", G_TYPE_STRING, SearchCapabilities(host_).c_str(), nullptr);
+            gupnp_service_action_set(action, "SearchCaps", G_TYPE_STRING, searchCaps_.c_str(), nullptr);
         } else if (name == "GetSortCapabilities") {
-            gupnp_service_action_set(action, "SortCaps", G_TYPE_STRING, SortCapabilities(host_).c_str(), nullptr);
+            gupnp_service_action_set(action, "SortCaps", G_TYPE_STRING, sortCaps_.c_str(), nullptr);
         } else if (name == "GetSystemUpdateID") {
             gupnp_service_action_set(action, "Id", G_TYPE_STRING, "1", nullptr);
         } else if (name == "Search" || name == "Browse") {
@@ -470,9 +473,11 @@ private:
     }
 
     const ServeOptions serve_;
-    const HostOptions host_;
+    HostOptions host_;
     SelectQuery select_;
     DidlLayout layout_;
+    std::string searchCaps_;
+    std::string sortCaps_;
     std::unique_ptr<WorkerPool> workers_;
 };
 

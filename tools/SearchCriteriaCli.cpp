@@ -50,6 +50,8 @@ const char kUsage[] =
     "           print the rows it selects, their count and the time taken\n"
     "  sample   print the SQL script of the embedded sample library (--dialect: for which\n"
     "           database: sqlite, postgresql or mariadb; default sqlite)\n"
+    "  caps     print what a server advertises for the options: the lines \"search: \" and\n"
+    "           \"sort: \" with the GetSearchCapabilities and GetSortCapabilities texts\n"
     "  serve    a UPnP MediaServer:1 device over the library (the sample or --db), whose\n"
     "           Search runs as search does, with the UPnP grammar; prints its description\n"
     "           URL, then serves until SIGINT or SIGTERM\n"
@@ -61,16 +63,22 @@ const char kUsage[] =
     "                     such as dc:title=title,upnp:class=class (default: the sample library's,\n"
     "                     where every property has a column). A name that is not built in, such\n"
     "                     as last_updated or upnp:artist[@role=\"AlbumArtist\"], is a property\n"
-    "                     of the host's own, which --standard criteria may name\n"
+    "                     of the host's own, which criteria may name (not with --classic)\n"
     "  --columns +MAP     with a leading +, changes or adds the pairs in the table instead, such\n"
     "                     as +dc:title=name\n"
     "  --supported LIST   the properties the database can evaluate, separated by commas, or\n"
     "                     none; conditions on the others become always true (default: every\n"
-    "                     property that has a column, except res unless --columns replaced the\n"
-    "                     table: the sample's one res column cannot answer res@duration)\n"
+    "                     property that has a column, except res with the classic grammar\n"
+    "                     unless --columns replaced the table: that grammar reads res@duration\n"
+    "                     as res, which the sample's one res column cannot answer)\n"
     "  --container ID     the container searched in, for the reference-container rewrite and\n"
     "                     to keep the rows inside it (default: 0, the root)\n"
-    "  --standard         parse with the UPnP grammar, keeping unknown properties\n"
+    "  --classic          parse with the classic grammar instead: tokens between blanks, keywords\n"
+    "                     by prefix, and no host properties\n"
+    "  --standard         parse with the UPnP grammar (the default), keeping unknown properties\n"
+    "                     and repairing what clients get wrong in one obvious way (a parenthesis\n"
+    "                     or quote left open at the end, single or doubled quotes), said on\n"
+    "                     standard error\n"
     "  --db TARGET        search an existing database, read only, instead of the sample: an\n"
     "                     SQLite file, postgresql://... (a libpq URI) or mariadb://... or\n"
     "                     mysql://... (user@host:port/database, or ?socket=PATH)\n"
@@ -87,6 +95,11 @@ const char kUsage[] =
     "                     (with --db the search covers the whole table unless --container,\n"
     "                     --id-column or --parent-column is given; --container then needs both\n"
     "                     column options, or an empty --parent-column)\n"
+    "  --sort SORT        a UPnP SortCriteria such as +upnp:originalTrackNumber,-dc:date, in\n"
+    "                     place of --order: keys that cannot be sorted by are skipped, with a\n"
+    "                     line on standard error; --id-column ends the order\n"
+    "  --strict           no repairs of the criteria, and sort keys that cannot be sorted by are\n"
+    "                     errors (UPnP 709)\n"
     "  --address ADDR     serve: the IPv4 address served on (default: 127.0.0.1)\n"
     "  --port PORT        serve: the HTTP port (default: 0, any free port)\n"
     "  --no-announce      serve: no SSDP announcements (always so on a loopback address)\n"
@@ -94,7 +107,8 @@ const char kUsage[] =
     "  -h, --help         print this help\n"
     "\n"
     "Properties: dc:title dc:date dc:creator upnp:class upnp:actor upnp:artist upnp:album\n"
-    "upnp:genre @refID @id res upnp:originalTrackNumber.\n"
+    "upnp:genre @refID @id res upnp:originalTrackNumber; with --standard also the sample's own,\n"
+    "such as @parentID, res@duration, upnp:albumArtURI and microsoft:authorComposer.\n"
     "\n"
     "Examples:\n"
     "  mysearchcriteria search 'upnp:class derivedfrom \"object.item.audioItem\" and dc:title contains \"love\"'\n"
@@ -106,7 +120,7 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 when every criteria was handled, 1 otherwise.\n";
 
-enum class Job { kSql, kTree, kSearch, kSample, kServe };
+enum class Job { kSql, kTree, kSearch, kSample, kCaps, kServe };
 
 struct Settings {
     Job job = Job::kSql;
@@ -118,6 +132,8 @@ struct Settings {
     DatabaseKind dialect = DatabaseKind::kSqlite;
     bool showGiven = false;
     bool orderGiven = false;
+    bool sortGiven = false;
+    std::string sort;
     bool supportedGiven = false;
     bool columnsReplaced = false;
     bool containerGiven = false;
@@ -270,6 +286,7 @@ bool RunOne(const Settings &settings, HostDatabase *database, const std::string 
         PrintParseFailure(where, criteria, search.error);
         return false;
     }
+    if (search.repairs.repairs != 0) Fail(where + "repaired the criteria: " + DescribeRepairs(search.repairs));
 
     if (settings.job == Job::kTree) {
         if (search.status == HostSearch::kEverything) {
@@ -339,6 +356,24 @@ bool TakeValue(int argc, char **argv, int *i, std::string *value) {
     return true;
 }
 
+// The order of --sort in place of --order; false when the sort text is refused.
+bool ApplySort(Settings *settings) {
+    HostSort sort = RunSort(settings->sort, settings->host);
+    if (!sort.ok) {
+        Fail("cannot sort: " + std::string(sort.info.upnpErrorDescription) + " (UPnP error " +
+             std::to_string(sort.info.upnpError) + ")");
+        return false;
+    }
+    if (!sort.skipped.empty()) {
+        std::string names;
+        int columns = 0;
+        for (const std::string &key : sort.skipped) names += (names.empty() ? "" : ", ") + Printable(key, &columns);
+        Fail("sort keys skipped, they cannot be sorted by: " + names);
+    }
+    settings->select.sortKeys = sort.keys;
+    return true;
+}
+
 // 0: go on; 1: failed; 2: help printed.
 int ParseArguments(int argc, char **argv, Settings *settings) {
     if (argc < 2) {
@@ -351,6 +386,7 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
     else if (job == "tree") settings->job = Job::kTree;
     else if (job == "search") settings->job = Job::kSearch;
     else if (job == "sample") settings->job = Job::kSample;
+    else if (job == "caps") settings->job = Job::kCaps;
     else if (job == "serve") settings->job = Job::kServe;
     else {
         Fail("unknown job \"" + job + "\"; try --help");
@@ -361,8 +397,14 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
         std::string arg = argv[i];
         std::string value;
         if (arg == "-h" || arg == "--help") return 2;
-        if (arg == "--standard") {
-            settings->host.standard = true;
+        if (arg == "--standard" || arg == "--classic") {
+            settings->host.standard = arg == "--standard";
+        } else if (arg == "--strict") {
+            settings->host.lenient = false;
+            settings->host.strictSort = true;
+        } else if (arg == "--sort") {
+            if (!TakeValue(argc, argv, &i, &settings->sort)) return 1;
+            settings->sortGiven = true;
         } else if (arg == "--prefix") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
             if (!value.empty() && !IsPlainName(value)) {
@@ -380,10 +422,12 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
             settings->columnsReplaced = settings->columnsReplaced || replaced;
         } else if (arg == "--supported") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
-            if (!ParsePropertyList(value, &settings->host.supported, &error, &settings->host.hostProperties)) {
+            std::vector<int> supported;
+            if (!ParsePropertyList(value, &supported, &error, &settings->host.hostProperties)) {
                 Fail("--supported: " + error);
                 return 1;
             }
+            settings->host.supported = supported;
             settings->supportedGiven = true;
         } else if (arg == "--container") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
@@ -468,6 +512,7 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
             return 1;
         }
     }
+    settings->host.idColumn = settings->select.idColumn;
     const std::string &prefix = settings->host.prefix;
     if (settings->job == Job::kSearch && !prefix.empty()) {
         // The prefix names the table: "o." searches "objects AS o".
@@ -490,10 +535,14 @@ int main(int argc, char **argv) {
         return 0;
     }
     if (parsed != 0) return 1;
+    if (settings.job == Job::kCaps) {
+        printf("search: %s\nsort: %s\n", SearchCapabilities(settings.host).c_str(),
+               SortCapabilities(settings.host).c_str());
+        return 0;
+    }
     if (settings.job == Job::kServe) {
 #ifdef MSC_HAVE_SERVER
-        // Clients send the UPnP grammar; a server on a LAN address announces itself.
-        settings.host.standard = true;
+        // A server on a LAN address announces itself.
         settings.serve.database = settings.dbPath;
         settings.serve.announce = !settings.noAnnounce && !IsLoopbackAddress(settings.serve.address);
         if (!settings.dbPath.empty()) {
@@ -533,6 +582,7 @@ int main(int argc, char **argv) {
 
     // The condition is written for the database it runs on; % and _ in values match themselves.
     settings.host.sql.dialect = DialectOf(database != nullptr ? database->Kind() : settings.dialect);
+    if (settings.sortGiven && settings.job == Job::kSearch && !ApplySort(&settings)) return 1;
     if (settings.haveCriteria) return RunOne(settings, database.get(), settings.criteria) ? 0 : 1;
     // Batch: output line (sql) or block (tree, search) N answers input line N, failures included.
     bool allHandled = true;

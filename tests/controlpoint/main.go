@@ -439,8 +439,12 @@ func main() {
 	checkFilter(endpoint)
 	checkFaults(cd, endpoint, readTable(filepath.Join(cases, "serve-faults.tsv")))
 
-	if caps, err := cd.GetSearchCapabilities(); err != nil || caps == "" {
-		fail("GetSearchCapabilities: %q %v", caps, err)
+	// The capabilities are the command line's for the same options.
+	out, err := exec.Command(cli, "caps").Output()
+	searchCaps, _ := cd.GetSearchCapabilities()
+	sortCaps, _ := cd.GetSortCapabilities()
+	if want := fmt.Sprintf("search: %s\nsort: %s\n", searchCaps, sortCaps); err != nil || string(out) != want || searchCaps == "" {
+		fail("capabilities: the server's %q, the command line's %q (%v)", want, out, err)
 	}
 	if id, err := cd.GetSystemUpdateID(); err != nil || id == 0 {
 		fail("GetSystemUpdateID: %d %v", id, err)

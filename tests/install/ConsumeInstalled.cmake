@@ -13,6 +13,8 @@ endforeach()
 
 set(prefix ${WORK_DIR}/prefix)
 set(libdir ${prefix}/${LIBDIR})
+set(libdir_name ${LIBDIR})
+set(includedir_name include)
 
 # Runs a command; fails unless it exits with 'rc' and prints exactly 'out' and 'err'.
 function(expect_run rc out err)
@@ -35,9 +37,13 @@ endfunction()
 file(REMOVE_RECURSE ${WORK_DIR})
 must_run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
-# The library is the one regular file libmysearchcriteria.so: no versioned names, no links.
+# The library is the file of its whole version, the loader's name of its major version links to
+# it, and the name that hosts link and load to that.
 file(GLOB installed_libs RELATIVE ${libdir} ${libdir}/libmysearchcriteria*)
-if(NOT installed_libs STREQUAL "libmysearchcriteria.so" OR IS_SYMLINK ${libdir}/libmysearchcriteria.so)
+file(READ_SYMLINK ${libdir}/libmysearchcriteria.so link_name)
+file(READ_SYMLINK ${libdir}/libmysearchcriteria.so.1 soname_target)
+if(NOT installed_libs STREQUAL "libmysearchcriteria.so;libmysearchcriteria.so.1;libmysearchcriteria.so.${VERSION}"
+   OR NOT link_name STREQUAL "libmysearchcriteria.so.1" OR NOT soname_target STREQUAL "libmysearchcriteria.so.${VERSION}")
   message(FATAL_ERROR "installed library files: ${installed_libs}")
 endif()
 foreach(file include/mysearchcriteria.h include/mysearchcriteria.hpp
@@ -56,18 +62,27 @@ if(CLI)
     ${cli} sql --prefix o. [[upnp:genre = "Jazz" and @refID exists false]])
   expect_run(0 "parsed:\n--->P:@id\nO:=\n--->V:1021\nrewritten:\n--->P:@id\nO:=\n--->V:1021\n" ""
     ${cli} tree [[@id = "A0$128$129$66912385"]])
-  expect_run(1 "" "mysearchcriteria: cannot parse the criteria: expected a property at byte 0\n  **\n  ^\n"
+  expect_run(1 "" "mysearchcriteria: cannot parse the criteria: unexpected text after the expression at byte 1\n  **\n   ^\n"
     ${cli} sql "**")
 endif()
 
+# pkg-config gives the folders as plain paths: a run path taken from libdir must not pass through
+# lib/pkgconfig/.., which is gone where only the run-time files are installed.
+foreach(variable libdir includedir)
+  expect_run(0 "${prefix}/${${variable}_name}\n" ""
+    ${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${libdir}/pkgconfig pkg-config --variable=${variable} mysearchcriteria)
+endforeach()
+
 # The C host, built by its own Makefile with the flags that pkg-config gives; the Makefile
-# writes the library's folder into it as its run path.
+# writes the library's folder into it as its run path, which must hold without the development
+# files.
 file(COPY ${SOURCE_DIR}/examples/c-host/main.c ${SOURCE_DIR}/examples/c-host/Makefile
      DESTINATION ${WORK_DIR}/c-host)
 must_run(${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${libdir}/pkgconfig
          make -C ${WORK_DIR}/c-host CC=${C_COMPILER}
          "CFLAGS=-O2 -Wall -Wextra -Werror ${EXTRA_FLAGS}"
          "LDFLAGS=${EXTRA_FLAGS}")
+file(REMOVE_RECURSE ${libdir}/pkgconfig)
 set(c_host ${WORK_DIR}/c-host/c-host)
 expect_run(0
   "class: object.item.audioItem\nproperties: upnp:class dc:title upnp:actor\nSELECT o.id FROM objects o WHERE o.class  LIKE  '%object.item.audioItem%'  AND  o.title  LIKE  '%love%'  AND  '1'  =  '1' \n"

@@ -28,10 +28,10 @@ inline int CountRefIds(const ParseTreeNode *tree) {
     return found;
 }
 
-// The classic sequence: Parse_searchExpWith, GetUPnPClass, GetPropertyList, the always-true
+// The classic sequence: Parse_searchExpRepaired, GetUPnPClass, GetPropertyList, the always-true
 // rewrite, the container rule, CheckSQLCondition, ConvertSQLConditionWith.
 inline SearchOutcome ClassicSearch(const char *criteria, int length, const SearchOptions &options, int outSize) {
-    SearchOutcome o{-1, "", {{SEARCH_PARSE_OK, -1}, SEARCH_CONDITION_EMPTY, -1, {}, 0, {}, 0, {}, 0}};
+    SearchOutcome o{-1, "", {{SEARCH_PARSE_OK, -1}, SEARCH_CONDITION_EMPTY, -1, {}, 0, {}, 0, {}, 0, 0, {}, 0, {}, 0, -1}};
     SearchInfo &info = o.info;
     const SqlOptions &sql = options.sql;
     if (sql.dialect < SQL_DIALECT_SQLITE || sql.dialect > SQL_DIALECT_MYSQL || (sql.flags & ~SQL_LITERAL_PATTERNS) != 0) {
@@ -40,7 +40,10 @@ inline SearchOutcome ClassicSearch(const char *criteria, int length, const Searc
     }
     if (length == -1) length = static_cast<int>(strlen(criteria));
     ParseTreeNode *tree = nullptr;
-    if (Parse_searchExpWith(&tree, criteria, 0, length - 1, &options.parse, &info.error) != 0) return o;
+    SearchParseRepairs repairs;
+    if (Parse_searchExpRepaired(&tree, criteria, 0, length - 1, &options.parse, &info.error, &repairs) != 0) return o;
+    info.repairs = repairs.repairs;
+    info.repairOffset = repairs.offset;
     if (const char *upnpClass = GetUPnPClass(tree)) {
         info.classLength = static_cast<int>(strlen(upnpClass));
         snprintf(info.upnpClass, sizeof info.upnpClass, "%s", upnpClass);
@@ -107,7 +110,8 @@ inline std::string Difference(const SearchOutcome &a, const SearchOutcome &b) {
         {"class", x.classLength == y.classLength && strcmp(x.upnpClass, y.upnpClass) == 0},
         {"properties", x.propertyCount == y.propertyCount && list(x.propertyCount, x.properties) == list(y.propertyCount, y.properties)},
         {"alwaysTrue", x.alwaysTrueCount == y.alwaysTrueCount && list(x.alwaysTrueCount, x.alwaysTrue) == list(y.alwaysTrueCount, y.alwaysTrue)},
-        {"refIdMadeFalse", x.refIdMadeFalse == y.refIdMadeFalse}};
+        {"refIdMadeFalse", x.refIdMadeFalse == y.refIdMadeFalse},
+        {"repairs", x.repairs == y.repairs && x.repairOffset == y.repairOffset}};
     std::string d;
     for (const auto &[name, same] : fields) d += same ? "" : std::string(d.empty() ? "" : ", ") + name;
     return d;

@@ -219,6 +219,35 @@ std::string Repeat(const std::string &unit, size_t times) {
     return out;
 }
 
+namespace {
+
+std::string Replaced(std::string text, const std::string &name, const std::string &by) {
+    for (size_t at = 0; (at = text.find(name, at)) != std::string::npos; at += by.size()) text.replace(at, name.size(), by);
+    return text;
+}
+
+}  // namespace
+
+std::string Expand(const std::string &pattern) {
+    std::string all, unquoted, out;
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    for (char c : all) unquoted += c == 0 || c == '"' || c == '\\' ? "" : std::string(1, c);
+    for (size_t start = 0, end = 0; start <= pattern.size(); start = end + 1) {
+        end = std::min(pattern.find('|', start), pattern.size());
+        std::string piece = pattern.substr(start, end - start);
+        const size_t star = piece.rfind('*');
+        const bool repeated = star != std::string::npos && piece.find_first_not_of("0123456789", star + 1) == std::string::npos;
+        const size_t times = repeated ? std::stoul(piece.substr(star + 1)) : 1;
+        if (repeated) piece.resize(star);
+        piece = Replaced(Replaced(Replaced(piece, "{B}", unquoted), "{Q}", Replaced(unquoted, "'", "''")), "{A}", all);
+        const bool counted = piece.find("{i}") != std::string::npos || piece.find("{j}") != std::string::npos;
+        for (size_t i = 0; i < times; ++i) {
+            out += counted ? Replaced(Replaced(piece, "{i}", Repeat("--->", i)), "{j}", Repeat("--->", times - 1 - i)) : piece;
+        }
+    }
+    return out;
+}
+
 std::string ParseToString(const std::string &criteria) {
     int result = -1;
     TreePtr tree = Parse(criteria, &result);
@@ -347,5 +376,13 @@ bool RunOnSmallStack(size_t stackBytes, const std::function<void()> &body) {
 
 std::string CaptureStdout(const std::function<void()> &body) { return CaptureFd(stdout, body); }
 std::string CaptureStderr(const std::function<void()> &body) { return CaptureFd(stderr, body); }
+
+std::string DatabaseAddress(const std::string &scheme) {
+    std::ifstream addresses(std::string(MSC_TEST_DATABASES_DIR) + "/addresses");
+    for (std::string line; std::getline(addresses, line);) {
+        if (line.compare(0, scheme.size() + 3, scheme + "://") == 0) return line;
+    }
+    return "";
+}
 
 }  // namespace msc_test

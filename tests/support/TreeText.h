@@ -71,6 +71,11 @@ std::set<const void *> TreeBlocks(const ParseTreeNode *tree);
 // 'unit' written 'times' times.
 std::string Repeat(const std::string &unit, size_t times);
 
+// A pattern of a case file written out: pieces split at '|'; a piece ending in *N stands N times,
+// {i} in it as i arrows '--->' and {j} as N-1-i the i-th time (0-based); {B} is every byte but NUL,
+// quote and backslash, {Q} that with each ' doubled, {A} all 256 bytes.
+std::string Expand(const std::string &pattern);
+
 // One row of a case file: its fields by the names of the file's header line.
 struct Case {
     std::string file;
@@ -92,6 +97,11 @@ std::vector<Case> ReadCases(const std::string &name);
 // The rows of a tab-separated corpus file (id, source, criteria) after its header line, as pairs
 // of id and criteria; empty when the file cannot be read.
 std::vector<std::pair<std::string, std::string>> ReadCriteriaTable(const std::string &path);
+
+// The address of ctest's private server for 'scheme' ("postgresql", "mariadb"), which
+// Databases.Start writes to MSC_TEST_DATABASES_DIR/addresses once the server runs; "" for
+// "sqlite" (the sample in memory) and before the servers started.
+std::string DatabaseAddress(const std::string &scheme);
 
 // Hand-built nodes, each malloc'd as the library does.
 ParseTreeNode *Op(int opId, ParseTreeNode *left, ParseTreeNode *right);

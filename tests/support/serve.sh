@@ -32,7 +32,8 @@ server=$(pgrep -P "$tracer" -n) || fail "no server process"
 case $url in http://127.0.0.1:*) ;; *) kill "$server"; fail "not a loopback description URL: $url" ;; esac
 
 status=0
-"$work/controlpoint" "$url" "$cli" "$source/tests/cases" "$source/tests/cases/host-searches.tsv" \
+"$work/controlpoint" "$url" "$cli" "$source/tests/cases" "$source/tests/cases/serve-sorts.tsv" \
+  "$source/tests/cases/host-searches.tsv" \
   "$source/tests/corpus/client-criteria.tsv" "$source/tests/corpus/client-criteria-more.tsv" \
   "$source/bench/client-criteria.tsv" || status=1
 

@@ -1,0 +1,84 @@
+// What the calls read from a host's SearchOptions record besides its tables: which fields the
+// record has, the index that PrepareSearchOptions made, and the UPnP error report. Never installed.
+#ifndef MSC_SEARCH_OPTIONS_H
+#define MSC_SEARCH_OPTIONS_H
+
+#include <cstdint>
+#include <new>
+
+#include "ConditionWriter.h"
+
+namespace msc {
+
+// A record of version 1.1 or a later 1.x says so; anything else (0 from a host built before
+// versions, or garbage in what was the index's last word) is a record of 1.0, which ends at the
+// index, and whose SearchInfo ends at refIdMadeFalse.
+constexpr uint32_t kFirstVersionedRecord = 10100;
+constexpr uint32_t kNextMajorVersion = 20000;
+inline bool HasFieldsOf11(const SearchOptions &options) {
+    return options.version >= kFirstVersionedRecord && options.version < kNextMajorVersion;
+}
+
+// What PrepareSearchOptions keeps in a record's index: the look-ups of its tables for the built-in
+// properties, and which tables they were made from.
+struct PreparedTables {
+    uint64_t mark;                      // kPreparedMark once filled
+    const TokenEntry *columnTable;
+    const TokenEntry *supportedTable;
+    uint32_t known;                     // bit n: 'supported' tells whether property n is supported
+    uint32_t supported;
+    ColumnIndex columns;
+};
+static_assert(sizeof(PreparedTables) <= sizeof(SearchOptionsIndex), "the record's index has room for it");
+static_assert(alignof(PreparedTables) <= alignof(SearchOptionsIndex), "and its alignment");
+
+constexpr uint64_t kPreparedMark = 0x4d53432d50524550;  // any other value: not prepared
+inline constexpr PreparedTables kUnprepared{};
+
+// What the database evaluates: the supported table, or the ids of the column table.
+inline const TokenEntry *SupportedTableOf(const SearchOptions &options) {
+    return options.supportedTable != nullptr ? options.supportedTable : options.columnTable;
+}
+
+// The record's index while it was made for the tables the record names; else one that knows nothing.
+inline const PreparedTables &PreparedFor(const SearchOptions &options) {
+    const auto *prepared = std::launder(reinterpret_cast<const PreparedTables *>(&options.index));
+    bool current = prepared->mark == kPreparedMark && prepared->columnTable == options.columnTable &&
+                   prepared->supportedTable == options.supportedTable;
+    return current ? *prepared : kUnprepared;
+}
+
+// The column of a property into *name and *length, from the index when it has it; false when the
+// property has no column (NamesNoColumn).
+inline bool FindColumn(const SearchOptions &options, const PreparedTables &prepared, int propertyId, const char **name,
+                       size_t *length) {
+    const ColumnIndex &index = prepared.columns;
+    if (static_cast<unsigned>(propertyId) < ColumnIndex::kProperties && (index.indexed >> propertyId) & 1) {
+        const ColumnIndex::Name &column = index.names[propertyId];
+        *name = column.text;
+        *length = column.length;
+        return !column.missing;
+    }
+    *name = ColumnNameOf(options.columnTable != nullptr ? options.columnTable : kNoColumns, propertyId);
+    *length = strlen(*name);
+    return !NamesNoColumn(*name, *length);
+}
+
+// UPnP error codes of the ContentDirectory and the UPnP device architecture.
+enum UPnPError {
+    kUPnPInvalidArgs = 402,
+    kUPnPActionFailed = 501,
+    kUPnPBadSearchCriteria = 708,
+    kUPnPBadSortCriteria = 709,
+};
+
+// Sets the UPnP error fields of a 1.1 record: the code, its words, and 'detail' (or null) with the
+// offset (or -1) at which it failed. 'detail' comes from the library's own texts and tables only.
+void ReportUPnPError(SearchInfo *info, int upnpError, const char *detail, int offset);
+
+// Clears the UPnP error fields of a 1.1 record.
+void ClearUPnPError(SearchInfo *info);
+
+}  // namespace msc
+
+#endif  // MSC_SEARCH_OPTIONS_H
