@@ -4,6 +4,7 @@
 // sort and container, so the two front-ends of the host layer must agree.
 //
 //	controlpoint DESCRIPTION-URL CLI CASES-DIR TABLE...
+//	controlpoint -strict DESCRIPTION-URL   (a server started with --strict)
 //
 // TABLE files are tab-separated with a header line; their criteria column (and container and
 // sort columns, where they have them) give the searches compared. CASES-DIR holds
@@ -406,7 +407,36 @@ func checkHostile(cd *av1.ContentDirectory1, endpoint string) {
 	}
 }
 
+// checkStrict: a server started with --strict refuses what the default one repairs or skips.
+func checkStrict(endpoint string) {
+	for _, c := range []struct {
+		criteria, sort string
+		code           int
+	}{
+		{`dc:title = "love`, "", 708},
+		{"*", "+upnp:rating,+dc:title", 709},
+		{"*", "+dc:title", 0},
+	} {
+		if _, code, body, err := call(endpoint, serviceType, "Search", searchArgs("0", c.criteria, c.sort, "0", "1")); err != nil || code != c.code {
+			fail("strict: %q sorted %q: error %d, want %d (%v): %.200s", c.criteria, c.sort, code, c.code, err, body)
+		}
+	}
+}
+
 func main() {
+	if len(os.Args) == 3 && os.Args[1] == "-strict" {
+		location, _ := url.Parse(os.Args[2])
+		directories, err := av1.NewContentDirectory1ClientsByURL(location)
+		if err != nil || len(directories) != 1 {
+			fmt.Println("no ContentDirectory:", err)
+			os.Exit(1)
+		}
+		checkStrict(directories[0].ServiceClient.SOAPClient.EndpointURL.String())
+		if failures > 0 {
+			os.Exit(1)
+		}
+		return
+	}
 	if len(os.Args) < 4 {
 		fmt.Fprintln(os.Stderr, "usage: controlpoint DESCRIPTION-URL CLI CASES-DIR TABLE...")
 		os.Exit(2)

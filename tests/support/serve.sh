@@ -45,4 +45,12 @@ wait "$tracer" || fail "the server did not stop cleanly on SIGTERM (status $?)"
 outside=$(grep -oE 'inet_addr\("[0-9.]+"\)|inet_pton\(AF_INET6, "[^"]*"' "$work/strace.log" | grep -v 'inet_addr("127\.' |
   sort -u || true)
 [ -z "$outside" ] || { echo "serve.sh: traffic outside 127.0.0.0/8: $outside" >&2; status=1; }
+
+# The same server with --strict refuses what the default one repairs or skips.
+"$cli" serve --strict >"$work/strict-url" 2>>"$work/stderr" &
+strict=$!
+for _ in $(seq 200); do [ -s "$work/strict-url" ] && break; sleep 0.1; done
+"$work/controlpoint" -strict "$(head -n 1 "$work/strict-url")" || status=1
+kill -TERM "$strict"
+wait "$strict" || { echo "serve.sh: the --strict server did not stop cleanly" >&2; status=1; }
 exit $status
