@@ -52,11 +52,12 @@ run() {
 run "the sample library (824 objects, in memory)"
 run "a generated library of $(sqlite3 "$library" 'SELECT COUNT(*) FROM objects') objects (SQLite file)" --db "$library"
 
-# PostgreSQL: the sample and the same copies on a private server, stopped when this script ends.
+# PostgreSQL: the sample and the same copies on a private server.
 databases=$work/databases
-postgresql=$(bash tests/support/databases.sh start "$databases" "$cli" postgresql | head -n 1)
+# Stopped by this script, not by the watchdog, which would follow the command substitution.
+trap 'bash tests/support/databases.sh stop "$databases"' EXIT
+postgresql=$(MSC_DB_WATCH=none bash tests/support/databases.sh start "$databases" "$cli" postgresql | head -n 1)
 psql=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)/psql
 echo "$copies $generate; ANALYZE objects;" | "$psql" -X -q -v ON_ERROR_STOP=1 "$postgresql"
 count=$("$psql" -X -A -t "$postgresql" -c 'SELECT COUNT(*) FROM objects')
 run "a generated library of $count objects (PostgreSQL, Unix socket)" --db "$postgresql"
-bash tests/support/databases.sh stop "$databases"

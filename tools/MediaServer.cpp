@@ -51,9 +51,10 @@ const char kConnectionManagerId[] = "urn:upnp-org:serviceId:ConnectionManager";
 const goffset kMaxRequestBytes = 2 << 20;
 // Worker threads, each with its own database connection: as many requests run at once.
 const size_t kWorkers = 32;
-// Requests waiting for a worker; past this a request fails at once with 501 rather than queue
-// without bound.
+// Requests waiting for a worker, and the bytes of their texts; past either a request fails at
+// once with 501 rather than queue without bound (1,024 requests of 1 MiB would be a gigabyte).
 const size_t kMaxWaiting = 1024;
+const size_t kMaxWaitingBytes = 64 << 20;
 
 // The media formats of the files the libraries name, by file name extension; the first one a
 // URL ends with gives its protocolInfo.
@@ -241,7 +242,9 @@ public:
     bool Push(std::unique_ptr<PendingAction> pending) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (waiting_.size() >= kMaxWaiting) return false;
+            size_t bytes = Bytes(*pending);
+            if (waiting_.size() >= kMaxWaiting || waitingBytes_ + bytes > kMaxWaitingBytes) return false;
+            waitingBytes_ += bytes;
             waiting_.push_back(std::move(pending));
         }
         wake_.notify_one();
@@ -249,6 +252,11 @@ public:
     }
 
 private:
+    static size_t Bytes(const PendingAction &pending) {
+        return pending.request.criteria.size() + pending.request.sort.size() + pending.request.objectId.size() +
+               pending.filter.size();
+    }
+
     void Work() {
         HostOptions options = options_;
         std::unique_ptr<HostDatabase> database;
@@ -261,6 +269,7 @@ private:
                 if (waiting_.empty()) return;
                 pending = std::move(waiting_.front());
                 waiting_.pop_front();
+                waitingBytes_ -= Bytes(*pending);
             }
             Answer(&options, &database, pending.get());
             g_main_context_invoke(loop_, ReturnAction, pending.release());
@@ -311,6 +320,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::unique_ptr<PendingAction>> waiting_;
+    size_t waitingBytes_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };
