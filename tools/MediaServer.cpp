@@ -76,23 +76,28 @@ std::string MimeTypeOf(const std::string &url) {
 
 // --- DIDL-Lite -----------------------------------------------------------------------------------
 
-// A property the DIDL-Lite of an object carries, and the column that holds it.
+// A property the DIDL-Lite of an object carries, and the column that holds it. The attributes
+// of res ("res@size") follow res, which carries them.
 struct DidlField {
-    const char *element;  // Element name, or "res@duration" for the res attribute.
-    int property;         // Its id; the host's own ones are looked up by name.
-    const char *hostName; // For a host property: its name.
+    const char *name;      // Element name, or res@ and the attribute's name.
+    int property;          // Its id; 0 for the host's own ones, found by their name.
 };
 const DidlField kDidlFields[] = {
-    {"dc:title", PROP_DC_TITLE, nullptr},
-    {"upnp:class", PROP_UPNP_CLASS, nullptr},
-    {"dc:creator", PROP_DC_CREATOR, nullptr},
-    {"upnp:album", PROP_UPNP_ALBUM, nullptr},
-    {"upnp:artist", PROP_UPNP_ARTIST, nullptr},
-    {"upnp:genre", PROP_UPNP_GENRE, nullptr},
-    {"dc:date", PROP_DC_DATE, nullptr},
-    {"upnp:originalTrackNumber", PROP_UPNP_ORIGINAL_TRACK_NUMBER, nullptr},
-    {"res", PROP_RES, nullptr},
-    {"res@duration", 0, "res@duration"},
+    {"dc:title", PROP_DC_TITLE},
+    {"upnp:class", PROP_UPNP_CLASS},
+    {"dc:creator", PROP_DC_CREATOR},
+    {"upnp:album", PROP_UPNP_ALBUM},
+    {"upnp:artist", PROP_UPNP_ARTIST},
+    {"upnp:genre", PROP_UPNP_GENRE},
+    {"dc:date", PROP_DC_DATE},
+    {"upnp:originalTrackNumber", PROP_UPNP_ORIGINAL_TRACK_NUMBER},
+    {"upnp:albumArtURI", 0},
+    {"res", PROP_RES},
+    {"res@protocolInfo", 0},
+    {"res@duration", 0},
+    {"res@size", 0},
+    {"res@bitrate", 0},
+    {"res@resolution", 0},
 };
 
 // Which columns of a row are which: the id and parent columns first, then one per field that has
@@ -106,7 +111,7 @@ bool MakeLayout(const HostOptions &host, const SelectQuery &select, DidlLayout *
     layout->show = select.idColumn + ", " + select.parentColumn;
     int next = 2;
     for (const DidlField &field : kDidlFields) {
-        int id = field.hostName != nullptr ? PropertyId(field.hostName, &host.hostProperties) : field.property;
+        int id = field.property != 0 ? field.property : PropertyId(field.name, &host.hostProperties);
         const std::string *column = id != 0 ? host.columns.Find(id) : nullptr;
         layout->fieldColumn.push_back(column != nullptr ? next++ : -1);
         if (column != nullptr) layout->show += ", " + *column;
@@ -163,25 +168,27 @@ std::string WriteDidl(const ResultTable &rows, const DidlLayout &layout, const F
         object.append_attribute("parentID") = row[1].c_str();
         object.append_attribute("restricted") = "1";
         if (container) object.append_attribute("searchable") = "1";
-        const std::string *duration = nullptr;
+        pugi::xml_node res;
         for (size_t field = 0; field < layout.fieldColumn.size(); ++field) {
-            const DidlField &f = kDidlFields[field];
+            const char *name = kDidlFields[field].name;
             const std::string *text = value(field);
             if (text == nullptr) continue;
-            if (f.hostName != nullptr) {
-                duration = filter.Wants(f.element) ? text : nullptr;
-            } else if (f.property == PROP_RES) {
+            if (kDidlFields[field].property == PROP_RES) {
                 if (!filter.Wants("res")) continue;
-                pugi::xml_node res = object.append_child("res");
+                // protocolInfo is the one attribute res must have: the column's, or one from the URL.
+                res = object.append_child("res");
                 res.append_attribute("protocolInfo") = ProtocolInfo(MimeTypeOf(*text).c_str()).c_str();
                 res.text() = text->c_str();
-            } else if (filter.Wants(f.element)) {
-                object.append_child(f.element).text() = text->c_str();
+            } else if (strncmp(name, "res@", 4) == 0) {
+                if (!res) continue;
+                if (strcmp(name, "res@protocolInfo") == 0) {
+                    res.attribute("protocolInfo") = text->c_str();
+                } else if (filter.Wants(name)) {
+                    res.append_attribute(name + 4) = text->c_str();
+                }
+            } else if (filter.Wants(name)) {
+                object.append_child(name).text() = text->c_str();
             }
-        }
-        // The duration is an attribute of res, found after it in the field list.
-        if (duration != nullptr) {
-            if (pugi::xml_node res = object.child("res")) res.append_attribute("duration") = duration->c_str();
         }
     }
     std::ostringstream text;

@@ -294,7 +294,7 @@ func checkFilter(endpoint string) {
 		want   []string
 		absent []string
 	}{
-		{"*", []string{"<upnp:album>", "<upnp:artist>", "<res protocolInfo=", `duration=`}, nil},
+		{"*", []string{"<upnp:album>", "<upnp:artist>", "<upnp:albumArtURI>", "<res protocolInfo=", `duration=`, `size=`}, nil},
 		{"dc:title,upnp:album", []string{"<upnp:album>", "<dc:title>"}, []string{"<upnp:artist>", "<res"}},
 		{"res@duration", []string{"<res protocolInfo=", "duration="}, []string{"<upnp:album>"}},
 		{"", []string{"<dc:title>", "<upnp:class>"}, []string{"<upnp:album>", "<res"}},
