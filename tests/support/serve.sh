@@ -32,7 +32,7 @@ server=$(pgrep -P "$tracer" -n) || fail "no server process"
 case $url in http://127.0.0.1:*) ;; *) kill "$server"; fail "not a loopback description URL: $url" ;; esac
 
 status=0
-"$work/controlpoint" "$url" "$cli" "$source/tests/cases" "$source/tests/cases/serve-sorts.tsv" \
+"$work/controlpoint" "$url" "$cli" "$source/tests/cases" "$source/tests/cases/serve-searches.tsv" \
   "$source/tests/cases/host-searches.tsv" \
   "$source/tests/corpus/client-criteria.tsv" "$source/tests/corpus/client-criteria-more.tsv" \
   "$source/bench/client-criteria.tsv" || status=1
@@ -50,7 +50,7 @@ outside=$(grep -oE 'inet_addr\("[0-9.]+"\)|inet_pton\(AF_INET6, "[^"]*"' "$work/
 "$cli" serve --strict >"$work/strict-url" 2>>"$work/stderr" &
 strict=$!
 for _ in $(seq 200); do [ -s "$work/strict-url" ] && break; sleep 0.1; done
-"$work/controlpoint" -strict "$(head -n 1 "$work/strict-url")" || status=1
+"$work/controlpoint" -strict "$(head -n 1 "$work/strict-url")" "$source/tests/cases" || status=1
 kill -TERM "$strict"
 wait "$strict" || { echo "serve.sh: the --strict server did not stop cleanly" >&2; status=1; }
 exit $status
