@@ -466,6 +466,11 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
             (arg == "--show" ? settings->showGiven : settings->orderGiven) = true;
         } else if (arg == "--address" || arg == "--name") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
+            // The name goes into the device's description, where XML allows no control bytes.
+            if (std::any_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+                Fail("a control byte in " + arg);
+                return 1;
+            }
             (arg == "--address" ? settings->serve.address : settings->serve.name) = value;
         } else if (arg == "--port") {
             if (!TakeValue(argc, argv, &i, &value)) return 1;
