@@ -47,7 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     static const unsigned kGrammars[] = {0, SEARCH_PARSE_STANDARD, SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN, 0x80};
     const TokenEntry *const supported[] = {nullptr, kSupported, kNone, kColumns};
-    SearchOptions options = {};
+    // A record of this version, as InitSearchOptions makes it: only such a record has the repairs
+    // fields that the classic calls' outcome is compared with.
+    SearchOptions options;
+    InitSearchOptions(&options);
     options.parse = {kGrammars[grammar & 3] | ((sql & 0x40) ? SEARCH_PARSE_LENIENT : 0u), (grammar & 4) ? kHost : nullptr};
     const TokenEntry *const columns[] = {kColumns, nullptr, kGappedColumns, kColumns};
     options.columnTable = columns[(sql >> 4) & 3];

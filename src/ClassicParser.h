@@ -50,7 +50,7 @@ private:
         Pos close;  // While unmatched: -2 - the index of the enclosing open pair, or -1.
     };
 
-    __attribute__((noinline)) bool Build(const char *text, Pos from, Pos last) {
+    MSC_NOINLINE bool Build(const char *text, Pos from, Pos last) {
         count_ = 0;
         Pos innermost = -1;
         for (Pos pos = from;; ++pos) {
@@ -76,7 +76,7 @@ private:
     }
 
     // Out of line: few texts hold more groups than the inline pairs.
-    __attribute__((noinline)) bool Grow() {
+    MSC_NOINLINE bool Grow() {
         Pos capacity = capacity_ * 2;
         Pair *grown;
         if (arena_ != nullptr) {
@@ -104,21 +104,7 @@ private:
     Arena *arena_;  // Where a grown array comes from; null: the heap.
 };
 
-// What a parse tells its builder, in the order of the text. A builder provides:
-//   Slot                       where the operand being read goes
-//   void Clear(Slot)           an operand begins there
-//   bool LooseEnd()            an operand is left out (an empty range, a logical keyword at the
-//                              end) or a property has no comparison around it
-//   bool Property(int id, int offset, Slot) a property, named at 'offset', begins an operand
-//   bool Logical(int opId, Slot &)          and/or after the operand in the slot; the slot
-//                                           becomes its right operand
-//   bool Comparison(Lexer &, int opId, Token value, bool identifier, Slot, bool first)
-//                              the operand in the slot compared with a value; 'first' for the
-//                              one right after its property, 'identifier' for a value that
-//                              becomes an @id number
-//   bool OpenGroup(Slot &), void CloseGroup()    a group; the slot becomes its contents'
-// A false result stops the parse, which then fails with SEARCH_PARSE_OUT_OF_MEMORY at the token:
-// the tree builder runs out of memory, the SQL builder meets what only a tree can answer.
+// The builder interface is in TreeBuilder.h.
 template <typename Builder>
 class ClassicParser : public Lexer {
 public:
@@ -135,7 +121,6 @@ public:
 
 private:
     bool ParseGroup(Pos open, Pos last, Slot slot, int nesting, bool *done, Pos *rightStart, Slot *rightSlot);
-    bool Stopped(Pos pos) { return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos); }
 
     Builder build_;  // a copy: the parse then reads its state with one load
     GroupMatcher groups_;
@@ -225,58 +210,6 @@ bool ClassicParser<Builder>::ParseGroup(Pos open, Pos last, Slot slot, int nesti
     *rightStart = pos + static_cast<Pos>(strlen(logical->name));
     return true;
 }
-
-// The builder of the parse tree, in the arena when kInArena (chosen once per parse rather than
-// once per node), else on the heap.
-template <bool kInArena>
-class TreeBuilder {
-public:
-    using Slot = ParseTreeNode **;
-
-    explicit TreeBuilder(Arena *arena) : arena_(arena) {}
-
-    void Clear(Slot slot) { *slot = nullptr; }
-    bool LooseEnd() {
-        if constexpr (kInArena) arena_->NoteLooseEnd();
-        return true;
-    }
-    bool Property(int id, int offset, Slot slot) {
-        *slot = NewPropertyLeafIn<kInArena>(id, offset, arena_);
-        return *slot != nullptr;
-    }
-    bool Logical(int opId, Slot &slot) {
-        ParseTreeNode *node = NewOperatorIn<kInArena>(opId, *slot, nullptr, arena_);
-        if (node == nullptr) return false;
-        *slot = node;
-        slot = &node->right;
-        return true;
-    }
-    MSC_ALWAYS_INLINE bool Comparison(Lexer &lexer, int opId, Token text, bool identifier, Slot slot, bool first) {
-        ParseTreeNode *value = lexer.ValueLeafIn<kInArena>(text, identifier);
-        if (value == nullptr) return false;
-        ParseTreeNode *comparison = NewOperatorIn<kInArena>(opId, *slot, value, arena_);
-        if (comparison == nullptr) {
-            FreeTree(value, arena_);
-            return false;
-        }
-        *slot = comparison;
-        if constexpr (kInArena) {
-            if (first) arena_->NoteComparison(comparison);
-        }
-        return true;
-    }
-    bool OpenGroup(Slot &slot) {
-        ParseTreeNode *group = NewNodeIn<kInArena>(NODE_GROUP, arena_);
-        if (group == nullptr) return false;
-        *slot = group;
-        slot = &group->inner;
-        return true;
-    }
-    void CloseGroup() {}
-
-private:
-    Arena *arena_;
-};
 
 }  // namespace msc
 

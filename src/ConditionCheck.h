@@ -36,6 +36,14 @@ inline bool IsNamedOperator(int opId) {
     return LooksUpAsNamed(opId);
 }
 
+// Whether CheckSQLCondition would find the tree of a text without loose ends, rewritten, well-formed,
+// known without its walk: the parsers make no other fault, the rewrites turn conditions into
+// comparisons of values and remove unsupported properties, so they add none, and what remains is
+// a property without a column name, which the writer notices.
+inline bool WellFormedWithoutWalk(bool wroteNoColumn, const TokenEntry *columnTable) {
+    return kParsedOperatorsNamed && !(wroteNoColumn && columnTable != nullptr);
+}
+
 class ConditionCheck : public WalkHooks<const ParseTreeNode, Place> {
 public:
     explicit ConditionCheck(const TokenEntry *columns) : columns_(columns) {}

@@ -156,17 +156,6 @@ inline constexpr ColumnIndex kNoColumnIndex{};
 // the compiler inlines its pieces into the walk as it would a source's own functions.
 namespace {
 
-// True when text[0..length-1] is the lower-case 'word' in any case of ASCII letters. A byte
-// matches a lower-case letter exactly when setting its 0x20 bit makes it that letter.
-template <size_t N>
-bool IsWordIgnoringCase(const char *text, size_t length, const char (&word)[N]) {
-    if (length != N - 1) return false;
-    for (size_t i = 0; i + 1 < N; ++i) {
-        if ((static_cast<unsigned char>(text[i]) | 0x20) != static_cast<unsigned char>(word[i])) return false;
-    }
-    return true;
-}
-
 // True when one of the bytes of 'word' is a single quote: the byte-wise zero test of
 // word XOR '\'' repeated, which never reports a byte that is not one.
 template <typename Word>
@@ -384,7 +373,7 @@ private:
     }
 
     // Copies what fits of a piece that does not, and counts the rest.
-    __attribute__((noinline)) void PutCut(const char *text, size_t length) {
+    MSC_NOINLINE void PutCut(const char *text, size_t length) {
         size_t fits = Room();
         memcpy(at_, text, fits);
         lost_ += length - fits;
@@ -406,7 +395,7 @@ private:
     }
 
     // The column piece by piece, where it is cut.
-    __attribute__((noinline)) void WriteColumnCut(const char *name, size_t nameLength) {
+    MSC_NOINLINE void WriteColumnCut(const char *name, size_t nameLength) {
         Put(" ", 1);
         Put(prefix_, prefixLength_);
         Put(name, nameLength);
@@ -422,7 +411,7 @@ private:
     }
 
     // An operator cut at the buffer's end, or without a piece: then its name is looked up.
-    __attribute__((noinline)) void WriteOperatorPiecewise(int opId) {
+    MSC_NOINLINE void WriteOperatorPiecewise(int opId) {
         const OperatorPieces::Piece *piece = Pieces(state_).Get(opId);
         if (piece != nullptr && piece->length != SIZE_MAX) {
             Put(piece->text, piece->length);
@@ -461,7 +450,7 @@ private:
 
     // The rest of WriteLiteral: a value with a quote, or one cut at the buffer's end.
     template <size_t N, size_t M>
-    __attribute__((noinline)) void WriteLiteralPiecewise(const char *text, size_t length, const char (&open)[N],
+    MSC_NOINLINE void WriteLiteralPiecewise(const char *text, size_t length, const char (&open)[N],
                                                          const char (&close)[M]) {
         constexpr size_t opening = N - 1, closing = M - 1;
         const char *quote = static_cast<const char *>(memchr(text, '\'', length));
@@ -480,11 +469,11 @@ private:
 
     // An exists value, a prefix pattern (only the standard grammar's startsWith has this form),
     // or any value in a dialect.
-    __attribute__((noinline)) void WriteOtherValue(const char *text, size_t length, ValueForm form) {
+    MSC_NOINLINE void WriteOtherValue(const char *text, size_t length, ValueForm form) {
         bool exists = form == kExistsValue || form == kRefIdExistsValue;
-        if (exists && IsWordIgnoringCase(text, length, "true")) {
+        if (exists && EqualsFolded(text, length, "true")) {
             Put(" NOT NULL ", 10);
-        } else if (exists && IsWordIgnoringCase(text, length, "false")) {
+        } else if (exists && EqualsFolded(text, length, "false")) {
             if (form == kRefIdExistsValue) {
                 Put(" NOT NULL ", 10);
             } else {
@@ -503,7 +492,7 @@ private:
     // with an ESCAPE clause, kPatternEscape before each of its bytes that would not match itself: kPatternEscape
     // always, % and _ with SQL_LITERAL_PATTERNS. MySQL gets the bytes in hex, with the utf8mb4
     // introducer when they are UTF-8 (a binary string otherwise, which MySQL compares byte by byte).
-    __attribute__((noinline)) void WriteDialectValue(const unsigned char *text, size_t length, ValueForm form) {
+    MSC_NOINLINE void WriteDialectValue(const unsigned char *text, size_t length, ValueForm form) {
         bool pattern = IsPattern(form);
         auto escaped = [&](unsigned char c) {
             return pattern && state_.escapeClause && (c == kPatternEscape || (state_.literal && (c == '%' || c == '_')));

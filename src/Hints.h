@@ -15,4 +15,7 @@
 #define MSC_ALWAYS_INLINE
 #endif
 
+// Keeps a rarely taken path out of its caller, so that the common path saves no registers for it.
+#define MSC_NOINLINE __attribute__((noinline))
+
 #endif  // MSC_HINTS_H

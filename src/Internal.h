@@ -17,8 +17,18 @@ inline unsigned char FoldAscii(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
-// strncasecmp(text, word, strlen(word)) == 0 over ASCII letters, locale-free like FoldAscii.
-bool StartsWithIgnoringCase(const char *text, const char *word);
+// True when text[0..length-1] is 'word' with ASCII letters folded: the one comparison of keywords,
+// boolean words and the container rule's "true".
+inline bool EqualsFolded(const char *text, size_t length, const char *word) {
+    for (size_t i = 0; i < length; ++i) {
+        // Clients mostly write keywords as the tables do: the plain comparison settles most bytes.
+        if (word[i] == '\0' || (text[i] != word[i] && FoldAscii(static_cast<unsigned char>(text[i])) !=
+                                                          FoldAscii(static_cast<unsigned char>(word[i])))) {
+            return false;
+        }
+    }
+    return word[length] == '\0';
+}
 
 // The message of a code that indexes 'messages', or 'unknown' for any other code: the library's
 // words for its error and problem codes.
@@ -26,6 +36,44 @@ template <size_t N>
 const char *MessageOf(const char *const (&messages)[N], int code, const char *unknown) {
     return code >= 0 && static_cast<size_t>(code) < N ? messages[code] : unknown;
 }
+
+// A property leaf that a parse made, and the offset of its name in the text.
+struct PropertyNote {
+    int id;
+    int offset;
+};
+
+// What a parse into an arena notes besides its tree, so that the one call need not walk the tree
+// for it: the property leaves with the offsets of their names, in the order the parse makes them
+// (text order in both grammars, which is GetPropertyList's walk order). A list that cannot grow
+// marks the arena failed.
+class ParseNotes {
+public:
+    explicit ParseNotes(Arena &arena) : arena_(arena) {}
+    ParseNotes(const ParseNotes &) = delete;
+    ParseNotes &operator=(const ParseNotes &) = delete;
+
+    MSC_ALWAYS_INLINE void NoteProperty(int id, int offset) {
+        if (MSC_UNLIKELY(noted_ == capacity_) && !Grow()) return;
+        properties_[noted_++] = {id, offset};
+    }
+    const PropertyNote *properties() const { return properties_; }
+    size_t noted() const { return noted_; }
+
+    // A parse whose tree is thrown away leaves no notes behind for the parse that follows it (its
+    // memory stays taken until the arena goes).
+    void ForgetAll() { noted_ = 0; }
+
+private:
+    bool Grow();
+
+    static constexpr size_t kInline = 32;  // Real criteria name a handful of properties.
+    Arena &arena_;
+    PropertyNote inline_[kInline];
+    PropertyNote *properties_ = inline_;
+    size_t noted_ = 0;
+    size_t capacity_ = kInline;
+};
 
 // Why a parse stopped; the offset is the byte where it stopped.
 struct ParseFailure {
@@ -46,23 +94,31 @@ void RewriteIdentifier(char *text);
 // frees what a failed parse built (unless it is in 'arena'); returns the parse result, 0 or 1.
 int HandOverTree(bool ok, ParseTreeNode *root, ParseTreeNode **tree, Arena *arena = nullptr);
 
+// True for option bits that choose the standard grammar, with the options it knows. Unknown bits
+// are refused rather than ignored, so that a host built against a later header learns that this
+// library lacks what it asked for; KEEP_UNKNOWN and LENIENT need STANDARD.
+constexpr bool IsStandardGrammar(unsigned options) {
+    return (options & SEARCH_PARSE_STANDARD) != 0 &&
+           (options & ~(SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN | SEARCH_PARSE_LENIENT)) == 0;
+}
+
 // The classic parse behind Parse_searchExp; 'quiet' leaves standard error alone, and *failure
 // (when not null) tells why a failed parse stopped. The tree is built in 'arena', or on the heap
-// when it is null.
+// when it is null; a parse into an arena fills 'notes' (not null then).
 int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last, bool quiet,
-                 ParseFailure *failure, Arena *arena);
+                 ParseFailure *failure, Arena *arena, ParseNotes *notes);
 
 // The UPnP ContentDirectory grammar behind Parse_searchExpEx(SEARCH_PARSE_STANDARD); always
 // quiet. 'options' may add SEARCH_PARSE_KEEP_UNKNOWN and SEARCH_PARSE_LENIENT; 'hostProperties'
 // (or null) is a table that IsValidHostTable accepted. *repairs (when not null) receives what the
 // lenient parse repaired.
 int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
-                  const TokenEntry *hostProperties, ParseFailure *failure, Arena *arena,
+                  const TokenEntry *hostProperties, ParseFailure *failure, Arena *arena, ParseNotes *notes,
                   SearchParseRepairs *repairs);
 
-// Parse_searchExpRepaired, building the tree in 'arena' (null: the heap).
+// Parse_searchExpRepaired, building the tree in 'arena' (null: the heap) with its 'notes'.
 int ParseWithConfig(ParseTreeNode **tree, const char *criteria, int first, int last,
-                    const SearchParseConfig *config, SearchParseError *error, Arena *arena,
+                    const SearchParseConfig *config, SearchParseError *error, Arena *arena, ParseNotes *notes,
                     SearchParseRepairs *repairs);
 
 // True for a null table, or one whose entries up to {0, NULL} all have an id of at least
@@ -88,9 +144,6 @@ int RewriteUnsupported(ParseTreeNode *tree, const TokenEntry *supportedTable, Ar
 // CheckContainerIsSupportRefID on a tree and a container that are not null, without messages and
 // with a new text from 'arena' (null: the heap); true when it made a condition false.
 bool MakeRefIdConditionFalse(const char *containerId, ParseTreeNode *tree, Arena *arena);
-
-// MakeRefIdConditionFalse given what FindConditionNode finds for @refID (null: nothing).
-bool MakeRefIdConditionFalseAt(const char *containerId, ParseTreeNode *firstCondition, Arena *arena);
 
 // True when the container rule makes false a @refID condition whose value is the text of
 // 'length' bytes at 'value'.

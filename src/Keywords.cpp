@@ -7,7 +7,8 @@
 namespace msc {
 namespace {
 
-const TokenEntry *const kTableOf[kTables] = {g_PropertyName, g_LogOpName, g_BinOpName, g_ExistOpName};
+const TokenEntry *const kTableOf[kTables] = {g_PropertyName, g_LogOpName, g_BinOpName, g_ExistOpName,
+                                             kStandardOpName};
 
 // The tables that each vocabulary reads, in the order they are tried.
 struct Members {
@@ -19,17 +20,20 @@ constexpr Members kMembers[kVocabularies] = {
     {1, {Vocabulary::kLogical}},
     {1, {Vocabulary::kBinary}},
     {1, {Vocabulary::kExists}},
+    {1, {Vocabulary::kStandardOperator}},
     {3, {Vocabulary::kLogical, Vocabulary::kBinary, Vocabulary::kExists}},
+    {3, {Vocabulary::kBinary, Vocabulary::kExists, Vocabulary::kStandardOperator}},
 };
-
-unsigned char Fold(char c) { return FoldAscii(static_cast<unsigned char>(c)); }
 
 const TokenEntry *FindKeywordByPrefix(int table, const char *at) {
     const TokenEntry *best = nullptr;
     size_t bestLength = 0;
     for (const TokenEntry *entry = kTableOf[table]; entry->id != 0; ++entry) {
         size_t i = 0;
-        while (entry->name[i] != '\0' && at[i] != '\0' && Fold(at[i]) == Fold(entry->name[i])) ++i;
+        while (entry->name[i] != '\0' && at[i] != '\0' &&
+               FoldAscii(static_cast<unsigned char>(at[i])) == FoldAscii(static_cast<unsigned char>(entry->name[i]))) {
+            ++i;
+        }
         if (entry->name[i] != '\0' && at[i] != '\0') continue;
         size_t length = strlen(entry->name);
         if (best == nullptr ||
@@ -39,6 +43,15 @@ const TokenEntry *FindKeywordByPrefix(int table, const char *at) {
         }
     }
     return best;
+}
+
+// The first entry of a table from 'entry' on whose keyword is at[0..length-1], ASCII letters
+// without regard to case; nullptr at the terminator.
+const TokenEntry *FindFoldedFrom(const TokenEntry *entry, const char *at, size_t length) {
+    for (; entry->id != 0; ++entry) {
+        if (EqualsFolded(at, length, entry->name)) return entry;
+    }
+    return nullptr;
 }
 
 // The lookup in one table, with no use of the buckets' names.
@@ -81,7 +94,7 @@ KeywordIndex::KeywordIndex() {
         for (const TokenEntry *entry = kTableOf[v]; entry->id != 0; ++entry) {
             size_t length = strlen(entry->name);
             for (size_t i = 0; i < length; ++i) {
-                unsigned char folded = Fold(entry->name[i]);
+                unsigned char folded = FoldAscii(static_cast<unsigned char>(entry->name[i]));
                 auto bits = static_cast<uint8_t>(kContinues | (i == 0 ? 1 << v : 0));
                 bytes[folded] |= bits;
                 if (folded >= 'a' && folded <= 'z') bytes[folded - 'a' + 'A'] |= bits;
@@ -113,21 +126,26 @@ KeywordIndex::KeywordIndex() {
                 const TokenEntry *found = FindInTables(*this, vocabulary, KeywordMatch::kPrefix, text, length);
                 const TokenEntry *whole = FindInTables(*this, vocabulary, KeywordMatch::kWhole, text, length);
                 if (found != nullptr && found == whole) {
-                    bucket = {entry->name, length, found, bucket.first};
+                    bucket = {entry->name, length, found, bucket.first, false};
                 }
             }
+        }
+        // A bucket is settled when the vocabulary's tables put no keyword into it, or only the
+        // one it names.
+        int keywords[kBuckets] = {};
+        for (int m = 0; m < kMembers[v].count; ++m) {
+            for (const TokenEntry *entry = kTableOf[static_cast<int>(kMembers[v].tables[m])]; entry->id != 0; ++entry) {
+                size_t length = strlen(entry->name);
+                if (length != 0) ++keywords[BucketOf(length, entry->name[0], entry->name[length - 1])];
+            }
+        }
+        for (size_t b = 0; b < kBuckets; ++b) {
+            buckets[v][b].settled = keywords[b] == 0 || (keywords[b] == 1 && buckets[v][b].name != nullptr);
         }
     }
 }
 
 const KeywordIndex kKeywordIndex;
-
-const TokenEntry *FindFoldedFrom(const TokenEntry *entry, const char *at, size_t length) {
-    for (; entry->id != 0; ++entry) {
-        if (EqualsFolded(at, length, entry->name)) return entry;
-    }
-    return nullptr;
-}
 
 const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, const char *at,
                                     size_t length) {

@@ -10,11 +10,21 @@
 
 namespace msc {
 
-// What a lookup may find: one of the exported tables, or kOperator, what the classic grammar
-// reads where an operator may stand: a logical keyword, else a binary one, else exists.
-enum class Vocabulary { kProperty = 0, kLogical = 1, kBinary = 2, kExists = 3, kOperator = 4 };
-constexpr int kTables = 4;  // The vocabularies with a table of their own come first.
-constexpr int kVocabularies = 5;
+// What a lookup may find: one of the keyword tables (the exported ones and the standard grammar's
+// own operators); kOperator, what the classic grammar reads where an operator may stand: a logical
+// keyword, else a binary one, else exists; or kComparison, the standard grammar's operators after a
+// property: a binary one, else exists, else one of its own.
+enum class Vocabulary {
+    kProperty = 0,
+    kLogical = 1,
+    kBinary = 2,
+    kExists = 3,
+    kStandardOperator = 4,
+    kOperator = 5,
+    kComparison = 6,
+};
+constexpr int kTables = 5;  // The vocabularies with a table of their own come first.
+constexpr int kVocabularies = 7;
 
 // How a keyword matches the text at a token.
 enum class KeywordMatch {
@@ -25,18 +35,6 @@ enum class KeywordMatch {
     // matches the first in table order, unless a later one extends it ("<=" over "<").
     kPrefix,
 };
-
-// True when text[0..length-1] is 'word' with ASCII letters folded.
-inline bool EqualsFolded(const char *text, size_t length, const char *word) {
-    for (size_t i = 0; i < length; ++i) {
-        // Clients mostly write keywords as the tables do: the plain comparison settles most bytes.
-        if (word[i] == '\0' || (text[i] != word[i] && FoldAscii(static_cast<unsigned char>(text[i])) !=
-                                                          FoldAscii(static_cast<unsigned char>(word[i])))) {
-            return false;
-        }
-    }
-    return word[length] == '\0';
-}
 
 template <typename Word>
 inline uint64_t Differ(const char *a, const char *b) {
@@ -79,23 +77,22 @@ struct KeywordIndex {
 
     // 'name' (of 'length' bytes) is the keyword that the bucket settles at once, as its table
     // writes it, and 'entry' what a lookup of it gives, whole or followed by a byte that no
-    // keyword holds. 'first' is the first entry of a table in the bucket: the entries after it
-    // follow in table order, so that a folded lookup walks on from it.
+    // keyword holds; a lookup of the same bytes in other letter cases gives the same, since every
+    // lookup folds them. 'first' is the first entry of a table in the bucket: the entries after it
+    // follow in table order, so that a folded lookup walks on from it. 'settled': the bucket holds
+    // no keyword of the vocabulary but 'name', so a whole token that is not 'name' is none.
     struct Bucket {
         const char *name;
         size_t length;
         const TokenEntry *entry;
         const TokenEntry *first;
+        bool settled;
     };
     Bucket buckets[kVocabularies][kBuckets] = {};
     uint8_t bytes[256] = {};
 };
 
 extern const KeywordIndex kKeywordIndex;
-
-// The first entry of a table from 'entry' on whose keyword is at[0..length-1], ASCII letters
-// without regard to case; nullptr at the terminator.
-const TokenEntry *FindFoldedFrom(const TokenEntry *entry, const char *at, size_t length);
 
 // The lookups that the index cannot settle at once: folded keywords, several keywords in a
 // bucket, and the classic prefix rule by walking the tables.
@@ -112,11 +109,12 @@ MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, Ke
         // followed by a byte that no keyword holds is all that the prefix rule takes too.
         size_t slot = KeywordIndex::BucketOf(length, at[0], at[length - 1]);
         const KeywordIndex::Bucket &bucket = index.buckets[static_cast<int>(vocabulary)][slot];
-        if (bucket.length == length && SameBytes(at, bucket.name, length) &&
+        if (bucket.length == length && (SameBytes(at, bucket.name, length) || EqualsFolded(at, length, bucket.name)) &&
             (match == KeywordMatch::kWhole ||
              !(index.bytes[static_cast<unsigned char>(at[length])] & KeywordIndex::kContinues))) {
             return bucket.entry;
         }
+        if (match == KeywordMatch::kWhole && bucket.settled) return nullptr;
     }
     return FindKeywordSlowly(vocabulary, match, at, length);
 }

@@ -115,11 +115,9 @@ inline Pos FindStop(const char *text, Pos pos, Pos last) {
 // The grammar flags; the classic grammar is 0.
 enum LexFlags : unsigned {
     kDecodeEscapes = 1 << 0,   // \" and \\ in a quoted value stand for the quote and backslash.
-    kTightOperators = 1 << 1,  // Relational operators need no blanks around them.
-    kAndBeforeOr = 1 << 2,     // "and" binds tighter than "or"; else both group to the right.
-    kQuiet = 1 << 3,           // Nothing on standard error.
-    kKeepUnknown = 1 << 4,     // An unknown property becomes PROP_UNKNOWN.
-    kRepair = 1 << 5,          // Repairs a client's mistake of one obvious meaning (SEARCH_PARSE_LENIENT).
+    kQuiet = 1 << 1,           // Nothing on standard error.
+    kKeepUnknown = 1 << 2,     // An unknown property becomes PROP_UNKNOWN.
+    kRepair = 1 << 3,          // Repairs a client's mistake of one obvious meaning (SEARCH_PARSE_LENIENT).
 };
 
 // A token: the bytes text[first..end-1].
@@ -136,20 +134,21 @@ public:
 
     ParseFailure failure() const { return failure_; }
 
-    // A value leaf with the text of 'token' (escapes decoded under kDecodeEscapes), or with
-    // 'literal' when not null; for an identifier the rewritten number, announced on standard
-    // error unless kQuiet. Fails with SEARCH_PARSE_OUT_OF_MEMORY at the token.
-    MSC_ALWAYS_INLINE ParseTreeNode *ValueLeaf(Token token, bool identifier, const char *literal = nullptr) {
-        return arena_ != nullptr ? ValueLeafIn<true>(token, identifier, literal)
-                                 : ValueLeafIn<false>(token, identifier, literal);
-    }
-    // ValueLeaf for a parser that knows where its tree goes.
+    // A value leaf, in the arena when kInArena, with the text of 'token' (escapes decoded under
+    // kDecodeEscapes), or with 'literal' when not null; for an identifier the rewritten number,
+    // announced on standard error unless kQuiet. nullptr when memory runs out.
     template <bool kInArena>
     MSC_ALWAYS_INLINE ParseTreeNode *ValueLeafIn(Token token, bool identifier, const char *literal = nullptr) {
         if (MSC_LIKELY(!identifier && literal == nullptr && !(flags_ & kDecodeEscapes))) {
             return NewValueLeafIn<kInArena>(text_ + token.first, token.size(), 0, arena_);  // The text as it stands.
         }
         return DecodedValueLeaf(token, identifier, literal);
+    }
+
+    // True when the value just read is its text as it stands, as ValueLeaf would copy it: no
+    // literal, no identifier to rewrite and no escape to decode.
+    MSC_ALWAYS_INLINE bool ValueAsItStands(bool identifier, const char *literal) const {
+        return !identifier && literal == nullptr && !valueEscaped_;
     }
 
     // The text that tokens index.
@@ -238,19 +237,9 @@ protected:
 
     ParseTreeNode *DecodedValueLeaf(Token token, bool identifier, const char *literal);
 
-    // A comparison of two leaves; nullptr when memory runs out or a leaf is missing, both freed.
-    ParseTreeNode *NewComparison(int opId, ParseTreeNode *left, ParseTreeNode *right) {
-        ParseTreeNode *node = left != nullptr && right != nullptr ? NewNode(NODE_OPERATOR, arena_) : nullptr;
-        if (node == nullptr) {
-            FreeTree(left, arena_);
-            FreeTree(right, arena_);
-            return nullptr;
-        }
-        node->opId = opId;
-        node->left = left;
-        node->right = right;
-        return node;
-    }
+    // A builder's stop, at 'pos': it ran out of memory (the one call's builder may also stop for
+    // a tree, which it tells its caller itself).
+    bool Stopped(Pos pos) { return Fail(SEARCH_PARSE_OUT_OF_MEMORY, pos); }
 
     // Records the first failure; returns false.
     bool Fail(SearchParseErrorCode code, Pos pos) {
@@ -263,6 +252,7 @@ protected:
     const char *text_;
     unsigned flags_;
     ParseFailure failure_ = {SEARCH_PARSE_OK, -1};
+    bool valueEscaped_ = false;  // The standard grammar's last value holds a backslash (or was repaired).
     Arena *arena_;  // Where nodes and texts come from; null: the heap.
 };
 

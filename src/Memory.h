@@ -12,12 +12,6 @@
 
 namespace msc {
 
-// A property leaf that a parse made, and the offset of its name in the text.
-struct PropertyNote {
-    int id;
-    int offset;
-};
-
 // A bump allocator for a tree that lives for one call: its first block is the caller's (on the
 // stack), then a spare one of the caller's if any, later ones come from malloc and all go at once
 // with the arena. Nothing in it is freed alone, so its trees never go to freeParseTree.
@@ -50,65 +44,13 @@ public:
     // True once a Take found no memory.
     bool failed() const { return failed_; }
 
-    // The property leaves made in this arena, with the offsets of their names, in the order they
-    // were made: both parsers make them in text order, the order in which GetPropertyList's walk
-    // meets them. A list that cannot grow marks the arena failed.
-    MSC_ALWAYS_INLINE void NoteProperty(int id, int offset) {
-        if (MSC_UNLIKELY(noted_ == noteCapacity_) && !GrowNotes()) return;
-        notes_[noted_++] = {id, offset};
-    }
-    const PropertyNote *notes() const { return notes_; }
-    size_t noted() const { return noted_; }
-
-    // A parse into the arena notes where it left an operand out (an empty text or group, a
-    // logical keyword at the end) or made a property without a comparison around it: the only
-    // trees of its making that CheckSQLCondition can find fault with besides their columns.
-    void NoteLooseEnd() { looseEnd_ = true; }
-    bool looseEnd() const { return looseEnd_; }
-
-    // The first comparison on upnp:class and on @refID that the parse made, in text order: in a
-    // tree without loose ends, the conditions FindConditionNode finds. For a comparison whose
-    // left operand is a property leaf.
-    MSC_ALWAYS_INLINE void NoteComparison(ParseTreeNode *comparison) {
-        int id = comparison->left->propertyId;
-        if (id == PROP_UPNP_CLASS && classCondition_ == nullptr) classCondition_ = comparison;
-        if (id == PROP_REFID && refIdCondition_ == nullptr) refIdCondition_ = comparison;
-    }
-    ParseTreeNode *classCondition() const { return classCondition_; }
-    ParseTreeNode *refIdCondition() const { return refIdCondition_; }
-
-    // The notes as they stand, and back to them: a parse whose tree is thrown away leaves no notes
-    // behind for the parse that follows it (its memory stays taken until the arena goes).
-    struct NotesMark {
-        size_t noted;
-        bool looseEnd;
-        ParseTreeNode *classCondition;
-        ParseTreeNode *refIdCondition;
-    };
-    NotesMark MarkNotes() const { return {noted_, looseEnd_, classCondition_, refIdCondition_}; }
-    void ForgetNotesSince(const NotesMark &mark) {
-        noted_ = mark.noted;
-        looseEnd_ = mark.looseEnd;
-        classCondition_ = mark.classCondition;
-        refIdCondition_ = mark.refIdCondition;
-    }
-
 private:
     struct Block {
         Block *previous;
         size_t padding;  // Keeps what follows 16-byte aligned.
     };
     void *TakeFromNewBlock(size_t bytes);
-    bool GrowNotes();
 
-    static constexpr size_t kInlineNotes = 32;  // Real criteria name a handful of properties.
-    PropertyNote inlineNotes_[kInlineNotes];
-    PropertyNote *notes_ = inlineNotes_;
-    size_t noted_ = 0;
-    size_t noteCapacity_ = kInlineNotes;
-    bool looseEnd_ = false;
-    ParseTreeNode *classCondition_ = nullptr;
-    ParseTreeNode *refIdCondition_ = nullptr;
     char *next_;
     char *end_;
     char *spare_;
@@ -147,25 +89,12 @@ MSC_ALWAYS_INLINE inline ParseTreeNode *NewOperatorIn(int opId, ParseTreeNode *l
     return NewNodeIn<kInArena>(NODE_OPERATOR, arena, left, right, opId);
 }
 
-// NewNode from 'arena', or from the heap when it is null.
-inline ParseTreeNode *NewNode(NodeKind kind, Arena *arena) {
-    return arena == nullptr ? NewNodeIn<false>(kind, arena) : NewNodeIn<true>(kind, arena);
-}
-
-// A property leaf for the name at 'offset' of the text; one in an arena is noted there
-// (Arena::NoteProperty).
+// A property leaf.
 template <bool kInArena>
-MSC_ALWAYS_INLINE inline ParseTreeNode *NewPropertyLeafIn(int propertyId, int offset, Arena *arena) {
+MSC_ALWAYS_INLINE inline ParseTreeNode *NewPropertyLeafIn(int propertyId, Arena *arena) {
     ParseTreeNode *leaf = NewNodeIn<kInArena>(NODE_PROPERTY, arena);
-    if (leaf == nullptr) return nullptr;
-    leaf->propertyId = propertyId;
-    if constexpr (kInArena) arena->NoteProperty(propertyId, offset);
+    if (leaf != nullptr) leaf->propertyId = propertyId;
     return leaf;
-}
-
-inline ParseTreeNode *NewPropertyLeaf(int propertyId, int offset, Arena *arena) {
-    return arena == nullptr ? NewPropertyLeafIn<false>(propertyId, offset, arena)
-                            : NewPropertyLeafIn<true>(propertyId, offset, arena);
 }
 
 // Frees a heap tree; a tree in an arena goes with the arena.

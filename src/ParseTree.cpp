@@ -73,16 +73,6 @@ const char *LookupName(const TokenEntry *table, int id) {
     return nullptr;
 }
 
-bool StartsWithIgnoringCase(const char *text, const char *word) {
-    for (; *word != '\0'; ++text, ++word) {
-        if (FoldAscii(static_cast<unsigned char>(*text)) !=
-            FoldAscii(static_cast<unsigned char>(*word))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 void RewriteIdentifier(char *text) {
     const char *dollar = strrchr(text, '$');
     const char *number = dollar != nullptr ? dollar + 1 : text;

@@ -1,6 +1,7 @@
-// The whole host sequence in one call: parse, class, property list, rewrites, check, SQL. A
-// classic text is written while it is read, without a tree (SqlBuilder); the others get a tree
-// that lives in an arena for the length of the call, so nothing is freed node by node and short
+// The whole host sequence in one call: parse, class, property list, rewrites, check, SQL. A text
+// is written while it is read, without a tree (SqlBuilder); one that only a tree can settle (a
+// loose end, a property without a column, a text the lenient grammar repairs) gets a tree that
+// lives in an arena for the length of the call, so nothing is freed node by node and short
 // criteria take no heap memory at all.
 #include <climits>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <type_traits>
 
 #include "ClassicParser.h"
+#include "StandardParser.h"
 #include "ConditionCheck.h"
 #include "ConditionWriter.h"
 #include "SearchOptions.h"
@@ -54,13 +56,13 @@ void *Arena::TakeFromNewBlock(size_t bytes) {
     return Take(bytes);
 }
 
-bool Arena::GrowNotes() {
-    size_t grown = noteCapacity_ * 2;
-    auto *moved = static_cast<PropertyNote *>(Take(grown * sizeof(PropertyNote)));
+bool ParseNotes::Grow() {
+    size_t grown = capacity_ * 2;
+    auto *moved = static_cast<PropertyNote *>(arena_.Take(grown * sizeof(PropertyNote)));
     if (moved == nullptr) return false;
-    memcpy(moved, notes_, noted_ * sizeof(PropertyNote));
-    notes_ = moved;
-    noteCapacity_ = grown;
+    memcpy(moved, properties_, noted_ * sizeof(PropertyNote));
+    properties_ = moved;
+    capacity_ = grown;
     return true;
 }
 
@@ -146,9 +148,8 @@ struct PropertyRecorder {
         if (id >= 0 && id < 32 && ((prepared.known >> id) & 1) != 0) return ((prepared.supported >> id) & 1) != 0;
         return HasEntry(supported, id);
     }
-    // For ids below 32: whether the list holds the property, and whether the database evaluates it.
+    // For ids below 32: whether the list holds the property.
     bool Occurs(int id) const { return (builtIn & (1u << id)) != 0; }
-    bool Supports(int id) const { return (unsupportedBuiltIn & (1u << id)) == 0; }
 };
 
 // GetUPnPClass's text, of 'length' bytes, into the record, cut to fit.
@@ -188,15 +189,21 @@ public:
         : writer_(writer), recorder_(recorder), containerId_(containerId), lists_(lists) {}
 
     void Clear(Slot) {}
-    bool LooseEnd() { return false; }
-    bool Property(int id, int offset, Slot) {
+    // Only the tree's check can tell what a condition with a loose end lacks.
+    bool LooseEnd() {
+        needsTree_ = true;
+        return false;
+    }
+    // True when the parse stopped for a tree rather than for want of memory.
+    bool needsTree() const { return needsTree_; }
+    MSC_ALWAYS_INLINE bool Property(int id, int offset, Slot) {
         // The properties whose first comparison needs more than its pieces.
         constexpr uint32_t kSpecial = 1u << PROP_UPNP_CLASS | 1u << PROP_REFID | 1u << PROP_ID;
         property_ = id;
         supported_ = recorder_.Record(id, offset);
-        heldColumn_ = id == PROP_REFID && supported_ && containerId_ != nullptr && !refIdSeen_;
-        if (supported_ && !heldColumn_) writer_.WriteColumn(id);
         special_ = !supported_ || (static_cast<unsigned>(id) < 32 && ((kSpecial >> id) & 1) != 0);
+        heldColumn_ = special_ && HoldsColumn(id);
+        if (supported_ && !heldColumn_) writer_.WriteColumn(id);
         return true;
     }
     bool Logical(int opId, Slot &) {
@@ -206,15 +213,27 @@ public:
         writer_.WriteOperator(opId);
         return true;
     }
-    MSC_ALWAYS_INLINE bool Comparison(Lexer &lexer, int opId, Token text, bool identifier, Slot, bool first) {
-        if (first && special_) return SpecialComparison(lexer, opId, text, identifier);
+    MSC_ALWAYS_INLINE bool Comparison(Lexer &lexer, int opId, Token text, bool identifier, Slot, bool first,
+                                      const char *literal = nullptr) {
+        const char *value = lexer.text() + text.first;
+        size_t length = text.size();
+        if (MSC_UNLIKELY(!lexer.ValueAsItStands(identifier, literal)) &&
+            !ValueOfLeaf(lexer, text, identifier, literal, &value, &length)) {
+            return false;
+        }
+        if (first && special_) return SpecialComparison(opId, value, length);
         writer_.WriteOperator(opId);
-        writer_.WriteValue(lexer.text() + text.first, text.size(), Writer::FormOf(opId, 0));
+        writer_.WriteValue(value, length, Writer::FormOf(opId, 0));
         return true;
     }
     bool OpenGroup(Slot &) {
         lists_[++level_] = {0, 0};
         writer_.OpenGroup();
+        return true;
+    }
+    // The standard grammar's "*", which the tree holds as the always-true constant comparison.
+    bool MatchAll(Slot) {
+        WriteConstantComparison(1);
         return true;
     }
     void CloseGroup() {
@@ -235,36 +254,34 @@ private:
     void EndOperand(const ListState &list, int after) {
         if (list.pending != 0) EndConstant(list, after);
     }
-    __attribute__((noinline)) void EndConstant(const ListState &list, int after) {
+    MSC_NOINLINE void EndConstant(const ListState &list, int after) {
         bool andBeside = list.before == OP_AND || after == OP_AND, orBeside = list.before == OP_OR || after == OP_OR;
         if (PolarityOfTerm(andBeside, orBeside, true) == 0) {
             writer_.WriteValueAt(list.pending - 1, kConstantText[0], 1, Writer::FormOf(kConstantOperator, 0));
         }
     }
 
+    // Whether the property begins the first condition on upnp:class or @refID, whose value
+    // GetUPnPClass reads and which the container rule may rewrite; and whether it is that @refID
+    // condition, in a container and supported. FindConditionNode finds the first in text order
+    // when no property stands without a comparison, as in a text written while it is read.
+    bool HoldsColumn(int id) {
+        unsigned bit = id == PROP_UPNP_CLASS ? 1u : id == PROP_REFID ? 2u : 0u;
+        firstCondition_ = (firstSeen_ & bit) != bit;
+        firstSeen_ |= bit;
+        return firstCondition_ && id == PROP_REFID && supported_ && containerId_ != nullptr;
+    }
+
     // The first comparison of an unsupported property, the class, @refID or @id.
-    MSC_ALWAYS_INLINE bool SpecialComparison(Lexer &lexer, int opId, Token text, bool identifier) {
-        const char *value = lexer.text() + text.first;
-        size_t length = text.size();
+    MSC_ALWAYS_INLINE bool SpecialComparison(int opId, const char *value, size_t length) {
         // GetUPnPClass reads the tree before the rewrites.
-        if (property_ == PROP_UPNP_CLASS && !classSeen_) {
-            classSeen_ = true;
-            RecordClass(recorder_.info, value, length);
-        }
+        if (property_ == PROP_UPNP_CLASS && firstCondition_) RecordClass(recorder_.info, value, length);
         if (!supported_) {
             size_t at = WriteConstantComparison(1);
             lists_[level_].pending = at < INT_MAX ? static_cast<uint32_t>(at + 1) : 0;
             return true;
         }
-        if (identifier) {
-            // The leaf's rewritten number, from the arena; the leaf itself is not needed.
-            ParseTreeNode *leaf = lexer.ValueLeafIn<true>(text, true);
-            if (leaf == nullptr) return false;
-            value = leaf->text;
-            length = strlen(value);
-        }
         if (heldColumn_) {
-            refIdSeen_ = true;
             if (RefIdRuleApplies(containerId_, value, length)) {
                 recorder_.info->refIdMadeFalse = 1;
                 WriteConstantComparison(0);
@@ -276,6 +293,17 @@ private:
         writer_.WriteValue(value, length, Writer::FormOf(opId, property_));
         return true;
     }
+    // The text of the value leaf that the tree would hold (an identifier's rewritten number, a
+    // decoded escape, a literal), from the arena; the leaf itself is not needed.
+    MSC_NOINLINE bool ValueOfLeaf(Lexer &lexer, Token text, bool identifier, const char *literal, const char **value,
+                                  size_t *length) {
+        ParseTreeNode *leaf = lexer.ValueLeafIn<true>(text, identifier, literal);
+        if (leaf == nullptr) return false;
+        *value = leaf->text;
+        *length = strlen(leaf->text);
+        return true;
+    }
+
     // A constant comparison as the rewrites make it; the offset of its second text.
     size_t WriteConstantComparison(int polarity) {
         writer_.WriteValue(kConstantText[1], 1, kPlainValue);
@@ -292,9 +320,10 @@ private:
     int property_ = 0;   // of the comparison being read
     bool supported_ = true;
     bool special_ = false;
+    unsigned firstSeen_ = 0;  // bit 0: a condition on upnp:class was read, bit 1: on @refID
+    bool firstCondition_ = false;  // the comparison being read is the first on its property
     bool heldColumn_ = false;  // the first @refID condition's, which the container rule may rewrite
-    bool classSeen_ = false;
-    bool refIdSeen_ = false;
+    bool needsTree_ = false;
 };
 
 void ResetInfo(SearchInfo *info) {
@@ -328,8 +357,8 @@ constexpr size_t kStackArena = 8192;
 // What WriteWhileParsing returns for criteria that need a tree after all.
 constexpr int kNeedsTree = -2;
 
-// The call for the classic grammar without a tree (SqlBuilder): the result, or kNeedsTree. Both
-// ways of the call set *unsupported to the first property whose conditions became constants.
+// The call without a tree (SqlBuilder), in either grammar: the result, or kNeedsTree. Both ways of
+// the call set *unsupported to the first property whose conditions became constants.
 int WriteWhileParsing(const char *criteria, int length, const SearchOptions &options, Arena *arena, char *out,
                       int outSize, SearchInfo *info, PropertyNote *unsupported) {
     const PreparedTables &prepared = PreparedFor(options);
@@ -339,21 +368,30 @@ int WriteWhileParsing(const char *criteria, int length, const SearchOptions &opt
     return WithConditionWriter<true>(options.columnTable, &prepared.columns, options.tablePrefix, options.sql, out,
                                      outSize, [&](auto &writer) {
         using Builder = SqlBuilder<std::remove_reference_t<decltype(writer)>>;
-        ClassicParser<Builder> parser(criteria, /*quiet=*/true, arena,
-                                      Builder(writer, recorder, options.containerId, lists));
-        if (!parser.ParseExpression(0, length - 1, typename Builder::Slot{}, 0)) {
-            ParseFailure failure = parser.failure();
-            // The builder's stops are for the tree to settle; memory that ran out would run out
-            // for the tree too.
-            if (failure.code == SEARCH_PARSE_OUT_OF_MEMORY && !arena->failed()) return kNeedsTree;
-            return Failed(info, failure.code, failure.offset);
+        Builder builder(writer, recorder, options.containerId, lists);
+        auto settle = [&](auto &parser, bool parsed) {
+            if (!parsed) {
+                ParseFailure failure = parser.failure();
+                // Memory that ran out would run out for the tree too; a lenient parse reads a
+                // refused text once more, with its repairs, into a tree.
+                bool retry = (options.parse.options & SEARCH_PARSE_LENIENT) != 0 &&
+                             failure.code != SEARCH_PARSE_OUT_OF_MEMORY;
+                if (parser.builder().needsTree() || retry) return kNeedsTree;
+                return Failed(info, failure.code, failure.offset);
+            }
+            if (!WellFormedWithoutWalk(writer.wroteNoColumn(), options.columnTable)) return kNeedsTree;
+            parser.builder().Finish();
+            *unsupported = recorder.firstUnsupported;
+            info->condition = SEARCH_CONDITION_OK;
+            return TextLength(writer.Finish());
+        };
+        if (options.parse.options == 0) {
+            ClassicParser<Builder> parser(criteria, /*quiet=*/true, arena, builder);
+            return settle(parser, parser.ParseExpression(0, length - 1, typename Builder::Slot{}, 0));
         }
-        // Without loose ends the check could find fault with nothing but columns.
-        if (!kParsedOperatorsNamed || (writer.wroteNoColumn() && options.columnTable != nullptr)) return kNeedsTree;
-        parser.builder().Finish();
-        *unsupported = recorder.firstUnsupported;
-        info->condition = SEARCH_CONDITION_OK;
-        return TextLength(writer.Finish());
+        StandardParser<Builder> parser(criteria, StandardRangeEnd(criteria, 0, length - 1), options.parse.options,
+                                       /*repair=*/false, options.parse.hostProperties, arena, builder);
+        return settle(parser, parser.ParseCriteria(0, typename Builder::Slot{}));
     });
 }
 
@@ -363,7 +401,8 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
                   SearchParseRepairs *repairs) {
     ParseTreeNode *tree = nullptr;
     SearchParseError error;
-    if (ParseWithConfig(&tree, criteria, 0, length - 1, &options.parse, &error, arena, repairs) != 0) {
+    ParseNotes notes(*arena);
+    if (ParseWithConfig(&tree, criteria, 0, length - 1, &options.parse, &error, arena, &notes, repairs) != 0) {
         return Failed(info, error.code, error.offset);
     }
 
@@ -373,44 +412,25 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
     const PreparedTables &prepared = PreparedFor(options);
     const TokenEntry *supported = SupportedTableOf(options);
     PropertyRecorder recorder(info, supported, prepared, *arena);
-    for (size_t i = 0; i < arena->noted(); ++i) recorder.Record(arena->notes()[i].id, arena->notes()[i].offset);
+    for (size_t i = 0; i < notes.noted(); ++i) recorder.Record(notes.properties()[i].id, notes.properties()[i].offset);
     *unsupported = recorder.firstUnsupported;
     if (recorder.Occurs(PROP_UPNP_CLASS)) {
-        // Without loose ends the first condition in text order is the one the lookup finds.
-        const char *upnpClass =
-            arena->looseEnd() ? UPnPClassOf(tree) : ClassOfCondition(arena->classCondition());
+        const char *upnpClass = UPnPClassOf(tree);
         if (upnpClass != nullptr) RecordClass(info, upnpClass, strlen(upnpClass));
     }
     if (info->alwaysTrueCount != 0 && RewriteUnsupported(tree, supported, arena) != 0) {
         return Failed(info, SEARCH_PARSE_OUT_OF_MEMORY, -1);
     }
     // The rewrite may have dropped the @refID condition, which the lookup then does not find.
-    // Without loose ends it drops every @refID condition or none, and keeps the first in place.
     if (options.containerId != nullptr && recorder.Occurs(PROP_REFID)) {
-        bool made;
-        if (arena->looseEnd()) {
-            made = MakeRefIdConditionFalse(options.containerId, tree, arena);
-        } else {
-            made = recorder.Supports(PROP_REFID) &&
-                   MakeRefIdConditionFalseAt(options.containerId, arena->refIdCondition(), arena);
-        }
-        info->refIdMadeFalse = made ? 1 : 0;
+        info->refIdMadeFalse = MakeRefIdConditionFalse(options.containerId, tree, arena) ? 1 : 0;
     }
     if (arena->failed()) return Failed(info, SEARCH_PARSE_OUT_OF_MEMORY, -1);
     return WithConditionWriter<true>(options.columnTable, &prepared.columns, options.tablePrefix, options.sql, out,
                                      outSize, [&](auto &writer) {
         Walk(tree, writer, kPlainValue);
         int result = TextLength(writer.Finish());
-        if (wanted) {
-            // The rewrites turn conditions into comparisons of values and remove every
-            // unsupported property: they add nothing the check could find fault with. So a tree
-            // whose parse left no loose end (the parsers make no other fault) and whose
-            // properties the writer found columns for is well-formed without a walk; any other
-            // goes to the check.
-            bool wellFormed = tree != nullptr && !arena->looseEnd() && kParsedOperatorsNamed &&
-                              !(writer.wroteNoColumn() && options.columnTable != nullptr);
-            info->condition = wellFormed ? SEARCH_CONDITION_OK : CheckSQLCondition(tree, options.columnTable, nullptr);
-        }
+        if (wanted) info->condition = CheckSQLCondition(tree, options.columnTable, nullptr);
         return result;
     });
 }
@@ -436,7 +456,7 @@ int Refuse(SearchInfo *info, PropertyNote property, const SearchOptions &options
 }
 
 // The call on valid arguments: without a tree when it can, else on one. Only the tree's parse
-// fills *repairs: the classic grammar, the only one written while it is read, repairs nothing.
+// fills *repairs: a text written while it is read is one that the strict grammar accepts.
 MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const SearchOptions &options, char *out,
                                     int outSize, SearchInfo *info, bool wanted, bool refuseUnsupported,
                                     SearchParseRepairs *repairs) {
@@ -444,7 +464,9 @@ MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const Sear
     const TokenEntry *hostProperties = options.parse.hostProperties;
     PropertyNote unsupported = {0, -1};
     int result = kNeedsTree;
-    if (options.parse.options == 0 && (hostProperties == nullptr || IsValidHostTable(hostProperties))) {
+    unsigned grammar = options.parse.options;
+    bool valid = hostProperties == nullptr || IsValidHostTable(hostProperties);
+    if ((grammar == 0 || IsStandardGrammar(grammar)) && valid) {
         {
             Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
             result = WriteWhileParsing(criteria, length, options, &arena, out, outSize, info, &unsupported);

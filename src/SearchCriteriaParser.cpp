@@ -6,15 +6,16 @@
 #include <cstring>
 
 #include "ClassicParser.h"
+#include "TreeBuilder.h"
 
 namespace msc {
 namespace {
 
 template <bool kInArena>
 int ParseClassicIn(ParseTreeNode **tree, const char *criteria, int first, int last, bool quiet,
-                   ParseFailure *failure, Arena *arena) {
+                   ParseFailure *failure, Arena *arena, ParseNotes *notes) {
     Pos from = first < 0 ? 0 : first;
-    ClassicParser<TreeBuilder<kInArena>> parser(criteria, quiet, arena, TreeBuilder<kInArena>(arena));
+    ClassicParser<TreeBuilder<kInArena>> parser(criteria, quiet, arena, TreeBuilder<kInArena>(arena, notes));
     ParseTreeNode *root = nullptr;
     bool ok = parser.ParseExpression(from, last, &root, 0);
     if (failure != nullptr) *failure = parser.failure();
@@ -28,9 +29,9 @@ int ParseClassicIn(ParseTreeNode **tree, const char *criteria, int first, int la
 }  // namespace
 
 int ParseClassic(ParseTreeNode **tree, const char *criteria, int first, int last, bool quiet,
-                 ParseFailure *failure, Arena *arena) {
-    if (arena != nullptr) return ParseClassicIn<true>(tree, criteria, first, last, quiet, failure, arena);
-    return ParseClassicIn<false>(tree, criteria, first, last, quiet, failure, nullptr);
+                 ParseFailure *failure, Arena *arena, ParseNotes *notes) {
+    if (arena != nullptr) return ParseClassicIn<true>(tree, criteria, first, last, quiet, failure, arena, notes);
+    return ParseClassicIn<false>(tree, criteria, first, last, quiet, failure, nullptr, nullptr);
 }
 
 namespace {
@@ -39,20 +40,16 @@ namespace {
 // through the library's symbol table.
 MSC_ALWAYS_INLINE inline int ParseExtended(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
                                             const TokenEntry *hostProperties, SearchParseError *error,
-                                            Arena *arena = nullptr, SearchParseRepairs *repairs = nullptr) {
+                                            Arena *arena = nullptr, ParseNotes *notes = nullptr,
+                                            SearchParseRepairs *repairs = nullptr) {
     if (tree != nullptr) *tree = nullptr;
     if (repairs != nullptr) *repairs = {0, -1};
     ParseFailure failure = {SEARCH_PARSE_INVALID_ARGUMENT, first};
     int result = 1;
-    // Unknown option bits are refused rather than ignored, so that a host built against a later
-    // header learns that this library lacks what it asked for; KEEP_UNKNOWN and LENIENT need
-    // STANDARD.
-    constexpr unsigned kStandardOptions = SEARCH_PARSE_STANDARD | SEARCH_PARSE_KEEP_UNKNOWN | SEARCH_PARSE_LENIENT;
-    bool standard = (options & SEARCH_PARSE_STANDARD) != 0 && (options & ~kStandardOptions) == 0;
     if (criteria != nullptr && options == 0) {
-        result = ParseClassic(tree, criteria, first, last, /*quiet=*/true, &failure, arena);
-    } else if (criteria != nullptr && standard) {
-        result = ParseStandard(tree, criteria, first, last, options, hostProperties, &failure, arena, repairs);
+        result = ParseClassic(tree, criteria, first, last, /*quiet=*/true, &failure, arena, notes);
+    } else if (criteria != nullptr && IsStandardGrammar(options)) {
+        result = ParseStandard(tree, criteria, first, last, options, hostProperties, &failure, arena, notes, repairs);
     }
     if (error != nullptr) *error = {failure.code, result == 0 ? -1 : failure.offset};
     return result;
@@ -61,7 +58,7 @@ MSC_ALWAYS_INLINE inline int ParseExtended(ParseTreeNode **tree, const char *cri
 }  // namespace
 
 int ParseWithConfig(ParseTreeNode **tree, const char *criteria, int first, int last,
-                    const SearchParseConfig *config, SearchParseError *error, Arena *arena,
+                    const SearchParseConfig *config, SearchParseError *error, Arena *arena, ParseNotes *notes,
                     SearchParseRepairs *repairs) {
     // A host table that the parser could misread is refused whole, before any criteria is read.
     if (config == nullptr || !IsValidHostTable(config->hostProperties)) {
@@ -70,7 +67,7 @@ int ParseWithConfig(ParseTreeNode **tree, const char *criteria, int first, int l
         if (repairs != nullptr) *repairs = {0, -1};
         return 1;
     }
-    return ParseExtended(tree, criteria, first, last, config->options, config->hostProperties, error, arena,
+    return ParseExtended(tree, criteria, first, last, config->options, config->hostProperties, error, arena, notes,
                          repairs);
 }
 
@@ -81,7 +78,7 @@ extern "C" {
 int Parse_searchExp(ParseTreeNode **tree, const char *criteria, int first, int last) {
     if (tree != nullptr) *tree = nullptr;
     if (criteria == nullptr) return 1;
-    return msc::ParseClassic(tree, criteria, first, last, /*quiet=*/false, nullptr, nullptr);
+    return msc::ParseClassic(tree, criteria, first, last, /*quiet=*/false, nullptr, nullptr, nullptr);
 }
 
 int Parse_searchExpEx(ParseTreeNode **tree, const char *criteria, int first, int last,
@@ -91,12 +88,12 @@ int Parse_searchExpEx(ParseTreeNode **tree, const char *criteria, int first, int
 
 int Parse_searchExpWith(ParseTreeNode **tree, const char *criteria, int first, int last,
                         const SearchParseConfig *config, SearchParseError *error) {
-    return msc::ParseWithConfig(tree, criteria, first, last, config, error, nullptr, nullptr);
+    return msc::ParseWithConfig(tree, criteria, first, last, config, error, nullptr, nullptr, nullptr);
 }
 
 int Parse_searchExpRepaired(ParseTreeNode **tree, const char *criteria, int first, int last,
                             const SearchParseConfig *config, SearchParseError *error, SearchParseRepairs *repairs) {
-    return msc::ParseWithConfig(tree, criteria, first, last, config, error, nullptr, repairs);
+    return msc::ParseWithConfig(tree, criteria, first, last, config, error, nullptr, nullptr, repairs);
 }
 
 const char *SearchParseErrorMessage(int code) {

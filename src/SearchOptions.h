@@ -48,12 +48,13 @@ inline const PreparedTables &PreparedFor(const SearchOptions &options) {
     return current ? *prepared : kUnprepared;
 }
 
-// The column of a property into *name and *length, from the index when it has it; false when the
-// property has no column (NamesNoColumn).
+// The column of a property into *name and *length, from the index when it has it (*indexed, a
+// name in its room of ColumnIndex::Name); false when the property has no column (NamesNoColumn).
 inline bool FindColumn(const SearchOptions &options, const PreparedTables &prepared, int propertyId, const char **name,
-                       size_t *length) {
+                       size_t *length, bool *indexed) {
     const ColumnIndex &index = prepared.columns;
-    if (static_cast<unsigned>(propertyId) < ColumnIndex::kProperties && (index.indexed >> propertyId) & 1) {
+    *indexed = static_cast<unsigned>(propertyId) < ColumnIndex::kProperties && (index.indexed >> propertyId) & 1;
+    if (*indexed) {
         const ColumnIndex::Name &column = index.names[propertyId];
         *name = column.text;
         *length = column.length;

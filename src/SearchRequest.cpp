@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "Lexer.h"
 #include "SearchOptions.h"
@@ -28,15 +29,34 @@ void ReportUPnPError(SearchInfo *info, int upnpError, const char *detail, int of
                         : upnpError == kUPnPBadSearchCriteria ? "Unsupported or invalid search criteria"
                                                               : "Unsupported or invalid sort criteria";
     info->upnpError = upnpError;
+    // "words: detail at byte N", cut to the field. Written by hand rather than by snprintf: one
+    // criteria in six from real clients fails, and the text would cost more than the parse.
     char *out = info->upnpErrorDescription;
-    size_t size = sizeof info->upnpErrorDescription;
-    if (detail == nullptr) {
-        snprintf(out, size, "%s", words);
-    } else if (offset < 0) {
-        snprintf(out, size, "%s: %s", words, detail);
-    } else {
-        snprintf(out, size, "%s: %s at byte %d", words, detail, offset);
+    const size_t room = sizeof info->upnpErrorDescription - 1;
+    size_t length = 0;
+    auto append = [&](const char *text) {
+        size_t n = strnlen(text, room - length);
+        memcpy(out + length, text, n);
+        length += n;
+    };
+    append(words);
+    if (detail != nullptr) {
+        append(": ");
+        append(detail);
+        if (offset >= 0) {
+            char digits[16];
+            char *first = digits + sizeof digits - 1;
+            *first = '\0';
+            unsigned value = static_cast<unsigned>(offset);
+            do {
+                *--first = static_cast<char>('0' + value % 10);
+                value /= 10;
+            } while (value != 0);
+            append(" at byte ");
+            append(first);
+        }
     }
+    out[length] = '\0';
 }
 
 namespace {
@@ -50,72 +70,140 @@ struct Piece {
 };
 constexpr size_t kPadding = 32;
 
-// A constant piece, zero-padded to kPadding bytes.
+// A constant piece, zero-padded to kPadding bytes: words joined when the library is compiled, so
+// that they take one copy.
 struct PaddedWords {
     char text[kPadding] = {};
     size_t length = 0;
-    constexpr explicit PaddedWords(Words words) : length(words.length) {
-        for (size_t i = 0; i < words.length && i < kPadding; ++i) text[i] = words.text[i];
+    constexpr PaddedWords(std::initializer_list<Words> words) {
+        for (const Words &word : words) {
+            for (size_t i = 0; i < word.length; ++i, ++length) {
+                if (length < kPadding) text[length] = word.text[i];
+            }
+        }
     }
-    Piece piece() const { return {text, length, true}; }
 };
-constexpr PaddedWords kComma(", "), kIsNull(" IS NULL, "), kAscending(" ASC"), kDescending(" DESC");
-// The dialects' words that fold a text key, padded.
-constexpr PaddedWords kFolded[kDialectCount][2] = {
-    {PaddedWords(kDialects[0].foldedBefore), PaddedWords(kDialects[0].foldedAfter)},
-    {PaddedWords(kDialects[1].foldedBefore), PaddedWords(kDialects[1].foldedAfter)},
-    {PaddedWords(kDialects[2].foldedBefore), PaddedWords(kDialects[2].foldedAfter)},
-};
-static_assert(kDialectCount == 3, "a row of kFolded for each dialect");
+constexpr Words kSeparator(", "), kIsNull(" IS NULL, "), kAscending(" ASC"), kDescending(" DESC");
 
-// Appends to out[0..size-1] and counts the whole text as snprintf does: a text too long for the
-// buffer is cut at its end. Without a buffer it only counts.
+// What a key writes besides its column: its null test, which ends with the opening of the folding
+// of a text key, and its ordering, which begins with the closing and ends with the separator (the
+// last one is taken back). A key is thus four copies: column, null test, column, ordering. 128
+// bytes a row, so that a key finds its words by shifts rather than multiplications.
+struct alignas(128) KeyWords {
+    PaddedWords nullTest;
+    PaddedWords order;
+};
+constexpr KeyWords KeyWordsOf(const Dialect &dialect, bool text, bool descending) {
+    const Words direction = descending ? kDescending : kAscending;
+    if (!text) return {PaddedWords({kIsNull}), PaddedWords({direction, kSeparator})};
+    return {PaddedWords({kIsNull, dialect.foldedBefore}), PaddedWords({dialect.foldedAfter, direction, kSeparator})};
+}
+// A dialect's words by whether a key sorts as text and descends: one look-up a key.
+struct DialectKeyWords {
+    KeyWords of[2][2];
+};
+constexpr DialectKeyWords DialectKeyWordsOf(const Dialect &dialect) {
+    return {{{KeyWordsOf(dialect, false, false), KeyWordsOf(dialect, false, true)},
+             {KeyWordsOf(dialect, true, false), KeyWordsOf(dialect, true, true)}}};
+}
+constexpr DialectKeyWords kKeyWords[kDialectCount] = {DialectKeyWordsOf(kDialects[0]), DialectKeyWordsOf(kDialects[1]),
+                                                      DialectKeyWordsOf(kDialects[2])};
+static_assert(kDialectCount == 3, "a row of kKeyWords for each dialect");
+
+// The most bytes of words that a key writes besides its column; SIZE_MAX when a piece is longer
+// than its padding.
+constexpr size_t MostKeyWords() {
+    size_t most = 0;
+    for (const DialectKeyWords &dialect : kKeyWords) {
+        for (const auto &text : dialect.of) {
+            for (const KeyWords &words : text) {
+                if (words.nullTest.length > kPadding || words.order.length > kPadding) return SIZE_MAX;
+                if (words.nullTest.length + words.order.length > most) most = words.nullTest.length + words.order.length;
+            }
+        }
+    }
+    return most;
+}
+constexpr size_t kMostKeyWords = MostKeyWords();
+static_assert(kMostKeyWords != SIZE_MAX, "every piece of a key's words fits its padding");
+
+// Appends to the buffer out[0..size-1] and counts the whole text as snprintf does: a text too long
+// for the buffer is cut at its end. Without a buffer it only counts.
 class TextOut {
 public:
     TextOut(char *out, int size)
-        : out_(out != nullptr && size > 0 ? out : none_), room_(out_ != none_ ? static_cast<size_t>(size) - 1 : 0) {}
+        : at_(out != nullptr && size > 0 ? out : nullptr), start_(at_), end_(at_ != nullptr ? at_ + size - 1 : nullptr) {}
     TextOut(const TextOut &) = delete;
     TextOut &operator=(const TextOut &) = delete;
 
     void Put(const char *text, size_t length) {
-        if (length_ < room_) memcpy(out_ + length_, text, length < room_ - length_ ? length : room_ - length_);
-        length_ += length;
+        size_t fits = length < Room() ? length : Room();
+        if (fits != 0) memcpy(at_, text, fits);
+        at_ += fits;
+        lost_ += length - fits;
     }
     void Put(const char *text) { Put(text, strlen(text)); }
 
-    // Writes the pieces that 'pieces' hands to the function it is given, which are at most
-    // 'most' bytes in all: straight into the buffer when that many fit with kPadding bytes to
-    // spare (the usual case), else cut where the buffer ends.
+    // Writes the pieces that 'pieces' hands to the function it is given (a Piece, or padded words),
+    // which are at most 'most' bytes in all: straight into the buffer when that many fit with
+    // kPadding bytes to spare (the usual case), else cut where the buffer ends.
     template <typename Pieces>
     MSC_ALWAYS_INLINE void Write(size_t most, Pieces pieces) {
-        if (length_ <= room_ && room_ - length_ >= most + kPadding) {
-            char *at = out_ + length_;
-            pieces([&at](Piece piece) {
-                if (piece.padded) {
-                    memcpy(at, piece.text, kPadding);
-                } else {
-                    CopyValueText(at, piece.text, piece.length);
-                }
-                at += piece.length;
-            });
-            length_ = static_cast<size_t>(at - out_);
+        if (Room() >= most + kPadding) {
+            Direct direct{at_};
+            pieces(direct);
+            at_ = direct.at;
         } else {
-            pieces([this](Piece piece) { Put(piece.text, piece.length); });
+            Cut cut{this};
+            pieces(cut);
         }
     }
 
-    size_t Length() const { return length_; }
+    // Takes back the last n bytes of the whole text (at most its length): counted ones first,
+    // since a cut text holds the beginning of what remains.
+    void TakeBack(size_t n) {
+        size_t counted = n < lost_ ? n : lost_;
+        lost_ -= counted;
+        at_ -= n - counted;
+    }
+
+    size_t Length() const { return static_cast<size_t>(at_ - start_) + lost_; }
     // Ends the text with its NUL; the whole text's length.
     int Finish() {
-        if (out_ != none_) out_[length_ < room_ ? length_ : room_] = '\0';
-        return TextLength(length_);
+        if (at_ != nullptr) *at_ = '\0';
+        return TextLength(Length());
     }
 
 private:
-    char none_[1];
-    char *out_;
-    size_t room_;
-    size_t length_ = 0;
+    size_t Room() const { return static_cast<size_t>(end_ - at_); }
+
+    // Writes pieces with room to spare.
+    struct Direct {
+        char *at;
+        MSC_ALWAYS_INLINE void operator()(const PaddedWords &words) {
+            memcpy(at, words.text, kPadding);
+            at += words.length;
+        }
+        MSC_ALWAYS_INLINE void operator()(Piece piece) {
+            if (piece.padded) {
+                memcpy(at, piece.text, kPadding);
+            } else {
+                CopyValueText(at, piece.text, piece.length);
+            }
+            at += piece.length;
+        }
+    };
+    // Writes pieces where the buffer may end.
+    struct Cut {
+        TextOut *out;
+        void operator()(const PaddedWords &words) { out->Put(words.text, words.length); }
+        void operator()(Piece piece) { out->Put(piece.text, piece.length); }
+    };
+
+    char *at_;         // where the next byte goes, end_ once the text is cut; null without a buffer
+    char *start_;
+    char *end_;        // where the NUL goes when the buffer is full
+    size_t lost_ = 0;  // bytes of the whole text that did not fit
 };
 
 // The properties whose values are no text and sort as themselves: dates, ids and the record's
@@ -130,14 +218,12 @@ bool SortsAsText(const SearchOptions &options, int id) {
 }
 
 // The column of a property that clients may sort by, padded when the prepared index holds it
-// (its room of 30 bytes is followed by two more of the same record); false for any other.
+// (its room of 30 bytes is followed by two more of the same record); false for any other. No
+// column is found for 0, which names no property.
 bool SortColumn(const SearchOptions &options, const PreparedTables &prepared, int id, Piece *column) {
-    if (id == PROP_UNKNOWN || id == 0) return false;
-    const ColumnIndex &index = prepared.columns;
     static_assert(sizeof(ColumnIndex::Name) == kPadding, "a column name of the index is readable as padded");
-    bool found = FindColumn(options, prepared, id, &column->text, &column->length);
-    column->padded = static_cast<unsigned>(id) < ColumnIndex::kProperties && (index.indexed >> id) & 1;
-    return found && (options.sortableTable == nullptr || HasEntry(options.sortableTable, id));
+    return FindColumn(options, prepared, id, &column->text, &column->length, &column->padded) &&
+           id != PROP_UNKNOWN && (options.sortableTable == nullptr || HasEntry(options.sortableTable, id));
 }
 
 // The distinct properties among the keys written so far: a bit each below kBitIds, a short list
@@ -170,32 +256,21 @@ private:
     int listed_ = 0;
 };
 
-// The most bytes of words that a key writes besides its column: ", ", " IS NULL, ", the longest
-// folding and " DESC".
-constexpr size_t kMostKeyWords = 2 + 10 + 24 + 5;
-constexpr bool FoldingFits() {
-    for (const auto &folded : kFolded) {
-        if (folded[0].length + folded[1].length > 24) return false;
-    }
-    return kComma.length == 2 && kIsNull.length == 10 && kDescending.length == 5 && kAscending.length < 5;
-}
-static_assert(FoldingFits(), "kMostKeyWords bounds the words of every key");
-
-// One key: its null test, which puts missing values last in both directions as no database agrees
-// on by default, then its ordering, a text folded as the dialect folds it.
-void WriteKey(TextOut &out, Piece prefix, Piece column, bool text, bool descending, int dialect) {
-    bool first = out.Length() == 0;
+// One key followed by its separator: its null test (unless 'orderingOnly'), which puts missing
+// values last in both directions as no database agrees on by default, then its ordering, a text
+// folded as the dialect folds it. The id column that ends the list is an ordering only.
+MSC_ALWAYS_INLINE inline void WriteKey(TextOut &out, Piece prefix, Piece column, const KeyWords &words,
+                                       bool orderingOnly) {
     bool prefixed = prefix.length != 0;
-    out.Write(2 * (prefix.length + column.length) + kMostKeyWords, [&](auto put) {
-        if (!first) put(kComma.piece());
+    out.Write(2 * (prefix.length + column.length) + kMostKeyWords, [&](auto &put) MSC_ALWAYS_INLINE {
+        if (!orderingOnly) {
+            if (prefixed) put(prefix);
+            put(column);
+            put(words.nullTest);
+        }
         if (prefixed) put(prefix);
         put(column);
-        put(kIsNull.piece());
-        if (text) put(kFolded[dialect][0].piece());
-        if (prefixed) put(prefix);
-        put(column);
-        if (text) put(kFolded[dialect][1].piece());
-        put(descending ? kDescending.piece() : kAscending.piece());
+        put(words.order);
     });
 }
 
@@ -204,64 +279,78 @@ struct SortFailure {
     Pos offset;
 };
 
-// The blanks between keys: those of the standard grammar but NUL, which ends the text.
-inline bool IsSortBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+// The blanks between keys: those of the standard grammar but NUL, which ends the text. Keys
+// mostly follow signs and commas at once, and no byte above the space is a blank.
+inline bool IsSortBlank(char c) {
+    return static_cast<unsigned char>(c) <= ' ' && (c == ' ' || (c >= '\t' && c <= '\r'));
+}
 
-// The property of the key named at sort[pos..last] (a name start), and in *end the byte after its
-// name. Clients name built-in properties, each followed by a comma or the end: such a name is
-// found in the keyword index as the whole text up to the comma, without a scan of its bytes (a
-// text holding a NUL is no keyword). Any other name is read up to the text's NUL, which the first
-// such name finds for all the others (*nulLast: the byte before it; -1 until found).
-int SortKeyProperty(const char *sort, Pos pos, Pos last, const TokenEntry *hostProperties, Pos *end, Pos *nulLast) {
-    const void *comma = memchr(sort + pos, ',', static_cast<size_t>(last + 1 - pos));
-    Pos stop = comma != nullptr ? static_cast<const char *>(comma) - sort : last + 1;
-    while (IsSortBlank(sort[stop - 1])) --stop;
-    if (const TokenEntry *property =
-            FindKeyword(Vocabulary::kProperty, KeywordMatch::kWhole, sort + pos, static_cast<size_t>(stop - pos))) {
-        *end = stop;
-        return property->id;
-    }
+// The first byte of sort[pos..last] that is no blank, or last + 1.
+Pos SkipSortBlanks(const char *sort, Pos pos, Pos last) {
+    while (pos <= last && IsSortBlank(sort[pos])) ++pos;
+    return pos;
+}
+
+// A name that is no keyword, read up to the text's NUL, which the first such name finds for all
+// the others (*nulLast: the byte before it; -1 until found): its property, and in *next the first
+// byte after it and its blanks.
+__attribute__((noinline)) int ReadSortKeyName(const char *sort, Pos pos, Pos last, const TokenEntry *hostProperties,
+                                              Pos *next, Pos *nulLast) {
     if (*nulLast < 0) {
         const void *nul = memchr(sort + pos, '\0', static_cast<size_t>(last + 1 - pos));
         *nulLast = nul != nullptr ? static_cast<const char *>(nul) - sort - 1 : last;
     }
-    return ReadPropertyName(sort, pos, *nulLast, hostProperties, end);
+    Pos end = pos;
+    int id = ReadPropertyName(sort, pos, *nulLast, hostProperties, &end);
+    *next = SkipSortBlanks(sort, end, last);
+    return id;
 }
 
-// Writes the keys of sort[0..last] into 'out'; false with *failure for a text that is no list of
-// property names, or for a key that cannot be sorted by when such keys are not to be skipped.
-// The text ends at its NUL.
-bool WriteSortKeys(const char *sort, Pos last, const SearchOptions &options, TextOut &out, SearchInfo *info,
-                   SortFailure *failure) {
+// The property of the key named at sort[pos..last] (a name start), and in *next the first byte
+// after its name and the blanks that follow it. Clients name built-in properties, each followed
+// by a comma or the end: such a name is found in the keyword index as the whole text up to the
+// comma less its blanks, without a scan of its bytes (a text holding a NUL is no keyword), and
+// the comma is *next. Any other name is read as the standard grammar reads it.
+MSC_ALWAYS_INLINE inline int SortKeyProperty(const char *sort, Pos pos, Pos last, const TokenEntry *hostProperties,
+                                             Pos *next, Pos *nulLast) {
+    const void *comma = memchr(sort + pos, ',', static_cast<size_t>(last + 1 - pos));
+    Pos separator = comma != nullptr ? static_cast<const char *>(comma) - sort : last + 1;
+    Pos stop = separator;
+    while (IsSortBlank(sort[stop - 1])) --stop;
+    if (const TokenEntry *property =
+            FindKeyword(Vocabulary::kProperty, KeywordMatch::kWhole, sort + pos, static_cast<size_t>(stop - pos))) {
+        *next = separator;
+        return property->id;
+    }
+    return ReadSortKeyName(sort, pos, last, hostProperties, next, nulLast);
+}
+
+// Writes the keys of sort[0..last] into 'out', each column after 'prefix'; false with *failure for
+// a text that is no list of property names, or for a key that cannot be sorted by when such keys
+// are not to be skipped. The text ends at its NUL.
+bool WriteSortKeys(const char *sort, Pos last, const SearchOptions &options, Piece prefix, TextOut &out,
+                   SearchInfo *info, SortFailure *failure) {
     const PreparedTables &prepared = PreparedFor(options);
-    Piece prefix = {"", 0, false};
-    if (options.tablePrefix != nullptr) prefix = {options.tablePrefix, strlen(options.tablePrefix), false};
-    bool skip = (options.policy & SEARCH_POLICY_SKIP_UNKNOWN_SORT) != 0;
+    const DialectKeyWords &words = kKeyWords[options.sql.dialect];
     KeysWritten written;
     Pos nulLast = -1;
-    auto skipBlanks = [sort, last](Pos pos) {
-        while (pos <= last && IsSortBlank(sort[pos])) ++pos;
-        return pos;
-    };
     auto atEnd = [sort, last](Pos pos) { return pos > last || sort[pos] == '\0'; };
-    Pos pos = skipBlanks(0);
+    Pos pos = SkipSortBlanks(sort, 0, last);
     if (atEnd(pos)) return true;
     for (;;) {
         Pos key = pos;
-        bool descending = sort[pos] == '-';
-        if (sort[pos] == '+' || descending) pos = skipBlanks(pos + 1);
-        if (atEnd(pos) || !Is(kNameStart, sort[pos])) {
+        // A text given by its length may end at a comma: nothing past it is read.
+        char sign = pos <= last ? sort[pos] : '\0';
+        if (sign == '+' || sign == '-') pos = SkipSortBlanks(sort, pos + 1, last);
+        if (MSC_UNLIKELY(pos > last || !Is(kNameStart, sort[pos]))) {
             *failure = {SEARCH_PARSE_NO_PROPERTY, pos};
             return false;
         }
-        Pos end = pos;
-        int id = SortKeyProperty(sort, pos, last, options.parse.hostProperties, &end, &nulLast);
+        Pos next = pos;
+        int id = SortKeyProperty(sort, pos, last, options.parse.hostProperties, &next, &nulLast);
         Piece column = {nullptr, 0, false};
-        bool sortable = SortColumn(options, prepared, id, &column);
-        if (sortable && !written.Add(id)) {
-            // A repeated property: its first occurrence counts.
-        } else if (!sortable) {
-            if (!skip) {
+        if (MSC_UNLIKELY(!SortColumn(options, prepared, id, &column))) {
+            if ((options.policy & SEARCH_POLICY_SKIP_UNKNOWN_SORT) == 0) {
                 *failure = {SEARCH_PARSE_UNKNOWN_PROPERTY, key};
                 return false;
             }
@@ -269,16 +358,15 @@ bool WriteSortKeys(const char *sort, Pos last, const SearchOptions &options, Tex
                 info->sortSkipped[info->sortSkippedCount] = static_cast<int>(key);
             }
             ++info->sortSkippedCount;
-        } else {
-            WriteKey(out, prefix, column, SortsAsText(options, id), descending, options.sql.dialect);
+        } else if (written.Add(id)) {  // else a repeated property: its first occurrence counts
+            WriteKey(out, prefix, column, words.of[SortsAsText(options, id)][sign == '-'], false);
         }
-        pos = skipBlanks(end);
-        if (atEnd(pos)) return true;
-        if (sort[pos] != ',') {
-            *failure = {SEARCH_PARSE_TRAILING_TEXT, pos};
+        if (atEnd(next)) return true;
+        if (MSC_UNLIKELY(sort[next] != ',')) {
+            *failure = {SEARCH_PARSE_TRAILING_TEXT, next};
             return false;
         }
-        pos = skipBlanks(pos + 1);
+        pos = SkipSortBlanks(sort, next + 1, last);
     }
 }
 
@@ -315,7 +403,8 @@ int WriteCapabilities(const SearchOptions &options, bool hostNames, char *out, i
     auto accepted = [&](int id) {
         const char *column;
         size_t length;
-        return id >= 1 && FindColumn(options, prepared, id, &column, &length) && listed(id);
+        bool indexed;
+        return id >= 1 && FindColumn(options, prepared, id, &column, &length, &indexed) && listed(id);
     };
     for (const TokenEntry *entry = g_PropertyName; entry->id != 0; ++entry) {
         if (!accepted(entry->id)) continue;
@@ -360,8 +449,10 @@ int ConvertSortCriteria(const char *sort, int length, const SearchOptions *optio
         return -1;
     }
     size_t whole = length == -1 ? strlen(sort) : static_cast<size_t>(length);
+    const char *tablePrefix = options->tablePrefix;
+    const msc::Piece prefix = {tablePrefix, tablePrefix != nullptr ? strlen(tablePrefix) : 0, false};
     msc::SortFailure failure = {SEARCH_PARSE_OK, -1};
-    if (!msc::WriteSortKeys(sort, static_cast<msc::Pos>(whole) - 1, *options, text, info, &failure)) {
+    if (!msc::WriteSortKeys(sort, static_cast<msc::Pos>(whole) - 1, *options, prefix, text, info, &failure)) {
         int offset = failure.offset > INT_MAX ? INT_MAX : static_cast<int>(failure.offset);
         info->error = {failure.code, offset};
         const char *detail = failure.code == SEARCH_PARSE_UNKNOWN_PROPERTY ? "unknown or unsortable property"
@@ -374,17 +465,9 @@ int ConvertSortCriteria(const char *sort, int length, const SearchOptions *optio
     }
     const char *id = options->idColumn;
     if (id != nullptr && *id != '\0') {
-        const msc::Piece prefix = {options->tablePrefix != nullptr ? options->tablePrefix : "",
-                                   options->tablePrefix != nullptr ? strlen(options->tablePrefix) : 0, false};
-        const msc::Piece column = {id, strlen(id), false};
-        bool first = text.Length() == 0;
-        text.Write(2 + prefix.length + column.length + 4, [&](auto put) {
-            if (!first) put(msc::kComma.piece());
-            put(prefix);
-            put(column);
-            put(msc::kAscending.piece());
-        });
+        msc::WriteKey(text, prefix, {id, strlen(id), false}, msc::kKeyWords[options->sql.dialect].of[false][false], true);
     }
+    if (text.Length() != 0) text.TakeBack(msc::kSeparator.length);
     return text.Finish();
 }
 

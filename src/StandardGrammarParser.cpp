@@ -1,36 +1,11 @@
-// The standard-grammar parser behind Parse_searchExpEx(SEARCH_PARSE_STANDARD): the UPnP
-// ContentDirectory search grammar, with "and" binding tighter than "or", parentheses kept as
-// groups, whole-token keywords, decoded quoted values and an error record that says where and
-// why a parse stopped; with SEARCH_PARSE_LENIENT, the repairs of a text it refuses (ParseStandard,
-// RepairedValue). It writes nothing to standard output or standard error.
-//
-//   criteria   = blanks [ "*" | orList ] blanks
-//   orList     = andList *( "or" andList )
-//   andList    = primary *( "and" primary )
-//   primary    = "(" orList ")" | comparison
-//   comparison = property relOp value | property wordOp value | property "exists" bool
-//   property   = name [ "[" "@" name blanks "=" blanks quoted "]" ]
-//
-// Properties. A built-in name (g_PropertyName, any letter case) gives its id; else a name that
-// the host listed (Parse_searchExpWith), byte for byte but for the blanks around the filter's
-// "=" and the escapes of its value, gives the host's id; else PROP_UNKNOWN or a failure.
-//
-// Tree shape. Both lists are built right-leaning, as the classic parser builds its and/or
-// chains: `a and b and c` is AND(a, AND(b, c)) and `a or b and c` is OR(a, AND(b, c)); an
-// and-list that is not the last operand of an or-list is the left operand of its OR node, one
-// level down: `a and b or c` is OR(AND(a, b), c). Every walker of the library loops along right
-// operands and recurses into left ones, so a list of any length costs each walker one frame per
-// level of and-list, and only parentheses add levels. Written flat as SQL, where AND also binds
-// tighter than OR, these trees keep their meaning without added parentheses.
-//
-// Depth: the parser recurses once per group (two frames: the group's or-list and its primary),
-// and groups nest at most MSC_MAX_NESTING deep, which bounds the recursion of every walker too.
-// Lists cost no recursion: each operand hangs on the right of the node before it in a loop.
+// The standard grammar's parser (StandardParser.h): its token reading, the property names with
+// their filters and the host's names, the repairs, and the parse into a tree.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-#include "Lexer.h"
+#include "StandardParser.h"
+#include "TreeBuilder.h"
 
 namespace msc {
 namespace {
@@ -47,12 +22,17 @@ struct PropertyName {
 
 // The closing quote of the quoted text that opens at 'open', or last + 1 when there is none:
 // only \" and \\ are escapes, a backslash before any other byte stands for itself.
-Pos FindClosingQuote(const char *text, Pos open, Pos last) {
-    Pos scan = open + 1;
-    for (; scan <= last && text[scan] != '"'; ++scan) {
-        if (text[scan] == '\\' && scan + 1 <= last && (text[scan + 1] == '"' || text[scan + 1] == '\\')) ++scan;
+Pos FindClosingQuote(const char *text, Pos open, Pos last, bool *escaped = nullptr) {
+    for (Pos scan = open + 1;; ++scan) {
+        // The scan stops at quotes and backslashes, sixteen bytes a step, and at the text's NUL
+        // (or a closing parenthesis, read past) where the range does not end it first.
+        scan = FindStop<kQuote | kEscape | kRangeEnd>(text, scan, last);
+        if (scan > last) return last + 1;
+        if (text[scan] == '"') return scan;
+        if (text[scan] != '\\') continue;
+        if (escaped != nullptr) *escaped = true;
+        if (scan + 1 <= last && (text[scan + 1] == '"' || text[scan + 1] == '\\')) ++scan;
     }
-    return scan;
 }
 
 // True when the quote at text[end - 1] closes a value in a client's own way: the text ends
@@ -144,54 +124,6 @@ bool ScanHostName(const char *name, PropertyName *scanned) {
     return scanned->end == last + 1;
 }
 
-class StandardParser : public Lexer {
-public:
-    StandardParser(const char *text, Pos last, unsigned options, bool repair, const TokenEntry *hostProperties,
-                   Arena *arena)
-        : Lexer(text, kDecodeEscapes | kTightOperators | kAndBeforeOr | kQuiet |
-                          ((options & SEARCH_PARSE_KEEP_UNKNOWN) != 0 ? unsigned{kKeepUnknown} : 0u) |
-                          (repair ? unsigned{kRepair} : 0u),
-                arena),
-          last_(last),
-          hostProperties_(hostProperties) {}
-
-    bool ParseCriteria(Pos pos, ParseTreeNode **root);
-
-    // What a parse with kRepair repaired.
-    SearchParseRepairs repairs() const { return repairs_; }
-
-private:
-    bool AtEnd(Pos pos) const { return pos > last_; }
-    Pos SkipBlanks(Pos pos) const { return Lexer::SkipBlanks(pos, last_); }
-    Token Run(uint16_t byteClass, Pos pos) const { return Lexer::Run(byteClass, pos, last_); }
-
-    // The logical keyword that is the whole name at 'pos' (its end to *end), or nullptr.
-    const TokenEntry *LogicalAt(Pos pos, Pos *end) const {
-        Token name = Run(kName, pos);
-        *end = name.end;
-        return Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, name);
-    }
-
-    bool ParseOrList(Pos *pos, ParseTreeNode **slot, int nesting);
-    bool ParsePrimary(Pos *pos, ParseTreeNode **slot, int nesting);
-    bool ParseComparison(Pos *pos, ParseTreeNode **slot, int nesting);
-    bool ParseOperator(Pos *pos, int *opId);
-    bool ParseValue(Pos *pos, int opId, bool identifier, int nesting, ParseTreeNode **value);
-    bool RepairedValue(Pos at, int nesting, Token *text, Pos *end);
-    bool Finish(Pos pos);
-
-    // Notes a repair of the kind 'bit' at 'pos'. The parse reads the text in order and adds what
-    // the end lacks last, so the first repair noted is the first in the text.
-    void Repair(unsigned bit, Pos pos) {
-        if (repairs_.repairs == 0) repairs_.offset = pos > INT32_MAX ? INT32_MAX : static_cast<int>(pos);
-        repairs_.repairs |= bit;
-    }
-
-    Pos last_;
-    const TokenEntry *hostProperties_;
-    SearchParseRepairs repairs_ = {0, -1};
-};
-
 // The id of the first host entry with the name 'name' of 'text', or PROP_UNKNOWN. The table is
 // short and this runs only for names outside the built-in vocabulary: each entry is scanned here.
 int HostPropertyId(const TokenEntry *hostProperties, const char *text, const PropertyName &name) {
@@ -203,175 +135,49 @@ int HostPropertyId(const TokenEntry *hostProperties, const char *text, const Pro
     return PROP_UNKNOWN;
 }
 
-// Makes a logical node with the tree in *slot as its left operand, puts it into *slot, and
-// returns the slot of its right operand; nullptr when memory runs out (*slot unchanged).
-ParseTreeNode **HangOnLogical(ParseTreeNode **slot, int opId, Arena *arena) {
-    ParseTreeNode *node = NewNode(NODE_OPERATOR, arena);
-    if (node == nullptr) return nullptr;
-    node->opId = opId;
-    node->left = *slot;
-    *slot = node;
-    return &node->right;
-}
-
-bool StandardParser::ParseCriteria(Pos pos, ParseTreeNode **root) {
-    *root = nullptr;
-    pos = SkipBlanks(pos);
-    if (AtEnd(pos)) return true;  // Blanks only: no tree, as in the classic grammar.
-
-    if (text_[pos] == '*') {
-        // "*" is the whole criteria or nothing: it matches every object, as "1" = "1" does.
-        Pos star = pos;
-        if (!Finish(pos + 1)) return false;
-        ParseTreeNode *one = NewValueLeaf("1", 1, 0, arena_);
-        *root = NewComparison(OP_EQ, one, one != nullptr ? NewValueLeaf("1", 1, 0, arena_) : nullptr);
-        return *root != nullptr || Fail(SEARCH_PARSE_OUT_OF_MEMORY, star);
-    }
-
-    if (!ParseOrList(&pos, root, 0)) return false;
-    return Finish(pos);
-}
+}  // namespace
 
 // What may follow a complete criteria: blanks only. A closing parenthesis there has no opening
 // one; anything else is text that the grammar cannot join to the expression before it.
-bool StandardParser::Finish(Pos pos) {
+bool StandardLexer::Finish(Pos pos) {
     pos = SkipBlanks(pos);
     if (AtEnd(pos)) return true;
     return Fail(text_[pos] == ')' ? SEARCH_PARSE_UNBALANCED_PARENTHESES : SEARCH_PARSE_TRAILING_TEXT,
                 pos);
 }
 
-// Parses operands joined by "and" and "or" into *slot, and stops before the first thing that
-// is neither (the end, a closing parenthesis, or text the caller rejects). On failure what was
-// built hangs under *slot, for the caller's root to free.
-bool StandardParser::ParseOrList(Pos *pos, ParseTreeNode **slot, int nesting) {
-    ParseTreeNode **orSlot = slot;   // Where the current and-list stands.
-    ParseTreeNode **andSlot = slot;  // Where the next operand of the and-list goes.
-    for (;;) {
-        if (!ParsePrimary(pos, andSlot, nesting)) return false;
-        Pos at = SkipBlanks(*pos);
-        Pos end = at;
-        const TokenEntry *keyword = AtEnd(at) ? nullptr : LogicalAt(at, &end);
-        if (keyword == nullptr) return true;
-        int logical = keyword->id;
-        // Under kAndBeforeOr an "or" takes the whole and-list before it as its left operand.
-        bool outer = (flags_ & kAndBeforeOr) && logical == OP_OR;
-        ParseTreeNode **right = HangOnLogical(outer ? orSlot : andSlot, logical, arena_);
-        if (right == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
-        andSlot = right;
-        if (outer || !(flags_ & kAndBeforeOr)) orSlot = right;
-        *pos = end;
-    }
-}
-
-bool StandardParser::ParsePrimary(Pos *pos, ParseTreeNode **slot, int nesting) {
-    Pos at = SkipBlanks(*pos);
-    if (AtEnd(at)) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
-
-    if (text_[at] == ')') {
-        // Outside every group it closes nothing; inside one, an operand is missing before it.
-        return Fail(nesting == 0 ? SEARCH_PARSE_UNBALANCED_PARENTHESES : SEARCH_PARSE_NO_PROPERTY,
-                    at);
-    }
-    if (text_[at] != '(') {
-        *pos = at;
-        return ParseComparison(pos, slot, nesting);
-    }
-
-    if (nesting + 1 > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, at);
-    ParseTreeNode *group = NewNode(NODE_GROUP, arena_);
-    if (group == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
-    *slot = group;
-    Pos inner = at + 1;
-    if (!ParseOrList(&inner, &group->inner, nesting + 1)) return false;
-    Pos close = SkipBlanks(inner);
-    if (AtEnd(close)) {
-        // A client that leaves parentheses open at the end meant to close them there. Strictly an
-        // unclosed group is reported at its opening parenthesis, the byte a reader must fix.
-        if (!(flags_ & kRepair)) return Fail(SEARCH_PARSE_UNBALANCED_PARENTHESES, at);
-        Repair(SEARCH_REPAIR_CLOSE_PARENTHESES, close);
-        *pos = close;
-        return true;
-    }
-    if (text_[close] != ')') return Fail(SEARCH_PARSE_TRAILING_TEXT, close);
-    *pos = close + 1;
-    return true;
-}
-
-// property operator value, at *pos (a non-blank byte), 'nesting' groups deep.
-bool StandardParser::ParseComparison(Pos *pos, ParseTreeNode **slot, int nesting) {
-    Pos at = *pos;
-    if (!Is(kNameStart, text_[at])) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
-    Pos end = at;
-    int propertyId = ReadPropertyName(text_, at, last_, hostProperties_, &end);
-    if (propertyId == 0) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
-    if (propertyId == PROP_UNKNOWN && !(flags_ & kKeepUnknown)) return Fail(SEARCH_PARSE_UNKNOWN_PROPERTY, at);
-
-    *pos = end;
-    int opId = 0;
-    if (!ParseOperator(pos, &opId)) return false;
-    bool identifier = opId != OP_EXISTS && (propertyId == PROP_REFID || propertyId == PROP_ID);
-    ParseTreeNode *value = nullptr;
-    if (!ParseValue(pos, opId, identifier, nesting, &value)) return false;
-
-    ParseTreeNode *property = NewPropertyLeaf(propertyId, static_cast<int>(at), arena_);
-    *slot = NewComparison(opId, property, value);
-    if (*slot == nullptr) return Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
-    if (arena_ != nullptr) arena_->NoteComparison(*slot);
-    return true;
-}
-
-// The operator after a property: under kTightOperators a whole run of relational bytes ("=",
-// "!=", "<", "<=", ">", ">="; "==" and "<>" are no operators), else a whole word ("contains",
-// "doesNotContain", "derivedFrom", "is", "exists"), without regard to case.
-bool StandardParser::ParseOperator(Pos *pos, int *opId) {
-    Pos at = SkipBlanks(*pos);
-    if (AtEnd(at)) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
-    bool relational = (flags_ & kTightOperators) && Is(kRelOp, text_[at]);
-    Token token = Run(relational ? kRelOp : kName, at);
-    const TokenEntry *op = Keyword<KeywordMatch::kWhole>(Vocabulary::kBinary, token);
-    if (op == nullptr) op = Keyword<KeywordMatch::kWhole>(Vocabulary::kExists, token);
-    // The grammar's own operators, which no exported table lists (the classic grammar never
-    // reads them): a walk of their short table, after the indexed vocabularies.
-    if (op == nullptr && !token.empty()) op = FindFoldedFrom(kStandardOpName, text_ + token.first, token.size());
-    if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
-    *opId = op->id;
-    *pos = token.end;
-    return true;
-}
-
-// The value after an operator: a quoted text with \" and \\ decoded, or one unquoted word.
-// After "exists" it must read true or false (quoted or not, in any case) and is stored as
-// "true" or "false".
-bool StandardParser::ParseValue(Pos *pos, int opId, bool identifier, int nesting, ParseTreeNode **value) {
+// The value after an operator: a quoted text with \" and \\ decoded, or one unquoted word, into
+// *text. After "exists" it must read true or false (quoted or not, in any case) and stands for
+// *literal, "true" or "false".
+bool StandardLexer::ParseValue(Pos *pos, int opId, int nesting, Token *text, const char **literal) {
     Pos at = SkipBlanks(*pos);
     if (AtEnd(at)) return Fail(SEARCH_PARSE_MISSING_VALUE, at);
 
-    Token text;
-    if ((flags_ & kRepair) && RepairedValue(at, nesting, &text, pos)) {
+    valueEscaped_ = false;
+    if ((flags_ & kRepair) && RepairedValue(at, nesting, text, pos)) {
         // A client's way of quoting, read as the quoted value it stands for.
+        valueEscaped_ = true;
     } else if (text_[at] == '"') {
-        Pos scan = FindClosingQuote(text_, at, last_);
+        Pos scan = FindClosingQuote(text_, at, last_, &valueEscaped_);
         if (AtEnd(scan)) return Fail(SEARCH_PARSE_UNTERMINATED_QUOTE, at);
-        text = {at + 1, scan};
+        *text = {at + 1, scan};
         *pos = scan + 1;
     } else {
-        text = Run(kWord, at);
+        *text = Run(kWord, at);
         // A bare "and" or "or" here means the value was left out, not that it reads "and".
-        if (text.empty() || Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, text) != nullptr) {
+        if (text->empty() || Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, *text) != nullptr) {
             return Fail(SEARCH_PARSE_MISSING_VALUE, at);
         }
-        *pos = text.end;
+        *pos = text->end;
     }
 
-    const char *boolean = nullptr;
+    *literal = nullptr;
     if (opId == OP_EXISTS) {
-        if (EqualsFolded(text_ + text.first, text.size(), "true")) boolean = "true";
-        else if (EqualsFolded(text_ + text.first, text.size(), "false")) boolean = "false";
+        if (EqualsFolded(text_ + text->first, text->size(), "true")) *literal = "true";
+        else if (EqualsFolded(text_ + text->first, text->size(), "false")) *literal = "false";
         else return Fail(SEARCH_PARSE_MISSING_VALUE, at);
     }
-    *value = ValueLeaf(text, identifier, boolean);
-    return *value != nullptr || Fail(SEARCH_PARSE_OUT_OF_MEMORY, at);
+    return true;
 }
 
 // The repairs of a value at 'at', 'nesting' groups deep: its text into *text and the byte after
@@ -381,7 +187,7 @@ bool StandardParser::ParseValue(Pos *pos, int opId, bool identifier, int nesting
 //   ""Amplifier""      two or three quotes; strictly the empty value "" and then text that no
 //                      "and" or "or" joins to it (hence not ""and).
 //   "2024-09-12        a quote that the text's end leaves open, closed at the very end.
-bool StandardParser::RepairedValue(Pos at, int nesting, Token *text, Pos *end) {
+bool StandardLexer::RepairedValue(Pos at, int nesting, Token *text, Pos *end) {
     char quote = text_[at];
     if (quote == '\'') {
         Pos close = FindClosingSingleQuote(text_, at, last_);
@@ -420,8 +226,6 @@ bool StandardParser::RepairedValue(Pos at, int nesting, Token *text, Pos *end) {
     return true;
 }
 
-}  // namespace
-
 int ReadPropertyName(const char *text, Pos at, Pos last, const TokenEntry *hostProperties, Pos *end) {
     PropertyName scanned = ScanPropertyName(text, at, last);
     *end = scanned.end;
@@ -445,38 +249,36 @@ bool IsValidHostTable(const TokenEntry *hostProperties) {
 }
 
 int ParseStandard(ParseTreeNode **tree, const char *criteria, int first, int last, unsigned options,
-                  const TokenEntry *hostProperties, ParseFailure *failure, Arena *arena,
+                  const TokenEntry *hostProperties, ParseFailure *failure, Arena *arena, ParseNotes *notes,
                   SearchParseRepairs *repairs) {
     Pos from = first < 0 ? 0 : first;
-    Pos to = last;
-    // The criteria is a C string: it ends at its NUL even where the range reaches further, and
-    // the parser never reads past that NUL.
-    if (from <= to) {
-        const void *nul = memchr(criteria + from, '\0', static_cast<size_t>(to - from + 1));
-        if (nul != nullptr) to = static_cast<const char *>(nul) - criteria - 1;
-    }
-    Arena::NotesMark notes = arena != nullptr ? arena->MarkNotes() : Arena::NotesMark{};
-    StandardParser parser(criteria, to, options, /*repair=*/false, hostProperties, arena);
-    ParseTreeNode *root = nullptr;
-    bool ok = parser.ParseCriteria(from, &root);
-    ParseFailure strict = parser.failure();
-    SearchParseRepairs made = {0, -1};
-    // A text that fails is read once more with the repairs. So a text that the strict grammar
-    // accepts keeps its tree and costs nothing more, and one that no repair saves keeps the strict
-    // grammar's error; hostile texts cost two linear reads at most.
-    if (!ok && (options & SEARCH_PARSE_LENIENT) != 0 && strict.code != SEARCH_PARSE_OUT_OF_MEMORY) {
-        FreeTree(root, arena);
-        root = nullptr;
-        if (arena != nullptr) arena->ForgetNotesSince(notes);
-        StandardParser lenient(criteria, to, options, /*repair=*/true, hostProperties, arena);
-        ok = lenient.ParseCriteria(from, &root);
-        if (ok) made = lenient.repairs();
-        // Memory that runs out is no verdict on the text: the host learns that, not a syntax error.
-        if (lenient.failure().code == SEARCH_PARSE_OUT_OF_MEMORY) strict = lenient.failure();
-    }
-    if (failure != nullptr) *failure = ok ? ParseFailure{SEARCH_PARSE_OK, -1} : strict;
-    if (repairs != nullptr) *repairs = made;
-    return HandOverTree(ok, root, tree, arena);
+    Pos to = StandardRangeEnd(criteria, from, last);
+    // The tree in the arena or on the heap: the builder knows which, as the classic parse's does.
+    auto parse = [&](auto builder) {
+        using Parser = StandardParser<decltype(builder)>;
+        Parser parser(criteria, to, options, /*repair=*/false, hostProperties, arena, builder);
+        ParseTreeNode *root = nullptr;
+        bool ok = parser.ParseCriteria(from, &root);
+        ParseFailure strict = parser.failure();
+        SearchParseRepairs made = {0, -1};
+        // A text that fails is read once more with the repairs. So a text that the strict grammar
+        // accepts keeps its tree and costs nothing more, and one that no repair saves keeps the
+        // strict grammar's error; hostile texts cost two linear reads at most.
+        if (!ok && (options & SEARCH_PARSE_LENIENT) != 0 && strict.code != SEARCH_PARSE_OUT_OF_MEMORY) {
+            FreeTree(root, arena);
+            root = nullptr;
+            if (notes != nullptr) notes->ForgetAll();
+            Parser lenient(criteria, to, options, /*repair=*/true, hostProperties, arena, builder);
+            ok = lenient.ParseCriteria(from, &root);
+            if (ok) made = lenient.repairs();
+            // Memory that runs out is no verdict on the text: the host learns that, not a syntax error.
+            if (lenient.failure().code == SEARCH_PARSE_OUT_OF_MEMORY) strict = lenient.failure();
+        }
+        if (failure != nullptr) *failure = ok ? ParseFailure{SEARCH_PARSE_OK, -1} : strict;
+        if (repairs != nullptr) *repairs = made;
+        return HandOverTree(ok, root, tree, arena);
+    };
+    return arena != nullptr ? parse(TreeBuilder<true>(arena, notes)) : parse(TreeBuilder<false>(nullptr, nullptr));
 }
 
 }  // namespace msc

@@ -58,16 +58,13 @@ inline const TokenEntry *OperatorTable(int opId, const TokenEntry *logical, cons
 // anything below them; nullptr when there is none.
 ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId);
 
+// The first condition on 'propertyId' (FindConditionNode) when it is an operator whose right
+// operand is a value leaf, else nullptr: the one that GetUPnPClass reads the class from, and the
+// one that the container rule may make false.
+ParseTreeNode *FirstConditionWithValue(const ParseTreeNode *tree, int propertyId);
+
 // GetUPnPClass: the value text of the first upnp:class condition, or nullptr.
 const char *UPnPClassOf(const ParseTreeNode *tree);
-
-// What GetUPnPClass reads from that condition (null: none): its value text, or nullptr.
-inline const char *ClassOfCondition(const ParseTreeNode *condition) {
-    if (condition == nullptr || condition->kind != NODE_OPERATOR) return nullptr;
-    const ParseTreeNode *value = condition->right;
-    if (value == nullptr || value->kind != NODE_VALUE) return nullptr;
-    return value->text;
-}
 
 }  // namespace msc
 

@@ -45,8 +45,18 @@ ParseTreeNode *FindConditionNode(const ParseTreeNode *tree, int propertyId) {
     return const_cast<ParseTreeNode *>(lookup.found);
 }
 
+ParseTreeNode *FirstConditionWithValue(const ParseTreeNode *tree, int propertyId) {
+    ParseTreeNode *condition = FindConditionNode(tree, propertyId);
+    if (condition == nullptr || condition->kind != NODE_OPERATOR || condition->right == nullptr ||
+        condition->right->kind != NODE_VALUE) {
+        return nullptr;
+    }
+    return condition;
+}
+
 const char *UPnPClassOf(const ParseTreeNode *tree) {
-    return ClassOfCondition(FindConditionNode(tree, PROP_UPNP_CLASS));
+    const ParseTreeNode *condition = FirstConditionWithValue(tree, PROP_UPNP_CLASS);
+    return condition != nullptr ? condition->right->text : nullptr;
 }
 
 namespace {

@@ -127,7 +127,7 @@ struct Rewriting : WalkHooks<ParseTreeNode, Polarity> {
         if (!Matching(node->left)) return Step::kDescend;
         return RewriteFirst(node, down);
     }
-    __attribute__((noinline)) Step RewriteFirst(ParseTreeNode *node, Polarity down) {
+    MSC_NOINLINE Step RewriteFirst(ParseTreeNode *node, Polarity down) {
         bool done = node->kind == NODE_GROUP ? TurnIntoOne(node->inner, arena)
                                              : RewriteLeft(node, Of(node, down), arena) == 0;
         if (done) return Step::kSkip;
@@ -165,18 +165,6 @@ int RewriteTree(ParseTreeNode *tree, const Matches &matches, Arena *arena = null
     return rewriting.result;
 }
 
-// The first @refID condition (null: none) if it has a value, or nullptr: what the container rule
-// looks at.
-ParseTreeNode *WithValue(ParseTreeNode *condition) {
-    if (condition == nullptr || condition->kind != NODE_OPERATOR || condition->right == nullptr ||
-        condition->right->kind != NODE_VALUE) {
-        return nullptr;
-    }
-    return condition;
-}
-
-ParseTreeNode *RefIdCondition(ParseTreeNode *tree) { return WithValue(FindConditionNode(tree, PROP_REFID)); }
-
 // Containers whose searches must not return references.
 const char *const kRefIdContainers[] = {"A0$128$129", "A0$148$149", "A0$160$161"};
 
@@ -189,7 +177,7 @@ bool IsRefIdContainer(const char *containerId) {
 
 // Turns a true @refID condition in a reference-free container into "1" = "0"; always 0. Out of
 // line: most trees have no @refID condition, and their lookup need not save registers for this.
-__attribute__((noinline)) int RewriteRefIdCondition(const char *containerId, ParseTreeNode *condition,
+MSC_NOINLINE int RewriteRefIdCondition(const char *containerId, ParseTreeNode *condition,
                                                     Arena *arena = nullptr) {
     const char *value = condition->right->text;
     if (!RefIdRuleApplies(containerId, value, strnlen(value, 4))) return 0;
@@ -209,7 +197,7 @@ __attribute__((noinline)) int RewriteRefIdCondition(const char *containerId, Par
 
 bool RefIdRuleApplies(const char *containerId, const char *value, size_t length) {
     // The four bytes are read only when the text has them.
-    return length >= 4 && StartsWithIgnoringCase(value, "true") && IsRefIdContainer(containerId);
+    return length >= 4 && EqualsFolded(value, 4, "true") && IsRefIdContainer(containerId);
 }
 
 int RewriteUnsupported(ParseTreeNode *tree, const TokenEntry *supportedTable, Arena *arena) {
@@ -217,11 +205,7 @@ int RewriteUnsupported(ParseTreeNode *tree, const TokenEntry *supportedTable, Ar
 }
 
 bool MakeRefIdConditionFalse(const char *containerId, ParseTreeNode *tree, Arena *arena) {
-    return MakeRefIdConditionFalseAt(containerId, FindConditionNode(tree, PROP_REFID), arena);
-}
-
-bool MakeRefIdConditionFalseAt(const char *containerId, ParseTreeNode *firstCondition, Arena *arena) {
-    ParseTreeNode *condition = WithValue(firstCondition);
+    ParseTreeNode *condition = FirstConditionWithValue(tree, PROP_REFID);
     if (condition == nullptr) return false;
     RewriteRefIdCondition(containerId, condition, arena);
     return condition->left->kind == NODE_VALUE;
@@ -251,7 +235,7 @@ int CheckContainerIsSupportRefID(const char *containerId, ParseTreeNode *pTree) 
                 "CheckContainerIsSupportRefID", 1095);
         return 0;
     }
-    ParseTreeNode *condition = msc::RefIdCondition(pTree);
+    ParseTreeNode *condition = msc::FirstConditionWithValue(pTree, PROP_REFID);
     if (condition == nullptr) return 1;
     return msc::RewriteRefIdCondition(containerId, condition);
 }

@@ -148,7 +148,7 @@ inline bool Walk(typename V::Node *node, V &v, typename V::Down down) {
 // The recursion of a reading walk, out of line so that the walk of the outermost and/or list,
 // nearly every tree whole, is compiled into the pass that starts it.
 template <typename V>
-__attribute__((noinline)) bool WalkNested(typename V::Node *node, V &v, typename V::Down down) {
+MSC_NOINLINE bool WalkNested(typename V::Node *node, V &v, typename V::Down down) {
     return Walk(node, v, down);
 }
 

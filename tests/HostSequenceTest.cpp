@@ -47,8 +47,9 @@ TEST(HostSequence, ClientCorpus) {
     }
 }
 
-// ConvertSearchCriteria gives exactly what the classic calls give on the client corpora and the
-// texts of api-one-call.tsv, whole and up to a NUL, with each option set of api-one-call-options.tsv.
+// ConvertSearchCriteria gives exactly what the classic calls give on the client corpora (the
+// bench's real clients' criteria among them) and the texts of api-one-call.tsv, whole and up to a
+// NUL, with each option set of api-one-call-options.tsv.
 TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
     const TokenEntry host[] = {{PROP_HOST_FIRST, "upnp:author"}, {PROP_HOST_FIRST + 1, "upnp:playbackCount"}, {0, nullptr}};
     const TokenEntry high[] = {{300, "upnp:author"}, {301, "upnp:playbackCount"}, {0, nullptr}};
@@ -63,7 +64,7 @@ TEST(HostSequence, OneCallGivesTheSequenceAnswers) {
     std::map<std::string, const TokenEntry *> tables = {{"server", kColumns}, {"host", hostColumns}, {"none", none},
                                                         {"gapped", gapped}, {"", nullptr}};
     std::vector<std::string> texts;
-    for (const char *file : {"/client-criteria.tsv", "/client-criteria-more.tsv"})
+    for (const char *file : {"/client-criteria.tsv", "/client-criteria-more.tsv", "/../../bench/real-criteria.tsv"})
         for (auto &entry : ReadCriteriaTable(std::string(MSC_TEST_CORPUS_DIR) + file)) texts.push_back(entry.second);
     for (const Case &row : ReadCases("api-one-call.tsv")) texts.push_back(row["criteria"]);
     std::map<std::string, int> reached;

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,11 @@ TEST(SearchRequest, HostileSortTexts) {
     for (const std::string &text : texts) ConvertSortCriteria(text.c_str(), static_cast<int>(text.size()), &options, out, sizeof out, &info);
     EXPECT_EQ(CloseAllocationWindow(), 0) << "the sort call takes no heap memory";
     EXPECT_EQ(ConvertSortCriteria(nul.c_str(), 19, &options, out, sizeof out, &info), 54) << "the text ends at its NUL";
+    // A text that ends at a comma, with no byte after it: the sanitizer run catches a read past it.
+    const std::unique_ptr<char[]> trailingComma(new char[9]);
+    memcpy(trailingComma.get(), "dc:title,", 9);
+    EXPECT_EQ(ConvertSortCriteria(trailingComma.get(), 9, &options, out, sizeof out, &info), -1);
+    EXPECT_EQ(Failure(info), "709 1@9 Unsupported or invalid sort criteria: expected a property at byte 9");
 }
 
 // Invalid arguments are UPnP error 402, whatever the text.
