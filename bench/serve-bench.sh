@@ -31,7 +31,9 @@ FROM copy, objects AS t WHERE t.parent_id = 'A0$128$129';
 SQL
 )
 library=$work/library-100k.db
-if [ ! -f "$library" ]; then
+# Made again when the tool, and with it the sample's columns, is newer.
+if [ ! "$library" -nt "$cli" ]; then
+  rm -f "$library" "$library.tmp"
   "$cli" sample | sqlite3 "$library.tmp"
   echo "$copies $generate" | sqlite3 "$library.tmp"
   mv "$library.tmp" "$library"
