@@ -12,7 +12,9 @@ packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libpq-dev libmariadb-d
 case ${1:-all} in
   demo) ;;
   servers) packages+=(postgresql mariadb-server) ;;
-  all) packages+=(make clang libclang-rt-14-dev libgtest-dev libbenchmark-dev sqlite3 postgresql mariadb-server) ;;
+  # The media server needs GUPnP and pugixml, its test Go with goupnp and strace.
+  all) packages+=(make clang libclang-rt-14-dev libgtest-dev libbenchmark-dev sqlite3 postgresql mariadb-server
+                  libgupnp-1.6-dev libpugixml-dev golang-go golang-github-huin-goupnp-dev strace) ;;
   *) echo "usage: scripts/install-deps.sh [demo|servers]" >&2; exit 2 ;;
 esac
 missing=()

@@ -106,6 +106,13 @@ TEST(HostSelect, BuildsTheStatement) {
         query.parentColumn = row["parent"];
         query.order = row["order"];
         query.show = row["show"];
+        query.scope = row["scope"] == "children" ? SelectQuery::kChildren
+                      : row["scope"] == "self"   ? SelectQuery::kSelf
+                                                 : SelectQuery::kDescendants;
+        if (!row["page"].empty()) {
+            query.limit = std::stoll(row["page"]);
+            query.offset = std::stoll(row["page"].substr(row["page"].find(',') + 1));
+        }
         EXPECT_EQ(BuildSelect(query, row["condition"]), row["select"]) << row.where();
     }
 }

@@ -489,6 +489,8 @@ HostSearch RunOneCall(const std::string &criteria, const HostOptions &options) {
     HostSearch search;
     search.error = info.error;
     search.repairs = {info.repairs, info.repairOffset};
+    search.upnpError = info.upnpError;
+    search.upnpErrorDescription = info.upnpErrorDescription;
     if (!found) {
         search.status = HostSearch::kParseFailed;
         return search;
@@ -572,7 +574,10 @@ std::string BuildSelect(const SelectQuery &query, const std::string &condition) 
     if (!condition.empty() || scoped) sql += " WHERE";
     if (!condition.empty()) sql += " (" + condition + ")";
     if (!condition.empty() && scoped) sql += " AND";
-    if (scoped && query.container == "0") {
+    if (scoped && query.scope != SelectQuery::kDescendants) {
+        sql += " " + qualifier + (query.scope == SelectQuery::kSelf ? query.idColumn : query.parentColumn) + " = " +
+               query.parameter;
+    } else if (scoped && query.container == "0") {
         // The root holds every other object: no need to walk the links.
         sql += " " + qualifier + query.idColumn + " <> " + query.parameter;
     } else if (scoped) {
@@ -589,6 +594,8 @@ std::string BuildSelect(const SelectQuery &query, const std::string &condition) 
     } else if (!query.order.empty()) {
         sql += " ORDER BY " + qualifier + query.order;
     }
+    // The one form the three databases share; a page starts at 'offset' only with a limit.
+    if (query.limit >= 0) sql += " LIMIT " + std::to_string(query.limit) + " OFFSET " + std::to_string(query.offset);
     return sql;
 }
 

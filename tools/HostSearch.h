@@ -132,6 +132,8 @@ struct HostSearch {
     Status status = kEverything;
     SearchParseError error = {SEARCH_PARSE_OK, -1};
     SearchParseRepairs repairs = {0, -1};  // What the lenient grammar repaired.
+    int upnpError = 0;              // RunOneCall: the library's UPnP code for a refused text.
+    std::string upnpErrorDescription;  // And its words, for a SOAP fault.
     std::string problem;
     msc::Tree parsed;               // The tree as the parser made it.
     msc::Tree rewritten;            // The tree after the rewrites.
@@ -184,9 +186,14 @@ struct SelectQuery {
     std::string order = "rowid";          // ORDER BY text after the alias; empty for none.
     std::string sortKeys;                 // ORDER BY keys written whole (RunSort); replace 'order'.
     std::string parameter = "?1";         // How the statement names the container's value.
+    // Which rows of the container: its descendants (a search), its children or itself (a browse).
+    enum Scope { kDescendants, kChildren, kSelf } scope = kDescendants;
+    long long limit = -1;                 // At most this many rows; -1: no limit.
+    long long offset = 0;                 // Rows skipped first (with a limit only).
 };
 
-// The SELECT statement of a search; 'parameter' is the container, whose descendants it selects.
+// The SELECT statement of a search; 'parameter' is the container, whose descendants, children
+// or self it selects.
 std::string BuildSelect(const SelectQuery &query, const std::string &condition);
 
 class MediaDatabase {

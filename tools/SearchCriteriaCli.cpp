@@ -12,6 +12,7 @@
 
 #include "HostDatabase.h"
 #include "HostSearch.h"
+#include "MediaServer.h"
 #include "mysearchcriteria.h"
 
 // The library leaves the conversion of identifier numbers to its host; like a media server, the
@@ -51,6 +52,9 @@ const char kUsage[] =
     "           database: sqlite, postgresql or mariadb; default sqlite)\n"
     "  caps     print what a server advertises for the options: the lines \"search: \" and\n"
     "           \"sort: \" with the GetSearchCapabilities and GetSortCapabilities texts\n"
+    "  serve    a UPnP MediaServer:1 device over the library (the sample or --db) whose\n"
+    "           Search runs as search does, sorted as --sort sorts; prints its description\n"
+    "           URL, then serves until SIGINT or SIGTERM\n"
     "\n"
     "Options:\n"
     "  --prefix TEXT      text written before every column name, such as o. (search: the\n"
@@ -96,6 +100,10 @@ const char kUsage[] =
     "                     line on standard error; --id-column ends the order\n"
     "  --strict           no repairs of the criteria, and sort keys that cannot be sorted by are\n"
     "                     errors (UPnP 709)\n"
+    "  --address ADDR     serve: the IPv4 address served on (default: 127.0.0.1)\n"
+    "  --port PORT        serve: the HTTP port (default: 0, any free port)\n"
+    "  --no-announce      serve: no SSDP announcements (always so on a loopback address)\n"
+    "  --name NAME        serve: the device's friendly name (default: mysearchcriteria)\n"
     "  -h, --help         print this help\n"
     "\n"
     "Properties: dc:title dc:date dc:creator upnp:class upnp:actor upnp:artist upnp:album\n"
@@ -112,13 +120,15 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 when every criteria was handled, 1 otherwise.\n";
 
-enum class Job { kSql, kTree, kSearch, kSample, kCaps };
+enum class Job { kSql, kTree, kSearch, kSample, kCaps, kServe };
 
 struct Settings {
     Job job = Job::kSql;
     HostOptions host;
     SelectQuery select;
     std::string dbPath;
+    ServeOptions serve;
+    bool noAnnounce = false;
     DatabaseKind dialect = DatabaseKind::kSqlite;
     bool showGiven = false;
     bool orderGiven = false;
@@ -377,6 +387,7 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
     else if (job == "search") settings->job = Job::kSearch;
     else if (job == "sample") settings->job = Job::kSample;
     else if (job == "caps") settings->job = Job::kCaps;
+    else if (job == "serve") settings->job = Job::kServe;
     else {
         Fail("unknown job \"" + job + "\"; try --help");
         return 1;
@@ -453,6 +464,24 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
             }
             (arg == "--show" ? settings->select.show : settings->select.order) = value;
             (arg == "--show" ? settings->showGiven : settings->orderGiven) = true;
+        } else if (arg == "--address" || arg == "--name") {
+            if (!TakeValue(argc, argv, &i, &value)) return 1;
+            // The name goes into the device's description, where XML allows no control bytes.
+            if (std::any_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+                Fail("a control byte in " + arg);
+                return 1;
+            }
+            (arg == "--address" ? settings->serve.address : settings->serve.name) = value;
+        } else if (arg == "--port") {
+            if (!TakeValue(argc, argv, &i, &value)) return 1;
+            if (value.empty() || value.size() > 5 || value.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoul(value) > 65535) {
+                Fail("not a port number: \"" + value + "\"");
+                return 1;
+            }
+            settings->serve.port = static_cast<unsigned short>(std::stoul(value));
+        } else if (arg == "--no-announce") {
+            settings->noAnnounce = true;
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
             Fail("unknown option \"" + arg + "\"; try --help");
             return 1;
@@ -472,7 +501,9 @@ int ParseArguments(int argc, char **argv, Settings *settings) {
         if (!settings->showGiven) settings->select.show = "*";
         if (!settings->orderGiven) settings->select.order.clear();
         // Another schema may have no parent links: search the whole table unless asked.
-        bool scoped = settings->containerGiven || settings->idColumnGiven || settings->parentColumnGiven;
+        // The server browses by the links, so it always keeps them.
+        bool scoped = settings->containerGiven || settings->idColumnGiven || settings->parentColumnGiven ||
+                      settings->job == Job::kServe;
         if (!scoped) settings->select.parentColumn.clear();
         // Another schema's names are not the sample's: a scoped search needs both columns named.
         bool unscoped = settings->parentColumnGiven && settings->select.parentColumn.empty();
@@ -513,6 +544,26 @@ int main(int argc, char **argv) {
         printf("search: %s\nsort: %s\n", SearchCapabilities(settings.host).c_str(),
                SortCapabilities(settings.host).c_str());
         return 0;
+    }
+    if (settings.job == Job::kServe) {
+#ifdef MSC_HAVE_SERVER
+        // A server on a LAN address announces itself.
+        settings.serve.database = settings.dbPath;
+        settings.serve.announce = !settings.noAnnounce && !IsLoopbackAddress(settings.serve.address);
+        if (!settings.dbPath.empty()) {
+            std::string error;
+            std::unique_ptr<HostDatabase> database = OpenDatabase(settings.dbPath, &error);
+            if (database == nullptr) {
+                Fail("cannot open the database: " + error);
+                return 1;
+            }
+            settings.host.sql.dialect = DialectOf(database->Kind());
+        }
+        return ServeMediaServer(settings.serve, settings.host, settings.select);
+#else
+        Fail("serve: this build has no media server (install libgupnp-1.6-dev and libpugixml-dev, then rebuild)");
+        return 1;
+#endif
     }
     if (settings.job == Job::kSample) {
         std::string script, error;
