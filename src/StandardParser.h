@@ -87,6 +87,8 @@ protected:
 
     // The logical keyword that is the whole name at 'pos' (its end to *end), or nullptr.
     MSC_ALWAYS_INLINE const TokenEntry *LogicalAt(Pos pos, Pos *end) const {
+        // A logical keyword is a name: what follows the last operand of a group, ")", is none.
+        if (!Is(kNameStart, text_[pos])) return nullptr;
         if (const TokenEntry *logical = TokenKeyword(Vocabulary::kLogical, pos, end)) return logical;
         Token name = Run(kName, pos);
         *end = name.end;
