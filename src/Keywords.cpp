@@ -30,8 +30,10 @@ const TokenEntry *FindKeywordByPrefix(int table, const char *at) {
     size_t bestLength = 0;
     for (const TokenEntry *entry = kTableOf[table]; entry->id != 0; ++entry) {
         size_t i = 0;
+        // Texts mostly write keywords as the tables do: the plain comparison settles most bytes.
         while (entry->name[i] != '\0' && at[i] != '\0' &&
-               FoldAscii(static_cast<unsigned char>(at[i])) == FoldAscii(static_cast<unsigned char>(entry->name[i]))) {
+               (at[i] == entry->name[i] ||
+                FoldAscii(static_cast<unsigned char>(at[i])) == FoldAscii(static_cast<unsigned char>(entry->name[i])))) {
             ++i;
         }
         if (entry->name[i] != '\0' && at[i] != '\0') continue;
