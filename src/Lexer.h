@@ -109,7 +109,11 @@ inline Pos FindStop(const char *text, Pos pos, Pos last) {
 #else
     (void)last;
 #endif
-    while (!Is(kStops, text[pos])) ++pos;
+    if constexpr (kStops == kTokenEnd) {
+        while (!IsTokenEnd(text[pos])) ++pos;  // A comparison rather than the class table.
+    } else {
+        while (!Is(kStops, text[pos])) ++pos;
+    }
     return pos;
 }
 
