@@ -32,7 +32,7 @@ const TokenEntry *FindKeywordByPrefix(int table, const char *at) {
         const char *name = entry->name;
         size_t i = 0;
         // Texts mostly write keywords as the tables do: the plain comparison settles most bytes
-        // (a byte equal to one of the keyword is no NUL).
+        // (a text byte equal to the keyword's is no NUL).
         while (name[i] != '\0' &&
                (at[i] == name[i] || (at[i] != '\0' && FoldAscii(static_cast<unsigned char>(at[i])) ==
                                                           FoldAscii(static_cast<unsigned char>(name[i]))))) {

@@ -140,6 +140,7 @@ protected:
         }
         return OtherValue(at, opId, nesting, text, pos, literal);
     }
+    // The text between the quote at 'at' and its closing one into *text, *end past the latter.
     MSC_ALWAYS_INLINE bool QuotedValue(Pos at, Token *text, Pos *end) {
         Pos close = FindClosingQuote(text_, at, last_, &valueEscaped_);
         if (AtEnd(close)) return Fail(SEARCH_PARSE_UNTERMINATED_QUOTE, at);
