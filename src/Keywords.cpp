@@ -29,13 +29,17 @@ const TokenEntry *FindKeywordByPrefix(int table, const char *at) {
     const TokenEntry *best = nullptr;
     size_t bestLength = 0;
     for (const TokenEntry *entry = kTableOf[table]; entry->id != 0; ++entry) {
+        const char *name = entry->name;
         size_t i = 0;
-        while (entry->name[i] != '\0' && at[i] != '\0' &&
-               FoldAscii(static_cast<unsigned char>(at[i])) == FoldAscii(static_cast<unsigned char>(entry->name[i]))) {
+        // Texts mostly write keywords as the tables do: the plain comparison settles most bytes
+        // (a text byte equal to the keyword's is no NUL).
+        while (name[i] != '\0' &&
+               (at[i] == name[i] || (at[i] != '\0' && FoldAscii(static_cast<unsigned char>(at[i])) ==
+                                                          FoldAscii(static_cast<unsigned char>(name[i]))))) {
             ++i;
         }
-        if (entry->name[i] != '\0' && at[i] != '\0') continue;
-        size_t length = strlen(entry->name);
+        if (name[i] != '\0' && at[i] != '\0') continue;
+        size_t length = name[i] == '\0' ? i : strlen(name);
         if (best == nullptr ||
             (length > bestLength && strncmp(entry->name, best->name, bestLength) == 0)) {
             best = entry;

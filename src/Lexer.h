@@ -5,6 +5,7 @@
 #define MSC_LEXER_H
 
 #include <cstdint>
+#include <cstring>
 
 #if MSC_VECTOR && defined(__SSE2__)
 #include <emmintrin.h>
@@ -108,7 +109,11 @@ inline Pos FindStop(const char *text, Pos pos, Pos last) {
 #else
     (void)last;
 #endif
-    while (!Is(kStops, text[pos])) ++pos;
+    if constexpr (kStops == kTokenEnd) {
+        while (!IsTokenEnd(text[pos])) ++pos;  // A comparison rather than the class table.
+    } else {
+        while (!Is(kStops, text[pos])) ++pos;
+    }
     return pos;
 }
 
@@ -145,10 +150,20 @@ public:
         return DecodedValueLeaf(token, identifier, literal);
     }
 
-    // True when the value just read is its text as it stands, as ValueLeaf would copy it: no
-    // literal, no identifier to rewrite and no escape to decode.
-    MSC_ALWAYS_INLINE bool ValueAsItStands(bool identifier, const char *literal) const {
-        return !identifier && literal == nullptr && !valueEscaped_;
+    // The text of the value just read, of 'token', as its leaf would hold it, without the leaf:
+    // the literal, or the token's bytes when no identifier is to be rewritten and no escape
+    // decoded; false when only the leaf (ValueLeafIn) holds it.
+    MSC_ALWAYS_INLINE bool ValueWithoutLeaf(Token token, bool identifier, const char *literal, const char **text,
+                                            size_t *length) const {
+        if (MSC_UNLIKELY(identifier)) return false;
+        if (MSC_UNLIKELY(literal != nullptr)) {
+            *text = literal;
+            *length = strlen(literal);
+            return true;
+        }
+        *text = text_ + token.first;
+        *length = token.size();
+        return !valueEscaped_;
     }
 
     // The text that tokens index.

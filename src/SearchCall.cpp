@@ -215,9 +215,9 @@ public:
     }
     MSC_ALWAYS_INLINE bool Comparison(Lexer &lexer, int opId, Token text, bool identifier, Slot, bool first,
                                       const char *literal = nullptr) {
-        const char *value = lexer.text() + text.first;
-        size_t length = text.size();
-        if (MSC_UNLIKELY(!lexer.ValueAsItStands(identifier, literal)) &&
+        const char *value;
+        size_t length;
+        if (MSC_UNLIKELY(!lexer.ValueWithoutLeaf(text, identifier, literal, &value, &length)) &&
             !ValueOfLeaf(lexer, text, identifier, literal, &value, &length)) {
             return false;
         }
@@ -294,7 +294,7 @@ private:
         return true;
     }
     // The text of the value leaf that the tree would hold (an identifier's rewritten number, a
-    // decoded escape, a literal), from the arena; the leaf itself is not needed.
+    // decoded escape), from the arena; the leaf itself is not needed.
     MSC_NOINLINE bool ValueOfLeaf(Lexer &lexer, Token text, bool identifier, const char *literal, const char **value,
                                   size_t *length) {
         ParseTreeNode *leaf = lexer.ValueLeafIn<true>(text, identifier, literal);

@@ -20,20 +20,22 @@ struct PropertyName {
     Pos end;
 };
 
-// The closing quote of the quoted text that opens at 'open', or last + 1 when there is none:
-// only \" and \\ are escapes, a backslash before any other byte stands for itself.
-Pos FindClosingQuote(const char *text, Pos open, Pos last, bool *escaped = nullptr) {
-    for (Pos scan = open + 1;; ++scan) {
-        // The scan stops at quotes and backslashes, sixteen bytes a step, and at the text's NUL
-        // (or a closing parenthesis, read past) where the range does not end it first.
-        scan = FindStop<kQuote | kEscape | kRangeEnd>(text, scan, last);
-        if (scan > last) return last + 1;
-        if (text[scan] == '"') return scan;
-        if (text[scan] != '\\') continue;
-        if (escaped != nullptr) *escaped = true;
-        if (scan + 1 <= last && (text[scan + 1] == '"' || text[scan + 1] == '\\')) ++scan;
+}  // namespace
+
+Pos FindClosingQuoteFrom(const char *text, Pos stop, Pos last, bool *escaped) {
+    for (;;) {
+        if (stop > last) return last + 1;
+        if (text[stop] == '"') return stop;
+        Pos next = stop + 1;
+        if (text[stop] == '\\') {
+            if (escaped != nullptr) *escaped = true;
+            if (next <= last && (text[next] == '"' || text[next] == '\\')) ++next;
+        }
+        stop = FindStop<kQuote | kEscape | kRangeEnd>(text, next, last);
     }
 }
+
+namespace {
 
 // True when the quote at text[end - 1] closes a value in a client's own way: the text ends
 // there, or a blank or a closing parenthesis follows.
@@ -146,22 +148,14 @@ bool StandardLexer::Finish(Pos pos) {
                 pos);
 }
 
-// The value after an operator: a quoted text with \" and \\ decoded, or one unquoted word, into
-// *text. After "exists" it must read true or false (quoted or not, in any case) and stands for
-// *literal, "true" or "false".
-bool StandardLexer::ParseValue(Pos *pos, int opId, int nesting, Token *text, const char **literal) {
-    Pos at = SkipBlanks(*pos);
+// The values that ParseValue leaves to this: a repaired one, one after "exists", an unquoted word.
+bool StandardLexer::OtherValue(Pos at, int opId, int nesting, Token *text, Pos *pos, const char **literal) {
     if (AtEnd(at)) return Fail(SEARCH_PARSE_MISSING_VALUE, at);
-
-    valueEscaped_ = false;
     if ((flags_ & kRepair) && RepairedValue(at, nesting, text, pos)) {
         // A client's way of quoting, read as the quoted value it stands for.
         valueEscaped_ = true;
     } else if (text_[at] == '"') {
-        Pos scan = FindClosingQuote(text_, at, last_, &valueEscaped_);
-        if (AtEnd(scan)) return Fail(SEARCH_PARSE_UNTERMINATED_QUOTE, at);
-        *text = {at + 1, scan};
-        *pos = scan + 1;
+        if (!QuotedValue(at, text, pos)) return false;
     } else {
         *text = Run(kWord, at);
         // A bare "and" or "or" here means the value was left out, not that it reads "and".
@@ -171,7 +165,6 @@ bool StandardLexer::ParseValue(Pos *pos, int opId, int nesting, Token *text, con
         *pos = text->end;
     }
 
-    *literal = nullptr;
     if (opId == OP_EXISTS) {
         if (EqualsFolded(text_ + text->first, text->size(), "true")) *literal = "true";
         else if (EqualsFolded(text_ + text->first, text->size(), "false")) *literal = "false";

@@ -39,6 +39,19 @@
 
 namespace msc {
 
+// The closing quote of the quoted text that opens at 'open', or last + 1 when there is none:
+// only \" and \\ are escapes, a backslash before any other byte stands for itself; *escaped (when
+// given) is set when the text holds a backslash. The scan stops at quotes and backslashes, sixteen
+// bytes a step, and at the text's NUL (or a closing parenthesis, read past) where the range does
+// not end it first. FindClosingQuoteFrom goes on from such a stop.
+Pos FindClosingQuoteFrom(const char *text, Pos stop, Pos last, bool *escaped);
+MSC_ALWAYS_INLINE inline Pos FindClosingQuote(const char *text, Pos open, Pos last, bool *escaped = nullptr) {
+    // Most values hold no backslash: their first stop is the closing quote.
+    Pos stop = FindStop<kQuote | kEscape | kRangeEnd>(text, open + 1, last);
+    if (MSC_LIKELY(stop <= last && text[stop] == '"')) return stop;
+    return FindClosingQuoteFrom(text, stop, last, escaped);
+}
+
 // The parser's reading of tokens, the same whatever it builds.
 class StandardLexer : public Lexer {
 public:
@@ -74,6 +87,8 @@ protected:
 
     // The logical keyword that is the whole name at 'pos' (its end to *end), or nullptr.
     MSC_ALWAYS_INLINE const TokenEntry *LogicalAt(Pos pos, Pos *end) const {
+        // A logical keyword is a name: what follows the last operand of a group, ")", is none.
+        if (!Is(kNameStart, text_[pos])) return nullptr;
         if (const TokenEntry *logical = TokenKeyword(Vocabulary::kLogical, pos, end)) return logical;
         Token name = Run(kName, pos);
         *end = name.end;
@@ -112,7 +127,28 @@ protected:
         return true;
     }
 
-    bool ParseValue(Pos *pos, int opId, int nesting, Token *text, const char **literal);
+    // The value after an operator: a quoted text with \" and \\ decoded, or one unquoted word, into
+    // *text, and *pos past it. After "exists" it must read true or false (quoted or not, in any
+    // case) and stands for *literal, "true" or "false" (else null).
+    MSC_ALWAYS_INLINE bool ParseValue(Pos *pos, int opId, int nesting, Token *text, const char **literal) {
+        Pos at = SkipBlanks(*pos);
+        valueEscaped_ = false;
+        *literal = nullptr;
+        // Most values: quoted, read strictly, and compared rather than tested for existence.
+        if (MSC_LIKELY(!AtEnd(at) && text_[at] == '"' && !(flags_ & kRepair) && opId != OP_EXISTS)) {
+            return QuotedValue(at, text, pos);
+        }
+        return OtherValue(at, opId, nesting, text, pos, literal);
+    }
+    // The text between the quote at 'at' and its closing one into *text, *end past the latter.
+    MSC_ALWAYS_INLINE bool QuotedValue(Pos at, Token *text, Pos *end) {
+        Pos close = FindClosingQuote(text_, at, last_, &valueEscaped_);
+        if (AtEnd(close)) return Fail(SEARCH_PARSE_UNTERMINATED_QUOTE, at);
+        *text = {at + 1, close};
+        *end = close + 1;
+        return true;
+    }
+    bool OtherValue(Pos at, int opId, int nesting, Token *text, Pos *pos, const char **literal);
     bool RepairedValue(Pos at, int nesting, Token *text, Pos *end);
     bool Finish(Pos pos);
 
