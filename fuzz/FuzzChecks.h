@@ -37,6 +37,12 @@ inline const TokenEntry kColumns[] = {
 
 inline const char *const kPrefixes[] = {nullptr, "", "t.", "media."};
 
+// A host's own property names, with the ids that kColumns gives columns (host_a to host_c).
+inline const TokenEntry kHost[] = {{PROP_HOST_FIRST, "upnp:author"},
+                                   {PROP_HOST_FIRST + 1, "upnp:artist[@role=\"AlbumArtist\"]"},
+                                   {PROP_HOST_FIRST + 2, "res@duration"},
+                                   {0, nullptr}};
+
 // True when 'b' equals 'a' node for node and shares no value text with it, as a copy must.
 inline bool IsIndependentCopy(const ParseTreeNode *a, const ParseTreeNode *b) {
     while (a != nullptr && b != nullptr) {

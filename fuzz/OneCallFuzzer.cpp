@@ -24,10 +24,6 @@ using namespace msc_fuzz;
 
 namespace {
 
-const TokenEntry kHost[] = {{PROP_HOST_FIRST, "upnp:author"},
-                            {PROP_HOST_FIRST + 1, "upnp:artist[@role=\"AlbumArtist\"]"},
-                            {PROP_HOST_FIRST + 2, "res@duration"},
-                            {0, nullptr}};
 const TokenEntry kSupported[] = {{PROP_DC_TITLE, "t"}, {PROP_DC_DATE, "d"}, {PROP_UPNP_CLASS, "c"},
                                  {PROP_UPNP_ARTIST, "a"}, {PROP_REFID, "r"}, {PROP_ID, "i"},
                                  {PROP_HOST_FIRST, "h"}, {0, nullptr}};

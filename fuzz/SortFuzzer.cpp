@@ -20,11 +20,6 @@ using namespace msc_fuzz;
 
 namespace {
 
-const TokenEntry kHost[] = {{PROP_HOST_FIRST, "upnp:author"},
-                            {PROP_HOST_FIRST + 1, "upnp:artist[@role=\"AlbumArtist\"]"},
-                            {PROP_HOST_FIRST + 2, "res@duration"},
-                            {0, nullptr}};
-
 // Every item that a key of 'options' may write: its null test and its orderings.
 std::set<std::string> ItemsOf(const SearchOptions &options) {
     static const char *const kFolded[][2] = {{"", " COLLATE NOCASE"}, {"lower(", " COLLATE \"C\")"},
