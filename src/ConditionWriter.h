@@ -34,7 +34,6 @@ struct Words {
     size_t length;
     template <size_t N>
     constexpr Words(const char (&literal)[N]) : text(literal), length(N - 1) {}  // NOLINT: a literal converts
-    constexpr Words(const char *words, size_t size) : text(words), length(size) {}
 };
 
 // What a dialect writes differently from the classic text, one row per SqlDialect: all its

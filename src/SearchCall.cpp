@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 #include <new>
 #include <type_traits>
 
@@ -435,22 +434,13 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
     });
 }
 
-// The name of a property for a host to read: the criteria keyword, else the host's name.
-const char *NameOfProperty(int id, const TokenEntry *hostProperties) {
-    for (const TokenEntry *table : {g_PropertyName, hostProperties}) {
-        for (const TokenEntry *entry = table; entry != nullptr && entry->id != 0; ++entry) {
-            if (entry->id == id && entry->name != nullptr) return entry->name;
-        }
-    }
-    return "an unknown property";
-}
-
 // SEARCH_POLICY_REFUSE_UNSUPPORTED: the criteria asks about a property that the database does not
 // evaluate, named at 'property'.
 int Refuse(SearchInfo *info, PropertyNote property, const SearchOptions &options) {
     Failed(info, SEARCH_PARSE_UNKNOWN_PROPERTY, property.offset);
     char detail[MSC_SEARCH_INFO_DESCRIPTION_SIZE];
-    snprintf(detail, sizeof detail, "unsupported property %s", NameOfProperty(property.id, options.parse.hostProperties));
+    const char *name = PropertyNameOf(property.id, options.parse.hostProperties);
+    snprintf(detail, sizeof detail, "unsupported property %s", name != nullptr ? name : "an unknown property");
     ReportUPnPError(info, kUPnPBadSearchCriteria, detail, property.offset);
     return -1;
 }

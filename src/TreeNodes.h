@@ -22,6 +22,13 @@ inline bool IsPropertyLeaf(const ParseTreeNode *node, int propertyId) {
 // a null table.
 const char *LookupName(const TokenEntry *table, int id);
 
+// The name of a property: its criteria keyword, else its name in 'hostProperties' (or null);
+// nullptr when neither names it.
+inline const char *PropertyNameOf(int propertyId, const TokenEntry *hostProperties) {
+    const char *name = LookupName(g_PropertyName, propertyId);
+    return name != nullptr ? name : LookupName(hostProperties, propertyId);
+}
+
 // True when the table has an entry with the id before its terminator; a null table has none.
 inline bool HasEntry(const TokenEntry *table, int id) {
     if (table == nullptr) return false;

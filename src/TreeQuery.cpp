@@ -169,8 +169,7 @@ struct Dumper : WalkHooks<const ParseTreeNode, int> {
         } else if (node->kind == NODE_VALUE) {
             Line(depth, "V:", OrNull(node->text));
         } else if (node->kind == NODE_PROPERTY) {
-            const char *name = LookupName(g_PropertyName, node->propertyId);
-            Line(depth, "P:", OrNull(name != nullptr ? name : LookupName(hostProperties, node->propertyId)));
+            Line(depth, "P:", OrNull(PropertyNameOf(node->propertyId, hostProperties)));
         } else {
             Put(depth, "Something Error\n");
         }
