@@ -425,21 +425,6 @@ SearchRecord::SearchRecord(const HostOptions &options) : numeric_(options.numeri
     PrepareSearchOptions(&options_);
 }
 
-namespace {
-
-// A text of the library's, measured first and then written whole.
-template <typename Write>
-std::string WrittenWhole(Write write) {
-    int length = write(nullptr, 0);
-    if (length <= 0) return "";
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    write(&text[0], length + 1);
-    text.resize(static_cast<size_t>(length));
-    return text;
-}
-
-}  // namespace
-
 HostSort RunSort(const std::string &sort, const HostOptions &options) {
     SearchRecord record(options);
     HostSort result;
@@ -448,11 +433,10 @@ HostSort RunSort(const std::string &sort, const HostOptions &options) {
         result.info.error = {SEARCH_PARSE_INVALID_ARGUMENT, 0};
         return result;
     }
-    int length = static_cast<int>(sort.size());
-    result.keys = WrittenWhole([&](char *out, int size) {
-        return ConvertSortCriteria(sort.c_str(), length, &record.Options(), out, size, &result.info);
-    });
-    result.ok = result.info.upnpError == 0;
+    msc::SortResult sorted = msc::sort(sort, record.Options());
+    result.keys = std::move(sorted.keys);
+    result.info = sorted.info;
+    result.ok = sorted.ok();
     int listed = std::min(result.info.sortSkippedCount, MSC_SEARCH_INFO_PROPERTIES);
     for (int i = 0; i < listed; ++i) {
         size_t from = static_cast<size_t>(result.info.sortSkipped[i]);
@@ -465,12 +449,12 @@ HostSort RunSort(const std::string &sort, const HostOptions &options) {
 
 std::string SearchCapabilities(const HostOptions &options) {
     SearchRecord record(options);
-    return WrittenWhole([&](char *out, int size) { return WriteSearchCapabilities(&record.Options(), out, size); });
+    return msc::search_capabilities(record.Options());
 }
 
 std::string SortCapabilities(const HostOptions &options) {
     SearchRecord record(options);
-    return WrittenWhole([&](char *out, int size) { return WriteSortCapabilities(&record.Options(), out, size); });
+    return msc::sort_capabilities(record.Options());
 }
 
 HostSearch RunOneCall(const std::string &criteria, const HostOptions &options) {
