@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -497,57 +499,59 @@ HostSearch RunOneCall(const std::string &criteria, const HostOptions &options) {
     return search;
 }
 
-size_t DumpSize(const ParseTreeNode *tree, size_t limit, const TokenTable *host) {
-    auto find = [](const TokenEntry *table, int id) -> const char * {
-        for (const TokenEntry *e = table; e->id != 0; ++e) {
-            if (e->id == id) return e->name;
-        }
-        return nullptr;
-    };
-    auto nameLength = [&](const TokenEntry *table, int id) -> size_t {
-        const char *name = find(table, id);
-        return strlen(name != nullptr ? name : "(null)");
-    };
-    auto propertyLength = [&](int id) -> size_t {
-        const std::string *name = host != nullptr && find(g_PropertyName, id) == nullptr ? host->Find(id) : nullptr;
-        return name != nullptr ? name->size() : nameLength(g_PropertyName, id);
-    };
-    // The standard grammar's own operators, which no exported table names.
-    static const TokenEntry kStandardOperators[] = {{OP_STARTS_WITH, "startsWith"}, {0, nullptr}};
-    struct Item {
-        const ParseTreeNode *node;
-        size_t depth;
-    };
-    std::vector<Item> stack = {{tree, 0}};
-    size_t total = 0;
-    while (!stack.empty() && total <= limit) {
-        Item item = stack.back();
+namespace {
+
+// A lower bound of the dump's size without the dump: TravelTree prints one line per node,
+// indented per level, so each leaf's line holds at least one byte per level of its depth. A
+// list of n terms nests n levels deep, and the library's walk over it costs time with n * n even
+// once the stream takes no more bytes, so this bound refuses such a tree first. An explicit
+// stack: the client's text decides the depth. Stops once past 'limit'.
+size_t LeafDepths(const ParseTreeNode *tree, size_t limit) {
+    std::vector<std::pair<const ParseTreeNode *, size_t>> stack = {{tree, 0}};
+    size_t sum = 0;
+    while (!stack.empty() && sum <= limit) {
+        auto [node, depth] = stack.back();
         stack.pop_back();
-        const ParseTreeNode *node = item.node;
-        size_t line = 4 * item.depth;  // "--->" per level.
-        if (node == nullptr) {
-            line += strlen("NULL\n");
-        } else if (node->kind == NODE_VALUE) {
-            line += 3 + (node->text != nullptr ? strlen(node->text) : strlen("(null)"));
-        } else if (node->kind == NODE_PROPERTY) {
-            line += 3 + propertyLength(node->propertyId);
-        } else if (node->kind == NODE_GROUP) {
-            line += strlen("->()\n") + strlen("<-()\n");
-            stack.push_back({node->inner, item.depth + 1});
+        if (node == nullptr) continue;
+        if (node->kind == NODE_GROUP) {
+            stack.push_back({node->inner, depth + 1});
         } else if (node->kind == NODE_OPERATOR) {
-            const TokenEntry *names = node->opId == OP_STARTS_WITH ? kStandardOperators
-                                      : node->opId > 29                ? g_ExistOpName
-                                      : node->opId > 19                ? g_BinOpName
-                                                                       : g_LogOpName;
-            if (node->opId > 9) line += 3 + nameLength(names, node->opId);
-            stack.push_back({node->right, item.depth + 1});
-            stack.push_back({node->left, item.depth + 1});
+            stack.push_back({node->left, depth + 1});
+            stack.push_back({node->right, depth + 1});
         } else {
-            line += strlen("Something Error\n");
+            sum += depth;
         }
-        total += line;
     }
-    return total > limit ? limit + 1 : total;
+    return sum;
+}
+
+// A stream's sink that counts the bytes written and fails the write that would pass 'limit',
+// after which the count stays limit + 1.
+struct ByteCount {
+    size_t limit;
+    size_t total = 0;
+};
+
+ssize_t CountBytes(void *cookie, const char *, size_t size) {
+    auto *count = static_cast<ByteCount *>(cookie);
+    if (count->total > count->limit || size > count->limit - count->total) {
+        count->total = count->limit + 1;
+        return -1;
+    }
+    count->total += size;
+    return static_cast<ssize_t>(size);
+}
+
+}  // namespace
+
+size_t DumpSize(const ParseTreeNode *tree, size_t limit, const TokenTable *host) {
+    if (LeafDepths(tree, limit) > limit) return limit + 1;
+    ByteCount count{limit};
+    FILE *stream = fopencookie(&count, "w", {nullptr, CountBytes, nullptr, nullptr});
+    if (stream == nullptr) throw std::bad_alloc();
+    TravelTreeToStream(tree, 0, stream, host != nullptr ? host->Entries() : nullptr);
+    fclose(stream);  // Writes what the stream still holds.
+    return count.total;
 }
 
 std::string BuildSelect(const SelectQuery &query, const std::string &condition) {

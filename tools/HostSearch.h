@@ -165,9 +165,9 @@ std::string DescribeParseError(const SearchParseError &error);
 std::string DescribeRepairs(const SearchParseRepairs &repairs);
 
 // The bytes TravelTreeToStream prints for 'tree' at depth 0 with the names of 'host', counted
-// without printing; a count past
-// 'limit' stops the walk and returns limit + 1. The dump of an and/or list grows with the square
-// of its length, so a host checks this before it dumps a client's tree.
+// as it writes them to a stream that keeps none; limit + 1 for a count past 'limit'. The dump of
+// an and/or list grows with the square of its length, so a host checks this before it dumps a
+// client's tree.
 size_t DumpSize(const ParseTreeNode *tree, size_t limit, const TokenTable *host = nullptr);
 
 struct ResultTable {
