@@ -1,8 +1,6 @@
-// The host side of a search: from criteria text through the library's calls to rows of the
-// media database.
+// The host side of a search: from criteria text through the library's calls to the SELECT
+// statement that a HostDatabase runs.
 #include "HostSearch.h"
-
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <cctype>
@@ -13,8 +11,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string_view>
-
-extern const char *const kSampleLibrarySql;
 
 namespace msc_host {
 
@@ -586,76 +582,5 @@ std::string BuildSelect(const SelectQuery &query, const std::string &condition) 
     if (query.limit >= 0) sql += " LIMIT " + std::to_string(query.limit) + " OFFSET " + std::to_string(query.offset);
     return sql;
 }
-
-std::unique_ptr<MediaDatabase> MediaDatabase::Open(const char *path, int flags, std::string *error) {
-    sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(path, &db, flags, nullptr) != SQLITE_OK) {
-        *error = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
-        sqlite3_close(db);
-        return nullptr;
-    }
-    return std::unique_ptr<MediaDatabase>(new MediaDatabase(db));
-}
-
-std::unique_ptr<MediaDatabase> MediaDatabase::OpenSample(std::string *error) {
-    auto database = Open(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
-    if (database == nullptr) return nullptr;
-    char *message = nullptr;
-    if (sqlite3_exec(database->db_, kSampleLibrarySql, nullptr, nullptr, &message) != SQLITE_OK) {
-        *error = std::string("loading the sample library: ") + (message ? message : "failed");
-        sqlite3_free(message);
-        return nullptr;
-    }
-    return database;
-}
-
-std::unique_ptr<MediaDatabase> MediaDatabase::OpenFile(const std::string &path, std::string *error) {
-    return Open(path.c_str(), SQLITE_OPEN_READONLY, error);
-}
-
-MediaDatabase::~MediaDatabase() { sqlite3_close(db_); }
-
-bool MediaDatabase::Select(const SelectQuery &query, const std::string &condition,
-                           ResultTable *result, std::string *error) {
-    std::string sql = BuildSelect(query, condition);
-    sqlite3_stmt *statement = nullptr;
-    const char *tail = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()) + 1, &statement, &tail) !=
-        SQLITE_OK) {
-        *error = sqlite3_errmsg(db_);
-        return false;
-    }
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> owned(statement, sqlite3_finalize);
-    // A condition that closed the statement and began another would be an injection.
-    while (tail != nullptr && (*tail == ' ' || *tail == '\n' || *tail == '\t')) ++tail;
-    if (tail != nullptr && *tail != '\0') {
-        *error = "the condition holds more than one statement";
-        return false;
-    }
-    if (sqlite3_bind_parameter_count(statement) > 0) {
-        sqlite3_bind_text(statement, 1, query.container.c_str(), static_cast<int>(query.container.size()),
-                          SQLITE_TRANSIENT);
-    }
-    *result = ResultTable();
-    int columnCount = sqlite3_column_count(statement);
-    for (int i = 0; i < columnCount; ++i) result->columns.emplace_back(sqlite3_column_name(statement, i));
-    int step;
-    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-        std::vector<std::string> row;
-        for (int i = 0; i < columnCount; ++i) {
-            const auto *value = reinterpret_cast<const char *>(sqlite3_column_text(statement, i));
-            row.emplace_back(value != nullptr ? std::string(value, static_cast<size_t>(sqlite3_column_bytes(statement, i)))
-                                              : std::string());
-        }
-        result->rows.push_back(std::move(row));
-    }
-    if (step != SQLITE_DONE) {
-        *error = sqlite3_errmsg(db_);
-        return false;
-    }
-    return true;
-}
-
-const char *SampleLibrarySql() { return kSampleLibrarySql; }
 
 }  // namespace msc_host
