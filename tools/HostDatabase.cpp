@@ -8,6 +8,8 @@
 #include <cctype>
 #include <cstdlib>
 
+extern const char *const kSampleLibrarySql;
+
 namespace msc_host {
 
 bool ParseDatabaseKind(const std::string &name, DatabaseKind *kind) {
@@ -65,24 +67,95 @@ std::string Literal(DatabaseKind kind, const std::string &text) {
 
 // --- SQLite --------------------------------------------------------------------------------------
 
+// The text of a column of the current row; NULL reads as the empty text.
+std::string Text(sqlite3_stmt *statement, int column) {
+    const auto *value = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
+    return value != nullptr ? std::string(value, static_cast<size_t>(sqlite3_column_bytes(statement, column)))
+                            : std::string();
+}
+
 class SqliteDatabase : public HostDatabase {
 public:
-    explicit SqliteDatabase(std::unique_ptr<MediaDatabase> db) : db_(std::move(db)) {}
+    ~SqliteDatabase() override { sqlite3_close(db_); }
     DatabaseKind Kind() const override { return DatabaseKind::kSqlite; }
+
+    // An existing file, read only; empty 'path': the embedded sample library, loaded into a
+    // private in-memory database.
+    static std::unique_ptr<SqliteDatabase> Open(const std::string &path, std::string *error) {
+        bool sample = path.empty();
+        sqlite3 *db = nullptr;
+        int opened = sqlite3_open_v2(sample ? ":memory:" : path.c_str(), &db,
+                                     sample ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY,
+                                     nullptr);
+        std::unique_ptr<SqliteDatabase> database(new SqliteDatabase(db));  // Closes a handle that failed too.
+        if (opened != SQLITE_OK) {
+            *error = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+            return nullptr;
+        }
+        if (sample && !database->Execute(kSampleLibrarySql, error)) {
+            *error = "loading the sample library: " + *error;
+            return nullptr;
+        }
+        return database;
+    }
+
     bool Select(const SelectQuery &query, const std::string &condition, ResultTable *result,
                 std::string *error) override {
-        return db_->Select(query, condition, result, error);
+        Statement statement = Prepare(BuildSelect(query, condition), error);
+        if (statement == nullptr) return false;
+        if (sqlite3_bind_parameter_count(statement.get()) > 0) {
+            sqlite3_bind_text(statement.get(), 1, query.container.c_str(), static_cast<int>(query.container.size()),
+                              SQLITE_TRANSIENT);
+        }
+        *result = ResultTable();
+        int columns = sqlite3_column_count(statement.get());
+        for (int i = 0; i < columns; ++i) result->columns.emplace_back(sqlite3_column_name(statement.get(), i));
+        return EachRow(statement.get(), error, [&] {
+            std::vector<std::string> row;
+            for (int i = 0; i < columns; ++i) row.push_back(Text(statement.get(), i));
+            result->rows.push_back(std::move(row));
+        });
     }
     bool Execute(const std::string &sql, std::string *error) override {
         char *message = nullptr;
-        if (sqlite3_exec(db_->Handle(), sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
+        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
         *error = message != nullptr ? message : "failed";
         sqlite3_free(message);
         return false;
     }
 
+    using Statement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)>;
+    // The one statement of 'sql', prepared; null with SQLite's message in *error. A text of more
+    // than one is refused: a condition that closed the statement and began another would be an
+    // injection.
+    Statement Prepare(const std::string &sql, std::string *error) {
+        sqlite3_stmt *statement = nullptr;
+        const char *tail = nullptr;
+        if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()) + 1, &statement, &tail) != SQLITE_OK) {
+            *error = sqlite3_errmsg(db_);
+            return Statement(nullptr, sqlite3_finalize);
+        }
+        Statement owned(statement, sqlite3_finalize);
+        while (tail != nullptr && (*tail == ' ' || *tail == '\n' || *tail == '\t')) ++tail;
+        if (tail != nullptr && *tail != '\0') {
+            *error = "the condition holds more than one statement";
+            owned.reset();
+        }
+        return owned;
+    }
+    // Calls 'row' on each row of 'statement' in turn; false with SQLite's message in *error.
+    template <typename Row>
+    bool EachRow(sqlite3_stmt *statement, std::string *error, Row row) {
+        int step;
+        while ((step = sqlite3_step(statement)) == SQLITE_ROW) row();
+        if (step == SQLITE_DONE) return true;
+        *error = sqlite3_errmsg(db_);
+        return false;
+    }
+
 private:
-    std::unique_ptr<MediaDatabase> db_;
+    explicit SqliteDatabase(sqlite3 *db) : db_(db) {}
+    sqlite3 *db_;
 };
 
 // Whether BuildSelect names the container at all.
@@ -279,9 +352,7 @@ std::unique_ptr<HostDatabase> OpenDatabase(const std::string &target, std::strin
         return PostgresqlDatabase::Open(target, error);
     }
     if (StartsWith(target, "mariadb://") || StartsWith(target, "mysql://")) return MariadbDatabase::Open(target, error);
-    auto sqlite = target.empty() ? MediaDatabase::OpenSample(error) : MediaDatabase::OpenFile(target, error);
-    if (sqlite == nullptr) return nullptr;
-    return std::unique_ptr<HostDatabase>(new SqliteDatabase(std::move(sqlite)));
+    return SqliteDatabase::Open(target, error);
 }
 
 namespace {
@@ -333,10 +404,10 @@ const SampleColumn kSampleColumns[] = {
 
 bool SampleScript(DatabaseKind kind, std::string *script, std::string *error) {
     if (kind == DatabaseKind::kSqlite) {
-        *script = SampleLibrarySql();
+        *script = kSampleLibrarySql;
         return true;
     }
-    auto sample = MediaDatabase::OpenSample(error);
+    std::unique_ptr<SqliteDatabase> sample = SqliteDatabase::Open("", error);
     if (sample == nullptr) return false;
     bool postgres = kind == DatabaseKind::kPostgresql;
     // The sample's columns, compared as SQLite compares them (docs/SQL.md): the NOCASE ones ignore
@@ -366,33 +437,23 @@ bool SampleScript(DatabaseKind kind, std::string *script, std::string *error) {
               (postgres ? "PostgreSQL" : "MariaDB 10.10 or later") + ".\n" +
               (postgres ? "BEGIN;\nCREATE EXTENSION IF NOT EXISTS citext;\n" : "SET NAMES utf8mb4;\nSTART TRANSACTION;\n") +
               "CREATE TABLE objects (\n" + table + (postgres ? ");\n" : ") DEFAULT CHARSET=utf8mb4;\n");
-    std::string select = "SELECT " + columns + " FROM objects ORDER BY rowid";
-    sqlite3_stmt *statement = nullptr;
-    if (sqlite3_prepare_v2(sample->Handle(), select.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-        *error = sqlite3_errmsg(sample->Handle());
-        return false;
-    }
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> owned(statement, sqlite3_finalize);
+    SqliteDatabase::Statement statement = sample->Prepare("SELECT " + columns + " FROM objects ORDER BY rowid", error);
+    if (statement == nullptr) return false;
     int rows = 0;
-    int step;
-    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+    bool read = sample->EachRow(statement.get(), error, [&] {
         *script += rows % 100 == 0 ? std::string(rows ? ";\n" : "") + "INSERT INTO objects (" + columns + ") VALUES\n  ("
                                    : ",\n  (";
-        for (int i = 0; i < sqlite3_column_count(statement); ++i) {
+        for (int i = 0; i < sqlite3_column_count(statement.get()); ++i) {
             if (i > 0) *script += ", ";
-            int type = sqlite3_column_type(statement, i);
-            const char *value = reinterpret_cast<const char *>(sqlite3_column_text(statement, i));
+            int type = sqlite3_column_type(statement.get(), i);
             if (type == SQLITE_NULL) *script += "NULL";
-            else if (type == SQLITE_INTEGER) *script += value;
-            else *script += Literal(kind, std::string(value, static_cast<size_t>(sqlite3_column_bytes(statement, i))));
+            else if (type == SQLITE_INTEGER) *script += Text(statement.get(), i);
+            else *script += Literal(kind, Text(statement.get(), i));
         }
         *script += ")";
         ++rows;
-    }
-    if (step != SQLITE_DONE) {
-        *error = sqlite3_errmsg(sample->Handle());
-        return false;
-    }
+    });
+    if (!read) return false;
     *script += ";\n"
                "CREATE INDEX objects_parent ON objects(parent_id);\n"
                "CREATE INDEX objects_num ON objects(num_id);\n"

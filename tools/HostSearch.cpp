@@ -1,18 +1,16 @@
-// The host side of a search: from criteria text through the library's calls to rows of the
-// media database.
+// The host side of a search: from criteria text through the library's calls to the SELECT
+// statement that a HostDatabase runs.
 #include "HostSearch.h"
-
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
-
-extern const char *const kSampleLibrarySql;
 
 namespace msc_host {
 
@@ -497,57 +495,59 @@ HostSearch RunOneCall(const std::string &criteria, const HostOptions &options) {
     return search;
 }
 
-size_t DumpSize(const ParseTreeNode *tree, size_t limit, const TokenTable *host) {
-    auto find = [](const TokenEntry *table, int id) -> const char * {
-        for (const TokenEntry *e = table; e->id != 0; ++e) {
-            if (e->id == id) return e->name;
-        }
-        return nullptr;
-    };
-    auto nameLength = [&](const TokenEntry *table, int id) -> size_t {
-        const char *name = find(table, id);
-        return strlen(name != nullptr ? name : "(null)");
-    };
-    auto propertyLength = [&](int id) -> size_t {
-        const std::string *name = host != nullptr && find(g_PropertyName, id) == nullptr ? host->Find(id) : nullptr;
-        return name != nullptr ? name->size() : nameLength(g_PropertyName, id);
-    };
-    // The standard grammar's own operators, which no exported table names.
-    static const TokenEntry kStandardOperators[] = {{OP_STARTS_WITH, "startsWith"}, {0, nullptr}};
-    struct Item {
-        const ParseTreeNode *node;
-        size_t depth;
-    };
-    std::vector<Item> stack = {{tree, 0}};
-    size_t total = 0;
-    while (!stack.empty() && total <= limit) {
-        Item item = stack.back();
+namespace {
+
+// A lower bound of the dump's size without the dump: TravelTree prints one line per node,
+// indented per level, so each leaf's line holds at least one byte per level of its depth. A
+// list of n terms nests n levels deep, and the library's walk over it costs time with n * n even
+// once the stream takes no more bytes, so this bound refuses such a tree first. An explicit
+// stack: the client's text decides the depth. Stops once past 'limit'.
+size_t LeafDepths(const ParseTreeNode *tree, size_t limit) {
+    std::vector<std::pair<const ParseTreeNode *, size_t>> stack = {{tree, 0}};
+    size_t sum = 0;
+    while (!stack.empty() && sum <= limit) {
+        auto [node, depth] = stack.back();
         stack.pop_back();
-        const ParseTreeNode *node = item.node;
-        size_t line = 4 * item.depth;  // "--->" per level.
-        if (node == nullptr) {
-            line += strlen("NULL\n");
-        } else if (node->kind == NODE_VALUE) {
-            line += 3 + (node->text != nullptr ? strlen(node->text) : strlen("(null)"));
-        } else if (node->kind == NODE_PROPERTY) {
-            line += 3 + propertyLength(node->propertyId);
-        } else if (node->kind == NODE_GROUP) {
-            line += strlen("->()\n") + strlen("<-()\n");
-            stack.push_back({node->inner, item.depth + 1});
+        if (node == nullptr) continue;
+        if (node->kind == NODE_GROUP) {
+            stack.push_back({node->inner, depth + 1});
         } else if (node->kind == NODE_OPERATOR) {
-            const TokenEntry *names = node->opId == OP_STARTS_WITH ? kStandardOperators
-                                      : node->opId > 29                ? g_ExistOpName
-                                      : node->opId > 19                ? g_BinOpName
-                                                                       : g_LogOpName;
-            if (node->opId > 9) line += 3 + nameLength(names, node->opId);
-            stack.push_back({node->right, item.depth + 1});
-            stack.push_back({node->left, item.depth + 1});
+            stack.push_back({node->left, depth + 1});
+            stack.push_back({node->right, depth + 1});
         } else {
-            line += strlen("Something Error\n");
+            sum += depth;
         }
-        total += line;
     }
-    return total > limit ? limit + 1 : total;
+    return sum;
+}
+
+// A stream's sink that counts the bytes written and fails the write that would pass 'limit',
+// after which the count stays limit + 1.
+struct ByteCount {
+    size_t limit;
+    size_t total = 0;
+};
+
+ssize_t CountBytes(void *cookie, const char *, size_t size) {
+    auto *count = static_cast<ByteCount *>(cookie);
+    if (count->total > count->limit || size > count->limit - count->total) {
+        count->total = count->limit + 1;
+        return -1;
+    }
+    count->total += size;
+    return static_cast<ssize_t>(size);
+}
+
+}  // namespace
+
+size_t DumpSize(const ParseTreeNode *tree, size_t limit, const TokenTable *host) {
+    if (LeafDepths(tree, limit) > limit) return limit + 1;
+    ByteCount count{limit};
+    FILE *stream = fopencookie(&count, "w", {nullptr, CountBytes, nullptr, nullptr});
+    if (stream == nullptr) throw std::bad_alloc();
+    TravelTreeToStream(tree, 0, stream, host != nullptr ? host->Entries() : nullptr);
+    fclose(stream);  // Writes what the stream still holds.
+    return count.total;
 }
 
 std::string BuildSelect(const SelectQuery &query, const std::string &condition) {
@@ -582,76 +582,5 @@ std::string BuildSelect(const SelectQuery &query, const std::string &condition) 
     if (query.limit >= 0) sql += " LIMIT " + std::to_string(query.limit) + " OFFSET " + std::to_string(query.offset);
     return sql;
 }
-
-std::unique_ptr<MediaDatabase> MediaDatabase::Open(const char *path, int flags, std::string *error) {
-    sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(path, &db, flags, nullptr) != SQLITE_OK) {
-        *error = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
-        sqlite3_close(db);
-        return nullptr;
-    }
-    return std::unique_ptr<MediaDatabase>(new MediaDatabase(db));
-}
-
-std::unique_ptr<MediaDatabase> MediaDatabase::OpenSample(std::string *error) {
-    auto database = Open(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
-    if (database == nullptr) return nullptr;
-    char *message = nullptr;
-    if (sqlite3_exec(database->db_, kSampleLibrarySql, nullptr, nullptr, &message) != SQLITE_OK) {
-        *error = std::string("loading the sample library: ") + (message ? message : "failed");
-        sqlite3_free(message);
-        return nullptr;
-    }
-    return database;
-}
-
-std::unique_ptr<MediaDatabase> MediaDatabase::OpenFile(const std::string &path, std::string *error) {
-    return Open(path.c_str(), SQLITE_OPEN_READONLY, error);
-}
-
-MediaDatabase::~MediaDatabase() { sqlite3_close(db_); }
-
-bool MediaDatabase::Select(const SelectQuery &query, const std::string &condition,
-                           ResultTable *result, std::string *error) {
-    std::string sql = BuildSelect(query, condition);
-    sqlite3_stmt *statement = nullptr;
-    const char *tail = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()) + 1, &statement, &tail) !=
-        SQLITE_OK) {
-        *error = sqlite3_errmsg(db_);
-        return false;
-    }
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> owned(statement, sqlite3_finalize);
-    // A condition that closed the statement and began another would be an injection.
-    while (tail != nullptr && (*tail == ' ' || *tail == '\n' || *tail == '\t')) ++tail;
-    if (tail != nullptr && *tail != '\0') {
-        *error = "the condition holds more than one statement";
-        return false;
-    }
-    if (sqlite3_bind_parameter_count(statement) > 0) {
-        sqlite3_bind_text(statement, 1, query.container.c_str(), static_cast<int>(query.container.size()),
-                          SQLITE_TRANSIENT);
-    }
-    *result = ResultTable();
-    int columnCount = sqlite3_column_count(statement);
-    for (int i = 0; i < columnCount; ++i) result->columns.emplace_back(sqlite3_column_name(statement, i));
-    int step;
-    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-        std::vector<std::string> row;
-        for (int i = 0; i < columnCount; ++i) {
-            const auto *value = reinterpret_cast<const char *>(sqlite3_column_text(statement, i));
-            row.emplace_back(value != nullptr ? std::string(value, static_cast<size_t>(sqlite3_column_bytes(statement, i)))
-                                              : std::string());
-        }
-        result->rows.push_back(std::move(row));
-    }
-    if (step != SQLITE_DONE) {
-        *error = sqlite3_errmsg(db_);
-        return false;
-    }
-    return true;
-}
-
-const char *SampleLibrarySql() { return kSampleLibrarySql; }
 
 }  // namespace msc_host

@@ -1,11 +1,11 @@
 // The media server's side of a search, as the command-line host runs it: the column table, the
-// sequence of library calls from criteria text to SQL condition, and the SQLite database that the
-// condition is run on. Kept apart from main() so that the tests run the very same host.
+// sequence of library calls from criteria text to SQL condition, and the SELECT statement that
+// the condition goes into (HostDatabase.h runs it). Kept apart from main() so that the tests run
+// the very same host.
 #ifndef MSC_TOOLS_HOST_SEARCH_H
 #define MSC_TOOLS_HOST_SEARCH_H
 
 #include <cstddef>
-#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -13,8 +13,6 @@
 
 #include "mysearchcriteria.h"
 #include "mysearchcriteria.hpp"
-
-struct sqlite3;
 
 namespace msc_host {
 
@@ -165,9 +163,9 @@ std::string DescribeParseError(const SearchParseError &error);
 std::string DescribeRepairs(const SearchParseRepairs &repairs);
 
 // The bytes TravelTreeToStream prints for 'tree' at depth 0 with the names of 'host', counted
-// without printing; a count past
-// 'limit' stops the walk and returns limit + 1. The dump of an and/or list grows with the square
-// of its length, so a host checks this before it dumps a client's tree.
+// as it writes them to a stream that keeps none; limit + 1 for a count past 'limit'. The dump of
+// an and/or list grows with the square of its length, so a host checks this before it dumps a
+// client's tree.
 size_t DumpSize(const ParseTreeNode *tree, size_t limit, const TokenTable *host = nullptr);
 
 struct ResultTable {
@@ -195,32 +193,6 @@ struct SelectQuery {
 // The SELECT statement of a search; 'parameter' is the container, whose descendants, children
 // or self it selects.
 std::string BuildSelect(const SelectQuery &query, const std::string &condition);
-
-class MediaDatabase {
-public:
-    ~MediaDatabase();
-    MediaDatabase(const MediaDatabase &) = delete;
-    MediaDatabase &operator=(const MediaDatabase &) = delete;
-
-    // The embedded sample library, loaded into a private in-memory database.
-    static std::unique_ptr<MediaDatabase> OpenSample(std::string *error);
-    // An existing SQLite file, read only.
-    static std::unique_ptr<MediaDatabase> OpenFile(const std::string &path, std::string *error);
-
-    sqlite3 *Handle() const { return db_; }
-
-    // Runs the search; false with SQLite's message in *error.
-    bool Select(const SelectQuery &query, const std::string &condition, ResultTable *result,
-                std::string *error);
-
-private:
-    explicit MediaDatabase(sqlite3 *db) : db_(db) {}
-    static std::unique_ptr<MediaDatabase> Open(const char *path, int flags, std::string *error);
-    sqlite3 *db_;
-};
-
-// The embedded SQL script of the sample library.
-const char *SampleLibrarySql();
 
 }  // namespace msc_host
 
