@@ -25,12 +25,22 @@ constexpr Members kMembers[kVocabularies] = {
     {3, {Vocabulary::kBinary, Vocabulary::kExists, Vocabulary::kStandardOperator}},
 };
 
-const TokenEntry *FindKeywordByPrefix(int table, const char *at) {
+const TokenEntry *FindKeywordByPrefix(const KeywordIndex &index, int table, const char *at) {
     const TokenEntry *best = nullptr;
     size_t bestLength = 0;
-    for (const TokenEntry *entry = kTableOf[table]; entry->id != 0; ++entry) {
+    size_t i = 0;  // the bytes of the text that the entry before matched
+    const uint8_t *shared = index.shared[table];
+    for (const TokenEntry *entry = kTableOf[table]; entry->id != 0; ++entry, ++shared) {
         const char *name = entry->name;
-        size_t i = 0;
+        // Where the keyword parts from the one before, it parts from a text that matched that one
+        // further; and the byte of a text where that one failed, short of the parting, fails
+        // this one too: keywords with a common beginning are mostly settled without a compare.
+        if (i > *shared) {
+            i = *shared;
+            if (name[i] != '\0' && *shared != KeywordIndex::kLongShared) continue;
+        } else if (i < *shared && at[i] != '\0') {
+            continue;
+        }
         // Texts mostly write keywords as the tables do: the plain comparison settles most bytes
         // (a text byte equal to the keyword's is no NUL).
         while (name[i] != '\0' &&
@@ -74,7 +84,7 @@ const TokenEntry *FindInTable(const KeywordIndex &index, int table, KeywordMatch
         return whole;
     }
     if (!(index.bytes[static_cast<unsigned char>(at[0])] & (1 << table))) return nullptr;
-    return FindKeywordByPrefix(table, at);
+    return FindKeywordByPrefix(index, table, at);
 }
 
 // The lookup in each table of the vocabulary in turn.
@@ -96,6 +106,15 @@ KeywordIndex::KeywordIndex() {
     bytes[0] = kContinues | ((1 << kTables) - 1);
     for (int v = 0; v < kTables; ++v) {
         for (const TokenEntry *entry = kTableOf[v]; entry->id != 0; ++entry) {
+            if (entry != kTableOf[v]) {
+                const char *before = entry[-1].name;
+                uint8_t &common = shared[v][entry - kTableOf[v]];
+                while (before[common] != '\0' && common < kLongShared &&
+                       FoldAscii(static_cast<unsigned char>(before[common])) ==
+                           FoldAscii(static_cast<unsigned char>(entry->name[common]))) {
+                    ++common;
+                }
+            }
             size_t length = strlen(entry->name);
             for (size_t i = 0; i < length; ++i) {
                 unsigned char folded = FoldAscii(static_cast<unsigned char>(entry->name[i]));

@@ -90,6 +90,12 @@ struct KeywordIndex {
     };
     Bucket buckets[kVocabularies][kBuckets] = {};
     uint8_t bytes[256] = {};
+    // Of each keyword of a table, how many leading bytes it has in common with the one before it,
+    // letters folded (0 for the first): what the prefix rule's walk need not compare again.
+    // kLongShared: that many or more.
+    static constexpr size_t kMostKeywords = 64;
+    static constexpr uint8_t kLongShared = UINT8_MAX;
+    uint8_t shared[kTables][kMostKeywords] = {};
 };
 
 extern const KeywordIndex kKeywordIndex;

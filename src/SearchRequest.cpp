@@ -24,36 +24,37 @@ void ClearUPnPError(SearchInfo *info) {
 }
 
 void ReportUPnPError(SearchInfo *info, int upnpError, const char *detail, int offset) {
-    const char *words = upnpError == kUPnPInvalidArgs         ? "Invalid Args"
-                        : upnpError == kUPnPActionFailed      ? "Action Failed"
-                        : upnpError == kUPnPBadSearchCriteria ? "Unsupported or invalid search criteria"
-                                                              : "Unsupported or invalid sort criteria";
+    const Words words = upnpError == kUPnPInvalidArgs         ? Words("Invalid Args")
+                        : upnpError == kUPnPActionFailed      ? Words("Action Failed")
+                        : upnpError == kUPnPBadSearchCriteria ? Words("Unsupported or invalid search criteria")
+                                                              : Words("Unsupported or invalid sort criteria");
     info->upnpError = upnpError;
     // "words: detail at byte N", cut to the field. Written by hand rather than by snprintf: one
-    // criteria in six from real clients fails, and the text would cost more than the parse.
+    // criteria in six from real clients fails, and the text would cost more than the parse. Every
+    // piece but the detail has a length known without a scan.
     char *out = info->upnpErrorDescription;
     const size_t room = sizeof info->upnpErrorDescription - 1;
     size_t length = 0;
-    auto append = [&](const char *text) {
-        size_t n = strnlen(text, room - length);
-        memcpy(out + length, text, n);
+    auto append = [&](const char *text, size_t n) {
+        if (n > room - length) n = room - length;
+        CopyValueText(out + length, text, n);
         length += n;
     };
-    append(words);
+    append(words.text, words.length);
     if (detail != nullptr) {
-        append(": ");
-        append(detail);
+        append(": ", 2);
+        append(detail, strnlen(detail, room - length));
         if (offset >= 0) {
             char digits[16];
-            char *first = digits + sizeof digits - 1;
-            *first = '\0';
+            char *first = digits + sizeof digits;
             unsigned value = static_cast<unsigned>(offset);
             do {
                 *--first = static_cast<char>('0' + value % 10);
                 value /= 10;
             } while (value != 0);
-            append(" at byte ");
-            append(first);
+            const Words at(" at byte ");
+            append(at.text, at.length);
+            append(first, static_cast<size_t>(digits + sizeof digits - first));
         }
     }
     out[length] = '\0';
