@@ -29,6 +29,7 @@ using Pos = int64_t;  // Wider than the caller's int indexes, so that last + 2 n
 //   kName      A-Z a-z 0-9 _ @ : . -, kNameStart A-Z a-z _ @: standard property names, keywords.
 //   kRelOp     = ! < >: a run of them is one standard operator token.
 //   kWord      21-7E but " ' ( ) \ = < > !, and 80-FF: an unquoted standard value.
+//   kNameEnd   every byte outside kName: ends a standard name.
 constexpr uint16_t kBlank = 1 << 0;
 constexpr uint16_t kTokenEnd = 1 << 1;
 constexpr uint16_t kQuote = 1 << 2;
@@ -40,11 +41,14 @@ constexpr uint16_t kNameStart = 1 << 7;
 constexpr uint16_t kRelOp = 1 << 8;
 constexpr uint16_t kWord = 1 << 9;
 constexpr uint16_t kClose = 1 << 10;
+constexpr uint16_t kNameEnd = 1 << 11;
 
 namespace bytes {
-constexpr uint16_t Z = kBlank | kTokenEnd | kRangeEnd, X = kTokenEnd, S = kBlank | kTokenEnd,
-                   W = kWord, N = kName | kWord, L = kNameStart | kName | kWord, R = kRelOp,
-                   Q = kQuote, E = kEscape, O = kOpen, C = kClose | kRangeEnd, H = kTokenEnd | kWord, _ = 0;
+constexpr uint16_t Z = kBlank | kTokenEnd | kRangeEnd | kNameEnd, X = kTokenEnd | kNameEnd,
+                   S = kBlank | kTokenEnd | kNameEnd, W = kWord | kNameEnd, N = kName | kWord,
+                   L = kNameStart | kName | kWord, R = kRelOp | kNameEnd, Q = kQuote | kNameEnd,
+                   E = kEscape | kNameEnd, O = kOpen | kNameEnd, C = kClose | kRangeEnd | kNameEnd,
+                   H = kTokenEnd | kWord | kNameEnd, _ = kNameEnd;
 inline constexpr uint16_t kClass[256] = {
     //   0  1  2  3  4  5  6  7  8  9  A  B  C  D  E  F
     Z, X, X, X, X, X, X, X, X, S, S, S, S, S, X, X,  // 0
@@ -80,8 +84,24 @@ constexpr bool TokenEndIsSignedBelow33() {
 }
 static_assert(TokenEndIsSignedBelow33(), "IsTokenEnd tests the kTokenEnd class");
 
+#if MSC_VECTOR && defined(__SSE2__)
+// The kNameEnd bytes of sixteen: all but A-Z a-z 0-9 _ @ : . - (the bytes below 0x80 compare as
+// signed, the others are negative and in no range).
+inline __m128i NameEndBytes(__m128i bytes) {
+    auto within = [](__m128i v, char low, char high) {
+        return _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(static_cast<char>(low - 1))),
+                             _mm_cmplt_epi8(v, _mm_set1_epi8(static_cast<char>(high + 1))));
+    };
+    // Folded to lower case, A-Z and a-z are a-z and nothing else is.
+    __m128i letters = within(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), 'a', 'z');
+    __m128i marks = _mm_andnot_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('/')), within(bytes, '-', ':'));
+    __m128i others = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('@')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('_')));
+    return _mm_andnot_si128(_mm_or_si128(_mm_or_si128(letters, marks), others), _mm_set1_epi8(-1));
+}
+#endif
+
 // The first byte at or after 'pos' whose class is in kStops, which must hold the text's NUL
-// (kTokenEnd or kRangeEnd): the NUL ends the search, and a result past 'last' means the range
+// (kTokenEnd, kRangeEnd or kNameEnd): the NUL ends the search, and a result past 'last' means the range
 // holds no stop from 'pos' on. The only vector code of the library: with MSC_VECTOR (CMake option,
 // on by default) and SSE2 it tests sixteen bytes at a time while the range holds them, then the
 // plain loop, which is all a build without it runs. The blocks need not test kRangeEnd, since
@@ -90,7 +110,7 @@ static_assert(TokenEndIsSignedBelow33(), "IsTokenEnd tests the kTokenEnd class")
 // bytes of a criteria.
 template <uint16_t kStops>
 inline Pos FindStop(const char *text, Pos pos, Pos last) {
-    static_assert((kStops & (kTokenEnd | kRangeEnd)) != 0, "the NUL must stop the search");
+    static_assert((bytes::kClass[0] & kStops) != 0, "the NUL must stop the search");
 #if MSC_VECTOR && defined(__SSE2__)
     for (; last - pos >= 15; pos += 16) {
         __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + pos));
@@ -103,6 +123,7 @@ inline Pos FindStop(const char *text, Pos pos, Pos last) {
         add(kStops & kEscape, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
         add(kStops & kOpen, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('(')));
         add(kStops & kClose, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(')')));
+        add(kStops & kNameEnd, NameEndBytes(bytes));
         auto mask = static_cast<unsigned>(_mm_movemask_epi8(stop));
         if (mask != 0) return pos + __builtin_ctz(mask);
     }
@@ -115,6 +136,12 @@ inline Pos FindStop(const char *text, Pos pos, Pos last) {
         while (!Is(kStops, text[pos])) ++pos;
     }
     return pos;
+}
+
+// The end of the run of name bytes (kName) from 'pos' on, never past last + 1.
+inline Pos NameEnd(const char *text, Pos pos, Pos last) {
+    Pos end = FindStop<kNameEnd>(text, pos, last);
+    return end > last ? last + 1 : end;
 }
 
 // The grammar flags; the classic grammar is 0.

@@ -75,20 +75,20 @@ bool FindWrappedValue(const char *text, Pos open, Pos last, Token *value, Pos *e
 // The name at 'pos' (whose byte the caller checked to be a name start), with its filter when a
 // whole one follows: a '[' that begins no well-formed filter ends the name before it.
 PropertyName ScanPropertyName(const char *text, Pos pos, Pos last) {
-    auto run = [text, last](uint16_t byteClass, Pos from) {
+    auto blanks = [text, last](Pos from) {
         Pos end = from;
-        while (end <= last && Is(byteClass, text[end])) ++end;
+        while (end <= last && Is(kBlank, text[end])) ++end;
         return end;
     };
-    PropertyName name = {{pos, run(kName, pos)}, {0, 0}, {0, 0}, 0};
+    PropertyName name = {{pos, NameEnd(text, pos, last)}, {0, 0}, {0, 0}, 0};
     name.end = name.head.end;
     Pos at = name.head.end;
     if (at > last || text[at] != '[' || at + 1 > last || text[at + 1] != '@') return name;
-    Token attribute = {at + 1, run(kName, at + 1)};
+    Token attribute = {at + 1, NameEnd(text, at + 1, last)};
     if (attribute.size() < 2) return name;
-    at = run(kBlank, attribute.end);
+    at = blanks(attribute.end);
     if (at > last || text[at] != '=') return name;
-    at = run(kBlank, at + 1);
+    at = blanks(at + 1);
     if (at > last || text[at] != '"') return name;
     Pos close = FindClosingQuote(text, at, last);
     if (close + 1 > last || text[close + 1] != ']') return name;
@@ -192,7 +192,7 @@ bool StandardLexer::RepairedValue(Pos at, int nesting, Token *text, Pos *end) {
         }
     } else if (quote == '"') {
         Pos after = at + 2;
-        Pos word = Run(kName, after).end;
+        Pos word = after > last_ ? after : NameEnd(text_, after, last_);
         if (FindWrappedValue(text_, at, last_, text, end) &&
             Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, {after, word}) == nullptr) {
             Repair(SEARCH_REPAIR_DOUBLED_QUOTES, at);

@@ -90,7 +90,7 @@ protected:
         // A logical keyword is a name: what follows the last operand of a group, ")", is none.
         if (!Is(kNameStart, text_[pos])) return nullptr;
         if (const TokenEntry *logical = TokenKeyword(Vocabulary::kLogical, pos, end)) return logical;
-        Token name = Run(kName, pos);
+        Token name = {pos, NameEnd(text_, pos, last_)};
         *end = name.end;
         return Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, name);
     }
@@ -118,7 +118,7 @@ protected:
         if (AtEnd(at)) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
         const TokenEntry *op = TokenKeyword(Vocabulary::kComparison, at, pos);
         if (op == nullptr) {
-            Token token = Run(Is(kRelOp, text_[at]) ? kRelOp : kName, at);
+            Token token = Is(kRelOp, text_[at]) ? Run(kRelOp, at) : Token{at, NameEnd(text_, at, last_)};
             op = Keyword<KeywordMatch::kWhole>(Vocabulary::kComparison, token);
             if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, at);
             *pos = token.end;
