@@ -73,7 +73,7 @@ const TokenEntry *FindInTable(const KeywordIndex &index, int table, KeywordMatch
                               size_t length) {
     const TokenEntry *whole = nullptr;
     if (length != 0) {
-        size_t bucket = KeywordIndex::BucketOf(length, at[0], at[length - 1]);
+        size_t bucket = KeywordIndex::BucketOf(TokenWords::Of(at, length), length);
         const TokenEntry *first = index.buckets[table][bucket].first;
         if (first != nullptr) whole = FindFoldedFrom(first, at, length);
     }
@@ -123,7 +123,7 @@ KeywordIndex::KeywordIndex() {
                 if (folded >= 'a' && folded <= 'z') bytes[folded - 'a' + 'A'] |= bits;
             }
             if (length == 0) continue;
-            Bucket &bucket = buckets[v][BucketOf(length, entry->name[0], entry->name[length - 1])];
+            Bucket &bucket = buckets[v][BucketOf(TokenWords::Of(entry->name, length), length)];
             if (bucket.first == nullptr) bucket.first = entry;
         }
     }
@@ -141,7 +141,7 @@ KeywordIndex::KeywordIndex() {
                 char text[64];
                 size_t length = strlen(entry->name);
                 if (length == 0 || length + 2 > sizeof text) continue;
-                Bucket &bucket = buckets[v][BucketOf(length, entry->name[0], entry->name[length - 1])];
+                Bucket &bucket = buckets[v][BucketOf(TokenWords::Of(entry->name, length), length)];
                 if (bucket.name != nullptr) continue;
                 memcpy(text, entry->name, length);
                 text[length] = static_cast<char>(after);
@@ -149,7 +149,7 @@ KeywordIndex::KeywordIndex() {
                 const TokenEntry *found = FindInTables(*this, vocabulary, KeywordMatch::kPrefix, text, length);
                 const TokenEntry *whole = FindInTables(*this, vocabulary, KeywordMatch::kWhole, text, length);
                 if (found != nullptr && found == whole) {
-                    bucket = {entry->name, length, found, bucket.first, false};
+                    bucket = {TokenWords::Of(entry->name, length), entry->name, length, found, bucket.first, false};
                 }
             }
         }
@@ -159,7 +159,7 @@ KeywordIndex::KeywordIndex() {
         for (int m = 0; m < kMembers[v].count; ++m) {
             for (const TokenEntry *entry = kTableOf[static_cast<int>(kMembers[v].tables[m])]; entry->id != 0; ++entry) {
                 size_t length = strlen(entry->name);
-                if (length != 0) ++keywords[BucketOf(length, entry->name[0], entry->name[length - 1])];
+                if (length != 0) ++keywords[BucketOf(TokenWords::Of(entry->name, length), length)];
             }
         }
         for (size_t b = 0; b < kBuckets; ++b) {

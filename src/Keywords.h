@@ -37,25 +37,37 @@ enum class KeywordMatch {
 };
 
 template <typename Word>
-inline uint64_t Differ(const char *a, const char *b) {
-    Word x, y;
-    memcpy(&x, a, sizeof x);
-    memcpy(&y, b, sizeof y);
-    return static_cast<uint64_t>(x ^ y);
+MSC_ALWAYS_INLINE inline Word Load(const char *at) {
+    Word word;
+    memcpy(&word, at, sizeof word);
+    return word;
 }
 
-// True when a[0..n-1] and b[0..n-1] are the same bytes: a word from each end (the widest of
-// 8, 4, 2 and 1 bytes that n holds; the two may overlap) and whole words between them, reading
-// nothing outside the n bytes.
-MSC_ALWAYS_INLINE inline bool SameBytes(const char *a, const char *b, size_t n) {
-    if (n >= 8) {
-        uint64_t differ = Differ<uint64_t>(a, b) | Differ<uint64_t>(a + n - 8, b + n - 8);
-        for (size_t i = 8; i + 8 < n; i += 8) differ |= Differ<uint64_t>(a + i, b + i);
-        return differ == 0;
+// A token's bytes as the index hashes and compares them, read within the token only: of 8 bytes
+// or more the first eight in 'head' and the last eight in 'tail' (the two may overlap); of fewer,
+// the first and last four, two or one packed in 'head'. Two tokens of one length are the same
+// bytes when their words are equal, but for the bytes between the words of a token over 16.
+struct TokenWords {
+    uint64_t head;
+    uint64_t tail;
+
+    MSC_ALWAYS_INLINE static TokenWords Of(const char *at, size_t length) {
+        if (length >= 8) return {Load<uint64_t>(at), Load<uint64_t>(at + length - 8)};
+        if (length >= 4) return {Load<uint32_t>(at) | uint64_t{Load<uint32_t>(at + length - 4)} << 32, 0};
+        if (length >= 2) return {Load<uint16_t>(at) | uint64_t{Load<uint16_t>(at + length - 2)} << 16, 0};
+        return {length == 1 ? static_cast<unsigned char>(at[0]) : 0u, 0};
     }
-    if (n >= 4) return (Differ<uint32_t>(a, b) | Differ<uint32_t>(a + n - 4, b + n - 4)) == 0;
-    if (n >= 2) return (Differ<uint16_t>(a, b) | Differ<uint16_t>(a + n - 2, b + n - 2)) == 0;
-    return n == 0 || a[0] == b[0];
+    bool operator==(const TokenWords &other) const { return head == other.head && tail == other.tail; }
+};
+
+// True when a[0..n-1] and b[0..n-1] are the same bytes, a word at a time, reading nothing outside
+// the n bytes.
+MSC_ALWAYS_INLINE inline bool SameBytes(const char *a, const char *b, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        if (Load<uint64_t>(a + i) != Load<uint64_t>(b + i)) return false;
+    }
+    return n == i || TokenWords::Of(a + i, n - i) == TokenWords::Of(b + i, n - i);
 }
 
 // The index, by vocabulary, length, first and last folded byte: a token is compared with
@@ -67,11 +79,14 @@ struct KeywordIndex {
     static constexpr uint8_t kContinues = 1 << kTables;
 
     // Any function that gives a letter's two cases one bucket will do, since the keyword is
-    // compared; this one gives each keyword of a vocabulary a bucket of its own.
-    static size_t BucketOf(size_t length, char firstByte, char lastByte) {
-        return (length * 5 + (static_cast<unsigned char>(firstByte) | 0x20) +
-                (static_cast<unsigned char>(lastByte) | 0x20)) % kBuckets;
+    // compared: a multiplicative hash of the token's first bytes with bit 5 set and its length.
+    // The multiplier was picked so that each keyword of a vocabulary has a bucket of its own; with
+    // other tables two may share one, and the second is then found by the slow path.
+    static size_t BucketOf(const TokenWords &words, size_t length) {
+        constexpr uint64_t kFold = 0x2020202020202020, kMultiplier = 0xC4647159C324C985;
+        return static_cast<size_t>((((words.head | kFold) ^ length) * kMultiplier) >> 58);
     }
+    static_assert(kBuckets == 64, "BucketOf takes six bits");
 
     KeywordIndex();
 
@@ -81,7 +96,8 @@ struct KeywordIndex {
     // lookup folds them. 'first' is the first entry of a table in the bucket: the entries after it
     // follow in table order, so that a folded lookup walks on from it. 'settled': the bucket holds
     // no keyword of the vocabulary but 'name', so a whole token that is not 'name' is none.
-    struct Bucket {
+    struct alignas(64) Bucket {  // a shift away from the next
+        TokenWords words;  // of 'name'
         const char *name;
         size_t length;
         const TokenEntry *entry;
@@ -113,9 +129,12 @@ MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, Ke
     if (length != 0) {
         // Clients mostly write a keyword as its table does, followed by a blank: a whole keyword
         // followed by a byte that no keyword holds is all that the prefix rule takes too.
-        size_t slot = KeywordIndex::BucketOf(length, at[0], at[length - 1]);
-        const KeywordIndex::Bucket &bucket = index.buckets[static_cast<int>(vocabulary)][slot];
-        if (bucket.length == length && (SameBytes(at, bucket.name, length) || EqualsFolded(at, length, bucket.name)) &&
+        TokenWords words = TokenWords::Of(at, length);
+        const KeywordIndex::Bucket &bucket =
+            index.buckets[static_cast<int>(vocabulary)][KeywordIndex::BucketOf(words, length)];
+        if (bucket.length == length &&
+            ((words == bucket.words && (length <= 16 || SameBytes(at + 8, bucket.name + 8, length - 16))) ||
+             EqualsFolded(at, length, bucket.name)) &&
             (match == KeywordMatch::kWhole ||
              !(index.bytes[static_cast<unsigned char>(at[length])] & KeywordIndex::kContinues))) {
             return bucket.entry;
