@@ -356,9 +356,10 @@ constexpr size_t kStackArena = 8192;
 // What WriteWhileParsing returns for criteria that need a tree after all.
 constexpr int kNeedsTree = -2;
 
-// The call without a tree (SqlBuilder), in either grammar: the result, or kNeedsTree. Both ways of
-// the call set *unsupported to the first property whose conditions became constants.
-int WriteWhileParsing(const char *criteria, int length, const SearchOptions &options, Arena *arena, char *out,
+// The call without a tree (SqlBuilder), in either grammar, on criteria[0..last]: the result, or
+// kNeedsTree. Both ways of the call set *unsupported to the first property whose conditions
+// became constants.
+int WriteWhileParsing(const char *criteria, Pos last, const SearchOptions &options, Arena *arena, char *out,
                       int outSize, SearchInfo *info, PropertyNote *unsupported) {
     const PreparedTables &prepared = PreparedFor(options);
     PropertyRecorder recorder(info, SupportedTableOf(options), prepared, *arena);
@@ -386,9 +387,9 @@ int WriteWhileParsing(const char *criteria, int length, const SearchOptions &opt
         };
         if (options.parse.options == 0) {
             ClassicParser<Builder> parser(criteria, /*quiet=*/true, arena, builder);
-            return settle(parser, parser.ParseExpression(0, length - 1, typename Builder::Slot{}, 0));
+            return settle(parser, parser.ParseExpression(0, last, typename Builder::Slot{}, 0));
         }
-        StandardParser<Builder> parser(criteria, StandardRangeEnd(criteria, 0, length - 1), options.parse.options,
+        StandardParser<Builder> parser(criteria, last, options.parse.options,
                                        /*repair=*/false, options.parse.hostProperties, arena, builder);
         return settle(parser, parser.ParseCriteria(0, typename Builder::Slot{}));
     });
@@ -447,8 +448,9 @@ int Refuse(SearchInfo *info, PropertyNote property, const SearchOptions &options
 
 // The call on valid arguments: without a tree when it can, else on one. Only the tree's parse
 // fills *repairs: a text written while it is read is one that the strict grammar accepts.
-MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const SearchOptions &options, char *out,
-                                    int outSize, SearchInfo *info, bool wanted, bool refuseUnsupported,
+// 'measured': strlen gave the length, which then ends at the text's NUL.
+MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, bool measured, const SearchOptions &options,
+                                    char *out, int outSize, SearchInfo *info, bool wanted, bool refuseUnsupported,
                                     SearchParseRepairs *repairs) {
     alignas(16) char stack[kStackArena];
     const TokenEntry *hostProperties = options.parse.hostProperties;
@@ -457,9 +459,11 @@ MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const Sear
     unsigned grammar = options.parse.options;
     bool valid = hostProperties == nullptr || IsValidHostTable(hostProperties);
     if ((grammar == 0 || IsStandardGrammar(grammar)) && valid) {
+        // The standard grammar reads the text up to its NUL.
+        Pos last = grammar == 0 || measured ? length - 1 : StandardRangeEnd(criteria, 0, length - 1);
         {
             Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
-            result = WriteWhileParsing(criteria, length, options, &arena, out, outSize, info, &unsupported);
+            result = WriteWhileParsing(criteria, last, options, &arena, out, outSize, info, &unsupported);
         }
         // A tree starts afresh, with all the memory the attempt took.
         if (result == kNeedsTree) ResetInfo(info);
@@ -494,13 +498,14 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
     msc::ResetInfo(info);
     if (versioned) msc::ClearUPnPError(info);
     bool valid = criteria != nullptr && options != nullptr && length >= -1 && msc::IsValidSqlOptions(options->sql);
-    if (valid && length == -1) {
+    bool measured = valid && length == -1;
+    if (measured) {
         size_t whole = strlen(criteria);
         valid = whole <= static_cast<size_t>(INT_MAX);
         length = valid ? static_cast<int>(whole) : 0;
     }
     SearchParseRepairs repairs = {0, -1};
-    int result = valid ? msc::Search(criteria, length, *options, out, outSize, info, wanted,
+    int result = valid ? msc::Search(criteria, length, measured, *options, out, outSize, info, wanted,
                                      versioned && (options->policy & SEARCH_POLICY_REFUSE_UNSUPPORTED) != 0, &repairs)
                        : msc::Failed(info, SEARCH_PARSE_INVALID_ARGUMENT, 0);
     if (result < 0 && versioned && info->upnpError == 0) {
