@@ -483,6 +483,20 @@ int UPnPErrorOf(int code) {
     return kUPnPBadSearchCriteria;
 }
 
+// The rest of a call that failed, whose record tells why: its UPnP error unless one was reported,
+// no repairs, and the empty text. Returns -1.
+MSC_NOINLINE int EndFailedCall(SearchInfo *info, bool versioned, char *out, int outSize) {
+    if (versioned) {
+        if (info->upnpError == 0) {
+            ReportUPnPError(info, UPnPErrorOf(info->error.code), SearchParseErrorMessage(info->error.code),
+                            info->error.code == SEARCH_PARSE_INVALID_ARGUMENT ? -1 : info->error.offset);
+        }
+        RecordRepairs(info, {0, -1});
+    }
+    if (out != nullptr && outSize > 0) out[0] = '\0';
+    return -1;
+}
+
 }  // namespace
 }  // namespace msc
 
@@ -508,14 +522,11 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
     int result = valid ? msc::Search(criteria, length, measured, *options, out, outSize, info, wanted,
                                      versioned && (options->policy & SEARCH_POLICY_REFUSE_UNSUPPORTED) != 0, &repairs)
                        : msc::Failed(info, SEARCH_PARSE_INVALID_ARGUMENT, 0);
-    if (result < 0 && versioned && info->upnpError == 0) {
-        msc::ReportUPnPError(info, msc::UPnPErrorOf(info->error.code), SearchParseErrorMessage(info->error.code),
-                             info->error.code == SEARCH_PARSE_INVALID_ARGUMENT ? -1 : info->error.offset);
+    if (MSC_LIKELY(result >= 0)) {
+        if (versioned) msc::RecordRepairs(info, repairs);
+        return result;
     }
-    // A failure leaves the empty text.
-    if (result < 0 && out != nullptr && outSize > 0) out[0] = '\0';
-    if (versioned) msc::RecordRepairs(info, result < 0 ? SearchParseRepairs{0, -1} : repairs);
-    return result;
+    return msc::EndFailedCall(info, versioned, out, outSize);
 }
 
 int InitSearchOptions(SearchOptions *options) {
