@@ -448,9 +448,10 @@ int Refuse(SearchInfo *info, PropertyNote property, const SearchOptions &options
 
 // The call on valid arguments: without a tree when it can, else on one. Only the tree's parse
 // fills *repairs: a text written while it is read is one that the strict grammar accepts.
-// 'measured': strlen gave the length, which then ends at the text's NUL.
+// 'measured': strlen gave the length, which then ends at the text's NUL; 'versioned': the record
+// has the fields of 1.1.
 MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, bool measured, const SearchOptions &options,
-                                    char *out, int outSize, SearchInfo *info, bool wanted, bool refuseUnsupported,
+                                    char *out, int outSize, SearchInfo *info, bool wanted, bool versioned,
                                     SearchParseRepairs *repairs) {
     alignas(16) char stack[kStackArena];
     const TokenEntry *hostProperties = options.parse.hostProperties;
@@ -472,7 +473,11 @@ MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, bool measu
         Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
         result = WriteFromTree(criteria, length, options, &arena, out, outSize, info, wanted, &unsupported, repairs);
     }
-    if (MSC_UNLIKELY(refuseUnsupported && result >= 0 && unsupported.id != 0)) return Refuse(info, unsupported, options);
+    // The policy is read only for criteria that name an unsupported property.
+    if (MSC_UNLIKELY(unsupported.id != 0 && result >= 0) && versioned &&
+        (options.policy & SEARCH_POLICY_REFUSE_UNSUPPORTED) != 0) {
+        return Refuse(info, unsupported, options);
+    }
     return result;
 }
 
@@ -519,8 +524,7 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
         length = valid ? static_cast<int>(whole) : 0;
     }
     SearchParseRepairs repairs = {0, -1};
-    int result = valid ? msc::Search(criteria, length, measured, *options, out, outSize, info, wanted,
-                                     versioned && (options->policy & SEARCH_POLICY_REFUSE_UNSUPPORTED) != 0, &repairs)
+    int result = valid ? msc::Search(criteria, length, measured, *options, out, outSize, info, wanted, versioned, &repairs)
                        : msc::Failed(info, SEARCH_PARSE_INVALID_ARGUMENT, 0);
     if (MSC_LIKELY(result >= 0)) {
         if (versioned) msc::RecordRepairs(info, repairs);
