@@ -356,9 +356,10 @@ constexpr size_t kStackArena = 8192;
 // What WriteWhileParsing returns for criteria that need a tree after all.
 constexpr int kNeedsTree = -2;
 
-// The call without a tree (SqlBuilder), in either grammar: the result, or kNeedsTree. Both ways of
-// the call set *unsupported to the first property whose conditions became constants.
-int WriteWhileParsing(const char *criteria, int length, const SearchOptions &options, Arena *arena, char *out,
+// The call without a tree (SqlBuilder), in either grammar, on criteria[0..last]: the result, or
+// kNeedsTree. Both ways of the call set *unsupported to the first property whose conditions
+// became constants.
+int WriteWhileParsing(const char *criteria, Pos last, const SearchOptions &options, Arena *arena, char *out,
                       int outSize, SearchInfo *info, PropertyNote *unsupported) {
     const PreparedTables &prepared = PreparedFor(options);
     PropertyRecorder recorder(info, SupportedTableOf(options), prepared, *arena);
@@ -386,9 +387,9 @@ int WriteWhileParsing(const char *criteria, int length, const SearchOptions &opt
         };
         if (options.parse.options == 0) {
             ClassicParser<Builder> parser(criteria, /*quiet=*/true, arena, builder);
-            return settle(parser, parser.ParseExpression(0, length - 1, typename Builder::Slot{}, 0));
+            return settle(parser, parser.ParseExpression(0, last, typename Builder::Slot{}, 0));
         }
-        StandardParser<Builder> parser(criteria, StandardRangeEnd(criteria, 0, length - 1), options.parse.options,
+        StandardParser<Builder> parser(criteria, last, options.parse.options,
                                        /*repair=*/false, options.parse.hostProperties, arena, builder);
         return settle(parser, parser.ParseCriteria(0, typename Builder::Slot{}));
     });
@@ -447,8 +448,10 @@ int Refuse(SearchInfo *info, PropertyNote property, const SearchOptions &options
 
 // The call on valid arguments: without a tree when it can, else on one. Only the tree's parse
 // fills *repairs: a text written while it is read is one that the strict grammar accepts.
-MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const SearchOptions &options, char *out,
-                                    int outSize, SearchInfo *info, bool wanted, bool refuseUnsupported,
+// 'measured': strlen gave the length, which then ends at the text's NUL; 'versioned': the record
+// has the fields of 1.1.
+MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, bool measured, const SearchOptions &options,
+                                    char *out, int outSize, SearchInfo *info, bool wanted, bool versioned,
                                     SearchParseRepairs *repairs) {
     alignas(16) char stack[kStackArena];
     const TokenEntry *hostProperties = options.parse.hostProperties;
@@ -457,9 +460,11 @@ MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const Sear
     unsigned grammar = options.parse.options;
     bool valid = hostProperties == nullptr || IsValidHostTable(hostProperties);
     if ((grammar == 0 || IsStandardGrammar(grammar)) && valid) {
+        // The standard grammar reads the text up to its NUL.
+        Pos last = grammar == 0 || measured ? length - 1 : StandardRangeEnd(criteria, 0, length - 1);
         {
             Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
-            result = WriteWhileParsing(criteria, length, options, &arena, out, outSize, info, &unsupported);
+            result = WriteWhileParsing(criteria, last, options, &arena, out, outSize, info, &unsupported);
         }
         // A tree starts afresh, with all the memory the attempt took.
         if (result == kNeedsTree) ResetInfo(info);
@@ -468,7 +473,11 @@ MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const Sear
         Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
         result = WriteFromTree(criteria, length, options, &arena, out, outSize, info, wanted, &unsupported, repairs);
     }
-    if (MSC_UNLIKELY(refuseUnsupported && result >= 0 && unsupported.id != 0)) return Refuse(info, unsupported, options);
+    // The policy is read only for criteria that name an unsupported property.
+    if (MSC_UNLIKELY(unsupported.id != 0 && result >= 0) && versioned &&
+        (options.policy & SEARCH_POLICY_REFUSE_UNSUPPORTED) != 0) {
+        return Refuse(info, unsupported, options);
+    }
     return result;
 }
 
@@ -477,6 +486,20 @@ int UPnPErrorOf(int code) {
     if (code == SEARCH_PARSE_INVALID_ARGUMENT) return kUPnPInvalidArgs;
     if (code == SEARCH_PARSE_OUT_OF_MEMORY) return kUPnPActionFailed;
     return kUPnPBadSearchCriteria;
+}
+
+// The rest of a call that failed, whose record tells why: its UPnP error unless one was reported,
+// no repairs, and the empty text. Returns -1.
+MSC_NOINLINE int EndFailedCall(SearchInfo *info, bool versioned, char *out, int outSize) {
+    if (versioned) {
+        if (info->upnpError == 0) {
+            ReportUPnPError(info, UPnPErrorOf(info->error.code), SearchParseErrorMessage(info->error.code),
+                            info->error.code == SEARCH_PARSE_INVALID_ARGUMENT ? -1 : info->error.offset);
+        }
+        RecordRepairs(info, {0, -1});
+    }
+    if (out != nullptr && outSize > 0) out[0] = '\0';
+    return -1;
 }
 
 }  // namespace
@@ -494,23 +517,20 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
     msc::ResetInfo(info);
     if (versioned) msc::ClearUPnPError(info);
     bool valid = criteria != nullptr && options != nullptr && length >= -1 && msc::IsValidSqlOptions(options->sql);
-    if (valid && length == -1) {
+    bool measured = valid && length == -1;
+    if (measured) {
         size_t whole = strlen(criteria);
         valid = whole <= static_cast<size_t>(INT_MAX);
         length = valid ? static_cast<int>(whole) : 0;
     }
     SearchParseRepairs repairs = {0, -1};
-    int result = valid ? msc::Search(criteria, length, *options, out, outSize, info, wanted,
-                                     versioned && (options->policy & SEARCH_POLICY_REFUSE_UNSUPPORTED) != 0, &repairs)
+    int result = valid ? msc::Search(criteria, length, measured, *options, out, outSize, info, wanted, versioned, &repairs)
                        : msc::Failed(info, SEARCH_PARSE_INVALID_ARGUMENT, 0);
-    if (result < 0 && versioned && info->upnpError == 0) {
-        msc::ReportUPnPError(info, msc::UPnPErrorOf(info->error.code), SearchParseErrorMessage(info->error.code),
-                             info->error.code == SEARCH_PARSE_INVALID_ARGUMENT ? -1 : info->error.offset);
+    if (MSC_LIKELY(result >= 0)) {
+        if (versioned) msc::RecordRepairs(info, repairs);
+        return result;
     }
-    // A failure leaves the empty text.
-    if (result < 0 && out != nullptr && outSize > 0) out[0] = '\0';
-    if (versioned) msc::RecordRepairs(info, result < 0 ? SearchParseRepairs{0, -1} : repairs);
-    return result;
+    return msc::EndFailedCall(info, versioned, out, outSize);
 }
 
 int InitSearchOptions(SearchOptions *options) {

@@ -78,7 +78,10 @@ enum UPnPError {
 void ReportUPnPError(SearchInfo *info, int upnpError, const char *detail, int offset);
 
 // Clears the UPnP error fields of a 1.1 record.
-void ClearUPnPError(SearchInfo *info);
+inline void ClearUPnPError(SearchInfo *info) {
+    info->upnpError = 0;
+    info->upnpErrorDescription[0] = '\0';
+}
 
 }  // namespace msc
 

@@ -18,11 +18,6 @@
 
 namespace msc {
 
-void ClearUPnPError(SearchInfo *info) {
-    info->upnpError = 0;
-    info->upnpErrorDescription[0] = '\0';
-}
-
 void ReportUPnPError(SearchInfo *info, int upnpError, const char *detail, int offset) {
     const Words words = upnpError == kUPnPInvalidArgs         ? Words("Invalid Args")
                         : upnpError == kUPnPActionFailed      ? Words("Action Failed")

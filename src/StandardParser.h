@@ -211,7 +211,7 @@ bool StandardParser<Builder>::ParseCriteria(Pos pos, Slot root) {
     }
 
     if (!ParseOrList(&pos, root, 0)) return false;
-    return Finish(pos);
+    return AtEnd(pos) || Finish(pos);  // Most criteria end with their last value.
 }
 
 // Parses operands joined by "and" and "or" into 'slot', and stops before the first thing that
