@@ -20,8 +20,9 @@ namespace msc {
 using Pos = int64_t;  // Wider than the caller's int indexes, so that last + 2 never overflows.
 
 // Byte classes, locale-free. Exact sets:
-//   kBlank     00 (NUL), 09-0D, 20: separate tokens. The standard grammar's range ends before the
-//              text's NUL, so there NUL never meets the skip.
+//   kBlank     00 (NUL), 09-0D, 20: separate classic tokens.
+//   kSpace     09-0D, 20: separate standard tokens. The standard grammar reads no NUL as a
+//              blank: a parse that succeeds over a range has met none (see StandardLexer).
 //   kTokenEnd  00-20 and 80-FF, the bytes below 33 read as signed: end a classic unquoted token.
 //   kQuote 22, kEscape 5C, kOpen 28, kClose 29.
 //   kRangeEnd  00 and 29: the bytes that may follow a range, the text's NUL or a group's closing
@@ -42,10 +43,11 @@ constexpr uint16_t kRelOp = 1 << 8;
 constexpr uint16_t kWord = 1 << 9;
 constexpr uint16_t kClose = 1 << 10;
 constexpr uint16_t kNameEnd = 1 << 11;
+constexpr uint16_t kSpace = 1 << 12;
 
 namespace bytes {
 constexpr uint16_t Z = kBlank | kTokenEnd | kRangeEnd | kNameEnd, X = kTokenEnd | kNameEnd,
-                   S = kBlank | kTokenEnd | kNameEnd, W = kWord | kNameEnd, N = kName | kWord,
+                   S = kBlank | kSpace | kTokenEnd | kNameEnd, W = kWord | kNameEnd, N = kName | kWord,
                    L = kNameStart | kName | kWord, R = kRelOp | kNameEnd, Q = kQuote | kNameEnd,
                    E = kEscape | kNameEnd, O = kOpen | kNameEnd, C = kClose | kRangeEnd | kNameEnd,
                    H = kTokenEnd | kWord | kNameEnd, _ = kNameEnd;
@@ -197,13 +199,14 @@ public:
     const char *text() const { return text_; }
 
 protected:
-    // The first non-blank byte from 'pos' on, or last + 1.
+    // The first byte from 'pos' on that is no blank (kBlank, or kSpace), or last + 1.
+    template <uint16_t kBlanks = kBlank>
     Pos SkipBlanks(Pos pos, Pos last) const {
         // Tokens are nearly always parted by one space, and begin with a byte above the blanks.
         if (MSC_LIKELY(pos < last && text_[pos] == ' ' && static_cast<unsigned char>(text_[pos + 1]) > ' ')) {
             return pos + 1;
         }
-        while (pos <= last && Is(kBlank, text_[pos])) ++pos;
+        while (pos <= last && Is(kBlanks, text_[pos])) ++pos;
         return pos;
     }
 

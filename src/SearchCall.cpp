@@ -356,6 +356,14 @@ constexpr size_t kStackArena = 8192;
 // What WriteWhileParsing returns for criteria that need a tree after all.
 constexpr int kNeedsTree = -2;
 
+// Whether criteria[0..last] holds a NUL, where the text ends. The standard grammar's parse here
+// reads the host's whole range and meets no NUL where it succeeds (a NUL is no blank and ends
+// every token, name and quoted value), so only a parse that fails asks, and the tree's parse then
+// reads the text up to its NUL. The classic grammar's scans stop at the NUL themselves.
+bool HoldsNul(const char *criteria, Pos last) {
+    return last >= 0 && memchr(criteria, '\0', static_cast<size_t>(last) + 1) != nullptr;
+}
+
 // The call without a tree (SqlBuilder), in either grammar, on criteria[0..last]: the result, or
 // kNeedsTree. Both ways of the call set *unsupported to the first property whose conditions
 // became constants.
@@ -376,7 +384,8 @@ int WriteWhileParsing(const char *criteria, Pos last, const SearchOptions &optio
                 // refused text once more, with its repairs, into a tree.
                 bool retry = (options.parse.options & SEARCH_PARSE_LENIENT) != 0 &&
                              failure.code != SEARCH_PARSE_OUT_OF_MEMORY;
-                if (parser.builder().needsTree() || retry) return kNeedsTree;
+                bool standard = options.parse.options != 0;
+                if (parser.builder().needsTree() || retry || (standard && HoldsNul(criteria, last))) return kNeedsTree;
                 return Failed(info, failure.code, failure.offset);
             }
             if (!WellFormedWithoutWalk(writer.wroteNoColumn(), options.columnTable)) return kNeedsTree;
@@ -448,9 +457,8 @@ int Refuse(SearchInfo *info, PropertyNote property, const SearchOptions &options
 
 // The call on valid arguments: without a tree when it can, else on one. Only the tree's parse
 // fills *repairs: a text written while it is read is one that the strict grammar accepts.
-// 'measured': strlen gave the length, which then ends at the text's NUL; 'versioned': the record
-// has the fields of 1.1.
-MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, bool measured, const SearchOptions &options,
+// 'versioned': the record has the fields of 1.1.
+MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const SearchOptions &options,
                                     char *out, int outSize, SearchInfo *info, bool wanted, bool versioned,
                                     SearchParseRepairs *repairs) {
     alignas(16) char stack[kStackArena];
@@ -460,11 +468,9 @@ MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, bool measu
     unsigned grammar = options.parse.options;
     bool valid = hostProperties == nullptr || IsValidHostTable(hostProperties);
     if ((grammar == 0 || IsStandardGrammar(grammar)) && valid) {
-        // The standard grammar reads the text up to its NUL.
-        Pos last = grammar == 0 || measured ? length - 1 : StandardRangeEnd(criteria, 0, length - 1);
         {
             Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
-            result = WriteWhileParsing(criteria, last, options, &arena, out, outSize, info, &unsupported);
+            result = WriteWhileParsing(criteria, length - 1, options, &arena, out, outSize, info, &unsupported);
         }
         // A tree starts afresh, with all the memory the attempt took.
         if (result == kNeedsTree) ResetInfo(info);
@@ -517,14 +523,13 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
     msc::ResetInfo(info);
     if (versioned) msc::ClearUPnPError(info);
     bool valid = criteria != nullptr && options != nullptr && length >= -1 && msc::IsValidSqlOptions(options->sql);
-    bool measured = valid && length == -1;
-    if (measured) {
+    if (valid && length == -1) {
         size_t whole = strlen(criteria);
         valid = whole <= static_cast<size_t>(INT_MAX);
         length = valid ? static_cast<int>(whole) : 0;
     }
     SearchParseRepairs repairs = {0, -1};
-    int result = valid ? msc::Search(criteria, length, measured, *options, out, outSize, info, wanted, versioned, &repairs)
+    int result = valid ? msc::Search(criteria, length, *options, out, outSize, info, wanted, versioned, &repairs)
                        : msc::Failed(info, SEARCH_PARSE_INVALID_ARGUMENT, 0);
     if (MSC_LIKELY(result >= 0)) {
         if (versioned) msc::RecordRepairs(info, repairs);

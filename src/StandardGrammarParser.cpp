@@ -24,7 +24,7 @@ struct PropertyName {
 
 Pos FindClosingQuoteFrom(const char *text, Pos stop, Pos last, bool *escaped) {
     for (;;) {
-        if (stop > last) return last + 1;
+        if (stop > last || text[stop] == '\0') return last + 1;
         if (text[stop] == '"') return stop;
         Pos next = stop + 1;
         if (text[stop] == '\\') {
@@ -40,7 +40,7 @@ namespace {
 // True when the quote at text[end - 1] closes a value in a client's own way: the text ends
 // there, or a blank or a closing parenthesis follows.
 bool EndsValue(const char *text, Pos end, Pos last) {
-    return end > last || Is(kBlank, text[end]) || text[end] == ')';
+    return end > last || Is(kSpace, text[end]) || text[end] == ')';
 }
 
 // The closing quote of a value in single quotes that opens at 'open', or last + 1 when there is
@@ -77,7 +77,7 @@ bool FindWrappedValue(const char *text, Pos open, Pos last, Token *value, Pos *e
 PropertyName ScanPropertyName(const char *text, Pos pos, Pos last) {
     auto blanks = [text, last](Pos from) {
         Pos end = from;
-        while (end <= last && Is(kBlank, text[end])) ++end;
+        while (end <= last && Is(kSpace, text[end])) ++end;
         return end;
     };
     PropertyName name = {{pos, NameEnd(text, pos, last)}, {0, 0}, {0, 0}, 0};
