@@ -53,20 +53,19 @@ private:
     MSC_NOINLINE bool Build(const char *text, Pos from, Pos last) {
         count_ = 0;
         Pos innermost = -1;
-        for (Pos pos = from;; ++pos) {
-            pos = FindStop<kOpen | kClose | kRangeEnd>(text, pos, last);
-            if (pos > last) break;
-            unsigned char c = static_cast<unsigned char>(text[pos]);
-            if (c == '(') {
+        bool built = ForEachStop<kOpen | kClose>(text, from, last, [&](Pos pos) {
+            if (text[pos] == '(') {
                 if (count_ == capacity_ && !Grow()) return false;
                 pairs_[count_] = {pos, -2 - innermost};
                 innermost = count_++;
-            } else if (c == ')' && innermost >= 0) {
+            } else if (innermost >= 0) {
                 Pos enclosing = -2 - pairs_[innermost].close;
                 pairs_[innermost].close = pos;
                 innermost = enclosing;
             }
-        }
+            return true;
+        });
+        if (!built) return false;
         while (innermost >= 0) {
             Pos enclosing = -2 - pairs_[innermost].close;
             pairs_[innermost].close = -1;
