@@ -146,6 +146,10 @@ bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int n
         }
 
         Token token = ClassicToken(pos, last);
+        Pos next = SkipBlanks(token.end, last);
+        // A property that ends the range is a loose end, which a builder may refuse before the
+        // property is looked up (`upnp:class="x"` is one token).
+        if (next > last && !build_.LooseEnd()) return Stopped(pos);
         const TokenEntry *property = token.empty() ? nullptr : Keyword<KeywordMatch::kPrefix>(Vocabulary::kProperty, token);
         if (property == nullptr) {
             if (!(flags_ & kQuiet)) fputs("can't find key!!\n", stderr);
@@ -156,7 +160,7 @@ bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int n
         // Comparisons in a row: each one takes the tree so far as its left operand. At the
         // operator position a logical keyword wins over a binary one, and that over exists.
         for (int chain = 1;; ++chain) {
-            pos = SkipBlanks(token.end, last);
+            pos = next;
             if (pos > last) return chain != 1 || build_.LooseEnd() || Stopped(pos);
             token = ClassicToken(pos, last);
             const TokenEntry *op = token.empty() ? nullptr : Keyword<KeywordMatch::kPrefix>(Vocabulary::kOperator, token);
@@ -175,6 +179,7 @@ bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int n
             // Only a comparison right after @refID or @id has an identifier value.
             bool identifier = chain == 1 && (property->id == PROP_REFID || property->id == PROP_ID) && op->id != OP_EXISTS;
             if (!build_.Comparison(*this, op->id, text, identifier, slot, chain == 1)) return Stopped(pos);
+            next = SkipBlanks(token.end, last);
         }
     }
 }
