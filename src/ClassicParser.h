@@ -53,20 +53,19 @@ private:
     MSC_NOINLINE bool Build(const char *text, Pos from, Pos last) {
         count_ = 0;
         Pos innermost = -1;
-        for (Pos pos = from;; ++pos) {
-            pos = FindStop<kOpen | kClose | kRangeEnd>(text, pos, last);
-            if (pos > last) break;
-            unsigned char c = static_cast<unsigned char>(text[pos]);
-            if (c == '(') {
+        bool built = ForEachStop<kOpen | kClose>(text, from, last, [&](Pos pos) {
+            if (text[pos] == '(') {
                 if (count_ == capacity_ && !Grow()) return false;
                 pairs_[count_] = {pos, -2 - innermost};
                 innermost = count_++;
-            } else if (c == ')' && innermost >= 0) {
+            } else if (innermost >= 0) {
                 Pos enclosing = -2 - pairs_[innermost].close;
                 pairs_[innermost].close = pos;
                 innermost = enclosing;
             }
-        }
+            return true;
+        });
+        if (!built) return false;
         while (innermost >= 0) {
             Pos enclosing = -2 - pairs_[innermost].close;
             pairs_[innermost].close = -1;
@@ -147,6 +146,10 @@ bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int n
         }
 
         Token token = ClassicToken(pos, last);
+        Pos next = SkipBlanks(token.end, last);
+        // A property that ends the range is a loose end, which a builder may refuse before the
+        // property is looked up (`upnp:class="x"` is one token).
+        if (next > last && !build_.LooseEnd()) return Stopped(pos);
         const TokenEntry *property = token.empty() ? nullptr : Keyword<KeywordMatch::kPrefix>(Vocabulary::kProperty, token);
         if (property == nullptr) {
             if (!(flags_ & kQuiet)) fputs("can't find key!!\n", stderr);
@@ -157,7 +160,7 @@ bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int n
         // Comparisons in a row: each one takes the tree so far as its left operand. At the
         // operator position a logical keyword wins over a binary one, and that over exists.
         for (int chain = 1;; ++chain) {
-            pos = SkipBlanks(token.end, last);
+            pos = next;
             if (pos > last) return chain != 1 || build_.LooseEnd() || Stopped(pos);
             token = ClassicToken(pos, last);
             const TokenEntry *op = token.empty() ? nullptr : Keyword<KeywordMatch::kPrefix>(Vocabulary::kOperator, token);
@@ -176,6 +179,7 @@ bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int n
             // Only a comparison right after @refID or @id has an identifier value.
             bool identifier = chain == 1 && (property->id == PROP_REFID || property->id == PROP_ID) && op->id != OP_EXISTS;
             if (!build_.Comparison(*this, op->id, text, identifier, slot, chain == 1)) return Stopped(pos);
+            next = SkipBlanks(token.end, last);
         }
     }
 }

@@ -102,31 +102,45 @@ inline __m128i NameEndBytes(__m128i bytes) {
 }
 #endif
 
+#if MSC_VECTOR && defined(__SSE2__)
+// Bit n set when text[at + n] is a stop of a FindStop or ForEachStop for kStops, for the sixteen
+// bytes from 'at'. It need not test kRangeEnd, since no block passes the range's last byte; but
+// a scan for a quote tests the NUL too, so that both ways a scan that stops at a quote has
+// passed none.
+template <uint16_t kStops>
+MSC_ALWAYS_INLINE inline unsigned StopBits(const char *at) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+    __m128i stop = _mm_setzero_si128();
+    auto add = [&](bool wanted, __m128i hits) { if (wanted) stop = _mm_or_si128(stop, hits); };
+    // Signed 00-20 and 80-FF: the bytes whose saturated difference with 33 is negative.
+    add(kStops & kTokenEnd, _mm_subs_epi8(bytes, _mm_set1_epi8(33)));
+    add((kStops & (kQuote | kTokenEnd)) == kQuote, _mm_cmpeq_epi8(bytes, _mm_setzero_si128()));
+    add(kStops & kQuote, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')));
+    add(kStops & kEscape, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
+    if constexpr ((kStops & (kOpen | kClose)) == (kOpen | kClose)) {
+        // The parentheses 28 and 29 differ in their low bit only: one comparison finds both.
+        add(true, _mm_cmpeq_epi8(_mm_or_si128(bytes, _mm_set1_epi8(1)), _mm_set1_epi8(')')));
+    } else {
+        add(kStops & kOpen, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('(')));
+        add(kStops & kClose, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(')')));
+    }
+    add(kStops & kNameEnd, NameEndBytes(bytes));
+    return static_cast<unsigned>(_mm_movemask_epi8(stop));
+}
+#endif
+
 // The first byte at or after 'pos' whose class is in kStops, which must hold the text's NUL
 // (kTokenEnd, kRangeEnd or kNameEnd): the NUL ends the search, and a result past 'last' means the range
-// holds no stop from 'pos' on. The only vector code of the library: with MSC_VECTOR (CMake option,
-// on by default) and SSE2 it tests sixteen bytes at a time while the range holds them, then the
-// plain loop, which is all a build without it runs. The blocks need not test kRangeEnd, since
-// they never pass 'last'; but a scan for a quote tests the NUL too, so that both ways a scan
-// that stops at a quote has passed none. Values such as "object.item.audioItem" are most of the
-// bytes of a criteria.
+// holds no stop from 'pos' on. With MSC_VECTOR (CMake option, on by default) and SSE2 it tests
+// sixteen bytes at a time while the range holds them (StopBits, the only vector code of the
+// library), then the plain loop, which is all a build without it runs. Values such as
+// "object.item.audioItem" are most of the bytes of a criteria.
 template <uint16_t kStops>
 inline Pos FindStop(const char *text, Pos pos, Pos last) {
     static_assert((bytes::kClass[0] & kStops) != 0, "the NUL must stop the search");
 #if MSC_VECTOR && defined(__SSE2__)
     for (; last - pos >= 15; pos += 16) {
-        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + pos));
-        __m128i stop = _mm_setzero_si128();
-        auto add = [&](bool wanted, __m128i hits) { if (wanted) stop = _mm_or_si128(stop, hits); };
-        // Signed 00-20 and 80-FF: the bytes whose saturated difference with 33 is negative.
-        add(kStops & kTokenEnd, _mm_subs_epi8(bytes, _mm_set1_epi8(33)));
-        add((kStops & (kQuote | kTokenEnd)) == kQuote, _mm_cmpeq_epi8(bytes, _mm_setzero_si128()));
-        add(kStops & kQuote, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')));
-        add(kStops & kEscape, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
-        add(kStops & kOpen, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('(')));
-        add(kStops & kClose, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(')')));
-        add(kStops & kNameEnd, NameEndBytes(bytes));
-        auto mask = static_cast<unsigned>(_mm_movemask_epi8(stop));
+        unsigned mask = StopBits<kStops>(text + pos);
         if (mask != 0) return pos + __builtin_ctz(mask);
     }
 #else
@@ -138,6 +152,36 @@ inline Pos FindStop(const char *text, Pos pos, Pos last) {
         while (!Is(kStops, text[pos])) ++pos;
     }
     return pos;
+}
+
+// Calls visit(pos) for every byte of text[from..last] whose class is in kStops, in text order,
+// until visit returns false; false then. For a scan that meets many stops, such as the group
+// pre-scan that meets every parenthesis: each block of sixteen bytes is classified once however
+// many it holds, and the bytes after the last whole block are one block ending at 'last' when
+// the range holds sixteen, its bytes already seen masked off, rather than a byte at a time.
+template <uint16_t kStops, typename Visit>
+MSC_ALWAYS_INLINE inline bool ForEachStop(const char *text, Pos from, Pos last, Visit visit) {
+    Pos pos = from;
+#if MSC_VECTOR && defined(__SSE2__)
+    auto visitBits = [&](Pos at, unsigned bits) {
+        for (; bits != 0; bits &= bits - 1) {
+            if (!visit(at + __builtin_ctz(bits))) return false;
+        }
+        return true;
+    };
+    for (const Pos lastBlock = last - 15; pos <= lastBlock; pos += 16) {
+        unsigned bits = StopBits<kStops>(text + pos);
+        if (bits != 0 && !visitBits(pos, bits)) return false;
+    }
+    if (pos <= last && last - from >= 15) {
+        Pos at = last - 15;
+        return visitBits(at, StopBits<kStops>(text + at) & (~0u << (pos - at)));
+    }
+#endif
+    for (; pos <= last; ++pos) {
+        if (Is(kStops, text[pos]) && !visit(pos)) return false;
+    }
+    return true;
 }
 
 // The end of the run of name bytes (kName) from 'pos' on, never past last + 1.
