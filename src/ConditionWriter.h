@@ -344,7 +344,7 @@ private:
         PutColumn(name, nameLength);
     }
 
-    inline void PutColumn(const char *name, size_t nameLength) {
+    MSC_ALWAYS_INLINE void PutColumn(const char *name, size_t nameLength) {
         // " " prefix name " ", tested for room once; piece by piece only where it is cut. The
         // copies are calls: a column writer this small is compiled into the walk.
         // The members are read before the stores, which may alias them.
