@@ -113,9 +113,13 @@ struct PropertyRecorder {
     // Adds the next property of the list, named at 'offset'; true when the database evaluates its
     // conditions, false when they become constants.
     MSC_ALWAYS_INLINE bool Record(int id, int offset) {
-        int index = info->propertyCount;
-        if (index < MSC_SEARCH_INFO_PROPERTIES) info->properties[index] = id;
-        if (index < INT_MAX) info->propertyCount = index + 1;
+        Append(id);
+        // A built-in id that the prepared record names supported, nearly every one, needs no
+        // look-up and adds nothing to the list of the unsupported.
+        if (static_cast<unsigned>(id) < 32 && ((prepared.supported >> id) & 1) != 0) {
+            builtIn |= 1u << id;
+            return true;
+        }
         // A repeated id was looked up at its first occurrence. The built-in ids, nearly all of
         // them, have their own bit sets.
         if (id >= 0 && id < 32) {
@@ -131,6 +135,11 @@ struct PropertyRecorder {
         if (info->alwaysTrueCount < MSC_SEARCH_INFO_PROPERTIES) info->alwaysTrue[info->alwaysTrueCount] = id;
         ++info->alwaysTrueCount;
         return false;
+    }
+    MSC_ALWAYS_INLINE void Append(int id) {
+        int index = info->propertyCount;
+        if (index < MSC_SEARCH_INFO_PROPERTIES) info->properties[index] = id;
+        if (index < INT_MAX) info->propertyCount = index + 1;
     }
     bool FirstTime(int id) {
         if (id >= 0 && id < 256) {
@@ -253,6 +262,7 @@ public:
     void Finish() { EndOperand(lists_[0], 0); }
 
 private:
+
     // The operand of 'list' ends, followed by the logical operator 'after' (0: the list ends).
     void EndOperand(const ListState &list, int after) {
         if (list.pending != 0) EndConstant(list, after);
