@@ -83,6 +83,14 @@ public:
         char text[16];
         size_t length;  // SIZE_MAX: no piece here (too long, or an id that writes nothing)
         ValueForm form;
+        // For a comparison's value in the classic text (ConditionWriter::WriteComparison): the
+        // piece with the literal's opening (" =  '", " LIKE  '%"), padded with blanks, and the
+        // literal's closing ("' ", "%' ") padded with NULs; the value goes at 'valueAt'. A
+        // valueAt of 0: the value is of another form (or there is no piece), written by itself.
+        char opened[16];
+        char closing[4];
+        uint8_t valueAt;
+        uint8_t closingLength;
     };
     static constexpr int kLastId = kLastOperatorId;
 
@@ -124,29 +132,37 @@ inline bool NamesNoColumn(const char *name, size_t length) { return name == kNul
 // The column names of the built-in properties, copied out of a host's table once so that a
 // writer finds each without a look-up. Copies rather than pointers: a host that changes or
 // frees its table's names afterwards leaves the index stale, never pointing at freed memory.
-// A name too long for its room is looked up as before.
+// A name too long for its room, and a property without a column (NamesNoColumn), are looked up
+// as before: the writers test for a missing column only there.
 struct ColumnIndex {
     static constexpr int kProperties = 16;  // the ids indexed: the built-in ones
+    static constexpr uint8_t kNotIndexed = UINT8_MAX;
+    // A name followed by blanks, at least one: a writer may copy the whole record, which its
+    // column's closing blank ends. A record is read only where it is indexed.
     struct Name {
-        char text[30];
-        bool missing;  // NamesNoColumn
-        uint8_t length;
+        char text[31] = {};
+        uint8_t length = kNotIndexed;  // kNotIndexed: look the property up in the table
     };
-    uint32_t indexed = 0;  // bit n: names[n] holds the column of property n
-    Name names[kProperties] = {};
+    Name names[kProperties];
 
+    // An index of no names.
+    constexpr ColumnIndex() = default;
     // Indexes 'columns' (null: no column).
-    void Fill(const TokenEntry *columns) {
-        indexed = 0;
+    explicit ColumnIndex(const TokenEntry *columns) {
         for (int id = 1; id < kProperties; ++id) {
             const char *name = ColumnNameOf(columns != nullptr ? columns : kNoColumns, id);
             size_t length = strlen(name);
-            if (length > sizeof names[id].text) continue;
+            if (length >= sizeof names[id].text || NamesNoColumn(name, length)) continue;
+            memset(names[id].text, ' ', sizeof names[id].text);
             memcpy(names[id].text, name, length);
-            names[id].missing = NamesNoColumn(name, length);
             names[id].length = static_cast<uint8_t>(length);
-            indexed |= 1u << id;
         }
+    }
+
+    // The name of 'propertyId' when the index holds it, else nullptr.
+    const Name *Find(int propertyId) const {
+        if (static_cast<unsigned>(propertyId) >= kProperties || names[propertyId].length == kNotIndexed) return nullptr;
+        return &names[propertyId];
     }
 };
 inline constexpr ColumnIndex kNoColumnIndex{};
@@ -182,12 +198,29 @@ MSC_ALWAYS_INLINE inline bool CopyWordsIfNoQuote(char *to, const char *from, siz
 MSC_ALWAYS_INLINE inline bool CopyIfNoQuote(char *to, const char *from, size_t n) {
     if (n >= 8) return CopyWordsIfNoQuote<uint64_t>(to, from, n);
     if (n >= 4) return CopyWordsIfNoQuote<uint32_t>(to, from, n);
-    for (size_t i = 0; i < n; ++i) {
-        if (from[i] == '\'') return false;
-    }
-    for (size_t i = 0; i < n; ++i) to[i] = from[i];
+    if (n == 0) return true;
+    // The first, middle and last byte are all the bytes of 1 to 3.
+    char first = from[0], middle = from[n / 2], last = from[n - 1];
+    if (first == '\'' || middle == '\'' || last == '\'') return false;
+    to[0] = first;
+    to[n / 2] = middle;
+    to[n - 1] = last;
     return true;
 }
+
+// Copies a value of any length that holds no single quote; false, with nothing written, when it
+// holds one. A short value is tested by the words it is copied with; a long one (a class name)
+// by memchr, and then copied.
+MSC_ALWAYS_INLINE inline bool CopyQuoteFree(char *to, const char *from, size_t n) {
+    if (n <= kQuoteFreeCopy) return CopyIfNoQuote(to, from, n);
+    if (memchr(from, '\'', n) != nullptr) return false;
+    CopyValueText(to, from, n);
+    return true;
+}
+
+// The most bytes that WriteComparison's whole copies write beyond the end of the text they
+// write: they are made only where the buffer has that much room to spare.
+constexpr size_t kCopyPadding = 32;
 
 // The dialect state of a writer that has one.
 struct DialectState {
@@ -304,14 +337,30 @@ public:
 
     // The column of a property.
     MSC_ALWAYS_INLINE void WriteColumn(int propertyId) {
-        if constexpr (kSearchCall) {
-            if (static_cast<unsigned>(propertyId) < ColumnIndex::kProperties && (index_->indexed >> propertyId) & 1) {
-                const ColumnIndex::Name &column = index_->names[propertyId];
-                wroteNoColumn_ |= column.missing;
-                return PutColumn(column.text, column.length);
+        Column column = ColumnOf(propertyId);
+        PutColumn(column.name, column.length);
+    }
+
+    // A comparison of a property: its column, operator and value, as the walk writes the property
+    // leaf, the operator and the value leaf. In the classic text, where the value is a literal
+    // without a quote (nearly every comparison), one room test serves the three and each is one
+    // copy (StoreComparison); the rest goes piece by piece. Out of line: the copies keep more
+    // values at hand than the parsers that call it can spare.
+    MSC_NOINLINE void WriteComparison(int propertyId, int opId, const char *value, size_t length) {
+        if constexpr (!kDialect) {
+            const OperatorPieces::Piece *piece = Pieces(state_).Get(opId);
+            if (piece != nullptr && piece->valueAt != 0) {
+                const ColumnIndex::Name *indexed = nullptr;
+                if constexpr (kSearchCall) indexed = index_->Find(propertyId);
+                if (indexed != nullptr) {
+                    if (StoreComparison<true>(indexed->text, indexed->length, *piece, value, length)) return;
+                } else {
+                    Column column = ColumnFromTable(propertyId);
+                    if (StoreComparison<false>(column.name, column.length, *piece, value, length)) return;
+                }
             }
         }
-        WriteColumnFromTable(propertyId);
+        WriteComparisonPiecewise(propertyId, opId, value, length);
     }
 
     void WriteOperator(int opId) {
@@ -336,30 +385,82 @@ public:
 private:
     size_t Room() const { return static_cast<size_t>(limit_ - at_); }
 
-    // The column as the table names it.
-    void WriteColumnFromTable(int propertyId) {
+    struct Column {
+        const char *name;
+        size_t length;
+    };
+
+    // The column of a property, from the index when it has it, else as the table names it.
+    MSC_ALWAYS_INLINE Column ColumnOf(int propertyId) {
+        if constexpr (kSearchCall) {
+            if (const ColumnIndex::Name *column = index_->Find(propertyId)) return {column->text, column->length};
+        }
+        return ColumnFromTable(propertyId);
+    }
+    MSC_ALWAYS_INLINE Column ColumnFromTable(int propertyId) {
         const char *name = ColumnNameOf(columns_, propertyId);
         size_t nameLength = strlen(name);
         if constexpr (kSearchCall) wroteNoColumn_ |= NamesNoColumn(name, nameLength);
-        PutColumn(name, nameLength);
+        return {name, nameLength};
+    }
+
+    // Writes " " prefix column " " piece opening value closing (the opening and closing of the
+    // piece's literal), each part copied whole in text order: the bytes that a copy writes beyond
+    // its part are written over by the parts after it, or lie beyond the text within the room
+    // tested. The column is a ColumnIndex::Name when kPadded. False when the comparison does not
+    // fit with that room to spare, or its value has a quote, found after the first copies: the
+    // caller then writes it again piece by piece.
+    template <bool kPadded>
+    MSC_ALWAYS_INLINE bool StoreComparison(const char *column, size_t columnLength, const OperatorPieces::Piece &piece,
+                                           const char *value, size_t length) {
+        char *at = at_;  // Read before the stores, which may alias it.
+        size_t prefixLength = prefixLength_;
+        char *op = at + prefixLength + columnLength + 2;
+        char *valueAt = op + piece.valueAt;
+        size_t end = static_cast<size_t>(valueAt - at) + length + piece.closingLength;
+        if (end + kCopyPadding > Room()) return false;
+        at[0] = ' ';
+        if (prefixLength != 0) memcpy(at + 1, prefix_, prefixLength);
+        if constexpr (kPadded) {
+            memcpy(at + 1 + prefixLength, column, sizeof(ColumnIndex::Name));  // with its closing blank
+        } else {
+            CopyValueText(at + 1 + prefixLength, column, columnLength);
+            op[-1] = ' ';
+        }
+        memcpy(op, piece.opened, sizeof piece.opened);
+        if (!CopyQuoteFree(valueAt, value, length)) return false;
+        memcpy(valueAt + length, piece.closing, sizeof piece.closing);
+        at_ = at + end;
+        return true;
+    }
+
+    // The rest of WriteComparison.
+    MSC_NOINLINE void WriteComparisonPiecewise(int propertyId, int opId, const char *value, size_t length) {
+        WriteColumn(propertyId);
+        WriteOperator(opId);
+        WriteValue(value, length, FormOf(opId, propertyId));
     }
 
     MSC_ALWAYS_INLINE void PutColumn(const char *name, size_t nameLength) {
-        // " " prefix name " ", tested for room once; piece by piece only where it is cut. The
-        // copies are calls: a column writer this small is compiled into the walk.
+        // " " prefix name " ", tested for room once; piece by piece only where it is cut.
         // The members are read before the stores, which may alias them.
         char *at = at_;
-        size_t prefixLength = prefixLength_;
-        size_t length = nameLength + prefixLength + 2;
+        size_t length = nameLength + prefixLength_ + 2;
         if (length <= Room()) {
             at_ = at + length;
-            if (prefixLength != 0) memcpy(at + 1, prefix_, prefixLength);
-            memcpy(at + 1 + prefixLength, name, nameLength);
-            at[0] = ' ';
-            at[length - 1] = ' ';
+            StoreColumn(at, name, nameLength);
             return;
         }
         WriteColumnCut(name, nameLength);
+    }
+
+    // " " prefix name " " at 'at', whose room the caller tested.
+    MSC_ALWAYS_INLINE void StoreColumn(char *at, const char *name, size_t nameLength) {
+        size_t prefixLength = prefixLength_;
+        if (prefixLength != 0) memcpy(at + 1, prefix_, prefixLength);
+        CopyValueText(at + 1 + prefixLength, name, nameLength);
+        at[0] = ' ';
+        at[nameLength + prefixLength + 1] = ' ';
     }
 
     inline void Put(const char *text, size_t length) {
@@ -385,12 +486,15 @@ private:
     // That byte, at_[n], is where the next piece or the NUL goes, so it is always written over
     // and the text stays the same; the caller's test n <= Room() keeps it within the buffer.
     void PutPiece(const char *text, size_t n) {
-        if (n >= 7) {
-            CopyBothEnds<8>(at_, text, n + 1);
-        } else {
-            CopyBothEnds<4>(at_, text, n + 1);
-        }
+        StorePiece(at_, text, n);
         at_ += n;
+    }
+    static void StorePiece(char *at, const char *text, size_t n) {
+        if (n >= 7) {
+            CopyBothEnds<8>(at, text, n + 1);
+        } else {
+            CopyBothEnds<4>(at, text, n + 1);
+        }
     }
 
     // The column piece by piece, where it is cut.
@@ -432,12 +536,7 @@ private:
         constexpr size_t opening = N - 1, closing = M - 1;
         char *at = at_;  // Read before the stores, which may alias it.
         if (length + opening + closing <= Room()) {
-            // A short value is tested for quotes by the words it is copied with; a long one
-            // (a class name) by memchr, and then copied.
-            bool copied = length <= kQuoteFreeCopy ? CopyIfNoQuote(at + opening, text, length)
-                                                   : memchr(text, '\'', length) == nullptr;
-            if (copied) {
-                if (length > kQuoteFreeCopy) CopyValueText(at + opening, text, length);
+            if (CopyQuoteFree(at + opening, text, length)) {
                 memcpy(at, open, opening);
                 memcpy(at + opening + length, close, closing);
                 at_ = at + length + opening + closing;

@@ -113,9 +113,13 @@ struct PropertyRecorder {
     // Adds the next property of the list, named at 'offset'; true when the database evaluates its
     // conditions, false when they become constants.
     MSC_ALWAYS_INLINE bool Record(int id, int offset) {
-        int index = info->propertyCount;
-        if (index < MSC_SEARCH_INFO_PROPERTIES) info->properties[index] = id;
-        if (index < INT_MAX) info->propertyCount = index + 1;
+        Append(id);
+        // A built-in id that the prepared record names supported, nearly every one, needs no
+        // look-up and adds nothing to the list of the unsupported.
+        if (static_cast<unsigned>(id) < 32 && ((prepared.supported >> id) & 1) != 0) {
+            builtIn |= 1u << id;
+            return true;
+        }
         // A repeated id was looked up at its first occurrence. The built-in ids, nearly all of
         // them, have their own bit sets.
         if (id >= 0 && id < 32) {
@@ -131,6 +135,11 @@ struct PropertyRecorder {
         if (info->alwaysTrueCount < MSC_SEARCH_INFO_PROPERTIES) info->alwaysTrue[info->alwaysTrueCount] = id;
         ++info->alwaysTrueCount;
         return false;
+    }
+    MSC_ALWAYS_INLINE void Append(int id) {
+        int index = info->propertyCount;
+        if (index < MSC_SEARCH_INFO_PROPERTIES) info->properties[index] = id;
+        if (index < INT_MAX) info->propertyCount = index + 1;
     }
     bool FirstTime(int id) {
         if (id >= 0 && id < 256) {
@@ -172,13 +181,14 @@ struct ListState {
 // The builder of a classic parse that writes the SQL condition as the text is read, with no
 // tree, for the criteria that need none: those without a loose end (with one, only the check can
 // tell what the condition lacks). It stops at a loose end, and the call then parses into a tree.
-// It writes the tree writer's pieces in the order in which that writer's walk writes them, and
-// records what the record's lookups would find: the first condition on a property in text order
-// is the one that FindConditionNode finds in a tree without loose ends. The rewrites' results
-// are written in place of the conditions they rewrite: a condition on an unsupported property
-// as the always-true rewrite makes it, true, and made false once its list shows its polarity
-// (PolarityOfTerm; the two constants have the same length); and the first @refID condition
-// holds back its column until its value shows whether the container rule makes it false.
+// It writes the tree writer's pieces in the order in which that writer's walk writes them (a
+// comparison's column, operator and value at once, when its value is read), and records what
+// the record's lookups would find: the first condition on a property in text order is the one
+// that FindConditionNode finds in a tree without loose ends. The rewrites' results are written
+// in place of the conditions they rewrite: a condition on an unsupported property as the
+// always-true rewrite makes it, true, and made false once its list shows its polarity
+// (PolarityOfTerm; the two constants have the same length); and the first @refID condition as
+// the container rule makes it, false, when its value shows that the rule applies.
 template <typename Writer>
 class SqlBuilder {
 public:
@@ -195,14 +205,13 @@ public:
     }
     // True when the parse stopped for a tree rather than for want of memory.
     bool needsTree() const { return needsTree_; }
+    // The property's column is written with its first comparison, which always follows.
     MSC_ALWAYS_INLINE bool Property(int id, int offset, Slot) {
         // The properties whose first comparison needs more than its pieces.
         constexpr uint32_t kSpecial = 1u << PROP_UPNP_CLASS | 1u << PROP_REFID | 1u << PROP_ID;
         property_ = id;
         supported_ = recorder_.Record(id, offset);
         special_ = !supported_ || (static_cast<unsigned>(id) < 32 && ((kSpecial >> id) & 1) != 0);
-        heldColumn_ = special_ && HoldsColumn(id);
-        if (supported_ && !heldColumn_) writer_.WriteColumn(id);
         return true;
     }
     bool Logical(int opId, Slot &) {
@@ -220,9 +229,13 @@ public:
             !ValueOfLeaf(lexer, text, identifier, literal, &value, &length)) {
             return false;
         }
-        if (first && special_) return SpecialComparison(opId, value, length);
-        writer_.WriteOperator(opId);
-        writer_.WriteValue(value, length, Writer::FormOf(opId, 0));
+        if (!first) {  // The classic grammar's comparisons in a row: their left operand is written.
+            writer_.WriteOperator(opId);
+            writer_.WriteValue(value, length, Writer::FormOf(opId, 0));
+            return true;
+        }
+        if (special_) return SpecialComparison(opId, value, length);
+        writer_.WriteComparison(property_, opId, value, length);
         return true;
     }
     bool OpenGroup(Slot &) {
@@ -249,6 +262,7 @@ public:
     void Finish() { EndOperand(lists_[0], 0); }
 
 private:
+
     // The operand of 'list' ends, followed by the logical operator 'after' (0: the list ends).
     void EndOperand(const ListState &list, int after) {
         if (list.pending != 0) EndConstant(list, after);
@@ -260,36 +274,34 @@ private:
         }
     }
 
-    // Whether the property begins the first condition on upnp:class or @refID, whose value
-    // GetUPnPClass reads and which the container rule may rewrite; and whether it is that @refID
-    // condition, in a container and supported. FindConditionNode finds the first in text order
-    // when no property stands without a comparison, as in a text written while it is read.
-    bool HoldsColumn(int id) {
+    // Whether the comparison of 'id' being read is the first condition on upnp:class or @refID,
+    // whose value GetUPnPClass reads and which the container rule may rewrite. FindConditionNode
+    // finds the first in text order when no property stands without a comparison, as in a text
+    // written while it is read.
+    bool FirstCondition(int id) {
         unsigned bit = id == PROP_UPNP_CLASS ? 1u : id == PROP_REFID ? 2u : 0u;
-        firstCondition_ = (firstSeen_ & bit) != bit;
+        bool first = (firstSeen_ & bit) != bit;
         firstSeen_ |= bit;
-        return firstCondition_ && id == PROP_REFID && supported_ && containerId_ != nullptr;
+        return first;
     }
 
     // The first comparison of an unsupported property, the class, @refID or @id.
     MSC_ALWAYS_INLINE bool SpecialComparison(int opId, const char *value, size_t length) {
+        bool first = FirstCondition(property_);
         // GetUPnPClass reads the tree before the rewrites.
-        if (property_ == PROP_UPNP_CLASS && firstCondition_) RecordClass(recorder_.info, value, length);
+        if (property_ == PROP_UPNP_CLASS && first) RecordClass(recorder_.info, value, length);
         if (!supported_) {
             size_t at = WriteConstantComparison(1);
             lists_[level_].pending = at < INT_MAX ? static_cast<uint32_t>(at + 1) : 0;
             return true;
         }
-        if (heldColumn_) {
-            if (RefIdRuleApplies(containerId_, value, length)) {
-                recorder_.info->refIdMadeFalse = 1;
-                WriteConstantComparison(0);
-                return true;
-            }
-            writer_.WriteColumn(PROP_REFID);
+        if (first && property_ == PROP_REFID && containerId_ != nullptr &&
+            RefIdRuleApplies(containerId_, value, length)) {
+            recorder_.info->refIdMadeFalse = 1;
+            WriteConstantComparison(0);
+            return true;
         }
-        writer_.WriteOperator(opId);
-        writer_.WriteValue(value, length, Writer::FormOf(opId, property_));
+        writer_.WriteComparison(property_, opId, value, length);
         return true;
     }
     // The text of the value leaf that the tree would hold (an identifier's rewritten number, a
@@ -320,8 +332,6 @@ private:
     bool supported_ = true;
     bool special_ = false;
     unsigned firstSeen_ = 0;  // bit 0: a condition on upnp:class was read, bit 1: on @refID
-    bool firstCondition_ = false;  // the comparison being read is the first on its property
-    bool heldColumn_ = false;  // the first @refID condition's, which the container rule may rewrite
     bool needsTree_ = false;
 };
 
@@ -557,7 +567,7 @@ int PrepareSearchOptions(SearchOptions *options) {
         if (msc::HasEntry(supported, id)) prepared->supported |= 1u << id;
     }
     prepared->known = (1u << msc::ColumnIndex::kProperties) - 1;
-    prepared->columns.Fill(options->columnTable);
+    prepared->columns = msc::ColumnIndex(options->columnTable);
     prepared->mark = msc::kPreparedMark;
     return 0;
 }

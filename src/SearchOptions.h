@@ -52,13 +52,12 @@ inline const PreparedTables &PreparedFor(const SearchOptions &options) {
 // name in its room of ColumnIndex::Name); false when the property has no column (NamesNoColumn).
 inline bool FindColumn(const SearchOptions &options, const PreparedTables &prepared, int propertyId, const char **name,
                        size_t *length, bool *indexed) {
-    const ColumnIndex &index = prepared.columns;
-    *indexed = static_cast<unsigned>(propertyId) < ColumnIndex::kProperties && (index.indexed >> propertyId) & 1;
-    if (*indexed) {
-        const ColumnIndex::Name &column = index.names[propertyId];
-        *name = column.text;
-        *length = column.length;
-        return !column.missing;
+    const ColumnIndex::Name *column = prepared.columns.Find(propertyId);
+    *indexed = column != nullptr;
+    if (column != nullptr) {
+        *name = column->text;
+        *length = column->length;
+        return true;
     }
     *name = ColumnNameOf(options.columnTable != nullptr ? options.columnTable : kNoColumns, propertyId);
     *length = strlen(*name);

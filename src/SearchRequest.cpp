@@ -214,8 +214,8 @@ bool SortsAsText(const SearchOptions &options, int id) {
 }
 
 // The column of a property that clients may sort by, padded when the prepared index holds it
-// (its room of 30 bytes is followed by two more of the same record); false for any other. No
-// column is found for 0, which names no property.
+// (its record of ColumnIndex::Name is 32 bytes); false for any other. No column is found for 0,
+// which names no property.
 bool SortColumn(const SearchOptions &options, const PreparedTables &prepared, int id, Piece *column) {
     static_assert(sizeof(ColumnIndex::Name) == kPadding, "a column name of the index is readable as padded");
     return FindColumn(options, prepared, id, &column->text, &column->length, &column->padded) &&

@@ -13,6 +13,7 @@ namespace msc {
 OperatorPieces::OperatorPieces(const Dialect &dialect) {
     for (int opId = 0; opId <= kLastId; ++opId) {
         Piece &piece = pieces_[opId];
+        piece = {};
         piece.length = SIZE_MAX;
         piece.form = FormOfRightOperand(opId);
         memset(piece.text, ' ', sizeof piece.text);
@@ -27,6 +28,17 @@ OperatorPieces::OperatorPieces(const Dialect &dialect) {
         if (length >= sizeof piece.text) continue;
         memcpy(piece.text + 1, name, length - 2);
         piece.length = length;
+        // A plain value is written " 'value' ", a pattern " '%value%' ".
+        if (piece.form != kPlainValue && piece.form != kPatternValue) continue;
+        const char *open = piece.form == kPatternValue ? " '%" : " '";
+        size_t quote = strlen(open);
+        if (length + quote > sizeof piece.opened) continue;
+        memset(piece.opened, ' ', sizeof piece.opened);
+        memcpy(piece.opened, piece.text, length);
+        memcpy(piece.opened + length, open, quote);
+        memcpy(piece.closing, piece.form == kPatternValue ? "%' " : "' ", quote);
+        piece.valueAt = static_cast<uint8_t>(length + quote);
+        piece.closingLength = static_cast<uint8_t>(quote);
     }
 }
 
