@@ -101,10 +101,9 @@ struct PropertyRecorder {
     const TokenEntry *supported;
     const PreparedTables &prepared;
     Arena &arena;
-    uint64_t seen[4] = {};      // ids from 32 to 255 met so far
-    unsigned builtIn = 0;       // bit n: property n (below 32) occurs
-    unsigned unsupportedBuiltIn = 0;  // bit n: and the supported table lacks it
-    ArenaInts seenHigh;
+    uint64_t seen[4] = {};         // bit n: property n (below 256) occurs
+    uint64_t unsupported[4] = {};  // and the database does not evaluate its conditions
+    ArenaInts seenHigh;            // the other ids that occur
     PropertyNote firstUnsupported = {0, -1};  // the first property whose conditions become constants
 
     PropertyRecorder(SearchInfo *i, const TokenEntry *s, const PreparedTables &p, Arena &a)
@@ -117,20 +116,23 @@ struct PropertyRecorder {
         // A built-in id that the prepared record names supported, nearly every one, needs no
         // look-up and adds nothing to the list of the unsupported.
         if (static_cast<unsigned>(id) < 32 && ((prepared.supported >> id) & 1) != 0) {
-            builtIn |= 1u << id;
+            seen[0] |= uint64_t{1} << id;
             return true;
         }
-        // A repeated id was looked up at its first occurrence. The built-in ids, nearly all of
-        // them, have their own bit sets.
-        if (id >= 0 && id < 32) {
-            unsigned bit = 1u << id;
-            if ((builtIn & bit) != 0) return (unsupportedBuiltIn & bit) == 0;
-            builtIn |= bit;
-        } else if (!FirstTime(id)) {
+        // A repeated id was looked up at its first occurrence: ids below 256, the built-in ones,
+        // the unknown one and the first of the host's, by their bits.
+        bool small = static_cast<unsigned>(id) < 256;
+        uint64_t bit = uint64_t{1} << (id & 63);
+        if (small) {
+            if ((seen[id >> 6] & bit) != 0) return (unsupported[id >> 6] & bit) == 0;
+            seen[id >> 6] |= bit;
+        } else if (seenHigh.Contains(id)) {
             return IsSupported(id);
+        } else {
+            seenHigh.Append(id, arena);  // Out of memory: the arena is marked failed.
         }
         if (IsSupported(id)) return true;
-        if (id >= 0 && id < 32) unsupportedBuiltIn |= 1u << id;
+        if (small) unsupported[id >> 6] |= bit;
         if (info->alwaysTrueCount == 0) firstUnsupported = {id, offset};
         if (info->alwaysTrueCount < MSC_SEARCH_INFO_PROPERTIES) info->alwaysTrue[info->alwaysTrueCount] = id;
         ++info->alwaysTrueCount;
@@ -141,23 +143,12 @@ struct PropertyRecorder {
         if (index < MSC_SEARCH_INFO_PROPERTIES) info->properties[index] = id;
         if (index < INT_MAX) info->propertyCount = index + 1;
     }
-    bool FirstTime(int id) {
-        if (id >= 0 && id < 256) {
-            uint64_t bit = uint64_t{1} << (id & 63);
-            if (seen[id >> 6] & bit) return false;
-            seen[id >> 6] |= bit;
-            return true;
-        }
-        if (seenHigh.Contains(id)) return false;
-        seenHigh.Append(id, arena);  // Out of memory: the arena is marked failed.
-        return true;
-    }
     bool IsSupported(int id) const {
         if (id >= 0 && id < 32 && ((prepared.known >> id) & 1) != 0) return ((prepared.supported >> id) & 1) != 0;
         return HasEntry(supported, id);
     }
     // For ids below 32: whether the list holds the property.
-    bool Occurs(int id) const { return (builtIn & (1u << id)) != 0; }
+    bool Occurs(int id) const { return ((seen[0] >> id) & 1) != 0; }
 };
 
 // GetUPnPClass's text, of 'length' bytes, into the record, cut to fit.
