@@ -139,9 +139,9 @@ template <uint16_t kStops>
 inline Pos FindStop(const char *text, Pos pos, Pos last) {
     static_assert((bytes::kClass[0] & kStops) != 0, "the NUL must stop the search");
 #if MSC_VECTOR && defined(__SSE2__)
-    for (; last - pos >= 15; pos += 16) {
+    for (const Pos lastBlock = last - 15; pos <= lastBlock; pos += 16) {
         unsigned mask = StopBits<kStops>(text + pos);
-        if (mask != 0) return pos + __builtin_ctz(mask);
+        if (mask != 0) return pos + static_cast<unsigned>(__builtin_ctz(mask));
     }
 #else
     (void)last;
