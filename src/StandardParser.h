@@ -79,7 +79,6 @@ protected:
     // does. The criteria is a C string: its NUL ends the search.
     MSC_ALWAYS_INLINE const TokenEntry *TokenKeyword(Vocabulary vocabulary, Pos pos, Pos *end) const {
         Pos stop = FindStop<kTokenEnd>(text_, pos, last_);
-        if (stop > last_) stop = last_ + 1;
         const TokenEntry *entry = Keyword<KeywordMatch::kWhole>(vocabulary, {pos, stop});
         if (entry != nullptr) *end = stop;
         return entry;
