@@ -358,8 +358,10 @@ protected:
 // ("upnp:artist[@role=\"Composer\"]"); *end is the byte after the name. Its id: a built-in name in
 // any letter case gives its own, else the first entry of 'hostProperties' (or null) with the same
 // name byte for byte (blanks around the filter's "=" and its value's escapes aside), else
-// PROP_UNKNOWN; 0 when the name is a logical keyword, which no property may be called.
-int ReadPropertyName(const char *text, Pos at, Pos last, const TokenEntry *hostProperties, Pos *end);
+// PROP_UNKNOWN; 0 when the name is a logical keyword, which no property may be called. A name
+// that ends at 'notBuiltIn' is none of the built-in ones: the caller looked its bytes up already.
+int ReadPropertyName(const char *text, Pos at, Pos last, const TokenEntry *hostProperties, Pos *end,
+                     Pos notBuiltIn = -1);
 
 }  // namespace msc
 

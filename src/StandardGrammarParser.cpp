@@ -219,14 +219,17 @@ bool StandardLexer::RepairedValue(Pos at, int nesting, Token *text, Pos *end) {
     return true;
 }
 
-int ReadPropertyName(const char *text, Pos at, Pos last, const TokenEntry *hostProperties, Pos *end) {
+int ReadPropertyName(const char *text, Pos at, Pos last, const TokenEntry *hostProperties, Pos *end,
+                     Pos notBuiltIn) {
     PropertyName scanned = ScanPropertyName(text, at, last);
     *end = scanned.end;
     size_t length = static_cast<size_t>(scanned.end - at);
     // No logical keyword is a property name: the property look-up, which settles nearly every
     // name at once, goes first.
-    if (const TokenEntry *property = FindKeyword(Vocabulary::kProperty, KeywordMatch::kWhole, text + at, length)) {
-        return property->id;
+    if (scanned.end != notBuiltIn) {
+        if (const TokenEntry *property = FindKeyword(Vocabulary::kProperty, KeywordMatch::kWhole, text + at, length)) {
+            return property->id;
+        }
     }
     if (FindKeyword(Vocabulary::kLogical, KeywordMatch::kWhole, text + at, length) != nullptr) return 0;
     return HostPropertyId(hostProperties, text, scanned);

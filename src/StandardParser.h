@@ -72,18 +72,20 @@ protected:
     Pos SkipBlanks(Pos pos) const { return Lexer::SkipBlanks<kSpace>(pos, last_); }
     Token Run(uint16_t byteClass, Pos pos) const { return Lexer::Run(byteClass, pos, last_); }
 
-    // The entry of 'vocabulary' that the token at 'pos', up to the first token end, is whole (its
-    // end to *end), or nullptr. Clients mostly write a keyword followed by a blank, and a keyword
-    // holds bytes of one class only (name bytes, or relational ones for the operators "=" to
-    // ">="), so where the token is one, the run of that class from 'pos' ends where the token
-    // does. The criteria is a C string: its NUL ends the search.
+    // The token at 'pos', up to the first token end, where a keyword is looked up whole. Clients
+    // mostly write a keyword followed by a blank, and a keyword holds bytes of one class only
+    // (name bytes, or relational ones for the operators "=" to ">="), so where the token is one,
+    // the run of that class from 'pos' ends where the token does. The criteria is a C string: its
+    // NUL ends the search.
+    MSC_ALWAYS_INLINE Token KeywordToken(Pos pos) const { return {pos, FindStop<kTokenEnd>(text_, pos, last_)}; }
+
+    // The entry of 'vocabulary' that the keyword token at 'pos' is (its end to *end), or nullptr.
     MSC_ALWAYS_INLINE const TokenEntry *TokenKeyword(Vocabulary vocabulary, Pos pos, Pos *end) const {
-        Pos stop = FindStop<kTokenEnd>(text_, pos, last_);
-        const TokenEntry *entry = Keyword<KeywordMatch::kWhole>(vocabulary, {pos, stop});
-        if (entry != nullptr) *end = stop;
+        Token token = KeywordToken(pos);
+        const TokenEntry *entry = Keyword<KeywordMatch::kWhole>(vocabulary, token);
+        if (entry != nullptr) *end = token.end;
         return entry;
     }
-
     // The logical keyword that is the whole name at 'pos' (its end to *end), or nullptr.
     MSC_ALWAYS_INLINE const TokenEntry *LogicalAt(Pos pos, Pos *end) const {
         // A logical keyword is a name: what follows the last operand of a group, ")", is none.
@@ -98,12 +100,15 @@ protected:
     MSC_ALWAYS_INLINE bool ParseProperty(Pos *pos, int *id) {
         Pos at = *pos;
         if (!Is(kNameStart, text_[at])) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
-        // A built-in name followed by a blank ends where ReadPropertyName's scan would end it.
-        if (const TokenEntry *property = TokenKeyword(Vocabulary::kProperty, at, pos)) {
+        // A built-in name followed by a blank ends where ReadPropertyName's scan would end it; a
+        // name that ends where the token does it need not look up again.
+        Token token = KeywordToken(at);
+        if (const TokenEntry *property = Keyword<KeywordMatch::kWhole>(Vocabulary::kProperty, token)) {
+            *pos = token.end;
             *id = property->id;
             return true;
         }
-        *id = ReadPropertyName(text_, at, last_, hostProperties_, pos);
+        *id = ReadPropertyName(text_, at, last_, hostProperties_, pos, token.end);
         if (*id == 0) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
         if (*id == PROP_UNKNOWN && !(flags_ & kKeepUnknown)) return Fail(SEARCH_PARSE_UNKNOWN_PROPERTY, at);
         return true;
