@@ -96,10 +96,9 @@ protected:
         return Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, name);
     }
 
-    // The property at *pos (a non-blank byte) into *id, *pos past its name.
+    // The property at *pos (a name start byte) into *id, *pos past its name.
     MSC_ALWAYS_INLINE bool ParseProperty(Pos *pos, int *id) {
         Pos at = *pos;
-        if (!Is(kNameStart, text_[at])) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
         // A built-in name followed by a blank ends where ReadPropertyName's scan would end it; a
         // name that ends where the token does it need not look up again.
         Token token = KeywordToken(at);
@@ -246,14 +245,16 @@ bool StandardParser<Builder>::ParsePrimary(Pos *pos, Slot slot, int nesting) {
     Pos at = SkipBlanks(*pos);
     if (AtEnd(at)) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
 
+    // Most operands are comparisons, which begin with a property's name.
+    if (MSC_LIKELY(Is(kNameStart, text_[at]))) {
+        *pos = at;
+        return ParseComparison(pos, slot, nesting);
+    }
     if (text_[at] == ')') {
         // Outside every group it closes nothing; inside one, an operand is missing before it.
         return Fail(nesting == 0 ? SEARCH_PARSE_UNBALANCED_PARENTHESES : SEARCH_PARSE_NO_PROPERTY, at);
     }
-    if (text_[at] != '(') {
-        *pos = at;
-        return ParseComparison(pos, slot, nesting);
-    }
+    if (text_[at] != '(') return Fail(SEARCH_PARSE_NO_PROPERTY, at);
 
     if (nesting + 1 > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, at);
     Slot inner = slot;
@@ -276,7 +277,7 @@ bool StandardParser<Builder>::ParsePrimary(Pos *pos, Slot slot, int nesting) {
     return true;
 }
 
-// property operator value, at *pos (a non-blank byte), 'nesting' groups deep.
+// property operator value, at *pos (a name start byte), 'nesting' groups deep.
 template <typename Builder>
 bool StandardParser<Builder>::ParseComparison(Pos *pos, Slot slot, int nesting) {
     Pos at = *pos;
