@@ -158,8 +158,10 @@ bool StandardLexer::OtherValue(Pos at, int opId, int nesting, Token *text, Pos *
         if (!QuotedValue(at, text, pos)) return false;
     } else {
         *text = Run(kWord, at);
-        // A bare "and" or "or" here means the value was left out, not that it reads "and".
-        if (text->empty() || Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, *text) != nullptr) {
+        // A bare "and" or "or" here means the value was left out, not that it reads "and"; after
+        // "exists", where most unquoted values stand, the test for true or false says so too.
+        if (opId != OP_EXISTS &&
+            (text->empty() || Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, *text) != nullptr)) {
             return Fail(SEARCH_PARSE_MISSING_VALUE, at);
         }
         *pos = text->end;
