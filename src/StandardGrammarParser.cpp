@@ -73,8 +73,9 @@ bool FindWrappedValue(const char *text, Pos open, Pos last, Token *value, Pos *e
 }
 
 // The name at 'pos' (whose byte the caller checked to be a name start), with its filter when a
-// whole one follows: a '[' that begins no well-formed filter ends the name before it.
-PropertyName ScanPropertyName(const char *text, Pos pos, Pos last) {
+// whole one follows: a '[' that begins no well-formed filter ends the name before it. Inlined, so
+// that a parse that meets a name outside the built-in ones neither calls it nor copies its record.
+MSC_ALWAYS_INLINE inline PropertyName ScanPropertyName(const char *text, Pos pos, Pos last) {
     auto blanks = [text, last](Pos from) {
         Pos end = from;
         while (end <= last && Is(kSpace, text[end])) ++end;
