@@ -130,28 +130,37 @@ MSC_ALWAYS_INLINE inline unsigned StopBits(const char *at) {
 #endif
 
 // The first byte at or after 'pos' whose class is in kStops, which must hold the text's NUL
-// (kTokenEnd, kRangeEnd or kNameEnd): the NUL ends the search, and a result past 'last' means the range
-// holds no stop from 'pos' on. With MSC_VECTOR (CMake option, on by default) and SSE2 it tests
-// sixteen bytes at a time while the range holds them (StopBits, the only vector code of the
-// library), then the plain loop, which is all a build without it runs. Values such as
-// "object.item.audioItem" are most of the bytes of a criteria.
+// (kTokenEnd, kRangeEnd or kNameEnd): the NUL ends the search, and a result past 'last' means the
+// range holds no stop from 'pos' on; the standard grammar's token scan (kTokenEnd alone) gives
+// last + 1 then. With MSC_VECTOR (CMake option, on by default) and SSE2 it tests sixteen bytes at
+// a time while the range holds them (StopBits, the only vector code of the library), then the
+// plain loop, which is all a build without it runs. Values such as "object.item.audioItem" are
+// most of the bytes of a criteria. The token scan ends instead on the block that ends at 'last',
+// its bytes before 'pos' shifted off, when text[0..last] holds sixteen bytes: most of its tokens
+// lie there, the last value and the words before it, and one block costs what two bytes of the
+// loop and the bound after it cost. The other scans keep the loop, which their short tails pay
+// less for than a wider test.
 template <uint16_t kStops>
 inline Pos FindStop(const char *text, Pos pos, Pos last) {
     static_assert((bytes::kClass[0] & kStops) != 0, "the NUL must stop the search");
 #if MSC_VECTOR && defined(__SSE2__)
-    for (; last - pos >= 15; pos += 16) {
+    const Pos lastBlock = last - 15;
+    for (; pos <= lastBlock; pos += 16) {
         unsigned mask = StopBits<kStops>(text + pos);
-        if (mask != 0) return pos + __builtin_ctz(mask);
+        if (mask != 0) return pos + static_cast<unsigned>(__builtin_ctz(mask));
     }
-#else
-    (void)last;
+    if (kStops == kTokenEnd && lastBlock >= 0) {
+        unsigned mask = StopBits<kStops>(text + lastBlock) >> (pos - lastBlock);
+        return mask != 0 ? pos + static_cast<unsigned>(__builtin_ctz(mask)) : last + 1;
+    }
 #endif
     if constexpr (kStops == kTokenEnd) {
         while (!IsTokenEnd(text[pos])) ++pos;  // A comparison rather than the class table.
+        return pos > last ? last + 1 : pos;
     } else {
         while (!Is(kStops, text[pos])) ++pos;
+        return pos;
     }
-    return pos;
 }
 
 // Calls visit(pos) for every byte of text[from..last] whose class is in kStops, in text order,
@@ -349,8 +358,10 @@ protected:
 // ("upnp:artist[@role=\"Composer\"]"); *end is the byte after the name. Its id: a built-in name in
 // any letter case gives its own, else the first entry of 'hostProperties' (or null) with the same
 // name byte for byte (blanks around the filter's "=" and its value's escapes aside), else
-// PROP_UNKNOWN; 0 when the name is a logical keyword, which no property may be called.
-int ReadPropertyName(const char *text, Pos at, Pos last, const TokenEntry *hostProperties, Pos *end);
+// PROP_UNKNOWN; 0 when the name is a logical keyword, which no property may be called. A name
+// that ends at 'notBuiltIn' is none of the built-in ones: the caller looked its bytes up already.
+int ReadPropertyName(const char *text, Pos at, Pos last, const TokenEntry *hostProperties, Pos *end,
+                     Pos notBuiltIn = -1);
 
 }  // namespace msc
 

@@ -73,8 +73,9 @@ bool FindWrappedValue(const char *text, Pos open, Pos last, Token *value, Pos *e
 }
 
 // The name at 'pos' (whose byte the caller checked to be a name start), with its filter when a
-// whole one follows: a '[' that begins no well-formed filter ends the name before it.
-PropertyName ScanPropertyName(const char *text, Pos pos, Pos last) {
+// whole one follows: a '[' that begins no well-formed filter ends the name before it. Inlined, so
+// that a parse that meets a name outside the built-in ones neither calls it nor copies its record.
+MSC_ALWAYS_INLINE inline PropertyName ScanPropertyName(const char *text, Pos pos, Pos last) {
     auto blanks = [text, last](Pos from) {
         Pos end = from;
         while (end <= last && Is(kSpace, text[end])) ++end;
@@ -158,8 +159,10 @@ bool StandardLexer::OtherValue(Pos at, int opId, int nesting, Token *text, Pos *
         if (!QuotedValue(at, text, pos)) return false;
     } else {
         *text = Run(kWord, at);
-        // A bare "and" or "or" here means the value was left out, not that it reads "and".
-        if (text->empty() || Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, *text) != nullptr) {
+        // A bare "and" or "or" here means the value was left out, not that it reads "and"; after
+        // "exists", where most unquoted values stand, the test for true or false says so too.
+        if (opId != OP_EXISTS &&
+            (text->empty() || Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, *text) != nullptr)) {
             return Fail(SEARCH_PARSE_MISSING_VALUE, at);
         }
         *pos = text->end;
@@ -219,14 +222,17 @@ bool StandardLexer::RepairedValue(Pos at, int nesting, Token *text, Pos *end) {
     return true;
 }
 
-int ReadPropertyName(const char *text, Pos at, Pos last, const TokenEntry *hostProperties, Pos *end) {
+int ReadPropertyName(const char *text, Pos at, Pos last, const TokenEntry *hostProperties, Pos *end,
+                     Pos notBuiltIn) {
     PropertyName scanned = ScanPropertyName(text, at, last);
     *end = scanned.end;
     size_t length = static_cast<size_t>(scanned.end - at);
     // No logical keyword is a property name: the property look-up, which settles nearly every
     // name at once, goes first.
-    if (const TokenEntry *property = FindKeyword(Vocabulary::kProperty, KeywordMatch::kWhole, text + at, length)) {
-        return property->id;
+    if (scanned.end != notBuiltIn) {
+        if (const TokenEntry *property = FindKeyword(Vocabulary::kProperty, KeywordMatch::kWhole, text + at, length)) {
+            return property->id;
+        }
     }
     if (FindKeyword(Vocabulary::kLogical, KeywordMatch::kWhole, text + at, length) != nullptr) return 0;
     return HostPropertyId(hostProperties, text, scanned);

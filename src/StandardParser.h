@@ -72,19 +72,20 @@ protected:
     Pos SkipBlanks(Pos pos) const { return Lexer::SkipBlanks<kSpace>(pos, last_); }
     Token Run(uint16_t byteClass, Pos pos) const { return Lexer::Run(byteClass, pos, last_); }
 
-    // The entry of 'vocabulary' that the token at 'pos', up to the first token end, is whole (its
-    // end to *end), or nullptr. Clients mostly write a keyword followed by a blank, and a keyword
-    // holds bytes of one class only (name bytes, or relational ones for the operators "=" to
-    // ">="), so where the token is one, the run of that class from 'pos' ends where the token
-    // does. The criteria is a C string: its NUL ends the search.
+    // The token at 'pos', up to the first token end, where a keyword is looked up whole. Clients
+    // mostly write a keyword followed by a blank, and a keyword holds bytes of one class only
+    // (name bytes, or relational ones for the operators "=" to ">="), so where the token is one,
+    // the run of that class from 'pos' ends where the token does. The criteria is a C string: its
+    // NUL ends the search.
+    MSC_ALWAYS_INLINE Token KeywordToken(Pos pos) const { return {pos, FindStop<kTokenEnd>(text_, pos, last_)}; }
+
+    // The entry of 'vocabulary' that the keyword token at 'pos' is (its end to *end), or nullptr.
     MSC_ALWAYS_INLINE const TokenEntry *TokenKeyword(Vocabulary vocabulary, Pos pos, Pos *end) const {
-        Pos stop = FindStop<kTokenEnd>(text_, pos, last_);
-        if (stop > last_) stop = last_ + 1;
-        const TokenEntry *entry = Keyword<KeywordMatch::kWhole>(vocabulary, {pos, stop});
-        if (entry != nullptr) *end = stop;
+        Token token = KeywordToken(pos);
+        const TokenEntry *entry = Keyword<KeywordMatch::kWhole>(vocabulary, token);
+        if (entry != nullptr) *end = token.end;
         return entry;
     }
-
     // The logical keyword that is the whole name at 'pos' (its end to *end), or nullptr.
     MSC_ALWAYS_INLINE const TokenEntry *LogicalAt(Pos pos, Pos *end) const {
         // A logical keyword is a name: what follows the last operand of a group, ")", is none.
@@ -95,16 +96,18 @@ protected:
         return Keyword<KeywordMatch::kWhole>(Vocabulary::kLogical, name);
     }
 
-    // The property at *pos (a non-blank byte) into *id, *pos past its name.
+    // The property at *pos (a name start byte) into *id, *pos past its name.
     MSC_ALWAYS_INLINE bool ParseProperty(Pos *pos, int *id) {
         Pos at = *pos;
-        if (!Is(kNameStart, text_[at])) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
-        // A built-in name followed by a blank ends where ReadPropertyName's scan would end it.
-        if (const TokenEntry *property = TokenKeyword(Vocabulary::kProperty, at, pos)) {
+        // A built-in name followed by a blank ends where ReadPropertyName's scan would end it; a
+        // name that ends where the token does it need not look up again.
+        Token token = KeywordToken(at);
+        if (const TokenEntry *property = Keyword<KeywordMatch::kWhole>(Vocabulary::kProperty, token)) {
+            *pos = token.end;
             *id = property->id;
             return true;
         }
-        *id = ReadPropertyName(text_, at, last_, hostProperties_, pos);
+        *id = ReadPropertyName(text_, at, last_, hostProperties_, pos, token.end);
         if (*id == 0) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
         if (*id == PROP_UNKNOWN && !(flags_ & kKeepUnknown)) return Fail(SEARCH_PARSE_UNKNOWN_PROPERTY, at);
         return true;
@@ -242,14 +245,16 @@ bool StandardParser<Builder>::ParsePrimary(Pos *pos, Slot slot, int nesting) {
     Pos at = SkipBlanks(*pos);
     if (AtEnd(at)) return Fail(SEARCH_PARSE_NO_PROPERTY, at);
 
+    // Most operands are comparisons, which begin with a property's name.
+    if (MSC_LIKELY(Is(kNameStart, text_[at]))) {
+        *pos = at;
+        return ParseComparison(pos, slot, nesting);
+    }
     if (text_[at] == ')') {
         // Outside every group it closes nothing; inside one, an operand is missing before it.
         return Fail(nesting == 0 ? SEARCH_PARSE_UNBALANCED_PARENTHESES : SEARCH_PARSE_NO_PROPERTY, at);
     }
-    if (text_[at] != '(') {
-        *pos = at;
-        return ParseComparison(pos, slot, nesting);
-    }
+    if (text_[at] != '(') return Fail(SEARCH_PARSE_NO_PROPERTY, at);
 
     if (nesting + 1 > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, at);
     Slot inner = slot;
@@ -272,7 +277,7 @@ bool StandardParser<Builder>::ParsePrimary(Pos *pos, Slot slot, int nesting) {
     return true;
 }
 
-// property operator value, at *pos (a non-blank byte), 'nesting' groups deep.
+// property operator value, at *pos (a name start byte), 'nesting' groups deep.
 template <typename Builder>
 bool StandardParser<Builder>::ParseComparison(Pos *pos, Slot slot, int nesting) {
     Pos at = *pos;
