@@ -131,17 +131,25 @@ MSC_ALWAYS_INLINE inline unsigned StopBits(const char *at) {
 
 // The first byte at or after 'pos' whose class is in kStops, which must hold the text's NUL
 // (kTokenEnd, kRangeEnd or kNameEnd): the NUL ends the search, and a result past 'last' means the range
-// holds no stop from 'pos' on. With MSC_VECTOR (CMake option, on by default) and SSE2 it tests
-// sixteen bytes at a time while the range holds them (StopBits, the only vector code of the
-// library), then the plain loop, which is all a build without it runs. Values such as
-// "object.item.audioItem" are most of the bytes of a criteria.
+// holds no stop from 'pos' on. 'text' is where the text begins: text[0..last] may be read. With
+// MSC_VECTOR (CMake option, on by default) and SSE2 it tests sixteen bytes at a time while the
+// range holds them (StopBits, the only vector code of the library), and the bytes after the last
+// whole block as the block that ends at 'last', its bytes before 'pos' masked off, when the text
+// holds sixteen; else the plain loop, which is all a build without it runs. Values such as
+// "object.item.audioItem" are most of the bytes of a criteria, and the last token of a range
+// mostly stands within the last sixteen.
 template <uint16_t kStops>
-inline Pos FindStop(const char *text, Pos pos, Pos last) {
+MSC_ALWAYS_INLINE inline Pos FindStop(const char *text, Pos pos, Pos last) {
     static_assert((bytes::kClass[0] & kStops) != 0, "the NUL must stop the search");
 #if MSC_VECTOR && defined(__SSE2__)
     for (; last - pos >= 15; pos += 16) {
         unsigned mask = StopBits<kStops>(text + pos);
         if (mask != 0) return pos + __builtin_ctz(mask);
+    }
+    if (pos <= last && last >= 15) {
+        Pos at = last - 15;
+        unsigned mask = StopBits<kStops>(text + at) >> (pos - at);
+        return mask != 0 ? pos + __builtin_ctz(mask) : last + 1;
     }
 #else
     (void)last;
