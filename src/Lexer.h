@@ -214,6 +214,29 @@ struct Token {
     size_t size() const { return static_cast<size_t>(end - first); }
 };
 
+// The parentheses that the classic scans meet inside a group. A group ends at the first closing
+// parenthesis that matches no opening one of its text, wherever either stands: quoted, after a
+// backslash, in a token. So each scan inside a group stops at every parenthesis to count it, and
+// ends the group's range at that one; the group's text is read once, parentheses and all.
+struct GroupScan {
+    Pos unclosed = 0;  // the opening parentheses of the group's text that no closing one matched yet
+    Pos close = -1;    // the group's closing parenthesis, once a scan met it
+
+    bool Closes(const char *text, Pos at) const { return text[at] == ')' && unclosed == 0; }
+    // The group closes at 'at': its range ends before it. True, for the scans' conditions.
+    bool End(Pos at, Pos *last) {
+        close = at;
+        *last = at - 1;
+        return true;
+    }
+    // Counts the parenthesis at text[at]; true when it closes the group.
+    bool Count(const char *text, Pos at, Pos *last) {
+        if (Closes(text, at)) return End(at, last);
+        unclosed += text[at] == '(' ? 1 : -1;
+        return false;
+    }
+};
+
 class Lexer {
 public:
     Lexer(const char *text, unsigned flags, Arena *arena = nullptr) : text_(text), flags_(flags), arena_(arena) {}
@@ -276,12 +299,16 @@ protected:
     // The classic token from 'pos' on: a quote flips the in-quote state, a backslash takes the
     // next byte unexamined, and outside quotes a token-end byte ends it; never past 'last'.
     // *heldNul (when given) tells whether it holds a NUL: inside quotes, or after a backslash.
-    MSC_ALWAYS_INLINE Token ClassicToken(Pos pos, Pos last, bool *heldNul = nullptr) const {
+    // Inside a group (kInGroup) the scan counts each parenthesis that it passes into 'group',
+    // and the group's closing one ends the token and the range ('last').
+    template <bool kInGroup>
+    MSC_ALWAYS_INLINE Token ClassicToken(Pos pos, Pos &last, GroupScan &group, bool *heldNul = nullptr) const {
+        constexpr uint16_t kParentheses = kInGroup ? kOpen | kClose : 0;
         // The text ends with a NUL and a group's range with its closing parenthesis, which stop
         // every search: a stop past 'last' ends the token at 'last'.
         const Pos first = pos;
         bool inQuotes = false;
-        pos = FindStop<kInsideQuotes | kTokenEnd>(text_, pos, last);
+        pos = FindStop<kInsideQuotes | kTokenEnd | kParentheses>(text_, pos, last);
         if (MSC_LIKELY(pos <= last && IsTokenEnd(text_[pos]))) return {first, pos};  // Most keywords.
         while (pos <= last) {
             char c = text_[pos];
@@ -291,33 +318,45 @@ protected:
                 ++pos;
             } else if (c == '\\') {
                 if (heldNul != nullptr && pos < last && text_[pos + 1] == '\0') *heldNul = true;
+                // The byte it takes counts as a parenthesis all the same.
+                if (kInGroup && pos < last && Is(kOpen | kClose, text_[pos + 1]) && group.Count(text_, pos + 1, &last)) {
+                    break;
+                }
                 pos += 2;
+            } else if (kInGroup && (c == '(' || c == ')')) {
+                if (group.Count(text_, pos, &last)) break;
+                ++pos;
             } else {
-                // A closing parenthesis, or a NUL inside quotes: ordinary bytes here.
+                // A closing parenthesis outside groups, or a NUL inside quotes: ordinary bytes here.
                 if (heldNul != nullptr && c == '\0') *heldNul = true;
                 ++pos;
             }
             if (pos > last) break;
-            pos = inQuotes ? FindStop<kInsideQuotes>(text_, pos, last)
-                           : FindStop<kInsideQuotes | kTokenEnd>(text_, pos, last);
+            pos = inQuotes ? FindStop<kInsideQuotes | kParentheses>(text_, pos, last)
+                           : FindStop<kInsideQuotes | kTokenEnd | kParentheses>(text_, pos, last);
         }
         return {first, last + 1};
     }
 
     // The classic value token from 'pos' on, into *token, and its text: the bytes between the
     // quotes of a quoted pair, else the whole token, up to a NUL that quotes or a backslash may
-    // hold (a value leaf's text ends there).
-    MSC_ALWAYS_INLINE Token ClassicValue(Pos pos, Pos last, Token *token) const {
+    // hold (a value leaf's text ends there). Inside a group as ClassicToken.
+    template <bool kInGroup>
+    MSC_ALWAYS_INLINE Token ClassicValue(Pos pos, Pos &last, GroupScan &group, Token *token) const {
+        constexpr uint16_t kParentheses = kInGroup ? kOpen | kClose : 0;
         if (MSC_LIKELY(text_[pos] == '"')) {
-            // Most values: a quoted text without backslashes or NULs, followed by a blank.
-            Pos close = FindStop<kInsideQuotes>(text_, pos + 1, last);
-            if (close <= last && text_[close] == '"' && (close == last || IsTokenEnd(text_[close + 1]))) {
+            // Most values: a quoted text without backslashes, NULs or parentheses, followed by a
+            // blank or the group's closing parenthesis.
+            Pos close = FindStop<kInsideQuotes | kParentheses>(text_, pos + 1, last);
+            if (close <= last && text_[close] == '"' &&
+                (close == last || IsTokenEnd(text_[close + 1]) ||
+                 (kInGroup && group.Closes(text_, close + 1) && group.End(close + 1, &last)))) {
                 *token = {pos, close + 1};
                 return {pos + 1, close};
             }
         }
         bool heldNul = false;
-        *token = ClassicToken(pos, last, &heldNul);
+        *token = ClassicToken<kInGroup>(pos, last, group, &heldNul);
         Token text = *token;
         if (token->size() >= 2 && text_[token->first] == '"' && text_[token->end - 1] == '"') {
             text = {token->first + 1, token->end - 1};
@@ -344,6 +383,11 @@ protected:
             failure_ = {code, pos > INT32_MAX ? INT32_MAX : static_cast<int>(pos)};
         }
         return false;
+    }
+    // Records a failure in place of the one recorded, which the text shows first; returns false.
+    bool FailInstead(SearchParseErrorCode code, Pos pos) {
+        failure_.code = SEARCH_PARSE_OK;
+        return Fail(code, pos);
     }
 
     const char *text_;
