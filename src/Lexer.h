@@ -163,8 +163,8 @@ MSC_ALWAYS_INLINE inline Pos FindStop(const char *text, Pos pos, Pos last) {
 }
 
 // Calls visit(pos) for every byte of text[from..last] whose class is in kStops, in text order,
-// until visit returns false; false then. For a scan that meets many stops, such as the group
-// pre-scan that meets every parenthesis: each block of sixteen bytes is classified once however
+// until visit returns false; false then. For a scan that meets many stops, such as the count of
+// a group's parentheses that meets every one: each block of sixteen bytes is classified once however
 // many it holds, and the bytes after the last whole block are one block ending at 'last' when
 // the range holds sixteen, its bytes already seen masked off, rather than a byte at a time.
 template <uint16_t kStops, typename Visit>
