@@ -131,17 +131,16 @@ MSC_ALWAYS_INLINE inline unsigned StopBits(const char *at) {
 
 // The first byte at or after 'pos' whose class is in kStops, which must hold the text's NUL
 // (kTokenEnd, kRangeEnd or kNameEnd): the NUL ends the search, and a result past 'last' means the
-// range holds no stop from 'pos' on; the standard grammar's token scan (kTokenEnd alone) gives
-// last + 1 then. With MSC_VECTOR (CMake option, on by default) and SSE2 it tests sixteen bytes at
-// a time while the range holds them (StopBits, the only vector code of the library), then the
-// plain loop, which is all a build without it runs. Values such as "object.item.audioItem" are
-// most of the bytes of a criteria. The token scan ends instead on the block that ends at 'last',
-// its bytes before 'pos' shifted off, when text[0..last] holds sixteen bytes: most of its tokens
-// lie there, the last value and the words before it, and one block costs what two bytes of the
-// loop and the bound after it cost. The other scans keep the loop, which their short tails pay
-// less for than a wider test.
+// range holds no stop from 'pos' on (last + 1 from the vector blocks and from the token scan,
+// kTokenEnd alone). 'text' is where the text begins: text[0..last] may be read. With MSC_VECTOR
+// (CMake option, on by default) and SSE2 it tests sixteen bytes at a time while the range holds
+// them (StopBits, the only vector code of the library), and the bytes after the last whole block
+// as the block that ends at 'last', its bytes before 'pos' shifted off, when the text holds
+// sixteen; else the plain loop, which is all a build without it runs. Values such as
+// "object.item.audioItem" are most of the bytes of a criteria, and the last token of a range
+// mostly stands within the last sixteen.
 template <uint16_t kStops>
-inline Pos FindStop(const char *text, Pos pos, Pos last) {
+MSC_ALWAYS_INLINE inline Pos FindStop(const char *text, Pos pos, Pos last) {
     static_assert((bytes::kClass[0] & kStops) != 0, "the NUL must stop the search");
 #if MSC_VECTOR && defined(__SSE2__)
     const Pos lastBlock = last - 15;
@@ -149,10 +148,12 @@ inline Pos FindStop(const char *text, Pos pos, Pos last) {
         unsigned mask = StopBits<kStops>(text + pos);
         if (mask != 0) return pos + static_cast<unsigned>(__builtin_ctz(mask));
     }
-    if (kStops == kTokenEnd && lastBlock >= 0) {
+    if (pos <= last && lastBlock >= 0) {
         unsigned mask = StopBits<kStops>(text + lastBlock) >> (pos - lastBlock);
         return mask != 0 ? pos + static_cast<unsigned>(__builtin_ctz(mask)) : last + 1;
     }
+#else
+    (void)last;
 #endif
     if constexpr (kStops == kTokenEnd) {
         while (!IsTokenEnd(text[pos])) ++pos;  // A comparison rather than the class table.
@@ -164,8 +165,8 @@ inline Pos FindStop(const char *text, Pos pos, Pos last) {
 }
 
 // Calls visit(pos) for every byte of text[from..last] whose class is in kStops, in text order,
-// until visit returns false; false then. For a scan that meets many stops, such as the group
-// pre-scan that meets every parenthesis: each block of sixteen bytes is classified once however
+// until visit returns false; false then. For a scan that meets many stops, such as the count of
+// a group's parentheses that meets every one: each block of sixteen bytes is classified once however
 // many it holds, and the bytes after the last whole block are one block ending at 'last' when
 // the range holds sixteen, its bytes already seen masked off, rather than a byte at a time.
 template <uint16_t kStops, typename Visit>
@@ -213,6 +214,29 @@ struct Token {
     Pos end;
     bool empty() const { return end == first; }
     size_t size() const { return static_cast<size_t>(end - first); }
+};
+
+// The parentheses that the classic scans meet inside a group. A group ends at the first closing
+// parenthesis that matches no opening one of its text, wherever either stands: quoted, after a
+// backslash, in a token. So each scan inside a group stops at every parenthesis to count it, and
+// ends the group's range at that one; the group's text is read once, parentheses and all.
+struct GroupScan {
+    Pos unclosed = 0;  // the opening parentheses of the group's text that no closing one matched yet
+    Pos close = -1;    // the group's closing parenthesis, once a scan met it
+
+    bool Closes(const char *text, Pos at) const { return text[at] == ')' && unclosed == 0; }
+    // The group closes at 'at': its range ends before it. True, for the scans' conditions.
+    bool End(Pos at, Pos *last) {
+        close = at;
+        *last = at - 1;
+        return true;
+    }
+    // Counts the parenthesis at text[at]; true when it closes the group.
+    bool Count(const char *text, Pos at, Pos *last) {
+        if (Closes(text, at)) return End(at, last);
+        unclosed += text[at] == '(' ? 1 : -1;
+        return false;
+    }
 };
 
 class Lexer {
@@ -277,12 +301,16 @@ protected:
     // The classic token from 'pos' on: a quote flips the in-quote state, a backslash takes the
     // next byte unexamined, and outside quotes a token-end byte ends it; never past 'last'.
     // *heldNul (when given) tells whether it holds a NUL: inside quotes, or after a backslash.
-    MSC_ALWAYS_INLINE Token ClassicToken(Pos pos, Pos last, bool *heldNul = nullptr) const {
+    // Inside a group (kInGroup) the scan counts each parenthesis that it passes into 'group',
+    // and the group's closing one ends the token and the range ('last').
+    template <bool kInGroup>
+    MSC_ALWAYS_INLINE Token ClassicToken(Pos pos, Pos &last, GroupScan &group, bool *heldNul = nullptr) const {
+        constexpr uint16_t kParentheses = kInGroup ? kOpen | kClose : 0;
         // The text ends with a NUL and a group's range with its closing parenthesis, which stop
         // every search: a stop past 'last' ends the token at 'last'.
         const Pos first = pos;
         bool inQuotes = false;
-        pos = FindStop<kInsideQuotes | kTokenEnd>(text_, pos, last);
+        pos = FindStop<kInsideQuotes | kTokenEnd | kParentheses>(text_, pos, last);
         if (MSC_LIKELY(pos <= last && IsTokenEnd(text_[pos]))) return {first, pos};  // Most keywords.
         while (pos <= last) {
             char c = text_[pos];
@@ -292,33 +320,45 @@ protected:
                 ++pos;
             } else if (c == '\\') {
                 if (heldNul != nullptr && pos < last && text_[pos + 1] == '\0') *heldNul = true;
+                // The byte it takes counts as a parenthesis all the same.
+                if (kInGroup && pos < last && Is(kOpen | kClose, text_[pos + 1]) && group.Count(text_, pos + 1, &last)) {
+                    break;
+                }
                 pos += 2;
+            } else if (kInGroup && (c == '(' || c == ')')) {
+                if (group.Count(text_, pos, &last)) break;
+                ++pos;
             } else {
-                // A closing parenthesis, or a NUL inside quotes: ordinary bytes here.
+                // A closing parenthesis outside groups, or a NUL inside quotes: ordinary bytes here.
                 if (heldNul != nullptr && c == '\0') *heldNul = true;
                 ++pos;
             }
             if (pos > last) break;
-            pos = inQuotes ? FindStop<kInsideQuotes>(text_, pos, last)
-                           : FindStop<kInsideQuotes | kTokenEnd>(text_, pos, last);
+            pos = inQuotes ? FindStop<kInsideQuotes | kParentheses>(text_, pos, last)
+                           : FindStop<kInsideQuotes | kTokenEnd | kParentheses>(text_, pos, last);
         }
         return {first, last + 1};
     }
 
     // The classic value token from 'pos' on, into *token, and its text: the bytes between the
     // quotes of a quoted pair, else the whole token, up to a NUL that quotes or a backslash may
-    // hold (a value leaf's text ends there).
-    MSC_ALWAYS_INLINE Token ClassicValue(Pos pos, Pos last, Token *token) const {
+    // hold (a value leaf's text ends there). Inside a group as ClassicToken.
+    template <bool kInGroup>
+    MSC_ALWAYS_INLINE Token ClassicValue(Pos pos, Pos &last, GroupScan &group, Token *token) const {
+        constexpr uint16_t kParentheses = kInGroup ? kOpen | kClose : 0;
         if (MSC_LIKELY(text_[pos] == '"')) {
-            // Most values: a quoted text without backslashes or NULs, followed by a blank.
-            Pos close = FindStop<kInsideQuotes>(text_, pos + 1, last);
-            if (close <= last && text_[close] == '"' && (close == last || IsTokenEnd(text_[close + 1]))) {
+            // Most values: a quoted text without backslashes, NULs or parentheses, followed by a
+            // blank or the group's closing parenthesis.
+            Pos close = FindStop<kInsideQuotes | kParentheses>(text_, pos + 1, last);
+            if (close <= last && text_[close] == '"' &&
+                (close == last || IsTokenEnd(text_[close + 1]) ||
+                 (kInGroup && group.Closes(text_, close + 1) && group.End(close + 1, &last)))) {
                 *token = {pos, close + 1};
                 return {pos + 1, close};
             }
         }
         bool heldNul = false;
-        *token = ClassicToken(pos, last, &heldNul);
+        *token = ClassicToken<kInGroup>(pos, last, group, &heldNul);
         Token text = *token;
         if (token->size() >= 2 && text_[token->first] == '"' && text_[token->end - 1] == '"') {
             text = {token->first + 1, token->end - 1};
@@ -345,6 +385,11 @@ protected:
             failure_ = {code, pos > INT32_MAX ? INT32_MAX : static_cast<int>(pos)};
         }
         return false;
+    }
+    // Records a failure in place of the one recorded, which the text shows first; returns false.
+    bool FailInstead(SearchParseErrorCode code, Pos pos) {
+        failure_.code = SEARCH_PARSE_OK;
+        return Fail(code, pos);
     }
 
     const char *text_;

@@ -184,6 +184,8 @@ template <typename Writer>
 class SqlBuilder {
 public:
     struct Slot {};
+    // Nothing it writes outlasts a failed parse.
+    static constexpr bool kGroupClosesFirst = false;
 
     SqlBuilder(Writer &writer, PropertyRecorder &recorder, const char *containerId, ListState *lists)
         : writer_(writer), recorder_(recorder), containerId_(containerId), lists_(lists) {}

@@ -23,6 +23,9 @@ namespace msc {
 //                              stands for (the standard grammar's "true" and "false" of exists)
 //   bool OpenGroup(Slot &), void CloseGroup()    a group; the slot becomes its contents'
 //   bool MatchAll(Slot)        the standard grammar's "*": a condition that every object meets
+//   kGroupClosesFirst          whether the classic parse reads a group only once it knows that
+//                              the group closes: what the builder takes while it reads shows
+//                              after a failure (else the parse learns it as it reads the group)
 // A false result stops the parse, which then fails with SEARCH_PARSE_OUT_OF_MEMORY at the token:
 // the tree builder runs out of memory; the SQL builder either does, or meets what only a tree can
 // answer, which it tells its caller itself (SqlBuilder::needsTree).
@@ -32,6 +35,8 @@ template <bool kInArena>
 class TreeBuilder {
 public:
     using Slot = ParseTreeNode **;
+    // A failed parse takes no nodes for a group that does not close.
+    static constexpr bool kGroupClosesFirst = true;
 
     TreeBuilder(Arena *arena, ParseNotes *notes) : arena_(arena), notes_(notes) {}
 
