@@ -11,6 +11,10 @@
 #include <cstring>
 #include <type_traits>
 
+#if MSC_VECTOR && defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "Internal.h"
 #include "TreeWalk.h"
 
@@ -74,6 +78,14 @@ inline ValueForm FormOfRightOperand(int opId) {
     return kPlainValue;
 }
 
+// The null tests that an exists comparison writes for its value: IS NULL, IS NOT NULL.
+inline constexpr Words kNullTests[2] = {" NULL ", " NOT NULL "};
+
+// The null test (an index of kNullTests) of the exists value text[0..length-1] of 'form'
+// (kExistsValue or kRefIdExistsValue); -1 for a value that is neither true nor false, which is
+// written as a literal.
+int NullTestOf(const char *text, size_t length, ValueForm form);
+
 // The operator pieces " AND ", " = ", " LIKE ", ..., composed once from the SQL tables for every
 // id up to the last named one, so that writing one is a copy of known length rather than a
 // table walk. Each is followed by a blank and padded to 16 bytes: see ConditionWriter::PutPiece.
@@ -85,8 +97,10 @@ public:
         ValueForm form;
         // For a comparison's value in the classic text (ConditionWriter::WriteComparison): the
         // piece with the literal's opening (" =  '", " LIKE  '%"), padded with blanks, and the
-        // literal's closing ("' ", "%' ") padded with NULs; the value goes at 'valueAt'. A
-        // valueAt of 0: the value is of another form (or there is no piece), written by itself.
+        // literal's closing ("' ", "%' ") padded with NULs; the value goes at 'valueAt'. The
+        // exists operator's piece has no opening or closing: its value is a null test (see
+        // ConditionWriter::WholeValue). A valueAt of 0: there is no piece, or it does not fit;
+        // a closingLength above 0: a literal's piece that fits.
         char opened[16];
         char closing[4];
         uint8_t valueAt;
@@ -171,6 +185,34 @@ inline constexpr ColumnIndex kNoColumnIndex{};
 // the compiler inlines its pieces into the walk as it would a source's own functions.
 namespace {
 
+#if MSC_VECTOR && defined(__SSE2__)
+// N bytes (4, 8 or 16) into the low lanes of a vector whose other lanes are zero, and back.
+template <size_t N>
+MSC_ALWAYS_INLINE inline __m128i LoadBlock(const char *from) {
+    if constexpr (N == 16) return _mm_loadu_si128(reinterpret_cast<const __m128i *>(from));
+    if constexpr (N == 8) return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(from));
+    int32_t word;
+    memcpy(&word, from, sizeof word);
+    return _mm_cvtsi32_si128(word);
+}
+template <size_t N>
+MSC_ALWAYS_INLINE inline void StoreBlock(char *to, __m128i block) {
+    if constexpr (N == 16) {
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to), block);
+    } else if constexpr (N == 8) {
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(to), block);
+    } else {
+        int32_t word = _mm_cvtsi128_si32(block);
+        memcpy(to, &word, sizeof word);
+    }
+}
+// True when no lane of the blocks holds a single quote.
+MSC_ALWAYS_INLINE inline bool NoQuote(__m128i a, __m128i b, __m128i c) {
+    const __m128i quote = _mm_set1_epi8('\'');
+    __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, quote), _mm_cmpeq_epi8(b, quote)), _mm_cmpeq_epi8(c, quote));
+    return _mm_movemask_epi8(hits) == 0;
+}
+#else
 // True when one of the bytes of 'word' is a single quote: the byte-wise zero test of
 // word XOR '\'' repeated, which never reports a byte that is not one.
 template <typename Word>
@@ -179,48 +221,126 @@ inline bool HasQuote(Word word) {
     Word x = word ^ (kOnes * '\'');
     return static_cast<Word>((x - kOnes) & ~x & (kOnes * 0x80)) != 0;
 }
+#endif
 
-// Copies n bytes (at most kQuoteFreeCopy) that hold no single quote, testing the words it loads
-// for quotes; false, with nothing written, when a quote is among them. Two words from the ends
-// may overlap and read and write nothing outside the n bytes.
-constexpr size_t kQuoteFreeCopy = 16;
-template <typename Word>
-MSC_ALWAYS_INLINE inline bool CopyWordsIfNoQuote(char *to, const char *from, size_t n) {
-    Word head, tail;
-    memcpy(&head, from, sizeof head);
-    memcpy(&tail, from + n - sizeof tail, sizeof tail);
-    if (HasQuote(head) || HasQuote(tail)) return false;
-    memcpy(to, &head, sizeof head);
-    memcpy(to + n - sizeof tail, &tail, sizeof tail);
-    return true;
-}
+// A value of at most kMaxLength bytes (nearly every value: class names such as
+// "object.container.person.musicArtist" are the longest) that holds no single quote, held in
+// registers: Read loads and tests it, Write stores it, so that a writer decides before it
+// stores anything. Loads and stores of a fixed size at each end (and one more in the middle of 33
+// to 48 bytes) may overlap and touch nothing outside the value's bytes. With MSC_VECTOR and SSE2
+// the bytes go into vector registers, where one comparison finds a quote; else into words,
+// tested by the byte-wise zero test.
+class QuoteFreeValue {
+public:
+#if MSC_VECTOR && defined(__SSE2__)
+    static constexpr size_t kMaxLength = 48;
+#else
+    static constexpr size_t kMaxLength = 16;
+#endif
 
-MSC_ALWAYS_INLINE inline bool CopyIfNoQuote(char *to, const char *from, size_t n) {
-    if (n >= 8) return CopyWordsIfNoQuote<uint64_t>(to, from, n);
-    if (n >= 4) return CopyWordsIfNoQuote<uint32_t>(to, from, n);
-    if (n == 0) return true;
-    // The first, middle and last byte are all the bytes of 1 to 3.
-    char first = from[0], middle = from[n / 2], last = from[n - 1];
-    if (first == '\'' || middle == '\'' || last == '\'') return false;
-    to[0] = first;
-    to[n / 2] = middle;
-    to[n - 1] = last;
-    return true;
-}
+    // Reads from[0..n-1], n at most kMaxLength; false when a quote is among the bytes.
+    MSC_ALWAYS_INLINE bool Read(const char *from, size_t n) {
+        n_ = n;
+#if MSC_VECTOR && defined(__SSE2__)
+        if (n > 16) {
+            head_ = LoadBlock<16>(from);
+            tail_ = LoadBlock<16>(from + n - 16);
+            middle_ = n > 32 ? LoadBlock<16>(from + 16) : head_;
+            return NoQuote(head_, middle_, tail_);
+        }
+        if (n >= 8) return ReadEnds<8>(from);
+        if (n >= 4) return ReadEnds<4>(from);
+#else
+        if (n >= 8) return ReadEnds<uint64_t>(from);
+        if (n >= 4) return ReadEnds<uint32_t>(from);
+#endif
+        if (n == 0) return true;
+        // The first, middle and last byte are all the bytes of 1 to 3; held in one word, which
+        // its zero bytes leave without a quote. (The middle byte in the top one: no byte is
+        // taken from the second, which would keep a register of the few that have one.)
+        bytes_ = static_cast<uint32_t>(static_cast<unsigned char>(from[0]) |
+                                       static_cast<unsigned char>(from[n - 1]) << 16 |
+                                       static_cast<unsigned>(static_cast<unsigned char>(from[n / 2])) << 24);
+#if MSC_VECTOR && defined(__SSE2__)
+        __m128i bytes = _mm_cvtsi32_si128(static_cast<int>(bytes_));
+        return NoQuote(bytes, bytes, bytes);
+#else
+        return !HasQuote(bytes_);
+#endif
+    }
+
+    // Writes the value that Read read at to[0..n-1].
+    MSC_ALWAYS_INLINE void Write(char *to) const {
+        size_t n = n_;
+#if MSC_VECTOR && defined(__SSE2__)
+        if (n > 16) {
+            StoreBlock<16>(to, head_);
+            if (n > 32) StoreBlock<16>(to + 16, middle_);
+            StoreBlock<16>(to + n - 16, tail_);
+            return;
+        }
+        if (n >= 8) return WriteEnds<8>(to);
+        if (n >= 4) return WriteEnds<4>(to);
+#else
+        if (n >= 8) return WriteEnds<uint64_t>(to);
+        if (n >= 4) return WriteEnds<uint32_t>(to);
+#endif
+        if (n == 0) return;
+        to[0] = static_cast<char>(bytes_);
+        to[n - 1] = static_cast<char>(bytes_ >> 16);
+        to[n / 2] = static_cast<char>(bytes_ >> 24);
+    }
+
+private:
+#if MSC_VECTOR && defined(__SSE2__)
+    template <size_t N>
+    MSC_ALWAYS_INLINE bool ReadEnds(const char *from) {
+        head_ = LoadBlock<N>(from);
+        tail_ = LoadBlock<N>(from + n_ - N);
+        return NoQuote(head_, tail_, tail_);
+    }
+    template <size_t N>
+    MSC_ALWAYS_INLINE void WriteEnds(char *to) const {
+        StoreBlock<N>(to, head_);
+        StoreBlock<N>(to + n_ - N, tail_);
+    }
+    __m128i head_, middle_, tail_;
+#else
+    template <typename Word>
+    MSC_ALWAYS_INLINE bool ReadEnds(const char *from) {
+        Word head, tail;
+        memcpy(&head, from, sizeof head);
+        memcpy(&tail, from + n_ - sizeof tail, sizeof tail);
+        head_ = head;
+        tail_ = tail;
+        return !HasQuote(head) && !HasQuote(tail);
+    }
+    template <typename Word>
+    MSC_ALWAYS_INLINE void WriteEnds(char *to) const {
+        Word head = static_cast<Word>(head_), tail = static_cast<Word>(tail_);
+        memcpy(to, &head, sizeof head);
+        memcpy(to + n_ - sizeof tail, &tail, sizeof tail);
+    }
+    uint64_t head_, tail_;
+#endif
+    size_t n_;
+    uint32_t bytes_;  // of a value of 1 to 3 bytes
+};
 
 // Copies a value of any length that holds no single quote; false, with nothing written, when it
-// holds one. A short value is tested by the words it is copied with; a long one (a class name)
-// by memchr, and then copied.
+// holds one. A value of at most QuoteFreeValue::kMaxLength bytes is tested by the loads that
+// copy it; a longer one by memchr, and then copied.
 MSC_ALWAYS_INLINE inline bool CopyQuoteFree(char *to, const char *from, size_t n) {
-    if (n <= kQuoteFreeCopy) return CopyIfNoQuote(to, from, n);
+    if (n <= QuoteFreeValue::kMaxLength) {
+        QuoteFreeValue value;
+        if (!value.Read(from, n)) return false;
+        value.Write(to);
+        return true;
+    }
     if (memchr(from, '\'', n) != nullptr) return false;
     CopyValueText(to, from, n);
     return true;
 }
-
-// The most bytes that WriteComparison's whole copies write beyond the end of the text they
-// write: they are made only where the buffer has that much room to spare.
-constexpr size_t kCopyPadding = 32;
 
 // The dialect state of a writer that has one.
 struct DialectState {
@@ -344,23 +464,28 @@ public:
     // A comparison of a property: its column, operator and value, as the walk writes the property
     // leaf, the operator and the value leaf. In the classic text, where the value is a literal
     // without a quote (nearly every comparison), one room test serves the three and each is one
-    // copy (StoreComparison); the rest goes piece by piece. Out of line: the copies keep more
-    // values at hand than the parsers that call it can spare.
+    // copy (StoreComparison). The common case, an indexed column without a prefix and a value
+    // that a QuoteFreeValue holds, goes to WriteCommonComparison, the rest to
+    // WriteComparisonRest. Out of line: the copies keep more values at hand than the parsers
+    // that call it can spare; each of the three keeps no more than it needs.
     MSC_NOINLINE void WriteComparison(int propertyId, int opId, const char *value, size_t length) {
-        if constexpr (!kDialect) {
+        if constexpr (!kDialect && kSearchCall) {
+            const ColumnIndex::Name *column = index_->Find(propertyId);
             const OperatorPieces::Piece *piece = Pieces(state_).Get(opId);
-            if (piece != nullptr && piece->valueAt != 0) {
-                const ColumnIndex::Name *indexed = nullptr;
-                if constexpr (kSearchCall) indexed = index_->Find(propertyId);
-                if (indexed != nullptr) {
-                    if (StoreComparison<true>(indexed->text, indexed->length, *piece, value, length)) return;
-                } else {
-                    Column column = ColumnFromTable(propertyId);
-                    if (StoreComparison<false>(column.name, column.length, *piece, value, length)) return;
-                }
+            if (column != nullptr && piece != nullptr && piece->closingLength != 0 && prefixLength_ == 0 &&
+                length <= QuoteFreeValue::kMaxLength) {
+                return WriteCommonComparison(*column, *piece, value, length);
             }
         }
-        WriteComparisonPiecewise(propertyId, opId, value, length);
+        WriteComparisonRest(propertyId, opId, value, length);
+    }
+
+    // The operator and the value of a comparison whose left operand is written (the classic
+    // grammar's comparisons in a row). Out of line: a parser that writes as it reads keeps the
+    // copies of a value out of its own body.
+    MSC_NOINLINE void WriteOperatorAndValue(int opId, const char *value, size_t length) {
+        WriteOperator(opId);
+        WriteValue(value, length, FormOf(opId, 0));
     }
 
     void WriteOperator(int opId) {
@@ -404,37 +529,104 @@ private:
         return {name, nameLength};
     }
 
-    // Writes " " prefix column " " piece opening value closing (the opening and closing of the
-    // piece's literal), each part copied whole in text order: the bytes that a copy writes beyond
-    // its part are written over by the parts after it, or lie beyond the text within the room
-    // tested. The column is a ColumnIndex::Name when kPadded. False when the comparison does not
-    // fit with that room to spare, or its value has a quote, found after the first copies: the
-    // caller then writes it again piece by piece.
-    template <bool kPadded>
+    // Writes " " prefix column " " and the piece's opening, value and closing, each part copied
+    // whole in text order: the bytes that a copy writes beyond its part are written over by the
+    // parts after it, or lie beyond the text. kCommon: the column is a ColumnIndex::Name, there
+    // is no prefix and a QuoteFreeValue holds the value, which is read and tested before any
+    // store, so that the function keeps few values at hand while it stores. False when the room
+    // does not hold every byte that the copies store, or the value has a quote: the caller then
+    // writes the comparison piece by piece, over whatever was stored.
+    template <bool kCommon>
     MSC_ALWAYS_INLINE bool StoreComparison(const char *column, size_t columnLength, const OperatorPieces::Piece &piece,
                                            const char *value, size_t length) {
         char *at = at_;  // Read before the stores, which may alias it.
-        size_t prefixLength = prefixLength_;
+        size_t prefixLength = kCommon ? 0 : prefixLength_;
+        // The column's copy ends by its closing blank at most; the piece's copies by
+        // sizeof opened + length + sizeof closing after it (valueAt is within 'opened').
+        size_t columnSpan = kCommon ? 1 + sizeof(ColumnIndex::Name) : columnLength + 2;
+        constexpr size_t kPieceSpan = sizeof piece.opened + sizeof piece.closing;
+        if (prefixLength + columnSpan + kPieceSpan + length > Room()) return false;
+        QuoteFreeValue held;
+        if (kCommon && !held.Read(value, length)) return false;
         char *op = at + prefixLength + columnLength + 2;
-        char *valueAt = op + piece.valueAt;
-        size_t end = static_cast<size_t>(valueAt - at) + length + piece.closingLength;
-        if (end + kCopyPadding > Room()) return false;
         at[0] = ' ';
-        if (prefixLength != 0) memcpy(at + 1, prefix_, prefixLength);
-        if constexpr (kPadded) {
-            memcpy(at + 1 + prefixLength, column, sizeof(ColumnIndex::Name));  // with its closing blank
+        if constexpr (kCommon) {
+            memcpy(at + 1, column, sizeof(ColumnIndex::Name));  // with its closing blank
         } else {
+            if (prefixLength != 0) memcpy(at + 1, prefix_, prefixLength);
             CopyValueText(at + 1 + prefixLength, column, columnLength);
             op[-1] = ' ';
         }
         memcpy(op, piece.opened, sizeof piece.opened);
-        if (!CopyQuoteFree(valueAt, value, length)) return false;
+        char *valueAt = op + piece.valueAt;
+        if constexpr (kCommon) {
+            held.Write(valueAt);
+        } else if (!CopyQuoteFree(valueAt, value, length)) {
+            return false;
+        }
         memcpy(valueAt + length, piece.closing, sizeof piece.closing);
-        at_ = at + end;
+        at_ = valueAt + length + piece.closingLength;
         return true;
     }
 
-    // The rest of WriteComparison.
+    // The common comparison of WriteComparison, at once where it fits and has no quote.
+    MSC_NOINLINE void WriteCommonComparison(const ColumnIndex::Name &column, const OperatorPieces::Piece &piece,
+                                            const char *value, size_t length) {
+        if (!StoreComparison<true>(column.text, column.length, piece, value, length)) {
+            WriteComparisonCut(column, piece, value, length);
+        }
+    }
+
+    // The value that a comparison with the operator 'opId' and its 'piece' on the property
+    // 'propertyId' writes at the piece's valueAt, into *value and *length: the value itself for a
+    // literal, the null test of an exists comparison whose value is true or false. False when
+    // the piece has no place for a value, or the exists value is another (a literal then, written
+    // piece by piece).
+    MSC_ALWAYS_INLINE static bool WholeValue(const OperatorPieces::Piece &piece, int opId, int propertyId,
+                                             const char **value, size_t *length) {
+        if (piece.valueAt == 0) return false;
+        if (piece.form != kExistsValue) return true;
+        int test = NullTestOf(*value, *length, FormOf(opId, propertyId));
+        if (test < 0) return false;
+        *value = kNullTests[test].text;
+        *length = kNullTests[test].length;
+        return true;
+    }
+
+    // A comparison of WriteCommonComparison that does not fit, or whose value has a quote, piece
+    // by piece; the value is the one that WholeValue chose.
+    MSC_NOINLINE void WriteComparisonCut(const ColumnIndex::Name &column, const OperatorPieces::Piece &piece,
+                                         const char *value, size_t length) {
+        PutColumn(column.text, column.length);
+        Put(piece.text, piece.length);
+        if (piece.form == kExistsValue) {
+            Put(value, length);  // the null test
+        } else {
+            WriteValue(value, length, piece.form);
+        }
+    }
+
+    // The rest of WriteComparison: an exists comparison, a column from the table or with a
+    // prefix, a long value, each at once as there; then what goes piece by piece.
+    MSC_NOINLINE void WriteComparisonRest(int propertyId, int opId, const char *value, size_t length) {
+        if constexpr (!kDialect) {
+            const OperatorPieces::Piece *piece = Pieces(state_).Get(opId);
+            const char *whole = value;
+            size_t wholeLength = length;
+            if (piece != nullptr && WholeValue(*piece, opId, propertyId, &whole, &wholeLength)) {
+                const ColumnIndex::Name *indexed = nullptr;
+                if constexpr (kSearchCall) indexed = index_->Find(propertyId);
+                if (indexed != nullptr && prefixLength_ == 0 && wholeLength <= QuoteFreeValue::kMaxLength) {
+                    return WriteCommonComparison(*indexed, *piece, whole, wholeLength);
+                }
+                Column column = ColumnOf(propertyId);
+                if (StoreComparison<false>(column.name, column.length, *piece, whole, wholeLength)) return;
+            }
+        }
+        WriteComparisonPiecewise(propertyId, opId, value, length);
+    }
+
+    // The rest of WriteComparisonRest.
     MSC_NOINLINE void WriteComparisonPiecewise(int propertyId, int opId, const char *value, size_t length) {
         WriteColumn(propertyId);
         WriteOperator(opId);
@@ -569,14 +761,9 @@ private:
     // or any value in a dialect.
     MSC_NOINLINE void WriteOtherValue(const char *text, size_t length, ValueForm form) {
         bool exists = form == kExistsValue || form == kRefIdExistsValue;
-        if (exists && EqualsFolded(text, length, "true")) {
-            Put(" NOT NULL ", 10);
-        } else if (exists && EqualsFolded(text, length, "false")) {
-            if (form == kRefIdExistsValue) {
-                Put(" NOT NULL ", 10);
-            } else {
-                Put(" NULL ", 6);
-            }
+        int test = exists ? NullTestOf(text, length, form) : -1;
+        if (test >= 0) {
+            Put(kNullTests[test].text, kNullTests[test].length);
         } else if constexpr (kDialect) {
             WriteDialectValue(reinterpret_cast<const unsigned char *>(text), length, form);
         } else if (form == kPrefixPatternValue) {

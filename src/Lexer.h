@@ -134,7 +134,7 @@ MSC_ALWAYS_INLINE inline unsigned StopBits(const char *at) {
 // range holds no stop from 'pos' on (last + 1 from the vector blocks and from the token scan,
 // kTokenEnd alone). 'text' is where the text begins: text[0..last] may be read. With MSC_VECTOR
 // (CMake option, on by default) and SSE2 it tests sixteen bytes at a time while the range holds
-// them (StopBits, the only vector code of the library), and the bytes after the last whole block
+// them (StopBits, the one vector test of the scans), and the bytes after the last whole block
 // as the block that ends at 'last', its bytes before 'pos' shifted off, when the text holds
 // sixteen; else the plain loop, which is all a build without it runs. Values such as
 // "object.item.audioItem" are most of the bytes of a criteria, and the last token of a range

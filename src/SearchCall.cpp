@@ -223,8 +223,7 @@ public:
             return false;
         }
         if (!first) {  // The classic grammar's comparisons in a row: their left operand is written.
-            writer_.WriteOperator(opId);
-            writer_.WriteValue(value, length, Writer::FormOf(opId, 0));
+            writer_.WriteOperatorAndValue(opId, value, length);
             return true;
         }
         if (special_) return SpecialComparison(opId, value, length);

@@ -28,18 +28,28 @@ OperatorPieces::OperatorPieces(const Dialect &dialect) {
         if (length >= sizeof piece.text) continue;
         memcpy(piece.text + 1, name, length - 2);
         piece.length = length;
-        // A plain value is written " 'value' ", a pattern " '%value%' ".
-        if (piece.form != kPlainValue && piece.form != kPatternValue) continue;
-        const char *open = piece.form == kPatternValue ? " '%" : " '";
-        size_t quote = strlen(open);
-        if (length + quote > sizeof piece.opened) continue;
+        // A plain value is written " 'value' ", a pattern " '%value%' ", a prefix pattern
+        // " 'value%' ", an exists comparison's null test right after the piece.
+        const char *open = piece.form == kPatternValue ? " '%" : piece.form == kExistsValue ? "" : " '";
+        const char *close = piece.form == kPatternValue || piece.form == kPrefixPatternValue ? "%' "
+                            : piece.form == kExistsValue                                    ? ""
+                                                                                            : "' ";
+        size_t opening = strlen(open), closing = strlen(close);
+        if (length + opening > sizeof piece.opened) continue;
         memset(piece.opened, ' ', sizeof piece.opened);
         memcpy(piece.opened, piece.text, length);
-        memcpy(piece.opened + length, open, quote);
-        memcpy(piece.closing, piece.form == kPatternValue ? "%' " : "' ", quote);
-        piece.valueAt = static_cast<uint8_t>(length + quote);
-        piece.closingLength = static_cast<uint8_t>(quote);
+        memcpy(piece.opened + length, open, opening);
+        memcpy(piece.closing, close, closing);
+        piece.valueAt = static_cast<uint8_t>(length + opening);
+        piece.closingLength = static_cast<uint8_t>(closing);
     }
+}
+
+int NullTestOf(const char *text, size_t length, ValueForm form) {
+    // The length tells which of the two words a value may be.
+    if (length == 4) return EqualsFolded(text, length, "true") ? 1 : -1;
+    if (length == 5 && EqualsFolded(text, length, "false")) return form == kRefIdExistsValue ? 1 : 0;
+    return -1;
 }
 
 const OperatorPieces kOperatorPieces[kDialectCount] = {

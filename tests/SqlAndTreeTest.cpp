@@ -100,11 +100,16 @@ TEST(SqlConditionWriter, WritesWholeConditionsAtEveryBufferSize) {
     }
 }
 
-// The writer copies short values with word loads from both ends that also look for single quotes:
-// every length around the word sizes and beyond, a quote at every position (alone, or one at each
-// end), in both literal forms, against a byte-at-a-time statement of the rule, into buffers that
-// fit exactly or are one byte short, so that a write past the text would show.
+// The writers copy values with loads from both ends (and blocks between) that also look for
+// single quotes: every length around the load sizes and beyond, a quote at every position (alone,
+// or one at each end), in both literal forms, against a byte-at-a-time statement of the rule,
+// into buffers that fit exactly or are one byte short, so that a write past the text would show;
+// the tree's writer and the one call's, which writes a comparison at once with prepared options.
 TEST(SqlConditionWriter, QuotesAtEveryPositionOfValuesUpTo72Bytes) {
+    SearchOptions prepared;
+    InitSearchOptions(&prepared);
+    prepared.columnTable = kUsual.get();
+    PrepareSearchOptions(&prepared);
     for (size_t length = 0; length <= 72; ++length) {
         for (size_t quote = 0; quote <= length + 1; ++quote) {
             std::string value, doubled;
@@ -123,6 +128,12 @@ TEST(SqlConditionWriter, QuotesAtEveryPositionOfValuesUpTo72Bytes) {
                     EXPECT_EQ(std::string(out.data()), sql.substr(0, size - 1)) << value;
                     EXPECT_EQ(std::string(out.data() + size, 8), std::string(8, '\x7f')) << value;
                     EXPECT_EQ(old, out) << value;
+                    const std::string criteria = std::string("dc:title ") + (like ? "contains" : "=") + " \"" + value + "\"";
+                    std::vector<char> one(size + 8, '\x7f');
+                    EXPECT_EQ(ConvertSearchCriteria(criteria.c_str(), -1, &prepared, one.data(), static_cast<int>(size), nullptr),
+                              static_cast<int>(sql.size()));
+                    EXPECT_EQ(std::string(one.data()), sql.substr(0, size - 1)) << value;
+                    EXPECT_EQ(std::string(one.data() + size, 8), std::string(8, '\x7f')) << value;
                 }
             }
         }
