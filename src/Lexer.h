@@ -278,7 +278,7 @@ public:
 protected:
     // The first byte from 'pos' on that is no blank (kBlank, or kSpace), or last + 1.
     template <uint16_t kBlanks = kBlank>
-    Pos SkipBlanks(Pos pos, Pos last) const {
+    MSC_ALWAYS_INLINE Pos SkipBlanks(Pos pos, Pos last) const {
         // Tokens are nearly always parted by one space, and begin with a byte above the blanks.
         if (MSC_LIKELY(pos < last && text_[pos] == ' ' && static_cast<unsigned char>(text_[pos + 1]) > ' ')) {
             return pos + 1;

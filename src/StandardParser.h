@@ -69,7 +69,7 @@ protected:
           hostProperties_(hostProperties) {}
 
     bool AtEnd(Pos pos) const { return pos > last_; }
-    Pos SkipBlanks(Pos pos) const { return Lexer::SkipBlanks<kSpace>(pos, last_); }
+    MSC_ALWAYS_INLINE Pos SkipBlanks(Pos pos) const { return Lexer::SkipBlanks<kSpace>(pos, last_); }
     Token Run(uint16_t byteClass, Pos pos) const { return Lexer::Run(byteClass, pos, last_); }
 
     // The token at 'pos', up to the first token end, where a keyword is looked up whole. Clients
