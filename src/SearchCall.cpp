@@ -98,7 +98,7 @@ struct ArenaInts {
 // and the first host ones) are remembered in a bit set, the rest in a list in the arena.
 struct PropertyRecorder {
     SearchInfo *info;
-    const TokenEntry *supported;
+    const SearchOptions &options;  // whose supported table is read only for ids that the index lacks
     const PreparedTables &prepared;
     Arena &arena;
     uint64_t seen[4] = {};         // bit n: property n (below 256) occurs
@@ -106,8 +106,8 @@ struct PropertyRecorder {
     ArenaInts seenHigh;            // the other ids that occur
     PropertyNote firstUnsupported = {0, -1};  // the first property whose conditions become constants
 
-    PropertyRecorder(SearchInfo *i, const TokenEntry *s, const PreparedTables &p, Arena &a)
-        : info(i), supported(s), prepared(p), arena(a) {}
+    PropertyRecorder(SearchInfo *i, const SearchOptions &o, const PreparedTables &p, Arena &a)
+        : info(i), options(o), prepared(p), arena(a) {}
 
     // Adds the next property of the list, named at 'offset'; true when the database evaluates its
     // conditions, false when they become constants.
@@ -145,7 +145,7 @@ struct PropertyRecorder {
     }
     bool IsSupported(int id) const {
         if (id >= 0 && id < 32 && ((prepared.known >> id) & 1) != 0) return ((prepared.supported >> id) & 1) != 0;
-        return HasEntry(supported, id);
+        return HasEntry(SupportedTableOf(options), id);
     }
     // For ids below 32: whether the list holds the property.
     bool Occurs(int id) const { return ((seen[0] >> id) & 1) != 0; }
@@ -373,7 +373,7 @@ bool HoldsNul(const char *criteria, Pos last) {
 int WriteWhileParsing(const char *criteria, Pos last, const SearchOptions &options, Arena *arena, char *out,
                       int outSize, SearchInfo *info, PropertyNote *unsupported) {
     const PreparedTables &prepared = PreparedFor(options);
-    PropertyRecorder recorder(info, SupportedTableOf(options), prepared, *arena);
+    PropertyRecorder recorder(info, options, prepared, *arena);
     ListState lists[MSC_MAX_NESTING + 1];
     lists[0] = {0, 0};
     return WithConditionWriter<true>(options.columnTable, &prepared.columns, options.tablePrefix, options.sql, out,
@@ -422,15 +422,14 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
     // The property list first: the lookups and rewrites that follow run only for the properties
     // that occur.
     const PreparedTables &prepared = PreparedFor(options);
-    const TokenEntry *supported = SupportedTableOf(options);
-    PropertyRecorder recorder(info, supported, prepared, *arena);
+    PropertyRecorder recorder(info, options, prepared, *arena);
     for (size_t i = 0; i < notes.noted(); ++i) recorder.Record(notes.properties()[i].id, notes.properties()[i].offset);
     *unsupported = recorder.firstUnsupported;
     if (recorder.Occurs(PROP_UPNP_CLASS)) {
         const char *upnpClass = UPnPClassOf(tree);
         if (upnpClass != nullptr) RecordClass(info, upnpClass, strlen(upnpClass));
     }
-    if (info->alwaysTrueCount != 0 && RewriteUnsupported(tree, supported, arena) != 0) {
+    if (info->alwaysTrueCount != 0 && RewriteUnsupported(tree, SupportedTableOf(options), arena) != 0) {
         return Failed(info, SEARCH_PARSE_OUT_OF_MEMORY, -1);
     }
     // The rewrite may have dropped the @refID condition, which the lookup then does not find.
