@@ -98,7 +98,7 @@ struct ArenaInts {
 // and the first host ones) are remembered in a bit set, the rest in a list in the arena.
 struct PropertyRecorder {
     SearchInfo *info;
-    const TokenEntry *supported;
+    const SearchOptions &options;  // whose supported table is read only for ids that the index lacks
     const PreparedTables &prepared;
     Arena &arena;
     uint64_t seen[4] = {};         // bit n: property n (below 256) occurs
@@ -106,8 +106,8 @@ struct PropertyRecorder {
     ArenaInts seenHigh;            // the other ids that occur
     PropertyNote firstUnsupported = {0, -1};  // the first property whose conditions become constants
 
-    PropertyRecorder(SearchInfo *i, const TokenEntry *s, const PreparedTables &p, Arena &a)
-        : info(i), supported(s), prepared(p), arena(a) {}
+    PropertyRecorder(SearchInfo *i, const SearchOptions &o, const PreparedTables &p, Arena &a)
+        : info(i), options(o), prepared(p), arena(a) {}
 
     // Adds the next property of the list, named at 'offset'; true when the database evaluates its
     // conditions, false when they become constants.
@@ -145,7 +145,7 @@ struct PropertyRecorder {
     }
     bool IsSupported(int id) const {
         if (id >= 0 && id < 32 && ((prepared.known >> id) & 1) != 0) return ((prepared.supported >> id) & 1) != 0;
-        return HasEntry(supported, id);
+        return HasEntry(SupportedTableOf(options), id);
     }
     // For ids below 32: whether the list holds the property.
     bool Occurs(int id) const { return ((seen[0] >> id) & 1) != 0; }
@@ -337,8 +337,8 @@ void ResetInfo(SearchInfo *info) {
     info->refIdMadeFalse = 0;
 }
 
-// What the parse repaired, into the record: the one place that writes those fields, once per
-// call (a failed call repaired nothing).
+// What the parse repaired, into the record: the one place that writes those fields, cleared as a
+// call starts and set again by a tree's parse that succeeds (a failed call repaired nothing).
 void RecordRepairs(SearchInfo *info, const SearchParseRepairs &repairs) {
     info->repairs = repairs.repairs;
     info->repairOffset = repairs.offset;
@@ -372,7 +372,7 @@ bool HoldsNul(const char *criteria, Pos last) {
 int WriteWhileParsing(const char *criteria, Pos last, const SearchOptions &options, Arena *arena, char *out,
                       int outSize, SearchInfo *info, PropertyNote *unsupported) {
     const PreparedTables &prepared = PreparedFor(options);
-    PropertyRecorder recorder(info, SupportedTableOf(options), prepared, *arena);
+    PropertyRecorder recorder(info, options, prepared, *arena);
     ListState lists[MSC_MAX_NESTING + 1];
     lists[0] = {0, 0};
     return WithConditionWriter<true>(options.columnTable, &prepared.columns, options.tablePrefix, options.sql, out,
@@ -421,15 +421,14 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
     // The property list first: the lookups and rewrites that follow run only for the properties
     // that occur.
     const PreparedTables &prepared = PreparedFor(options);
-    const TokenEntry *supported = SupportedTableOf(options);
-    PropertyRecorder recorder(info, supported, prepared, *arena);
+    PropertyRecorder recorder(info, options, prepared, *arena);
     for (size_t i = 0; i < notes.noted(); ++i) recorder.Record(notes.properties()[i].id, notes.properties()[i].offset);
     *unsupported = recorder.firstUnsupported;
     if (recorder.Occurs(PROP_UPNP_CLASS)) {
         const char *upnpClass = UPnPClassOf(tree);
         if (upnpClass != nullptr) RecordClass(info, upnpClass, strlen(upnpClass));
     }
-    if (info->alwaysTrueCount != 0 && RewriteUnsupported(tree, supported, arena) != 0) {
+    if (info->alwaysTrueCount != 0 && RewriteUnsupported(tree, SupportedTableOf(options), arena) != 0) {
         return Failed(info, SEARCH_PARSE_OUT_OF_MEMORY, -1);
     }
     // The rewrite may have dropped the @refID condition, which the lookup then does not find.
@@ -457,12 +456,37 @@ int Refuse(SearchInfo *info, PropertyNote property, const SearchOptions &options
     return -1;
 }
 
-// The call on valid arguments: without a tree when it can, else on one. Only the tree's parse
-// fills *repairs: a text written while it is read is one that the strict grammar accepts.
-// 'versioned': the record has the fields of 1.1.
+// What a call that succeeded ends with: SEARCH_POLICY_REFUSE_UNSUPPORTED, read only for criteria
+// that name an unsupported property (*unsupported, as the property list found it first).
+MSC_ALWAYS_INLINE inline int EndSearch(int result, PropertyNote unsupported, const SearchOptions &options,
+                                       SearchInfo *info, bool versioned) {
+    if (MSC_UNLIKELY(unsupported.id != 0 && result >= 0) && versioned &&
+        (options.policy & SEARCH_POLICY_REFUSE_UNSUPPORTED) != 0) {
+        return Refuse(info, unsupported, options);
+    }
+    return result;
+}
+
+// The call on a tree in an arena whose first block is 'stack' (kStackArena bytes), for criteria
+// that the call without one left to it: the record starts afresh. Only the tree's parse repairs:
+// a text written while it is read is one that the strict grammar accepts.
+MSC_NOINLINE int SearchOnTree(const char *criteria, int length, const SearchOptions &options, char *stack, char *out,
+                              int outSize, SearchInfo *info, bool wanted, bool versioned) {
+    ResetInfo(info);
+    PropertyNote unsupported = {0, -1};
+    SearchParseRepairs repairs = {0, -1};
+    Arena arena(stack, kStackArena, options.scratch, options.scratchSize);
+    int result = EndSearch(WriteFromTree(criteria, length, options, &arena, out, outSize, info, wanted, &unsupported,
+                                         &repairs),
+                           unsupported, options, info, versioned);
+    if (result >= 0 && versioned) RecordRepairs(info, repairs);
+    return result;
+}
+
+// The call on valid arguments: without a tree when it can, else on one. 'versioned': the record
+// has the fields of 1.1.
 MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const SearchOptions &options,
-                                    char *out, int outSize, SearchInfo *info, bool wanted, bool versioned,
-                                    SearchParseRepairs *repairs) {
+                                    char *out, int outSize, SearchInfo *info, bool wanted, bool versioned) {
     alignas(16) char stack[kStackArena];
     const TokenEntry *hostProperties = options.parse.hostProperties;
     PropertyNote unsupported = {0, -1};
@@ -470,23 +494,13 @@ MSC_ALWAYS_INLINE inline int Search(const char *criteria, int length, const Sear
     unsigned grammar = options.parse.options;
     bool valid = hostProperties == nullptr || IsValidHostTable(hostProperties);
     if ((grammar == 0 || IsStandardGrammar(grammar)) && valid) {
-        {
-            Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
-            result = WriteWhileParsing(criteria, length - 1, options, &arena, out, outSize, info, &unsupported);
-        }
-        // A tree starts afresh, with all the memory the attempt took.
-        if (result == kNeedsTree) ResetInfo(info);
-    }
-    if (result == kNeedsTree) {
         Arena arena(stack, sizeof stack, options.scratch, options.scratchSize);
-        result = WriteFromTree(criteria, length, options, &arena, out, outSize, info, wanted, &unsupported, repairs);
+        result = WriteWhileParsing(criteria, length - 1, options, &arena, out, outSize, info, &unsupported);
     }
-    // The policy is read only for criteria that name an unsupported property.
-    if (MSC_UNLIKELY(unsupported.id != 0 && result >= 0) && versioned &&
-        (options.policy & SEARCH_POLICY_REFUSE_UNSUPPORTED) != 0) {
-        return Refuse(info, unsupported, options);
+    if (MSC_UNLIKELY(result == kNeedsTree)) {
+        return SearchOnTree(criteria, length, options, stack, out, outSize, info, wanted, versioned);
     }
-    return result;
+    return EndSearch(result, unsupported, options, info, versioned);
 }
 
 // The UPnP error of a call that failed with the parse error code 'code'.
@@ -497,14 +511,11 @@ int UPnPErrorOf(int code) {
 }
 
 // The rest of a call that failed, whose record tells why: its UPnP error unless one was reported,
-// no repairs, and the empty text. Returns -1.
+// and the empty text. Returns -1.
 MSC_NOINLINE int EndFailedCall(SearchInfo *info, bool versioned, char *out, int outSize) {
-    if (versioned) {
-        if (info->upnpError == 0) {
-            ReportUPnPError(info, UPnPErrorOf(info->error.code), SearchParseErrorMessage(info->error.code),
-                            info->error.code == SEARCH_PARSE_INVALID_ARGUMENT ? -1 : info->error.offset);
-        }
-        RecordRepairs(info, {0, -1});
+    if (versioned && info->upnpError == 0) {
+        ReportUPnPError(info, UPnPErrorOf(info->error.code), SearchParseErrorMessage(info->error.code),
+                        info->error.code == SEARCH_PARSE_INVALID_ARGUMENT ? -1 : info->error.offset);
     }
     if (out != nullptr && outSize > 0) out[0] = '\0';
     return -1;
@@ -523,20 +534,20 @@ int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions 
     // A host built before 1.1 has a shorter info record, which only a versioned options record lengthens.
     bool versioned = options != nullptr && msc::HasFieldsOf11(*options);
     msc::ResetInfo(info);
-    if (versioned) msc::ClearUPnPError(info);
+    if (versioned) {
+        // No error and no repairs: only a tree's parse that succeeds repairs.
+        msc::ClearUPnPError(info);
+        msc::RecordRepairs(info, {0, -1});
+    }
     bool valid = criteria != nullptr && options != nullptr && length >= -1 && msc::IsValidSqlOptions(options->sql);
     if (valid && length == -1) {
         size_t whole = strlen(criteria);
         valid = whole <= static_cast<size_t>(INT_MAX);
         length = valid ? static_cast<int>(whole) : 0;
     }
-    SearchParseRepairs repairs = {0, -1};
-    int result = valid ? msc::Search(criteria, length, *options, out, outSize, info, wanted, versioned, &repairs)
+    int result = valid ? msc::Search(criteria, length, *options, out, outSize, info, wanted, versioned)
                        : msc::Failed(info, SEARCH_PARSE_INVALID_ARGUMENT, 0);
-    if (MSC_LIKELY(result >= 0)) {
-        if (versioned) msc::RecordRepairs(info, repairs);
-        return result;
-    }
+    if (MSC_LIKELY(result >= 0)) return result;
     return msc::EndFailedCall(info, versioned, out, outSize);
 }
 

@@ -203,14 +203,17 @@ inline Pos StandardRangeEnd(const char *text, Pos first, Pos last) {
 template <typename Builder>
 bool StandardParser<Builder>::ParseCriteria(Pos pos, Slot root) {
     build_.Clear(root);
-    pos = SkipBlanks(pos);
-    if (AtEnd(pos)) return build_.LooseEnd() || Stopped(pos);  // Blanks only: no condition.
+    // Most criteria begin with a property's name, which the or-list reads.
+    if (MSC_UNLIKELY(AtEnd(pos) || !Is(kNameStart, text_[pos]))) {
+        pos = SkipBlanks(pos);
+        if (AtEnd(pos)) return build_.LooseEnd() || Stopped(pos);  // Blanks only: no condition.
 
-    if (text_[pos] == '*') {
-        // "*" is the whole criteria or nothing: it matches every object.
-        Pos star = pos;
-        if (!Finish(pos + 1)) return false;
-        return build_.MatchAll(root) || Stopped(star);
+        if (text_[pos] == '*') {
+            // "*" is the whole criteria or nothing: it matches every object.
+            Pos star = pos;
+            if (!Finish(pos + 1)) return false;
+            return build_.MatchAll(root) || Stopped(star);
+        }
     }
 
     if (!ParseOrList(&pos, root, 0)) return false;
