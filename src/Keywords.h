@@ -71,12 +71,10 @@ MSC_ALWAYS_INLINE inline bool SameBytes(const char *a, const char *b, size_t n) 
 }
 
 // The index, by vocabulary, length, first and last folded byte: a token is compared with
-// hardly more than the one keyword that it may be.
+// hardly more than the one keyword that it may be. What it cannot settle at once, an automaton
+// of the vocabulary settles a byte at a time.
 struct KeywordIndex {
     static constexpr size_t kBuckets = 64;
-    // kContinues marks the bytes that stand in some keyword, and the NUL (after which every
-    // keyword that the text began matches); bit v the bytes that a keyword of table v begins.
-    static constexpr uint8_t kContinues = 1 << kTables;
 
     // Any function that gives a letter's two cases one bucket will do, since the keyword is
     // compared: a multiplicative hash of the token's first bytes with bit 5 set and its length.
@@ -93,31 +91,52 @@ struct KeywordIndex {
     // 'name' (of 'length' bytes) is the keyword that the bucket settles at once, as its table
     // writes it, and 'entry' what a lookup of it gives, whole or followed by a byte that no
     // keyword holds; a lookup of the same bytes in other letter cases gives the same, since every
-    // lookup folds them. 'first' is the first entry of a table in the bucket: the entries after it
-    // follow in table order, so that a folded lookup walks on from it. 'settled': the bucket holds
-    // no keyword of the vocabulary but 'name', so a whole token that is not 'name' is none.
+    // lookup folds them. 'settled': the bucket holds no keyword of the vocabulary but 'name', so
+    // a whole token that is not 'name' is none.
     struct alignas(64) Bucket {  // a shift away from the next
         TokenWords words;  // of 'name'
         const char *name;
         size_t length;
         const TokenEntry *entry;
-        const TokenEntry *first;
         bool settled;
     };
     Bucket buckets[kVocabularies][kBuckets] = {};
-    uint8_t bytes[256] = {};
-    // Of each keyword of a table, how many leading bytes it has in common with the one before it,
-    // letters folded (0 for the first): what the prefix rule's walk need not compare again.
-    // kLongShared: that many or more.
-    static constexpr size_t kMostKeywords = 64;
-    static constexpr uint8_t kLongShared = UINT8_MAX;
-    uint8_t shared[kTables][kMostKeywords] = {};
+    // The bytes that stand in some keyword, letters in either case, and the NUL (after which
+    // every keyword that the text began matches).
+    bool continues[256] = {};
+
+    // Each vocabulary's automaton has a state for each beginning of its keywords, letters
+    // folded, and a transition for each byte that goes on to a longer one. The state where the
+    // text parts from every keyword decides the lookup: 'ends' holds what the tables give for
+    // the state's bytes as a whole token, followed by a byte that no keyword holds, and followed
+    // by the NUL. classOf gives a byte's column of 'next', 0 for the bytes that no keyword holds;
+    // a transition to 0, the start, which none leads back to, is none.
+    static constexpr size_t kClasses = 32;
+    // Room for the states of every vocabulary (the tables need some 260) and for a keyword's
+    // bytes while its beginnings are looked up.
+    static constexpr size_t kMostStates = 320;
+    static constexpr size_t kLongestKeyword = 62;
+    struct Automaton {
+        size_t start;    // its row of 'next' and 'ends'
+        size_t longest;  // the bytes of its longest keyword
+    };
+    struct Ends {
+        const TokenEntry *whole;
+        const TokenEntry *parted;
+        const TokenEntry *nul;
+    };
+    // False when the tables outgrow the automata: every slow lookup then walks the tables.
+    bool automata = false;
+    uint8_t classOf[256] = {};
+    Automaton automaton[kVocabularies] = {};
+    uint8_t next[kMostStates][kClasses] = {};
+    Ends ends[kMostStates] = {};
 };
 
 extern const KeywordIndex kKeywordIndex;
 
-// The lookups that the index cannot settle at once: folded keywords, several keywords in a
-// bucket, and the classic prefix rule by walking the tables.
+// The lookups that the buckets cannot settle at once: folded keywords, several keywords in a
+// bucket, and the classic prefix rule beyond a whole keyword.
 const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, const char *at,
                                     size_t length);
 
@@ -136,7 +155,7 @@ MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, Ke
             ((words == bucket.words && (length <= 16 || SameBytes(at + 8, bucket.name + 8, length - 16))) ||
              EqualsFolded(at, length, bucket.name)) &&
             (match == KeywordMatch::kWhole ||
-             !(index.bytes[static_cast<unsigned char>(at[length])] & KeywordIndex::kContinues))) {
+             !index.continues[static_cast<unsigned char>(at[length])])) {
             return bucket.entry;
         }
         if (match == KeywordMatch::kWhole && bucket.settled) return nullptr;
