@@ -92,7 +92,7 @@ struct KeywordIndex {
     // writes it, and 'entry' what a lookup of it gives, whole or followed by a byte that no
     // keyword holds; a lookup of the same bytes in other letter cases gives the same, since every
     // lookup folds them. 'settled': the bucket holds no keyword of the vocabulary but 'name', so
-    // a whole token that is not 'name' is none.
+    // a whole token of another length is none.
     struct alignas(64) Bucket {  // a shift away from the next
         TokenWords words;  // of 'name'
         const char *name;
@@ -147,18 +147,20 @@ MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, Ke
     const KeywordIndex &index = kKeywordIndex;
     if (length != 0) {
         // Clients mostly write a keyword as its table does, followed by a blank: a whole keyword
-        // followed by a byte that no keyword holds is all that the prefix rule takes too.
+        // followed by a byte that no keyword holds is all that the prefix rule takes too. Other
+        // letter cases of the bucket's keyword, and other tokens of its length, are rare enough
+        // for the slow path.
         TokenWords words = TokenWords::Of(at, length);
         const KeywordIndex::Bucket &bucket =
             index.buckets[static_cast<int>(vocabulary)][KeywordIndex::BucketOf(words, length)];
-        if (bucket.length == length &&
-            ((words == bucket.words && (length <= 16 || SameBytes(at + 8, bucket.name + 8, length - 16))) ||
-             EqualsFolded(at, length, bucket.name)) &&
-            (match == KeywordMatch::kWhole ||
-             !index.continues[static_cast<unsigned char>(at[length])])) {
-            return bucket.entry;
+        if (bucket.length == length) {
+            if (words == bucket.words && (length <= 16 || SameBytes(at + 8, bucket.name + 8, length - 16)) &&
+                (match == KeywordMatch::kWhole || !index.continues[static_cast<unsigned char>(at[length])])) {
+                return bucket.entry;
+            }
+        } else if (match == KeywordMatch::kWhole && bucket.settled) {
+            return nullptr;
         }
-        if (match == KeywordMatch::kWhole && bucket.settled) return nullptr;
     }
     return FindKeywordSlowly(vocabulary, match, at, length);
 }
