@@ -147,7 +147,8 @@ KeywordIndex::KeywordIndex() {
                 size_t b = BucketOf(words, length);
                 ++keywords[v][b];
                 const Ends &found = ends[own.start + state];
-                if (buckets[v][b].name == nullptr && found.parted != nullptr && found.parted == found.whole) {
+                if (buckets[v][b].name == nullptr && length <= 16 && found.parted != nullptr &&
+                    found.parted == found.whole) {
                     buckets[v][b] = {words, name, length, found.whole, false};
                 }
             }

@@ -45,8 +45,8 @@ MSC_ALWAYS_INLINE inline Word Load(const char *at) {
 
 // A token's bytes as the index hashes and compares them, read within the token only: of 8 bytes
 // or more the first eight in 'head' and the last eight in 'tail' (the two may overlap); of fewer,
-// the first and last four, two or one packed in 'head'. Two tokens of one length are the same
-// bytes when their words are equal, but for the bytes between the words of a token over 16.
+// the first and last four, two or one packed in 'head'. Two tokens of one length up to 16 are
+// the same bytes when their words are equal.
 struct TokenWords {
     uint64_t head;
     uint64_t tail;
@@ -59,16 +59,6 @@ struct TokenWords {
     }
     bool operator==(const TokenWords &other) const { return head == other.head && tail == other.tail; }
 };
-
-// True when a[0..n-1] and b[0..n-1] are the same bytes, a word at a time, reading nothing outside
-// the n bytes.
-MSC_ALWAYS_INLINE inline bool SameBytes(const char *a, const char *b, size_t n) {
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        if (Load<uint64_t>(a + i) != Load<uint64_t>(b + i)) return false;
-    }
-    return n == i || TokenWords::Of(a + i, n - i) == TokenWords::Of(b + i, n - i);
-}
 
 // The index, by vocabulary, length, first and last folded byte: a token is compared with
 // hardly more than the one keyword that it may be. What it cannot settle at once, an automaton
@@ -88,8 +78,8 @@ struct KeywordIndex {
 
     KeywordIndex();
 
-    // 'name' (of 'length' bytes) is the keyword that the bucket settles at once, as its table
-    // writes it, and 'entry' what a lookup of it gives, whole or followed by a byte that no
+    // 'name' (of 'length' bytes, 16 at most: its words hold them all) is the keyword that the
+    // bucket settles at once, as its table writes it, and 'entry' what a lookup of it gives, whole or followed by a byte that no
     // keyword holds; a lookup of the same bytes in other letter cases gives the same, since every
     // lookup folds them. 'settled': the bucket holds no keyword of the vocabulary but 'name', so
     // a whole token of another length is none.
@@ -154,7 +144,7 @@ MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, Ke
         const KeywordIndex::Bucket &bucket =
             index.buckets[static_cast<int>(vocabulary)][KeywordIndex::BucketOf(words, length)];
         if (bucket.length == length) {
-            if (words == bucket.words && (length <= 16 || SameBytes(at + 8, bucket.name + 8, length - 16)) &&
+            if (words == bucket.words &&
                 (match == KeywordMatch::kWhole || !index.continues[static_cast<unsigned char>(at[length])])) {
                 return bucket.entry;
             }
