@@ -147,9 +147,9 @@ KeywordIndex::KeywordIndex() {
                 size_t b = BucketOf(words, length);
                 ++keywords[v][b];
                 const Ends &found = ends[own.start + state];
-                if (buckets[v][b].name == nullptr && length <= 16 && found.parted != nullptr &&
+                if (buckets[v][b].entry == nullptr && length <= 16 && found.parted != nullptr &&
                     found.parted == found.whole) {
-                    buckets[v][b] = {words, name, length, found.whole, false};
+                    buckets[v][b] = {words, found.whole, length, false};
                 }
             }
         }
@@ -161,7 +161,7 @@ KeywordIndex::KeywordIndex() {
     for (int v = 0; v < kVocabularies; ++v) {
         for (size_t b = 0; b < kBuckets; ++b) {
             buckets[v][b].settled =
-                automata && (keywords[v][b] == 0 || (keywords[v][b] == 1 && buckets[v][b].name != nullptr));
+                automata && (keywords[v][b] == 0 || (keywords[v][b] == 1 && buckets[v][b].entry != nullptr));
         }
     }
 }

@@ -78,16 +78,15 @@ struct KeywordIndex {
 
     KeywordIndex();
 
-    // 'name' (of 'length' bytes, 16 at most: its words hold them all) is the keyword that the
-    // bucket settles at once, as its table writes it, and 'entry' what a lookup of it gives, whole or followed by a byte that no
-    // keyword holds; a lookup of the same bytes in other letter cases gives the same, since every
-    // lookup folds them. 'settled': the bucket holds no keyword of the vocabulary but 'name', so
-    // a whole token of another length is none.
+    // 'words' and 'length' (16 at most: the words hold every byte) are those of the keyword that
+    // the bucket settles at once, as its table writes it, and 'entry' what a lookup of it gives,
+    // whole or followed by a byte that no keyword holds; a lookup of the same bytes in other
+    // letter cases gives the same, since every lookup folds them. 'settled': the bucket holds no
+    // keyword of the vocabulary but that one, so a whole token of another length is none.
     struct alignas(64) Bucket {  // a shift away from the next
-        TokenWords words;  // of 'name'
-        const char *name;
+        TokenWords words;
+        const TokenEntry *entry;  // nullptr: no keyword is settled at once
         size_t length;
-        const TokenEntry *entry;
         bool settled;
     };
     Bucket buckets[kVocabularies][kBuckets] = {};
