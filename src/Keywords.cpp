@@ -173,23 +173,25 @@ const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, c
     const KeywordIndex &index = kKeywordIndex;
     if (!index.automata) return FindInTables(vocabulary, match, at, length);
     const KeywordIndex::Automaton &automaton = index.automaton[static_cast<int>(vocabulary)];
-    const uint8_t(*next)[KeywordIndex::kClasses] = index.next + automaton.start;
-    const KeywordIndex::Ends *ends = index.ends + automaton.start;
-    size_t state = 0;
+    const uint8_t(*rows)[KeywordIndex::kClasses] = index.next + automaton.start;
+    const uint8_t *row = rows[0];
+    // The state's index from its row, once the text parts from every keyword.
+    auto ends = [&] { return index.ends[static_cast<size_t>(row - index.next[0]) / KeywordIndex::kClasses]; };
     if (match == KeywordMatch::kWhole) {
         if (length > automaton.longest) return nullptr;
-        for (size_t i = 0; i < length; ++i) {
-            state = next[state][index.classOf[static_cast<unsigned char>(at[i])]];
-            if (state == 0) return nullptr;
+        for (const char *end = at + length; at != end; ++at) {
+            size_t to = row[index.classOf[static_cast<unsigned char>(*at)]];
+            if (to == 0) return nullptr;
+            row = rows[to];
         }
-        return ends[state].whole;
+        return ends().whole;
     }
     // The text is read up to the byte where it parts from every keyword, never past its NUL.
-    for (const char *byte = at;; ++byte) {
-        auto c = static_cast<unsigned char>(*byte);
-        size_t to = next[state][index.classOf[c]];
-        if (to == 0) return c == '\0' ? ends[state].nul : ends[state].parted;
-        state = to;
+    for (;; ++at) {
+        auto c = static_cast<unsigned char>(*at);
+        size_t to = row[index.classOf[c]];
+        if (to == 0) return c == '\0' ? ends().nul : ends().parted;
+        row = rows[to];
     }
 }
 
