@@ -144,7 +144,7 @@ KeywordIndex::KeywordIndex() {
                 // followed by a byte that no keyword holds give alike (any such byte gives the
                 // same, since the prefix rule compares it with no keyword's byte).
                 TokenWords words = TokenWords::Of(name, length);
-                size_t b = BucketOf(words, length);
+                size_t b = BucketOf(words);
                 ++keywords[v][b];
                 const Ends &found = ends[own.start + state];
                 if (buckets[v][b].entry == nullptr && length <= 16 && found.parted != nullptr &&

@@ -67,12 +67,12 @@ struct KeywordIndex {
     static constexpr size_t kBuckets = 64;
 
     // Any function that gives a letter's two cases one bucket will do, since the keyword is
-    // compared: a multiplicative hash of the token's first bytes with bit 5 set and its length.
-    // The multiplier was picked so that each keyword of a vocabulary has a bucket of its own; with
-    // other tables two may share one, and the second is then found by the slow path.
-    static size_t BucketOf(const TokenWords &words, size_t length) {
-        constexpr uint64_t kFold = 0x2020202020202020, kMultiplier = 0xC4647159C324C985;
-        return static_cast<size_t>((((words.head | kFold) ^ length) * kMultiplier) >> 58);
+    // compared: a multiplicative hash of the token's first bytes with bit 5 set (its length is
+    // compared, not hashed). The multiplier was picked so that each keyword of a vocabulary has a
+    // bucket of its own.
+    static size_t BucketOf(const TokenWords &words) {
+        constexpr uint64_t kFold = 0x2020202020202020, kMultiplier = 0xF2A74DE452E6B439;
+        return static_cast<size_t>(((words.head | kFold) * kMultiplier) >> 58);
     }
     static_assert(kBuckets == 64, "BucketOf takes six bits");
 
@@ -141,7 +141,7 @@ MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, Ke
         // for the slow path.
         TokenWords words = TokenWords::Of(at, length);
         const KeywordIndex::Bucket &bucket =
-            index.buckets[static_cast<int>(vocabulary)][KeywordIndex::BucketOf(words, length)];
+            index.buckets[static_cast<int>(vocabulary)][KeywordIndex::BucketOf(words)];
         if (bucket.length == length) {
             if (words == bucket.words &&
                 (match == KeywordMatch::kWhole || !index.continues[static_cast<unsigned char>(at[length])])) {
