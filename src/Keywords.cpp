@@ -140,17 +140,16 @@ KeywordIndex::KeywordIndex() {
                     state = to;
                 }
                 if (length == 0) continue;
-                // Each bucket's fast path: its first keyword that a whole lookup and a lookup
-                // followed by a byte that no keyword holds give alike (any such byte gives the
-                // same, since the prefix rule compares it with no keyword's byte).
+                // Each bucket's fast path: its first keyword of 16 bytes at most (its words hold
+                // them all) that a whole lookup and a lookup followed by a byte that no keyword
+                // holds give alike (any such byte gives the same, since the prefix rule compares
+                // it with no keyword's byte).
                 TokenWords words = TokenWords::Of(name, length);
                 size_t b = BucketOf(words);
                 ++keywords[v][b];
-                const Ends &found = ends[own.start + state];
-                if (buckets[v][b].entry == nullptr && length <= 16 && found.parted != nullptr &&
-                    found.parted == found.whole) {
-                    buckets[v][b] = {words, found.whole, length, false};
-                }
+                if (buckets[v][b].entry != nullptr || length > 16) continue;
+                Ends found = EndsOf(vocabulary, name, length, static_cast<char>(parting));
+                if (found.parted != nullptr && found.parted == found.whole) buckets[v][b] = {words, found.whole, length, false};
             }
         }
         rows += states;

@@ -60,8 +60,8 @@ struct TokenWords {
     bool operator==(const TokenWords &other) const { return head == other.head && tail == other.tail; }
 };
 
-// The index, by vocabulary, length, first and last folded byte: a token is compared with
-// hardly more than the one keyword that it may be. What it cannot settle at once, an automaton
+// The index, by vocabulary and a hash of a token's first bytes: a token is compared with hardly
+// more than the one keyword that it may be. What it cannot settle at once, an automaton
 // of the vocabulary settles a byte at a time.
 struct KeywordIndex {
     static constexpr size_t kBuckets = 64;
