@@ -1,5 +1,5 @@
-// The keyword table: the index over the exported name tables, and the classic prefix rule as a
-// plain walk of a table, for the lookups that the index cannot settle.
+// The keyword table: the rules of a lookup as plain walks of the tables, and the index built
+// from what they give when the library loads.
 #include "Keywords.h"
 
 #include <cstring>
@@ -25,33 +25,21 @@ constexpr Members kMembers[kVocabularies] = {
     {3, {Vocabulary::kBinary, Vocabulary::kExists, Vocabulary::kStandardOperator}},
 };
 
-const TokenEntry *FindKeywordByPrefix(const KeywordIndex &index, int table, const char *at) {
+// The classic prefix rule in one table: of the keywords that the text begins with, or that it
+// ends inside at its NUL, the first in table order, unless a later one extends it.
+const TokenEntry *FindKeywordByPrefix(const TokenEntry *table, const char *at) {
     const TokenEntry *best = nullptr;
     size_t bestLength = 0;
-    size_t i = 0;  // the bytes of the text that the entry before matched
-    const uint8_t *shared = index.shared[table];
-    for (const TokenEntry *entry = kTableOf[table]; entry->id != 0; ++entry, ++shared) {
+    for (const TokenEntry *entry = table; entry->id != 0; ++entry) {
         const char *name = entry->name;
-        // Where the keyword parts from the one before, it parts from a text that matched that one
-        // further; and the byte of a text where that one failed, short of the parting, fails
-        // this one too: keywords with a common beginning are mostly settled without a compare.
-        if (i > *shared) {
-            i = *shared;
-            if (name[i] != '\0' && *shared != KeywordIndex::kLongShared) continue;
-        } else if (i < *shared && at[i] != '\0') {
-            continue;
-        }
-        // Texts mostly write keywords as the tables do: the plain comparison settles most bytes
-        // (a text byte equal to the keyword's is no NUL).
-        while (name[i] != '\0' &&
-               (at[i] == name[i] || (at[i] != '\0' && FoldAscii(static_cast<unsigned char>(at[i])) ==
-                                                          FoldAscii(static_cast<unsigned char>(name[i]))))) {
+        size_t i = 0;
+        while (name[i] != '\0' && at[i] != '\0' &&
+               FoldAscii(static_cast<unsigned char>(at[i])) == FoldAscii(static_cast<unsigned char>(name[i]))) {
             ++i;
         }
         if (name[i] != '\0' && at[i] != '\0') continue;
-        size_t length = name[i] == '\0' ? i : strlen(name);
-        if (best == nullptr ||
-            (length > bestLength && strncmp(entry->name, best->name, bestLength) == 0)) {
+        size_t length = strlen(name);
+        if (best == nullptr || (length > bestLength && strncmp(name, best->name, bestLength) == 0)) {
             best = entry;
             bestLength = length;
         }
@@ -59,43 +47,40 @@ const TokenEntry *FindKeywordByPrefix(const KeywordIndex &index, int table, cons
     return best;
 }
 
-// The first entry of a table from 'entry' on whose keyword is at[0..length-1], ASCII letters
-// without regard to case; nullptr at the terminator.
-const TokenEntry *FindFoldedFrom(const TokenEntry *entry, const char *at, size_t length) {
-    for (; entry->id != 0; ++entry) {
+// The first entry of a table whose keyword is at[0..length-1], ASCII letters without regard to
+// case; nullptr when none is.
+const TokenEntry *FindWhole(const TokenEntry *table, const char *at, size_t length) {
+    for (const TokenEntry *entry = table; entry->id != 0; ++entry) {
         if (EqualsFolded(at, length, entry->name)) return entry;
     }
     return nullptr;
 }
 
-// The lookup in one table, with no use of the buckets' names.
-const TokenEntry *FindInTable(const KeywordIndex &index, int table, KeywordMatch match, const char *at,
-                              size_t length) {
-    const TokenEntry *whole = nullptr;
-    if (length != 0) {
-        size_t bucket = KeywordIndex::BucketOf(TokenWords::Of(at, length), length);
-        const TokenEntry *first = index.buckets[table][bucket].first;
-        if (first != nullptr) whole = FindFoldedFrom(first, at, length);
+// The lookup in each table of the vocabulary in turn: the rules that the index keeps.
+const TokenEntry *FindInTables(Vocabulary vocabulary, KeywordMatch match, const char *at, size_t length) {
+    const Members &members = kMembers[static_cast<int>(vocabulary)];
+    for (int m = 0; m < members.count; ++m) {
+        const TokenEntry *table = kTableOf[static_cast<int>(members.tables[m])];
+        const TokenEntry *found =
+            match == KeywordMatch::kWhole ? FindWhole(table, at, length) : FindKeywordByPrefix(table, at);
+        if (found != nullptr) return found;
     }
-    if (match == KeywordMatch::kWhole) return whole;
-    // A whole keyword followed by a byte that no keyword holds is what the prefix rule takes:
-    // every other match is a shorter keyword that it extends.
-    if (whole != nullptr && !(index.bytes[static_cast<unsigned char>(at[length])] & KeywordIndex::kContinues)) {
-        return whole;
-    }
-    if (!(index.bytes[static_cast<unsigned char>(at[0])] & (1 << table))) return nullptr;
-    return FindKeywordByPrefix(index, table, at);
+    return nullptr;
 }
 
-// The lookup in each table of the vocabulary in turn.
-const TokenEntry *FindInTables(const KeywordIndex &index, Vocabulary vocabulary, KeywordMatch match,
-                               const char *at, size_t length) {
-    const Members &members = kMembers[static_cast<int>(vocabulary)];
-    const TokenEntry *found = nullptr;
-    for (int m = 0; m < members.count && found == nullptr; ++m) {
-        found = FindInTable(index, static_cast<int>(members.tables[m]), match, at, length);
-    }
-    return found;
+// What the tables give for a keyword's first 'length' bytes: a lookup of them whole, followed by
+// 'parting' (a byte that no keyword holds), and followed by the NUL.
+KeywordIndex::Ends EndsOf(Vocabulary vocabulary, const char *name, size_t length, char parting) {
+    char text[KeywordIndex::kLongestKeyword + 2];
+    memcpy(text, name, length);
+    text[length] = parting;
+    text[length + 1] = '\0';
+    KeywordIndex::Ends ends;
+    ends.whole = FindInTables(vocabulary, KeywordMatch::kWhole, text, length);
+    ends.parted = FindInTables(vocabulary, KeywordMatch::kPrefix, text, length);
+    text[length] = '\0';
+    ends.nul = FindInTables(vocabulary, KeywordMatch::kPrefix, text, length);
+    return ends;
 }
 
 }  // namespace
@@ -103,67 +88,79 @@ const TokenEntry *FindInTables(const KeywordIndex &index, Vocabulary vocabulary,
 // Built when the library loads, before any call can reach it: the tables are constant data,
 // initialised before any constructor runs.
 KeywordIndex::KeywordIndex() {
-    bytes[0] = kContinues | ((1 << kTables) - 1);
-    for (int v = 0; v < kTables; ++v) {
-        for (const TokenEntry *entry = kTableOf[v]; entry->id != 0; ++entry) {
-            if (entry != kTableOf[v]) {
-                const char *before = entry[-1].name;
-                uint8_t &common = shared[v][entry - kTableOf[v]];
-                while (before[common] != '\0' && common < kLongShared &&
-                       FoldAscii(static_cast<unsigned char>(before[common])) ==
-                           FoldAscii(static_cast<unsigned char>(entry->name[common]))) {
-                    ++common;
+    // Each folded byte of the keywords gets a column of the automata.
+    continues[0] = true;
+    size_t classes = 1;
+    bool fits = true;
+    for (const TokenEntry *table : kTableOf) {
+        for (const TokenEntry *entry = table; entry->id != 0; ++entry) {
+            fits = fits && strlen(entry->name) <= kLongestKeyword;
+            for (const char *byte = entry->name; *byte != '\0'; ++byte) {
+                unsigned char folded = FoldAscii(static_cast<unsigned char>(*byte));
+                unsigned char other = folded >= 'a' && folded <= 'z' ? folded - 'a' + 'A' : folded;
+                continues[folded] = continues[other] = true;
+                if (classOf[folded] != 0) continue;
+                if (classes == kClasses) {
+                    fits = false;
+                    continue;
                 }
+                classOf[folded] = classOf[other] = static_cast<uint8_t>(classes++);
             }
-            size_t length = strlen(entry->name);
-            for (size_t i = 0; i < length; ++i) {
-                unsigned char folded = FoldAscii(static_cast<unsigned char>(entry->name[i]));
-                auto bits = static_cast<uint8_t>(kContinues | (i == 0 ? 1 << v : 0));
-                bytes[folded] |= bits;
-                if (folded >= 'a' && folded <= 'z') bytes[folded - 'a' + 'A'] |= bits;
-            }
-            if (length == 0) continue;
-            Bucket &bucket = buckets[v][BucketOf(TokenWords::Of(entry->name, length), length)];
-            if (bucket.first == nullptr) bucket.first = entry;
         }
     }
-    // Each bucket's fast path: its first keyword, with the entry that the table lookups give for
-    // it followed by a byte that no keyword holds (any such byte gives the same, since the prefix
-    // rule compares it with no keyword's byte), where a whole-token lookup gives that entry too.
-    int after = 1;
-    while (after < 256 && (bytes[after] & kContinues)) ++after;
-    if (after == 256) return;
-    for (int v = 0; v < kVocabularies; ++v) {
+    // Any byte that no keyword holds parts a text from every keyword alike.
+    int parting = 1;
+    while (parting < 256 && continues[parting]) ++parting;
+    if (!fits || parting == 256) return;
+
+    int keywords[kVocabularies][kBuckets] = {};
+    size_t rows = 0;
+    for (int v = 0; v < kVocabularies && fits; ++v) {
         auto vocabulary = static_cast<Vocabulary>(v);
-        for (int m = 0; m < kMembers[v].count; ++m) {
-            const TokenEntry *table = kTableOf[static_cast<int>(kMembers[v].tables[m])];
-            for (const TokenEntry *entry = table; entry->id != 0; ++entry) {
-                char text[64];
-                size_t length = strlen(entry->name);
-                if (length == 0 || length + 2 > sizeof text) continue;
-                Bucket &bucket = buckets[v][BucketOf(TokenWords::Of(entry->name, length), length)];
-                if (bucket.name != nullptr) continue;
-                memcpy(text, entry->name, length);
-                text[length] = static_cast<char>(after);
-                text[length + 1] = '\0';
-                const TokenEntry *found = FindInTables(*this, vocabulary, KeywordMatch::kPrefix, text, length);
-                const TokenEntry *whole = FindInTables(*this, vocabulary, KeywordMatch::kWhole, text, length);
-                if (found != nullptr && found == whole) {
-                    bucket = {TokenWords::Of(entry->name, length), entry->name, length, found, bucket.first, false};
+        Automaton &own = automaton[v];
+        own.start = rows;
+        size_t states = 1;
+        fits = rows < kMostStates;
+        if (fits) ends[rows] = EndsOf(vocabulary, "", 0, static_cast<char>(parting));
+        for (int m = 0; m < kMembers[v].count && fits; ++m) {
+            for (const TokenEntry *entry = kTableOf[static_cast<int>(kMembers[v].tables[m])]; entry->id != 0 && fits;
+                 ++entry) {
+                const char *name = entry->name;
+                size_t length = strlen(name);
+                if (length > own.longest) own.longest = length;
+                size_t state = 0;
+                for (size_t i = 0; i < length && fits; ++i) {
+                    uint8_t &to = next[own.start + state][classOf[static_cast<unsigned char>(name[i])]];
+                    if (to == 0) {
+                        fits = states <= UINT8_MAX && own.start + states < kMostStates;
+                        if (!fits) break;
+                        to = static_cast<uint8_t>(states++);
+                        ends[own.start + to] = EndsOf(vocabulary, name, i + 1, static_cast<char>(parting));
+                    }
+                    state = to;
                 }
+                if (length == 0) continue;
+                // Each bucket's fast path: its first keyword of 16 bytes at most (its words hold
+                // them all) that a whole lookup and a lookup followed by a byte that no keyword
+                // holds give alike (any such byte gives the same, since the prefix rule compares
+                // it with no keyword's byte).
+                TokenWords words = TokenWords::Of(name, length);
+                size_t b = BucketOf(words);
+                ++keywords[v][b];
+                if (buckets[v][b].entry != nullptr || length > 16) continue;
+                Ends found = EndsOf(vocabulary, name, length, static_cast<char>(parting));
+                if (found.parted != nullptr && found.parted == found.whole) buckets[v][b] = {words, found.whole, length, false};
             }
         }
-        // A bucket is settled when the vocabulary's tables put no keyword into it, or only the
-        // one it names.
-        int keywords[kBuckets] = {};
-        for (int m = 0; m < kMembers[v].count; ++m) {
-            for (const TokenEntry *entry = kTableOf[static_cast<int>(kMembers[v].tables[m])]; entry->id != 0; ++entry) {
-                size_t length = strlen(entry->name);
-                if (length != 0) ++keywords[BucketOf(TokenWords::Of(entry->name, length), length)];
-            }
-        }
+        rows += states;
+    }
+    automata = fits;
+    // A bucket is settled when the vocabulary's tables put no keyword into it, or only the one
+    // it names (counted for every vocabulary only where the automata hold them all).
+    for (int v = 0; v < kVocabularies; ++v) {
         for (size_t b = 0; b < kBuckets; ++b) {
-            buckets[v][b].settled = keywords[b] == 0 || (keywords[b] == 1 && buckets[v][b].name != nullptr);
+            buckets[v][b].settled =
+                automata && (keywords[v][b] == 0 || (keywords[v][b] == 1 && buckets[v][b].entry != nullptr));
         }
     }
 }
@@ -172,7 +169,29 @@ const KeywordIndex kKeywordIndex;
 
 const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, const char *at,
                                     size_t length) {
-    return FindInTables(kKeywordIndex, vocabulary, match, at, length);
+    const KeywordIndex &index = kKeywordIndex;
+    if (!index.automata) return FindInTables(vocabulary, match, at, length);
+    const KeywordIndex::Automaton &automaton = index.automaton[static_cast<int>(vocabulary)];
+    const uint8_t(*rows)[KeywordIndex::kClasses] = index.next + automaton.start;
+    const uint8_t *row = rows[0];
+    // The state's index from its row, once the text parts from every keyword.
+    auto ends = [&] { return index.ends[static_cast<size_t>(row - index.next[0]) / KeywordIndex::kClasses]; };
+    if (match == KeywordMatch::kWhole) {
+        if (length > automaton.longest) return nullptr;
+        for (const char *end = at + length; at != end; ++at) {
+            size_t to = row[index.classOf[static_cast<unsigned char>(*at)]];
+            if (to == 0) return nullptr;
+            row = rows[to];
+        }
+        return ends().whole;
+    }
+    // The text is read up to the byte where it parts from every keyword, never past its NUL.
+    for (;; ++at) {
+        auto c = static_cast<unsigned char>(*at);
+        size_t to = row[index.classOf[c]];
+        if (to == 0) return c == '\0' ? ends().nul : ends().parted;
+        row = rows[to];
+    }
 }
 
 }  // namespace msc

@@ -45,8 +45,8 @@ MSC_ALWAYS_INLINE inline Word Load(const char *at) {
 
 // A token's bytes as the index hashes and compares them, read within the token only: of 8 bytes
 // or more the first eight in 'head' and the last eight in 'tail' (the two may overlap); of fewer,
-// the first and last four, two or one packed in 'head'. Two tokens of one length are the same
-// bytes when their words are equal, but for the bytes between the words of a token over 16.
+// the first and last four, two or one packed in 'head'. Two tokens of one length up to 16 are
+// the same bytes when their words are equal.
 struct TokenWords {
     uint64_t head;
     uint64_t tail;
@@ -60,64 +60,72 @@ struct TokenWords {
     bool operator==(const TokenWords &other) const { return head == other.head && tail == other.tail; }
 };
 
-// True when a[0..n-1] and b[0..n-1] are the same bytes, a word at a time, reading nothing outside
-// the n bytes.
-MSC_ALWAYS_INLINE inline bool SameBytes(const char *a, const char *b, size_t n) {
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        if (Load<uint64_t>(a + i) != Load<uint64_t>(b + i)) return false;
-    }
-    return n == i || TokenWords::Of(a + i, n - i) == TokenWords::Of(b + i, n - i);
-}
-
-// The index, by vocabulary, length, first and last folded byte: a token is compared with
-// hardly more than the one keyword that it may be.
+// The index, by vocabulary and a hash of a token's first bytes: a token is compared with hardly
+// more than the one keyword that it may be. What it cannot settle at once, an automaton
+// of the vocabulary settles a byte at a time.
 struct KeywordIndex {
     static constexpr size_t kBuckets = 64;
-    // kContinues marks the bytes that stand in some keyword, and the NUL (after which every
-    // keyword that the text began matches); bit v the bytes that a keyword of table v begins.
-    static constexpr uint8_t kContinues = 1 << kTables;
 
     // Any function that gives a letter's two cases one bucket will do, since the keyword is
-    // compared: a multiplicative hash of the token's first bytes with bit 5 set and its length.
-    // The multiplier was picked so that each keyword of a vocabulary has a bucket of its own; with
-    // other tables two may share one, and the second is then found by the slow path.
-    static size_t BucketOf(const TokenWords &words, size_t length) {
-        constexpr uint64_t kFold = 0x2020202020202020, kMultiplier = 0xC4647159C324C985;
-        return static_cast<size_t>((((words.head | kFold) ^ length) * kMultiplier) >> 58);
+    // compared: a multiplicative hash of the token's first bytes with bit 5 set (its length is
+    // compared, not hashed). The multiplier was picked so that each keyword of a vocabulary has a
+    // bucket of its own.
+    static size_t BucketOf(const TokenWords &words) {
+        constexpr uint64_t kFold = 0x2020202020202020, kMultiplier = 0xF2A74DE452E6B439;
+        return static_cast<size_t>(((words.head | kFold) * kMultiplier) >> 58);
     }
     static_assert(kBuckets == 64, "BucketOf takes six bits");
 
     KeywordIndex();
 
-    // 'name' (of 'length' bytes) is the keyword that the bucket settles at once, as its table
-    // writes it, and 'entry' what a lookup of it gives, whole or followed by a byte that no
-    // keyword holds; a lookup of the same bytes in other letter cases gives the same, since every
-    // lookup folds them. 'first' is the first entry of a table in the bucket: the entries after it
-    // follow in table order, so that a folded lookup walks on from it. 'settled': the bucket holds
-    // no keyword of the vocabulary but 'name', so a whole token that is not 'name' is none.
+    // 'words' and 'length' (16 at most: the words hold every byte) are those of the keyword that
+    // the bucket settles at once, as its table writes it, and 'entry' what a lookup of it gives,
+    // whole or followed by a byte that no keyword holds; a lookup of the same bytes in other
+    // letter cases gives the same, since every lookup folds them. 'settled': the bucket holds no
+    // keyword of the vocabulary but that one, so a whole token of another length is none.
     struct alignas(64) Bucket {  // a shift away from the next
-        TokenWords words;  // of 'name'
-        const char *name;
+        TokenWords words;
+        const TokenEntry *entry;  // nullptr: no keyword is settled at once
         size_t length;
-        const TokenEntry *entry;
-        const TokenEntry *first;
         bool settled;
     };
     Bucket buckets[kVocabularies][kBuckets] = {};
-    uint8_t bytes[256] = {};
-    // Of each keyword of a table, how many leading bytes it has in common with the one before it,
-    // letters folded (0 for the first): what the prefix rule's walk need not compare again.
-    // kLongShared: that many or more.
-    static constexpr size_t kMostKeywords = 64;
-    static constexpr uint8_t kLongShared = UINT8_MAX;
-    uint8_t shared[kTables][kMostKeywords] = {};
+    // The bytes that stand in some keyword, letters in either case, and the NUL (after which
+    // every keyword that the text began matches).
+    bool continues[256] = {};
+
+    // Each vocabulary's automaton has a state for each beginning of its keywords, letters
+    // folded, and a transition for each byte that goes on to a longer one. The state where the
+    // text parts from every keyword decides the lookup: 'ends' holds what the tables give for
+    // the state's bytes as a whole token, followed by a byte that no keyword holds, and followed
+    // by the NUL. classOf gives a byte's column of 'next', 0 for the bytes that no keyword holds;
+    // a transition to 0, the start, which none leads back to, is none.
+    static constexpr size_t kClasses = 32;
+    // Room for the states of every vocabulary (the tables need some 260) and for a keyword's
+    // bytes while its beginnings are looked up.
+    static constexpr size_t kMostStates = 320;
+    static constexpr size_t kLongestKeyword = 62;
+    struct Automaton {
+        size_t start;    // its row of 'next' and 'ends'
+        size_t longest;  // the bytes of its longest keyword
+    };
+    struct Ends {
+        const TokenEntry *whole;
+        const TokenEntry *parted;
+        const TokenEntry *nul;
+    };
+    // False when the tables outgrow the automata: every slow lookup then walks the tables.
+    bool automata = false;
+    uint8_t classOf[256] = {};
+    Automaton automaton[kVocabularies] = {};
+    uint8_t next[kMostStates][kClasses] = {};
+    Ends ends[kMostStates] = {};
 };
 
 extern const KeywordIndex kKeywordIndex;
 
-// The lookups that the index cannot settle at once: folded keywords, several keywords in a
-// bucket, and the classic prefix rule by walking the tables.
+// The lookups that the buckets cannot settle at once: folded keywords, several keywords in a
+// bucket, and the classic prefix rule beyond a whole keyword.
 const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, const char *at,
                                     size_t length);
 
@@ -128,18 +136,20 @@ MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, Ke
     const KeywordIndex &index = kKeywordIndex;
     if (length != 0) {
         // Clients mostly write a keyword as its table does, followed by a blank: a whole keyword
-        // followed by a byte that no keyword holds is all that the prefix rule takes too.
+        // followed by a byte that no keyword holds is all that the prefix rule takes too. Other
+        // letter cases of the bucket's keyword, and other tokens of its length, are rare enough
+        // for the slow path.
         TokenWords words = TokenWords::Of(at, length);
         const KeywordIndex::Bucket &bucket =
-            index.buckets[static_cast<int>(vocabulary)][KeywordIndex::BucketOf(words, length)];
-        if (bucket.length == length &&
-            ((words == bucket.words && (length <= 16 || SameBytes(at + 8, bucket.name + 8, length - 16))) ||
-             EqualsFolded(at, length, bucket.name)) &&
-            (match == KeywordMatch::kWhole ||
-             !(index.bytes[static_cast<unsigned char>(at[length])] & KeywordIndex::kContinues))) {
-            return bucket.entry;
+            index.buckets[static_cast<int>(vocabulary)][KeywordIndex::BucketOf(words)];
+        if (bucket.length == length) {
+            if (words == bucket.words &&
+                (match == KeywordMatch::kWhole || !index.continues[static_cast<unsigned char>(at[length])])) {
+                return bucket.entry;
+            }
+        } else if (match == KeywordMatch::kWhole && bucket.settled) {
+            return nullptr;
         }
-        if (match == KeywordMatch::kWhole && bucket.settled) return nullptr;
     }
     return FindKeywordSlowly(vocabulary, match, at, length);
 }

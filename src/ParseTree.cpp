@@ -66,15 +66,6 @@ namespace msc {
 const TokenEntry kStandardOpName[] = {{OP_STARTS_WITH, "startsWith"}, {0, nullptr}};
 const TokenEntry kStandardOpSQL[] = {{OP_STARTS_WITH, "LIKE"}, {0, nullptr}};
 
-// The keyword index keeps a byte for each keyword of these tables.
-template <size_t N>
-constexpr bool Indexable(const TokenEntry (&)[N]) {
-    return N <= KeywordIndex::kMostKeywords;
-}
-static_assert(Indexable(g_PropertyName) && Indexable(g_LogOpName) && Indexable(g_BinOpName) &&
-                  Indexable(g_ExistOpName) && Indexable(kStandardOpName),
-              "the keyword index holds every keyword");
-
 const char *LookupName(const TokenEntry *table, int id) {
     if (table == nullptr) return nullptr;
     for (; table->id != 0; ++table) {
