@@ -124,6 +124,18 @@ private:
 // row is the classic text.
 extern const OperatorPieces kOperatorPieces[kDialectCount];
 
+// The always-true rewrite's constant comparison as the writer of one dialect writes it, true and
+// false (kConstantText), composed by that writer's own pieces when the library loads
+// (ConditionWriter::ComposeConstant): the one call writes it in one copy, and makes a true one
+// false by writing over the bytes where the two differ. Indexed by SqlDialect, as kOperatorPieces.
+struct ConstantComparison {
+    char text[2][48];   // by polarity, NULs after the text: a writer may copy the whole array
+    size_t length;      // of either text
+    size_t differsAt;   // the bytes where the false text differs from the true one
+    size_t differsLength;
+};
+extern const ConstantComparison kConstantComparisons[kDialectCount];
+
 // True when text[0..length-1] is well-formed UTF-8 (no overlong forms, surrogates or code
 // points above U+10FFFF): MySQL refuses a _utf8mb4 literal of any other bytes.
 bool IsUtf8(const unsigned char *text, size_t length);
@@ -388,19 +400,49 @@ public:
     // The length of the whole text so far.
     size_t Length() const { return static_cast<size_t>(at_ - start_) + lost_; }
 
-    // Writes a value again where one of the same length begins, at 'offset' of the whole text,
-    // as much of it as the buffer held. A parse that writes as it reads learns some values only
-    // from the text that follows.
-    void WriteValueAt(size_t offset, const char *text, size_t length, ValueForm form) {
-        char *at = at_, *limit = limit_;
-        size_t lost = lost_;
-        if (offset >= static_cast<size_t>(at - start_)) return;
-        at_ = start_ + offset;
-        limit_ = end_;
-        WriteValue(text, length, form);
-        at_ = at;
-        limit_ = limit;
-        lost_ = lost;
+    // The always-true rewrite's constant comparison of 'polarity' at once; the offset in the whole
+    // text where it begins.
+    size_t WriteConstantComparison(int polarity) {
+        const ConstantComparison &constant = kConstantComparisons[DialectOf(state_)];
+        size_t offset = Length();
+        if (sizeof constant.text[polarity] <= Room()) {
+            memcpy(at_, constant.text[polarity], sizeof constant.text[polarity]);
+            at_ += constant.length;
+        } else {
+            Put(constant.text[polarity], constant.length);
+        }
+        return offset;
+    }
+
+    // Makes the true constant comparison written at 'offset' of the whole text the false one, as
+    // much of it as the buffer held. A parse that writes as it reads learns a constant's polarity
+    // only from the text that follows.
+    void MakeConstantFalse(size_t offset) {
+        const ConstantComparison &constant = kConstantComparisons[DialectOf(state_)];
+        size_t held = static_cast<size_t>(at_ - start_);
+        size_t end = offset + constant.differsAt + constant.differsLength;
+        for (size_t at = offset + constant.differsAt; at < end && at < held; ++at) {
+            start_[at] = constant.text[0][at - offset];
+        }
+    }
+
+    // The constant comparisons that a writer with 'state' writes, composed by its pieces.
+    static ConstantComparison ComposeConstant(State state) {
+        ConstantComparison constant = {};
+        for (int polarity = 0; polarity < 2; ++polarity) {
+            char *text = constant.text[polarity];
+            ConditionWriter writer(nullptr, nullptr, text, sizeof constant.text[polarity], state);
+            writer.WriteValue(kConstantText[1], 1, kPlainValue);
+            writer.WriteOperator(kConstantOperator);
+            writer.WriteValue(kConstantText[polarity], 1, FormOf(kConstantOperator, 0));
+            constant.length = writer.Finish();
+        }
+        size_t first = 0, end = constant.length;
+        while (first < end && constant.text[0][first] == constant.text[1][first]) ++first;
+        while (end > first && constant.text[0][end - 1] == constant.text[1][end - 1]) --end;
+        constant.differsAt = first;
+        constant.differsLength = end - first;
+        return constant;
     }
 
     // Ends the text with its NUL and returns the length of the whole text.
@@ -697,13 +739,15 @@ private:
         Put(" ", 1);
     }
 
-    static const OperatorPieces &Pieces(const State &state) {
+    // The SqlDialect of a writer, which indexes the tables composed when the library loads.
+    static ptrdiff_t DialectOf(const State &state) {
         if constexpr (kDialect) {
-            return kOperatorPieces[state.dialect - kDialects];
+            return state.dialect - kDialects;
         } else {
-            return kOperatorPieces[SQL_DIALECT_SQLITE];
+            return SQL_DIALECT_SQLITE;
         }
     }
+    static const OperatorPieces &Pieces(const State &state) { return kOperatorPieces[DialectOf(state)]; }
 
     // An operator cut at the buffer's end, or without a piece: then its name is looked up.
     MSC_NOINLINE void WriteOperatorPiecewise(int opId) {

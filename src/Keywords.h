@@ -129,6 +129,13 @@ extern const KeywordIndex kKeywordIndex;
 const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, const char *at,
                                     size_t length);
 
+// False when no keyword of 'vocabulary' is a whole token of 'length' bytes: it is longer than
+// all of them. A test before a lookup that seldom finds one.
+MSC_ALWAYS_INLINE inline bool MayBeWholeKeyword(Vocabulary vocabulary, size_t length) {
+    const KeywordIndex &index = kKeywordIndex;
+    return !index.automata || length <= index.automaton[static_cast<int>(vocabulary)].longest;
+}
+
 // The entry of 'vocabulary' that matches the text at 'at' whose token is at[0..length-1]
 // (length 0: no token known, which only a prefix match can use); nullptr when none does.
 MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, KeywordMatch match,

@@ -237,7 +237,7 @@ public:
     }
     // The standard grammar's "*", which the tree holds as the always-true constant comparison.
     bool MatchAll(Slot) {
-        WriteConstantComparison(1);
+        writer_.WriteConstantComparison(1);
         return true;
     }
     void CloseGroup() {
@@ -262,7 +262,7 @@ private:
     MSC_NOINLINE void EndConstant(const ListState &list, int after) {
         bool andBeside = list.before == OP_AND || after == OP_AND, orBeside = list.before == OP_OR || after == OP_OR;
         if (PolarityOfTerm(andBeside, orBeside, true) == 0) {
-            writer_.WriteValueAt(list.pending - 1, kConstantText[0], 1, Writer::FormOf(kConstantOperator, 0));
+            writer_.MakeConstantFalse(list.pending - 1);
         }
     }
 
@@ -283,14 +283,14 @@ private:
         // GetUPnPClass reads the tree before the rewrites.
         if (property_ == PROP_UPNP_CLASS && first) RecordClass(recorder_.info, value, length);
         if (!supported_) {
-            size_t at = WriteConstantComparison(1);
+            size_t at = writer_.WriteConstantComparison(1);
             lists_[level_].pending = at < INT_MAX ? static_cast<uint32_t>(at + 1) : 0;
             return true;
         }
         if (first && property_ == PROP_REFID && containerId_ != nullptr &&
             RefIdRuleApplies(containerId_, value, length)) {
             recorder_.info->refIdMadeFalse = 1;
-            WriteConstantComparison(0);
+            writer_.WriteConstantComparison(0);
             return true;
         }
         writer_.WriteComparison(property_, opId, value, length);
@@ -307,14 +307,6 @@ private:
         return true;
     }
 
-    // A constant comparison as the rewrites make it; the offset of its second text.
-    size_t WriteConstantComparison(int polarity) {
-        writer_.WriteValue(kConstantText[1], 1, kPlainValue);
-        writer_.WriteOperator(kConstantOperator);
-        size_t at = writer_.Length();
-        writer_.WriteValue(kConstantText[polarity], 1, Writer::FormOf(kConstantOperator, 0));
-        return at;
-    }
     Writer &writer_;
     PropertyRecorder &recorder_;
     const char *containerId_;

@@ -55,6 +55,12 @@ int NullTestOf(const char *text, size_t length, ValueForm form) {
 const OperatorPieces kOperatorPieces[kDialectCount] = {
     OperatorPieces(kDialects[0]), OperatorPieces(kDialects[1]), OperatorPieces(kDialects[2])};
 
+// After kOperatorPieces, whose pieces they are composed of. The classic text is the SQLite row.
+const ConstantComparison kConstantComparisons[kDialectCount] = {
+    ConditionWriter<false>::ComposeConstant({}),
+    ConditionWriter<true>::ComposeConstant({&kDialects[1], kDialects[1].escapeAlways, false}),
+    ConditionWriter<true>::ComposeConstant({&kDialects[2], kDialects[2].escapeAlways, false})};
+
 bool IsUtf8(const unsigned char *text, size_t length) {
     for (size_t i = 0; i < length;) {
         unsigned char c = text[i];

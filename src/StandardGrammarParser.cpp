@@ -245,7 +245,11 @@ int ReadPropertyName(const char *text, Pos at, Pos last, const TokenEntry *hostP
             return property->id;
         }
     }
-    if (FindKeyword(Vocabulary::kLogical, KeywordMatch::kWhole, text + at, length) != nullptr) return 0;
+    // Nearly every other name is longer than any logical keyword.
+    if (MayBeWholeKeyword(Vocabulary::kLogical, length) &&
+        FindKeyword(Vocabulary::kLogical, KeywordMatch::kWhole, text + at, length) != nullptr) {
+        return 0;
+    }
     return HostPropertyId(hostProperties, text, scanned);
 }
 
