@@ -3,6 +3,8 @@
 #define MSC_INTERNAL_H
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "Hints.h"
 #include "Memory.h"
@@ -17,8 +19,8 @@ inline unsigned char FoldAscii(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
-// True when text[0..length-1] is 'word' with ASCII letters folded: the one comparison of keywords,
-// boolean words and the container rule's "true".
+// True when text[0..length-1] is 'word' with ASCII letters folded: the one comparison of keywords
+// and of the container rule's "true".
 inline bool EqualsFolded(const char *text, size_t length, const char *word) {
     for (size_t i = 0; i < length; ++i) {
         // Clients mostly write keywords as the tables do: the plain comparison settles most bytes.
@@ -28,6 +30,22 @@ inline bool EqualsFolded(const char *text, size_t length, const char *word) {
         }
     }
     return word[length] == '\0';
+}
+
+// "true" or "false" for text[0..length-1] that reads so in any letter case, else nullptr: the
+// one reading of an exists value. The two cases of a letter differ in bit 5 alone, so setting it
+// in each byte of the text folds exactly the bytes that folding letters would make one of the
+// words' lower-case letters.
+inline const char *BooleanLiteral(const char *text, size_t length) {
+    constexpr uint32_t kFold = 0x20202020;
+    auto word = [](const char *at) {
+        uint32_t bytes;
+        memcpy(&bytes, at, sizeof bytes);
+        return bytes;
+    };
+    if (length == 4) return (word(text) | kFold) == word("true") ? "true" : nullptr;
+    if (length == 5 && (word(text) | kFold) == word("fals") && (text[4] | 0x20) == 'e') return "false";
+    return nullptr;
 }
 
 // The message of a code that indexes 'messages', or 'unknown' for any other code: the library's

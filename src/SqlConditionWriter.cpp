@@ -46,10 +46,9 @@ OperatorPieces::OperatorPieces(const Dialect &dialect) {
 }
 
 int NullTestOf(const char *text, size_t length, ValueForm form) {
-    // The length tells which of the two words a value may be.
-    if (length == 4) return EqualsFolded(text, length, "true") ? 1 : -1;
-    if (length == 5 && EqualsFolded(text, length, "false")) return form == kRefIdExistsValue ? 1 : 0;
-    return -1;
+    const char *word = BooleanLiteral(text, length);
+    if (word == nullptr) return -1;
+    return word[0] == 't' || form == kRefIdExistsValue ? 1 : 0;
 }
 
 const OperatorPieces kOperatorPieces[kDialectCount] = {

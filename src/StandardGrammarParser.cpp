@@ -20,18 +20,6 @@ struct PropertyName {
     Pos end;
 };
 
-// "true" or "false" for text[0..length-1] that reads so in any letter case, else nullptr. The
-// two cases of a letter differ in bit 5 alone, so setting it in each byte of the text folds
-// exactly the bytes that folding letters would make one of the words' lower-case letters.
-const char *BooleanLiteral(const char *text, size_t length) {
-    constexpr uint32_t kFold = 0x20202020;
-    if (length == 4) return (Load<uint32_t>(text) | kFold) == Load<uint32_t>("true") ? "true" : nullptr;
-    if (length == 5 && (Load<uint32_t>(text) | kFold) == Load<uint32_t>("fals") && (text[4] | 0x20) == 'e') {
-        return "false";
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 Pos FindClosingQuoteFrom(const char *text, Pos stop, Pos last, bool *escaped) {
