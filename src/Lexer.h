@@ -195,7 +195,7 @@ MSC_ALWAYS_INLINE inline bool ForEachStop(const char *text, Pos from, Pos last, 
 }
 
 // The end of the run of name bytes (kName) from 'pos' on, never past last + 1.
-inline Pos NameEnd(const char *text, Pos pos, Pos last) {
+MSC_ALWAYS_INLINE inline Pos NameEnd(const char *text, Pos pos, Pos last) {
     Pos end = FindStop<kNameEnd>(text, pos, last);
     return end > last ? last + 1 : end;
 }
