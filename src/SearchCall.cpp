@@ -201,7 +201,7 @@ public:
     // The property's column is written with its first comparison, which always follows.
     MSC_ALWAYS_INLINE bool Property(int id, int offset, Slot) {
         // The properties whose first comparison needs more than its pieces.
-        constexpr uint32_t kSpecial = 1u << PROP_UPNP_CLASS | 1u << PROP_REFID | 1u << PROP_ID;
+        constexpr uint32_t kSpecial = 1u << PROP_UPNP_CLASS | 1u << PROP_REFID;
         property_ = id;
         supported_ = recorder_.Record(id, offset);
         special_ = !supported_ || (static_cast<unsigned>(id) < 32 && ((kSpecial >> id) & 1) != 0);
