@@ -152,7 +152,7 @@ struct PropertyRecorder {
 };
 
 // GetUPnPClass's text, of 'length' bytes, into the record, cut to fit.
-void RecordClass(SearchInfo *info, const char *text, size_t length) {
+MSC_ALWAYS_INLINE inline void RecordClass(SearchInfo *info, const char *text, size_t length) {
     size_t copied = length < sizeof info->upnpClass ? length : sizeof info->upnpClass - 1;
     CopyValueText(info->upnpClass, text, copied);
     info->upnpClass[copied] = '\0';
