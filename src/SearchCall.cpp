@@ -259,7 +259,7 @@ private:
     void EndOperand(const ListState &list, int after) {
         if (list.pending != 0) EndConstant(list, after);
     }
-    MSC_NOINLINE void EndConstant(const ListState &list, int after) {
+    void EndConstant(const ListState &list, int after) {
         bool andBeside = list.before == OP_AND || after == OP_AND, orBeside = list.before == OP_OR || after == OP_OR;
         if (PolarityOfTerm(andBeside, orBeside, true) == 0) {
             writer_.MakeConstantFalse(list.pending - 1);
