@@ -523,9 +523,8 @@ public:
     }
 
     // The operator and the value of a comparison whose left operand is written (the classic
-    // grammar's comparisons in a row). Out of line: a parser that writes as it reads keeps the
-    // copies of a value out of its own body.
-    MSC_NOINLINE void WriteOperatorAndValue(int opId, const char *value, size_t length) {
+    // grammar's comparisons in a row).
+    MSC_ALWAYS_INLINE void WriteOperatorAndValue(int opId, const char *value, size_t length) {
         WriteOperator(opId);
         WriteValue(value, length, FormOf(opId, 0));
     }
