@@ -365,8 +365,8 @@ typedef struct SearchInfo {
  *  with the supported table and the container, CheckSQLCondition, ConvertSQLConditionWith) on
  *  criteria[0..length-1] (length -1: up to its NUL) without a heap tree, fills 'info' (or NULL)
  *  and returns the SQL text's length as ConvertSQLConditionEx does, or -1 with info->error set
- *  when the text does not parse, memory runs out or an argument is invalid (docs/API.md). Up to 32
- *  bytes of 'out' after the NUL (within outSize) may be written over. */
+ *  when the text does not parse, memory runs out or an argument is invalid (docs/API.md). Bytes of
+ *  'out' after the NUL (within outSize) may be written over. */
 MSC_EXPORT int ConvertSearchCriteria(const char *criteria, int length, const SearchOptions *options,
                                      char *out, int outSize, SearchInfo *info);
 
