@@ -276,15 +276,15 @@ public:
     const char *text() const { return text_; }
 
 protected:
-    // The first byte from 'pos' (at most last + 1) on that is no blank (kBlank, or kSpace), or
-    // last + 1.
+    // The first byte from 'pos' on that is no blank (kBlank, or kSpace), or last + 1.
     template <uint16_t kBlanks = kBlank>
     MSC_ALWAYS_INLINE Pos SkipBlanks(Pos pos, Pos last) const {
         // Tokens are nearly always parted by one space, and begin with a byte above the blanks.
-        // The byte after a range may be read: the text's NUL or more of it, or a group's ')'.
-        if (MSC_LIKELY(text_[pos] == ' ' && pos < last && static_cast<unsigned char>(text_[pos + 1]) > ' ')) {
-            return pos + 1;
-        }
+        // Where a NUL is no blank (kSpace), no scan passes one, so the byte at 'pos' is readable
+        // even past the range and settles most calls before the bound; a classic skip may have
+        // passed a NUL, and the bound comes first.
+        bool space = kBlanks == kSpace ? text_[pos] == ' ' && pos <= last : pos < last && text_[pos] == ' ';
+        if (MSC_LIKELY(space && static_cast<unsigned char>(text_[pos + 1]) > ' ')) return pos + 1;
         while (pos <= last && Is(kBlanks, text_[pos])) ++pos;
         return pos;
     }
