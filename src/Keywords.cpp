@@ -147,9 +147,19 @@ KeywordIndex::KeywordIndex() {
                 TokenWords words = TokenWords::Of(name, length);
                 size_t b = BucketOf(words);
                 ++keywords[v][b];
-                if (buckets[v][b].entry != nullptr || length > 16) continue;
+                if (buckets[v][b].entry != nullptr && length <= 16) continue;
                 Ends found = EndsOf(vocabulary, name, length, static_cast<char>(parting));
-                if (found.parted != nullptr && found.parted == found.whole) buckets[v][b] = {words, found.whole, length, false};
+                if (found.parted == nullptr || found.parted != found.whole) continue;
+                if (length <= 16) {
+                    buckets[v][b] = {words, found.whole, length, false};
+                } else {
+                    for (LongKeyword &slot : longs[v]) {
+                        if (slot.entry == nullptr) {
+                            slot = {name, length, found.whole};
+                            break;
+                        }
+                    }
+                }
             }
         }
         rows += states;
@@ -171,6 +181,14 @@ const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, c
                                     size_t length) {
     const KeywordIndex &index = kKeywordIndex;
     if (!index.automata) return FindInTables(vocabulary, match, at, length);
+    if (length > 16) {
+        for (const KeywordIndex::LongKeyword &keyword : index.longs[static_cast<int>(vocabulary)]) {
+            if (keyword.entry != nullptr && keyword.length == length && memcmp(at, keyword.name, length) == 0 &&
+                (match == KeywordMatch::kWhole || !index.continues[static_cast<unsigned char>(at[length])])) {
+                return keyword.entry;
+            }
+        }
+    }
     const KeywordIndex::Automaton &automaton = index.automaton[static_cast<int>(vocabulary)];
     const uint8_t(*rows)[KeywordIndex::kClasses] = index.next + automaton.start;
     const uint8_t *row = rows[0];

@@ -90,6 +90,15 @@ struct KeywordIndex {
         bool settled;
     };
     Bucket buckets[kVocabularies][kBuckets] = {};
+    // The keywords over 16 bytes that buckets leave out (upnp:originalTrackNumber), settled the
+    // same way, but out of line: their bytes between the words are compared too.
+    struct LongKeyword {
+        const char *name;
+        size_t length;
+        const TokenEntry *entry;  // nullptr: none
+    };
+    static constexpr size_t kLongKeywords = 4;
+    LongKeyword longs[kVocabularies][kLongKeywords] = {};
     // The bytes that stand in some keyword, letters in either case, and the NUL (after which
     // every keyword that the text began matches).
     bool continues[256] = {};
