@@ -31,6 +31,10 @@ using Pos = int64_t;  // Wider than the caller's int indexes, so that last + 2 n
 //   kRelOp     = ! < >: a run of them is one standard operator token.
 //   kWord      21-7E but " ' ( ) \ = < > !, and 80-FF: an unquoted standard value.
 //   kNameEnd   every byte outside kName: ends a standard name.
+//   kClassicStop  00-29, 5C and 80-FF, the bytes below 42 read as signed and the backslash: what
+//              may stop a classic scan outside quotes (kTokenEnd, kQuote, kEscape, kOpen, kClose)
+//              and ! # $ % & ', which the scan passes as ordinary bytes. One saturated
+//              subtraction and one comparison find them all, where the exact set takes four.
 constexpr uint16_t kBlank = 1 << 0;
 constexpr uint16_t kTokenEnd = 1 << 1;
 constexpr uint16_t kQuote = 1 << 2;
@@ -44,18 +48,20 @@ constexpr uint16_t kWord = 1 << 9;
 constexpr uint16_t kClose = 1 << 10;
 constexpr uint16_t kNameEnd = 1 << 11;
 constexpr uint16_t kSpace = 1 << 12;
+constexpr uint16_t kClassicStop = 1 << 13;
 
 namespace bytes {
-constexpr uint16_t Z = kBlank | kTokenEnd | kRangeEnd | kNameEnd, X = kTokenEnd | kNameEnd,
-                   S = kBlank | kSpace | kTokenEnd | kNameEnd, W = kWord | kNameEnd, N = kName | kWord,
-                   L = kNameStart | kName | kWord, R = kRelOp | kNameEnd, Q = kQuote | kNameEnd,
-                   E = kEscape | kNameEnd, O = kOpen | kNameEnd, C = kClose | kRangeEnd | kNameEnd,
-                   H = kTokenEnd | kWord | kNameEnd, _ = kNameEnd;
+constexpr uint16_t U = kClassicStop, Z = kBlank | kTokenEnd | kRangeEnd | kNameEnd | U,
+                   X = kTokenEnd | kNameEnd | U, S = kBlank | kSpace | kTokenEnd | kNameEnd | U,
+                   W = kWord | kNameEnd, Y = W | U, N = kName | kWord, L = kNameStart | kName | kWord,
+                   R = kRelOp | kNameEnd, B = R | U, Q = kQuote | kNameEnd | U, E = kEscape | kNameEnd | U,
+                   O = kOpen | kNameEnd | U, C = kClose | kRangeEnd | kNameEnd | U,
+                   H = kTokenEnd | kWord | kNameEnd | U, _ = kNameEnd, K = _ | U;
 inline constexpr uint16_t kClass[256] = {
     //   0  1  2  3  4  5  6  7  8  9  A  B  C  D  E  F
     Z, X, X, X, X, X, X, X, X, S, S, S, S, S, X, X,  // 0
     X, X, X, X, X, X, X, X, X, X, X, X, X, X, X, X,  // 1
-    S, R, Q, W, W, W, W, _, O, C, W, W, W, N, N, W,  // 2
+    S, B, Q, Y, Y, Y, Y, K, O, C, W, W, W, N, N, W,  // 2
     N, N, N, N, N, N, N, N, N, N, N, W, R, R, R, W,  // 3
     L, L, L, L, L, L, L, L, L, L, L, L, L, L, L, L,  // 4
     L, L, L, L, L, L, L, L, L, L, L, W, E, W, W, L,  // 5
@@ -85,6 +91,18 @@ constexpr bool TokenEndIsSignedBelow33() {
     return true;
 }
 static_assert(TokenEndIsSignedBelow33(), "IsTokenEnd tests the kTokenEnd class");
+
+// StopBits finds kClassicStop as the bytes below 42 read as signed, and the backslash; it holds
+// every byte that stops a classic scan outside quotes.
+constexpr bool ClassicStopIsSignedBelow42OrBackslash() {
+    for (int c = 0; c < 256; ++c) {
+        bool stop = (bytes::kClass[c] & kClassicStop) != 0;
+        if (stop != (static_cast<signed char>(c) < 42 || c == '\\')) return false;
+        if ((bytes::kClass[c] & (kTokenEnd | kQuote | kEscape | kOpen | kClose | kRangeEnd)) != 0 && !stop) return false;
+    }
+    return true;
+}
+static_assert(ClassicStopIsSignedBelow42OrBackslash(), "StopBits reads kClassicStop by one subtraction");
 
 #if MSC_VECTOR && defined(__SSE2__)
 // The kNameEnd bytes of sixteen: all but A-Z a-z 0-9 _ @ : . - (the bytes below 0x80 compare as
@@ -125,6 +143,10 @@ MSC_ALWAYS_INLINE inline unsigned StopBits(const char *at) {
         add(kStops & kClose, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(')')));
     }
     add(kStops & kNameEnd, NameEndBytes(bytes));
+    if constexpr ((kStops & kClassicStop) != 0) {
+        add(true, _mm_subs_epi8(bytes, _mm_set1_epi8(42)));
+        add(true, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
+    }
     return static_cast<unsigned>(_mm_movemask_epi8(stop));
 }
 #endif
@@ -308,11 +330,12 @@ protected:
     template <bool kInGroup>
     MSC_ALWAYS_INLINE Token ClassicToken(Pos pos, Pos &last, GroupScan &group, bool *heldNul = nullptr) const {
         constexpr uint16_t kParentheses = kInGroup ? kOpen | kClose : 0;
+        constexpr uint16_t kUnquoted = kInGroup ? kInsideQuotes | kTokenEnd | kParentheses : kClassicStop;
         // The text ends with a NUL and a group's range with its closing parenthesis, which stop
         // every search: a stop past 'last' ends the token at 'last'.
         const Pos first = pos;
         bool inQuotes = false;
-        pos = FindStop<kInsideQuotes | kTokenEnd | kParentheses>(text_, pos, last);
+        pos = FindStop<kUnquoted>(text_, pos, last);
         if (MSC_LIKELY(pos <= last && IsTokenEnd(text_[pos]))) return {first, pos};  // Most keywords.
         while (pos <= last) {
             char c = text_[pos];
@@ -331,13 +354,14 @@ protected:
                 if (group.Count(text_, pos, &last)) break;
                 ++pos;
             } else {
-                // A closing parenthesis outside groups, or a NUL inside quotes: ordinary bytes here.
+                // A parenthesis outside groups, one of ! # $ % & ' (kClassicStop), or a NUL
+                // inside quotes: ordinary bytes here.
                 if (heldNul != nullptr && c == '\0') *heldNul = true;
                 ++pos;
             }
             if (pos > last) break;
             pos = inQuotes ? FindStop<kInsideQuotes | kParentheses>(text_, pos, last)
-                           : FindStop<kInsideQuotes | kTokenEnd | kParentheses>(text_, pos, last);
+                           : FindStop<kUnquoted>(text_, pos, last);
         }
         return {first, last + 1};
     }
