@@ -330,12 +330,11 @@ protected:
     template <bool kInGroup>
     MSC_ALWAYS_INLINE Token ClassicToken(Pos pos, Pos &last, GroupScan &group, bool *heldNul = nullptr) const {
         constexpr uint16_t kParentheses = kInGroup ? kOpen | kClose : 0;
-        constexpr uint16_t kUnquoted = kInGroup ? kInsideQuotes | kTokenEnd | kParentheses : kClassicStop;
         // The text ends with a NUL and a group's range with its closing parenthesis, which stop
         // every search: a stop past 'last' ends the token at 'last'.
         const Pos first = pos;
         bool inQuotes = false;
-        pos = FindStop<kUnquoted>(text_, pos, last);
+        pos = FindStop<kClassicStop>(text_, pos, last);
         if (MSC_LIKELY(pos <= last && IsTokenEnd(text_[pos]))) return {first, pos};  // Most keywords.
         while (pos <= last) {
             char c = text_[pos];
@@ -361,7 +360,7 @@ protected:
             }
             if (pos > last) break;
             pos = inQuotes ? FindStop<kInsideQuotes | kParentheses>(text_, pos, last)
-                           : FindStop<kUnquoted>(text_, pos, last);
+                           : FindStop<kClassicStop>(text_, pos, last);
         }
         return {first, last + 1};
     }
