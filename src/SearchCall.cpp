@@ -502,13 +502,50 @@ int UPnPErrorOf(int code) {
     return kUPnPBadSearchCriteria;
 }
 
+// What a call that failed with a parse error code reports: its UPnP error, and the description
+// but for the offset, which goes with every code but that of an invalid argument.
+struct FailureReport {
+    int upnpError;
+    bool withOffset;
+    size_t length;
+    char description[MSC_SEARCH_INFO_DESCRIPTION_SIZE];
+};
+FailureReport ReportOf(int code) {
+    FailureReport report = {UPnPErrorOf(code), code != SEARCH_PARSE_INVALID_ARGUMENT, 0, {}};
+    report.length = DescribeUPnPError(report.description, report.upnpError, SearchParseErrorMessage(code));
+    return report;
+}
+
+// The report of each parse error code, composed when the library loads: a failed call copies
+// its description and writes only the offset.
+constexpr int kParseErrorCodes = SEARCH_PARSE_INVALID_ARGUMENT + 1;
+struct FailureReports {
+    FailureReport byCode[kParseErrorCodes];
+    FailureReports() {
+        for (int code = 0; code < kParseErrorCodes; ++code) byCode[code] = ReportOf(code);
+    }
+};
+const FailureReports kFailureReports;
+
+// The UPnP error fields of a call that failed with the parse error in the record.
+MSC_NOINLINE void ReportParseFailure(SearchInfo *info) {
+    int code = info->error.code;
+    FailureReport other;
+    const FailureReport *report = &other;
+    if (code >= 0 && code < kParseErrorCodes) {
+        report = &kFailureReports.byCode[code];
+    } else {
+        other = ReportOf(code);
+    }
+    info->upnpError = report->upnpError;
+    CopyValueText(info->upnpErrorDescription, report->description, report->length);
+    EndUPnPErrorDescription(info->upnpErrorDescription, report->length, report->withOffset ? info->error.offset : -1);
+}
+
 // The rest of a call that failed, whose record tells why: its UPnP error unless one was reported,
 // and the empty text. Returns -1.
 MSC_NOINLINE int EndFailedCall(SearchInfo *info, bool versioned, char *out, int outSize) {
-    if (versioned && info->upnpError == 0) {
-        ReportUPnPError(info, UPnPErrorOf(info->error.code), SearchParseErrorMessage(info->error.code),
-                        info->error.code == SEARCH_PARSE_INVALID_ARGUMENT ? -1 : info->error.offset);
-    }
+    if (versioned && info->upnpError == 0) ReportParseFailure(info);
     if (out != nullptr && outSize > 0) out[0] = '\0';
     return -1;
 }
