@@ -84,7 +84,11 @@ inline constexpr Words kNullTests[2] = {" NULL ", " NOT NULL "};
 // The null test (an index of kNullTests) of the exists value text[0..length-1] of 'form'
 // (kExistsValue or kRefIdExistsValue); -1 for a value that is neither true nor false, which is
 // written as a literal.
-int NullTestOf(const char *text, size_t length, ValueForm form);
+inline int NullTestOf(const char *text, size_t length, ValueForm form) {
+    const char *word = BooleanLiteral(text, length);
+    if (word == nullptr) return -1;
+    return word[0] == 't' || form == kRefIdExistsValue ? 1 : 0;
+}
 
 // The operator pieces " AND ", " = ", " LIKE ", ..., composed once from the SQL tables for every
 // id up to the last named one, so that writing one is a copy of known length rather than a
@@ -514,9 +518,9 @@ public:
         if constexpr (!kDialect && kSearchCall) {
             const ColumnIndex::Name *column = index_->Find(propertyId);
             const OperatorPieces::Piece *piece = Pieces(state_).Get(opId);
-            if (column != nullptr && piece != nullptr && piece->closingLength != 0 && prefixLength_ == 0 &&
-                length <= QuoteFreeValue::kMaxLength) {
-                return WriteCommonComparison(*column, *piece, value, length);
+            if (column != nullptr && piece != nullptr && prefixLength_ == 0 && length <= QuoteFreeValue::kMaxLength) {
+                if (piece->closingLength != 0) return WriteCommonComparison(*column, *piece, value, length);
+                return WriteCommonExists(*column, *piece, propertyId, opId, value, length);
             }
         }
         WriteComparisonRest(propertyId, opId, value, length);
@@ -632,6 +636,14 @@ private:
         *value = kNullTests[test].text;
         *length = kNullTests[test].length;
         return true;
+    }
+
+    // The comparison of WriteComparison whose piece has no literal's closing: an exists
+    // comparison, its null test written as WriteCommonComparison writes a literal.
+    MSC_NOINLINE void WriteCommonExists(const ColumnIndex::Name &column, const OperatorPieces::Piece &piece,
+                                        int propertyId, int opId, const char *value, size_t length) {
+        if (WholeValue(piece, opId, propertyId, &value, &length)) return WriteCommonComparison(column, piece, value, length);
+        WriteComparisonPiecewise(propertyId, opId, value, length);
     }
 
     // A comparison of WriteCommonComparison that does not fit, or whose value has a quote, piece

@@ -187,7 +187,7 @@ public:
     // Nothing it writes outlasts a failed parse.
     static constexpr bool kGroupClosesFirst = false;
 
-    SqlBuilder(Writer &writer, PropertyRecorder &recorder, const char *containerId, ListState *lists)
+    SqlBuilder(Writer &writer, const PropertyRecorder &recorder, const char *containerId, ListState *lists)
         : writer_(writer), recorder_(recorder), containerId_(containerId), lists_(lists) {}
 
     void Clear(Slot) {}
@@ -198,6 +198,7 @@ public:
     }
     // True when the parse stopped for a tree rather than for want of memory.
     bool needsTree() const { return needsTree_; }
+    const PropertyRecorder &recorder() const { return recorder_; }
     // The property's column is written with its first comparison, which always follows.
     MSC_ALWAYS_INLINE bool Property(int id, int offset, Slot) {
         // The properties whose first comparison needs more than its pieces.
@@ -308,7 +309,7 @@ private:
     }
 
     Writer &writer_;
-    PropertyRecorder &recorder_;
+    PropertyRecorder recorder_;  // held here, as the parser holds the builder: one load fewer a property
     const char *containerId_;
     ListState *lists_;   // one for each level of groups
     int level_ = 0;
@@ -364,13 +365,12 @@ bool HoldsNul(const char *criteria, Pos last) {
 int WriteWhileParsing(const char *criteria, Pos last, const SearchOptions &options, Arena *arena, char *out,
                       int outSize, SearchInfo *info, PropertyNote *unsupported) {
     const PreparedTables &prepared = PreparedFor(options);
-    PropertyRecorder recorder(info, options, prepared, *arena);
     ListState lists[MSC_MAX_NESTING + 1];
     lists[0] = {0, 0};
     return WithConditionWriter<true>(options.columnTable, &prepared.columns, options.tablePrefix, options.sql, out,
                                      outSize, [&](auto &writer) {
         using Builder = SqlBuilder<std::remove_reference_t<decltype(writer)>>;
-        Builder builder(writer, recorder, options.containerId, lists);
+        Builder builder(writer, PropertyRecorder(info, options, prepared, *arena), options.containerId, lists);
         auto settle = [&](auto &parser, bool parsed) {
             if (!parsed) {
                 ParseFailure failure = parser.failure();
@@ -384,7 +384,7 @@ int WriteWhileParsing(const char *criteria, Pos last, const SearchOptions &optio
             }
             if (!WellFormedWithoutWalk(writer.wroteNoColumn(), options.columnTable)) return kNeedsTree;
             parser.builder().Finish();
-            *unsupported = recorder.firstUnsupported;
+            *unsupported = parser.builder().recorder().firstUnsupported;
             info->condition = SEARCH_CONDITION_OK;
             return TextLength(writer.Finish());
         };
@@ -502,13 +502,50 @@ int UPnPErrorOf(int code) {
     return kUPnPBadSearchCriteria;
 }
 
+// What a call that failed with a parse error code reports: its UPnP error, and the description
+// but for the offset, which goes with every code but that of an invalid argument.
+struct FailureReport {
+    int upnpError;
+    bool withOffset;
+    size_t length;
+    char description[MSC_SEARCH_INFO_DESCRIPTION_SIZE];
+};
+FailureReport ReportOf(int code) {
+    FailureReport report = {UPnPErrorOf(code), code != SEARCH_PARSE_INVALID_ARGUMENT, 0, {}};
+    report.length = DescribeUPnPError(report.description, report.upnpError, SearchParseErrorMessage(code));
+    return report;
+}
+
+// The report of each parse error code, composed when the library loads: a failed call copies
+// its description and writes only the offset.
+constexpr int kParseErrorCodes = SEARCH_PARSE_INVALID_ARGUMENT + 1;
+struct FailureReports {
+    FailureReport byCode[kParseErrorCodes];
+    FailureReports() {
+        for (int code = 0; code < kParseErrorCodes; ++code) byCode[code] = ReportOf(code);
+    }
+};
+const FailureReports kFailureReports;
+
+// The UPnP error fields of a call that failed with the parse error in the record.
+MSC_NOINLINE void ReportParseFailure(SearchInfo *info) {
+    int code = info->error.code;
+    FailureReport other;
+    const FailureReport *report = &other;
+    if (code >= 0 && code < kParseErrorCodes) {
+        report = &kFailureReports.byCode[code];
+    } else {
+        other = ReportOf(code);
+    }
+    info->upnpError = report->upnpError;
+    CopyValueText(info->upnpErrorDescription, report->description, report->length);
+    EndUPnPErrorDescription(info->upnpErrorDescription, report->length, report->withOffset ? info->error.offset : -1);
+}
+
 // The rest of a call that failed, whose record tells why: its UPnP error unless one was reported,
 // and the empty text. Returns -1.
 MSC_NOINLINE int EndFailedCall(SearchInfo *info, bool versioned, char *out, int outSize) {
-    if (versioned && info->upnpError == 0) {
-        ReportUPnPError(info, UPnPErrorOf(info->error.code), SearchParseErrorMessage(info->error.code),
-                        info->error.code == SEARCH_PARSE_INVALID_ARGUMENT ? -1 : info->error.offset);
-    }
+    if (versioned && info->upnpError == 0) ReportParseFailure(info);
     if (out != nullptr && outSize > 0) out[0] = '\0';
     return -1;
 }

@@ -76,6 +76,12 @@ enum UPnPError {
 // offset (or -1) at which it failed. 'detail' comes from the library's own texts and tables only.
 void ReportUPnPError(SearchInfo *info, int upnpError, const char *detail, int offset);
 
+// The two parts of ReportUPnPError's description, for a caller that composes the first in
+// advance: the words of 'upnpError' and 'detail' (or null) into out, cut to the field (returns
+// their length); then, after out[0..length-1], the offset when it is 0 or more, and the NUL.
+size_t DescribeUPnPError(char *out, int upnpError, const char *detail);
+void EndUPnPErrorDescription(char *out, size_t length, int offset);
+
 // Clears the UPnP error fields of a 1.1 record.
 inline void ClearUPnPError(SearchInfo *info) {
     info->upnpError = 0;

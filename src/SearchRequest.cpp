@@ -18,41 +18,55 @@
 
 namespace msc {
 
-void ReportUPnPError(SearchInfo *info, int upnpError, const char *detail, int offset) {
+namespace {
+
+// Appends text[0..n-1] to the description out[0..*length-1], cut to the field.
+MSC_ALWAYS_INLINE inline void AppendToDescription(char *out, size_t *length, const char *text, size_t n) {
+    constexpr size_t kRoom = MSC_SEARCH_INFO_DESCRIPTION_SIZE - 1;
+    if (n > kRoom - *length) n = kRoom - *length;
+    CopyValueText(out + *length, text, n);
+    *length += n;
+}
+
+}  // namespace
+
+// "words: detail at byte N", cut to the field. Written by hand rather than by snprintf: one
+// criteria in six from real clients fails, and the text would cost more than the parse. Every
+// piece but the detail has a length known without a scan.
+size_t DescribeUPnPError(char *out, int upnpError, const char *detail) {
     const Words words = upnpError == kUPnPInvalidArgs         ? Words("Invalid Args")
                         : upnpError == kUPnPActionFailed      ? Words("Action Failed")
                         : upnpError == kUPnPBadSearchCriteria ? Words("Unsupported or invalid search criteria")
                                                               : Words("Unsupported or invalid sort criteria");
-    info->upnpError = upnpError;
-    // "words: detail at byte N", cut to the field. Written by hand rather than by snprintf: one
-    // criteria in six from real clients fails, and the text would cost more than the parse. Every
-    // piece but the detail has a length known without a scan.
-    char *out = info->upnpErrorDescription;
-    const size_t room = sizeof info->upnpErrorDescription - 1;
     size_t length = 0;
-    auto append = [&](const char *text, size_t n) {
-        if (n > room - length) n = room - length;
-        CopyValueText(out + length, text, n);
-        length += n;
-    };
-    append(words.text, words.length);
+    AppendToDescription(out, &length, words.text, words.length);
     if (detail != nullptr) {
-        append(": ", 2);
-        append(detail, strnlen(detail, room - length));
-        if (offset >= 0) {
-            char digits[16];
-            char *first = digits + sizeof digits;
-            unsigned value = static_cast<unsigned>(offset);
-            do {
-                *--first = static_cast<char>('0' + value % 10);
-                value /= 10;
-            } while (value != 0);
-            const Words at(" at byte ");
-            append(at.text, at.length);
-            append(first, static_cast<size_t>(digits + sizeof digits - first));
-        }
+        AppendToDescription(out, &length, ": ", 2);
+        AppendToDescription(out, &length, detail, strnlen(detail, MSC_SEARCH_INFO_DESCRIPTION_SIZE - 1 - length));
+    }
+    return length;
+}
+
+void EndUPnPErrorDescription(char *out, size_t length, int offset) {
+    if (offset >= 0) {
+        char digits[16];
+        char *first = digits + sizeof digits;
+        unsigned value = static_cast<unsigned>(offset);
+        do {
+            *--first = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        const Words at(" at byte ");
+        AppendToDescription(out, &length, at.text, at.length);
+        AppendToDescription(out, &length, first, static_cast<size_t>(digits + sizeof digits - first));
     }
     out[length] = '\0';
+}
+
+void ReportUPnPError(SearchInfo *info, int upnpError, const char *detail, int offset) {
+    info->upnpError = upnpError;
+    size_t length = DescribeUPnPError(info->upnpErrorDescription, upnpError, detail);
+    EndUPnPErrorDescription(info->upnpErrorDescription, length, detail != nullptr ? offset : -1);
 }
 
 namespace {

@@ -45,12 +45,6 @@ OperatorPieces::OperatorPieces(const Dialect &dialect) {
     }
 }
 
-int NullTestOf(const char *text, size_t length, ValueForm form) {
-    const char *word = BooleanLiteral(text, length);
-    if (word == nullptr) return -1;
-    return word[0] == 't' || form == kRefIdExistsValue ? 1 : 0;
-}
-
 const OperatorPieces kOperatorPieces[kDialectCount] = {
     OperatorPieces(kDialects[0]), OperatorPieces(kDialects[1]), OperatorPieces(kDialects[2])};
 
