@@ -90,7 +90,9 @@ bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int n
         // A property that ends the range is a loose end, which a builder may refuse before the
         // property is looked up (`upnp:class="x"` is one token).
         if (next > last && !build_.LooseEnd()) return Stopped(pos);
-        const TokenEntry *property = token.empty() ? nullptr : Keyword<KeywordMatch::kPrefix>(Vocabulary::kProperty, token);
+        // An empty token stands at a byte that ends tokens or at the group's closing parenthesis,
+        // with which no keyword begins: its look-up by prefix finds none.
+        const TokenEntry *property = Keyword<KeywordMatch::kPrefix>(Vocabulary::kProperty, token);
         if (property == nullptr) {
             // The group closed where the operand begins: a loose end, which the builder took.
             if (pos > last) return true;
@@ -107,7 +109,7 @@ bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int n
             auto rangeEnds = [&] { return chain != 1 || build_.LooseEnd() || Stopped(pos); };
             if (pos > last) return rangeEnds();
             token = ClassicToken<kInGroup>(pos, last, group_, &next);
-            const TokenEntry *op = token.empty() ? nullptr : Keyword<KeywordMatch::kPrefix>(Vocabulary::kOperator, token);
+            const TokenEntry *op = Keyword<KeywordMatch::kPrefix>(Vocabulary::kOperator, token);
             if (op == nullptr) return pos > last ? rangeEnds() : Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
             if (IsLogicalOperator(op->id)) {
                 if ((chain == 1 && !build_.LooseEnd()) || !build_.Logical(op->id, slot)) return Stopped(pos);
