@@ -65,11 +65,13 @@ private:
 template <typename Builder>
 template <bool kInGroup>
 bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int nesting) {
-    // Each turn parses one operand; a logical keyword hangs the rest of the range on its right
-    // operand and the loop goes on there.
+    // Each turn parses one operand from its first byte, 'pos', past the blanks; a logical keyword
+    // hangs the rest of the range on its right operand and the loop goes on there. Each scan
+    // tells where the next token begins. Inside a group, the group's closing parenthesis there
+    // is for the next scan to find: it ends the range before it and leaves an empty token.
+    pos = SkipBlanks(pos, last);
     for (;;) {
         build_.Clear(slot);
-        pos = SkipBlanksIn<kInGroup>(pos, last);
         if (pos > last) return build_.LooseEnd() || Stopped(pos);
 
         if (text_[pos] == '(') {
@@ -79,17 +81,21 @@ bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int n
             if (!ParseGroup<kInGroup>(pos, last, slot, nesting, &done, &rightStart, &right)) return false;
             if (done) return true;
             slot = right;
-            pos = rightStart;
+            pos = SkipBlanks(rightStart, last);
             continue;
         }
 
-        Token token = ClassicToken<kInGroup>(pos, last, group_);
-        Pos next = SkipBlanksIn<kInGroup>(token.end, last);
+        Pos next;
+        Token token = ClassicToken<kInGroup>(pos, last, group_, &next);
         // A property that ends the range is a loose end, which a builder may refuse before the
         // property is looked up (`upnp:class="x"` is one token).
         if (next > last && !build_.LooseEnd()) return Stopped(pos);
-        const TokenEntry *property = token.empty() ? nullptr : Keyword<KeywordMatch::kPrefix>(Vocabulary::kProperty, token);
+        // An empty token stands at a byte that ends tokens or at the group's closing parenthesis,
+        // with which no keyword begins: its look-up by prefix finds none.
+        const TokenEntry *property = Keyword<KeywordMatch::kPrefix>(Vocabulary::kProperty, token);
         if (property == nullptr) {
+            // The group closed where the operand begins: a loose end, which the builder took.
+            if (pos > last) return true;
             if (!(flags_ & kQuiet)) fputs("can't find key!!\n", stderr);
             return Fail(SEARCH_PARSE_NO_PROPERTY, pos);
         }
@@ -99,25 +105,26 @@ bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int n
         // operator position a logical keyword wins over a binary one, and that over exists.
         for (int chain = 1;; ++chain) {
             pos = next;
-            if (pos > last) return chain != 1 || build_.LooseEnd() || Stopped(pos);
-            token = ClassicToken<kInGroup>(pos, last, group_);
-            const TokenEntry *op = token.empty() ? nullptr : Keyword<KeywordMatch::kPrefix>(Vocabulary::kOperator, token);
-            if (op == nullptr) return Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
+            // The range ends where an operator may stand: after a property, a loose end.
+            auto rangeEnds = [&] { return chain != 1 || build_.LooseEnd() || Stopped(pos); };
+            if (pos > last) return rangeEnds();
+            token = ClassicToken<kInGroup>(pos, last, group_, &next);
+            const TokenEntry *op = Keyword<KeywordMatch::kPrefix>(Vocabulary::kOperator, token);
+            if (op == nullptr) return pos > last ? rangeEnds() : Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
             if (IsLogicalOperator(op->id)) {
                 if ((chain == 1 && !build_.LooseEnd()) || !build_.Logical(op->id, slot)) return Stopped(pos);
-                pos = token.end;  // The whole token is consumed: "and(" takes its parenthesis.
+                pos = next;  // The whole token is consumed: "and(" takes its parenthesis.
                 break;
             }
 
-            pos = SkipBlanksIn<kInGroup>(token.end, last);
+            pos = next;
             if (pos > last) return Fail(SEARCH_PARSE_MISSING_VALUE, pos);
-            Token text = ClassicValue<kInGroup>(pos, last, group_, &token);
+            Token text = ClassicValue<kInGroup>(pos, last, group_, &token, &next);
             if (token.empty()) return Fail(SEARCH_PARSE_MISSING_VALUE, pos);
             if (nesting + chain > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, pos);
             // Only a comparison right after @refID or @id has an identifier value.
             bool identifier = chain == 1 && (property->id == PROP_REFID || property->id == PROP_ID) && op->id != OP_EXISTS;
             if (!build_.Comparison(*this, op->id, text, identifier, slot, chain == 1)) return Stopped(pos);
-            next = SkipBlanksIn<kInGroup>(token.end, last);
         }
     }
 }

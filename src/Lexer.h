@@ -303,13 +303,24 @@ protected:
     MSC_ALWAYS_INLINE Pos SkipBlanks(Pos pos, Pos last) const {
         // Tokens are nearly always parted by one space, and begin with a byte above the blanks.
         // Where a NUL is no blank (kSpace), no scan passes one, so the byte at 'pos' is readable
-        // even past the range and settles most calls before the bound; a classic skip may have
-        // passed a NUL, and the bound comes first.
-        bool space = kBlanks == kSpace ? text_[pos] == ' ' && pos <= last : pos < last && text_[pos] == ' ';
-        if (MSC_LIKELY(space && static_cast<unsigned char>(text_[pos + 1]) > ' ')) return pos + 1;
+        // even past the range and settles most calls before the bound.
+        bool space = kBlanks == kSpace ? text_[pos] == ' ' && pos <= last : SpaceBeforeLast(pos, last);
+        if (MSC_LIKELY(space && TokenFollows(pos))) return pos + 1;
         while (pos <= last && Is(kBlanks, text_[pos])) ++pos;
         return pos;
     }
+
+    // Whether text_[pos] is the one space before a classic token, within the range: the common
+    // case of SkipBlanks, which a classic scan tests where its token ends.
+    MSC_ALWAYS_INLINE bool OneSpace(Pos pos, Pos last) const { return SpaceBeforeLast(pos, last) && TokenFollows(pos); }
+
+    // Whether text_[pos] is a space before the range's last byte. A classic scan may have passed
+    // a NUL, and the bound comes first.
+    MSC_ALWAYS_INLINE bool SpaceBeforeLast(Pos pos, Pos last) const { return pos < last && text_[pos] == ' '; }
+
+    // Whether a token begins right after the blank at 'pos': a byte above the blanks, read as
+    // unsigned.
+    MSC_ALWAYS_INLINE bool TokenFollows(Pos pos) const { return static_cast<unsigned char>(text_[pos + 1]) > ' '; }
 
     // The run of bytes of 'byteClass' from 'pos' on, possibly empty, never past 'last'.
     Token Run(uint16_t byteClass, Pos pos, Pos last) const {
@@ -324,21 +335,34 @@ protected:
 
     // The classic token from 'pos' on: a quote flips the in-quote state, a backslash takes the
     // next byte unexamined, and outside quotes a token-end byte ends it; never past 'last'.
+    // *next becomes the first byte after it that is no blank, or last + 1 (SkipBlanks).
     // *heldNul (when given) tells whether it holds a NUL: inside quotes, or after a backslash.
     // Inside a group (kInGroup) the scan counts each parenthesis that it passes into 'group',
-    // and the group's closing one ends the token and the range ('last').
+    // and the group's closing one ends the token and the range ('last'); a token that begins
+    // at it is empty, the range ending before its first byte.
     template <bool kInGroup>
-    MSC_ALWAYS_INLINE Token ClassicToken(Pos pos, Pos &last, GroupScan &group, bool *heldNul = nullptr) const {
+    MSC_ALWAYS_INLINE Token ClassicToken(Pos pos, Pos &last, GroupScan &group, Pos *next,
+                                         bool *heldNul = nullptr) const {
         constexpr uint16_t kParentheses = kInGroup ? kOpen | kClose : 0;
         // The text ends with a NUL and a group's range with its closing parenthesis, which stop
         // every search: a stop past 'last' ends the token at 'last'.
         const Pos first = pos;
         bool inQuotes = false;
         pos = FindStop<kClassicStop>(text_, pos, last);
-        if (MSC_LIKELY(pos <= last && IsTokenEnd(text_[pos]))) return {first, pos};  // Most keywords.
+        // Most tokens: one space, then the next token, whose first byte is the group's closing
+        // parenthesis or not, which the next scan tells.
+        if (MSC_LIKELY(OneSpace(pos, last))) {
+            *next = pos + 1;
+            return {first, pos};
+        }
+        auto ends = [&](Pos end) {
+            *next = SkipBlanks(end, last);
+            return Token{first, end};
+        };
+        if (pos <= last && IsTokenEnd(text_[pos])) return ends(pos);  // Any other token-end byte.
         while (pos <= last) {
             char c = text_[pos];
-            if (!inQuotes && IsTokenEnd(c)) return {first, pos};
+            if (!inQuotes && IsTokenEnd(c)) return ends(pos);
             if (c == '"') {
                 inQuotes = !inQuotes;
                 ++pos;
@@ -362,28 +386,36 @@ protected:
             pos = inQuotes ? FindStop<kInsideQuotes | kParentheses>(text_, pos, last)
                            : FindStop<kClassicStop>(text_, pos, last);
         }
-        return {first, last + 1};
+        return ends(last + 1);
     }
 
     // The classic value token from 'pos' on, into *token, and its text: the bytes between the
     // quotes of a quoted pair, else the whole token, up to a NUL that quotes or a backslash may
-    // hold (a value leaf's text ends there). Inside a group as ClassicToken.
+    // hold (a value leaf's text ends there). *next and a group as ClassicToken.
     template <bool kInGroup>
-    MSC_ALWAYS_INLINE Token ClassicValue(Pos pos, Pos &last, GroupScan &group, Token *token) const {
+    MSC_ALWAYS_INLINE Token ClassicValue(Pos pos, Pos &last, GroupScan &group, Token *token, Pos *next) const {
         constexpr uint16_t kParentheses = kInGroup ? kOpen | kClose : 0;
         if (MSC_LIKELY(text_[pos] == '"')) {
-            // Most values: a quoted text without backslashes, NULs or parentheses, followed by a
-            // blank or the group's closing parenthesis.
+            // Most values: a quoted text without backslashes, NULs or parentheses, followed by
+            // one space before the next token, or else by a blank, the range's end or the
+            // group's closing parenthesis.
             Pos close = FindStop<kInsideQuotes | kParentheses>(text_, pos + 1, last);
-            if (close <= last && text_[close] == '"' &&
-                (close == last || IsTokenEnd(text_[close + 1]) ||
-                 (kInGroup && group.Closes(text_, close + 1) && group.End(close + 1, &last)))) {
+            bool quoted = OneSpace(close + 1, last) && text_[close] == '"';
+            if (MSC_LIKELY(quoted)) {
+                *next = close + 2;
+            } else if (close <= last && text_[close] == '"' &&
+                       (close == last || IsTokenEnd(text_[close + 1]) ||
+                        (kInGroup && group.Closes(text_, close + 1) && group.End(close + 1, &last)))) {
+                quoted = true;
+                *next = SkipBlanks(close + 1, last);
+            }
+            if (quoted) {
                 *token = {pos, close + 1};
                 return {pos + 1, close};
             }
         }
         bool heldNul = false;
-        *token = ClassicToken<kInGroup>(pos, last, group, &heldNul);
+        *token = ClassicToken<kInGroup>(pos, last, group, next, &heldNul);
         Token text = *token;
         if (token->size() >= 2 && text_[token->first] == '"' && text_[token->end - 1] == '"') {
             text = {token->first + 1, token->end - 1};
