@@ -58,6 +58,10 @@ struct TokenWords {
         return {length == 1 ? static_cast<unsigned char>(at[0]) : 0u, 0};
     }
     bool operator==(const TokenWords &other) const { return head == other.head && tail == other.tail; }
+    // The same bytes but for the bits of 'ignored'.
+    bool SameBut(const TokenWords &other, const TokenWords &ignored) const {
+        return ((head ^ other.head) & ~ignored.head) == 0 && ((tail ^ other.tail) & ~ignored.tail) == 0;
+    }
 };
 
 // The index, by vocabulary and a hash of a token's first bytes: a token is compared with hardly
@@ -81,12 +85,15 @@ struct KeywordIndex {
     // 'words' and 'length' (16 at most: the words hold every byte) are those of the keyword that
     // the bucket settles at once, as its table writes it, and 'entry' what a lookup of it gives,
     // whole or followed by a byte that no keyword holds; a lookup of the same bytes in other
-    // letter cases gives the same, since every lookup folds them. 'settled': the bucket holds no
-    // keyword of the vocabulary but that one, so a whole token of another length is none.
+    // letter cases gives the same, since every lookup folds them. 'cases': in the layout of the
+    // words, the bit that parts a letter's two cases at each letter of the keyword. 'settled':
+    // the bucket holds no keyword of the vocabulary but that one, so a whole token of another
+    // length is none.
     struct alignas(64) Bucket {  // a shift away from the next
         TokenWords words;
         const TokenEntry *entry;  // nullptr: no keyword is settled at once
         size_t length;
+        TokenWords cases;
         bool settled;
     };
     Bucket buckets[kVocabularies][kBuckets] = {};
@@ -133,6 +140,12 @@ struct KeywordIndex {
 
 extern const KeywordIndex kKeywordIndex;
 
+// True when a keyword that the token at[0..length-1] is gives the lookup by 'match' its entry:
+// for a prefix match, when the text goes on with a byte that no keyword holds.
+MSC_ALWAYS_INLINE inline bool TakesWholeKeyword(KeywordMatch match, const char *at, size_t length) {
+    return match == KeywordMatch::kWhole || !kKeywordIndex.continues[static_cast<unsigned char>(at[length])];
+}
+
 // The lookups that the buckets cannot settle at once: folded keywords, several keywords in a
 // bucket, and the classic prefix rule beyond a whole keyword.
 const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, const char *at,
@@ -159,10 +172,7 @@ MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, Ke
         const KeywordIndex::Bucket &bucket =
             index.buckets[static_cast<int>(vocabulary)][KeywordIndex::BucketOf(words)];
         if (bucket.length == length) {
-            if (words == bucket.words &&
-                (match == KeywordMatch::kWhole || !index.continues[static_cast<unsigned char>(at[length])])) {
-                return bucket.entry;
-            }
+            if (words == bucket.words && TakesWholeKeyword(match, at, length)) return bucket.entry;
         } else if (match == KeywordMatch::kWhole && bucket.settled) {
             return nullptr;
         }
