@@ -161,6 +161,7 @@ KeywordIndex::KeywordIndex() {
                     for (LongKeyword &slot : longs[v]) {
                         if (slot.entry == nullptr) {
                             slot = {name, length, found.whole};
+                            longLengths[v] |= uint64_t{1} << length;
                             break;
                         }
                     }
@@ -210,8 +211,9 @@ MSC_ALWAYS_INLINE inline const TokenEntry *Walk(const KeywordIndex &index, Vocab
     }
 }
 
-// A token over 16 bytes: the keywords that the buckets leave out, compared whole, then the walk.
-// Out of line, so that the walk of a shorter token saves no register for memcmp.
+// A token over 16 bytes of a long keyword's length: the keywords that the buckets leave out,
+// compared whole, then the walk. Out of line, so that the walk of any other token saves no
+// register for memcmp.
 MSC_NOINLINE const TokenEntry *FindLongKeyword(const KeywordIndex &index, Vocabulary vocabulary, KeywordMatch match,
                                                const char *at, size_t length) {
     for (const KeywordIndex::LongKeyword &keyword : index.longs[static_cast<int>(vocabulary)]) {
@@ -229,7 +231,13 @@ const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, c
                                     size_t length) {
     const KeywordIndex &index = kKeywordIndex;
     if (!index.automata) return FindInTables(vocabulary, match, at, length);
-    if (length > 16) return FindLongKeyword(index, vocabulary, match, at, length);
+    if (length > 16) {
+        // Only a token of a long keyword's length may be one ("microsoft:artistAlbumArtist" is none).
+        if (length < 64 && (index.longLengths[static_cast<int>(vocabulary)] >> length & 1) != 0) {
+            return FindLongKeyword(index, vocabulary, match, at, length);
+        }
+        return Walk(index, vocabulary, match, at, length);
+    }
     if (length != 0) {
         // The bucket's keyword in other letter cases ("derivedFrom", "AND").
         TokenWords words = TokenWords::Of(at, length);

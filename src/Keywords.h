@@ -106,6 +106,8 @@ struct KeywordIndex {
     };
     static constexpr size_t kLongKeywords = 4;
     LongKeyword longs[kVocabularies][kLongKeywords] = {};
+    // Bit n set: some keyword of 'longs' has n bytes (kLongestKeyword is below 64).
+    uint64_t longLengths[kVocabularies] = {};
     // The bytes that stand in some keyword, letters in either case, and the NUL (after which
     // every keyword that the text began matches).
     bool continues[256] = {};
@@ -121,6 +123,7 @@ struct KeywordIndex {
     // bytes while its beginnings are looked up.
     static constexpr size_t kMostStates = 320;
     static constexpr size_t kLongestKeyword = 62;
+    static_assert(kLongestKeyword < 64, "longLengths has a bit for each length");
     struct Automaton {
         size_t start;    // its row of 'next' and 'ends'
         size_t longest;  // the bytes of its longest keyword
