@@ -175,7 +175,11 @@ MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, Ke
         const KeywordIndex::Bucket &bucket =
             index.buckets[static_cast<int>(vocabulary)][KeywordIndex::BucketOf(words)];
         if (bucket.length == length) {
-            if (words == bucket.words && TakesWholeKeyword(match, at, length)) return bucket.entry;
+            if (words == bucket.words && TakesWholeKeyword(match, at, length)) {
+                // A bucket with a length has its entry: the caller's test for none goes.
+                if (bucket.entry == nullptr) __builtin_unreachable();
+                return bucket.entry;
+            }
         } else if (match == KeywordMatch::kWhole && bucket.settled) {
             return nullptr;
         }
