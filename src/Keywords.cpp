@@ -241,7 +241,7 @@ const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, c
     if (length != 0) {
         // The bucket's keyword in other letter cases ("derivedFrom", "AND").
         TokenWords words = TokenWords::Of(at, length);
-        const KeywordIndex::Bucket &bucket = index.buckets[static_cast<int>(vocabulary)][KeywordIndex::BucketOf(words)];
+        const KeywordIndex::Bucket &bucket = index.BucketAt(vocabulary, words);
         if (bucket.length == length && words.SameBut(bucket.words, bucket.cases) && TakesWholeKeyword(match, at, length)) {
             return bucket.entry;
         }

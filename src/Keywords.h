@@ -74,10 +74,11 @@ struct KeywordIndex {
     // compared: a multiplicative hash of the token's first bytes with bit 5 set (its length is
     // compared, not hashed). The multiplier was picked so that each keyword of a vocabulary has a
     // bucket of its own.
-    static size_t BucketOf(const TokenWords &words) {
+    static uint64_t Hash(const TokenWords &words) {
         constexpr uint64_t kFold = 0x2020202020202020, kMultiplier = 0xF2A74DE452E6B439;
-        return static_cast<size_t>(((words.head | kFold) * kMultiplier) >> 58);
+        return (words.head | kFold) * kMultiplier;
     }
+    static size_t BucketOf(const TokenWords &words) { return static_cast<size_t>(Hash(words) >> 58); }
     static_assert(kBuckets == 64, "BucketOf takes six bits");
 
     KeywordIndex();
@@ -97,6 +98,14 @@ struct KeywordIndex {
         bool settled;
     };
     Bucket buckets[kVocabularies][kBuckets] = {};
+    static_assert(sizeof(Bucket) == 64, "BucketAt shifts the bucket's number to its offset");
+
+    // buckets[vocabulary][BucketOf(words)], its number shifted into place at once.
+    MSC_ALWAYS_INLINE const Bucket &BucketAt(Vocabulary vocabulary, const TokenWords &words) const {
+        size_t offset = static_cast<size_t>(Hash(words) >> (58 - 6)) & (kBuckets - 1) * sizeof(Bucket);
+        return *reinterpret_cast<const Bucket *>(reinterpret_cast<const char *>(buckets[static_cast<int>(vocabulary)]) +
+                                                 offset);
+    }
     // The keywords over 16 bytes that buckets leave out (upnp:originalTrackNumber), settled the
     // same way, but out of line: their bytes between the words are compared too.
     struct LongKeyword {
@@ -172,8 +181,7 @@ MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, Ke
         // letter cases of the bucket's keyword, and other tokens of its length, are rare enough
         // for the slow path.
         TokenWords words = TokenWords::Of(at, length);
-        const KeywordIndex::Bucket &bucket =
-            index.buckets[static_cast<int>(vocabulary)][KeywordIndex::BucketOf(words)];
+        const KeywordIndex::Bucket &bucket = index.BucketAt(vocabulary, words);
         if (bucket.length == length) {
             if (words == bucket.words && TakesWholeKeyword(match, at, length)) {
                 // A bucket with a length has its entry: the caller's test for none goes.
