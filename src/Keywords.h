@@ -185,8 +185,8 @@ MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, Ke
         if (bucket.length == length) {
             if (words == bucket.words && TakesWholeKeyword(match, at, length)) {
                 // A bucket with a length has its entry: the caller's test for none goes.
-                if (bucket.entry == nullptr) __builtin_unreachable();
-                return bucket.entry;
+                if (MSC_LIKELY(bucket.entry != nullptr)) return bucket.entry;
+                __builtin_unreachable();
             }
         } else if (match == KeywordMatch::kWhole && bucket.settled) {
             return nullptr;
