@@ -74,11 +74,11 @@ struct KeywordIndex {
     // compared: a multiplicative hash of the token's first bytes with bit 5 set (its length is
     // compared, not hashed). The multiplier was picked so that each keyword of a vocabulary has a
     // bucket of its own.
-    static uint64_t Hash(const TokenWords &words) {
-        constexpr uint64_t kFold = 0x2020202020202020, kMultiplier = 0xF2A74DE452E6B439;
-        return (words.head | kFold) * kMultiplier;
-    }
-    static size_t BucketOf(const TokenWords &words) { return static_cast<size_t>(Hash(words) >> 58); }
+    // Its constants are data of the index, which a look-up reads as operands: as immediates they
+    // would cost an instruction each, since no immediate but a move takes 64 bits.
+    uint64_t fold = 0x2020202020202020, multiplier = 0xF2A74DE452E6B439;
+    uint64_t Hash(const TokenWords &words) const { return (words.head | fold) * multiplier; }
+    size_t BucketOf(const TokenWords &words) const { return static_cast<size_t>(Hash(words) >> 58); }
     static_assert(kBuckets == 64, "BucketOf takes six bits");
 
     KeywordIndex();
