@@ -777,23 +777,25 @@ private:
     }
 
     // open + text + close, each single quote of the text doubled as standard SQL does
-    // ("O'Brien" is written O''Brien), so that no value can end the literal early.
+    // ("O'Brien" is written O''Brien), so that no value can end the literal early. A value that a
+    // QuoteFreeValue holds (nearly every one) is written here by its copies, with no call, so that
+    // the function saves no register: a comparison chain pays it for each of its links.
     template <size_t N, size_t M>
     void WriteLiteral(const char *text, size_t length, const char (&open)[N], const char (&close)[M]) {
         constexpr size_t opening = N - 1, closing = M - 1;
         char *at = at_;  // Read before the stores, which may alias it.
-        if (length + opening + closing <= Room()) {
-            if (CopyQuoteFree(at + opening, text, length)) {
-                memcpy(at, open, opening);
-                memcpy(at + opening + length, close, closing);
-                at_ = at + length + opening + closing;
-                return;
-            }
+        QuoteFreeValue value;
+        if (length <= QuoteFreeValue::kMaxLength && length + opening + closing <= Room() && value.Read(text, length)) {
+            value.Write(at + opening);
+            memcpy(at, open, opening);
+            memcpy(at + opening + length, close, closing);
+            at_ = at + length + opening + closing;
+            return;
         }
         WriteLiteralPiecewise(text, length, open, close);
     }
 
-    // The rest of WriteLiteral: a value with a quote, or one cut at the buffer's end.
+    // The rest of WriteLiteral: a longer value, a value with a quote, or one cut at the buffer's end.
     template <size_t N, size_t M>
     MSC_NOINLINE void WriteLiteralPiecewise(const char *text, size_t length, const char (&open)[N],
                                                          const char (&close)[M]) {

@@ -151,11 +151,17 @@ KeywordIndex::KeywordIndex() {
                 Ends found = EndsOf(vocabulary, name, length, static_cast<char>(parting));
                 if (found.parted == nullptr || found.parted != found.whole) continue;
                 if (length <= 16) {
-                    buckets[v][b] = {words, found.whole, length, false};
+                    char cases[16];
+                    for (size_t i = 0; i < length; ++i) {
+                        unsigned char folded = FoldAscii(static_cast<unsigned char>(name[i]));
+                        cases[i] = folded >= 'a' && folded <= 'z' ? 'a' - 'A' : 0;
+                    }
+                    buckets[v][b] = {words, found.whole, length, TokenWords::Of(cases, length), false};
                 } else {
                     for (LongKeyword &slot : longs[v]) {
                         if (slot.entry == nullptr) {
                             slot = {name, length, found.whole};
+                            longLengths[v] |= uint64_t{1} << length;
                             break;
                         }
                     }
@@ -177,18 +183,12 @@ KeywordIndex::KeywordIndex() {
 
 const KeywordIndex kKeywordIndex;
 
-const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, const char *at,
-                                    size_t length) {
-    const KeywordIndex &index = kKeywordIndex;
-    if (!index.automata) return FindInTables(vocabulary, match, at, length);
-    if (length > 16) {
-        for (const KeywordIndex::LongKeyword &keyword : index.longs[static_cast<int>(vocabulary)]) {
-            if (keyword.entry != nullptr && keyword.length == length && memcmp(at, keyword.name, length) == 0 &&
-                (match == KeywordMatch::kWhole || !index.continues[static_cast<unsigned char>(at[length])])) {
-                return keyword.entry;
-            }
-        }
-    }
+namespace {
+
+// The vocabulary's automaton over the text at 'at': for a whole match its token at[0..length-1],
+// for a prefix match up to the byte where the text parts from every keyword, never past its NUL.
+MSC_ALWAYS_INLINE inline const TokenEntry *Walk(const KeywordIndex &index, Vocabulary vocabulary, KeywordMatch match,
+                                                const char *at, size_t length) {
     const KeywordIndex::Automaton &automaton = index.automaton[static_cast<int>(vocabulary)];
     const uint8_t(*rows)[KeywordIndex::kClasses] = index.next + automaton.start;
     const uint8_t *row = rows[0];
@@ -203,13 +203,50 @@ const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, c
         }
         return ends().whole;
     }
-    // The text is read up to the byte where it parts from every keyword, never past its NUL.
     for (;; ++at) {
         auto c = static_cast<unsigned char>(*at);
         size_t to = row[index.classOf[c]];
         if (to == 0) return c == '\0' ? ends().nul : ends().parted;
         row = rows[to];
     }
+}
+
+// A token over 16 bytes of a long keyword's length: the keywords that the buckets leave out,
+// compared whole, then the walk. Out of line, so that the walk of any other token saves no
+// register for memcmp.
+MSC_NOINLINE const TokenEntry *FindLongKeyword(const KeywordIndex &index, Vocabulary vocabulary, KeywordMatch match,
+                                               const char *at, size_t length) {
+    for (const KeywordIndex::LongKeyword &keyword : index.longs[static_cast<int>(vocabulary)]) {
+        if (keyword.entry == nullptr) break;  // They fill the slots in order.
+        if (keyword.length == length && memcmp(at, keyword.name, length) == 0 && TakesWholeKeyword(match, at, length)) {
+            return keyword.entry;
+        }
+    }
+    return Walk(index, vocabulary, match, at, length);
+}
+
+}  // namespace
+
+const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, const char *at,
+                                    size_t length) {
+    const KeywordIndex &index = kKeywordIndex;
+    if (!index.automata) return FindInTables(vocabulary, match, at, length);
+    if (length > 16) {
+        // Only a token of a long keyword's length may be one ("microsoft:artistAlbumArtist" is none).
+        if (length < 64 && (index.longLengths[static_cast<int>(vocabulary)] >> length & 1) != 0) {
+            return FindLongKeyword(index, vocabulary, match, at, length);
+        }
+        return Walk(index, vocabulary, match, at, length);
+    }
+    if (length != 0) {
+        // The bucket's keyword in other letter cases ("derivedFrom", "AND").
+        TokenWords words = TokenWords::Of(at, length);
+        const KeywordIndex::Bucket &bucket = index.BucketAt(vocabulary, words);
+        if (bucket.length == length && words.SameBut(bucket.words, bucket.cases) && TakesWholeKeyword(match, at, length)) {
+            return bucket.entry;
+        }
+    }
+    return Walk(index, vocabulary, match, at, length);
 }
 
 }  // namespace msc

@@ -58,6 +58,10 @@ struct TokenWords {
         return {length == 1 ? static_cast<unsigned char>(at[0]) : 0u, 0};
     }
     bool operator==(const TokenWords &other) const { return head == other.head && tail == other.tail; }
+    // The same bytes but for the bits of 'ignored'.
+    bool SameBut(const TokenWords &other, const TokenWords &ignored) const {
+        return ((head ^ other.head) & ~ignored.head) == 0 && ((tail ^ other.tail) & ~ignored.tail) == 0;
+    }
 };
 
 // The index, by vocabulary and a hash of a token's first bytes: a token is compared with hardly
@@ -70,10 +74,11 @@ struct KeywordIndex {
     // compared: a multiplicative hash of the token's first bytes with bit 5 set (its length is
     // compared, not hashed). The multiplier was picked so that each keyword of a vocabulary has a
     // bucket of its own.
-    static size_t BucketOf(const TokenWords &words) {
-        constexpr uint64_t kFold = 0x2020202020202020, kMultiplier = 0xF2A74DE452E6B439;
-        return static_cast<size_t>(((words.head | kFold) * kMultiplier) >> 58);
-    }
+    // Its constants are data of the index, which a look-up reads as operands: as immediates they
+    // would cost an instruction each, since no immediate but a move takes 64 bits.
+    uint64_t fold = 0x2020202020202020, multiplier = 0xF2A74DE452E6B439;
+    uint64_t Hash(const TokenWords &words) const { return (words.head | fold) * multiplier; }
+    size_t BucketOf(const TokenWords &words) const { return static_cast<size_t>(Hash(words) >> 58); }
     static_assert(kBuckets == 64, "BucketOf takes six bits");
 
     KeywordIndex();
@@ -81,15 +86,26 @@ struct KeywordIndex {
     // 'words' and 'length' (16 at most: the words hold every byte) are those of the keyword that
     // the bucket settles at once, as its table writes it, and 'entry' what a lookup of it gives,
     // whole or followed by a byte that no keyword holds; a lookup of the same bytes in other
-    // letter cases gives the same, since every lookup folds them. 'settled': the bucket holds no
-    // keyword of the vocabulary but that one, so a whole token of another length is none.
+    // letter cases gives the same, since every lookup folds them. 'cases': in the layout of the
+    // words, the bit that parts a letter's two cases at each letter of the keyword. 'settled':
+    // the bucket holds no keyword of the vocabulary but that one, so a whole token of another
+    // length is none.
     struct alignas(64) Bucket {  // a shift away from the next
         TokenWords words;
         const TokenEntry *entry;  // nullptr: no keyword is settled at once
         size_t length;
+        TokenWords cases;
         bool settled;
     };
     Bucket buckets[kVocabularies][kBuckets] = {};
+    static_assert(sizeof(Bucket) == 64, "BucketAt shifts the bucket's number to its offset");
+
+    // buckets[vocabulary][BucketOf(words)], its number shifted into place at once.
+    MSC_ALWAYS_INLINE const Bucket &BucketAt(Vocabulary vocabulary, const TokenWords &words) const {
+        size_t offset = static_cast<size_t>(Hash(words) >> (58 - 6)) & (kBuckets - 1) * sizeof(Bucket);
+        return *reinterpret_cast<const Bucket *>(reinterpret_cast<const char *>(buckets[static_cast<int>(vocabulary)]) +
+                                                 offset);
+    }
     // The keywords over 16 bytes that buckets leave out (upnp:originalTrackNumber), settled the
     // same way, but out of line: their bytes between the words are compared too.
     struct LongKeyword {
@@ -99,6 +115,8 @@ struct KeywordIndex {
     };
     static constexpr size_t kLongKeywords = 4;
     LongKeyword longs[kVocabularies][kLongKeywords] = {};
+    // Bit n set: some keyword of 'longs' has n bytes (kLongestKeyword is below 64).
+    uint64_t longLengths[kVocabularies] = {};
     // The bytes that stand in some keyword, letters in either case, and the NUL (after which
     // every keyword that the text began matches).
     bool continues[256] = {};
@@ -114,6 +132,7 @@ struct KeywordIndex {
     // bytes while its beginnings are looked up.
     static constexpr size_t kMostStates = 320;
     static constexpr size_t kLongestKeyword = 62;
+    static_assert(kLongestKeyword < 64, "longLengths has a bit for each length");
     struct Automaton {
         size_t start;    // its row of 'next' and 'ends'
         size_t longest;  // the bytes of its longest keyword
@@ -132,6 +151,12 @@ struct KeywordIndex {
 };
 
 extern const KeywordIndex kKeywordIndex;
+
+// True when a keyword that the token at[0..length-1] is gives the lookup by 'match' its entry:
+// for a prefix match, when the text goes on with a byte that no keyword holds.
+MSC_ALWAYS_INLINE inline bool TakesWholeKeyword(KeywordMatch match, const char *at, size_t length) {
+    return match == KeywordMatch::kWhole || !kKeywordIndex.continues[static_cast<unsigned char>(at[length])];
+}
 
 // The lookups that the buckets cannot settle at once: folded keywords, several keywords in a
 // bucket, and the classic prefix rule beyond a whole keyword.
@@ -156,12 +181,12 @@ MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, Ke
         // letter cases of the bucket's keyword, and other tokens of its length, are rare enough
         // for the slow path.
         TokenWords words = TokenWords::Of(at, length);
-        const KeywordIndex::Bucket &bucket =
-            index.buckets[static_cast<int>(vocabulary)][KeywordIndex::BucketOf(words)];
+        const KeywordIndex::Bucket &bucket = index.BucketAt(vocabulary, words);
         if (bucket.length == length) {
-            if (words == bucket.words &&
-                (match == KeywordMatch::kWhole || !index.continues[static_cast<unsigned char>(at[length])])) {
-                return bucket.entry;
+            if (words == bucket.words && TakesWholeKeyword(match, at, length)) {
+                // A bucket with a length has its entry: the caller's test for none goes.
+                if (MSC_LIKELY(bucket.entry != nullptr)) return bucket.entry;
+                __builtin_unreachable();
             }
         } else if (match == KeywordMatch::kWhole && bucket.settled) {
             return nullptr;
