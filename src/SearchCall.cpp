@@ -272,7 +272,7 @@ private:
     // finds the first in text order when no property stands without a comparison, as in a text
     // written while it is read.
     bool FirstCondition(int id) {
-        unsigned bit = id == PROP_UPNP_CLASS ? 1u : id == PROP_REFID ? 2u : 0u;
+        uint8_t bit = id == PROP_UPNP_CLASS ? 1 : id == PROP_REFID ? 2 : 0;
         bool first = (firstSeen_ & bit) != bit;
         firstSeen_ |= bit;
         return first;
@@ -312,11 +312,12 @@ private:
     PropertyRecorder recorder_;  // held here, as the parser holds the builder: one load fewer a property
     const char *containerId_;
     ListState *lists_;   // one for each level of groups
+    // The state of the parse, in twelve bytes that the constructor sets with two stores.
     int level_ = 0;
     int property_ = 0;   // of the comparison being read
+    uint8_t firstSeen_ = 0;  // bit 0: a condition on upnp:class was read, bit 1: on @refID
     bool supported_ = true;
     bool special_ = false;
-    unsigned firstSeen_ = 0;  // bit 0: a condition on upnp:class was read, bit 1: on @refID
     bool needsTree_ = false;
 };
 
