@@ -34,7 +34,8 @@ void *Arena::TakeFromNewBlock(size_t bytes) {
         }
     }
     if (failed_) return nullptr;
-    size_t size = nextBlock_;
+    size_t size = kFirstBlock;
+    if (blocks_ != nullptr) size = blocks_->size <= SIZE_MAX / 2 ? blocks_->size * 2 : blocks_->size;
     while (size - sizeof(Block) < bytes) {
         if (size > SIZE_MAX / 2) {
             failed_ = true;
@@ -48,8 +49,8 @@ void *Arena::TakeFromNewBlock(size_t bytes) {
         return nullptr;
     }
     block->previous = blocks_;
+    block->size = size;
     blocks_ = block;
-    nextBlock_ = size <= SIZE_MAX / 2 ? size * 2 : size;
     next_ = reinterpret_cast<char *>(block + 1);
     end_ = reinterpret_cast<char *>(block) + size;
     return Take(bytes);
