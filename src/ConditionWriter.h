@@ -387,7 +387,7 @@ public:
           prefixLength_(prefix != nullptr && *prefix != '\0' ? strlen(prefix) : 0) {
         bool buffer = out != nullptr && outSize > 0;
         start_ = at_ = buffer ? out : scratch_;
-        end_ = limit_ = at_ + (buffer ? outSize - 1 : 0);
+        limit_ = at_ + (buffer ? outSize - 1 : 0);
         if constexpr (kSearchCall) index_ = index;
     }
 
@@ -886,7 +886,6 @@ private:
     char *start_;
     char *at_;                // Where the next byte goes.
     char *limit_;             // Where the NUL goes when the buffer is full.
-    char *end_;               // The limit before any cut.
     size_t lost_ = 0;         // Bytes of the whole text that did not fit.
     // Only the one call's writer has an index and the flag: the others set nothing up for them.
     [[no_unique_address]] std::conditional_t<kSearchCall, const ColumnIndex *, NoDialect> index_{};
