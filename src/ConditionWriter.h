@@ -144,12 +144,10 @@ extern const ConstantComparison kConstantComparisons[kDialectCount];
 // points above U+10FFFF): MySQL refuses a _utf8mb4 literal of any other bytes.
 bool IsUtf8(const unsigned char *text, size_t length);
 
-// A missing column table names no column, like an empty one.
-inline constexpr TokenEntry kNoColumns[] = {{0, nullptr}};
-
 // The column of a property: the name of the first entry of the table with its id, kNullName
-// when it has none.
+// when it has none. A missing table (null) names no column, like an empty one.
 inline const char *ColumnNameOf(const TokenEntry *columns, int propertyId) {
+    if (columns == nullptr) return kNullName;
     for (const TokenEntry *entry = columns; entry->id != 0; ++entry) {
         if (entry->id == propertyId) return entry->name != nullptr ? entry->name : kNullName;
     }
@@ -180,7 +178,7 @@ struct ColumnIndex {
     // Indexes 'columns' (null: no column).
     explicit ColumnIndex(const TokenEntry *columns) {
         for (int id = 1; id < kProperties; ++id) {
-            const char *name = ColumnNameOf(columns != nullptr ? columns : kNoColumns, id);
+            const char *name = ColumnNameOf(columns, id);
             size_t length = strlen(name);
             if (length >= sizeof names[id].text || NamesNoColumn(name, length)) continue;
             memset(names[id].text, ' ', sizeof names[id].text);
@@ -382,7 +380,7 @@ public:
     ConditionWriter(const TokenEntry *columns, const char *prefix, char *out, int outSize, State state = {},
                     const ColumnIndex *index = &kNoColumnIndex)
         : state_(state),
-          columns_(columns != nullptr ? columns : kNoColumns),
+          columns_(columns),
           prefix_(prefix),
           prefixLength_(prefix != nullptr && *prefix != '\0' ? strlen(prefix) : 0) {
         bool buffer = out != nullptr && outSize > 0;
@@ -879,7 +877,7 @@ private:
     }
 
     State state_;
-    const TokenEntry *columns_;
+    const TokenEntry *columns_;  // null: no column
     const char *prefix_;      // nullptr or read only for a prefixLength_ above 0
     size_t prefixLength_;
     char scratch_[1];         // Stands in for a missing buffer, so that Put needs no null test.
