@@ -317,7 +317,7 @@ private:
     int level_ = 0;
     int property_ = 0;   // of the comparison being read
     uint8_t firstSeen_ = 0;  // bit 0: a condition on upnp:class was read, bit 1: on @refID
-    bool supported_ = true;
+    bool supported_ = false;  // of the property being read, which Property sets before any comparison
     bool special_ = false;
     bool needsTree_ = false;
 };
