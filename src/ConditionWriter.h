@@ -400,7 +400,7 @@ public:
     }
 
     // The length of the whole text so far.
-    size_t Length() const { return static_cast<size_t>(at_ - start_) + lost_; }
+    size_t Length() const { return LengthTo(at_); }
 
     // The always-true rewrite's constant comparison of 'polarity' at once; the offset in the whole
     // text where it begins.
@@ -449,8 +449,9 @@ public:
 
     // Ends the text with its NUL and returns the length of the whole text.
     size_t Finish() {
-        *at_ = '\0';
-        return Length();
+        char *end = at_;  // read once: the NUL's store may alias at_ itself
+        *end = '\0';
+        return LengthTo(end);
     }
 
     // The walk's hooks.
@@ -551,6 +552,8 @@ public:
     }
 
 private:
+    // The length of the whole text written up to 'at'.
+    size_t LengthTo(const char *at) const { return static_cast<size_t>(at - start_) + lost_; }
     size_t Room() const { return static_cast<size_t>(limit_ - at_); }
 
     struct Column {
