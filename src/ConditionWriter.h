@@ -144,12 +144,10 @@ extern const ConstantComparison kConstantComparisons[kDialectCount];
 // points above U+10FFFF): MySQL refuses a _utf8mb4 literal of any other bytes.
 bool IsUtf8(const unsigned char *text, size_t length);
 
-// A missing column table names no column, like an empty one.
-inline constexpr TokenEntry kNoColumns[] = {{0, nullptr}};
-
 // The column of a property: the name of the first entry of the table with its id, kNullName
-// when it has none.
+// when it has none. A missing table (null) names no column, like an empty one.
 inline const char *ColumnNameOf(const TokenEntry *columns, int propertyId) {
+    if (columns == nullptr) return kNullName;
     for (const TokenEntry *entry = columns; entry->id != 0; ++entry) {
         if (entry->id == propertyId) return entry->name != nullptr ? entry->name : kNullName;
     }
@@ -180,7 +178,7 @@ struct ColumnIndex {
     // Indexes 'columns' (null: no column).
     explicit ColumnIndex(const TokenEntry *columns) {
         for (int id = 1; id < kProperties; ++id) {
-            const char *name = ColumnNameOf(columns != nullptr ? columns : kNoColumns, id);
+            const char *name = ColumnNameOf(columns, id);
             size_t length = strlen(name);
             if (length >= sizeof names[id].text || NamesNoColumn(name, length)) continue;
             memset(names[id].text, ' ', sizeof names[id].text);
@@ -382,12 +380,12 @@ public:
     ConditionWriter(const TokenEntry *columns, const char *prefix, char *out, int outSize, State state = {},
                     const ColumnIndex *index = &kNoColumnIndex)
         : state_(state),
-          columns_(columns != nullptr ? columns : kNoColumns),
+          columns_(columns),
           prefix_(prefix),
           prefixLength_(prefix != nullptr && *prefix != '\0' ? strlen(prefix) : 0) {
         bool buffer = out != nullptr && outSize > 0;
         start_ = at_ = buffer ? out : scratch_;
-        end_ = limit_ = at_ + (buffer ? outSize - 1 : 0);
+        limit_ = at_ + (buffer ? outSize - 1 : 0);
         if constexpr (kSearchCall) index_ = index;
     }
 
@@ -402,7 +400,7 @@ public:
     }
 
     // The length of the whole text so far.
-    size_t Length() const { return static_cast<size_t>(at_ - start_) + lost_; }
+    size_t Length() const { return LengthTo(at_); }
 
     // The always-true rewrite's constant comparison of 'polarity' at once; the offset in the whole
     // text where it begins.
@@ -451,8 +449,9 @@ public:
 
     // Ends the text with its NUL and returns the length of the whole text.
     size_t Finish() {
-        *at_ = '\0';
-        return Length();
+        char *end = at_;  // read once: the NUL's store may alias at_ itself
+        *end = '\0';
+        return LengthTo(end);
     }
 
     // The walk's hooks.
@@ -553,6 +552,8 @@ public:
     }
 
 private:
+    // The length of the whole text written up to 'at'.
+    size_t LengthTo(const char *at) const { return static_cast<size_t>(at - start_) + lost_; }
     size_t Room() const { return static_cast<size_t>(limit_ - at_); }
 
     struct Column {
@@ -881,14 +882,13 @@ private:
     }
 
     State state_;
-    const TokenEntry *columns_;
+    const TokenEntry *columns_;  // null: no column
     const char *prefix_;      // nullptr or read only for a prefixLength_ above 0
     size_t prefixLength_;
     char scratch_[1];         // Stands in for a missing buffer, so that Put needs no null test.
     char *start_;
     char *at_;                // Where the next byte goes.
     char *limit_;             // Where the NUL goes when the buffer is full.
-    char *end_;               // The limit before any cut.
     size_t lost_ = 0;         // Bytes of the whole text that did not fit.
     // Only the one call's writer has an index and the flag: the others set nothing up for them.
     [[no_unique_address]] std::conditional_t<kSearchCall, const ColumnIndex *, NoDialect> index_{};

@@ -47,8 +47,10 @@ public:
 private:
     struct Block {
         Block *previous;
-        size_t padding;  // Keeps what follows 16-byte aligned.
+        size_t size;  // Its bytes, header included; also keeps what follows 16-byte aligned.
     };
+    // The first block from the heap; each next one doubles the last, so a long text costs few mallocs.
+    static constexpr size_t kFirstBlock = 16384;
     void *TakeFromNewBlock(size_t bytes);
 
     char *next_;
@@ -57,7 +59,6 @@ private:
     size_t spareSize_;
     bool failed_ = false;
     Block *blocks_ = nullptr;
-    size_t nextBlock_ = 16384;  // Doubles with each block: a long text costs few mallocs.
 };
 
 // Storage from 'arena' when kInArena, else from the heap: a parse makes that choice once.

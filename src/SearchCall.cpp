@@ -34,7 +34,8 @@ void *Arena::TakeFromNewBlock(size_t bytes) {
         }
     }
     if (failed_) return nullptr;
-    size_t size = nextBlock_;
+    size_t size = kFirstBlock;
+    if (blocks_ != nullptr) size = blocks_->size <= SIZE_MAX / 2 ? blocks_->size * 2 : blocks_->size;
     while (size - sizeof(Block) < bytes) {
         if (size > SIZE_MAX / 2) {
             failed_ = true;
@@ -48,8 +49,8 @@ void *Arena::TakeFromNewBlock(size_t bytes) {
         return nullptr;
     }
     block->previous = blocks_;
+    block->size = size;
     blocks_ = block;
-    nextBlock_ = size <= SIZE_MAX / 2 ? size * 2 : size;
     next_ = reinterpret_cast<char *>(block + 1);
     end_ = reinterpret_cast<char *>(block) + size;
     return Take(bytes);
@@ -104,10 +105,12 @@ struct PropertyRecorder {
     uint64_t seen[4] = {};         // bit n: property n (below 256) occurs
     uint64_t unsupported[4] = {};  // and the database does not evaluate its conditions
     ArenaInts seenHigh;            // the other ids that occur
-    PropertyNote firstUnsupported = {0, -1};  // the first property whose conditions become constants
+    PropertyNote *firstUnsupported;  // set to the first property whose conditions become constants
 
-    PropertyRecorder(SearchInfo *i, const SearchOptions &o, const PreparedTables &p, Arena &a)
-        : info(i), options(o), prepared(p), arena(a) {}
+    // *first stays as it is when no property is unsupported.
+    PropertyRecorder(SearchInfo *i, const SearchOptions &o, const PreparedTables &p, Arena &a,
+                     PropertyNote *first)
+        : info(i), options(o), prepared(p), arena(a), firstUnsupported(first) {}
 
     // Adds the next property of the list, named at 'offset'; true when the database evaluates its
     // conditions, false when they become constants.
@@ -133,7 +136,7 @@ struct PropertyRecorder {
         }
         if (IsSupported(id)) return true;
         if (small) unsupported[id >> 6] |= bit;
-        if (info->alwaysTrueCount == 0) firstUnsupported = {id, offset};
+        if (info->alwaysTrueCount == 0) *firstUnsupported = {id, offset};
         if (info->alwaysTrueCount < MSC_SEARCH_INFO_PROPERTIES) info->alwaysTrue[info->alwaysTrueCount] = id;
         ++info->alwaysTrueCount;
         return false;
@@ -198,7 +201,6 @@ public:
     }
     // True when the parse stopped for a tree rather than for want of memory.
     bool needsTree() const { return needsTree_; }
-    const PropertyRecorder &recorder() const { return recorder_; }
     // The property's column is written with its first comparison, which always follows.
     MSC_ALWAYS_INLINE bool Property(int id, int offset, Slot) {
         // The properties whose first comparison needs more than its pieces.
@@ -272,7 +274,7 @@ private:
     // finds the first in text order when no property stands without a comparison, as in a text
     // written while it is read.
     bool FirstCondition(int id) {
-        unsigned bit = id == PROP_UPNP_CLASS ? 1u : id == PROP_REFID ? 2u : 0u;
+        uint8_t bit = id == PROP_UPNP_CLASS ? 1 : id == PROP_REFID ? 2 : 0;
         bool first = (firstSeen_ & bit) != bit;
         firstSeen_ |= bit;
         return first;
@@ -312,11 +314,12 @@ private:
     PropertyRecorder recorder_;  // held here, as the parser holds the builder: one load fewer a property
     const char *containerId_;
     ListState *lists_;   // one for each level of groups
+    // The state of the parse, in twelve bytes that the constructor sets with two stores.
     int level_ = 0;
     int property_ = 0;   // of the comparison being read
-    bool supported_ = true;
+    uint8_t firstSeen_ = 0;  // bit 0: a condition on upnp:class was read, bit 1: on @refID
+    bool supported_ = false;  // of the property being read, which Property sets before any comparison
     bool special_ = false;
-    unsigned firstSeen_ = 0;  // bit 0: a condition on upnp:class was read, bit 1: on @refID
     bool needsTree_ = false;
 };
 
@@ -360,8 +363,8 @@ bool HoldsNul(const char *criteria, Pos last) {
 }
 
 // The call without a tree (SqlBuilder), in either grammar, on criteria[0..last]: the result, or
-// kNeedsTree. Both ways of the call set *unsupported to the first property whose conditions
-// became constants.
+// kNeedsTree. Both ways of the call set *unsupported, which the caller set to {0, -1}, to the
+// first property whose conditions became constants, if any.
 int WriteWhileParsing(const char *criteria, Pos last, const SearchOptions &options, Arena *arena, char *out,
                       int outSize, SearchInfo *info, PropertyNote *unsupported) {
     const PreparedTables &prepared = PreparedFor(options);
@@ -370,7 +373,8 @@ int WriteWhileParsing(const char *criteria, Pos last, const SearchOptions &optio
     return WithConditionWriter<true>(options.columnTable, &prepared.columns, options.tablePrefix, options.sql, out,
                                      outSize, [&](auto &writer) {
         using Builder = SqlBuilder<std::remove_reference_t<decltype(writer)>>;
-        Builder builder(writer, PropertyRecorder(info, options, prepared, *arena), options.containerId, lists);
+        Builder builder(writer, PropertyRecorder(info, options, prepared, *arena, unsupported), options.containerId,
+                        lists);
         auto settle = [&](auto &parser, bool parsed) {
             if (!parsed) {
                 ParseFailure failure = parser.failure();
@@ -384,7 +388,6 @@ int WriteWhileParsing(const char *criteria, Pos last, const SearchOptions &optio
             }
             if (!WellFormedWithoutWalk(writer.wroteNoColumn(), options.columnTable)) return kNeedsTree;
             parser.builder().Finish();
-            *unsupported = parser.builder().recorder().firstUnsupported;
             info->condition = SEARCH_CONDITION_OK;
             return TextLength(writer.Finish());
         };
@@ -413,9 +416,8 @@ int WriteFromTree(const char *criteria, int length, const SearchOptions &options
     // The property list first: the lookups and rewrites that follow run only for the properties
     // that occur.
     const PreparedTables &prepared = PreparedFor(options);
-    PropertyRecorder recorder(info, options, prepared, *arena);
+    PropertyRecorder recorder(info, options, prepared, *arena, unsupported);
     for (size_t i = 0; i < notes.noted(); ++i) recorder.Record(notes.properties()[i].id, notes.properties()[i].offset);
-    *unsupported = recorder.firstUnsupported;
     if (recorder.Occurs(PROP_UPNP_CLASS)) {
         const char *upnpClass = UPnPClassOf(tree);
         if (upnpClass != nullptr) RecordClass(info, upnpClass, strlen(upnpClass));

@@ -59,7 +59,7 @@ inline bool FindColumn(const SearchOptions &options, const PreparedTables &prepa
         *length = column->length;
         return true;
     }
-    *name = ColumnNameOf(options.columnTable != nullptr ? options.columnTable : kNoColumns, propertyId);
+    *name = ColumnNameOf(options.columnTable, propertyId);
     *length = strlen(*name);
     return !NamesNoColumn(*name, *length);
 }
