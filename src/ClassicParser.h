@@ -166,8 +166,13 @@ bool ClassicParser<Builder>::ParseGroup(Pos open, Pos &last, Slot slot, int nest
     if (close == last) return true;
     Pos pos = SkipBlanksIn<kInGroup>(close + 1, last);
     if (pos > last) return true;
-    // Only a logical keyword may follow a group, matched in place: `(a)and(b)` is fine.
-    const TokenEntry *logical = Keyword<KeywordMatch::kPrefix>(Vocabulary::kLogical, {pos, pos});
+    // Only a logical keyword may follow a group, matched in place: `(a)and(b)` is fine. Its
+    // token, which the prefix rule reads past as it must, ends at the first byte that may stop
+    // a classic scan (a blank, a parenthesis): a keyword written as its table writes it is then
+    // settled at once. The parentheses after it are the next scan's to count.
+    Pos end = FindStop<kClassicStop>(text_, pos, last);
+    const TokenEntry *logical =
+        Keyword<KeywordMatch::kPrefix>(Vocabulary::kLogical, {pos, end > last ? last + 1 : end});
     if (logical == nullptr) return Fail(SEARCH_PARSE_TRAILING_TEXT, pos);
     if (!build_.Logical(logical->id, slot)) return Stopped(pos);
     *rightSlot = slot;

@@ -88,13 +88,17 @@ KeywordIndex::Ends EndsOf(Vocabulary vocabulary, const char *name, size_t length
 // Built when the library loads, before any call can reach it: the tables are constant data,
 // initialised before any constructor runs.
 KeywordIndex::KeywordIndex() {
-    // Each folded byte of the keywords gets a column of the automata.
+    for (auto &vocabulary : buckets) {
+        for (Bucket &bucket : vocabulary) bucket.length = kNoKeyword;
+    }
+    // Each folded byte of the keywords gets a column of the automata. An empty keyword, which
+    // a whole empty token would be, leaves every lookup to the tables.
     continues[0] = true;
     size_t classes = 1;
     bool fits = true;
     for (const TokenEntry *table : kTableOf) {
         for (const TokenEntry *entry = table; entry->id != 0; ++entry) {
-            fits = fits && strlen(entry->name) <= kLongestKeyword;
+            fits = fits && entry->name[0] != '\0' && strlen(entry->name) <= kLongestKeyword;
             for (const char *byte = entry->name; *byte != '\0'; ++byte) {
                 unsigned char folded = FoldAscii(static_cast<unsigned char>(*byte));
                 unsigned char other = folded >= 'a' && folded <= 'z' ? folded - 'a' + 'A' : folded;
@@ -238,13 +242,11 @@ const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, c
         }
         return Walk(index, vocabulary, match, at, length);
     }
-    if (length != 0) {
-        // The bucket's keyword in other letter cases ("derivedFrom", "AND").
-        TokenWords words = TokenWords::Of(at, length);
-        const KeywordIndex::Bucket &bucket = index.BucketAt(vocabulary, words);
-        if (bucket.length == length && words.SameBut(bucket.words, bucket.cases) && TakesWholeKeyword(match, at, length)) {
-            return bucket.entry;
-        }
+    // The bucket's keyword in other letter cases ("derivedFrom", "AND").
+    TokenWords words = TokenWords::Of(at, length);
+    const KeywordIndex::Bucket &bucket = index.BucketAt(vocabulary, words);
+    if (bucket.length == length && words.SameBut(bucket.words, bucket.cases) && TakesWholeKeyword(match, at, length)) {
+        return bucket.entry;
     }
     return Walk(index, vocabulary, match, at, length);
 }

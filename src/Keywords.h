@@ -89,7 +89,9 @@ struct KeywordIndex {
     // letter cases gives the same, since every lookup folds them. 'cases': in the layout of the
     // words, the bit that parts a letter's two cases at each letter of the keyword. 'settled':
     // the bucket holds no keyword of the vocabulary but that one, so a whole token of another
-    // length is none.
+    // length is none. A bucket without a keyword has kNoKeyword for its length, which no token
+    // has, an empty one (whose words are those of none) included.
+    static constexpr size_t kNoKeyword = SIZE_MAX;
     struct alignas(64) Bucket {  // a shift away from the next
         TokenWords words;
         const TokenEntry *entry;  // nullptr: no keyword is settled at once
@@ -175,7 +177,10 @@ MSC_ALWAYS_INLINE inline bool MayBeWholeKeyword(Vocabulary vocabulary, size_t le
 MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, KeywordMatch match,
                                                        const char *at, size_t length) {
     const KeywordIndex &index = kKeywordIndex;
-    if (length != 0) {
+    // An empty token matches no bucket, since none has its length: a prefix look-up, whose
+    // token may be empty, leaves it to the slow path without a test of its own. The callers of
+    // a whole one know their tokens non-empty, and the test folds away there.
+    if (match == KeywordMatch::kPrefix || length != 0) {
         // Clients mostly write a keyword as its table does, followed by a blank: a whole keyword
         // followed by a byte that no keyword holds is all that the prefix rule takes too. Other
         // letter cases of the bucket's keyword, and other tokens of its length, are rare enough
