@@ -505,21 +505,24 @@ int UPnPErrorOf(int code) {
 }
 
 // What a call that failed with a parse error code reports: its UPnP error, and the description
-// but for the offset, which goes with every code but that of an invalid argument.
+// but for the offset's digits, which go with every code but that of an invalid argument: the
+// words in description[0..length-1], followed up to openLength by what comes before the digits.
 struct FailureReport {
     int upnpError;
     bool withOffset;
     size_t length;
+    size_t openLength;
     char description[MSC_SEARCH_INFO_DESCRIPTION_SIZE];
 };
 FailureReport ReportOf(int code) {
-    FailureReport report = {UPnPErrorOf(code), code != SEARCH_PARSE_INVALID_ARGUMENT, 0, {}};
+    FailureReport report = {UPnPErrorOf(code), code != SEARCH_PARSE_INVALID_ARGUMENT, 0, 0, {}};
     report.length = DescribeUPnPError(report.description, report.upnpError, SearchParseErrorMessage(code));
+    report.openLength = OpenOffset(report.description, report.length);
     return report;
 }
 
 // The report of each parse error code, composed when the library loads: a failed call copies
-// its description and writes only the offset.
+// its description and writes only the offset's digits.
 constexpr int kParseErrorCodes = SEARCH_PARSE_INVALID_ARGUMENT + 1;
 struct FailureReports {
     FailureReport byCode[kParseErrorCodes];
@@ -528,6 +531,14 @@ struct FailureReports {
     }
 };
 const FailureReports kFailureReports;
+
+// Copies a report's n bytes: by 16-byte blocks, the last one ending at the n-th, since the words
+// of every report take more than one and a call to memcpy costs more than the blocks.
+MSC_ALWAYS_INLINE inline void CopyReport(char *to, const char *from, size_t n) {
+    if (n < 16) return CopyValueText(to, from, n);
+    for (size_t at = 0; at + 16 < n; at += 16) memcpy(to + at, from + at, 16);
+    memcpy(to + n - 16, from + n - 16, 16);
+}
 
 // The UPnP error fields of a call that failed with the parse error in the record.
 MSC_NOINLINE void ReportParseFailure(SearchInfo *info) {
@@ -540,8 +551,15 @@ MSC_NOINLINE void ReportParseFailure(SearchInfo *info) {
         other = ReportOf(code);
     }
     info->upnpError = report->upnpError;
-    CopyValueText(info->upnpErrorDescription, report->description, report->length);
-    EndUPnPErrorDescription(info->upnpErrorDescription, report->length, report->withOffset ? info->error.offset : -1);
+    int offset = info->error.offset;
+    char *out = info->upnpErrorDescription;
+    if (report->withOffset && offset >= 0) {
+        CopyReport(out, report->description, report->openLength);
+        EndWithOffset(out, report->openLength, static_cast<unsigned>(offset));
+    } else {
+        CopyReport(out, report->description, report->length);
+        out[report->length] = '\0';
+    }
 }
 
 // The rest of a call that failed, whose record tells why: its UPnP error unless one was reported,

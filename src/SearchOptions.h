@@ -81,6 +81,11 @@ void ReportUPnPError(SearchInfo *info, int upnpError, const char *detail, int of
 // their length); then, after out[0..length-1], the offset when it is 0 or more, and the NUL.
 size_t DescribeUPnPError(char *out, int upnpError, const char *detail);
 void EndUPnPErrorDescription(char *out, size_t length, int offset);
+// EndUPnPErrorDescription's two steps for an offset, for a caller that composes the words
+// before it in advance too: they go after out[0..length-1], cut to the field, and return or end
+// the description's length.
+size_t OpenOffset(char *out, size_t length);
+void EndWithOffset(char *out, size_t length, unsigned offset);
 
 // Clears the UPnP error fields of a 1.1 record.
 inline void ClearUPnPError(SearchInfo *info) {

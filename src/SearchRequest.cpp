@@ -47,20 +47,41 @@ size_t DescribeUPnPError(char *out, int upnpError, const char *detail) {
     return length;
 }
 
+size_t OpenOffset(char *out, size_t length) {
+    const Words at(" at byte ");
+    AppendToDescription(out, &length, at.text, at.length);
+    return length;
+}
+
+// The digits of 0 to 99, two by two: an offset is written a pair of digits per division.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+void EndWithOffset(char *out, size_t length, unsigned offset) {
+    char digits[16];
+    char *first = digits + sizeof digits;
+    for (; offset >= 100; offset /= 100) {
+        first -= 2;
+        memcpy(first, kDigitPairs + 2 * (offset % 100), 2);
+    }
+    if (offset >= 10) {
+        first -= 2;
+        memcpy(first, kDigitPairs + 2 * offset, 2);
+    } else {
+        *--first = static_cast<char>('0' + offset);
+    }
+    AppendToDescription(out, &length, first, static_cast<size_t>(digits + sizeof digits - first));
+    out[length] = '\0';
+}
+
 void EndUPnPErrorDescription(char *out, size_t length, int offset) {
     if (offset >= 0) {
-        char digits[16];
-        char *first = digits + sizeof digits;
-        unsigned value = static_cast<unsigned>(offset);
-        do {
-            *--first = static_cast<char>('0' + value % 10);
-            value /= 10;
-        } while (value != 0);
-        const Words at(" at byte ");
-        AppendToDescription(out, &length, at.text, at.length);
-        AppendToDescription(out, &length, first, static_cast<size_t>(digits + sizeof digits - first));
+        EndWithOffset(out, OpenOffset(out, length), static_cast<unsigned>(offset));
+    } else {
+        out[length] = '\0';
     }
-    out[length] = '\0';
 }
 
 void ReportUPnPError(SearchInfo *info, int upnpError, const char *detail, int offset) {
