@@ -18,18 +18,6 @@
 
 namespace msc {
 
-namespace {
-
-// Appends text[0..n-1] to the description out[0..*length-1], cut to the field.
-MSC_ALWAYS_INLINE inline void AppendToDescription(char *out, size_t *length, const char *text, size_t n) {
-    constexpr size_t kRoom = MSC_SEARCH_INFO_DESCRIPTION_SIZE - 1;
-    if (n > kRoom - *length) n = kRoom - *length;
-    CopyValueText(out + *length, text, n);
-    *length += n;
-}
-
-}  // namespace
-
 // "words: detail at byte N", cut to the field. Written by hand rather than by snprintf: one
 // criteria in six from real clients fails, and the text would cost more than the parse. Every
 // piece but the detail has a length known without a scan.
@@ -51,29 +39,6 @@ size_t OpenOffset(char *out, size_t length) {
     const Words at(" at byte ");
     AppendToDescription(out, &length, at.text, at.length);
     return length;
-}
-
-// The digits of 0 to 99, two by two: an offset is written a pair of digits per division.
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-void EndWithOffset(char *out, size_t length, unsigned offset) {
-    char digits[16];
-    char *first = digits + sizeof digits;
-    for (; offset >= 100; offset /= 100) {
-        first -= 2;
-        memcpy(first, kDigitPairs + 2 * (offset % 100), 2);
-    }
-    if (offset >= 10) {
-        first -= 2;
-        memcpy(first, kDigitPairs + 2 * offset, 2);
-    } else {
-        *--first = static_cast<char>('0' + offset);
-    }
-    AppendToDescription(out, &length, first, static_cast<size_t>(digits + sizeof digits - first));
-    out[length] = '\0';
 }
 
 void EndUPnPErrorDescription(char *out, size_t length, int offset) {
