@@ -189,7 +189,8 @@ TEST(SearchRequest, SearchPolicyAndErrors) {
     for (const Case &row : ReadCases("api-search-policy.tsv")) {
         SCOPED_TRACE(row.where());
         const SearchOptions options = RecordOf(row);
-        const std::string criteria = row["criteria"];
+        const std::string blanks = row["blanks"];
+        const std::string criteria = std::string(blanks.empty() ? 0 : std::stoul(blanks), ' ') + row["criteria"];
         SearchInfo info;
         char out[512];
         int length = ConvertSearchCriteria(criteria.c_str(), -1, &options, out, sizeof out, &info);
