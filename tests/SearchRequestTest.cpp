@@ -27,6 +27,8 @@ const TokenEntry kHost[] = {{PROP_HOST_FIRST, R"(upnp:artist[@role="Composer"])"
                             {PROP_HOST_FIRST + 1, "upnp:playbackCount"},
                             {PROP_HOST_FIRST + 2, R"(upnp:artist[@role="AlbumArtist"])"},
                             {0, nullptr}};
+// A host's property whose name leaves no room in the description for all of an offset's digits.
+const TokenEntry kLongName[] = {{PROP_HOST_FIRST + 2, "x:averyLongPropertyNameaveryLongPropertyNameaveryLongPropertyNameaveryLongPropertyNamea"}, {0, nullptr}};
 const TokenEntry kTitleAndDate[] = {{PROP_DC_TITLE, nullptr}, {PROP_DC_DATE, nullptr}, {0, nullptr}};
 const int kPlayCount[] = {PROP_HOST_FIRST + 1, 0};
 
@@ -48,6 +50,7 @@ SearchOptions RecordOf(const Case &row) {
     if (record == "no id") options.idColumn = nullptr;
     if (record == "supported") options.supportedTable = kTitleAndDate;
     if (record == "prepared") PrepareSearchOptions(&options);
+    if (record == "long name") options.parse.hostProperties = kLongName;
     return options;
 }
 
