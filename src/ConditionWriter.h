@@ -95,7 +95,8 @@ inline int NullTestOf(const char *text, size_t length, ValueForm form) {
 // table walk. Each is followed by a blank and padded to 16 bytes: see ConditionWriter::PutPiece.
 class OperatorPieces {
 public:
-    struct Piece {
+    // 64 bytes: a piece is found by a shift rather than a multiplication.
+    struct alignas(64) Piece {
         char text[16];
         size_t length;  // SIZE_MAX: no piece here (too long, or an id that writes nothing)
         ValueForm form;
