@@ -95,7 +95,8 @@ inline int NullTestOf(const char *text, size_t length, ValueForm form) {
 // table walk. Each is followed by a blank and padded to 16 bytes: see ConditionWriter::PutPiece.
 class OperatorPieces {
 public:
-    struct Piece {
+    // 64 bytes: a piece is found by a shift rather than a multiplication.
+    struct alignas(64) Piece {
         char text[16];
         size_t length;  // SIZE_MAX: no piece here (too long, or an id that writes nothing)
         ValueForm form;
@@ -238,12 +239,13 @@ inline bool HasQuote(Word word) {
 #endif
 
 // A value of at most kMaxLength bytes (nearly every value: class names such as
-// "object.container.person.musicArtist" are the longest) that holds no single quote, held in
-// registers: Read loads and tests it, Write stores it, so that a writer decides before it
-// stores anything. Loads and stores of a fixed size at each end (and one more in the middle of 33
-// to 48 bytes) may overlap and touch nothing outside the value's bytes. With MSC_VECTOR and SSE2
-// the bytes go into vector registers, where one comparison finds a quote; else into words,
-// tested by the byte-wise zero test.
+// "object.container.person.musicArtist" are the longest) that holds no single quote, copied by
+// loads that are tested before any store, so that a writer decides before it stores anything.
+// Loads and stores of a fixed size at each end (and one more in the middle of 33 to 48 bytes)
+// may overlap and touch nothing outside the value's bytes. With MSC_VECTOR and SSE2 the bytes go
+// into vector registers, where one comparison finds a quote; else into words, tested by the
+// byte-wise zero test. Each size of value is read, tested and stored in a branch of its own: the
+// length is tested once, and a store goes right after its test.
 class QuoteFreeValue {
 public:
 #if MSC_VECTOR && defined(__SSE2__)
@@ -252,105 +254,84 @@ public:
     static constexpr size_t kMaxLength = 16;
 #endif
 
-    // Reads from[0..n-1], n at most kMaxLength; false when a quote is among the bytes.
-    MSC_ALWAYS_INLINE bool Read(const char *from, size_t n) {
-        n_ = n;
+    // Copies from[0..n-1], n at most kMaxLength, to place() when no quote is among its bytes;
+    // false, with place not called, when one is. place() is called once the bytes are read and
+    // tested, returns where they go and may store what goes around them.
+    template <typename Place>
+    MSC_ALWAYS_INLINE static bool Copy(const char *from, size_t n, Place place) {
 #if MSC_VECTOR && defined(__SSE2__)
         if (n > 16) {
-            head_ = LoadBlock<16>(from);
-            tail_ = LoadBlock<16>(from + n - 16);
-            middle_ = n > 32 ? LoadBlock<16>(from + 16) : head_;
-            return NoQuote(head_, middle_, tail_);
+            __m128i head = LoadBlock<16>(from);
+            __m128i tail = LoadBlock<16>(from + n - 16);
+            __m128i middle = n > 32 ? LoadBlock<16>(from + 16) : head;
+            if (!NoQuote(head, middle, tail)) return false;
+            char *to = place();
+            StoreBlock<16>(to, head);
+            if (n > 32) StoreBlock<16>(to + 16, middle);
+            StoreBlock<16>(to + n - 16, tail);
+            return true;
         }
-        if (n >= 8) return ReadEnds<8>(from);
-        if (n >= 4) return ReadEnds<4>(from);
+        if (n >= 8) return CopyEnds<8>(from, n, place);
+        if (n >= 4) return CopyEnds<4>(from, n, place);
 #else
-        if (n >= 8) return ReadEnds<uint64_t>(from);
-        if (n >= 4) return ReadEnds<uint32_t>(from);
+        if (n >= 8) return CopyEnds<uint64_t>(from, n, place);
+        if (n >= 4) return CopyEnds<uint32_t>(from, n, place);
 #endif
-        if (n == 0) return true;
+        if (n == 0) {
+            place();
+            return true;
+        }
         // The first, middle and last byte are all the bytes of 1 to 3; held in one word, which
         // its zero bytes leave without a quote. (The middle byte in the top one: no byte is
         // taken from the second, which would keep a register of the few that have one.)
-        bytes_ = static_cast<uint32_t>(static_cast<unsigned char>(from[0]) |
-                                       static_cast<unsigned char>(from[n - 1]) << 16 |
-                                       static_cast<unsigned>(static_cast<unsigned char>(from[n / 2])) << 24);
+        auto bytes = static_cast<uint32_t>(static_cast<unsigned char>(from[0]) |
+                                           static_cast<unsigned char>(from[n - 1]) << 16 |
+                                           static_cast<unsigned>(static_cast<unsigned char>(from[n / 2])) << 24);
 #if MSC_VECTOR && defined(__SSE2__)
-        __m128i bytes = _mm_cvtsi32_si128(static_cast<int>(bytes_));
-        return NoQuote(bytes, bytes, bytes);
+        __m128i held = _mm_cvtsi32_si128(static_cast<int>(bytes));
+        if (!NoQuote(held, held, held)) return false;
 #else
-        return !HasQuote(bytes_);
+        if (HasQuote(bytes)) return false;
 #endif
-    }
-
-    // Writes the value that Read read at to[0..n-1].
-    MSC_ALWAYS_INLINE void Write(char *to) const {
-        size_t n = n_;
-#if MSC_VECTOR && defined(__SSE2__)
-        if (n > 16) {
-            StoreBlock<16>(to, head_);
-            if (n > 32) StoreBlock<16>(to + 16, middle_);
-            StoreBlock<16>(to + n - 16, tail_);
-            return;
-        }
-        if (n >= 8) return WriteEnds<8>(to);
-        if (n >= 4) return WriteEnds<4>(to);
-#else
-        if (n >= 8) return WriteEnds<uint64_t>(to);
-        if (n >= 4) return WriteEnds<uint32_t>(to);
-#endif
-        if (n == 0) return;
-        to[0] = static_cast<char>(bytes_);
-        to[n - 1] = static_cast<char>(bytes_ >> 16);
-        to[n / 2] = static_cast<char>(bytes_ >> 24);
+        char *to = place();
+        to[0] = static_cast<char>(bytes);
+        to[n - 1] = static_cast<char>(bytes >> 16);
+        to[n / 2] = static_cast<char>(bytes >> 24);
+        return true;
     }
 
 private:
 #if MSC_VECTOR && defined(__SSE2__)
-    template <size_t N>
-    MSC_ALWAYS_INLINE bool ReadEnds(const char *from) {
-        head_ = LoadBlock<N>(from);
-        tail_ = LoadBlock<N>(from + n_ - N);
-        return NoQuote(head_, tail_, tail_);
+    template <size_t N, typename Place>
+    MSC_ALWAYS_INLINE static bool CopyEnds(const char *from, size_t n, Place place) {
+        __m128i head = LoadBlock<N>(from);
+        __m128i tail = LoadBlock<N>(from + n - N);
+        if (!NoQuote(head, tail, tail)) return false;
+        char *to = place();
+        StoreBlock<N>(to, head);
+        StoreBlock<N>(to + n - N, tail);
+        return true;
     }
-    template <size_t N>
-    MSC_ALWAYS_INLINE void WriteEnds(char *to) const {
-        StoreBlock<N>(to, head_);
-        StoreBlock<N>(to + n_ - N, tail_);
-    }
-    __m128i head_, middle_, tail_;
 #else
-    template <typename Word>
-    MSC_ALWAYS_INLINE bool ReadEnds(const char *from) {
+    template <typename Word, typename Place>
+    MSC_ALWAYS_INLINE static bool CopyEnds(const char *from, size_t n, Place place) {
         Word head, tail;
         memcpy(&head, from, sizeof head);
-        memcpy(&tail, from + n_ - sizeof tail, sizeof tail);
-        head_ = head;
-        tail_ = tail;
-        return !HasQuote(head) && !HasQuote(tail);
-    }
-    template <typename Word>
-    MSC_ALWAYS_INLINE void WriteEnds(char *to) const {
-        Word head = static_cast<Word>(head_), tail = static_cast<Word>(tail_);
+        memcpy(&tail, from + n - sizeof tail, sizeof tail);
+        if (HasQuote(head) || HasQuote(tail)) return false;
+        char *to = place();
         memcpy(to, &head, sizeof head);
-        memcpy(to + n_ - sizeof tail, &tail, sizeof tail);
+        memcpy(to + n - sizeof tail, &tail, sizeof tail);
+        return true;
     }
-    uint64_t head_, tail_;
 #endif
-    size_t n_;
-    uint32_t bytes_;  // of a value of 1 to 3 bytes
 };
 
 // Copies a value of any length that holds no single quote; false, with nothing written, when it
 // holds one. A value of at most QuoteFreeValue::kMaxLength bytes is tested by the loads that
 // copy it; a longer one by memchr, and then copied.
 MSC_ALWAYS_INLINE inline bool CopyQuoteFree(char *to, const char *from, size_t n) {
-    if (n <= QuoteFreeValue::kMaxLength) {
-        QuoteFreeValue value;
-        if (!value.Read(from, n)) return false;
-        value.Write(to);
-        return true;
-    }
+    if (n <= QuoteFreeValue::kMaxLength) return QuoteFreeValue::Copy(from, n, [to] { return to; });
     if (memchr(from, '\'', n) != nullptr) return false;
     CopyValueText(to, from, n);
     return true;
@@ -592,25 +573,28 @@ private:
         size_t columnSpan = kCommon ? 1 + sizeof(ColumnIndex::Name) : columnLength + 2;
         constexpr size_t kPieceSpan = sizeof piece.opened + sizeof piece.closing;
         if (prefixLength + columnSpan + kPieceSpan + length > Room()) return false;
-        QuoteFreeValue held;
-        if (kCommon && !held.Read(value, length)) return false;
-        char *op = at + prefixLength + columnLength + 2;
-        at[0] = ' ';
+        // All but the value, which goes at the place returned.
+        auto place = [&] {
+            char *op = at + prefixLength + columnLength + 2;
+            at[0] = ' ';
+            if constexpr (kCommon) {
+                memcpy(at + 1, column, sizeof(ColumnIndex::Name));  // with its closing blank
+            } else {
+                if (prefixLength != 0) memcpy(at + 1, prefix_, prefixLength);
+                CopyValueText(at + 1 + prefixLength, column, columnLength);
+                op[-1] = ' ';
+            }
+            memcpy(op, piece.opened, sizeof piece.opened);
+            char *valueAt = op + piece.valueAt;
+            memcpy(valueAt + length, piece.closing, sizeof piece.closing);
+            return valueAt;
+        };
+        char *valueAt;
         if constexpr (kCommon) {
-            memcpy(at + 1, column, sizeof(ColumnIndex::Name));  // with its closing blank
-        } else {
-            if (prefixLength != 0) memcpy(at + 1, prefix_, prefixLength);
-            CopyValueText(at + 1 + prefixLength, column, columnLength);
-            op[-1] = ' ';
-        }
-        memcpy(op, piece.opened, sizeof piece.opened);
-        char *valueAt = op + piece.valueAt;
-        if constexpr (kCommon) {
-            held.Write(valueAt);
-        } else if (!CopyQuoteFree(valueAt, value, length)) {
+            if (!QuoteFreeValue::Copy(value, length, [&] { return valueAt = place(); })) return false;
+        } else if (!CopyQuoteFree(valueAt = place(), value, length)) {
             return false;
         }
-        memcpy(valueAt + length, piece.closing, sizeof piece.closing);
         at_ = valueAt + length + piece.closingLength;
         return true;
     }
@@ -785,11 +769,13 @@ private:
     void WriteLiteral(const char *text, size_t length, const char (&open)[N], const char (&close)[M]) {
         constexpr size_t opening = N - 1, closing = M - 1;
         char *at = at_;  // Read before the stores, which may alias it.
-        QuoteFreeValue value;
-        if (length <= QuoteFreeValue::kMaxLength && length + opening + closing <= Room() && value.Read(text, length)) {
-            value.Write(at + opening);
+        auto place = [&] {
             memcpy(at, open, opening);
             memcpy(at + opening + length, close, closing);
+            return at + opening;
+        };
+        if (length <= QuoteFreeValue::kMaxLength && length + opening + closing <= Room() &&
+            QuoteFreeValue::Copy(text, length, place)) {
             at_ = at + length + opening + closing;
             return;
         }
