@@ -367,7 +367,9 @@ public:
         bool buffer = out != nullptr && outSize > 0;
         start_ = at_ = buffer ? out : scratch_;
         limit_ = at_ + (buffer ? outSize - 1 : 0);
-        if constexpr (kSearchCall) index_ = index;
+        // The index's names go without the prefix: a writer with one finds its columns in the
+        // table, so that the comparisons at once test for an index alone.
+        if constexpr (kSearchCall) index_ = prefixLength_ == 0 ? index : &kNoColumnIndex;
     }
 
     // The pointers may point at scratch_ inside this object: no copies.
@@ -490,7 +492,7 @@ public:
     // A comparison of a property: its column, operator and value, as the walk writes the property
     // leaf, the operator and the value leaf. In the classic text, where the value is a literal
     // without a quote (nearly every comparison), one room test serves the three and each is one
-    // copy (StoreComparison). The common case, an indexed column without a prefix and a value
+    // copy (StoreComparison). The common case, an indexed column (never with a prefix) and a value
     // that a QuoteFreeValue holds, goes to WriteCommonComparison, the rest to
     // WriteComparisonRest. Out of line: the copies keep more values at hand than the parsers
     // that call it can spare; each of the three keeps no more than it needs.
@@ -498,7 +500,7 @@ public:
         if constexpr (!kDialect && kSearchCall) {
             const ColumnIndex::Name *column = index_->Find(propertyId);
             const OperatorPieces::Piece *piece = Pieces(state_).Get(opId);
-            if (column != nullptr && piece != nullptr && prefixLength_ == 0 && length <= QuoteFreeValue::kMaxLength) {
+            if (column != nullptr && piece != nullptr && length <= QuoteFreeValue::kMaxLength) {
                 if (piece->closingLength != 0) return WriteCommonComparison(*column, *piece, value, length);
                 return WriteCommonExists(*column, *piece, propertyId, opId, value, length);
             }
@@ -654,7 +656,7 @@ private:
             if (piece != nullptr && WholeValue(*piece, opId, propertyId, &whole, &wholeLength)) {
                 const ColumnIndex::Name *indexed = nullptr;
                 if constexpr (kSearchCall) indexed = index_->Find(propertyId);
-                if (indexed != nullptr && prefixLength_ == 0 && wholeLength <= QuoteFreeValue::kMaxLength) {
+                if (indexed != nullptr && wholeLength <= QuoteFreeValue::kMaxLength) {
                     return WriteCommonComparison(*indexed, *piece, whole, wholeLength);
                 }
                 Column column = ColumnOf(propertyId);
