@@ -110,6 +110,9 @@ public:
         char closing[4];
         uint8_t valueAt;
         uint8_t closingLength;
+        // A literal's piece that fits: values shorter than this, those that a QuoteFreeValue
+        // holds, go with it at once (WriteComparison); 0 for any other piece.
+        uint8_t commonBelow;
     };
     static constexpr int kLastId = kLastOperatorId;
 
@@ -500,9 +503,9 @@ public:
         if constexpr (!kDialect && kSearchCall) {
             const ColumnIndex::Name *column = index_->Find(propertyId);
             const OperatorPieces::Piece *piece = Pieces(state_).Get(opId);
-            if (column != nullptr && piece != nullptr && length <= QuoteFreeValue::kMaxLength) {
-                if (piece->closingLength != 0) return WriteCommonComparison(*column, *piece, value, length);
-                return WriteCommonExists(*column, *piece, propertyId, opId, value, length);
+            if (column != nullptr && piece != nullptr) {
+                if (length < piece->commonBelow) return WriteCommonComparison(*column, *piece, value, length);
+                if (piece->closingLength == 0) return WriteCommonExists(*column, *piece, propertyId, opId, value, length);
             }
         }
         WriteComparisonRest(propertyId, opId, value, length);

@@ -42,6 +42,7 @@ OperatorPieces::OperatorPieces(const Dialect &dialect) {
         memcpy(piece.closing, close, closing);
         piece.valueAt = static_cast<uint8_t>(length + opening);
         piece.closingLength = static_cast<uint8_t>(closing);
+        if (closing != 0) piece.commonBelow = QuoteFreeValue::kMaxLength + 1;
     }
 }
 
