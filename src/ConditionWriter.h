@@ -123,6 +123,10 @@ public:
         return static_cast<unsigned>(opId) <= kLastId ? &pieces_[opId] : nullptr;
     }
 
+    // The piece of an operator that a parser read: every id of the operators' keyword tables is
+    // at most kLastId, so only ids from elsewhere need Get's test.
+    const Piece &OfParsed(int opId) const { return pieces_[opId]; }
+
 private:
     Piece pieces_[kLastId + 1];
 };
@@ -498,14 +502,15 @@ public:
     // copy (StoreComparison). The common case, an indexed column (never with a prefix) and a value
     // that a QuoteFreeValue holds, goes to WriteCommonComparison, the rest to
     // WriteComparisonRest. Out of line: the copies keep more values at hand than the parsers
-    // that call it can spare; each of the three keeps no more than it needs.
+    // that call it can spare; each of the three keeps no more than it needs. 'opId': an operator
+    // that a parser read (OperatorPieces::OfParsed).
     MSC_NOINLINE void WriteComparison(int propertyId, int opId, const char *value, size_t length) {
         if constexpr (!kDialect && kSearchCall) {
             const ColumnIndex::Name *column = index_->Find(propertyId);
-            const OperatorPieces::Piece *piece = Pieces(state_).Get(opId);
-            if (column != nullptr && piece != nullptr) {
-                if (length < piece->commonBelow) return WriteCommonComparison(*column, *piece, value, length);
-                if (piece->closingLength == 0) return WriteCommonExists(*column, *piece, propertyId, opId, value, length);
+            const OperatorPieces::Piece &piece = Pieces(state_).OfParsed(opId);
+            if (column != nullptr) {
+                if (length < piece.commonBelow) return WriteCommonComparison(*column, piece, value, length);
+                if (piece.closingLength == 0) return WriteCommonExists(*column, piece, propertyId, opId, value, length);
             }
         }
         WriteComparisonRest(propertyId, opId, value, length);
