@@ -46,7 +46,9 @@ MSC_ALWAYS_INLINE inline Word Load(const char *at) {
 // A token's bytes as the index hashes and compares them, read within the token only: of 8 bytes
 // or more the first eight in 'head' and the last eight in 'tail' (the two may overlap); of fewer,
 // the first and last four, two or one packed in 'head'. Two tokens of one length up to 16 are
-// the same bytes when their words are equal.
+// the same bytes when their words are equal. (One load that ends with a short token, its bytes
+// before the token shifted off, would need eight readable bytes before the token's end and a
+// test for them, and its shift by the length costs more than the branches it saves.)
 struct TokenWords {
     uint64_t head;
     uint64_t tail;

@@ -314,8 +314,13 @@ protected:
     // case of SkipBlanks, which a classic scan tests where its token ends.
     MSC_ALWAYS_INLINE bool OneSpace(Pos pos, Pos last) const { return SpaceBeforeLast(pos, last) && TokenFollows(pos); }
 
-    // Whether text_[pos] is a space before the range's last byte. A classic scan may have passed
-    // a NUL, and the bound comes first.
+    // Whether text_[pos] is a space before the range's last byte. The bound comes first: not every
+    // 'pos' is readable. A stop that FindStop returns is (its blocks stop by last + 1, its plain
+    // loop read it), but not the byte after a logical keyword that the prefix rule matched
+    // through the text's NUL, nor the byte after a quoted value's stop where that stop is the
+    // NUL past a host's range. Where it is readable, the byte first saves no bound, since a
+    // range may end before a space of the text, and measured dearer: a failed bound tells the
+    // compiler that the token ends the range, which spares the tests after it.
     MSC_ALWAYS_INLINE bool SpaceBeforeLast(Pos pos, Pos last) const { return pos < last && text_[pos] == ' '; }
 
     // Whether a token begins right after the blank at 'pos': a byte above the blanks, read as
