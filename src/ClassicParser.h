@@ -26,7 +26,9 @@ public:
     using Slot = typename Builder::Slot;
 
     ClassicParser(const char *text, bool quiet, Arena *arena, const Builder &builder)
-        : Lexer(text, quiet ? unsigned{kQuiet} : 0u, arena), build_(builder) {}
+        : Lexer(text, quiet ? unsigned{kQuiet} : 0u, arena), build_(builder) {
+        group_.counted = -1;
+    }
 
     Builder &builder() { return build_; }
 
@@ -53,8 +55,7 @@ private:
     // Whether a group closes by 'last' whose text holds 'unclosed' opening parentheses that no
     // closing one matches before 'from', counting those from 'from' on.
     MSC_NOINLINE bool GroupCloses(Pos unclosed, Pos from, Pos last) const {
-        GroupScan scan;
-        scan.unclosed = unclosed;
+        GroupScan scan = {unclosed, -1, from - 1};
         ForEachStop<kOpen | kClose>(text_, from, last, [&](Pos pos) { return !scan.Count(text_, pos, &last); });
         return scan.close >= 0;
     }
@@ -71,7 +72,7 @@ private:
     }
 
     Builder build_;  // a copy: the parse then reads its state with one load
-    GroupScan group_;  // of the innermost group being read
+    GroupScan group_;  // of the innermost group being read, which sets its count as it opens
 };
 
 template <typename Builder>
@@ -160,7 +161,7 @@ bool ClassicParser<Builder>::ParseGroup(Pos open, Pos &last, Slot slot, int nest
     }
 
     // The group counts its parentheses afresh, from its opening one.
-    const Pos outerUnclosed = group_.unclosed;
+    const Pos outerUnclosed = kInGroup ? group_.unclosed : 0;
     group_.unclosed = 0;
     group_.close = -1;
     Slot inner = slot;

@@ -245,12 +245,12 @@ struct Token {
 // scans count the parentheses in the order of the text, none left out: a count over the rest of
 // the text goes on from where they stopped.
 struct GroupScan {
-    Pos unclosed = 0;  // the opening parentheses of the group's text that no closing one matched yet
-    Pos close = -1;    // the group's closing parenthesis, once a scan met it
+    Pos unclosed;  // the opening parentheses of the group's text that no closing one matched yet
+    Pos close;     // the group's closing parenthesis, once a scan met it; else -1
     // The last parenthesis of the group's text that the count took in, without closing the
     // group: one counted, or the closing one of a group inside it. Before the group's opening
     // parenthesis while there is none: a group's count leaves it as the enclosing one had it.
-    Pos counted = -1;
+    Pos counted;
 
     bool Closes(const char *text, Pos at) const { return text[at] == ')' && unclosed == 0; }
     // The group closes at 'at': its range ends before it. True, for the scans' conditions.
