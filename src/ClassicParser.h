@@ -175,12 +175,7 @@ bool ClassicParser<Builder>::ParseGroup(Pos open, Pos &last, Slot slot, int nest
         if (kInGroup) group_.Enclose(outerUnclosed, open);
         return false;
     }
-    // The enclosing group's count goes on after the group, whose parentheses match.
-    if (kInGroup) {
-        group_.unclosed = outerUnclosed;
-        group_.close = -1;
-        group_.counted = close;
-    }
+    if (kInGroup) group_.EncloseClosed(outerUnclosed);
     build_.CloseGroup();
 
     *done = true;

@@ -270,14 +270,15 @@ struct GroupScan {
     // where this group's count stopped: the group's parentheses, its opening one too, are the
     // enclosing group's as well.
     void Enclose(Pos outerUnclosed, Pos open) {
-        if (close >= 0) {
-            counted = close;
-            unclosed = outerUnclosed;
-            close = -1;
-        } else {
-            if (counted < open) counted = open;
-            unclosed += outerUnclosed + 1;
-        }
+        if (close >= 0) return EncloseClosed(outerUnclosed);
+        if (counted < open) counted = open;
+        unclosed += outerUnclosed + 1;
+    }
+    // Enclose for a group that closed, whose parentheses match.
+    void EncloseClosed(Pos outerUnclosed) {
+        counted = close;
+        unclosed = outerUnclosed;
+        close = -1;
     }
 };
 
