@@ -26,7 +26,9 @@ public:
     using Slot = typename Builder::Slot;
 
     ClassicParser(const char *text, bool quiet, Arena *arena, const Builder &builder)
-        : Lexer(text, quiet ? unsigned{kQuiet} : 0u, arena), build_(builder) {}
+        : Lexer(text, quiet ? unsigned{kQuiet} : 0u, arena), build_(builder) {
+        group_.counted = -1;
+    }
 
     Builder &builder() { return build_; }
 
@@ -50,16 +52,27 @@ private:
         return pos;
     }
 
-    // Whether the group that opens at 'open' closes by 'last', counting every parenthesis.
-    MSC_NOINLINE bool GroupCloses(Pos open, Pos last) const {
-        GroupScan scan;
-        ForEachStop<kOpen | kClose>(text_, open + 1, last,
-                                    [&](Pos pos) { return !scan.Count(text_, pos, &last); });
+    // Whether a group closes by 'last' whose text holds 'unclosed' opening parentheses that no
+    // closing one matches before 'from', counting those from 'from' on.
+    MSC_NOINLINE bool GroupCloses(Pos unclosed, Pos from, Pos last) const {
+        GroupScan scan = {unclosed, -1, from - 1};
+        ForEachStop<kOpen | kClose>(text_, from, last, [&](Pos pos) { return !scan.Count(text_, pos, &last); });
         return scan.close >= 0;
     }
 
+    // Whether the outermost group, which opens at 'open', closes by 'last' after a failure inside
+    // it. Its count goes on from that of the innermost group that failed, which each enclosing
+    // one took over on its way out. The scans stopped at the failure, having counted every
+    // parenthesis before it and perhaps some after it, in the token there: the count goes on
+    // after both, and after the group's opening parenthesis.
+    MSC_NOINLINE bool ClosesAfterFailure(Pos open, Pos last) const {
+        if (group_.close >= 0) return true;
+        Pos from = group_.counted < failure_.offset ? Pos{failure_.offset} : group_.counted + 1;
+        return GroupCloses(group_.unclosed, from > open ? from : open + 1, last);
+    }
+
     Builder build_;  // a copy: the parse then reads its state with one load
-    GroupScan group_;  // of the innermost group being read
+    GroupScan group_;  // of the innermost group being read, which sets its count as it opens
 };
 
 template <typename Builder>
@@ -143,23 +156,26 @@ bool ClassicParser<Builder>::ParseGroup(Pos open, Pos &last, Slot slot, int nest
     if (nesting + 1 > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, open);
     // Inside a group, the outermost one's closing parenthesis is known, or its failure decides.
     constexpr bool kOutermost = !kInGroup;
-    if (kOutermost && Builder::kGroupClosesFirst && !GroupCloses(open, last)) {
+    if (kOutermost && Builder::kGroupClosesFirst && !GroupCloses(0, open + 1, last)) {
         return Fail(SEARCH_PARSE_UNBALANCED_PARENTHESES, open);
     }
 
-    const GroupScan outer = group_;
-    group_ = GroupScan{};
+    // The group counts its parentheses afresh, from its opening one.
+    const Pos outerUnclosed = kInGroup ? group_.unclosed : 0;
+    group_.unclosed = 0;
+    group_.close = -1;
     Slot inner = slot;
     bool parsed = build_.OpenGroup(inner) ? ParseExpression<true>(open + 1, last, inner, nesting + 1) : Stopped(open);
     const Pos close = group_.close;
-    group_ = outer;
     if (parsed && close < 0) parsed = Fail(SEARCH_PARSE_UNBALANCED_PARENTHESES, open);
     if (!parsed) {
-        if (kOutermost && !Builder::kGroupClosesFirst && !GroupCloses(open, last)) {
+        if (kOutermost && !Builder::kGroupClosesFirst && !ClosesAfterFailure(open, last)) {
             FailInstead(SEARCH_PARSE_UNBALANCED_PARENTHESES, open);
         }
+        if (kInGroup) group_.Enclose(outerUnclosed, open);
         return false;
     }
+    if (kInGroup) group_.EncloseClosed(outerUnclosed);
     build_.CloseGroup();
 
     *done = true;

@@ -241,10 +241,16 @@ struct Token {
 // The parentheses that the classic scans meet inside a group. A group ends at the first closing
 // parenthesis that matches no opening one of its text, wherever either stands: quoted, after a
 // backslash, in a token. So each scan inside a group stops at every parenthesis to count it, and
-// ends the group's range at that one; the group's text is read once, parentheses and all.
+// ends the group's range at that one; the group's text is read once, parentheses and all. The
+// scans count the parentheses in the order of the text, none left out: a count over the rest of
+// the text goes on from where they stopped.
 struct GroupScan {
-    Pos unclosed = 0;  // the opening parentheses of the group's text that no closing one matched yet
-    Pos close = -1;    // the group's closing parenthesis, once a scan met it
+    Pos unclosed;  // the opening parentheses of the group's text that no closing one matched yet
+    Pos close;     // the group's closing parenthesis, once a scan met it; else -1
+    // The last parenthesis of the group's text that the count took in, without closing the
+    // group: one counted, or the closing one of a group inside it. Before the group's opening
+    // parenthesis while there is none: a group's count leaves it as the enclosing one had it.
+    Pos counted;
 
     bool Closes(const char *text, Pos at) const { return text[at] == ')' && unclosed == 0; }
     // The group closes at 'at': its range ends before it. True, for the scans' conditions.
@@ -256,8 +262,23 @@ struct GroupScan {
     // Counts the parenthesis at text[at]; true when it closes the group.
     bool Count(const char *text, Pos at, Pos *last) {
         if (Closes(text, at)) return End(at, last);
+        counted = at;
         unclosed += text[at] == '(' ? 1 : -1;
         return false;
+    }
+    // The enclosing group's count, 'outerUnclosed' before this group opened at 'open', goes on
+    // where this group's count stopped: the group's parentheses, its opening one too, are the
+    // enclosing group's as well.
+    void Enclose(Pos outerUnclosed, Pos open) {
+        if (close >= 0) return EncloseClosed(outerUnclosed);
+        if (counted < open) counted = open;
+        unclosed += outerUnclosed + 1;
+    }
+    // Enclose for a group that closed, whose parentheses match.
+    void EncloseClosed(Pos outerUnclosed) {
+        counted = close;
+        unclosed = outerUnclosed;
+        close = -1;
     }
 };
 
