@@ -291,9 +291,8 @@ public:
         // The first, middle and last byte are all the bytes of 1 to 3; held in one word, which
         // its zero bytes leave without a quote. (The middle byte in the top one: no byte is
         // taken from the second, which would keep a register of the few that have one.)
-        auto bytes = static_cast<uint32_t>(static_cast<unsigned char>(from[0]) |
-                                           static_cast<unsigned char>(from[n - 1]) << 16 |
-                                           static_cast<unsigned>(static_cast<unsigned char>(from[n / 2])) << 24);
+        auto byte = [from](size_t at) { return static_cast<uint32_t>(static_cast<unsigned char>(from[at])); };
+        uint32_t bytes = byte(0) | byte(n - 1) << 16 | byte(n / 2) << 24;
 #if MSC_VECTOR && defined(__SSE2__)
         __m128i held = _mm_cvtsi32_si128(static_cast<int>(bytes));
         if (!NoQuote(held, held, held)) return false;
