@@ -684,22 +684,17 @@ private:
         // " " prefix name " ", tested for room once; piece by piece only where it is cut.
         // The members are read before the stores, which may alias them.
         char *at = at_;
-        size_t length = nameLength + prefixLength_ + 2;
+        size_t prefixLength = prefixLength_;
+        size_t length = nameLength + prefixLength + 2;
         if (length <= Room()) {
             at_ = at + length;
-            StoreColumn(at, name, nameLength);
+            if (prefixLength != 0) memcpy(at + 1, prefix_, prefixLength);
+            CopyValueText(at + 1 + prefixLength, name, nameLength);
+            at[0] = ' ';
+            at[length - 1] = ' ';
             return;
         }
         WriteColumnCut(name, nameLength);
-    }
-
-    // " " prefix name " " at 'at', whose room the caller tested.
-    MSC_ALWAYS_INLINE void StoreColumn(char *at, const char *name, size_t nameLength) {
-        size_t prefixLength = prefixLength_;
-        if (prefixLength != 0) memcpy(at + 1, prefix_, prefixLength);
-        CopyValueText(at + 1 + prefixLength, name, nameLength);
-        at[0] = ' ';
-        at[nameLength + prefixLength + 1] = ' ';
     }
 
     inline void Put(const char *text, size_t length) {
@@ -725,15 +720,12 @@ private:
     // That byte, at_[n], is where the next piece or the NUL goes, so it is always written over
     // and the text stays the same; the caller's test n <= Room() keeps it within the buffer.
     void PutPiece(const char *text, size_t n) {
-        StorePiece(at_, text, n);
-        at_ += n;
-    }
-    static void StorePiece(char *at, const char *text, size_t n) {
         if (n >= 7) {
-            CopyBothEnds<8>(at, text, n + 1);
+            CopyBothEnds<8>(at_, text, n + 1);
         } else {
-            CopyBothEnds<4>(at, text, n + 1);
+            CopyBothEnds<4>(at_, text, n + 1);
         }
+        at_ += n;
     }
 
     // The column piece by piece, where it is cut.

@@ -151,11 +151,11 @@ KeywordIndex::KeywordIndex() {
                 TokenWords words = TokenWords::Of(name, length);
                 size_t b = BucketOf(words);
                 ++keywords[v][b];
-                if (buckets[v][b].entry != nullptr && length <= 16) continue;
+                if (buckets[v][b].entry != nullptr && length <= TokenWords::kMostBytes) continue;
                 Ends found = EndsOf(vocabulary, name, length, static_cast<char>(parting));
                 if (found.parted == nullptr || found.parted != found.whole) continue;
-                if (length <= 16) {
-                    char cases[16];
+                if (length <= TokenWords::kMostBytes) {
+                    char cases[TokenWords::kMostBytes];
                     for (size_t i = 0; i < length; ++i) {
                         unsigned char folded = FoldAscii(static_cast<unsigned char>(name[i]));
                         cases[i] = folded >= 'a' && folded <= 'z' ? 'a' - 'A' : 0;
@@ -235,7 +235,7 @@ const TokenEntry *FindKeywordSlowly(Vocabulary vocabulary, KeywordMatch match, c
                                     size_t length) {
     const KeywordIndex &index = kKeywordIndex;
     if (!index.automata) return FindInTables(vocabulary, match, at, length);
-    if (length > 16) {
+    if (length > TokenWords::kMostBytes) {
         // Only a token of a long keyword's length may be one ("microsoft:artistAlbumArtist" is none).
         if (length < 64 && (index.longLengths[static_cast<int>(vocabulary)] >> length & 1) != 0) {
             return FindLongKeyword(index, vocabulary, match, at, length);

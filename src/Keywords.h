@@ -50,6 +50,7 @@ MSC_ALWAYS_INLINE inline Word Load(const char *at) {
 // before the token shifted off, would need eight readable bytes before the token's end and a
 // test for them, and its shift by the length costs more than the branches it saves.)
 struct TokenWords {
+    static constexpr size_t kMostBytes = 16;  // of a token whose words hold every byte
     uint64_t head;
     uint64_t tail;
 

@@ -532,14 +532,6 @@ struct FailureReports {
 };
 const FailureReports kFailureReports;
 
-// Copies a report's n bytes: by 16-byte blocks, the last one ending at the n-th, since the words
-// of every report take more than one and a call to memcpy costs more than the blocks.
-MSC_ALWAYS_INLINE inline void CopyReport(char *to, const char *from, size_t n) {
-    if (n < 16) return CopyValueText(to, from, n);
-    for (size_t at = 0; at + 16 < n; at += 16) memcpy(to + at, from + at, 16);
-    memcpy(to + n - 16, from + n - 16, 16);
-}
-
 // The UPnP error fields of a call that failed with the parse error in the record.
 MSC_NOINLINE void ReportParseFailure(SearchInfo *info) {
     int code = info->error.code;
@@ -554,10 +546,10 @@ MSC_NOINLINE void ReportParseFailure(SearchInfo *info) {
     int offset = info->error.offset;
     char *out = info->upnpErrorDescription;
     if (report->withOffset && offset >= 0) {
-        CopyReport(out, report->description, report->openLength);
+        CopyValueText(out, report->description, report->openLength);
         EndWithOffset(out, report->openLength, static_cast<unsigned>(offset));
     } else {
-        CopyReport(out, report->description, report->length);
+        CopyValueText(out, report->description, report->length);
         out[report->length] = '\0';
     }
 }

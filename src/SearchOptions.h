@@ -76,14 +76,11 @@ enum UPnPError {
 // offset (or -1) at which it failed. 'detail' comes from the library's own texts and tables only.
 void ReportUPnPError(SearchInfo *info, int upnpError, const char *detail, int offset);
 
-// The two parts of ReportUPnPError's description, for a caller that composes the first in
-// advance: the words of 'upnpError' and 'detail' (or null) into out, cut to the field (returns
-// their length); then, after out[0..length-1], the offset when it is 0 or more, and the NUL.
+// The steps of ReportUPnPError's description, for a caller that composes all but the offset's
+// digits in advance, each cut to the field: the words of 'upnpError' and 'detail' (or null) into
+// out (returns their length); what goes before the offset's digits after out[0..length-1]
+// (returns the length then); and the digits with the NUL (EndWithOffset).
 size_t DescribeUPnPError(char *out, int upnpError, const char *detail);
-void EndUPnPErrorDescription(char *out, size_t length, int offset);
-// EndUPnPErrorDescription's two steps for an offset, for a caller that composes the words
-// before it in advance too: they go after out[0..length-1], cut to the field, and return or end
-// the description's length.
 size_t OpenOffset(char *out, size_t length);
 
 // Appends text[0..n-1] to the description out[0..*length-1], cut to the field.

@@ -41,18 +41,15 @@ size_t OpenOffset(char *out, size_t length) {
     return length;
 }
 
-void EndUPnPErrorDescription(char *out, size_t length, int offset) {
-    if (offset >= 0) {
+void ReportUPnPError(SearchInfo *info, int upnpError, const char *detail, int offset) {
+    info->upnpError = upnpError;
+    char *out = info->upnpErrorDescription;
+    size_t length = DescribeUPnPError(out, upnpError, detail);
+    if (detail != nullptr && offset >= 0) {
         EndWithOffset(out, OpenOffset(out, length), static_cast<unsigned>(offset));
     } else {
         out[length] = '\0';
     }
-}
-
-void ReportUPnPError(SearchInfo *info, int upnpError, const char *detail, int offset) {
-    info->upnpError = upnpError;
-    size_t length = DescribeUPnPError(info->upnpErrorDescription, upnpError, detail);
-    EndUPnPErrorDescription(info->upnpErrorDescription, length, detail != nullptr ? offset : -1);
 }
 
 namespace {
