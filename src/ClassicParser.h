@@ -194,6 +194,13 @@ bool ClassicParser<Builder>::ParseGroup(Pos open, Pos &last, Slot slot, int nest
     *rightSlot = slot;
     *done = false;
     *rightStart = pos + static_cast<Pos>(strlen(logical->name));
+    // A keyword that the text ends inside, at a NUL, is read past it ("a<NUL>(" is "and"), over
+    // bytes that no scan meets: the group's count takes in their parentheses, and one that
+    // closes the group ends the range before it, leaving the keyword's right operand empty.
+    if (kInGroup && MSC_UNLIKELY(*rightStart > end)) {
+        Pos to = *rightStart - 1 < last ? *rightStart - 1 : last;
+        ForEachStop<kOpen | kClose>(text_, end, to, [&](Pos at) { return !group_.Count(text_, at, &last); });
+    }
     return true;
 }
 
