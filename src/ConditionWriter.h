@@ -213,9 +213,7 @@ template <size_t N>
 MSC_ALWAYS_INLINE inline __m128i LoadBlock(const char *from) {
     if constexpr (N == 16) return _mm_loadu_si128(reinterpret_cast<const __m128i *>(from));
     if constexpr (N == 8) return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(from));
-    int32_t word;
-    memcpy(&word, from, sizeof word);
-    return _mm_cvtsi32_si128(word);
+    return _mm_cvtsi32_si128(Load<int32_t>(from));
 }
 template <size_t N>
 MSC_ALWAYS_INLINE inline void StoreBlock(char *to, __m128i block) {
@@ -321,9 +319,7 @@ private:
 #else
     template <typename Word, typename Place>
     MSC_ALWAYS_INLINE static bool CopyEnds(const char *from, size_t n, Place place) {
-        Word head, tail;
-        memcpy(&head, from, sizeof head);
-        memcpy(&tail, from + n - sizeof tail, sizeof tail);
+        Word head = Load<Word>(from), tail = Load<Word>(from + n - sizeof(Word));
         if (HasQuote(head) || HasQuote(tail)) return false;
         char *to = place();
         memcpy(to, &head, sizeof head);

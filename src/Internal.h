@@ -13,6 +13,14 @@
 
 namespace msc {
 
+// The bytes at[0..sizeof(Word)-1] as a Word, wherever they stand.
+template <typename Word>
+MSC_ALWAYS_INLINE inline Word Load(const char *at) {
+    Word word;
+    memcpy(&word, at, sizeof word);
+    return word;
+}
+
 // Folds ASCII letters only. Keywords are ASCII, and a server's locale must not change what a
 // client's criteria means, so the folding ignores the locale (the C and UTF-8 locales agree).
 inline unsigned char FoldAscii(unsigned char c) {
@@ -38,13 +46,10 @@ inline bool EqualsFolded(const char *text, size_t length, const char *word) {
 // words' lower-case letters.
 inline const char *BooleanLiteral(const char *text, size_t length) {
     constexpr uint32_t kFold = 0x20202020;
-    auto word = [](const char *at) {
-        uint32_t bytes;
-        memcpy(&bytes, at, sizeof bytes);
-        return bytes;
-    };
-    if (length == 4) return (word(text) | kFold) == word("true") ? "true" : nullptr;
-    if (length == 5 && (word(text) | kFold) == word("fals") && (text[4] | 0x20) == 'e') return "false";
+    if (length == 4) return (Load<uint32_t>(text) | kFold) == Load<uint32_t>("true") ? "true" : nullptr;
+    if (length == 5 && (Load<uint32_t>(text) | kFold) == Load<uint32_t>("fals") && (text[4] | 0x20) == 'e') {
+        return "false";
+    }
     return nullptr;
 }
 

@@ -36,13 +36,6 @@ enum class KeywordMatch {
     kPrefix,
 };
 
-template <typename Word>
-MSC_ALWAYS_INLINE inline Word Load(const char *at) {
-    Word word;
-    memcpy(&word, at, sizeof word);
-    return word;
-}
-
 // A token's bytes as the index hashes and compares them, read within the token only: of 8 bytes
 // or more the first eight in 'head' and the last eight in 'tail' (the two may overlap); of fewer,
 // the first and last four, two or one packed in 'head'. Two tokens of one length up to 16 are
