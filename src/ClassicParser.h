@@ -99,13 +99,11 @@ bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int n
         }
 
         Pos next;
-        Token token = ClassicToken<kInGroup>(pos, last, group_, &next);
-        // A property that ends the range is a loose end, which a builder may refuse before the
-        // property is looked up (`upnp:class="x"` is one token).
-        if (next > last && !build_.LooseEnd()) return Stopped(pos);
         // An empty token stands at a byte that ends tokens or at the group's closing parenthesis,
         // with which no keyword begins: its look-up by prefix finds none.
-        const TokenEntry *property = Keyword<KeywordMatch::kPrefix>(Vocabulary::kProperty, token);
+        const TokenEntry *property = ClassicKeyword<kInGroup>(Vocabulary::kProperty, pos, last, group_, &next);
+        // A property that ends the range is a loose end (`upnp:class="x"` is one token).
+        if (next > last && !build_.LooseEnd()) return Stopped(pos);
         if (property == nullptr) {
             // The group closed where the operand begins: a loose end, which the builder took.
             if (pos > last) return true;
@@ -121,8 +119,7 @@ bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int n
             // The range ends where an operator may stand: after a property, a loose end.
             auto rangeEnds = [&] { return chain != 1 || build_.LooseEnd() || Stopped(pos); };
             if (pos > last) return rangeEnds();
-            token = ClassicToken<kInGroup>(pos, last, group_, &next);
-            const TokenEntry *op = Keyword<KeywordMatch::kPrefix>(Vocabulary::kOperator, token);
+            const TokenEntry *op = ClassicKeyword<kInGroup>(Vocabulary::kOperator, pos, last, group_, &next);
             if (op == nullptr) return pos > last ? rangeEnds() : Fail(SEARCH_PARSE_UNKNOWN_OPERATOR, pos);
             if (IsLogicalOperator(op->id)) {
                 if ((chain == 1 && !build_.LooseEnd()) || !build_.Logical(op->id, slot)) return Stopped(pos);
@@ -132,6 +129,7 @@ bool ClassicParser<Builder>::ParseExpression(Pos pos, Pos last, Slot slot, int n
 
             pos = next;
             if (pos > last) return Fail(SEARCH_PARSE_MISSING_VALUE, pos);
+            Token token;
             Token text = ClassicValue<kInGroup>(pos, last, group_, &token, &next);
             if (token.empty()) return Fail(SEARCH_PARSE_MISSING_VALUE, pos);
             if (nesting + chain > MSC_MAX_NESTING) return Fail(SEARCH_PARSE_TOO_DEEP, pos);

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "Lexer.h"
+
 namespace msc {
 namespace {
 
@@ -175,12 +177,61 @@ KeywordIndex::KeywordIndex() {
         rows += states;
     }
     automata = fits;
+    if (!continues[static_cast<unsigned char>(' ')]) IndexSpellings();
     // A bucket is settled when the vocabulary's tables put no keyword into it, or only the one
     // it names (counted for every vocabulary only where the automata hold them all).
     for (int v = 0; v < kVocabularies; ++v) {
         for (size_t b = 0; b < kBuckets; ++b) {
             buckets[v][b].settled =
                 automata && (keywords[v][b] == 0 || (keywords[v][b] == 1 && buckets[v][b].entry != nullptr));
+        }
+    }
+}
+
+void KeywordIndex::IndexSpellings() {
+    // The bytes that a classic token holds as they are: with none of the others, a keyword
+    // followed by a space is a whole token.
+    constexpr uint16_t kSpecial = kTokenEnd | kQuote | kEscape | kOpen | kClose;
+    bool shared[kVocabularies][kSpelledSlots] = {};
+    for (int v = 0; v < kVocabularies; ++v) {
+        auto vocabulary = static_cast<Vocabulary>(v);
+        // The bytes that pick a slot, up to the last of them.
+        unsigned char key[8] = {0xFF, 0xFF};
+        size_t keyEnd = 2;
+        if (vocabulary == Vocabulary::kProperty) {
+            key[1] = 0;
+            key[5] = key[6] = 0xFF;
+            keyEnd = 7;
+        }
+        memcpy(&spelledKeys[v], key, sizeof key);
+        for (int m = 0; m < kMembers[v].count; ++m) {
+            for (const TokenEntry *entry = kTableOf[static_cast<int>(kMembers[v].tables[m])]; entry->id != 0; ++entry) {
+                const char *name = entry->name;
+                size_t length = strlen(name);
+                bool plain = length > 0 && length <= TokenWords::kMostBytes && length + 1 >= keyEnd;
+                for (size_t i = 0; i < length && plain; ++i) plain = !Is(kSpecial, name[i]);
+                if (!plain) continue;
+                // The keyword, a space and NULs, as a text that a scan reads words of; the mask
+                // keeps the keyword's bytes of its first word.
+                char text[TokenWords::kMostBytes + 8] = {};
+                char bytes[8] = {};
+                memcpy(text, name, length);
+                text[length] = ' ';
+                memset(bytes, 0xFF, length < 8 ? length : 8);
+                uint64_t mask = Load<uint64_t>(bytes);
+                Spelled found = {Load<uint64_t>(text) & mask, mask, length > 8 ? Load<uint64_t>(text + length - 8) : 0,
+                                 FindInTables(vocabulary, KeywordMatch::kPrefix, text, length), length};
+                size_t s = SpelledOffset(v, Load<uint64_t>(text)) / sizeof(Spelled);
+                Spelled &slot = spelled[v][s];
+                bool same = slot.length == length && slot.head == found.head && slot.tail == found.tail;
+                if (shared[v][s] || same || found.entry == nullptr) continue;
+                if (slot.entry != nullptr) {
+                    slot = Spelled{};
+                    shared[v][s] = true;
+                    continue;
+                }
+                slot = found;
+            }
         }
     }
 }

@@ -140,6 +140,38 @@ struct KeywordIndex {
         const TokenEntry *parted;
         const TokenEntry *nul;
     };
+    // The keywords as their tables write them, by some of the first eight bytes of a text that
+    // begins with one and a space, for a classic scan that reads a keyword before it knows where
+    // its token ends (FindSpelledKeyword). Those bytes: of a property the first, sixth and
+    // seventh, where "upnp:class" and "upnp:album" part; of any other keyword the first two (of
+    // "=", the byte and the space). A slot holds a keyword of 16 bytes at most, of bytes that a
+    // classic token holds as they are, that covers those bytes with the space after it, when no
+    // other keyword of the vocabulary has the slot; any other token is looked up by its token.
+    // The multiplier gives each operator and each property a slot.
+    struct alignas(64) Spelled {  // a shift away from the next
+        uint64_t head = 1;  // its first eight bytes at most, the others 0; with mask 0, none
+        uint64_t mask = 0;  // the bits of those bytes
+        uint64_t tail = 0;  // of a keyword over eight bytes, its last eight
+        const TokenEntry *entry = nullptr;  // what a prefix lookup of it gives, followed by a space
+        size_t length = 0;
+    };
+    static constexpr size_t kSpelledSlots = 64;
+    uint64_t spelledKeys[kVocabularies] = {};  // the bits of the bytes that pick a slot
+    uint64_t spelledMultiplier = 0x63CA828DD5F4B3B3;
+    Spelled spelled[kVocabularies][kSpelledSlots];
+    void IndexSpellings();
+
+    // The offset in spelled[v] of the slot of a text whose first eight bytes are 'head'.
+    MSC_ALWAYS_INLINE size_t SpelledOffset(int v, uint64_t head) const {
+        return static_cast<size_t>(((head & spelledKeys[v]) * spelledMultiplier) >> (58 - 6)) &
+               (kSpelledSlots - 1) * sizeof(Spelled);
+    }
+    MSC_ALWAYS_INLINE const Spelled &SpelledAt(Vocabulary vocabulary, uint64_t head) const {
+        int v = static_cast<int>(vocabulary);
+        return *reinterpret_cast<const Spelled *>(reinterpret_cast<const char *>(spelled[v]) + SpelledOffset(v, head));
+    }
+    static_assert(kSpelledSlots == 64, "SpelledAt takes six bits");
+
     // False when the tables outgrow the automata: every slow lookup then walks the tables.
     bool automata = false;
     uint8_t classOf[256] = {};
@@ -194,6 +226,22 @@ MSC_ALWAYS_INLINE inline const TokenEntry *FindKeyword(Vocabulary vocabulary, Ke
         }
     }
     return FindKeywordSlowly(vocabulary, match, at, length);
+}
+
+// The keyword of 'vocabulary' that the text at 'at' begins with as its table writes it, shorter
+// than 'room' (at[0..room] may be read, and room is 7 at least), and its length into *length;
+// nullptr when its slot holds none. A lookup of its token gives the entry when a space follows
+// it, which the caller tests.
+MSC_ALWAYS_INLINE inline const TokenEntry *FindSpelledKeyword(Vocabulary vocabulary, const char *at, size_t room,
+                                                              size_t *length) {
+    uint64_t head = Load<uint64_t>(at);
+    const KeywordIndex::Spelled &slot = kKeywordIndex.SpelledAt(vocabulary, head);
+    if ((head & slot.mask) != slot.head || slot.length >= room) return nullptr;
+    if (slot.length > 8 && Load<uint64_t>(at + slot.length - 8) != slot.tail) return nullptr;
+    *length = slot.length;
+    // A slot whose bytes the text has holds a keyword: the caller's test for none goes.
+    if (MSC_LIKELY(slot.entry != nullptr)) return slot.entry;
+    __builtin_unreachable();
 }
 
 }  // namespace msc

@@ -381,14 +381,16 @@ protected:
             *next = pos + 1;
             return {first, pos};
         }
-        auto ends = [&](Pos end) {
-            *next = SkipBlanks(end, last);
+        // A token that ends at 'end', before the blanks to the next one. A function rather than
+        // a closure over 'last', which GCC would build in every caller's prologue.
+        auto ends = [this, first, next](Pos end, Pos rangeLast) {
+            *next = SkipBlanks(end, rangeLast);
             return Token{first, end};
         };
-        if (pos <= last && IsTokenEnd(text_[pos])) return ends(pos);  // Any other token-end byte.
+        if (pos <= last && IsTokenEnd(text_[pos])) return ends(pos, last);  // Any other token-end byte.
         while (pos <= last) {
             char c = text_[pos];
-            if (!inQuotes && IsTokenEnd(c)) return ends(pos);
+            if (!inQuotes && IsTokenEnd(c)) return ends(pos, last);
             if (c == '"') {
                 inQuotes = !inQuotes;
                 ++pos;
@@ -412,7 +414,7 @@ protected:
             pos = inQuotes ? FindStop<kInsideQuotes | kParentheses>(text_, pos, last)
                            : FindStop<kClassicStop>(text_, pos, last);
         }
-        return ends(last + 1);
+        return ends(last + 1, last);
     }
 
     // The classic value token from 'pos' on, into *token, and its text: the bytes between the
@@ -448,6 +450,27 @@ protected:
         }
         if (MSC_UNLIKELY(heldNul)) text.end = text.first + static_cast<Pos>(strnlen(text_ + text.first, text.size()));
         return text;
+    }
+
+    // The entry of 'vocabulary' by prefix for the classic token from 'pos' on (nullptr: none);
+    // *next and a group as ClassicToken. Clients mostly write a keyword as its table does, with
+    // one space and the next token after it: its first bytes then find it (FindSpelledKeyword)
+    // before any scan for its token's end.
+    template <bool kInGroup>
+    MSC_ALWAYS_INLINE const TokenEntry *ClassicKeyword(Vocabulary vocabulary, Pos pos, Pos &last, GroupScan &group,
+                                                       Pos *next) const {
+        size_t length;
+        const TokenEntry *entry =
+            last - pos >= 7 ? FindSpelledKeyword(vocabulary, text_ + pos, static_cast<size_t>(last - pos), &length)
+                            : nullptr;
+        if (entry != nullptr) {
+            Pos end = pos + static_cast<Pos>(length);
+            if (MSC_LIKELY(text_[end] == ' ' && TokenFollows(end))) {
+                *next = end + 1;
+                return entry;
+            }
+        }
+        return Keyword<KeywordMatch::kPrefix>(vocabulary, ClassicToken<kInGroup>(pos, last, group, next));
     }
 
     // The entry of 'vocabulary' for the token, whole or by prefix as the grammar reads keywords.
