@@ -221,10 +221,9 @@ void KeywordIndex::IndexSpellings() {
                 uint64_t mask = Load<uint64_t>(bytes);
                 Spelled found = {Load<uint64_t>(text) & mask, mask, length > 8 ? Load<uint64_t>(text + length - 8) : 0,
                                  FindInTables(vocabulary, KeywordMatch::kPrefix, text, length), length};
-                size_t s = SpelledOffset(v, Load<uint64_t>(text)) / sizeof(Spelled);
+                size_t s = static_cast<size_t>(SpelledHash(vocabulary, Load<uint64_t>(text)) >> 58);
                 Spelled &slot = spelled[v][s];
-                bool same = slot.length == length && slot.head == found.head && slot.tail == found.tail;
-                if (shared[v][s] || same || found.entry == nullptr) continue;
+                if (shared[v][s] || found.entry == nullptr) continue;
                 if (slot.entry != nullptr) {
                     slot = Spelled{};
                     shared[v][s] = true;

@@ -96,13 +96,18 @@ struct KeywordIndex {
         bool settled;
     };
     Bucket buckets[kVocabularies][kBuckets] = {};
-    static_assert(sizeof(Bucket) == 64, "BucketAt shifts the bucket's number to its offset");
 
-    // buckets[vocabulary][BucketOf(words)], its number shifted into place at once.
+    // Of 64 slots of 64 bytes, the one that the top six bits of 'hash' pick, its number shifted
+    // straight to its offset.
+    template <typename Slot>
+    MSC_ALWAYS_INLINE static const Slot &SlotOf(const Slot (&slots)[64], uint64_t hash) {
+        static_assert(sizeof(Slot) == 64, "a slot's number is shifted to its offset");
+        size_t offset = static_cast<size_t>(hash >> (58 - 6)) & 63 * sizeof(Slot);
+        return *reinterpret_cast<const Slot *>(reinterpret_cast<const char *>(slots) + offset);
+    }
+    // buckets[vocabulary][BucketOf(words)].
     MSC_ALWAYS_INLINE const Bucket &BucketAt(Vocabulary vocabulary, const TokenWords &words) const {
-        size_t offset = static_cast<size_t>(Hash(words) >> (58 - 6)) & (kBuckets - 1) * sizeof(Bucket);
-        return *reinterpret_cast<const Bucket *>(reinterpret_cast<const char *>(buckets[static_cast<int>(vocabulary)]) +
-                                                 offset);
+        return SlotOf(buckets[static_cast<int>(vocabulary)], Hash(words));
     }
     // The keywords over 16 bytes that buckets leave out (upnp:originalTrackNumber), settled the
     // same way, but out of line: their bytes between the words are compared too.
@@ -161,16 +166,13 @@ struct KeywordIndex {
     Spelled spelled[kVocabularies][kSpelledSlots];
     void IndexSpellings();
 
-    // The offset in spelled[v] of the slot of a text whose first eight bytes are 'head'.
-    MSC_ALWAYS_INLINE size_t SpelledOffset(int v, uint64_t head) const {
-        return static_cast<size_t>(((head & spelledKeys[v]) * spelledMultiplier) >> (58 - 6)) &
-               (kSpelledSlots - 1) * sizeof(Spelled);
+    // The hash that picks the slot of a text whose first eight bytes are 'head'.
+    uint64_t SpelledHash(Vocabulary vocabulary, uint64_t head) const {
+        return (head & spelledKeys[static_cast<int>(vocabulary)]) * spelledMultiplier;
     }
     MSC_ALWAYS_INLINE const Spelled &SpelledAt(Vocabulary vocabulary, uint64_t head) const {
-        int v = static_cast<int>(vocabulary);
-        return *reinterpret_cast<const Spelled *>(reinterpret_cast<const char *>(spelled[v]) + SpelledOffset(v, head));
+        return SlotOf(spelled[static_cast<int>(vocabulary)], SpelledHash(vocabulary, head));
     }
-    static_assert(kSpelledSlots == 64, "SpelledAt takes six bits");
 
     // False when the tables outgrow the automata: every slow lookup then walks the tables.
     bool automata = false;

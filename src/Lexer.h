@@ -381,8 +381,8 @@ protected:
             *next = pos + 1;
             return {first, pos};
         }
-        // A token that ends at 'end', before the blanks to the next one. A function rather than
-        // a closure over 'last', which GCC would build in every caller's prologue.
+        // A token that ends at 'end', before the blanks to the next one. The range's end is an
+        // argument, not a capture by reference, which GCC would build in every caller's prologue.
         auto ends = [this, first, next](Pos end, Pos rangeLast) {
             *next = SkipBlanks(end, rangeLast);
             return Token{first, end};
@@ -464,6 +464,7 @@ protected:
             last - pos >= 7 ? FindSpelledKeyword(vocabulary, text_ + pos, static_cast<size_t>(last - pos), &length)
                             : nullptr;
         if (entry != nullptr) {
+            // OneSpace without its bound, which the keyword's length below the room settles.
             Pos end = pos + static_cast<Pos>(length);
             if (MSC_LIKELY(text_[end] == ' ' && TokenFollows(end))) {
                 *next = end + 1;
